@@ -1,0 +1,17 @@
+# Settings every target of the project shares: language level, warnings,
+# strict Qt defines, and the optional sanitizer build.
+add_library(tallivo_common INTERFACE)
+target_compile_features(tallivo_common INTERFACE cxx_std_20)
+target_compile_options(tallivo_common INTERFACE -Wall -Wextra)
+target_compile_definitions(tallivo_common INTERFACE
+    QT_NO_CONTEXTLESS_CONNECT
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_NO_URL_CAST_FROM_STRING
+    TALLIVO_NAME="${PROJECT_NAME}"
+    TALLIVO_VERSION="${PROJECT_VERSION}"
+    TALLIVO_DISPLAY_NAME="Tallivo")
+if(TALLIVO_SANITIZE)
+    target_compile_options(tallivo_common INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(tallivo_common INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,186 @@
+#include "fileitem.h"
+
+#include "pagecount.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cmath>
+#include <sys/stat.h>
+
+namespace tallivo {
+
+namespace {
+
+QString localPath(const QUrl &url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : url.path();
+}
+
+// Reads a date afresh every time: the file may have changed or gone since.
+QDateTime fileTime(const QUrl &url, QFileDevice::FileTime which)
+{
+    if (url.isEmpty())
+        return {};
+    const QFileInfo info(localPath(url));
+    if (!info.exists())
+        return {};
+    return info.fileTime(which);
+}
+
+} // namespace
+
+std::unique_ptr<FileItem> FileItem::initWithURL(const QUrl &url)
+{
+    if (url.isEmpty() || !url.isValid() || !url.isLocalFile())
+        return nullptr;
+    std::unique_ptr<FileItem> item(new FileItem);
+    item->setFilePath(QUrl(url.toString()));
+    return item;
+}
+
+FileItem::FileItem(const QUrl &url, qint32 pages, qint32 size)
+    : m_filePath(url)
+    , m_urlText(url.toString())
+    , m_pages(pages)
+    , m_size(size)
+{
+}
+
+void FileItem::setFilePath(const QUrl &url)
+{
+    m_filePath = url;
+    m_urlText = url.toString();
+    m_size = allocatedSize(url.toLocalFile());
+    m_pages = getTiffPageCount(url);
+}
+
+qint32 FileItem::allocatedSize(const QString &path)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    // The field holds 32 bits; anything from 2 GiB up shows as the largest
+    // value it can hold rather than wrapping to a negative size.
+    const qint64 bytes = qint64(st.st_blocks) * 512;
+    return bytes > INT32_MAX ? INT32_MAX : qint32(bytes);
+}
+
+QString FileItem::name() const
+{
+    if (m_filePath.isEmpty())
+        return {};
+    return QFileInfo(localPath(m_filePath)).fileName();
+}
+
+QString FileItem::location() const
+{
+    if (m_filePath.isEmpty())
+        return {};
+    QString path = localPath(m_filePath);
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {};
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString FileItem::type() const
+{
+    if (m_filePath.isEmpty())
+        return {};
+    const QString fileName = name();
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    // A leading dot starts a hidden name, not an extension.
+    if (dot <= 0)
+        return {};
+    return fileName.mid(dot + 1);
+}
+
+QString FileItem::typeToUpper() const
+{
+    return type().toUpper();
+}
+
+QDateTime FileItem::dateModified() const
+{
+    return fileTime(m_filePath, QFileDevice::FileModificationTime);
+}
+
+QDateTime FileItem::dateCreated() const
+{
+    return fileTime(m_filePath, QFileDevice::FileBirthTime);
+}
+
+QDateTime FileItem::dateAccessed() const
+{
+    return fileTime(m_filePath, QFileDevice::FileAccessTime);
+}
+
+QString FileItem::displayDate(const QDateTime &date)
+{
+    if (!date.isValid())
+        return {};
+    return QLocale::system().toString(date.toLocalTime(), QStringLiteral("dd-MMM-yyyy h:mm AP"));
+}
+
+QVariant FileItem::displayField(const QString &key) const
+{
+    if (key.isEmpty())
+        return QString();
+    const QString upper = key.toUpper();
+    if (upper == QLatin1String(ColumnKey::IsSelected))
+        return m_isSelected;
+    if (upper == QLatin1String(ColumnKey::Name))
+        return name();
+    if (upper == QLatin1String(ColumnKey::Pages))
+        return m_pages;
+    if (upper == QLatin1String(ColumnKey::SizeInKB))
+        return sizeInKB();
+    if (upper == QLatin1String(ColumnKey::Type))
+        return type();
+    if (upper == QLatin1String(ColumnKey::DateModified))
+        return displayDate(dateModified());
+    if (upper == QLatin1String(ColumnKey::DateCreated))
+        return displayDate(dateCreated());
+    if (upper == QLatin1String(ColumnKey::DateAccessed))
+        return displayDate(dateAccessed());
+    if (upper == QLatin1String(ColumnKey::Location))
+        return location();
+    return QString();
+}
+
+bool FileItem::isEqual(const FileItem *other) const
+{
+    if (other == this)
+        return true;
+    return other && other->m_urlText == m_urlText;
+}
+
+QString FileItem::sizeText(qint32 bytes)
+{
+    // Single precision on purpose: it decides how borderline sizes round
+    // (1,050,000 bytes reads " 1 MB").
+    float x = float(bytes);
+    int i = 0;
+    while (x > 1000.0f) {
+        x /= 1000.0f;
+        ++i;
+    }
+    if (i <= 1) {
+        const float kb = float(bytes) / 1000.0f;
+        return QStringLiteral("%1 KB").arg(int(std::round(kb)));
+    }
+    static const char *const units[] = {"B", "KB", "MB", "GB", "TB"};
+    const QLatin1String unit(units[qMin(i, 4)]);
+    const QString printed = QString::asprintf("%4.1f", double(x));
+    const QStringList parts =
+        QString(printed).replace(QLatin1Char('.'), QLatin1Char('/')).split(QLatin1Char('/'));
+    if (parts.size() == 2 && parts.at(1).toInt() == 0)
+        return parts.at(0) + QLatin1Char(' ') + unit;
+    return printed + QLatin1Char(' ') + unit;
+}
+
+} // namespace tallivo

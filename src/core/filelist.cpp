@@ -1,0 +1,189 @@
+#include "filelist.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+
+#include <algorithm>
+#include <numeric>
+
+namespace tallivo {
+
+PageGroup pageGroupOf(const FileItem &item)
+{
+    const QString upper = item.typeToUpper();
+    if (upper == QLatin1String("TIF") || upper == QLatin1String("TIFF"))
+        return PageGroup::Tiff;
+    if (upper == QLatin1String("PDF"))
+        return PageGroup::Pdf;
+    return PageGroup::None;
+}
+
+namespace {
+
+// Page sums are 32-bit and wrap like the counts they add up.
+qint32 wrappingAdd(qint32 a, qint64 b)
+{
+    return qint32(quint32(a) + quint32(b));
+}
+
+} // namespace
+
+void FileList::count(const FileItem &item, int sign)
+{
+    switch (pageGroupOf(item)) {
+    case PageGroup::Tiff:
+        m_totals.tiffPages = wrappingAdd(m_totals.tiffPages, qint64(sign) * item.pages());
+        break;
+    case PageGroup::Pdf:
+        m_totals.pdfPages = wrappingAdd(m_totals.pdfPages, qint64(sign) * item.pages());
+        break;
+    case PageGroup::None:
+        break;
+    }
+}
+
+bool FileList::append(std::unique_ptr<FileItem> item)
+{
+    if (!item || m_urls.contains(item->urlText()))
+        return false;
+    m_urls.insert(item->urlText());
+    count(*item, +1);
+    m_items.push_back(std::move(item));
+    return true;
+}
+
+void FileList::removeRows(QList<int> rows)
+{
+    if (rows.isEmpty())
+        return;
+    std::vector<bool> doomed(m_items.size(), false);
+    for (int row : rows) {
+        if (row >= 0 && row < size())
+            doomed[size_t(row)] = true;
+    }
+    std::vector<std::unique_ptr<FileItem>> kept;
+    kept.reserve(m_items.size());
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        if (doomed[i]) {
+            count(*m_items[i], -1);
+            m_urls.remove(m_items[i]->urlText());
+        } else {
+            kept.push_back(std::move(m_items[i]));
+        }
+    }
+    m_items = std::move(kept);
+}
+
+void FileList::clear()
+{
+    m_items.clear();
+    m_urls.clear();
+    m_totals = {};
+}
+
+void FileList::move(int from, int to)
+{
+    if (from < 0 || from >= size() || to < 0 || to >= size() || from == to)
+        return;
+    auto first = m_items.begin();
+    if (from < to)
+        std::rotate(first + from, first + from + 1, first + to + 1);
+    else
+        std::rotate(first + to, first + from, first + from + 1);
+}
+
+PageTotals FileList::totalsOf(const QList<int> &rows) const
+{
+    PageTotals t;
+    for (int row : rows) {
+        if (row < 0 || row >= size())
+            continue;
+        const FileItem &item = *m_items[size_t(row)];
+        switch (pageGroupOf(item)) {
+        case PageGroup::Tiff:
+            t.tiffPages = wrappingAdd(t.tiffPages, item.pages());
+            break;
+        case PageGroup::Pdf:
+            t.pdfPages = wrappingAdd(t.pdfPages, item.pages());
+            break;
+        case PageGroup::None:
+            break;
+        }
+    }
+    return t;
+}
+
+namespace {
+
+template <typename Key, typename Extract, typename Less>
+void stableSortBy(std::vector<std::unique_ptr<FileItem>> &items, bool ascending, Extract extract,
+                  Less less)
+{
+    std::vector<std::pair<Key, size_t>> keyed;
+    keyed.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        keyed.emplace_back(extract(*items[i]), i);
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto &a, const auto &b) {
+        return ascending ? less(a.first, b.first) : less(b.first, a.first);
+    });
+    std::vector<std::unique_ptr<FileItem>> sorted;
+    sorted.reserve(items.size());
+    for (auto &k : keyed)
+        sorted.push_back(std::move(items[k.second]));
+    items = std::move(sorted);
+}
+
+void sortByText(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
+                QString (FileItem::*field)() const)
+{
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(true);
+    stableSortBy<QCollatorSortKey>(
+        items, ascending, [&](const FileItem &f) { return collator.sortKey((f.*field)()); },
+        [](const QCollatorSortKey &a, const QCollatorSortKey &b) { return a.compare(b) < 0; });
+}
+
+void sortByNumber(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
+                  qint64 (*field)(const FileItem &))
+{
+    stableSortBy<qint64>(items, ascending, field, std::less<qint64>());
+}
+
+qint64 msecs(const QDateTime &d)
+{
+    // Unreadable dates sort before every real one.
+    return d.isValid() ? d.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+}
+
+} // namespace
+
+void FileList::sort(const QList<SortDescriptor> &descriptors)
+{
+    // Stable passes from the last descriptor to the first give the
+    // lexicographic order of all of them.
+    for (auto d = descriptors.crbegin(); d != descriptors.crend(); ++d) {
+        const QString key = d->key.toUpper();
+        const bool asc = d->ascending;
+        if (key == QLatin1String(ColumnKey::Name))
+            sortByText(m_items, asc, &FileItem::name);
+        else if (key == QLatin1String(ColumnKey::Location))
+            sortByText(m_items, asc, &FileItem::location);
+        else if (key == QLatin1String(ColumnKey::Type))
+            sortByText(m_items, asc, &FileItem::type);
+        else if (key == QLatin1String(ColumnKey::Pages))
+            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.pages()); });
+        else if (key == QLatin1String(ColumnKey::SizeInKB))
+            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.size()); });
+        else if (key == QLatin1String(ColumnKey::IsSelected))
+            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.isSelected()); });
+        else if (key == QLatin1String(ColumnKey::DateModified))
+            sortByNumber(m_items, asc, [](const FileItem &f) { return msecs(f.dateModified()); });
+        else if (key == QLatin1String(ColumnKey::DateCreated))
+            sortByNumber(m_items, asc, [](const FileItem &f) { return msecs(f.dateCreated()); });
+        else if (key == QLatin1String(ColumnKey::DateAccessed))
+            sortByNumber(m_items, asc, [](const FileItem &f) { return msecs(f.dateAccessed()); });
+    }
+}
+
+} // namespace tallivo

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "fileitem.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace tallivo {
+
+// Which page total a file adds to, by its upper-cased extension.
+enum class PageGroup
+{
+    None,
+    Tiff,
+    Pdf
+};
+PageGroup pageGroupOf(const FileItem &item);
+
+struct SortDescriptor
+{
+    QString key; // a column key, any letter case
+    bool ascending = true;
+};
+
+struct PageTotals
+{
+    qint32 tiffPages = 0;
+    qint32 pdfPages = 0;
+};
+
+// The ordered list of files, in table order. Keeps a set of URL texts and the
+// page totals up to date, so that the duplicate test and the totals cost the
+// same for the hundred-thousandth file as for the first.
+class FileList
+{
+public:
+    int size() const { return int(m_items.size()); }
+    bool isEmpty() const { return m_items.empty(); }
+    FileItem *at(int row) const { return m_items[size_t(row)].get(); }
+
+    bool contains(const QString &urlText) const { return m_urls.contains(urlText); }
+    // A copy of the listed URL texts; cheap until either side changes.
+    QSet<QString> urlTexts() const { return m_urls; }
+
+    // Appends unless an equal item is listed; true when appended.
+    bool append(std::unique_ptr<FileItem> item);
+    // Removes the given rows (any order, duplicates ignored).
+    void removeRows(QList<int> rows);
+    void clear();
+    // Moves the item at `from` so that it ends up at `to`.
+    void move(int from, int to);
+    // Reorders the list by the descriptors, the first deciding, later ones
+    // breaking ties; equal items keep their order. Every key is read once
+    // per item.
+    void sort(const QList<SortDescriptor> &descriptors);
+
+    PageTotals totals() const { return m_totals; }
+    // Totals of the given rows only.
+    PageTotals totalsOf(const QList<int> &rows) const;
+
+private:
+    void count(const FileItem &item, int sign);
+
+    std::vector<std::unique_ptr<FileItem>> m_items;
+    QSet<QString> m_urls;
+    PageTotals m_totals;
+};
+
+} // namespace tallivo

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tallivo {
+
+class FileList;
+
+// The tab-delimited list: a header, then one line per file in list order.
+QByteArray exportText(const FileList &files);
+
+// Writes exportText() to path atomically: the destination is either wholly
+// replaced or left as it was. On failure returns false and says why.
+bool exportList(const FileList &files, const QString &path, QString *error = nullptr);
+
+} // namespace tallivo

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+namespace tallivo {
+
+// The per-user data folder of the application (".../Kelmarin/Tallivo2"), not
+// created; "" when the platform gives no data location.
+QString getAppPath();
+
+// Makes sure getAppPath()/name exists as a folder, creating missing parents.
+// An empty name means the application folder itself.
+bool createApplicationUsersFolder(const QString &name, QString *error = nullptr);
+
+// The display name, directly followed by the suffix.
+QString getAppTitle(const QString &suffix = QString());
+
+} // namespace tallivo
