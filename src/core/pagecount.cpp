@@ -89,10 +89,12 @@ quint64 decode(const unsigned char *bytes, int width, bool swapped)
     return value;
 }
 
-// Follows the chain of image directories from the header. A directory counts
-// when its entry count and at least its first entry can be read: a file cut
-// off inside its last directory still holds that image, while a directory
-// with no entries, or one the chain leads back to, ends the walk.
+// Follows the chain of image directories from the header. The first
+// directory counts when its entry count and first entry can be read: a file
+// cut off inside it still holds that image. Later ones are reached through
+// next pointers that damaged files fill with garbage, so they count only
+// when all their entries lie inside the file. An empty directory, or one the
+// chain leads back to, ends the walk.
 qint32 countDirectoryChain(int fd, bool bigTiff, bool swapped)
 {
     // Host order is little-endian on every platform we build for; libtiff
@@ -102,6 +104,11 @@ qint32 countDirectoryChain(int fd, bool bigTiff, bool swapped)
     const int countWidth = bigTiff ? 8 : 2;
     const int entryWidth = bigTiff ? 20 : 12;
     auto value = [&](const unsigned char *b, int width) { return decode(b, width, bigEndianFile); };
+
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return 0;
+    const quint64 fileSize = quint64(st.st_size);
 
     unsigned char buffer[32];
     if (!readAt(fd, bigTiff ? 8 : 4, buffer, size_t(offsetWidth)))
@@ -113,11 +120,14 @@ qint32 countDirectoryChain(int fd, bool bigTiff, bool swapped)
         if (!readAt(fd, offset, buffer, size_t(countWidth)))
             break;
         const quint64 entries = value(buffer, countWidth);
-        if (entries == 0 || !readAt(fd, offset + quint64(countWidth), buffer, size_t(entryWidth)))
+        if (entries == 0 || entries > fileSize ||
+            !readAt(fd, offset + quint64(countWidth), buffer, size_t(entryWidth)))
+            break;
+        const quint64 next = offset + quint64(countWidth) + entries * quint64(entryWidth);
+        if (count > 0 && next > fileSize)
             break;
         ++count;
-        const quint64 next = offset + quint64(countWidth) + entries * quint64(entryWidth);
-        if (entries > (quint64(1) << 40) || !readAt(fd, next, buffer, size_t(offsetWidth)))
+        if (!readAt(fd, next, buffer, size_t(offsetWidth)))
             break;
         offset = value(buffer, offsetWidth);
     }

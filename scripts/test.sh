@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds Tallivo and runs the whole test suite,
+# first in a normal build, then under AddressSanitizer and UBSan.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+bash "$top/scripts/install-deps.sh"
+jobs=$(nproc)
+
+cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$top/build" -j "$jobs"
+(cd "$top/build" && ctest --output-on-failure -j "$jobs")
+
+if [ "${TALLIVO_SKIP_SANITIZE:-0}" != 1 ]; then
+    cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DTALLIVO_SANITIZE=ON -DTALLIVO_BUILD_BENCH=OFF
+    cmake --build "$top/build-asan" -j "$jobs"
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp"
+    (cd "$top/build-asan" && ctest --output-on-failure -j "$jobs")
+fi

@@ -1,0 +1,70 @@
+#include "samplefiles.h"
+
+#include <QFile>
+
+#include <tiffio.h>
+
+namespace tallivo::test {
+
+bool writeTiff(const QString &path, int pages, bool bigTiff)
+{
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), bigTiff ? "w8" : "w");
+    if (!tif)
+        return false;
+    const unsigned char row[4] = {0, 64, 128, 255};
+    for (int p = 0; p < pages; ++p) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 4);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, p, pages);
+        for (uint32_t y = 0; y < 2; ++y)
+            TIFFWriteScanline(tif, const_cast<unsigned char *>(row), y, 0);
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    return true;
+}
+
+QByteArray pdfBytes(int pages)
+{
+    QList<QByteArray> objects;
+    objects << "<< /Type /Catalog /Pages 2 0 R >>";
+    QByteArray kids;
+    for (int i = 0; i < pages; ++i)
+        kids += QByteArray::number(3 + i) + " 0 R ";
+    objects << "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
+    for (int i = 0; i < pages; ++i)
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>";
+
+    QByteArray out = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets << out.size();
+        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return out;
+}
+
+bool writePdf(const QString &path, int pages)
+{
+    return writeBytes(path, pdfBytes(pages));
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace tallivo::test

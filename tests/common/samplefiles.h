@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tallivo::test {
+
+// Small real files made on the spot, so tests need no binary fixtures.
+bool writeTiff(const QString &path, int pages, bool bigTiff = false);
+QByteArray pdfBytes(int pages);
+bool writePdf(const QString &path, int pages);
+bool writeBytes(const QString &path, const QByteArray &bytes);
+
+} // namespace tallivo::test

@@ -1,0 +1,263 @@
+#include "fileitem.h"
+#include "filelist.h"
+#include "samplefiles.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tallivo;
+
+class TestFileItem : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void sizeText_data();
+    void sizeText();
+    void derivedFromPath_data();
+    void derivedFromPath();
+    void displayFieldKeys();
+    void measuresOnceAtCreation();
+    void vanishedFileKeepsNameAndLosesDates();
+    void equalityIsByUrlText();
+    void listKeepsTotalsAndUrlsInStep();
+    void sortReordersListStablyByEveryKey();
+    void moveWithinList();
+};
+
+void TestFileItem::sizeText_data()
+{
+    QTest::addColumn<qint32>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << 0 << "0 KB";
+    QTest::newRow("1") << 1 << "0 KB";
+    QTest::newRow("499") << 499 << "0 KB";
+    QTest::newRow("500 rounds up") << 500 << "1 KB";
+    QTest::newRow("1500") << 1500 << "2 KB";
+    QTest::newRow("999500") << 999500 << "1000 KB";
+    QTest::newRow("1000000") << 1000000 << "1000 KB";
+    QTest::newRow("1000001") << 1000001 << " 1 MB";
+    QTest::newRow("1050000 single precision") << 1050000 << " 1 MB";
+    QTest::newRow("1500000") << 1500000 << " 1.5 MB";
+    QTest::newRow("2000000") << 2000000 << " 2 MB";
+    QTest::newRow("9999999") << 9999999 << "10 MB";
+    QTest::newRow("123456789") << 123456789 << "123.5 MB";
+    QTest::newRow("1e9") << 1000000000 << "1000 MB";
+    QTest::newRow("1000001000") << 1000001000 << " 1 GB";
+    QTest::newRow("1.5e9") << 1500000000 << " 1.5 GB";
+    QTest::newRow("int max") << 2147483647 << " 2.1 GB";
+}
+
+void TestFileItem::sizeText()
+{
+    QFETCH(qint32, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(FileItem::sizeText(bytes), text);
+}
+
+void TestFileItem::derivedFromPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("upper");
+    QTest::newRow("plain") << "/a/b/c.pdf"
+                           << "c.pdf"
+                           << "/a/b"
+                           << "pdf"
+                           << "PDF";
+    QTest::newRow("upper case kept") << "/a/scan.TIF"
+                                     << "scan.TIF"
+                                     << "/a"
+                                     << "TIF"
+                                     << "TIF";
+    QTest::newRow("root folder") << "/x.tiff"
+                                 << "x.tiff"
+                                 << "/"
+                                 << "tiff"
+                                 << "TIFF";
+    QTest::newRow("no extension") << "/a/README"
+                                  << "README"
+                                  << "/a"
+                                  << ""
+                                  << "";
+    QTest::newRow("blanks and accents") << "/srv/Ærkiv 2/fil é.Pdf"
+                                        << "fil é.Pdf"
+                                        << "/srv/Ærkiv 2"
+                                        << "Pdf"
+                                        << "PDF";
+    QTest::newRow("percent and hash") << "/d/100% #1.tif"
+                                      << "100% #1.tif"
+                                      << "/d"
+                                      << "tif"
+                                      << "TIF";
+}
+
+void TestFileItem::derivedFromPath()
+{
+    QFETCH(QString, path);
+    const FileItem item(QUrl::fromLocalFile(path), 0, 0);
+    QTEST(item.name(), "name");
+    QTEST(item.location(), "location");
+    QTEST(item.type(), "type");
+    QTEST(item.typeToUpper(), "upper");
+}
+
+void TestFileItem::displayFieldKeys()
+{
+    FileItem item(QUrl::fromLocalFile(QStringLiteral("/nowhere/scan.TIF")), 7, 1500);
+    QCOMPARE(item.displayField(QStringLiteral("pages")), QVariant(7));
+    QCOMPARE(item.displayField(QStringLiteral("Pages")), QVariant(7));
+    QCOMPARE(item.displayField(QStringLiteral("PAGES")), QVariant(7));
+    QCOMPARE(item.displayField(QStringLiteral("sizeInKB")).toString(), QStringLiteral("2 KB"));
+    QCOMPARE(item.displayField(QStringLiteral("type")).toString(), QStringLiteral("TIF"));
+    QCOMPARE(item.displayField(QStringLiteral("isselected")), QVariant(true));
+    item.setIsSelected(false);
+    QCOMPARE(item.displayField(QStringLiteral("ISSELECTED")), QVariant(false));
+    QCOMPARE(item.displayField(QStringLiteral("location")).toString(), QStringLiteral("/nowhere"));
+    QCOMPARE(item.displayField(QStringLiteral("NAME ")).toString(), QString());
+    QCOMPARE(item.displayField(QStringLiteral("SIZE")).toString(), QString());
+    QCOMPARE(item.displayField(QString()).toString(), QString());
+    // The file is not there: no date, no text.
+    QCOMPARE(item.displayField(QStringLiteral("dateModified")).toString(), QString());
+}
+
+void TestFileItem::measuresOnceAtCreation()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("three.tif"));
+    QVERIFY(test::writeTiff(path, 3));
+    auto item = FileItem::initWithURL(QUrl::fromLocalFile(path));
+    QVERIFY(item);
+    QVERIFY(item->isSelected());
+    QCOMPARE(item->pages(), 3);
+    QVERIFY(item->size() > 0);
+    QVERIFY(item->dateModified().isValid());
+
+    const QDateTime modified = QFileInfo(path).lastModified();
+    QCOMPARE(item->dateModified(), modified);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QVERIFY(!FileItem::displayDate(modified).isEmpty());
+
+    // Not a file URL: no item at all.
+    QVERIFY(!FileItem::initWithURL(QUrl(QStringLiteral("https://example.com/a.pdf"))));
+    QVERIFY(!FileItem::initWithURL(QUrl()));
+    // A missing file still makes an item, with nothing measured.
+    auto missing =
+        FileItem::initWithURL(QUrl::fromLocalFile(dir.filePath(QStringLiteral("gone.pdf"))));
+    QVERIFY(missing);
+    QCOMPARE(missing->pages(), 0);
+    QCOMPARE(missing->size(), 0);
+}
+
+void TestFileItem::vanishedFileKeepsNameAndLosesDates()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("doc.PDF"));
+    QVERIFY(test::writePdf(path, 2));
+    auto item = FileItem::initWithURL(QUrl::fromLocalFile(path));
+    QCOMPARE(item->pages(), 2);
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(item->name(), QStringLiteral("doc.PDF"));
+    QCOMPARE(item->pages(), 2);
+    QVERIFY(!item->dateModified().isValid());
+    QVERIFY(!item->dateAccessed().isValid());
+    QVERIFY(!item->dateCreated().isValid());
+}
+
+void TestFileItem::equalityIsByUrlText()
+{
+    const QUrl url = QUrl::fromLocalFile(QStringLiteral("/a/b.tif"));
+    FileItem a(url, 1, 10), b(url, 9, 99);
+    b.setIsSelected(false);
+    QVERIFY(a.isEqual(&b));
+    QVERIFY(a == b);
+    QVERIFY(!a.isEqual(nullptr));
+    FileItem other(QUrl::fromLocalFile(QStringLiteral("/a/./b.tif")), 1, 10);
+    QVERIFY(!a.isEqual(&other));
+}
+
+static std::unique_ptr<FileItem> item(const QString &path, qint32 pages, qint32 size = 0)
+{
+    return std::make_unique<FileItem>(QUrl::fromLocalFile(path), pages, size);
+}
+
+void TestFileItem::listKeepsTotalsAndUrlsInStep()
+{
+    FileList list;
+    QVERIFY(list.append(item(QStringLiteral("/a.tif"), 4)));
+    QVERIFY(list.append(item(QStringLiteral("/b.PDF"), 10)));
+    QVERIFY(list.append(item(QStringLiteral("/c.Tiff"), 2)));
+    QVERIFY(list.append(item(QStringLiteral("/d.txt"), 5)));
+    QVERIFY(!list.append(item(QStringLiteral("/a.tif"), 100)));
+    QVERIFY(!list.append(nullptr));
+    QCOMPARE(list.size(), 4);
+    QCOMPARE(list.totals().tiffPages, 6);
+    QCOMPARE(list.totals().pdfPages, 10);
+    QCOMPARE(list.totalsOf({0, 1, 3, 42}).tiffPages, 4);
+    QCOMPARE(list.totalsOf({0, 1, 3, 42}).pdfPages, 10);
+
+    list.removeRows({2, 0, 2});
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(list.at(0)->name(), QStringLiteral("b.PDF"));
+    QCOMPARE(list.totals().tiffPages, 0);
+    QCOMPARE(list.totals().pdfPages, 10);
+    // A removed file may be added again.
+    QVERIFY(list.append(item(QStringLiteral("/a.tif"), 4)));
+    QCOMPARE(list.totals().tiffPages, 4);
+    list.clear();
+    QVERIFY(list.isEmpty());
+    QCOMPARE(list.totals().pdfPages, 0);
+    QVERIFY(list.append(item(QStringLiteral("/b.PDF"), 1)));
+}
+
+void TestFileItem::sortReordersListStablyByEveryKey()
+{
+    FileList list;
+    list.append(item(QStringLiteral("/z/file10.tif"), 3, 5000));
+    list.append(item(QStringLiteral("/y/File2.pdf"), 3, 100));
+    list.append(item(QStringLiteral("/x/file1.TIF"), 1, 9000));
+    auto names = [&] {
+        QStringList n;
+        for (int i = 0; i < list.size(); ++i)
+            n << list.at(i)->name();
+        return n;
+    };
+    list.sort({{QStringLiteral("name"), true}});
+    QCOMPARE(names(), QStringList({"file1.TIF", "File2.pdf", "file10.tif"}));
+    list.sort({{QStringLiteral("SIZEINKB"), false}});
+    QCOMPARE(names(), QStringList({"file1.TIF", "file10.tif", "File2.pdf"}));
+    // Ties keep their order; a second key breaks them.
+    list.sort({{QStringLiteral("PAGES"), false}});
+    QCOMPARE(names(), QStringList({"file10.tif", "File2.pdf", "file1.TIF"}));
+    list.sort({{QStringLiteral("PAGES"), true}, {QStringLiteral("LOCATION"), true}});
+    QCOMPARE(names(), QStringList({"file1.TIF", "File2.pdf", "file10.tif"}));
+    list.sort({{QStringLiteral("TYPE"), true}, {QStringLiteral("NAME"), false}});
+    QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
+    // Unknown keys and dates of missing files leave the order alone.
+    list.sort({{QStringLiteral("DATEMODIFIED"), true}, {QStringLiteral("bogus"), true}});
+    QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
+}
+
+void TestFileItem::moveWithinList()
+{
+    FileList list;
+    for (const char *n : {"/a.tif", "/b.tif", "/c.tif", "/d.tif"})
+        list.append(item(QString::fromLatin1(n), 1));
+    auto order = [&] {
+        QString s;
+        for (int i = 0; i < list.size(); ++i)
+            s += list.at(i)->name().at(0);
+        return s;
+    };
+    list.move(0, 2);
+    QCOMPARE(order(), QStringLiteral("bcad"));
+    list.move(3, 0);
+    QCOMPARE(order(), QStringLiteral("dbca"));
+    list.move(3, 4);
+    list.move(-1, 0);
+    QCOMPARE(order(), QStringLiteral("dbca"));
+}
+
+QTEST_GUILESS_MAIN(TestFileItem)
+#include "tst_fileitem.moc"

@@ -1,0 +1,154 @@
+#include "walk.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace tallivo;
+
+class TestWalk : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void folderWalk_data();
+    void folderWalk();
+    void fileWalkTakesEverything();
+    void symlinksAreNotEntered();
+    void clearedFlagStopsBeforeNextEntry();
+    void allowedTypesAreExact();
+
+private:
+    void touch(const QString &relative);
+    QStringList walk(const Arguments &args, std::atomic_bool *flag = nullptr);
+    QUrl url(const QString &relative) const
+    {
+        return QUrl::fromLocalFile(m_dir->filePath(relative));
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestWalk::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    for (const char *f :
+         {"top/a.tif", "top/b.TIF", "top/c.Tif", "top/d.tIFF", "top/e.pdf", "top/f.PDF",
+          "top/g.Pdf", "top/h.txt", "top/.hidden.tif", "top/sub/i.tiff", "top/sub/deeper/j.TIFF",
+          "top/.secret/k.pdf", "top/folder.tif/l.pdf", "top/noext", "loose.pdf", "loose.txt"})
+        touch(QString::fromLatin1(f));
+}
+
+void TestWalk::touch(const QString &relative)
+{
+    const QString path = m_dir->filePath(relative);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+QStringList TestWalk::walk(const Arguments &args, std::atomic_bool *flag)
+{
+    std::atomic_bool keepGoing{true};
+    Walk w(args, flag ? *flag : keepGoing);
+    QStringList found;
+    while (auto u = w.next())
+        found << QDir(m_dir->path()).relativeFilePath(u->toLocalFile());
+    return found;
+}
+
+void TestWalk::folderWalk_data()
+{
+    QTest::addColumn<QStringList>("given");
+    QTest::addColumn<bool>("subfolders");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("folder only") << QStringList{"top"} << false
+                                 << QStringList{"top/a.tif", "top/b.TIF", "top/e.pdf", "top/f.PDF"};
+    QTest::newRow("with subfolders") << QStringList{"top"} << true
+                                     << QStringList{"top/a.tif",
+                                                    "top/b.TIF",
+                                                    "top/e.pdf",
+                                                    "top/f.PDF",
+                                                    "top/folder.tif/l.pdf",
+                                                    "top/sub/deeper/j.TIFF",
+                                                    "top/sub/i.tiff"};
+    QTest::newRow("top-level files: allowed added, others nothing")
+        << QStringList{"loose.txt", "loose.pdf", "top/g.Pdf"} << true << QStringList{"loose.pdf"};
+    QTest::newRow("folder named .tif is walked")
+        << QStringList{"top/folder.tif"} << false << QStringList{"top/folder.tif/l.pdf"};
+    QTest::newRow("missing top-level of an allowed type is still offered")
+        << QStringList{"gone.tif", "gone"} << false << QStringList{"gone.tif"};
+    QTest::newRow("hidden folder given directly is walked")
+        << QStringList{"top/.secret"} << false << QStringList{"top/.secret/k.pdf"};
+}
+
+void TestWalk::folderWalk()
+{
+    QFETCH(QStringList, given);
+    QFETCH(bool, subfolders);
+    Arguments args;
+    args.isFolders = true;
+    args.isIncludeSubdirectories = subfolders;
+    for (const QString &g : given)
+        args.urls << url(g);
+    QTEST(walk(args), "expected");
+}
+
+void TestWalk::fileWalkTakesEverything()
+{
+    Arguments args;
+    args.urls = {url("top/h.txt"), url("top"), url("missing.pdf"),
+                 QUrl(QStringLiteral("https://example.com/x.pdf"))};
+    std::atomic_bool keepGoing{true};
+    Walk w(args, keepGoing);
+    QList<QUrl> found;
+    while (auto u = w.next())
+        found << *u;
+    QCOMPARE(found, args.urls);
+    QCOMPARE(walk(Arguments{}), QStringList());
+}
+
+void TestWalk::symlinksAreNotEntered()
+{
+    // A link back up the tree would otherwise loop for ever.
+    QVERIFY(QFile::link(m_dir->filePath("top"), m_dir->filePath("top/sub/loop")));
+    QVERIFY(QFile::link(m_dir->filePath("top/a.tif"), m_dir->filePath("top/sub/link.tif")));
+    Arguments args{{url("top/sub")}, true, true};
+    QCOMPARE(walk(args),
+             QStringList({"top/sub/deeper/j.TIFF", "top/sub/i.tiff", "top/sub/link.tif"}));
+}
+
+void TestWalk::clearedFlagStopsBeforeNextEntry()
+{
+    std::atomic_bool keepGoing{true};
+    Arguments args{{url("top"), url("loose.pdf")}, true, true};
+    Walk w(args, keepGoing);
+    QVERIFY(w.next());
+    QVERIFY(w.next());
+    keepGoing = false;
+    QVERIFY(!w.next());
+    QVERIFY(w.wasStopped());
+    keepGoing = true;
+    QVERIFY(!w.next()); // once stopped, stays stopped
+
+    Arguments files{{url("a"), url("b")}, false, false};
+    std::atomic_bool off{false};
+    QCOMPARE(walk(files, &off), QStringList());
+}
+
+void TestWalk::allowedTypesAreExact()
+{
+    QCOMPARE(allowedFileTypes(), QStringList({"tif", "TIF", "tiff", "TIFF", "pdf", "PDF"}));
+    QVERIFY(isAllowedFileType(QStringLiteral("TIFF")));
+    QVERIFY(!isAllowedFileType(QStringLiteral("Tif")));
+    QVERIFY(!isAllowedFileType(QStringLiteral("pdf ")));
+    QCOMPARE(pathExtension(QStringLiteral("/a.b/c")), QString());
+    QCOMPARE(pathExtension(QStringLiteral("/a/.tif")), QString());
+    QCOMPARE(pathExtension(QStringLiteral("/a/x.tar.PDF")), QStringLiteral("PDF"));
+}
+
+QTEST_GUILESS_MAIN(TestWalk)
+#include "tst_walk.moc"
