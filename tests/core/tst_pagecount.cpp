@@ -3,6 +3,7 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <QUrl>
 
 #include <sys/socket.h>
@@ -96,14 +97,32 @@ void TestPageCount::counts()
 
 void TestPageCount::damagedTiffChains()
 {
-    // Cut inside the last directory's entries: that image is still there.
-    QVERIFY(test::writeTiff(path(QStringLiteral("full.tif")), 2));
-    QFile full(path(QStringLiteral("full.tif")));
-    QVERIFY(full.open(QIODevice::ReadOnly));
-    const QByteArray bytes = full.readAll();
-    QCOMPARE(count(QStringLiteral("full.tif")), 2);
-    QVERIFY(test::writeBytes(path(QStringLiteral("cut.tif")), bytes.left(bytes.size() - 6)));
-    QCOMPARE(count(QStringLiteral("cut.tif")), 2);
+    // Cut inside the first directory: the header leads to it, the image is there.
+    QVERIFY(test::writeTiff(path(QStringLiteral("one.tif")), 1));
+    QFile one(path(QStringLiteral("one.tif")));
+    QVERIFY(one.open(QIODevice::ReadOnly));
+    const QByteArray bytes = one.readAll();
+    const quint32 first = qFromLittleEndian<quint32>(bytes.constData() + 4);
+    QVERIFY(test::writeBytes(path(QStringLiteral("cut1.tif")), bytes.left(first + 2 + 12)));
+    QCOMPARE(count(QStringLiteral("cut1.tif")), 1);
+    QVERIFY(test::writeBytes(path(QStringLiteral("cut0.tif")), bytes.left(first + 1)));
+    QCOMPARE(count(QStringLiteral("cut0.tif")), 0);
+
+    // A later directory reached through the chain must lie wholly in the
+    // file: fuzzed files point "next" at garbage that claims thousands of
+    // entries.
+    QVERIFY(test::writeTiff(path(QStringLiteral("two.tif")), 2));
+    QFile two(path(QStringLiteral("two.tif")));
+    QVERIFY(two.open(QIODevice::ReadOnly));
+    QByteArray twoBytes = two.readAll();
+    QCOMPARE(count(QStringLiteral("two.tif")), 2);
+    const quint32 firstOfTwo = qFromLittleEndian<quint32>(twoBytes.constData() + 4);
+    const quint16 entries = qFromLittleEndian<quint16>(twoBytes.constData() + firstOfTwo);
+    const qsizetype nextAt = firstOfTwo + 2 + 12 * entries;
+    const quint32 second = qFromLittleEndian<quint32>(twoBytes.constData() + nextAt);
+    qToLittleEndian<quint16>(60000, twoBytes.data() + second);
+    QVERIFY(test::writeBytes(path(QStringLiteral("bogus.tif")), twoBytes));
+    QCOMPARE(count(QStringLiteral("bogus.tif")), 1);
 
     // A directory that points back at itself counts once.
     QByteArray loop("II*\0\x08\0\0\0", 8);
