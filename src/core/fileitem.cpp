@@ -123,7 +123,7 @@ QString FileItem::displayDate(const QDateTime &date)
 {
     if (!date.isValid())
         return {};
-    return QLocale::system().toString(date.toLocalTime(), QStringLiteral("dd-MMM-yyyy h:mm AP"));
+    return QLocale().toString(date.toLocalTime(), QStringLiteral("dd-MMM-yyyy h:mm AP"));
 }
 
 QVariant FileItem::displayField(const QString &key) const

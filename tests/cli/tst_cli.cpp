@@ -48,6 +48,7 @@ private Q_SLOTS:
     void listsFilesAndTotals();
     void exportMatchesTheWindowsExport();
     void missingPathCountsTheRest();
+    void librariesStayQuietOnDamagedFiles();
     void badOptions_data();
     void badOptions();
 
@@ -123,6 +124,19 @@ void TestCli::missingPathCountsTheRest()
     QCOMPARE(r.status, 1);
     QVERIFY(r.err.contains(QStringLiteral("nope")));
     QVERIFY(r.out.startsWith(QStringLiteral("Total Pages TIFF : 0 PDF : 4\n1 Total file(s)")));
+}
+
+void TestCli::librariesStayQuietOnDamagedFiles()
+{
+    const QString corpus = QStringLiteral(TALLIVO_CORPUS_DIR);
+    if (!QFileInfo::exists(corpus))
+        QSKIP("the shared corpus is not available here");
+    // Hundreds of broken, fuzzed and encrypted files: not one library
+    // complaint may reach the terminal.
+    const Result r = countWith({QStringLiteral("--quiet"), QStringLiteral("--subfolders"), corpus});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.err, QString());
+    QVERIFY(r.out.contains(QStringLiteral("Total Pages TIFF : ")));
 }
 
 void TestCli::badOptions_data()

@@ -137,7 +137,12 @@ void TestFileItem::measuresOnceAtCreation()
     const QDateTime modified = QFileInfo(path).lastModified();
     QCOMPARE(item->dateModified(), modified);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QVERIFY(!FileItem::displayDate(modified).isEmpty());
+    const QDateTime evening(QDate(2013, 3, 5), QTime(21, 7));
+    QCOMPARE(FileItem::displayDate(evening), QStringLiteral("05-Mar-2013 9:07 PM"));
+    QCOMPARE(FileItem::displayDate(evening.addSecs(-12 * 3600)),
+             QStringLiteral("05-Mar-2013 9:07 AM"));
+    QCOMPARE(item->displayField(QStringLiteral("DateModified")).toString(),
+             FileItem::displayDate(modified));
 
     // Not a file URL: no item at all.
     QVERIFY(!FileItem::initWithURL(QUrl(QStringLiteral("https://example.com/a.pdf"))));

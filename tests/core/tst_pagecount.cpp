@@ -2,8 +2,8 @@
 #include "samplefiles.h"
 
 #include <QTemporaryDir>
-#include <QTest>
 #include <QtEndian>
+#include <QTest>
 #include <QUrl>
 
 #include <sys/socket.h>
