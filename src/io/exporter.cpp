@@ -37,20 +37,24 @@ QByteArray exportText(const FileList &files)
 
 bool exportList(const FileList &files, const QString &path, QString *error)
 {
+    auto fail = [&](QString why) {
+        if (why.isEmpty())
+            why = QStringLiteral("The file could not be written.");
+        logError("(export)", path + QStringLiteral(": ") + why);
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("No destination was given."));
     try {
         const QByteArray data = exportText(files);
         QSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
-            if (error)
-                *error = out.errorString();
-            return false;
-        }
+        if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit())
+            return fail(out.errorString());
         return true;
     } catch (const std::exception &e) {
-        logError("(export)", QString::fromLocal8Bit(e.what()));
-        if (error)
-            *error = QString::fromLocal8Bit(e.what());
-        return false;
+        return fail(QString::fromLocal8Bit(e.what()));
     }
 }
 
