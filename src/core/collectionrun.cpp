@@ -3,6 +3,7 @@
 #include "syslogline.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QThreadPool>
 
@@ -143,29 +144,53 @@ public:
     }
     ~CountAhead()
     {
+        // Whatever is still queued is not wanted any more: finish only the
+        // file each thread is on.
+        m_abandoned = true;
         m_pool.clear();
         m_pool.waitForDone();
     }
 
-    bool isFull() const { return m_pending.size() >= size_t(4 * m_pool.maxThreadCount() + 4); }
+    bool isFull() const { return m_pending.size() >= kWindow; }
     bool isEmpty() const { return m_pending.empty(); }
 
     void push(const QUrl &url)
     {
         auto slot = std::make_shared<Slot>();
         m_pending.push_back(slot);
-        m_pool.start([this, slot, url] {
-            auto item = FileItem::initWithURL(url);
-            std::lock_guard lock(m_mutex);
-            slot->item = std::move(item);
-            slot->done = true;
+        m_chunk.emplace_back(slot, url);
+        if (m_chunk.size() >= kChunk)
+            flush();
+    }
+
+    void flush()
+    {
+        if (m_chunk.empty())
+            return;
+        m_pool.start([this, chunk = std::move(m_chunk)] {
+            for (auto &[slot, url] : chunk) {
+                auto item = m_abandoned ? nullptr : FileItem::initWithURL(url);
+                std::lock_guard lock(m_mutex);
+                slot->item = std::move(item);
+                slot->done = true;
+            }
             m_ready.notify_all();
         });
+        m_chunk.clear();
+    }
+
+    // Whether the oldest file has been counted.
+    bool firstIsDone()
+    {
+        std::lock_guard lock(m_mutex);
+        return !m_pending.empty() && m_pending.front()->done;
     }
 
     // The oldest file's item, once counted (null for a URL that makes none).
     std::unique_ptr<FileItem> takeFirst()
     {
+        if (!m_chunk.empty() && m_chunk.front().first == m_pending.front())
+            flush();
         std::shared_ptr<Slot> slot = m_pending.front();
         m_pending.pop_front();
         std::unique_lock lock(m_mutex);
@@ -183,6 +208,10 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<std::shared_ptr<Slot>> m_pending;
+    std::atomic_bool m_abandoned{false};
+    static constexpr size_t kChunk = 16;
+    static constexpr size_t kWindow = 1024;
+    std::vector<std::pair<std::shared_ptr<Slot>, QUrl>> m_chunk;
 };
 
 } // namespace
@@ -206,15 +235,27 @@ bool CollectionRun::drain(Walk &walk, const char *where)
     const QSet<QString> &listed = m_listedAtStart;
     QSet<QString> offered;
     CountAhead ahead(countingThreads());
+    QElapsedTimer sinceHandOver;
+    sinceHandOver.start();
 
+    // The oldest item, waiting for it, and every later one already counted,
+    // in one crossing to the main thread.
     auto handOverFirst = [&] {
-        std::unique_ptr<FileItem> item = ahead.takeFirst();
-        if (!item || !isProcessing())
+        std::vector<std::unique_ptr<FileItem>> batch;
+        do {
+            if (auto item = ahead.takeFirst())
+                batch.push_back(std::move(item));
+        } while (!ahead.isEmpty() && ahead.firstIsDone());
+        if (batch.empty() || !isProcessing())
             return;
         onMainThread([&] {
-            if (m_files.append(std::move(item))) {
-                ++appended;
-                m_host.updateTotalPagesLabel();
+            for (auto &item : batch) {
+                if (!isProcessing())
+                    break;
+                if (m_files.append(std::move(item))) {
+                    ++appended;
+                    m_host.updateTotalPagesLabel();
+                }
             }
         });
     };
@@ -226,8 +267,12 @@ bool CollectionRun::drain(Walk &walk, const char *where)
                 continue;
             offered.insert(text);
             ahead.push(*url);
-            while (ahead.isFull())
+            // Far ahead when counting is slow, but the list still grows a few
+            // dozen times a second.
+            while (ahead.isFull() || (sinceHandOver.hasExpired(20) && ahead.firstIsDone())) {
                 handOverFirst();
+                sinceHandOver.start();
+            }
         }
         while (!ahead.isEmpty() && isProcessing())
             handOverFirst();

@@ -1,0 +1,51 @@
+// bench-count-loop: counts every TIFF and PDF file below the given folders one
+// after the other on a single thread, with the same walk and page counter as
+// tallivo-count, so the two can be compared file for file.
+#include "pagecount.h"
+#include "walk.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <atomic>
+#include <cstdio>
+
+using namespace tallivo;
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList folders = app.arguments().mid(1);
+    const bool each = folders.removeAll(QStringLiteral("--each")) > 0;
+    if (folders.isEmpty() || folders.first().startsWith(QLatin1Char('-'))) {
+        std::fputs("Usage: bench-count-loop [--each] FOLDER...\n"
+                   "Counts the pages of the TIFF and PDF files below FOLDER, one file at a time.\n"
+                   "  --each  also print pages and path of every file\n",
+                   stderr);
+        return 2;
+    }
+
+    Arguments arguments;
+    arguments.isFolders = true;
+    arguments.isIncludeSubdirectories = true;
+    for (const QString &folder : std::as_const(folders))
+        arguments.urls << QUrl::fromLocalFile(QFileInfo(folder).absoluteFilePath());
+
+    QElapsedTimer clock;
+    clock.start();
+    const std::atomic_bool keepGoing{true};
+    Walk walk(arguments, keepGoing);
+    qint64 files = 0;
+    qint64 pages = 0;
+    while (const std::optional<QUrl> url = walk.next()) {
+        const qint32 count = getTiffPageCount(*url);
+        ++files;
+        pages += count;
+        if (each)
+            std::printf("%d\t%s\n", count, qPrintable(url->toLocalFile()));
+    }
+    std::printf("files: %lld  pages: %lld  seconds: %.3f\n", files, pages,
+                double(clock.nsecsElapsed()) / 1e9);
+    return 0;
+}
