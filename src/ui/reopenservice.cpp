@@ -1,0 +1,43 @@
+#include "reopenservice.h"
+
+#include "tallivoappdelegate.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+namespace tallivo {
+
+ReopenService::ReopenService(TallivoAppDelegate *window)
+    : QObject(window)
+    , m_window(window)
+{
+}
+
+bool ReopenService::claim()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.registerService(serviceName()))
+        return true;
+    QDBusMessage call = QDBusMessage::createMethodCall(serviceName(), QStringLiteral("/"),
+                                                       serviceName(), QStringLiteral("reopen"));
+    const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
+    // A holder that does not answer is stuck or gone: run on our own.
+    return reply.type() == QDBusMessage::ErrorMessage;
+}
+
+void ReopenService::serve(TallivoAppDelegate *window)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    bus.registerObject(QStringLiteral("/"), new ReopenService(window),
+                       QDBusConnection::ExportScriptableSlots);
+}
+
+void ReopenService::reopen()
+{
+    m_window->applicationShouldHandleReopen(m_window->isVisible() && !m_window->isMinimized());
+}
+
+} // namespace tallivo
