@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <cmath>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace tallivo {
@@ -18,15 +19,9 @@ QString localPath(const QUrl &url)
     return url.isLocalFile() ? url.toLocalFile() : url.path();
 }
 
-// Reads a date afresh every time: the file may have changed or gone since.
-QDateTime fileTime(const QUrl &url, QFileDevice::FileTime which)
+QDateTime toDate(std::optional<qint64> msecs)
 {
-    if (url.isEmpty())
-        return {};
-    const QFileInfo info(localPath(url));
-    if (!info.exists())
-        return {};
-    return info.fileTime(which);
+    return msecs ? QDateTime::fromMSecsSinceEpoch(*msecs) : QDateTime();
 }
 
 } // namespace
@@ -104,19 +99,50 @@ QString FileItem::typeToUpper() const
     return type().toUpper();
 }
 
+std::optional<qint64> FileItem::fileTimeMSecs(const QString &path, FileTime which)
+{
+    // Read afresh on every call: the file may have changed or gone since.
+    struct statx st;
+    if (path.isEmpty() || ::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0,
+                                  STATX_MTIME | STATX_ATIME | STATX_BTIME, &st) != 0)
+        return std::nullopt;
+    const statx_timestamp *t = nullptr;
+    switch (which) {
+    case FileTime::Modified:
+        t = (st.stx_mask & STATX_MTIME) ? &st.stx_mtime : nullptr;
+        break;
+    case FileTime::Created:
+        t = (st.stx_mask & STATX_BTIME) ? &st.stx_btime : nullptr;
+        break;
+    case FileTime::Accessed:
+        t = (st.stx_mask & STATX_ATIME) ? &st.stx_atime : nullptr;
+        break;
+    }
+    if (!t)
+        return std::nullopt;
+    return qint64(t->tv_sec) * 1000 + t->tv_nsec / 1000000;
+}
+
+std::optional<qint64> FileItem::fileTimeMSecs(FileTime which) const
+{
+    if (m_filePath.isEmpty())
+        return std::nullopt;
+    return fileTimeMSecs(localPath(m_filePath), which);
+}
+
 QDateTime FileItem::dateModified() const
 {
-    return fileTime(m_filePath, QFileDevice::FileModificationTime);
+    return toDate(fileTimeMSecs(FileTime::Modified));
 }
 
 QDateTime FileItem::dateCreated() const
 {
-    return fileTime(m_filePath, QFileDevice::FileBirthTime);
+    return toDate(fileTimeMSecs(FileTime::Created));
 }
 
 QDateTime FileItem::dateAccessed() const
 {
-    return fileTime(m_filePath, QFileDevice::FileAccessTime);
+    return toDate(fileTimeMSecs(FileTime::Accessed));
 }
 
 QString FileItem::displayDate(const QDateTime &date)

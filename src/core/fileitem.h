@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include <memory>
+#include <optional>
 
 namespace tallivo {
 
@@ -62,6 +63,17 @@ public:
     static QString sizeText(qint32 bytes);
     // A timestamp as the table shows it, in the user's locale and zone.
     static QString displayDate(const QDateTime &date);
+    enum class FileTime
+    {
+        Modified,
+        Created,
+        Accessed
+    };
+    // One of the file's times in milliseconds since the epoch, read with a
+    // single system call; empty when it cannot be read.
+    static std::optional<qint64> fileTimeMSecs(const QString &path, FileTime which);
+    std::optional<qint64> fileTimeMSecs(FileTime which) const;
+
     // The space a file takes on disk, capped to what 32 bits hold; 0 when the
     // file cannot be examined.
     static qint32 allocatedSize(const QString &path);

@@ -140,7 +140,9 @@ void sortByText(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     collator.setNumericMode(true);
     stableSortBy<QCollatorSortKey>(
-        items, ascending, [&](const FileItem &f) { return collator.sortKey((f.*field)()); },
+        items, ascending,
+        // Folded first: the C locale's collation ignores the case setting.
+        [&](const FileItem &f) { return collator.sortKey((f.*field)().toCaseFolded()); },
         [](const QCollatorSortKey &a, const QCollatorSortKey &b) { return a.compare(b) < 0; });
 }
 
@@ -150,10 +152,10 @@ void sortByNumber(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
     stableSortBy<qint64>(items, ascending, field, std::less<qint64>());
 }
 
-qint64 msecs(const QDateTime &d)
+qint64 msecs(const FileItem &f, FileItem::FileTime which)
 {
     // Unreadable dates sort before every real one.
-    return d.isValid() ? d.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+    return f.fileTimeMSecs(which).value_or(std::numeric_limits<qint64>::min());
 }
 
 } // namespace
@@ -178,11 +180,14 @@ void FileList::sort(const QList<SortDescriptor> &descriptors)
         else if (key == QLatin1String(ColumnKey::IsSelected))
             sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.isSelected()); });
         else if (key == QLatin1String(ColumnKey::DateModified))
-            sortByNumber(m_items, asc, [](const FileItem &f) { return msecs(f.dateModified()); });
+            sortByNumber(m_items, asc,
+                         [](const FileItem &f) { return msecs(f, FileItem::FileTime::Modified); });
         else if (key == QLatin1String(ColumnKey::DateCreated))
-            sortByNumber(m_items, asc, [](const FileItem &f) { return msecs(f.dateCreated()); });
+            sortByNumber(m_items, asc,
+                         [](const FileItem &f) { return msecs(f, FileItem::FileTime::Created); });
         else if (key == QLatin1String(ColumnKey::DateAccessed))
-            sortByNumber(m_items, asc, [](const FileItem &f) { return msecs(f.dateAccessed()); });
+            sortByNumber(m_items, asc,
+                         [](const FileItem &f) { return msecs(f, FileItem::FileTime::Accessed); });
     }
 }
 
