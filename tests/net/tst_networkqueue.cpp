@@ -2,35 +2,40 @@
 #include "testhttpserver.h"
 
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace tallivo;
 
 namespace {
 
-// gzip of "OK"
-const QByteArray gzippedOK = QByteArray::fromHex("1f8b0800000000000203f3f706002dd936d702000000");
-
-struct Outcome
+// A queue that records what its callbacks saw.
+struct WatchedQueue
 {
-    QList<QByteArray> finishedBodies;
-    QList<int> finishedStatus;
-    QList<QUrl> finishedUrls;
-    QList<QString> finishedText;
-    QList<int> failedCodes;
+    NetworkQueue queue;
+    QStringList finished; // "status path text"
+    QList<int> failed;
+
+    WatchedQueue()
+    {
+        queue.setRequestDidFinish([this](HttpRequest *request) {
+            finished << QStringLiteral("%1 %2 %3")
+                            .arg(request->responseStatusCode())
+                            .arg(request->finalUrl().path(), request->responseString());
+        });
+        queue.setRequestDidFail([this](HttpRequest *request) { failed << request->error().code; });
+    }
+    void add(const QUrl &url, int timeOut = 0)
+    {
+        auto *request = new HttpRequest(url);
+        if (timeOut > 0)
+            request->setTimeOutMilliseconds(timeOut);
+        queue.addOperation(request);
+    }
 };
 
-void watch(NetworkQueue &queue, Outcome &outcome)
+std::optional<QByteArray> never(const TestHttpRequest &)
 {
-    queue.setRequestDidFinish([&outcome](HttpRequest *request) {
-        outcome.finishedBodies.append(request->responseData());
-        outcome.finishedStatus.append(request->responseStatusCode());
-        outcome.finishedUrls.append(request->finalUrl());
-        outcome.finishedText.append(request->responseString());
-    });
-    queue.setRequestDidFail(
-        [&outcome](HttpRequest *request) { outcome.failedCodes.append(request->error().code); });
+    return std::nullopt;
 }
 
 } // namespace
@@ -40,213 +45,126 @@ class TestNetworkQueue : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void compressedAnswerIsInflated();
-    void redirectIsFollowed_data();
-    void redirectIsFollowed();
-    void answerIsDecodedByCharset_data();
-    void answerIsDecodedByCharset();
-    void errorStatusIsStillAnAnswer();
-    void silentServerEndsTheRequest();
-    void runsAtMostFourAtOnce();
-    void suspendedQueueSendsNothingUntilGo();
-    void failureCancelsTheRest_data();
-    void failureCancelsTheRest();
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<QByteArray>("seen"); // method, path and body of each request
+        QTest::addColumn<QString>("finished");
+        const QByteArray once = "POST /old a=1";
+        QTest::newRow("gzip is inflated")
+            << httpResponse(200, gzippedOK, {"Content-Encoding: gzip"}) << once << "200 /old OK";
+        QTest::newRow("no charset is Latin-1")
+            << httpResponse(200, "caf\xe9", {"Content-Type: text/plain"}) << once
+            << "200 /old café";
+        QTest::newRow("quoted utf-16be")
+            << httpResponse(200, QByteArray("\0O\0K", 4),
+                            {"Content-Type: text/plain; charset=\"UTF-16BE\""})
+            << once << "200 /old OK";
+        QTest::newRow("unknown charset is Latin-1")
+            << httpResponse(200, "\xe9", {"Content-Type: text/plain; charset=x-no-such"}) << once
+            << "200 /old é";
+        QTest::newRow("error status is still an answer")
+            << httpResponse(404, "gone") << once << "404 /old gone";
+        QTest::newRow("302 turns the post into a get")
+            << httpResponse(302, "", {"Location: /new"}) << once + "|GET /new "
+            << "200 /new OK";
+        QTest::newRow("307 repeats the post")
+            << httpResponse(307, "", {"Location: /new"}) << once + "|POST /new a=1"
+            << "200 /new OK";
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, response);
+        QFETCH(QByteArray, seen);
+        QFETCH(QString, finished);
+        TestHttpServer server([&](const TestHttpRequest &request) {
+            return request.target == "/new" ? httpResponse(200, "OK") : response;
+        });
+        WatchedQueue watched;
+        auto *request = new HttpRequest(server.url(QStringLiteral("/old")));
+        request->setRequestMethod("POST");
+        request->setPostBody("a=1");
+        request->addRequestHeader("Content-Type", "application/x-www-form-urlencoded");
+        watched.queue.addOperation(request);
+        watched.queue.go();
+        QTRY_COMPARE(watched.finished, QStringList{finished});
+        QVERIFY(watched.failed.isEmpty());
+        QByteArrayList requests;
+        for (const TestHttpRequest &r : server.requests())
+            requests << r.method + ' ' + r.target + ' ' + r.body;
+        QCOMPARE(requests.join('|'), seen);
+
+        const TestHttpRequest &sent = server.requests().first();
+        QCOMPARE(sent.headers.value("accept-encoding"), QByteArray("gzip"));
+        // "<name> <version> (<machine>; <system> <x.y.z>; <locale>)"
+        const QString agent = QString::fromUtf8(sent.headers.value("user-agent"));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral(R"(^Tallivo \S+ \(\S+; \S+ \d+\.\d+\.\d+; \S+\)$)"))
+                .match(agent)
+                .hasMatch(),
+            qPrintable(agent));
+    }
+    void runsAtMostFourAtOnceAndOnlyAfterGo()
+    {
+        TestHttpServer server(never);
+        WatchedQueue watched;
+        for (int i = 0; i < 6; ++i)
+            watched.add(server.url(QStringLiteral("/%1").arg(i)));
+        QTest::qWait(100);
+        QCOMPARE(server.requests().size(), 0); // a new queue is suspended
+        watched.queue.go();
+        QTRY_COMPARE(server.pendingCount(), 4);
+        QTest::qWait(100);
+        QCOMPARE(server.requests().size(), 4);
+        QCOMPARE(watched.queue.requestsCount(), 6);
+
+        server.answerPending(httpResponse(200, "OK"));
+        QTRY_COMPARE(server.pendingCount(), 2);
+        server.answerPending(httpResponse(200, "OK"));
+        QTRY_COMPARE(watched.finished.size(), 6);
+        QCOMPARE(watched.queue.requestsCount(), 0);
+    }
+    void failureCancelsTheRest_data()
+    {
+        QTest::addColumn<bool>("cancelOnFailure");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("finished");
+        QTest::newRow("refused, cancel all") << true << int(ConnectionFailureErrorType) << 0;
+        QTest::newRow("silent server, keep the rest")
+            << false << int(RequestTimedOutErrorType) << 2;
+    }
+    void failureCancelsTheRest()
+    {
+        QFETCH(bool, cancelOnFailure);
+        QFETCH(int, error);
+        QFETCH(int, finished);
+        TestHttpServer server(never);
+        WatchedQueue watched;
+        watched.queue.setShouldCancelAllRequestsOnFailure(cancelOnFailure);
+        watched.add(server.url(QStringLiteral("/1")));
+        watched.add(server.url(QStringLiteral("/2")));
+        watched.queue.go();
+        QTRY_COMPARE(server.pendingCount(), 2);
+        if (error == ConnectionFailureErrorType) {
+            // A port that was just closed refuses the connection.
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            const quint16 closedPort = closed.serverPort();
+            closed.close();
+            watched.add(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort)));
+        } else {
+            watched.add(server.url(QStringLiteral("/3")), 300); // the inactivity limit
+        }
+        QTRY_COMPARE(watched.failed, QList<int>{error});
+        QCOMPARE(watched.queue.requestsCount(), finished);
+
+        server.answerPending(httpResponse(200, "OK"));
+        QTRY_COMPARE(watched.finished.size(), finished);
+        QTest::qWait(100);
+        QCOMPARE(watched.finished.size(), finished);
+        QCOMPARE(watched.failed.size(), 1);
+    }
 };
-
-void TestNetworkQueue::compressedAnswerIsInflated()
-{
-    TestHttpServer server([](const TestHttpRequest &) {
-        return httpResponse(200, gzippedOK, {"Content-Encoding: gzip"});
-    });
-    NetworkQueue queue;
-    Outcome outcome;
-    watch(queue, outcome);
-    queue.addOperation(new HttpRequest(server.url(QStringLiteral("/a"))));
-    queue.go();
-    QTRY_COMPARE(outcome.finishedBodies.size(), 1);
-    QCOMPARE(outcome.finishedBodies.first(), QByteArray("OK"));
-    QCOMPARE(server.requests().first().header("Accept-Encoding"), QByteArray("gzip"));
-    // "<name> <version> (<machine>; <system> <x.y.z>; <locale>)"
-    const QString agent = QString::fromUtf8(server.requests().first().header("User-Agent"));
-    QVERIFY2(QRegularExpression(QStringLiteral(R"(^Tallivo \S+ \(\S+; \S+ \d+\.\d+\.\d+; \S+\)$)"))
-                 .match(agent)
-                 .hasMatch(),
-             qPrintable(agent));
-}
-
-void TestNetworkQueue::redirectIsFollowed_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("methodAfter");
-    QTest::addColumn<QByteArray>("bodyAfter");
-    QTest::newRow("302 turns a post into a get") << 302 << QByteArray("GET") << QByteArray();
-    QTest::newRow("307 repeats the post") << 307 << QByteArray("POST") << QByteArray("a=1");
-}
-
-void TestNetworkQueue::redirectIsFollowed()
-{
-    QFETCH(int, status);
-    QFETCH(QByteArray, methodAfter);
-    QFETCH(QByteArray, bodyAfter);
-    TestHttpServer server([status](const TestHttpRequest &request) {
-        if (request.path() == "/old")
-            return httpResponse(status, "", {"Location: /new"});
-        return httpResponse(200, "OK");
-    });
-    NetworkQueue queue;
-    Outcome outcome;
-    watch(queue, outcome);
-    auto *request = new HttpRequest(server.url(QStringLiteral("/old")));
-    request->setRequestMethod("POST");
-    request->setPostBody("a=1");
-    request->addRequestHeader("Content-Type", "application/x-www-form-urlencoded");
-    queue.addOperation(request);
-    queue.go();
-    QTRY_COMPARE(outcome.finishedBodies.size(), 1);
-    QCOMPARE(outcome.finishedBodies.first(), QByteArray("OK"));
-    QCOMPARE(outcome.finishedUrls.first().path(), QStringLiteral("/new"));
-    QCOMPARE(server.requests().size(), 2);
-    QCOMPARE(server.requests().at(0).body, QByteArray("a=1"));
-    QCOMPARE(server.requests().at(1).method, methodAfter);
-    QCOMPARE(server.requests().at(1).body, bodyAfter);
-}
-
-void TestNetworkQueue::answerIsDecodedByCharset_data()
-{
-    QTest::addColumn<QByteArray>("contentType");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("no charset is Latin-1")
-        << QByteArray("text/plain") << QByteArray("caf\xe9") << QStringLiteral("café");
-    QTest::newRow("utf-8") << QByteArray("text/html; charset=utf-8") << QByteArray("caf\xc3\xa9")
-                           << QStringLiteral("café");
-    QTest::newRow("quoted utf-16be") << QByteArray("text/plain; charset=\"UTF-16BE\"")
-                                     << QByteArray("\0O\0K", 4) << QStringLiteral("OK");
-    QTest::newRow("unknown charset falls back to Latin-1")
-        << QByteArray("text/plain; charset=x-no-such") << QByteArray("\xe9") << QStringLiteral("é");
-}
-
-void TestNetworkQueue::answerIsDecodedByCharset()
-{
-    QFETCH(QByteArray, contentType);
-    QFETCH(QByteArray, body);
-    QFETCH(QString, text);
-    TestHttpServer server([&](const TestHttpRequest &) {
-        return httpResponse(200, body, {"Content-Type: " + contentType});
-    });
-    NetworkQueue queue;
-    Outcome outcome;
-    watch(queue, outcome);
-    queue.addOperation(new HttpRequest(server.url(QStringLiteral("/"))));
-    queue.go();
-    QTRY_COMPARE(outcome.finishedText.size(), 1);
-    QCOMPARE(outcome.finishedText.first(), text);
-}
-
-void TestNetworkQueue::errorStatusIsStillAnAnswer()
-{
-    TestHttpServer server([](const TestHttpRequest &) { return httpResponse(404, "gone"); });
-    NetworkQueue queue;
-    Outcome outcome;
-    watch(queue, outcome);
-    queue.addOperation(new HttpRequest(server.url(QStringLiteral("/"))));
-    queue.go();
-    QTRY_COMPARE(outcome.finishedStatus.size(), 1);
-    QCOMPARE(outcome.finishedStatus.first(), 404);
-    QCOMPARE(outcome.finishedBodies.first(), QByteArray("gone"));
-    QVERIFY(outcome.failedCodes.isEmpty());
-}
-
-void TestNetworkQueue::silentServerEndsTheRequest()
-{
-    TestHttpServer server([](const TestHttpRequest &) { return std::nullopt; });
-    NetworkQueue queue;
-    Outcome outcome;
-    watch(queue, outcome);
-    auto *request = new HttpRequest(server.url(QStringLiteral("/")));
-    request->setTimeOutMilliseconds(300);
-    queue.addOperation(request);
-    queue.go();
-    QTRY_COMPARE(outcome.failedCodes.size(), 1);
-    QCOMPARE(outcome.failedCodes.first(), int(RequestTimedOutErrorType));
-    QCOMPARE(server.requests().size(), 1);
-    QCOMPARE(queue.requestsCount(), 0);
-}
-
-void TestNetworkQueue::runsAtMostFourAtOnce()
-{
-    TestHttpServer server([](const TestHttpRequest &) { return std::nullopt; });
-    NetworkQueue queue;
-    Outcome outcome;
-    watch(queue, outcome);
-    for (int i = 0; i < 6; ++i)
-        queue.addOperation(new HttpRequest(server.url(QStringLiteral("/%1").arg(i))));
-    queue.go();
-    QTRY_COMPARE(server.pendingCount(), 4);
-    QTest::qWait(100);
-    QCOMPARE(server.requests().size(), 4);
-    QCOMPARE(queue.requestsCount(), 6);
-
-    server.answerPending(httpResponse(200, "OK"));
-    QTRY_COMPARE(server.pendingCount(), 2);
-    server.answerPending(httpResponse(200, "OK"));
-    QTRY_COMPARE(outcome.finishedBodies.size(), 6);
-    QCOMPARE(queue.requestsCount(), 0);
-}
-
-void TestNetworkQueue::suspendedQueueSendsNothingUntilGo()
-{
-    TestHttpServer server;
-    NetworkQueue queue;
-    Outcome outcome;
-    watch(queue, outcome);
-    QVERIFY(queue.isSuspended());
-    queue.addOperation(new HttpRequest(server.url(QStringLiteral("/"))));
-    QTest::qWait(100);
-    QCOMPARE(server.connectionCount(), 0);
-    queue.go();
-    QTRY_COMPARE(outcome.finishedBodies.size(), 1);
-}
-
-void TestNetworkQueue::failureCancelsTheRest_data()
-{
-    QTest::addColumn<bool>("cancelOnFailure");
-    QTest::addColumn<int>("finished");
-    QTest::newRow("cancel all") << true << 0;
-    QTest::newRow("keep the rest") << false << 2;
-}
-
-void TestNetworkQueue::failureCancelsTheRest()
-{
-    QFETCH(bool, cancelOnFailure);
-    QFETCH(int, finished);
-    TestHttpServer server([](const TestHttpRequest &) { return std::nullopt; });
-    // A port that was just closed refuses the connection.
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 closedPort = closed.serverPort();
-    closed.close();
-
-    NetworkQueue queue;
-    queue.setShouldCancelAllRequestsOnFailure(cancelOnFailure);
-    Outcome outcome;
-    watch(queue, outcome);
-    queue.addOperation(new HttpRequest(server.url(QStringLiteral("/1"))));
-    queue.addOperation(new HttpRequest(server.url(QStringLiteral("/2"))));
-    queue.go();
-    QTRY_COMPARE(server.pendingCount(), 2);
-    queue.addOperation(
-        new HttpRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort))));
-    QTRY_COMPARE(outcome.failedCodes.size(), 1);
-    QCOMPARE(outcome.failedCodes.first(), int(ConnectionFailureErrorType));
-    QCOMPARE(queue.requestsCount(), finished);
-
-    server.answerPending(httpResponse(200, "OK"));
-    QTRY_COMPARE(outcome.finishedBodies.size(), finished);
-    QTest::qWait(100);
-    QCOMPARE(outcome.finishedBodies.size(), finished);
-    QCOMPARE(outcome.failedCodes.size(), 1);
-}
 
 QTEST_GUILESS_MAIN(TestNetworkQueue)
 #include "tst_networkqueue.moc"
