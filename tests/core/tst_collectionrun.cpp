@@ -73,9 +73,7 @@ private Q_SLOTS:
     void initTestCase();
     void sequenceAndOrder();
     void secondRunAddsNothing();
-    void runWithoutArguments();
     void cancelStopsBeforeNextFile();
-    void oneRunAtATime();
     void badEntriesAreListedNotFatal();
     void shutdownDuringRunNeverTouchesHost();
     void timeTaken_data();
@@ -116,7 +114,12 @@ void TestCollectionRun::sequenceAndOrder()
     FileList files;
     FakeHost host(files);
     CollectionRun run(files, host);
-    QVERIFY(runAndWait(run, m_args));
+    QSignalSpy done(&run, &CollectionRun::finished);
+    QVERIFY(run.loadURLs(m_args));
+    QVERIFY(run.isActive());
+    QVERIFY(!run.loadURLs(m_args)); // one run at a time
+    QVERIFY(done.wait(60000));
+    QVERIFY(!run.isActive());
     QVERIFY(!host.offMainThread);
     QCOMPARE(host.sequence(), QStringLiteral("busy start total* sort stop normal"));
     QCOMPARE(host.calls.count(QStringLiteral("total")), 40);
@@ -149,13 +152,9 @@ void TestCollectionRun::secondRunAddsNothing()
     QVERIFY(runAndWait(run, Arguments{{extra, extra}, false, false}));
     QCOMPARE(host.sequence(), QStringLiteral("busy start total sort stop normal"));
     QCOMPARE(files.size(), 41);
-}
 
-void TestCollectionRun::runWithoutArguments()
-{
-    FileList files;
-    FakeHost host(files);
-    CollectionRun run(files, host);
+    // No arguments at all: still the whole start and end sequence.
+    host.calls.clear();
     QVERIFY(runAndWait(run, std::nullopt));
     QCOMPARE(host.sequence(), QStringLiteral("busy start stop normal"));
 }
@@ -174,21 +173,6 @@ void TestCollectionRun::cancelStopsBeforeNextFile()
     QVERIFY(runAndWait(run, m_args));
     QCOMPARE(files.size(), 5);
     QCOMPARE(host.sequence(), QStringLiteral("busy start total* sort stop normal"));
-}
-
-void TestCollectionRun::oneRunAtATime()
-{
-    FileList files;
-    FakeHost host(files);
-    CollectionRun run(files, host);
-    QSignalSpy done(&run, &CollectionRun::finished);
-    QVERIFY(run.loadURLs(m_args));
-    QVERIFY(run.isActive());
-    QVERIFY(!run.loadURLs(m_args));
-    QVERIFY(done.wait(60000));
-    QVERIFY(!run.isActive());
-    QCOMPARE(done.count(), 1);
-    QCOMPARE(files.size(), 40);
 }
 
 void TestCollectionRun::badEntriesAreListedNotFatal()
