@@ -2,6 +2,7 @@
 
 #include "desktop.h"
 #include "dialogs.h"
+#include "filelist.h"
 
 #include <QList>
 #include <QStringList>
@@ -9,17 +10,27 @@
 
 namespace tallivo::test {
 
+// Lists a file that need not exist.
+inline void addItem(FileList &files, const QString &path, int pages = 1, int size = 0)
+{
+    files.append(std::make_unique<FileItem>(QUrl::fromLocalFile(path), pages, size));
+}
+
+// The listed names without extensions, in list order: "a b c".
+inline QString order(const FileList &files)
+{
+    QStringList out;
+    for (int i = 0; i < files.size(); ++i)
+        out << files.at(i)->name().section(QLatin1Char('.'), 0, 0);
+    return out.join(QLatin1Char(' '));
+}
+
 // Answers panels and alerts at once, from answers queued in advance; with
 // none queued it cancels.
 class FakeDialogs : public Dialogs
 {
 public:
-    struct PanelAnswer
-    {
-        int code;
-        QStringList paths;
-    };
-    QList<PanelAnswer> panelAnswers;
+    QList<std::pair<int, QStringList>> panelAnswers; // code and paths
     QList<int> alertAnswers;
     QList<PanelRequest> panels;
     QList<AlertRequest> alerts;
@@ -27,9 +38,9 @@ public:
     void runPanel(QWidget *, const PanelRequest &request, PanelDone done) override
     {
         panels.append(request);
-        const PanelAnswer answer =
-            panelAnswers.isEmpty() ? PanelAnswer{0, {}} : panelAnswers.takeFirst();
-        done(answer.code, answer.paths);
+        const auto [code, paths] =
+            panelAnswers.isEmpty() ? std::pair<int, QStringList>{} : panelAnswers.takeFirst();
+        done(code, paths);
     }
     void runAlert(QWidget *, const AlertRequest &request, AlertDone done) override
     {
