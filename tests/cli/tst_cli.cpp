@@ -1,5 +1,6 @@
 #include "collectionrun.h"
 #include "exporter.h"
+#include "nullrunhost.h"
 #include "samplefiles.h"
 
 #include <QProcess>
@@ -27,16 +28,6 @@ Result countWith(const QStringList &args)
             QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
 }
-
-class NoHost : public RunHost
-{
-public:
-    void resetView(bool) override {}
-    void processStarted() override {}
-    void updateTotalPagesLabel() override {}
-    void sortFiles() override {}
-    void processStopped() override {}
-};
 
 } // namespace
 
@@ -99,7 +90,7 @@ void TestCli::exportMatchesTheWindowsExport()
     QCOMPARE(r.status, 0);
 
     FileList files;
-    NoHost host;
+    test::NullRunHost host;
     CollectionRun run(files, host);
     QSignalSpy done(&run, &CollectionRun::finished);
     run.loadURLs(Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true});

@@ -1,4 +1,5 @@
 #include "collectionrun.h"
+#include "nullrunhost.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -8,16 +9,6 @@
 using namespace tallivo;
 
 namespace {
-
-class QuietHost : public RunHost
-{
-public:
-    void resetView(bool) override {}
-    void processStarted() override {}
-    void updateTotalPagesLabel() override {}
-    void sortFiles() override {}
-    void processStopped() override {}
-};
 
 // Files where our count differs from the reference majority on purpose, with
 // the reason. Each of them is still checked against our own count.
@@ -75,7 +66,7 @@ void TestCorpus::wholeCorpus()
         args.urls << QUrl::fromLocalFile(root + QLatin1Char('/') + it.key());
 
     FileList files;
-    QuietHost host;
+    test::NullRunHost host;
     CollectionRun run(files, host);
     QSignalSpy done(&run, &CollectionRun::finished);
     QVERIFY(run.loadURLs(args));
