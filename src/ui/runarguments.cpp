@@ -13,6 +13,16 @@ QString withoutTrailingSlash(QString path)
     return path;
 }
 
+// Every chosen or dropped path is counted; folders are also remembered.
+void addPath(RunRequest &request, const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    request.arguments.urls.append(QUrl::fromLocalFile(path));
+    if (QFileInfo(path).isDir())
+        request.folders.append(withoutTrailingSlash(path));
+}
+
 } // namespace
 
 RunRequest requestFromPanel(const QStringList &paths, bool panelChoosesFolders,
@@ -21,13 +31,8 @@ RunRequest requestFromPanel(const QStringList &paths, bool panelChoosesFolders,
     RunRequest request;
     request.arguments.isFolders = panelChoosesFolders;
     request.arguments.isIncludeSubdirectories = includeSubfolders;
-    for (const QString &path : paths) {
-        if (path.isEmpty())
-            continue;
-        request.arguments.urls.append(QUrl::fromLocalFile(path));
-        if (QFileInfo(path).isDir())
-            request.folders.append(withoutTrailingSlash(path));
-    }
+    for (const QString &path : paths)
+        addPath(request, path);
     return request;
 }
 
@@ -38,14 +43,8 @@ RunRequest requestFromDrop(const QList<QUrl> &urls, bool includeSubfolders)
     request.arguments.isIncludeSubdirectories = includeSubfolders;
     for (const QUrl &url : urls) {
         // Only local files can be counted; other schemes are left out.
-        if (!url.isLocalFile())
-            continue;
-        const QString path = url.toLocalFile();
-        if (path.isEmpty())
-            continue;
-        request.arguments.urls.append(QUrl::fromLocalFile(path));
-        if (QFileInfo(path).isDir())
-            request.folders.append(withoutTrailingSlash(path));
+        if (url.isLocalFile())
+            addPath(request, url.toLocalFile());
     }
     return request;
 }
