@@ -4,6 +4,10 @@
 
 namespace tallivo {
 
+// The maker's web site: the help segment's page and the base of the
+// review and report addresses.
+inline constexpr char MakerHomeURL[] = "http://www.kelmarin.com/";
+
 // The per-user data folder of the application (".../Kelmarin/Tallivo2"), not
 // created; "" when the platform gives no data location.
 QString getAppPath();

@@ -611,7 +611,7 @@ void TallivoAppDelegate::recentFolderChanged(int index)
 
 QUrl TallivoAppDelegate::websiteUrl()
 {
-    return QUrl(QStringLiteral("https://www.kelmarin.com/"));
+    return QUrl(QString::fromLatin1(MakerHomeURL));
 }
 
 void TallivoAppDelegate::websiteAction()

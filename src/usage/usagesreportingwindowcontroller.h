@@ -2,6 +2,7 @@
 
 #include "featureusages.h"
 #include "usageslog.h"
+#include "utilities.h"
 
 #include <QDateTime>
 #include <QList>
@@ -27,7 +28,6 @@ inline constexpr char UsagesLogFileName[] = "Usages.Log";
 inline constexpr char OutputFilesFeature[] = "Output Files";
 inline constexpr char UsagesReportingItemIdentifier[] = "USAGESREPORTING";
 // The maker's endpoints.
-inline constexpr char MakerHomeURL[] = "http://www.kelmarin.com/";
 inline constexpr char UsagesReportURL[] = "http://www.kelmarin.com/error/usagesubmit.php";
 inline constexpr char ReviewPageURL[] = "http://www.kelmarin.com/review.php?pid=2013";
 inline constexpr char UsagesUploadId[] = "mzq81v570316";
