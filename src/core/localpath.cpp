@@ -1,0 +1,76 @@
+#include "localpath.h"
+
+namespace tallivo {
+
+QUrl urlFromLocalPath(const QByteArray &path)
+{
+    QUrl url;
+    url.setScheme(QStringLiteral("file"));
+    url.setPath(QString::fromLatin1(path.toPercentEncoding("/")), QUrl::TolerantMode);
+    return url;
+}
+
+QByteArray localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at p, or 0.
+qsizetype utf8SequenceLength(const uchar *p, qsizetype left)
+{
+    const uchar c = p[0];
+    qsizetype n;
+    char32_t min;
+    char32_t cp;
+    if (c < 0x80)
+        return 1;
+    if ((c & 0xe0) == 0xc0) {
+        n = 2, min = 0x80, cp = c & 0x1f;
+    } else if ((c & 0xf0) == 0xe0) {
+        n = 3, min = 0x800, cp = c & 0x0f;
+    } else if ((c & 0xf8) == 0xf0) {
+        n = 4, min = 0x10000, cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (left < n)
+        return 0;
+    for (qsizetype i = 1; i < n; ++i) {
+        if ((p[i] & 0xc0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (p[i] & 0x3f);
+    }
+    if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+        return 0;
+    return n;
+}
+
+} // namespace
+
+QString displayPath(const QByteArray &path)
+{
+    const auto *p = reinterpret_cast<const uchar *>(path.constData());
+    const qsizetype size = path.size();
+    QString text;
+    text.reserve(size);
+    qsizetype runStart = 0;
+    qsizetype i = 0;
+    while (i < size) {
+        const qsizetype n = utf8SequenceLength(p + i, size - i);
+        if (n > 0) {
+            i += n;
+            continue;
+        }
+        text += QString::fromUtf8(path.constData() + runStart, i - runStart);
+        text += QChar(p[i]);
+        runStart = ++i;
+    }
+    text += QString::fromUtf8(path.constData() + runStart, size - runStart);
+    return text;
+}
+
+} // namespace tallivo

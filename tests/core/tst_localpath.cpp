@@ -1,0 +1,78 @@
+#include "localpath.h"
+
+#include <QTest>
+
+using namespace tallivo;
+
+class TestLocalPath : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void bytesRoundTrip_data();
+    void bytesRoundTrip();
+    void utf8PathsMatchQt();
+    void namesDifferingInBytesStayDistinct();
+    void displayPath_data();
+    void displayPath();
+};
+
+void TestLocalPath::bytesRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("ascii") << QByteArray("/srv/scans/a.tif");
+    QTest::newRow("latin-1 folder and file") << QByteArray("/srv/Factures_\xe9t\xe9/scan\xe9.tif");
+    QTest::newRow("url syntax") << QByteArray("/a b/%41#frag?q=1;x.pdf");
+    QTest::newRow("control bytes") << QByteArray("/x/a\tb\nc\rd\x1b[31m.pdf");
+    QTest::newRow("utf-8 mixed with bad") << QByteArray("/x/\xc3\xa9\xc3/\xff\xfe.tif");
+    QTest::newRow("colon first") << QByteArray("/:.pdf");
+}
+
+void TestLocalPath::bytesRoundTrip()
+{
+    QFETCH(QByteArray, path);
+    const QUrl url = urlFromLocalPath(path);
+    QVERIFY(url.isLocalFile());
+    QCOMPARE(localPath(url), path);
+    // The URL text is what lists and recent folders store.
+    QCOMPARE(localPath(QUrl(url.toString())), path);
+}
+
+void TestLocalPath::utf8PathsMatchQt()
+{
+    const QString path = QString::fromUtf8("/tmp/Dossier été/a b#%.tif");
+    QCOMPARE(urlFromLocalPath(path.toUtf8()), QUrl::fromLocalFile(path));
+    QCOMPARE(urlFromLocalPath(path.toUtf8()).toString(), QUrl::fromLocalFile(path).toString());
+    QCOMPARE(localPath(QUrl::fromLocalFile(path)), path.toUtf8());
+    QVERIFY(localPath(QUrl(QStringLiteral("https://example.com/a.pdf"))).isEmpty());
+}
+
+void TestLocalPath::namesDifferingInBytesStayDistinct()
+{
+    const QUrl latin1 = urlFromLocalPath("/d/\xe9.tif");
+    const QUrl utf8 = urlFromLocalPath("/d/\xc3\xa9.tif");
+    const QUrl other = urlFromLocalPath("/d/\xe8.tif");
+    QVERIFY(latin1.toString() != utf8.toString());
+    QVERIFY(latin1.toString() != other.toString());
+}
+
+void TestLocalPath::displayPath_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("utf-8") << QByteArray("/a/\xc3\xa9t\xc3\xa9") << QString::fromUtf8("/a/été");
+    QTest::newRow("latin-1") << QByteArray("/a/\xe9t\xe9") << QString::fromUtf8("/a/été");
+    QTest::newRow("cut sequence") << QByteArray("a\xc3") << QString::fromUtf8("aÃ");
+    QTest::newRow("overlong") << QByteArray("\xc0\xaf") << QString::fromUtf8("À¯");
+    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << QString::fromUtf8("í\u00a0\u0080");
+    QTest::newRow("4 bytes") << QByteArray("\xf0\x9f\x93\x84") << QString::fromUtf8("📄");
+}
+
+void TestLocalPath::displayPath()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, text);
+    QCOMPARE(tallivo::displayPath(path), text);
+}
+
+QTEST_GUILESS_MAIN(TestLocalPath)
+#include "tst_localpath.moc"
