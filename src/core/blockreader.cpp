@@ -1,0 +1,100 @@
+#include "blockreader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace tallivo {
+
+BlockReader::BlockReader(int fd, qint64 fileSize, QByteArray head)
+    : m_fd(fd)
+    , m_size(qMax<qint64>(0, fileSize))
+    , m_head(std::move(head))
+{
+    if (m_head.size() > m_size)
+        m_head.truncate(m_size);
+}
+
+const BlockReader::Block *BlockReader::blockAt(qint64 blockStart)
+{
+    ++m_clock;
+    Block *oldest = &m_blocks[0];
+    for (Block &block : m_blocks) {
+        if (block.start == blockStart) {
+            block.lastUse = m_clock;
+            return &block;
+        }
+        if (block.lastUse < oldest->lastUse)
+            oldest = &block;
+    }
+    const qint64 length = qMin(kBlockSize, m_size - blockStart);
+    oldest->start = -1;
+    oldest->data.resize(length);
+    qint64 done = 0;
+    while (done < length) {
+        ++m_readCalls;
+        const ssize_t n = ::pread(m_fd, oldest->data.data() + done, size_t(length - done),
+                                  off_t(blockStart + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return nullptr;
+        done += n;
+    }
+    oldest->start = blockStart;
+    oldest->lastUse = m_clock;
+    return oldest;
+}
+
+QByteArrayView BlockReader::view(qint64 offset, qint64 length)
+{
+    if (offset < 0 || length < 0 || length > kBlockSize || offset > m_size - length)
+        return {};
+    if (length == 0)
+        return QByteArrayView("", 0);
+    if (offset + length <= m_head.size())
+        return QByteArrayView(m_head).sliced(offset, length);
+    const qint64 first = offset / kBlockSize * kBlockSize;
+    const qint64 last = (offset + length - 1) / kBlockSize * kBlockSize;
+    const Block *block = blockAt(first);
+    if (!block)
+        return {};
+    if (first == last)
+        return QByteArrayView(block->data).sliced(offset - first, length);
+    // The range straddles two blocks: join them in a buffer of its own.
+    m_spill.resize(length);
+    const qint64 inFirst = first + kBlockSize - offset;
+    std::memcpy(m_spill.data(), block->data.constData() + (offset - first), size_t(inFirst));
+    const Block *next = blockAt(last);
+    if (!next)
+        return {};
+    std::memcpy(m_spill.data() + inFirst, next->data.constData(), size_t(length - inFirst));
+    return QByteArrayView(m_spill);
+}
+
+QByteArrayView BlockReader::viewUpTo(qint64 offset, qint64 length)
+{
+    if (offset < 0 || offset > m_size)
+        return {};
+    return view(offset, qMin(length, m_size - offset));
+}
+
+bool BlockReader::readInto(qint64 offset, qint64 length, char *out)
+{
+    if (offset < 0 || length < 0 || offset > m_size - length)
+        return false;
+    while (length > 0) {
+        const qint64 piece = qMin(length, kBlockSize - offset % kBlockSize);
+        const QByteArrayView bytes = view(offset, piece);
+        if (bytes.size() != piece)
+            return false;
+        std::memcpy(out, bytes.data(), size_t(piece));
+        out += piece;
+        offset += piece;
+        length -= piece;
+    }
+    return true;
+}
+
+} // namespace tallivo

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <array>
+
+namespace tallivo {
+
+// Reads an open file in large aligned blocks and keeps the last few, so a
+// parser that asks for many small pieces close together costs one system
+// call per block: on a network share every read() is a round trip. The
+// first block can be handed in already read.
+class BlockReader
+{
+public:
+    static constexpr qint64 kBlockSize = 64 * 1024;
+
+    // Does not take ownership of fd. `head` holds the file's first bytes,
+    // possibly the whole file.
+    BlockReader(int fd, qint64 fileSize, QByteArray head = {});
+
+    qint64 size() const { return m_size; }
+
+    // The bytes [offset, offset + length), or an empty view when the range
+    // is not wholly inside the file or cannot be read. The view stays valid
+    // until the next call. Ranges longer than a block are refused: parsers
+    // asking for more use readInto().
+    QByteArrayView view(qint64 offset, qint64 length);
+    // Copies [offset, offset + length) into `out`; false when that fails.
+    bool readInto(qint64 offset, qint64 length, char *out);
+    // Up to `length` bytes from offset, shorter at the end of the file.
+    QByteArrayView viewUpTo(qint64 offset, qint64 length);
+
+    // How many read system calls were made (for tests and benchmarks).
+    int readCalls() const { return m_readCalls; }
+
+private:
+    struct Block
+    {
+        qint64 start = -1;
+        QByteArray data;
+        quint64 lastUse = 0;
+    };
+    const Block *blockAt(qint64 blockStart);
+
+    int m_fd;
+    qint64 m_size;
+    QByteArray m_head;
+    std::array<Block, 4> m_blocks;
+    QByteArray m_spill;
+    quint64 m_clock = 0;
+    int m_readCalls = 0;
+};
+
+} // namespace tallivo

@@ -1,0 +1,105 @@
+#include "blockreader.h"
+
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace tallivo;
+
+class TestBlockReader : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void readsMatchTheFile_data();
+    void readsMatchTheFile();
+    void nearbyReadsShareOneCall();
+    void headServesWithoutReading();
+    void outOfRangeIsRefused();
+
+private:
+    QTemporaryFile m_file;
+    QByteArray m_bytes;
+    int m_fd = -1;
+};
+
+void TestBlockReader::initTestCase()
+{
+    m_bytes.resize(3 * BlockReader::kBlockSize + 123);
+    for (qsizetype i = 0; i < m_bytes.size(); ++i)
+        m_bytes[i] = char((i * 7919) >> 3);
+    QVERIFY(m_file.open());
+    QCOMPARE(m_file.write(m_bytes), m_bytes.size());
+    m_file.flush();
+    m_fd = ::open(QFile::encodeName(m_file.fileName()).constData(), O_RDONLY);
+    QVERIFY(m_fd >= 0);
+}
+
+void TestBlockReader::cleanupTestCase()
+{
+    ::close(m_fd);
+}
+
+void TestBlockReader::readsMatchTheFile_data()
+{
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<qint64>("length");
+    const qint64 b = BlockReader::kBlockSize;
+    QTest::newRow("start") << qint64(0) << qint64(16);
+    QTest::newRow("across a block edge") << b - 5 << qint64(10);
+    QTest::newRow("whole block unaligned") << qint64(100) << b;
+    QTest::newRow("last bytes") << 3 * b + 100 << qint64(23);
+    QTest::newRow("empty at end") << 3 * b + 123 << qint64(0);
+}
+
+void TestBlockReader::readsMatchTheFile()
+{
+    QFETCH(qint64, offset);
+    QFETCH(qint64, length);
+    BlockReader reader(m_fd, m_bytes.size());
+    QCOMPARE(reader.view(offset, length).toByteArray(), m_bytes.mid(offset, length));
+    QByteArray copy(2 * BlockReader::kBlockSize + 7, 0);
+    const qint64 longOffset = qMin<qint64>(offset, m_bytes.size() - copy.size());
+    QVERIFY(reader.readInto(longOffset, copy.size(), copy.data()));
+    QCOMPARE(copy, m_bytes.mid(longOffset, copy.size()));
+}
+
+void TestBlockReader::nearbyReadsShareOneCall()
+{
+    BlockReader reader(m_fd, m_bytes.size());
+    for (int i = 0; i < 100; ++i)
+        QCOMPARE(reader.view(i * 200, 12).toByteArray(), m_bytes.mid(i * 200, 12));
+    QCOMPARE(reader.readCalls(), 1);
+    reader.view(m_bytes.size() - 4, 4);
+    reader.view(10, 4);
+    QCOMPARE(reader.readCalls(), 2);
+}
+
+void TestBlockReader::headServesWithoutReading()
+{
+    BlockReader reader(-1, m_bytes.size(), m_bytes.left(1000));
+    QCOMPARE(reader.view(990, 10).toByteArray(), m_bytes.mid(990, 10));
+    QCOMPARE(reader.readCalls(), 0);
+    QVERIFY(reader.view(995, 10).isEmpty()); // past the head, and fd -1 cannot read
+}
+
+void TestBlockReader::outOfRangeIsRefused()
+{
+    BlockReader reader(m_fd, m_bytes.size());
+    QVERIFY(reader.view(-1, 4).isEmpty());
+    QVERIFY(reader.view(m_bytes.size() - 3, 4).isEmpty());
+    QVERIFY(reader.view(0, BlockReader::kBlockSize + 1).isEmpty());
+    QVERIFY(reader.view(std::numeric_limits<qint64>::max(), 1).isEmpty());
+    char c;
+    QVERIFY(!reader.readInto(m_bytes.size(), 1, &c));
+    QCOMPARE(reader.viewUpTo(m_bytes.size() - 3, 100).size(), 3);
+    // A file that shrank under us: the read comes up short.
+    BlockReader liar(m_fd, m_bytes.size() + 10);
+    QVERIFY(liar.view(m_bytes.size(), 4).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestBlockReader)
+#include "tst_blockreader.moc"
