@@ -28,18 +28,19 @@ int main(int argc, char *argv[])
 
     Arguments arguments;
     arguments.isFolders = true;
-    arguments.isIncludeSubdirectories = true;
+    arguments.includeSubfolders = true;
     for (const QString &folder : std::as_const(folders))
         arguments.urls << QUrl::fromLocalFile(QFileInfo(folder).absoluteFilePath());
 
     QElapsedTimer clock;
     clock.start();
     const std::atomic_bool keepGoing{true};
-    Walk walk(arguments, keepGoing);
     qint64 files = 0;
     qint64 pages = 0;
-    while (const std::optional<QUrl> url = walk.next()) {
-        const qint32 count = getTiffPageCount(*url);
+    Walk walk(arguments, keepGoing, false);
+    while (const std::optional<Walk::Found> found = walk.next()) {
+        const QUrl *url = &found->url;
+        const qint32 count = pageCount(*url);
         ++files;
         pages += count;
         if (each)

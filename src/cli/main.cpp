@@ -118,7 +118,7 @@ int main(int argc, char *argv[])
     int status = 0;
     Arguments arguments;
     arguments.isFolders = true;
-    arguments.isIncludeSubdirectories = subfolders;
+    arguments.includeSubfolders = subfolders;
     for (const QString &p : std::as_const(paths)) {
         struct stat st;
         if (::stat(QFile::encodeName(p).constData(), &st) != 0) {

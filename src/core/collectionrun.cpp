@@ -1,13 +1,15 @@
 #include "collectionrun.h"
 
+#include "iopool.h"
+#include "localpath.h"
+#include "logging.h"
 #include "syslogline.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
-#include <QThreadPool>
 
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -39,9 +41,20 @@ CollectionRun::~CollectionRun()
     shutdown();
 }
 
-int CollectionRun::countingThreads()
+int CollectionRun::ioConcurrency()
 {
-    return qMax(1, QThread::idealThreadCount());
+    return IoPool::instance().threadCount();
+}
+
+template <typename F> void CollectionRun::post(F &&step)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, step = std::forward<F>(step)]() mutable {
+            if (!m_shuttingDown)
+                step();
+        },
+        Qt::QueuedConnection);
 }
 
 bool CollectionRun::loadURLs(std::optional<Arguments> arguments)
@@ -51,6 +64,16 @@ bool CollectionRun::loadURLs(std::optional<Arguments> arguments)
     if (m_thread)
         m_thread->wait();
     m_active = true;
+    // Set here, not when the run thread gets going, so that a cancel given
+    // in between is not lost.
+    m_isProcessing.store(true, std::memory_order_release);
+    // Files already listed are neither opened again nor offered again. The
+    // list does not change during a run.
+    m_listedAtStart = m_files.urlTexts();
+    m_appended = 0;
+    m_unreadable.clear();
+    post([this] { m_host.resetView(false); });
+    post([this] { startProcess(); });
     m_thread.reset(QThread::create([this, args = std::move(arguments)] { run(args); }));
     m_thread->setObjectName(QStringLiteral("collection run"));
     m_thread->start();
@@ -61,36 +84,18 @@ void CollectionRun::shutdown()
 {
     m_shuttingDown = true;
     cancelAction();
-    if (!m_thread)
-        return;
-    // The run thread may be blocked waiting for the main thread; serve its
-    // queued calls here (they see m_shuttingDown and do nothing) until it ends.
-    while (!m_thread->wait(QDeadlineTimer(5)))
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    m_thread.reset();
+    if (m_thread) {
+        // The run thread does no I/O of its own and looks at the flag every
+        // few milliseconds.
+        m_thread->wait();
+        m_thread.reset();
+    }
     m_active = false;
-}
-
-template <typename F> void CollectionRun::onMainThread(F &&step)
-{
-    if (m_shuttingDown)
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this, &step] {
-            if (!m_shuttingDown)
-                step();
-        },
-        Qt::BlockingQueuedConnection);
 }
 
 void CollectionRun::startProcess()
 {
-    m_isProcessing.store(true, std::memory_order_release);
     m_startTime = QDateTime::currentDateTime();
-    // Files already listed are neither opened again nor offered again.
-    m_listedAtStart = m_files.urlTexts();
     m_host.processStarted();
 }
 
@@ -98,26 +103,27 @@ void CollectionRun::stopProcess()
 {
     m_isProcessing.store(false, std::memory_order_release);
     m_endTime = QDateTime::currentDateTime();
-    m_listedAtStart.clear();
     m_host.processStopped();
 }
 
 void CollectionRun::run(std::optional<Arguments> arguments)
 {
-    onMainThread([this] { m_host.resetView(false); });
-    onMainThread([this] { startProcess(); });
     if (arguments) {
         try {
-            if (collect(*arguments))
-                onMainThread([this] { m_host.sortFiles(); });
+            collect(*arguments);
         } catch (const std::exception &e) {
             logError("(loadURLs:)", QString::fromLocal8Bit(e.what()));
         } catch (...) {
             logError("(loadURLs:)", QStringLiteral("unknown exception"));
         }
     }
-    onMainThread([this] { stopProcess(); });
-    onMainThread([this] { m_host.resetView(true); });
+    post([this] {
+        m_listedAtStart.clear();
+        if (m_appended > 0)
+            m_host.sortFiles();
+    });
+    post([this] { stopProcess(); });
+    post([this] { m_host.resetView(true); });
     QMetaObject::invokeMethod(this, [this] {
         m_active = false;
         if (!m_shuttingDown)
@@ -125,161 +131,155 @@ void CollectionRun::run(std::optional<Arguments> arguments)
     });
 }
 
-bool CollectionRun::collect(const Arguments &arguments)
-{
-    return arguments.isFolders ? addFolderToList(arguments.urls, arguments.isIncludeSubdirectories)
-                               : addFilesToList(arguments.urls);
-}
-
 namespace {
 
-// Files being counted ahead of the one the main thread is to append next.
-class CountAhead
+// Files being counted on the I/O pool, oldest first. Shared with the tasks,
+// which may outlive the run when a share stops answering.
+class CountQueue
 {
 public:
-    explicit CountAhead(int threads)
-    {
-        m_pool.setMaxThreadCount(threads);
-        m_pool.setExpiryTimeout(-1);
-    }
-    ~CountAhead()
-    {
-        // Whatever is still queued is not wanted any more: finish only the
-        // file each thread is on.
-        m_abandoned = true;
-        m_pool.clear();
-        m_pool.waitForDone();
-    }
-
-    bool isFull() const { return m_pending.size() >= kWindow; }
-    bool isEmpty() const { return m_pending.empty(); }
-
-    void push(const QUrl &url)
-    {
-        auto slot = std::make_shared<Slot>();
-        m_pending.push_back(slot);
-        m_chunk.emplace_back(slot, url);
-        if (m_chunk.size() >= kChunk)
-            flush();
-    }
-
-    void flush()
-    {
-        if (m_chunk.empty())
-            return;
-        m_pool.start([this, chunk = std::move(m_chunk)] {
-            for (auto &[slot, url] : chunk) {
-                auto item = m_abandoned ? nullptr : FileItem::initWithURL(url);
-                std::lock_guard lock(m_mutex);
-                slot->item = std::move(item);
-                slot->done = true;
-            }
-            m_ready.notify_all();
-        });
-        m_chunk.clear();
-    }
-
-    // Whether the oldest file has been counted.
-    bool firstIsDone()
-    {
-        std::lock_guard lock(m_mutex);
-        return !m_pending.empty() && m_pending.front()->done;
-    }
-
-    // The oldest file's item, once counted (null for a URL that makes none).
-    std::unique_ptr<FileItem> takeFirst()
-    {
-        if (!m_chunk.empty() && m_chunk.front().first == m_pending.front())
-            flush();
-        std::shared_ptr<Slot> slot = m_pending.front();
-        m_pending.pop_front();
-        std::unique_lock lock(m_mutex);
-        m_ready.wait(lock, [&] { return slot->done; });
-        return std::move(slot->item);
-    }
-
-private:
     struct Slot
     {
         std::unique_ptr<FileItem> item;
         bool done = false;
     };
-    QThreadPool m_pool;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    std::deque<std::shared_ptr<Slot>> m_pending;
-    std::atomic_bool m_abandoned{false};
-    static constexpr size_t kChunk = 16;
-    static constexpr size_t kWindow = 1024;
-    std::vector<std::pair<std::shared_ptr<Slot>, QUrl>> m_chunk;
+
+    ~CountQueue() { abandon(); }
+
+    void push(const Walk::Found &found)
+    {
+        auto slot = std::make_shared<Slot>();
+        m_slots.push_back(slot);
+        IoPool::instance().submit(IoPool::Priority::Normal,
+                                  [shared = m_shared, slot, url = found.url, type = found.type] {
+                                      std::unique_ptr<FileItem> item;
+                                      if (!shared->abandoned.load(std::memory_order_acquire))
+                                          item = FileItem::create(url, type);
+                                      std::lock_guard lock(shared->mutex);
+                                      slot->item = std::move(item);
+                                      slot->done = true;
+                                      ++shared->counted;
+                                      shared->ready.notify_all();
+                                  });
+    }
+
+    size_t size() const { return m_slots.size(); }
+    bool isEmpty() const { return m_slots.empty(); }
+    qint64 counted() const
+    {
+        std::lock_guard lock(m_shared->mutex);
+        return m_shared->counted;
+    }
+
+    // Waits up to `waitMs` for the oldest file; then takes it and every
+    // later file already counted, in order.
+    std::vector<std::unique_ptr<FileItem>> takeCounted(int waitMs)
+    {
+        std::vector<std::unique_ptr<FileItem>> batch;
+        std::unique_lock lock(m_shared->mutex);
+        if (waitMs > 0 && !m_slots.empty()) {
+            m_shared->ready.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                     [&] { return m_slots.front()->done; });
+        }
+        while (!m_slots.empty() && m_slots.front()->done) {
+            if (m_slots.front()->item)
+                batch.push_back(std::move(m_slots.front()->item));
+            m_slots.pop_front();
+        }
+        return batch;
+    }
+
+    // Files still queued are not wanted any more.
+    void abandon() { m_shared->abandoned.store(true, std::memory_order_release); }
+
+private:
+    struct Shared
+    {
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::atomic_bool abandoned{false};
+        qint64 counted = 0;
+    };
+    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
+    std::deque<std::shared_ptr<Slot>> m_slots;
 };
 
 } // namespace
 
-bool CollectionRun::addFilesToList(const QList<QUrl> &urls)
+void CollectionRun::collect(const Arguments &arguments)
 {
-    Walk walk(Arguments{urls, false, false}, m_isProcessing);
-    return drain(walk, "(addFilesToList:)");
-}
+    // How far counting may run ahead of the list.
+    constexpr size_t kWindow = 2048;
+    // The list grows a few dozen times a second, and progress a few times.
+    constexpr qint64 kHandOverMs = 40;
+    constexpr qint64 kProgressMs = 200;
 
-bool CollectionRun::addFolderToList(const QList<QUrl> &urls, bool includeSubdirectories)
-{
-    Walk walk(Arguments{urls, true, includeSubdirectories}, m_isProcessing);
-    return drain(walk, "(addFolderToList:)");
-}
-
-bool CollectionRun::drain(Walk &walk, const char *where)
-{
-    int appended = 0;
-    // Read on this thread only; the main thread left it alone since startProcess.
     const QSet<QString> &listed = m_listedAtStart;
     QSet<QString> offered;
-    CountAhead ahead(countingThreads());
+    CountQueue queue;
+    Walk walk(arguments, m_isProcessing);
+    walk.setUnreadableHandler([this](const QByteArray &path, int error) {
+        qCWarning(lcCore, "cannot read folder %s: %s", qUtf8Printable(displayPath(path)),
+                  std::strerror(error));
+        post([this, path, error] { m_unreadable.append({path, error}); });
+    });
+    qint64 found = 0;
     QElapsedTimer sinceHandOver;
     sinceHandOver.start();
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
 
-    // The oldest item, waiting for it, and every later one already counted,
-    // in one crossing to the main thread.
-    auto handOverFirst = [&] {
-        std::vector<std::unique_ptr<FileItem>> batch;
-        do {
-            if (auto item = ahead.takeFirst())
-                batch.push_back(std::move(item));
-        } while (!ahead.isEmpty() && ahead.firstIsDone());
-        if (batch.empty() || !isProcessing())
+    auto handOver = [&](int waitMs) {
+        auto batch =
+            std::make_shared<std::vector<std::unique_ptr<FileItem>>>(queue.takeCounted(waitMs));
+        sinceHandOver.start();
+        if (batch->empty() || !isProcessing())
             return;
-        onMainThread([&] {
-            for (auto &item : batch) {
+        post([this, batch] {
+            for (auto &item : *batch) {
                 if (!isProcessing())
                     break;
                 if (m_files.append(std::move(item))) {
-                    ++appended;
+                    ++m_appended;
                     m_host.updateTotalPagesLabel();
                 }
             }
         });
     };
+    auto reportProgress = [&] {
+        if (!sinceProgress.hasExpired(kProgressMs))
+            return;
+        sinceProgress.start();
+        RunProgress progress{found, queue.counted(), displayPath(walk.currentFolder())};
+        post([this, progress] { m_host.progress(progress); });
+    };
 
-    try {
-        while (std::optional<QUrl> url = walk.next()) {
-            const QString text = url->toString();
-            if (listed.contains(text) || offered.contains(text))
-                continue;
-            offered.insert(text);
-            ahead.push(*url);
-            // Far ahead when counting is slow, but the list still grows a few
-            // dozen times a second.
-            while (ahead.isFull() || (sinceHandOver.hasExpired(20) && ahead.firstIsDone())) {
-                handOverFirst();
-                sinceHandOver.start();
+    Walk::Found file;
+    for (;;) {
+        const Walk::Step step = walk.next(&file, 20);
+        if (step == Walk::Step::End)
+            break;
+        if (step == Walk::Step::Found) {
+            const QString text = file.url.toString();
+            if (!listed.contains(text) && !offered.contains(text)) {
+                offered.insert(text);
+                queue.push(file);
+                ++found;
             }
         }
-        while (!ahead.isEmpty() && isProcessing())
-            handOverFirst();
-    } catch (const std::exception &e) {
-        logError(where, QString::fromLocal8Bit(e.what()));
+        while (queue.size() >= kWindow && isProcessing()) {
+            handOver(20);
+            reportProgress();
+        }
+        if (sinceHandOver.hasExpired(kHandOverMs))
+            handOver(0);
+        reportProgress();
     }
-    return appended > 0;
+    while (!queue.isEmpty() && isProcessing()) {
+        handOver(20);
+        reportProgress();
+    }
+    queue.abandon();
 }
 
 } // namespace tallivo

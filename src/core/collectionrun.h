@@ -14,10 +14,25 @@ class QThread;
 
 namespace tallivo {
 
+// How far a run has got.
+struct RunProgress
+{
+    qint64 found = 0;   // files the walk has offered
+    qint64 counted = 0; // of those, files counted
+    QString folder;     // the folder being walked, for display
+};
+
+// A folder the walk could not read.
+struct UnreadableFolder
+{
+    QByteArray path;
+    int error = 0; // errno
+};
+
 // What a run asks of the window, always on the main thread and in this
 // order: resetView(false), processStarted(), one updateTotalPagesLabel() per
-// added file, sortFiles() when the list grew, processStopped(),
-// resetView(true).
+// added file with progress() now and then, sortFiles() when the list grew,
+// processStopped(), resetView(true).
 class RunHost
 {
 public:
@@ -30,16 +45,20 @@ public:
     virtual void sortFiles() = 0;
     // The run is over: stop the indicator, refresh totals and time, count usage.
     virtual void processStopped() = 0;
+    // A few times a second while the run goes on.
+    virtual void progress(const RunProgress &) {}
 };
 
 // "Total Time Taken : mm:ss", or "hh:mm:ss" from an hour on; "" when either
 // end is missing.
 QString timeTakenString(const QDateTime &start, const QDateTime &end);
 
-// One collection run at a time over a list owned by the caller. The walk and
-// the counting happen off the main thread: a small pool counts the next files
-// of the walk while the run thread hands finished items, strictly in walk
-// order, to the main thread, which appends them.
+// One collection run at a time over a list owned by the caller. A run thread
+// walks and hands the files to the I/O pool, which counts many at once; the
+// counted items reach the main thread strictly in walk order, in batches,
+// through queued calls, and are appended there. Neither thread ever waits
+// for the other, so a share that stops answering holds up neither the
+// window nor a cancel.
 class CollectionRun : public QObject
 {
     Q_OBJECT
@@ -47,11 +66,12 @@ public:
     CollectionRun(FileList &files, RunHost &host, QObject *parent = nullptr);
     ~CollectionRun() override;
 
-    // Starts a run on a thread of its own and returns at once. Refused (false)
-    // while a run is active.
+    // Starts a run and returns at once; the host hears of it from the event
+    // loop. Refused (false) while a run is active.
     bool loadURLs(std::optional<Arguments> arguments);
 
-    // Stops the run before its next entry; anything not yet appended is dropped.
+    // Stops the run before its next entry; anything not yet appended is
+    // dropped. Takes effect even before the run has started.
     void cancelAction() { m_isProcessing.store(false, std::memory_order_release); }
     bool isProcessing() const { return m_isProcessing.load(std::memory_order_acquire); }
     // True from loadURLs() until the run's last main-thread step has been done.
@@ -59,15 +79,17 @@ public:
 
     QDateTime startTime() const { return m_startTime; }
     QDateTime endTime() const { return m_endTime; }
+    // The folders the last run could not read.
+    const QList<UnreadableFolder> &unreadableFolders() const { return m_unreadable; }
 
-    // Cancels any run and waits for its thread, serving the calls it makes on
-    // the main thread without passing them to the host. Call it before the
-    // host goes away; safe to call more than once, also after the event loop
-    // has ended.
+    // Cancels any run and lets its thread go, never passing the host
+    // anything more. Files still being read on a stuck share are left to
+    // their threads. Call it before the host goes away; safe to call more
+    // than once.
     void shutdown();
 
-    // How many files are counted at once (at least 1).
-    static int countingThreads();
+    // How many files are read at once.
+    static int ioConcurrency();
 
 Q_SIGNALS:
     // Emitted on the main thread after the run's last step.
@@ -75,11 +97,8 @@ Q_SIGNALS:
 
 private:
     void run(std::optional<Arguments> arguments);
-    bool collect(const Arguments &arguments);
-    bool addFilesToList(const QList<QUrl> &urls);
-    bool addFolderToList(const QList<QUrl> &urls, bool includeSubdirectories);
-    bool drain(Walk &walk, const char *where);
-    template <typename F> void onMainThread(F &&step);
+    void collect(const Arguments &arguments);
+    template <typename F> void post(F &&step);
     void startProcess();
     void stopProcess();
 
@@ -88,7 +107,9 @@ private:
     std::atomic_bool m_isProcessing{false};
     std::atomic_bool m_shuttingDown{false};
     bool m_active = false;
+    int m_appended = 0;
     QSet<QString> m_listedAtStart;
+    QList<UnreadableFolder> m_unreadable;
     QDateTime m_startTime;
     QDateTime m_endTime;
     std::unique_ptr<QThread> m_thread;

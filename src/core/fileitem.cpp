@@ -2,22 +2,16 @@
 
 #include "pagecount.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "localpath.h"
+
 #include <QLocale>
 
 #include <cmath>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <cstdio>
 
 namespace tallivo {
 
 namespace {
-
-QString localPath(const QUrl &url)
-{
-    return url.isLocalFile() ? url.toLocalFile() : url.path();
-}
 
 QDateTime toDate(std::optional<qint64> msecs)
 {
@@ -26,60 +20,63 @@ QDateTime toDate(std::optional<qint64> msecs)
 
 } // namespace
 
-std::unique_ptr<FileItem> FileItem::initWithURL(const QUrl &url)
+std::unique_ptr<FileItem> FileItem::create(const QUrl &url, EntryType hint)
 {
     if (url.isEmpty() || !url.isValid() || !url.isLocalFile())
         return nullptr;
     std::unique_ptr<FileItem> item(new FileItem);
-    item->setFilePath(QUrl(url.toString()));
+    item->setFilePath(url);
+    const MeasuredFile measured = measureFile(item->localPath(), hint);
+    item->m_pages = measured.count.pages;
+    item->m_status = measured.count.status;
+    if (measured.status) {
+        item->m_size = measured.status->allocated;
+        item->setFileTimes(measured.status->modified, measured.status->created,
+                           measured.status->accessed);
+    }
     return item;
 }
 
-FileItem::FileItem(const QUrl &url, qint32 pages, qint32 size)
-    : m_filePath(url)
-    , m_urlText(url.toString())
+FileItem::FileItem(const QUrl &url, qint32 pages, qint64 size)
+    : m_size(size)
     , m_pages(pages)
-    , m_size(size)
 {
+    setFilePath(url);
 }
 
 void FileItem::setFilePath(const QUrl &url)
 {
     m_filePath = url;
     m_urlText = url.toString();
-    m_size = allocatedSize(url.toLocalFile());
-    m_pages = getTiffPageCount(url);
 }
 
-qint32 FileItem::allocatedSize(const QString &path)
+QByteArray FileItem::localPath() const
 {
-    struct stat st;
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return 0;
-    // The field holds 32 bits; anything from 2 GiB up shows as the largest
-    // value it can hold rather than wrapping to a negative size.
-    const qint64 bytes = qint64(st.st_blocks) * 512;
-    return bytes > INT32_MAX ? INT32_MAX : qint32(bytes);
+    return m_filePath.isLocalFile() ? tallivo::localPath(m_filePath) : m_filePath.path().toUtf8();
+}
+
+QByteArray FileItem::nameBytes() const
+{
+    if (m_filePath.isEmpty())
+        return {};
+    return fileNameOf(localPath());
+}
+
+QByteArray FileItem::locationBytes() const
+{
+    if (m_filePath.isEmpty())
+        return {};
+    return folderOf(localPath());
 }
 
 QString FileItem::name() const
 {
-    if (m_filePath.isEmpty())
-        return {};
-    return QFileInfo(localPath(m_filePath)).fileName();
+    return displayPath(nameBytes());
 }
 
 QString FileItem::location() const
 {
-    if (m_filePath.isEmpty())
-        return {};
-    QString path = localPath(m_filePath);
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return {};
-    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+    return displayPath(locationBytes());
 }
 
 QString FileItem::type() const
@@ -99,35 +96,31 @@ QString FileItem::typeToUpper() const
     return type().toUpper();
 }
 
-std::optional<qint64> FileItem::fileTimeMSecs(const QString &path, FileTime which)
+void FileItem::setFileTimes(std::optional<qint64> modified, std::optional<qint64> created,
+                            std::optional<qint64> accessed)
 {
-    // Read afresh on every call: the file may have changed or gone since.
-    struct statx st;
-    if (path.isEmpty() || ::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0,
-                                  STATX_MTIME | STATX_ATIME | STATX_BTIME, &st) != 0)
-        return std::nullopt;
-    const statx_timestamp *t = nullptr;
-    switch (which) {
-    case FileTime::Modified:
-        t = (st.stx_mask & STATX_MTIME) ? &st.stx_mtime : nullptr;
-        break;
-    case FileTime::Created:
-        t = (st.stx_mask & STATX_BTIME) ? &st.stx_btime : nullptr;
-        break;
-    case FileTime::Accessed:
-        t = (st.stx_mask & STATX_ATIME) ? &st.stx_atime : nullptr;
-        break;
-    }
-    if (!t)
-        return std::nullopt;
-    return qint64(t->tv_sec) * 1000 + t->tv_nsec / 1000000;
+    m_modified = modified.value_or(kNoTime);
+    m_created = created.value_or(kNoTime);
+    m_accessed = accessed.value_or(kNoTime);
 }
 
 std::optional<qint64> FileItem::fileTimeMSecs(FileTime which) const
 {
-    if (m_filePath.isEmpty())
+    qint64 t = kNoTime;
+    switch (which) {
+    case FileTime::Modified:
+        t = m_modified;
+        break;
+    case FileTime::Created:
+        t = m_created;
+        break;
+    case FileTime::Accessed:
+        t = m_accessed;
+        break;
+    }
+    if (t == kNoTime)
         return std::nullopt;
-    return fileTimeMSecs(localPath(m_filePath), which);
+    return t;
 }
 
 QDateTime FileItem::dateModified() const
@@ -158,7 +151,7 @@ QVariant FileItem::displayField(const QString &key) const
         return QString();
     const QString upper = key.toUpper();
     if (upper == QLatin1String(ColumnKey::IsSelected))
-        return m_isSelected;
+        return m_checked;
     if (upper == QLatin1String(ColumnKey::Name))
         return name();
     if (upper == QLatin1String(ColumnKey::Pages))
@@ -178,17 +171,11 @@ QVariant FileItem::displayField(const QString &key) const
     return QString();
 }
 
-bool FileItem::isEqual(const FileItem *other) const
-{
-    if (other == this)
-        return true;
-    return other && other->m_urlText == m_urlText;
-}
-
-QString FileItem::sizeText(qint32 bytes)
+QString FileItem::sizeText(qint64 bytes)
 {
     // Single precision on purpose: it decides how borderline sizes round
-    // (1,050,000 bytes reads " 1 MB").
+    // (1,050,000 bytes reads " 1 MB"). C's formatting rounds exact ties to
+    // even, as the rule has it (526,249,984 bytes reads "526.2 MB").
     float x = float(bytes);
     int i = 0;
     while (x > 1000.0f) {
@@ -197,16 +184,16 @@ QString FileItem::sizeText(qint32 bytes)
     }
     if (i <= 1) {
         const float kb = float(bytes) / 1000.0f;
-        return QStringLiteral("%1 KB").arg(int(std::round(kb)));
+        return QStringLiteral("%1 KB").arg(qint64(std::round(kb)));
     }
-    static const char *const units[] = {"B", "KB", "MB", "GB", "TB"};
-    const QLatin1String unit(units[qMin(i, 4)]);
-    const QString printed = QString::asprintf("%4.1f", double(x));
-    const QStringList parts =
-        QString(printed).replace(QLatin1Char('.'), QLatin1Char('/')).split(QLatin1Char('/'));
-    if (parts.size() == 2 && parts.at(1).toInt() == 0)
-        return parts.at(0) + QLatin1Char(' ') + unit;
-    return printed + QLatin1Char(' ') + unit;
+    static const char *const units[] = {"B", "KB", "MB", "GB", "TB", "PB", "EB"};
+    const char *unit = units[qMin(i, 6)];
+    char printed[64];
+    std::snprintf(printed, sizeof printed, "%4.1f", double(x));
+    QByteArray text(printed);
+    if (text.endsWith(".0"))
+        text.chop(2);
+    return QString::fromLatin1(text + ' ' + unit);
 }
 
 } // namespace tallivo

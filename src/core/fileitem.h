@@ -5,6 +5,11 @@
 #include <QUrl>
 #include <QVariant>
 
+#include "fileio.h"
+#include "pagecount.h"
+
+#include <limits>
+
 #include <memory>
 #include <optional>
 
@@ -23,30 +28,41 @@ inline constexpr char DateAccessed[] = "DATEACCESSED";
 inline constexpr char Location[] = "LOCATION";
 } // namespace ColumnKey
 
-// One listed file. Pages and size are measured once, when the item is made;
-// everything else is derived from the URL each time it is asked for.
+// One listed file. Pages, size and times are measured once, with one open
+// and one statx call, when the item is made; name, location and type are
+// derived from the URL, whose path keeps the file name's bytes.
 class FileItem
 {
 public:
-    // Measures the file (size and pages). Returns null for anything that is
-    // not a file URL.
-    static std::unique_ptr<FileItem> initWithURL(const QUrl &url);
+    // Measures the file. Returns null for anything that is not a file URL.
+    // `hint` is the type a folder listing gave for it, if any.
+    static std::unique_ptr<FileItem> create(const QUrl &url, EntryType hint = EntryType::Unknown);
 
     // An item with known measurements, for tests and for lists restored
     // without touching the disk.
-    FileItem(const QUrl &url, qint32 pages, qint32 size);
+    FileItem(const QUrl &url, qint32 pages, qint64 size);
 
     const QUrl &filePath() const { return m_filePath; }
     const QString &urlText() const { return m_urlText; }
+    // The path as the file system knows it.
+    QByteArray localPath() const;
     qint32 pages() const { return m_pages; }
-    qint32 size() const { return m_size; }
-    bool isSelected() const { return m_isSelected; }
-    void setIsSelected(bool selected) { m_isSelected = selected; }
+    // Bytes the file takes on disk.
+    qint64 size() const { return m_size; }
+    // Why the page count is what it is.
+    CountStatus countStatus() const { return m_status; }
+    void setCountStatus(CountStatus status) { m_status = status; }
+    bool isChecked() const { return m_checked; }
+    void setChecked(bool checked) { m_checked = checked; }
 
+    // For display: the bytes of the name and folder made readable.
     QString name() const;
     QString location() const;
     QString type() const;
     QString typeToUpper() const;
+    // The exact bytes of the name and of the folder.
+    QByteArray nameBytes() const;
+    QByteArray locationBytes() const;
     QString sizeInKB() const { return sizeText(m_size); }
     QDateTime dateModified() const;
     QDateTime dateCreated() const;
@@ -56,11 +72,10 @@ public:
     // pages, text otherwise. Unknown or empty keys give "".
     QVariant displayField(const QString &key) const;
 
-    bool isEqual(const FileItem *other) const;
     bool operator==(const FileItem &other) const { return m_urlText == other.m_urlText; }
 
     // The short size text shown for a byte count ("12 KB", " 1.5 MB").
-    static QString sizeText(qint32 bytes);
+    static QString sizeText(qint64 bytes);
     // A timestamp as the table shows it, in the user's locale and zone.
     static QString displayDate(const QDateTime &date);
     enum class FileTime
@@ -69,24 +84,27 @@ public:
         Created,
         Accessed
     };
-    // One of the file's times in milliseconds since the epoch, read with a
-    // single system call; empty when it cannot be read.
-    static std::optional<qint64> fileTimeMSecs(const QString &path, FileTime which);
+    // One of the file's times in milliseconds since the epoch, as read when
+    // the file was counted; empty where the file system keeps no such time.
     std::optional<qint64> fileTimeMSecs(FileTime which) const;
-
-    // The space a file takes on disk, capped to what 32 bits hold; 0 when the
-    // file cannot be examined.
-    static qint32 allocatedSize(const QString &path);
+    void setFileTimes(std::optional<qint64> modified, std::optional<qint64> created,
+                      std::optional<qint64> accessed);
 
 private:
     FileItem() = default;
     void setFilePath(const QUrl &url);
 
-    bool m_isSelected = true;
+    static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+
     QUrl m_filePath;
     QString m_urlText;
+    qint64 m_size = 0;
+    qint64 m_modified = kNoTime;
+    qint64 m_created = kNoTime;
+    qint64 m_accessed = kNoTime;
     qint32 m_pages = 0;
-    qint32 m_size = 0;
+    CountStatus m_status = CountStatus::Counted;
+    bool m_checked = true;
 };
 
 } // namespace tallivo

@@ -178,7 +178,7 @@ void FileList::sort(const QList<SortDescriptor> &descriptors)
         else if (key == QLatin1String(ColumnKey::SizeInKB))
             sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.size()); });
         else if (key == QLatin1String(ColumnKey::IsSelected))
-            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.isSelected()); });
+            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.isChecked()); });
         else if (key == QLatin1String(ColumnKey::DateModified))
             sortByNumber(m_items, asc,
                          [](const FileItem &f) { return msecs(f, FileItem::FileTime::Modified); });

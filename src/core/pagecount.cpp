@@ -1,7 +1,11 @@
 #include "pagecount.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "blockreader.h"
+#include "iopool.h"
+#include "localpath.h"
+#include "walk.h"
+
+#include <QCoreApplication>
 #include <QSysInfo>
 #include <QUrl>
 
@@ -9,15 +13,36 @@
 #include <poppler-global.h>
 #include <tiffio.h>
 
+#include <cerrno>
 #include <fcntl.h>
-#include <limits>
 #include <memory>
 #include <mutex>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
 
 namespace tallivo {
+
+QString countStatusText(CountStatus status)
+{
+    switch (status) {
+    case CountStatus::Counted:
+        return {};
+    case CountStatus::Locked:
+        return QCoreApplication::translate("tallivo", "password-protected");
+    case CountStatus::Damaged:
+        return QCoreApplication::translate("tallivo", "damaged");
+    case CountStatus::NotTiffOrPdf:
+        return QCoreApplication::translate("tallivo", "not a TIFF or PDF file");
+    case CountStatus::NotAFile:
+        return QCoreApplication::translate("tallivo", "not a regular file");
+    case CountStatus::Unreadable:
+        return QCoreApplication::translate("tallivo", "unreadable");
+    case CountStatus::Missing:
+        return QCoreApplication::translate("tallivo", "missing");
+    }
+    return {};
+}
+
 namespace {
 
 void silentPopplerMessage(const std::string &, void *) {}
@@ -45,54 +70,101 @@ void silenceLibraries()
     });
 }
 
-bool isRegularFile(const QByteArray &path)
+class FileHandle
 {
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Opens a regular file for reading without ever blocking on a FIFO or a
-// device that took the file's place between the check and the open.
-int openRegularFile(const QByteArray &path)
-{
-    if (!isRegularFile(path))
-        return -1;
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
+public:
+    explicit FileHandle(int fd)
+        : m_fd(fd)
+    {
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    ~FileHandle()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+CountStatus statusForErrno(int error)
+{
+    return error == ENOENT || error == ENOTDIR ? CountStatus::Missing : CountStatus::Unreadable;
 }
 
-bool hasTiffHeader(int fd)
+// libtiff reads the header through these, from the blocks already read.
+struct TiffSource
 {
-    unsigned char magic[4];
-    if (::pread(fd, magic, sizeof magic, 0) != static_cast<ssize_t>(sizeof magic))
+    BlockReader *reader;
+    qint64 offset = 0;
+};
+
+tmsize_t tiffRead(thandle_t handle, void *buffer, tmsize_t size)
+{
+    auto *source = static_cast<TiffSource *>(handle);
+    const QByteArrayView bytes = source->reader->viewUpTo(source->offset, qint64(size));
+    if (bytes.isEmpty())
+        return 0;
+    std::memcpy(buffer, bytes.data(), size_t(bytes.size()));
+    source->offset += bytes.size();
+    return tmsize_t(bytes.size());
+}
+
+tmsize_t tiffWrite(thandle_t, void *, tmsize_t)
+{
+    return -1;
+}
+
+toff_t tiffSeek(thandle_t handle, toff_t offset, int whence)
+{
+    auto *source = static_cast<TiffSource *>(handle);
+    qint64 base = 0;
+    if (whence == SEEK_CUR)
+        base = source->offset;
+    else if (whence == SEEK_END)
+        base = source->reader->size();
+    if (offset > toff_t(std::numeric_limits<qint64>::max() - base))
+        return toff_t(-1);
+    source->offset = base + qint64(offset);
+    return toff_t(source->offset);
+}
+
+int tiffClose(thandle_t)
+{
+    return 0;
+}
+
+toff_t tiffSize(thandle_t handle)
+{
+    return toff_t(static_cast<TiffSource *>(handle)->reader->size());
+}
+
+int tiffMap(thandle_t, void **, toff_t *)
+{
+    return 0;
+}
+
+void tiffUnmap(thandle_t, void *, toff_t) {}
+
+bool hasTiffMagic(BlockReader &reader)
+{
+    const QByteArrayView magic = reader.view(0, 4);
+    if (magic.size() != 4)
         return false;
-    const bool little =
-        magic[0] == 'I' && magic[1] == 'I' && magic[3] == 0 && (magic[2] == 42 || magic[2] == 43);
-    const bool big =
-        magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43);
+    const auto *m = reinterpret_cast<const uchar *>(magic.data());
+    const bool little = m[0] == 'I' && m[1] == 'I' && m[3] == 0 && (m[2] == 42 || m[2] == 43);
+    const bool big = m[0] == 'M' && m[1] == 'M' && m[2] == 0 && (m[3] == 42 || m[3] == 43);
     return little || big;
 }
 
-bool readAt(int fd, quint64 offset, void *buffer, size_t length)
-{
-    if (offset > quint64(std::numeric_limits<off_t>::max()))
-        return false;
-    return ::pread(fd, buffer, length, off_t(offset)) == ssize_t(length);
-}
-
-quint64 decode(const unsigned char *bytes, int width, bool swapped)
+quint64 decode(const uchar *bytes, int width, bool bigEndian)
 {
     quint64 value = 0;
     for (int i = 0; i < width; ++i) {
-        const int shift = 8 * (swapped ? width - 1 - i : i);
+        const int shift = 8 * (bigEndian ? width - 1 - i : i);
         value |= quint64(bytes[i]) << shift;
     }
     return value;
@@ -104,96 +176,192 @@ quint64 decode(const unsigned char *bytes, int width, bool swapped)
 // next pointers that damaged files fill with garbage, so they count only
 // when all their entries lie inside the file. An empty directory, or one the
 // chain leads back to, ends the walk.
-qint32 countDirectoryChain(int fd, bool bigTiff, bool swapped)
+qint32 countDirectoryChain(BlockReader &reader, bool bigTiff, bool bigEndianFile)
 {
-    // Host order is little-endian on every platform we build for; libtiff
-    // says whether the file's order differs from it.
-    const bool bigEndianFile = (QSysInfo::ByteOrder == QSysInfo::LittleEndian) == swapped;
     const int offsetWidth = bigTiff ? 8 : 4;
     const int countWidth = bigTiff ? 8 : 2;
     const int entryWidth = bigTiff ? 20 : 12;
-    auto value = [&](const unsigned char *b, int width) { return decode(b, width, bigEndianFile); };
+    const quint64 fileSize = quint64(reader.size());
+    auto value = [&](quint64 at, int width, quint64 *out) {
+        if (at > quint64(std::numeric_limits<qint64>::max()))
+            return false;
+        const QByteArrayView bytes = reader.view(qint64(at), width);
+        if (bytes.size() != width)
+            return false;
+        *out = decode(reinterpret_cast<const uchar *>(bytes.data()), width, bigEndianFile);
+        return true;
+    };
 
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
+    quint64 offset = 0;
+    if (!value(bigTiff ? 8 : 4, offsetWidth, &offset))
         return 0;
-    const quint64 fileSize = quint64(st.st_size);
-
-    unsigned char buffer[32];
-    if (!readAt(fd, bigTiff ? 8 : 4, buffer, size_t(offsetWidth)))
-        return 0;
-    quint64 offset = value(buffer, offsetWidth);
     std::unordered_set<quint64> seen;
     qint32 count = 0;
+    quint64 entries = 0;
+    quint64 firstEntry = 0;
     while (offset != 0 && count < INT32_MAX && seen.insert(offset).second) {
-        if (!readAt(fd, offset, buffer, size_t(countWidth)))
+        if (!value(offset, countWidth, &entries))
             break;
-        const quint64 entries = value(buffer, countWidth);
         if (entries == 0 || entries > fileSize ||
-            !readAt(fd, offset + quint64(countWidth), buffer, size_t(entryWidth)))
+            !value(offset + quint64(countWidth), qMin(entryWidth, 8), &firstEntry))
             break;
         const quint64 next = offset + quint64(countWidth) + entries * quint64(entryWidth);
         if (count > 0 && next > fileSize)
             break;
         ++count;
-        if (!readAt(fd, next, buffer, size_t(offsetWidth)))
+        if (!value(next, offsetWidth, &offset))
             break;
-        offset = value(buffer, offsetWidth);
     }
+    return count;
+}
+
+std::optional<qint32> countTiff(BlockReader &reader, const QByteArray &path)
+{
+    if (!hasTiffMagic(reader))
+        return std::nullopt;
+    TiffSource source{&reader};
+    // "h": the header only, the directories are walked here; "m": no mapping.
+    TIFF *tif = TIFFClientOpen(path.constData(), "rhm", &source, tiffRead, tiffWrite, tiffSeek,
+                               tiffClose, tiffSize, tiffMap, tiffUnmap);
+    if (!tif)
+        return std::nullopt;
+    const bool bigTiff = TIFFIsBigTIFF(tif);
+    // Host order is little-endian on every platform we build for; libtiff
+    // says whether the file's order differs from it.
+    const bool bigEndianFile =
+        (QSysInfo::ByteOrder == QSysInfo::LittleEndian) == bool(TIFFIsByteSwapped(tif));
+    TIFFClose(tif);
+    return countDirectoryChain(reader, bigTiff, bigEndianFile);
+}
+
+bool hasPdfName(const QByteArray &path)
+{
+    return pathExtension(path).toUpper() == "PDF";
+}
+
+bool looksLikePdf(BlockReader &reader)
+{
+    return reader.viewUpTo(0, 1024).toByteArray().contains("%PDF-");
+}
+
+// PDFs up to this size are read whole, in large reads, and parsed from memory
+// instead of through the PDF reader's many small reads.
+constexpr qint64 kWholeReadLimit = 16 * 1024 * 1024;
+
+PageCount countPdf(BlockReader &reader, int fd)
+{
+    std::unique_ptr<poppler::document> doc;
+    QByteArray bytes;
+    ParseSlot slot;
+    if (reader.size() <= kWholeReadLimit) {
+        bytes.resize(reader.size());
+        if (!reader.readInto(0, reader.size(), bytes.data()))
+            return {0, CountStatus::Unreadable};
+        doc.reset(poppler::document::load_from_raw_data(bytes.constData(), int(bytes.size())));
+    } else {
+        // The descriptor's own name: the path may be longer than a path may be.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        doc.reset(poppler::document::load_from_file(self));
+    }
+    if (!doc)
+        return {0, CountStatus::Damaged};
+    // Asking a locked document for its pages crashes the reader.
+    if (doc->is_locked())
+        return {0, CountStatus::Locked};
+    const int pages = doc->pages();
+    if (pages <= 0)
+        return {0, CountStatus::Damaged};
+    return {qint32(pages), CountStatus::Counted};
+}
+
+PageCount countOpenFile(int fd, qint64 size, const QByteArray &path)
+{
+    silenceLibraries();
+    BlockReader reader(fd, size);
+    if (const auto images = countTiff(reader, path)) {
+        if (*images > 0)
+            return {*images, CountStatus::Counted};
+        if (!hasPdfName(path))
+            return {0, CountStatus::Damaged};
+    }
+    if (!hasPdfName(path))
+        return {0, CountStatus::NotTiffOrPdf};
+    PageCount count = countPdf(reader, fd);
+    if (count.status == CountStatus::Damaged && !looksLikePdf(reader))
+        count.status = CountStatus::NotTiffOrPdf;
     return count;
 }
 
 } // namespace
 
-qint32 countTiffDirectories(const QString &path)
+MeasuredFile measureFile(const QByteArray &path, EntryType hint)
 {
-    silenceLibraries();
-    const QByteArray local = QFile::encodeName(path);
-    const int fd = openRegularFile(local);
-    if (fd < 0)
-        return 0;
-    if (!hasTiffHeader(fd)) {
-        ::close(fd);
-        return 0;
+    MeasuredFile measured;
+    if (hint != EntryType::File) {
+        // Never open what may be a FIFO or a device: look first.
+        measured.status = statusOf(path);
+        if (!measured.status) {
+            measured.count.status = statusForErrno(errno);
+            return measured;
+        }
+        if (!measured.status->isRegular()) {
+            measured.count.status = CountStatus::NotAFile;
+            return measured;
+        }
     }
-    // "h": the header only, we walk the directories ourselves; "m": no memory
-    // mapping, so a file truncated under us on a network share cannot raise
-    // SIGBUS.
-    TIFF *tif = TIFFFdOpen(fd, local.constData(), "rhm");
-    if (!tif) {
-        ::close(fd);
-        return 0;
+    // O_NONBLOCK: should a FIFO have taken the file's place, the open does
+    // not wait for a writer.
+    FileHandle fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) {
+        measured.count.status = statusForErrno(errno);
+        if (!measured.status)
+            measured.status = statusOf(path);
+        return measured;
     }
-    const qint32 count = countDirectoryChain(fd, TIFFIsBigTIFF(tif), TIFFIsByteSwapped(tif));
-    TIFFClose(tif); // closes fd
-    return count;
+    measured.status = statusOf(fd.get());
+    if (!measured.status) {
+        measured.count.status = CountStatus::Unreadable;
+        return measured;
+    }
+    if (!measured.status->isRegular()) {
+        measured.count.status = CountStatus::NotAFile;
+        return measured;
+    }
+    measured.count = countOpenFile(fd.get(), measured.status->size, path);
+    return measured;
 }
 
-qint32 countPdfPages(const QString &path)
-{
-    silenceLibraries();
-    const QByteArray local = QFile::encodeName(path);
-    if (!isRegularFile(local))
-        return 0;
-    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(local.toStdString()));
-    // Asking a locked document for its pages crashes the reader.
-    if (!doc || doc->is_locked())
-        return 0;
-    const int pages = doc->pages();
-    return pages > 0 ? pages : 0;
-}
-
-qint32 getTiffPageCount(const QUrl &url)
+qint32 pageCount(const QUrl &url)
 {
     if (url.isEmpty() || !url.isLocalFile())
         return 0;
-    const QString path = url.toLocalFile();
-    const qint32 images = countTiffDirectories(path);
-    if (images != 0)
-        return images;
-    if (QFileInfo(url.path()).suffix().toUpper() != QLatin1String("PDF"))
+    return measureFile(localPath(url)).count.pages;
+}
+
+qint32 countTiffDirectories(const QByteArray &path)
+{
+    silenceLibraries();
+    const auto status = statusOf(path);
+    if (!status || !status->isRegular())
         return 0;
-    return countPdfPages(path);
+    FileHandle fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0)
+        return 0;
+    BlockReader reader(fd.get(), status->size);
+    return countTiff(reader, path).value_or(0);
+}
+
+qint32 countPdfPages(const QByteArray &path)
+{
+    silenceLibraries();
+    const auto status = statusOf(path);
+    if (!status || !status->isRegular())
+        return 0;
+    FileHandle fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0)
+        return 0;
+    BlockReader reader(fd.get(), status->size);
+    return countPdf(reader, fd.get()).pages;
 }
 
 } // namespace tallivo

@@ -1,20 +1,56 @@
 #pragma once
 
+#include "fileio.h"
+
+#include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
+#include <optional>
+
 class QUrl;
-class QString;
 
 namespace tallivo {
 
-// Number of pages of a file: the image directories of a TIFF file, else, for a
-// name ending in ".pdf" (any case), the pages of a PDF document. 0 when neither
-// reader gives a count. Only regular files are opened; nothing is decoded.
-// Safe to call from any thread.
-qint32 getTiffPageCount(const QUrl &url);
+// Why a file has the page count it has.
+enum class CountStatus : quint8
+{
+    Counted,
+    Locked,  // a password-protected PDF
+    Damaged, // a TIFF or PDF whose pages cannot be read
+    NotTiffOrPdf,
+    NotAFile,   // a folder, FIFO, device or socket
+    Unreadable, // no permission, or an I/O error
+    Missing
+};
+// A short reason for people ("password-protected", "damaged", ...); "" for Counted.
+QString countStatusText(CountStatus status);
+
+struct PageCount
+{
+    qint32 pages = 0;
+    CountStatus status = CountStatus::Counted;
+};
+
+// What counting one file found: its pages and what one statx call said of it.
+struct MeasuredFile
+{
+    PageCount count;
+    std::optional<FileStatus> status;
+};
+
+// Counts the pages of the file at `path`: the image directories of a TIFF
+// file, else, for a name ending in ".pdf" (any case), the pages of a PDF
+// document; 0 when neither gives a count. Only regular files are opened and
+// nothing is decoded. `hint` is the type a folder listing gave, if any: a
+// listed regular file is opened without a look first. Any thread.
+MeasuredFile measureFile(const QByteArray &path, EntryType hint = EntryType::Unknown);
+
+// The page count of a file URL; 0 for anything else.
+qint32 pageCount(const QUrl &url);
 
 // The two readers on their own, for a local path.
-qint32 countTiffDirectories(const QString &path);
-qint32 countPdfPages(const QString &path);
+qint32 countTiffDirectories(const QByteArray &path);
+qint32 countPdfPages(const QByteArray &path);
 
 } // namespace tallivo

@@ -1,10 +1,16 @@
 #include "walk.h"
 
-#include <QFile>
+#include "iopool.h"
+#include "localpath.h"
 
-#include <algorithm>
-#include <dirent.h>
-#include <sys/stat.h>
+#include <QtEndian>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
 
 namespace tallivo {
 
@@ -20,6 +26,15 @@ bool isAllowedFileType(const QString &extension)
     return allowedFileTypes().contains(extension, Qt::CaseSensitive);
 }
 
+bool isAllowedExtension(QByteArrayView extension)
+{
+    for (const char *type : {"tif", "TIF", "tiff", "TIFF", "pdf", "PDF"}) {
+        if (extension == type)
+            return true;
+    }
+    return false;
+}
+
 QString pathExtension(const QString &path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -29,27 +44,193 @@ QString pathExtension(const QString &path)
     return path.mid(dot + 1);
 }
 
-namespace {
-
-bool isDirectory(const QString &path)
+QByteArray pathExtension(const QByteArray &path)
 {
-    struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    const qsizetype slash = path.lastIndexOf('/');
+    const qsizetype dot = path.lastIndexOf('.');
+    if (dot <= slash + 1)
+        return {};
+    return path.mid(dot + 1);
 }
 
-QString childPath(const QString &dir, const QString &name)
+namespace {
+
+bool isHidden(const QByteArray &name)
 {
-    return dir.endsWith(QLatin1Char('/')) ? dir + name : dir + QLatin1Char('/') + name;
+    return name.startsWith('.');
+}
+
+// A folder's listing; a path that cannot be opened as a folder but is not
+// one either reads as ENOTDIR, whatever the reason.
+FolderListing readFolder(const QByteArray &path)
+{
+    FolderListing listing = listFolder(path);
+    if (listing.error != 0 && listing.error != ENOTDIR && !isFolder(path))
+        listing.error = ENOTDIR;
+    return listing;
+}
+
+QByteArray rootKey(qsizetype index)
+{
+    QByteArray key(4, Qt::Uninitialized);
+    qToBigEndian(quint32(index), key.data());
+    return key;
 }
 
 } // namespace
 
-Walk::Walk(const Arguments &arguments, const std::atomic_bool &keepGoing)
+// Reads folder listings ahead of the walk. Keys order folders as a depth-first
+// walk meets them (a folder's key is its parent's, a NUL and its name; NUL
+// sorts before every byte of a name), so the smallest waiting key is always
+// the next folder the walk will need.
+class FolderReader : public std::enable_shared_from_this<FolderReader>
+{
+public:
+    FolderReader(bool subfolders)
+        : m_subfolders(subfolders)
+    {
+    }
+
+    void request(const QByteArray &key, const QByteArray &path)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_slots.emplace(key, Slot(path)).second)
+            m_queued.insert(key);
+        pump();
+    }
+
+    std::optional<FolderListing> take(const QByteArray &key, const QByteArray &path, int waitMs)
+    {
+        std::unique_lock lock(m_mutex);
+        auto it = m_slots.find(key);
+        if (it == m_slots.end())
+            it = m_slots.emplace(key, Slot(path)).first;
+        if (it->second.state == State::Queued) {
+            m_queued.erase(key);
+            start(it); // needed now, whatever the limits
+        }
+        const auto done = [&] { return it->second.state == State::Done; };
+        if (waitMs < 0)
+            m_done.wait(lock, done);
+        else if (!m_done.wait_for(lock, std::chrono::milliseconds(waitMs), done))
+            return std::nullopt;
+        FolderListing listing = std::move(it->second.listing);
+        m_slots.erase(it);
+        --m_ready;
+        pump();
+        return listing;
+    }
+
+    void cancel()
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        m_queued.clear();
+    }
+
+private:
+    enum class State
+    {
+        Queued,
+        Reading,
+        Done
+    };
+    struct Slot
+    {
+        explicit Slot(QByteArray path)
+            : path(std::move(path))
+        {
+        }
+        QByteArray path;
+        State state = State::Queued;
+        FolderListing listing;
+    };
+    using Slots = std::map<QByteArray, Slot>;
+    static constexpr int kInFlight = 16;
+    static constexpr int kReadyAhead = 512;
+
+    void pump()
+    {
+        while (!m_cancelled && !m_queued.empty() && m_inFlight < kInFlight &&
+               m_ready + m_inFlight < kReadyAhead) {
+            const auto first = m_queued.begin();
+            const auto it = m_slots.find(*first);
+            m_queued.erase(first);
+            start(it);
+        }
+    }
+
+    void start(Slots::iterator it)
+    {
+        it->second.state = State::Reading;
+        ++m_inFlight;
+        IoPool::instance().submit(IoPool::Priority::High,
+                                  [self = shared_from_this(), key = it->first,
+                                   path = it->second.path] { self->read(key, path); });
+    }
+
+    void read(const QByteArray &key, const QByteArray &path)
+    {
+        bool cancelled;
+        {
+            std::lock_guard lock(m_mutex);
+            cancelled = m_cancelled;
+        }
+        FolderListing listing;
+        if (cancelled)
+            listing.error = ECANCELED;
+        else
+            listing = readFolder(path);
+        std::lock_guard lock(m_mutex);
+        --m_inFlight;
+        ++m_ready;
+        if (m_subfolders && listing.error == 0 && !m_cancelled) {
+            for (const FolderEntry &entry : listing.entries) {
+                if (entry.type != EntryType::Folder || isHidden(entry.name))
+                    continue;
+                const QByteArray childKey = key + '\0' + entry.name;
+                if (m_slots.emplace(childKey, Slot(childPath(path, entry.name))).second)
+                    m_queued.insert(childKey);
+            }
+        }
+        const auto it = m_slots.find(key);
+        if (it != m_slots.end()) {
+            it->second.listing = std::move(listing);
+            it->second.state = State::Done;
+        }
+        pump();
+        m_done.notify_all();
+    }
+
+    const bool m_subfolders;
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    Slots m_slots;
+    std::set<QByteArray> m_queued;
+    int m_inFlight = 0;
+    int m_ready = 0;
+    bool m_cancelled = false;
+};
+
+Walk::Walk(const Arguments &arguments, const std::atomic_bool &keepGoing, bool readAhead)
     : m_urls(arguments.urls)
     , m_isFolders(arguments.isFolders)
-    , m_subdirectories(arguments.isIncludeSubdirectories)
+    , m_subfolders(arguments.includeSubfolders)
     , m_keepGoing(keepGoing)
 {
+    if (readAhead && m_isFolders) {
+        m_reader = std::make_shared<FolderReader>(m_subfolders);
+        for (qsizetype i = 0; i < m_urls.size(); ++i) {
+            if (m_urls.at(i).isLocalFile())
+                m_reader->request(rootKey(i), localPath(m_urls.at(i)));
+        }
+    }
+}
+
+Walk::~Walk()
+{
+    if (m_reader)
+        m_reader->cancel();
 }
 
 bool Walk::keepGoing()
@@ -57,74 +238,96 @@ bool Walk::keepGoing()
     if (!m_stopped && !m_keepGoing.load(std::memory_order_acquire)) {
         m_stopped = true;
         m_stack.clear();
+        m_pending.reset();
+        if (m_reader)
+            m_reader->cancel();
     }
     return !m_stopped;
 }
 
-// Reads one folder's entries in one go, so no folder stays open while its
-// files are counted, however deep the tree.
-void Walk::enter(const QString &path)
+QByteArray Walk::currentFolder() const
 {
-    Level level;
-    level.path = path;
-    const QByteArray local = QFile::encodeName(path);
-    DIR *dir = ::opendir(local.constData());
-    if (!dir)
-        return;
-    while (const dirent *e = ::readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
-        bool directory = e->d_type == DT_DIR;
-        if (e->d_type == DT_UNKNOWN) {
-            struct stat st;
-            const QByteArray full = local + '/' + e->d_name;
-            directory = ::lstat(full.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-        }
-        level.entries.push_back({QFile::decodeName(e->d_name), directory});
-    }
-    ::closedir(dir);
-    // Name order makes runs repeatable; the file system's own order is not.
-    std::sort(level.entries.begin(), level.entries.end(),
-              [](const Entry &a, const Entry &b) { return a.name < b.name; });
-    m_stack.push_back(std::move(level));
+    if (m_pending)
+        return m_pending->path;
+    return m_stack.empty() ? QByteArray() : m_stack.back().path;
 }
 
-std::optional<QUrl> Walk::next()
+Walk::Step Walk::next(Found *found, int waitMs)
 {
     for (;;) {
-        while (!m_stack.empty()) {
-            if (!keepGoing())
-                return std::nullopt;
+        if (!keepGoing())
+            return Step::End;
+        if (m_pending) {
+            std::optional<FolderListing> listing;
+            if (m_reader)
+                listing = m_reader->take(m_pending->key, m_pending->path, waitMs);
+            else
+                listing = readFolder(m_pending->path);
+            if (!listing)
+                return Step::Pending;
+            Pending folder = std::move(*m_pending);
+            m_pending.reset();
+            if (listing->error == 0) {
+                Level level{folder.path, folder.key, {}, 0};
+                level.entries.reserve(listing->entries.size());
+                for (FolderEntry &entry : listing->entries) {
+                    if (!isHidden(entry.name))
+                        level.entries.push_back(std::move(entry));
+                }
+                m_stack.push_back(std::move(level));
+            } else if (listing->error == ENOTDIR) {
+                if (folder.topLevel && isAllowedExtension(pathExtension(folder.path))) {
+                    *found = {folder.url, EntryType::Unknown};
+                    return Step::Found;
+                }
+            } else if (listing->error != ECANCELED && m_onUnreadable) {
+                m_onUnreadable(folder.path, listing->error);
+            }
+            continue;
+        }
+        if (!m_stack.empty()) {
             Level &level = m_stack.back();
             if (level.next >= level.entries.size()) {
                 m_stack.pop_back();
                 continue;
             }
-            const Entry entry = level.entries[level.next++];
-            const QString path = childPath(level.path, entry.name);
-            if (entry.isDirectory) {
-                if (m_subdirectories)
-                    enter(path);
+            const FolderEntry &entry = level.entries[level.next++];
+            if (entry.type == EntryType::Folder) {
+                if (m_subfolders)
+                    m_pending = Pending{childPath(level.path, entry.name),
+                                        level.key + '\0' + entry.name,
+                                        false,
+                                        {}};
                 continue;
             }
-            if (isAllowedFileType(pathExtension(entry.name)))
-                return QUrl::fromLocalFile(path);
-        }
-        if (m_nextUrl >= m_urls.size() || !keepGoing())
-            return std::nullopt;
-        const QUrl url = m_urls.at(m_nextUrl++);
-        if (!m_isFolders)
-            return url;
-        if (!url.isLocalFile())
-            continue;
-        const QString path = url.toLocalFile();
-        if (isDirectory(path)) {
-            enter(path);
+            if (isAllowedExtension(pathExtension(entry.name))) {
+                *found = {urlFromLocalPath(childPath(level.path, entry.name)), entry.type};
+                return Step::Found;
+            }
             continue;
         }
-        if (isAllowedFileType(pathExtension(path)))
-            return url;
+        if (m_nextUrl >= m_urls.size())
+            return Step::End;
+        const qsizetype index = m_nextUrl++;
+        const QUrl &url = m_urls.at(index);
+        if (!m_isFolders) {
+            *found = {url, EntryType::Unknown};
+            return Step::Found;
+        }
+        if (url.isLocalFile())
+            m_pending = Pending{localPath(url), rootKey(index), true, url};
     }
+}
+
+std::optional<Walk::Found> Walk::next()
+{
+    Found found;
+    Step step;
+    while ((step = next(&found, 50)) == Step::Pending) {
+    }
+    if (step == Step::End)
+        return std::nullopt;
+    return found;
 }
 
 } // namespace tallivo

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "fileio.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -16,53 +20,93 @@ struct Arguments
 {
     QList<QUrl> urls;
     bool isFolders = false;
-    bool isIncludeSubdirectories = false;
+    bool includeSubfolders = false;
 };
 
 // "tif", "TIF", "tiff", "TIFF", "pdf", "PDF"; membership is exact, case included.
 const QStringList &allowedFileTypes();
 bool isAllowedFileType(const QString &extension);
+// The same test on the bytes of an extension.
+bool isAllowedExtension(QByteArrayView extension);
 // The extension of the last path component, as written; "" for none.
 QString pathExtension(const QString &path);
+QByteArray pathExtension(const QByteArray &path);
 
-// Yields, in order, the URLs a run is to add: every given URL for a file walk;
-// for a folder walk the top-level files of an allowed type and the allowed
-// files found below the given folders, depth first. Hidden entries (names
-// starting with ".") are neither returned nor entered, symbolic links are
-// never entered, unreadable folders are passed over. The flag is read before
-// every entry; once it is false the walk ends.
+class FolderReader;
+
+// Yields, in order, the files a run is to add: every given URL for a file
+// walk; for a folder walk the top-level files of an allowed type and the
+// allowed files found below the given folders, depth first, each folder's
+// entries in byte order of their names. Hidden entries (names starting with
+// ".") are neither returned nor entered, symbolic links are never entered,
+// unreadable folders are passed over and reported.
+//
+// Folder listings are read ahead of the walk, many at once, on the I/O
+// pool; next() waits for the one it needs at most `waitMs` at a time, so
+// the caller stays responsive while a share is slow. The flag is read
+// before every entry; once it is false the walk ends.
 class Walk
 {
 public:
-    Walk(const Arguments &arguments, const std::atomic_bool &keepGoing);
+    struct Found
+    {
+        QUrl url;
+        EntryType type = EntryType::Unknown; // as the folder listing gave it
+    };
+    enum class Step
+    {
+        Found,
+        Pending, // still waiting for a folder listing
+        End
+    };
 
-    std::optional<QUrl> next();
-    // True when the walk ended because the flag was cleared.
+    // With `readAhead` false every folder is read on the calling thread.
+    Walk(const Arguments &arguments, const std::atomic_bool &keepGoing, bool readAhead = true);
+    ~Walk();
+
+    Step next(Found *found, int waitMs);
+    // Waits as long as it takes.
+    std::optional<Found> next();
+
     bool wasStopped() const { return m_stopped; }
+    // The folder whose entries are being walked, as bytes.
+    QByteArray currentFolder() const;
+    // Called for each folder that could not be read, with its errno.
+    void setUnreadableHandler(std::function<void(const QByteArray &, int)> handler)
+    {
+        m_onUnreadable = std::move(handler);
+    }
 
 private:
-    struct Entry
-    {
-        QString name;
-        bool isDirectory;
-    };
     struct Level
     {
-        QString path;
-        std::vector<Entry> entries;
+        QByteArray path;
+        QByteArray key;
+        std::vector<FolderEntry> entries;
         size_t next = 0;
     };
 
+    // A folder the walk is to enter next, waiting for its listing.
+    struct Pending
+    {
+        QByteArray path;
+        QByteArray key;
+        bool topLevel = false;
+        QUrl url;
+    };
+
     bool keepGoing();
-    void enter(const QString &path);
 
     QList<QUrl> m_urls;
     bool m_isFolders;
-    bool m_subdirectories;
+    bool m_subfolders;
     const std::atomic_bool &m_keepGoing;
+    std::shared_ptr<FolderReader> m_reader;
     qsizetype m_nextUrl = 0;
     std::vector<Level> m_stack;
+    std::optional<Pending> m_pending;
     bool m_stopped = false;
+    std::function<void(const QByteArray &, int)> m_onUnreadable;
 };
 
 } // namespace tallivo

@@ -64,7 +64,7 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
         return item.displayField(columnIdentifier(column));
     case Qt::CheckStateRole:
         if (column == CheckColumn)
-            return item.isSelected() ? Qt::Checked : Qt::Unchecked;
+            return item.isChecked() ? Qt::Checked : Qt::Unchecked;
         return {};
     case Qt::TextAlignmentRole:
         if (column == SizeColumn || column == PagesColumn)
@@ -83,7 +83,7 @@ bool FileTableModel::setData(const QModelIndex &index, const QVariant &value, in
     if (!index.isValid() || index.column() != CheckColumn || role != Qt::CheckStateRole ||
         index.row() >= m_rows)
         return false;
-    m_files.at(index.row())->setIsSelected(value.toInt() == Qt::Checked);
+    m_files.at(index.row())->setChecked(value.toInt() == Qt::Checked);
     Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
     return true;
 }

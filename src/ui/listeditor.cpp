@@ -128,13 +128,13 @@ void ListEditor::check(const QList<int> &rows, int code)
         FileItem *item = files.at(row);
         switch (code) {
         case Check:
-            item->setIsSelected(true);
+            item->setChecked(true);
             break;
         case Uncheck:
-            item->setIsSelected(false);
+            item->setChecked(false);
             break;
         case Invert:
-            item->setIsSelected(!item->isSelected());
+            item->setChecked(!item->isChecked());
             break;
         default:
             return;

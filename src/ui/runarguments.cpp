@@ -30,7 +30,7 @@ RunRequest requestFromPanel(const QStringList &paths, bool panelChoosesFolders,
 {
     RunRequest request;
     request.arguments.isFolders = panelChoosesFolders;
-    request.arguments.isIncludeSubdirectories = includeSubfolders;
+    request.arguments.includeSubfolders = includeSubfolders;
     for (const QString &path : paths)
         addPath(request, path);
     return request;
@@ -40,7 +40,7 @@ RunRequest requestFromDrop(const QList<QUrl> &urls, bool includeSubfolders)
 {
     RunRequest request;
     request.arguments.isFolders = true;
-    request.arguments.isIncludeSubdirectories = includeSubfolders;
+    request.arguments.includeSubfolders = includeSubfolders;
     for (const QUrl &url : urls) {
         // Only local files can be counted; other schemes are left out.
         if (url.isLocalFile())

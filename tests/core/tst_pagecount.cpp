@@ -25,10 +25,7 @@ private Q_SLOTS:
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    qint32 count(const QString &name) const
-    {
-        return getTiffPageCount(QUrl::fromLocalFile(path(name)));
-    }
+    qint32 count(const QString &name) const { return pageCount(QUrl::fromLocalFile(path(name))); }
     QTemporaryDir m_dir;
 };
 
@@ -162,9 +159,9 @@ void TestPageCount::specialFilesAreNeverOpened()
     }
     ::close(fd);
 
-    QCOMPARE(getTiffPageCount(QUrl::fromLocalFile(QStringLiteral("/dev/null"))), 0);
-    QCOMPARE(getTiffPageCount(QUrl()), 0);
-    QCOMPARE(getTiffPageCount(QUrl(QStringLiteral("https://example.com/a.pdf"))), 0);
+    QCOMPARE(pageCount(QUrl::fromLocalFile(QStringLiteral("/dev/null"))), 0);
+    QCOMPARE(pageCount(QUrl()), 0);
+    QCOMPARE(pageCount(QUrl(QStringLiteral("https://example.com/a.pdf"))), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPageCount)

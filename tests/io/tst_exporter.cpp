@@ -59,12 +59,18 @@ void TestExporter::exportText()
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.setFileTime(modified, QFileDevice::FileModificationTime);
         f.setFileTime(modified.addDays(1), QFileDevice::FileAccessTime);
-        QVERIFY(
-            files.append(std::make_unique<FileItem>(QUrl::fromLocalFile(f.fileName()), 3, 4096)));
+        auto item = std::make_unique<FileItem>(QUrl::fromLocalFile(f.fileName()), 3, 4096);
+        if (name != QLatin1String("gone.tiff")) {
+            const QDateTime birth = QFileInfo(f.fileName()).birthTime();
+            item->setFileTimes(modified.toMSecsSinceEpoch(),
+                               birth.isValid() ? std::optional(birth.toMSecsSinceEpoch())
+                                               : std::nullopt,
+                               modified.addDays(1).toMSecsSinceEpoch());
+        }
+        QVERIFY(files.append(std::move(item)));
     }
-    QVERIFY(QFile::remove(m_dir.filePath("gone.tiff")));
     // Check boxes play no part.
-    files.at(0)->setIsSelected(false);
+    files.at(0)->setChecked(false);
     files.sort({{QStringLiteral("name"), true}});
 
     const QString mid = "\t3\t" + FileItem::sizeText(4096) + "\t";
@@ -73,6 +79,7 @@ void TestExporter::exportText()
     const QStringList expected{
         "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated Date\tLocation",
         "a.PDF" + mid + "PDF" + tail, "b.tif" + mid + "tif" + tail,
+        // Times that could not be read.
         "gone.tiff" + mid + "tiff\t(null)\t(null)\t(null)\t" + m_dir.path(), ""};
     // Birth times depend on the file system, so only their form is fixed.
     QString pattern = QRegularExpression::escape(expected.join('\n'));
@@ -86,7 +93,7 @@ void TestExporter::exportList()
     QTemporaryDir dir;
     const QString out = dir.filePath("out.txt");
     FileList files;
-    QVERIFY(files.append(FileItem::initWithURL(QUrl::fromLocalFile(dir.filePath("a.pdf")))));
+    QVERIFY(files.append(FileItem::create(QUrl::fromLocalFile(dir.filePath("a.pdf")))));
     // Replaces a file whole, leaving no temporary file beside it.
     QVERIFY(writeFile(out, "old"));
     QVERIFY(tallivo::exportList(files, out));
@@ -102,7 +109,7 @@ void TestExporter::exportList()
     if (::geteuid() == 0)
         return; // Root writes in read-only folders.
     const QByteArray before = readAll(out);
-    QVERIFY(files.append(FileItem::initWithURL(QUrl::fromLocalFile(dir.filePath("b.pdf")))));
+    QVERIFY(files.append(FileItem::create(QUrl::fromLocalFile(dir.filePath("b.pdf")))));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
     QVERIFY(!tallivo::exportList(files, out, &error));
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -142,7 +149,7 @@ void TestExporter::oddPathsRoundTrip()
 
     FileList files;
     for (const QUrl &url : importUrls(parsed))
-        QVERIFY(files.append(FileItem::initWithURL(url)));
+        QVERIFY(files.append(FileItem::create(url)));
     const QString text = QString::fromUtf8(tallivo::exportText(files));
     for (const QString &path : paths) {
         const QFileInfo info(path);

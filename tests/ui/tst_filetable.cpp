@@ -98,11 +98,12 @@ void TestFileTable::fillSample()
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        QVERIFY(f.setFileTime(QDateTime(modified, QTime(12, 0), Qt::UTC),
-                              QFileDevice::FileModificationTime));
         addItem(m_files, path, pages, size);
+        m_files.at(m_files.size() - 1)
+            ->setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {},
+                           {});
     }
-    m_files.at(2)->setIsSelected(false);
+    m_files.at(2)->setChecked(false);
     m_model->endReload();
 }
 
@@ -138,7 +139,7 @@ void TestFileTable::runAdditionsAndCheckBoxes()
     const QModelIndex check = m_model->index(0, FileTableModel::CheckColumn);
     QVERIFY(!m_model->setData(m_model->index(0, FileTableModel::NameColumn), QStringLiteral("x")));
     QVERIFY(m_model->setData(check, Qt::Unchecked, Qt::CheckStateRole));
-    QVERIFY(!m_files.at(0)->isSelected());
+    QVERIFY(!m_files.at(0)->isChecked());
     QVERIFY(m_model->data(m_model->index(0, FileTableModel::SizeColumn), Qt::TextAlignmentRole)
                 .toInt() &
             Qt::AlignRight);
@@ -315,8 +316,8 @@ void TestFileTable::edits()
     QFETCH(QString, expectedSelection);
     QFETCH(QString, expectedChecks);
     fill(6);
-    m_files.at(1)->setIsSelected(false);
-    m_files.at(3)->setIsSelected(false);
+    m_files.at(1)->setChecked(false);
+    m_files.at(3)->setChecked(false);
     select(selected);
     const int code = command.section(QLatin1Char(' '), 1).toInt();
     if (command == QLatin1String("up"))
@@ -334,7 +335,7 @@ void TestFileTable::edits()
     QCOMPARE(selection(), expectedSelection);
     QString checks;
     for (int i = 0; i < m_files.size(); ++i)
-        checks += m_files.at(i)->isSelected() ? QLatin1Char('1') : QLatin1Char('0');
+        checks += m_files.at(i)->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
     QCOMPARE(checks, expectedChecks);
     if (command != QLatin1String("up") && command != QLatin1String("down"))
         QCOMPARE(m_refreshes, 1);

@@ -1,0 +1,218 @@
+#include "fileio.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+namespace tallivo {
+
+namespace {
+
+// Longest piece handed to the kernel in one call, well inside PATH_MAX.
+constexpr qsizetype kPiece = PATH_MAX / 2;
+
+class Fd
+{
+public:
+    explicit Fd(int fd = -1)
+        : m_fd(fd)
+    {
+    }
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// Calls `last(dirfd, name)` for the path's last piece, opening the folders
+// before it piece by piece when the whole is too long for one call.
+template <typename Call> auto atPath(const QByteArray &path, Call last) -> decltype(last(0, ""))
+{
+    if (path.size() < kPiece)
+        return last(AT_FDCWD, path.constData());
+    Fd dir;
+    qsizetype start = 0;
+    int base = AT_FDCWD;
+    for (;;) {
+        const qsizetype left = path.size() - start;
+        if (left < kPiece)
+            return last(base, path.constData() + start);
+        // Cut at the last "/" inside the piece.
+        const qsizetype cut = path.lastIndexOf('/', start + kPiece - 1);
+        if (cut <= start) {
+            errno = ENAMETOOLONG;
+            return last(-1, nullptr);
+        }
+        const QByteArray piece = path.mid(start, cut - start + (cut == 0 ? 1 : 0));
+        const int next = ::openat(base, piece.isEmpty() ? "/" : piece.constData(),
+                                  O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0)
+            return last(-1, nullptr);
+        dir.reset(next);
+        base = next;
+        start = cut + 1;
+    }
+}
+
+std::optional<qint64> msecs(const struct statx &st, unsigned mask, const statx_timestamp &t)
+{
+    if (!(st.stx_mask & mask))
+        return std::nullopt;
+    return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+std::optional<FileStatus> statusAt(int dirfd, const char *name, int flags)
+{
+    if (!name)
+        return std::nullopt;
+    struct statx st;
+    const unsigned want =
+        STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_MTIME | STATX_ATIME | STATX_BTIME;
+    if (::statx(dirfd, name, flags, want, &st) != 0)
+        return std::nullopt;
+    FileStatus status;
+    status.type = st.stx_mode & S_IFMT;
+    status.size = qint64(st.stx_size);
+    status.allocated = (st.stx_mask & STATX_BLOCKS) ? qint64(st.stx_blocks) * 512 : 0;
+    status.modified = msecs(st, STATX_MTIME, st.stx_mtime);
+    status.created = msecs(st, STATX_BTIME, st.stx_btime);
+    status.accessed = msecs(st, STATX_ATIME, st.stx_atime);
+    return status;
+}
+
+EntryType typeOf(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return EntryType::File;
+    if (S_ISDIR(mode))
+        return EntryType::Folder;
+    return EntryType::Other;
+}
+
+} // namespace
+
+int openPath(const QByteArray &path, int flags)
+{
+    if (path.isEmpty() || path.contains('\0')) {
+        errno = ENOENT;
+        return -1;
+    }
+    return atPath(path, [flags](int dirfd, const char *name) {
+        return name ? ::openat(dirfd, name, flags) : -1;
+    });
+}
+
+std::optional<FileStatus> statusOf(int fd)
+{
+    return statusAt(fd, "", AT_EMPTY_PATH);
+}
+
+std::optional<FileStatus> statusOf(const QByteArray &path)
+{
+    if (path.isEmpty() || path.contains('\0')) {
+        errno = ENOENT;
+        return std::nullopt;
+    }
+    return atPath(path, [](int dirfd, const char *name) { return statusAt(dirfd, name, 0); });
+}
+
+bool isFolder(const QByteArray &path)
+{
+    const auto status = statusOf(path);
+    return status && status->isDirectory();
+}
+
+FolderListing listFolder(const QByteArray &path)
+{
+    FolderListing listing;
+    const int fd = openPath(path, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        listing.error = errno;
+        return listing;
+    }
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        listing.error = errno;
+        ::close(fd);
+        return listing;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent *e = ::readdir(dir);
+        if (!e) {
+            listing.error = errno;
+            break;
+        }
+        if (e->d_name[0] == '.' &&
+            (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0)))
+            continue;
+        EntryType type = EntryType::Unknown;
+        switch (e->d_type) {
+        case DT_REG:
+            type = EntryType::File;
+            break;
+        case DT_DIR:
+            type = EntryType::Folder;
+            break;
+        case DT_UNKNOWN: {
+            struct stat st;
+            if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                type = typeOf(st.st_mode);
+            break;
+        }
+        default:
+            type = EntryType::Other;
+        }
+        listing.entries.push_back({QByteArray(e->d_name), type});
+    }
+    ::closedir(dir);
+    std::sort(listing.entries.begin(), listing.entries.end(),
+              [](const FolderEntry &a, const FolderEntry &b) { return a.name < b.name; });
+    return listing;
+}
+
+QByteArray fileNameOf(const QByteArray &path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path.at(end - 1) == '/')
+        --end;
+    const qsizetype slash = path.lastIndexOf('/', end - 1);
+    return path.mid(slash + 1, end - slash - 1);
+}
+
+QByteArray folderOf(const QByteArray &path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path.at(end - 1) == '/')
+        --end;
+    const qsizetype slash = path.lastIndexOf('/', end - 1);
+    if (slash < 0)
+        return {};
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray childPath(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+} // namespace tallivo

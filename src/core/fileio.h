@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace tallivo {
+
+// System calls on paths given as bytes, of any length: a path longer than
+// the kernel takes in one call is opened folder by folder, each step
+// relative to the last.
+
+// open(2) on a path of any length; -1 with errno set on failure.
+int openPath(const QByteArray &path, int flags);
+
+// What one statx call tells about a file: its type, size and times.
+struct FileStatus
+{
+    mode_t type = 0; // S_IFREG, S_IFDIR, ...
+    qint64 size = 0;
+    qint64 allocated = 0;           // bytes the file takes on disk
+    std::optional<qint64> modified; // ms since the epoch
+    std::optional<qint64> created;
+    std::optional<qint64> accessed;
+
+    bool isRegular() const { return S_ISREG(type); }
+    bool isDirectory() const { return S_ISDIR(type); }
+};
+
+// statx(2) on an open descriptor, or on a path (following links); nullopt
+// with errno set on failure.
+std::optional<FileStatus> statusOf(int fd);
+std::optional<FileStatus> statusOf(const QByteArray &path);
+
+// Whether the path names a folder, following links.
+bool isFolder(const QByteArray &path);
+
+enum class EntryType : quint8
+{
+    Unknown,
+    File, // a regular file
+    Folder,
+    Other // link, FIFO, device, socket
+};
+
+struct FolderEntry
+{
+    QByteArray name;
+    EntryType type;
+};
+
+// The entries of one folder, without "." and "..", in byte order of their
+// names. The type comes from the listing where the file system gives it,
+// else from one lstat per entry. `error` is 0, or the errno of the failed
+// open or read: ENOTDIR when the path is not a folder.
+struct FolderListing
+{
+    std::vector<FolderEntry> entries;
+    int error = 0;
+};
+FolderListing listFolder(const QByteArray &path);
+
+// The last component of a path, and what comes before it ("/" for a file
+// at the root); a trailing "/" is ignored.
+QByteArray fileNameOf(const QByteArray &path);
+QByteArray folderOf(const QByteArray &path);
+// path + "/" + name, without doubling a trailing "/".
+QByteArray childPath(const QByteArray &folder, const QByteArray &name);
+
+} // namespace tallivo

@@ -1,0 +1,128 @@
+#include "iopool.h"
+
+#include <QtGlobal>
+#include <QThread>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace tallivo {
+
+namespace {
+
+int configuredThreads()
+{
+    bool ok = false;
+    const int wanted = qEnvironmentVariableIntValue("TALLIVO_IO_THREADS", &ok);
+    if (ok && wanted > 0)
+        return qMin(wanted, 256);
+    return 32;
+}
+
+} // namespace
+
+struct IoPool::Private
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> high;
+    std::deque<std::function<void()>> normal;
+    int running = 0;
+    int threads = 0;
+    int started = 0;
+
+    void work()
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return !high.empty() || !normal.empty(); });
+            auto &queue = high.empty() ? normal : high;
+            std::function<void()> task = std::move(queue.front());
+            queue.pop_front();
+            ++running;
+            lock.unlock();
+            task();
+            task = nullptr;
+            lock.lock();
+            --running;
+        }
+    }
+};
+
+IoPool::IoPool()
+    : d(new Private)
+{
+    d->threads = configuredThreads();
+}
+
+IoPool &IoPool::instance()
+{
+    // Deliberately never destroyed: see the class comment.
+    static IoPool *pool = new IoPool;
+    return *pool;
+}
+
+void IoPool::submit(Priority priority, std::function<void()> task)
+{
+    std::lock_guard lock(d->mutex);
+    (priority == Priority::High ? d->high : d->normal).push_back(std::move(task));
+    // Threads are started as work arrives, up to the limit.
+    const int waiting = int(d->high.size() + d->normal.size());
+    const int idle = d->started - d->running;
+    if (waiting > idle && d->started < d->threads) {
+        ++d->started;
+        std::thread([p = d] { p->work(); }).detach();
+    }
+    d->wake.notify_one();
+}
+
+int IoPool::pending() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->running + int(d->high.size() + d->normal.size());
+}
+
+int IoPool::threadCount() const
+{
+    return d->threads;
+}
+
+namespace {
+
+struct ParseGate
+{
+    std::mutex mutex;
+    std::condition_variable free;
+    int inUse = 0;
+    const int limit = qMax(1, QThread::idealThreadCount());
+};
+
+ParseGate &parseGate()
+{
+    static ParseGate *gate = new ParseGate;
+    return *gate;
+}
+
+} // namespace
+
+ParseSlot::ParseSlot()
+{
+    ParseGate &g = parseGate();
+    std::unique_lock lock(g.mutex);
+    g.free.wait(lock, [&] { return g.inUse < g.limit; });
+    ++g.inUse;
+}
+
+ParseSlot::~ParseSlot()
+{
+    ParseGate &g = parseGate();
+    {
+        std::lock_guard lock(g.mutex);
+        --g.inUse;
+    }
+    g.free.notify_one();
+}
+
+} // namespace tallivo
