@@ -3,14 +3,15 @@
 #include "collectionrun.h"
 #include "exporter.h"
 #include "filelist.h"
+#include "localpath.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QTextStream>
+#include <QFile>
 
+#include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
+#include <cstring>
 #include <unistd.h>
 
 using namespace tallivo;
@@ -22,8 +23,20 @@ const char usageText[] = "Usage: tallivo-count [--subfolders] [--export FILE] [-
                          "\n"
                          "  --subfolders   walk folders with their subfolders\n"
                          "  --export FILE  also write the tab-delimited list to FILE\n"
-                         "  --quiet        print only the totals\n"
-                         "  --help         show this help\n";
+                         "  --quiet        print only the totals and the summary of problems\n"
+                         "  --help         show this help\n"
+                         "\n"
+                         "Exit status: 0 all counted; 1 a PATH is missing or the export failed;\n"
+                         "2 bad usage; 3 some files could not be counted or folders not read.\n";
+
+// Exit statuses, as the help text gives them.
+enum Status
+{
+    Ok = 0,
+    Failed = 1,
+    Usage = 2,
+    NotAllCounted = 3
+};
 
 class ConsoleHost : public RunHost
 {
@@ -35,16 +48,17 @@ public:
     }
 
     void resetView(bool) override {}
-    void processStarted() override { m_clock.start(); }
+    void processStarted() override {}
     void sortFiles() override {}
-    void updateTotalPagesLabel() override
+    void updateTotalPagesLabel() override {}
+    void progress(const RunProgress &p) override
     {
-        if (!m_progress || m_clock.elapsed() < m_nextReport)
+        if (!m_progress)
             return;
-        m_nextReport = m_clock.elapsed() + 200;
         const PageTotals t = m_files.totals();
-        std::fprintf(stderr, "\r%d file(s), TIFF pages %d, PDF pages %d ", m_files.size(),
-                     t.tiffPages, t.pdfPages);
+        const QByteArray folder = escapedForRow(p.folder.right(60).toUtf8(), RowTarget::Terminal);
+        std::fprintf(stderr, "\r\033[K%lld found, %lld counted, TIFF pages %d, PDF pages %d  %s",
+                     p.found, p.counted, t.tiffPages, t.pdfPages, folder.constData());
         std::fflush(stderr);
         m_dirty = true;
     }
@@ -57,17 +71,49 @@ public:
 private:
     FileList &m_files;
     bool m_progress;
-    QElapsedTimer m_clock;
-    qint64 m_nextReport = 0;
     bool m_dirty = false;
 };
 
-int usageError(const QString &message)
+int usageError(const char *message)
 {
-    if (!message.isEmpty())
-        std::fprintf(stderr, "tallivo-count: %s\n", qPrintable(message));
+    std::fprintf(stderr, "tallivo-count: %s\n", message);
     std::fputs(usageText, stderr);
-    return 2;
+    return Usage;
+}
+
+// A path from the command line made absolute and clean, as bytes.
+QByteArray absolutePath(const QByteArray &path)
+{
+    QByteArray full = path;
+    if (!full.startsWith('/')) {
+        QByteArray cwd(4096, '\0');
+        while (!::getcwd(cwd.data(), size_t(cwd.size()))) {
+            if (errno != ERANGE)
+                return path;
+            cwd.resize(cwd.size() * 2);
+        }
+        full = QByteArray(cwd.constData()) + '/' + path;
+    }
+    QList<QByteArray> parts;
+    for (const QByteArray &part : full.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts << part;
+    }
+    return '/' + parts.join('/');
+}
+
+void printRow(FILE *out, RowTarget target, const FileItem &f)
+{
+    const QByteArray line = escapedForRow(f.nameBytes(), target) + '\t' +
+                            QByteArray::number(f.pages()) + '\t' + f.sizeInKB().toUtf8() + '\t' +
+                            escapedForRow(f.locationBytes(), target) + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), out);
 }
 
 } // namespace
@@ -80,83 +126,114 @@ int main(int argc, char *argv[])
 
     bool subfolders = false;
     bool quiet = false;
-    QString exportPath;
-    QStringList paths;
-    const QStringList args = app.arguments().mid(1);
+    QByteArray exportPath;
+    bool exportGiven = false;
+    QList<QByteArray> paths;
     bool optionsDone = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        if (optionsDone || !a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
+    // Paths are bytes: the arguments are read as given, never decoded.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (optionsDone || !a.startsWith('-') || a == "-") {
             paths << a;
-        } else if (a == QLatin1String("--")) {
+        } else if (a == "--") {
             optionsDone = true;
-        } else if (a == QLatin1String("--subfolders")) {
+        } else if (a == "--subfolders") {
             subfolders = true;
-        } else if (a == QLatin1String("--quiet")) {
+        } else if (a == "--quiet") {
             quiet = true;
-        } else if (a == QLatin1String("--export")) {
-            if (++i >= args.size())
-                return usageError(QStringLiteral("--export needs a file name"));
-            exportPath = args.at(i);
-        } else if (a.startsWith(QLatin1String("--export="))) {
+        } else if (a == "--export") {
+            if (++i >= argc)
+                return usageError("--export needs a file name");
+            exportGiven = true;
+            exportPath = argv[i];
+        } else if (a.startsWith("--export=")) {
+            exportGiven = true;
             exportPath = a.mid(9);
-        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+        } else if (a == "--help" || a == "-h") {
             std::fputs(usageText, stdout);
-            return 0;
-        } else if (a == QLatin1String("--version")) {
+            return Ok;
+        } else if (a == "--version") {
             std::printf("tallivo-count %s\n", TALLIVO_VERSION);
-            return 0;
+            return Ok;
         } else {
-            return usageError(QStringLiteral("unknown option %1").arg(a));
+            const QByteArray message = "unknown option " + escapedForRow(a, RowTarget::Terminal);
+            return usageError(message.constData());
         }
     }
     if (paths.isEmpty())
-        return usageError(QStringLiteral("no path given"));
-    if (exportPath.isEmpty() && args.contains(QLatin1String("--export")))
-        return usageError(QStringLiteral("--export needs a file name"));
+        return usageError("no path given");
+    if (exportGiven && exportPath.isEmpty())
+        return usageError("--export needs a file name");
 
-    int status = 0;
+    const bool stderrIsTerminal = ::isatty(STDERR_FILENO);
+    const RowTarget stdoutTarget = ::isatty(STDOUT_FILENO) ? RowTarget::Terminal : RowTarget::File;
+    const RowTarget stderrTarget = stderrIsTerminal ? RowTarget::Terminal : RowTarget::File;
+    int status = Ok;
     Arguments arguments;
     arguments.isFolders = true;
     arguments.includeSubfolders = subfolders;
-    for (const QString &p : std::as_const(paths)) {
-        struct stat st;
-        if (::stat(QFile::encodeName(p).constData(), &st) != 0) {
-            std::fprintf(stderr, "tallivo-count: %s: %s\n", qPrintable(p), std::strerror(errno));
-            status = 1;
+    for (const QByteArray &p : std::as_const(paths)) {
+        if (!statusOf(p)) {
+            const int error = errno;
+            std::fprintf(stderr, "tallivo-count: %s: %s\n",
+                         escapedForRow(p, stderrTarget).constData(), std::strerror(error));
+            status = Failed;
             continue;
         }
-        arguments.urls << QUrl::fromLocalFile(QFileInfo(p).absoluteFilePath());
+        arguments.urls << urlFromLocalPath(absolutePath(p));
     }
 
     FileList files;
-    ConsoleHost host(files, !quiet && ::isatty(STDERR_FILENO));
+    ConsoleHost host(files, !quiet && stderrIsTerminal);
     CollectionRun run(files, host);
     QObject::connect(&run, &CollectionRun::finished, &app, &QCoreApplication::quit);
     run.loadURLs(arguments);
     app.exec();
 
-    QTextStream out(stdout);
-    if (!quiet) {
-        for (int i = 0; i < files.size(); ++i) {
-            const FileItem &f = *files.at(i);
-            out << f.name() << '\t' << f.pages() << '\t' << f.sizeInKB() << '\t' << f.location()
-                << '\n';
+    int uncounted = 0;
+    for (int i = 0; i < files.size(); ++i) {
+        const FileItem &f = *files.at(i);
+        if (!quiet)
+            printRow(stdout, stdoutTarget, f);
+        if (f.countStatus() == CountStatus::Counted)
+            continue;
+        ++uncounted;
+        if (!quiet) {
+            const QByteArray line = "tallivo-count: " + escapedForRow(f.localPath(), stderrTarget) +
+                                    ": " + countStatusText(f.countStatus()).toUtf8() + '\n';
+            std::fflush(stdout);
+            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         }
     }
     const PageTotals t = files.totals();
-    out << QStringLiteral("Total Pages TIFF : %1 PDF : %2\n").arg(t.tiffPages).arg(t.pdfPages);
-    out << QStringLiteral("%1 Total file(s); 0 file selected; Total page count of selected TIFF "
-                          "file(s) : 0 PDF file(s) : 0\n")
-               .arg(files.size());
-    out.flush();
+    std::printf("Total Pages TIFF : %d PDF : %d\n", t.tiffPages, t.pdfPages);
+    std::printf("%d Total file(s); 0 file selected; Total page count of selected TIFF "
+                "file(s) : 0 PDF file(s) : 0\n",
+                files.size());
+    std::fflush(stdout);
 
-    if (!exportPath.isEmpty()) {
+    for (const UnreadableFolder &folder : run.unreadableFolders()) {
+        std::fprintf(stderr, "tallivo-count: cannot read folder %s: %s\n",
+                     escapedForRow(folder.path, stderrTarget).constData(),
+                     std::strerror(folder.error));
+    }
+    if (uncounted > 0) {
+        std::fprintf(stderr, "%d file%s could not be counted\n", uncounted,
+                     uncounted == 1 ? "" : "s");
+    }
+    if (!run.unreadableFolders().isEmpty()) {
+        const qsizetype n = run.unreadableFolders().size();
+        std::fprintf(stderr, "%lld folder%s could not be read\n", qint64(n), n == 1 ? "" : "s");
+    }
+    if ((uncounted > 0 || !run.unreadableFolders().isEmpty()) && status == Ok)
+        status = NotAllCounted;
+
+    if (exportGiven) {
         QString error;
-        if (!exportList(files, exportPath, &error)) {
-            std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n", qPrintable(exportPath),
-                         qPrintable(error));
-            status = 1;
+        if (!exportList(files, QFile::decodeName(exportPath), &error)) {
+            std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
+                         escapedForRow(exportPath, stderrTarget).constData(), qPrintable(error));
+            status = Failed;
         }
     }
     return status;

@@ -73,4 +73,73 @@ QString displayPath(const QByteArray &path)
     return text;
 }
 
+namespace {
+
+bool isControl(uchar c)
+{
+    return c < 0x20 || c == 0x7f;
+}
+
+void appendHex(QByteArray &out, uchar c)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += digits[c >> 4];
+    out += digits[c & 15];
+}
+
+} // namespace
+
+QByteArray escapedForRow(const QByteArray &bytes, RowTarget target)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const qsizetype size = bytes.size();
+    bool plain = true;
+    for (qsizetype i = 0; i < size && plain;) {
+        if (isControl(p[i]))
+            plain = false;
+        if (target == RowTarget::Terminal && p[i] >= 0x80) {
+            const qsizetype n = utf8SequenceLength(p + i, size - i);
+            // C1 controls are U+0080..U+009F: 0xC2 0x80..0x9F.
+            if (n == 0 || (n == 2 && p[i] == 0xc2 && p[i + 1] < 0xa0))
+                plain = false;
+            i += qMax<qsizetype>(n, 1);
+            continue;
+        }
+        ++i;
+    }
+    if (plain)
+        return bytes;
+    QByteArray out;
+    out.reserve(size + 8);
+    for (qsizetype i = 0; i < size;) {
+        const uchar c = p[i];
+        if (target == RowTarget::Terminal && c >= 0x80) {
+            const qsizetype n = utf8SequenceLength(p + i, size - i);
+            if (n == 0 || (n == 2 && c == 0xc2 && p[i + 1] < 0xa0)) {
+                for (qsizetype k = 0; k < qMax<qsizetype>(n, 1); ++k)
+                    appendHex(out, p[i + k]);
+            } else {
+                out.append(bytes.constData() + i, n);
+            }
+            i += qMax<qsizetype>(n, 1);
+            continue;
+        }
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (isControl(c))
+            appendHex(out, c);
+        else
+            out += char(c);
+        ++i;
+    }
+    return out;
+}
+
 } // namespace tallivo

@@ -19,4 +19,17 @@ QByteArray localPath(const QUrl &url);
 // other byte as its Latin-1 character (the usual encoding of such names).
 QString displayPath(const QByteArray &path);
 
+// A name or path made safe for one field of a tab-separated row. Bytes
+// without control characters are kept exactly. In a field that has any,
+// tab, line feed and carriage return are written \t, \n and \r, other
+// control bytes \xHH, and a backslash \\, so every row stays one row.
+// For a terminal, bytes that are not UTF-8 and the C1 controls are written
+// \xHH as well, so no byte can act as an escape sequence.
+enum class RowTarget
+{
+    File,
+    Terminal
+};
+QByteArray escapedForRow(const QByteArray &bytes, RowTarget target = RowTarget::File);
+
 } // namespace tallivo

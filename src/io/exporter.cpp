@@ -1,7 +1,9 @@
 #include "exporter.h"
 
 #include "filelist.h"
+#include "localpath.h"
 #include "syslogline.h"
+#include "walk.h"
 
 #include <QSaveFile>
 
@@ -22,17 +24,29 @@ QString exportDate(const QDateTime &date)
 
 QByteArray exportText(const FileList &files)
 {
-    QString text = QStringLiteral(
+    QByteArray text(
         "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated Date\tLocation\n");
     for (int i = 0; i < files.size(); ++i) {
         const FileItem &f = *files.at(i);
-        text += f.name() + QLatin1Char('\t') + QString::number(f.pages()) + QLatin1Char('\t') +
-                f.sizeInKB() + QLatin1Char('\t') + f.type() + QLatin1Char('\t') +
-                exportDate(f.dateModified()) + QLatin1Char('\t') + exportDate(f.dateAccessed()) +
-                QLatin1Char('\t') + exportDate(f.dateCreated()) + QLatin1Char('\t') + f.location() +
-                QLatin1Char('\n');
+        // Names and folders are the file system's bytes, made safe for a row.
+        text += escapedForRow(f.nameBytes());
+        text += '\t';
+        text += QByteArray::number(f.pages());
+        text += '\t';
+        text += f.sizeInKB().toUtf8();
+        text += '\t';
+        text += escapedForRow(pathExtension(f.nameBytes()));
+        text += '\t';
+        text += exportDate(f.dateModified()).toUtf8();
+        text += '\t';
+        text += exportDate(f.dateAccessed()).toUtf8();
+        text += '\t';
+        text += exportDate(f.dateCreated()).toUtf8();
+        text += '\t';
+        text += escapedForRow(f.locationBytes());
+        text += '\n';
     }
-    return text.toUtf8();
+    return text;
 }
 
 bool exportList(const FileList &files, const QString &path, QString *error)

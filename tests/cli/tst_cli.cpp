@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace tallivo;
 
 namespace {
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void exportMatchesTheWindowsExport();
     void missingPathCountsTheRest();
     void librariesStayQuietOnDamagedFiles();
+    void namesAreBytesAndRowsStayRows();
     void badOptions_data();
     void badOptions();
 
@@ -124,10 +127,61 @@ void TestCli::librariesStayQuietOnDamagedFiles()
         QSKIP("the shared corpus is not available here");
     // Hundreds of broken, fuzzed and encrypted files: not one library
     // complaint may reach the terminal.
-    const Result r = countWith({QStringLiteral("--quiet"), QStringLiteral("--subfolders"), corpus});
-    QCOMPARE(r.status, 0);
-    QCOMPARE(r.err, QString());
+    const Result r = countWith({QStringLiteral("--subfolders"), corpus});
+    // Damaged and encrypted files are named, with the reason, and summed up.
+    QCOMPARE(r.status, 3);
+    const QStringList lines = r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    for (const QString &line : lines.mid(0, lines.size() - 1))
+        QVERIFY2(line.startsWith(QStringLiteral("tallivo-count: /")), qPrintable(line));
+    QCOMPARE(lines.last(), QStringLiteral("%1 files could not be counted").arg(lines.size() - 1));
     QVERIFY(r.out.contains(QStringLiteral("Total Pages TIFF : ")));
+    const Result quiet =
+        countWith({QStringLiteral("--quiet"), QStringLiteral("--subfolders"), corpus});
+    QCOMPARE(quiet.err, lines.last() + QLatin1Char('\n'));
+}
+
+void TestCli::namesAreBytesAndRowsStayRows()
+{
+    QTemporaryDir dir;
+    const QByteArray top = QFile::encodeName(dir.path());
+    // A folder and files named in Latin-1, as older systems left them, and a
+    // name with a tab and a line feed.
+    QVERIFY(::mkdir(QByteArray(top + "/Factures_\xe9t\xe9").constData(), 0755) == 0);
+    const QString tmp = dir.filePath(QStringLiteral("t.tif"));
+    QVERIFY(test::writeTiff(tmp, 2));
+    QVERIFY(::rename(QFile::encodeName(tmp).constData(),
+                     QByteArray(top + "/Factures_\xe9t\xe9/scan\xe9.tif").constData()) == 0);
+    QVERIFY(test::writeTiff(tmp, 3));
+    QVERIFY(::rename(QFile::encodeName(tmp).constData(),
+                     QByteArray(top + "/Factures_\xe9t\xe9/scan\xe8.tif").constData()) == 0);
+    QVERIFY(test::writePdf(tmp, 4));
+    QVERIFY(::rename(QFile::encodeName(tmp).constData(),
+                     QByteArray(top + "/a\tb\nc.pdf").constData()) == 0);
+
+    QProcess p;
+    p.start(QStringLiteral(TALLIVO_COUNT_BINARY),
+            {QStringLiteral("--subfolders"), QStringLiteral("--export"),
+             dir.filePath(QStringLiteral("out.txt")), dir.path()});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+    // Byte order of names: the folder "F..." before "a...".
+    QVERIFY(lines.value(0).startsWith("scan\xe8.tif\t3\t"));
+    QVERIFY(lines.value(1).startsWith("scan\xe9.tif\t2\t"));
+    QVERIFY(lines.value(1).endsWith('\t' + top + "/Factures_\xe9t\xe9"));
+    QCOMPARE(lines.value(2), "a\\tb\\nc.pdf\t4\t" + FileItem::sizeText(4096).toUtf8() + '\t' + top);
+    QCOMPARE(lines.value(3), "Total Pages TIFF : 5 PDF : 4");
+
+    QFile exported(dir.filePath(QStringLiteral("out.txt")));
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = exported.readAll().split('\n');
+    QCOMPARE(rows.size(), 5);
+    for (const QByteArray &row : rows.mid(1, 3))
+        QCOMPARE(row.count('\t'), 7);
+    QVERIFY(rows.value(2).startsWith("scan\xe9.tif\t2\t"));
+    // Qt cannot remove names that are not UTF-8.
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
 }
 
 void TestCli::badOptions_data()

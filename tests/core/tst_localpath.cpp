@@ -14,6 +14,8 @@ private Q_SLOTS:
     void namesDifferingInBytesStayDistinct();
     void displayPath_data();
     void displayPath();
+    void escapedForRow_data();
+    void escapedForRow();
 };
 
 void TestLocalPath::bytesRoundTrip_data()
@@ -72,6 +74,36 @@ void TestLocalPath::displayPath()
     QFETCH(QByteArray, path);
     QFETCH(QString, text);
     QCOMPARE(tallivo::displayPath(path), text);
+}
+
+void TestLocalPath::escapedForRow_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("terminal");
+    QTest::newRow("plain kept exactly, backslash too")
+        << QByteArray("a\\b \xc3\xa9.pdf") << QByteArray("a\\b \xc3\xa9.pdf")
+        << QByteArray("a\\b \xc3\xa9.pdf");
+    QTest::newRow("tab, newline, return")
+        << QByteArray("a\tb\nc\rd\\e") << QByteArray("a\\tb\\nc\\rd\\\\e")
+        << QByteArray("a\\tb\\nc\\rd\\\\e");
+    QTest::newRow("escape sequence") << QByteArray("x\x1b[2J\x7f") << QByteArray("x\\x1B[2J\\x7F")
+                                     << QByteArray("x\\x1B[2J\\x7F");
+    QTest::newRow("latin-1 byte: kept in files, hex on terminals")
+        << QByteArray("scan\xe9.tif") << QByteArray("scan\xe9.tif") << QByteArray("scan\\xE9.tif");
+    QTest::newRow("C1 control CSI") << QByteArray("a\xc2\x9b"
+                                                  "31m")
+                                    << QByteArray("a\xc2\x9b"
+                                                  "31m")
+                                    << QByteArray("a\\xC2\\x9B"
+                                                  "31m");
+}
+
+void TestLocalPath::escapedForRow()
+{
+    QFETCH(QByteArray, bytes);
+    QTEST(tallivo::escapedForRow(bytes, RowTarget::File), "file");
+    QTEST(tallivo::escapedForRow(bytes, RowTarget::Terminal), "terminal");
 }
 
 QTEST_GUILESS_MAIN(TestLocalPath)
