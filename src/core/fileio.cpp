@@ -1,6 +1,7 @@
 #include "fileio.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -12,6 +13,14 @@
 namespace tallivo {
 
 namespace {
+
+std::atomic<std::function<void(const QByteArray &)> *> ioHook{nullptr};
+
+void callIoHook(const QByteArray &path)
+{
+    if (auto *hook = ioHook.load(std::memory_order_acquire))
+        (*hook)(path);
+}
 
 // Longest piece handed to the kernel in one call, well inside PATH_MAX.
 constexpr qsizetype kPiece = PATH_MAX / 2;
@@ -110,8 +119,19 @@ EntryType typeOf(mode_t mode)
 
 } // namespace
 
+namespace testing {
+void setIoHook(std::function<void(const QByteArray &path)> hook)
+{
+    // Hooks are few and set by tests; an old one is kept, as a thread may
+    // still be inside it.
+    ioHook.store(hook ? new std::function<void(const QByteArray &)>(std::move(hook)) : nullptr,
+                 std::memory_order_release);
+}
+} // namespace testing
+
 int openPath(const QByteArray &path, int flags)
 {
+    callIoHook(path);
     if (path.isEmpty() || path.contains('\0')) {
         errno = ENOENT;
         return -1;
@@ -128,6 +148,7 @@ std::optional<FileStatus> statusOf(int fd)
 
 std::optional<FileStatus> statusOf(const QByteArray &path)
 {
+    callIoHook(path);
     if (path.isEmpty() || path.contains('\0')) {
         errno = ENOENT;
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -69,5 +70,11 @@ QByteArray fileNameOf(const QByteArray &path);
 QByteArray folderOf(const QByteArray &path);
 // path + "/" + name, without doubling a trailing "/".
 QByteArray childPath(const QByteArray &folder, const QByteArray &name);
+
+namespace testing {
+// Called with the path before every open, statx by path and folder listing,
+// on the thread that does it: tests stall or slow the "share" with it.
+void setIoHook(std::function<void(const QByteArray &path)> hook);
+} // namespace testing
 
 } // namespace tallivo

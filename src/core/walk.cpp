@@ -60,12 +60,12 @@ bool isHidden(const QByteArray &name)
     return name.startsWith('.');
 }
 
-// A folder's listing; a path that cannot be opened as a folder but is not
-// one either reads as ENOTDIR, whatever the reason.
-FolderListing readFolder(const QByteArray &path)
+// A folder's listing. A path given at the top that cannot be opened as a
+// folder but is not one either reads as ENOTDIR, whatever the reason.
+FolderListing readFolder(const QByteArray &path, bool topLevel)
 {
     FolderListing listing = listFolder(path);
-    if (listing.error != 0 && listing.error != ENOTDIR && !isFolder(path))
+    if (topLevel && listing.error != 0 && listing.error != ENOTDIR && !isFolder(path))
         listing.error = ENOTDIR;
     return listing;
 }
@@ -180,7 +180,7 @@ private:
         if (cancelled)
             listing.error = ECANCELED;
         else
-            listing = readFolder(path);
+            listing = readFolder(path, key.size() == 4);
         std::lock_guard lock(m_mutex);
         --m_inFlight;
         ++m_ready;
@@ -262,7 +262,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
             if (m_reader)
                 listing = m_reader->take(m_pending->key, m_pending->path, waitMs);
             else
-                listing = readFolder(m_pending->path);
+                listing = readFolder(m_pending->path, m_pending->topLevel);
             if (!listing)
                 return Step::Pending;
             Pending folder = std::move(*m_pending);

@@ -1,4 +1,6 @@
 #include "collectionrun.h"
+#include "localpath.h"
+#include "nullrunhost.h"
 #include "samplefiles.h"
 
 #include <QSignalSpy>
@@ -6,8 +8,10 @@
 #include <QTest>
 #include <QThread>
 
+#include <condition_variable>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <sys/stat.h>
 
 using namespace tallivo;
@@ -76,6 +80,11 @@ private Q_SLOTS:
     void cancelStopsBeforeNextFile();
     void badEntriesAreListedNotFatal();
     void shutdownDuringRunNeverTouchesHost();
+    void walkOrderWithReadsOutOfOrder();
+    void listedFilesAreNeverOpenedAgain();
+    void cancelWhileTheShareHangs_data();
+    void cancelWhileTheShareHangs();
+    void unreadableFoldersAreReported();
     void timeTaken_data();
     void timeTaken();
 
@@ -173,6 +182,17 @@ void TestCollectionRun::cancelStopsBeforeNextFile()
     QVERIFY(runAndWait(run, m_args));
     QCOMPARE(files.size(), 5);
     QCOMPARE(host.sequence(), QStringLiteral("busy start total* sort stop normal"));
+
+    // A cancel given as soon as the run is asked for is not lost.
+    files.clear();
+    host.calls.clear();
+    host.onTotal = nullptr;
+    QSignalSpy done(&run, &CollectionRun::finished);
+    QVERIFY(run.loadURLs(m_args));
+    run.cancelAction();
+    QVERIFY(done.wait(60000));
+    QCOMPARE(files.size(), 0);
+    QCOMPARE(host.sequence(), QStringLiteral("busy start stop normal"));
 }
 
 void TestCollectionRun::badEntriesAreListedNotFatal()
@@ -239,6 +259,203 @@ void TestCollectionRun::shutdownDuringRunNeverTouchesHost()
     QCoreApplication::processEvents();
     QVERIFY(!run.isActive());
     QVERIFY(!run.loadURLs(m_args)); // no new runs after shutdown
+}
+
+namespace {
+
+// A share that answers slowly, in no particular order, or not at all until
+// told: installed as the I/O hook for the life of the object.
+class FakeShare
+{
+public:
+    FakeShare()
+    {
+        // The state outlives the object: a thread may still be on its way
+        // out of the hook.
+        testing::setIoHook([state = m_state](const QByteArray &path) { state->visit(path); });
+    }
+    ~FakeShare()
+    {
+        testing::setIoHook({});
+        release();
+    }
+
+    // Paths containing `part` wait until release().
+    void hang(const QByteArray &part)
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->hang = part;
+    }
+    void release()
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->hang.clear();
+        m_state->released.notify_all();
+    }
+    bool isHanging()
+    {
+        std::lock_guard lock(m_state->mutex);
+        return m_state->hanging > 0;
+    }
+    int visits(const QByteArray &path)
+    {
+        std::lock_guard lock(m_state->mutex);
+        return m_state->visits.value(path);
+    }
+    void scramble() { m_state->scramble = true; }
+
+private:
+    struct State
+    {
+        void visit(const QByteArray &path)
+        {
+            if (scramble)
+                QThread::usleep(qHash(path) % 3000);
+            std::unique_lock lock(mutex);
+            ++visits[path];
+            if (!hang.isEmpty() && path.contains(hang)) {
+                ++hanging;
+                released.wait(lock, [&] { return hang.isEmpty(); });
+                --hanging;
+            }
+        }
+        std::atomic_bool scramble{false};
+        std::mutex mutex;
+        std::condition_variable released;
+        QByteArray hang;
+        int hanging = 0;
+        QHash<QByteArray, int> visits;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+QStringList names(const FileList &files)
+{
+    QStringList list;
+    for (int i = 0; i < files.size(); ++i)
+        list << files.at(i)->localPath();
+    return list;
+}
+
+} // namespace
+
+void TestCollectionRun::walkOrderWithReadsOutOfOrder()
+{
+    QTemporaryDir dir;
+    // Many small folders, nested, each read on its own and in no order.
+    for (int a = 0; a < 6; ++a) {
+        for (int b = 0; b < 5; ++b) {
+            const QString folder = dir.filePath(QStringLiteral("a%1/b%2").arg(a).arg(b));
+            QVERIFY(QDir().mkpath(folder));
+            for (int f = 0; f < 4; ++f)
+                QVERIFY(test::writeTiff(folder + QStringLiteral("/f%1.tif").arg(f), 1));
+        }
+        QVERIFY(test::writeTiff(dir.filePath(QStringLiteral("a%1/z.tif").arg(a)), 2));
+    }
+    const Arguments args{{QUrl::fromLocalFile(dir.path())}, true, true};
+    QStringList expected;
+    std::atomic_bool keepGoing{true};
+    Walk walk(args, keepGoing, false);
+    while (auto found = walk.next())
+        expected << localPath(found->url);
+    QCOMPARE(expected.size(), 6 * 21);
+
+    FakeShare share;
+    share.scramble();
+    FileList files;
+    test::NullRunHost host;
+    CollectionRun run(files, host);
+    QVERIFY(runAndWait(run, args));
+    QCOMPARE(names(files), expected);
+}
+
+void TestCollectionRun::listedFilesAreNeverOpenedAgain()
+{
+    FakeShare share;
+    FileList files;
+    test::NullRunHost host;
+    CollectionRun run(files, host);
+    const QByteArray tif = QFile::encodeName(m_dir.filePath(QStringLiteral("f01.tif")));
+    // The folder twice: each file is opened once.
+    Arguments args = m_args;
+    args.urls << args.urls.first();
+    QVERIFY(runAndWait(run, args));
+    QCOMPARE(files.size(), 40);
+    QCOMPARE(share.visits(tif), 1);
+    QVERIFY(runAndWait(run, args));
+    QCOMPARE(share.visits(tif), 1);
+}
+
+void TestCollectionRun::cancelWhileTheShareHangs_data()
+{
+    QTest::addColumn<QByteArray>("hang");
+    QTest::newRow("before the first file") << QByteArray("/f");
+    QTest::newRow("folder listing in flight") << QByteArray("/sub");
+    QTest::newRow("files in flight") << QByteArray("f2");
+}
+
+void TestCollectionRun::cancelWhileTheShareHangs()
+{
+    QFETCH(QByteArray, hang);
+    FakeShare share;
+    FileList files;
+    FakeHost host(files);
+    auto run = std::make_unique<CollectionRun>(files, host);
+    const Arguments three{{QUrl::fromLocalFile(m_dir.filePath("f01.tif")),
+                           QUrl::fromLocalFile(m_dir.filePath("f03.tif")),
+                           QUrl::fromLocalFile(m_dir.filePath("sub/f00.pdf"))},
+                          false,
+                          false};
+    QVERIFY(runAndWait(*run, three));
+    const QStringList before = names(files);
+    host.calls.clear();
+
+    share.hang(hang);
+    QSignalSpy done(run.get(), &CollectionRun::finished);
+    QVERIFY(run->loadURLs(m_args));
+    QTRY_VERIFY_WITH_TIMEOUT(share.isHanging(), 20000);
+    run->cancelAction();
+    // The run ends while the share still hangs, and what was listed before
+    // it stays listed.
+    QVERIFY(done.wait(20000));
+    QVERIFY(share.isHanging());
+    QVERIFY(!run->isActive());
+    QVERIFY(host.sequence().endsWith(QStringLiteral("stop normal")));
+    for (const QString &name : before)
+        QVERIFY(names(files).contains(name));
+
+    // A quit neither waits for the share nor tells the window anything more.
+    files.clear();
+    host.calls.clear();
+    QVERIFY(run->loadURLs(m_args));
+    QTRY_VERIFY_WITH_TIMEOUT(share.isHanging(), 20000);
+    run->shutdown();
+    QVERIFY(share.isHanging());
+    run.reset();
+    QCoreApplication::processEvents();
+    QVERIFY(!host.sequence().contains(QStringLiteral("stop")));
+    share.release();
+}
+
+void TestCollectionRun::unreadableFoldersAreReported()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("locked"))));
+    QVERIFY(test::writeTiff(dir.filePath(QStringLiteral("ok.tif")), 1));
+    // A folder that vanishes between its listing and its walk reads like an
+    // unreadable one, whoever runs the test.
+    testing::setIoHook([&](const QByteArray &path) {
+        if (path.endsWith("/locked"))
+            QDir(QFile::decodeName(path)).removeRecursively();
+    });
+    FileList files;
+    test::NullRunHost host;
+    CollectionRun run(files, host);
+    QVERIFY(runAndWait(run, Arguments{{QUrl::fromLocalFile(dir.path())}, true, true}));
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(run.unreadableFolders().size(), 1);
+    QCOMPARE(run.unreadableFolders().first().error, ENOENT);
+    testing::setIoHook({});
 }
 
 void TestCollectionRun::timeTaken_data()
