@@ -19,3 +19,13 @@ if [ "${TALLIVO_SKIP_SANITIZE:-0}" != 1 ]; then
     export LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp"
     (cd "$top/build-asan" && ctest --output-on-failure -j "$jobs")
 fi
+
+# The run's threads under ThreadSanitizer: the headless libraries and their
+# tests only.
+if [ "${TALLIVO_SKIP_SANITIZE:-0}" != 1 ]; then
+    cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DTALLIVO_TSAN=ON -DTALLIVO_BUILD_GUI=OFF -DTALLIVO_BUILD_BENCH=OFF
+    cmake --build "$top/build-tsan" -j "$jobs"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp"
+    (cd "$top/build-tsan" && ctest --output-on-failure -j "$jobs" -R '^tst_(blockreader|localpath|walk|pagecount|fileitem|collectionrun)$')
+fi

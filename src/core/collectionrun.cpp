@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 
 namespace tallivo {
@@ -46,15 +47,31 @@ int CollectionRun::ioConcurrency()
     return IoPool::instance().threadCount();
 }
 
-template <typename F> void CollectionRun::post(F &&step)
+// Steps reach the main thread through a queue of our own, in order; one
+// queued call wakes the main thread when the queue stops being empty.
+void CollectionRun::post(std::function<void()> step)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, step = std::forward<F>(step)]() mutable {
-            if (!m_shuttingDown)
-                step();
-        },
-        Qt::QueuedConnection);
+    bool wake;
+    {
+        std::lock_guard lock(m_mailboxMutex);
+        wake = m_mailbox.empty();
+        m_mailbox.push_back(std::move(step));
+    }
+    if (wake)
+        QMetaObject::invokeMethod(this, &CollectionRun::deliver, Qt::QueuedConnection);
+}
+
+void CollectionRun::deliver()
+{
+    std::deque<std::function<void()>> steps;
+    {
+        std::lock_guard lock(m_mailboxMutex);
+        steps.swap(m_mailbox);
+    }
+    for (auto &step : steps) {
+        if (!m_shuttingDown)
+            step();
+    }
 }
 
 bool CollectionRun::loadURLs(std::optional<Arguments> arguments)
@@ -124,10 +141,9 @@ void CollectionRun::run(std::optional<Arguments> arguments)
     });
     post([this] { stopProcess(); });
     post([this] { m_host.resetView(true); });
-    QMetaObject::invokeMethod(this, [this] {
+    post([this] {
         m_active = false;
-        if (!m_shuttingDown)
-            Q_EMIT finished();
+        Q_EMIT finished();
     });
 }
 
@@ -150,20 +166,39 @@ public:
     {
         auto slot = std::make_shared<Slot>();
         m_slots.push_back(slot);
-        IoPool::instance().submit(IoPool::Priority::Normal,
-                                  [shared = m_shared, slot, url = found.url, type = found.type] {
-                                      std::unique_ptr<FileItem> item;
-                                      if (!shared->abandoned.load(std::memory_order_acquire))
-                                          item = FileItem::create(url, type);
-                                      std::lock_guard lock(shared->mutex);
-                                      slot->item = std::move(item);
-                                      slot->done = true;
-                                      ++shared->counted;
-                                      shared->ready.notify_all();
-                                  });
+        IoPool::instance().submit(
+            IoPool::Priority::Normal,
+            [shared = m_shared, slot, url = found.url, type = found.type]() mutable {
+                count(*shared, *slot, std::exchange(url, QUrl()), type);
+            });
     }
 
     size_t size() const { return m_slots.size(); }
+
+private:
+    struct Shared
+    {
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::atomic_bool abandoned{false};
+        qint64 counted = 0;
+    };
+
+    static void count(Shared &shared, Slot &slot, QUrl url, EntryType type)
+    {
+        std::unique_ptr<FileItem> item;
+        if (!shared.abandoned.load(std::memory_order_acquire))
+            item = FileItem::create(url, type);
+        // Let go of the URL data shared with the item before handing it over.
+        url = QUrl();
+        std::lock_guard lock(shared.mutex);
+        slot.item = std::move(item);
+        slot.done = true;
+        ++shared.counted;
+        shared.ready.notify_all();
+    }
+
+public:
     bool isEmpty() const { return m_slots.empty(); }
     qint64 counted() const
     {
@@ -193,13 +228,6 @@ public:
     void abandon() { m_shared->abandoned.store(true, std::memory_order_release); }
 
 private:
-    struct Shared
-    {
-        std::mutex mutex;
-        std::condition_variable ready;
-        std::atomic_bool abandoned{false};
-        qint64 counted = 0;
-    };
     std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     std::deque<std::shared_ptr<Slot>> m_slots;
 };

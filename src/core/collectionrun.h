@@ -7,6 +7,9 @@
 #include <QObject>
 
 #include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <memory>
 #include <optional>
 
@@ -98,7 +101,8 @@ Q_SIGNALS:
 private:
     void run(std::optional<Arguments> arguments);
     void collect(const Arguments &arguments);
-    template <typename F> void post(F &&step);
+    void post(std::function<void()> step);
+    void deliver();
     void startProcess();
     void stopProcess();
 
@@ -113,6 +117,8 @@ private:
     QDateTime m_startTime;
     QDateTime m_endTime;
     std::unique_ptr<QThread> m_thread;
+    std::mutex m_mailboxMutex;
+    std::deque<std::function<void()>> m_mailbox;
 };
 
 } // namespace tallivo
