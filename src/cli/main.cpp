@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 
 #include <cerrno>
 #include <cstdio>
@@ -123,6 +124,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallivo-count"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));
+    // Problems are reported below, a line per file or folder.
+    QLoggingCategory::setFilterRules(QStringLiteral("tallivo.*.warning=false"));
 
     bool subfolders = false;
     bool quiet = false;

@@ -3,6 +3,7 @@
 #include "blockreader.h"
 #include "iopool.h"
 #include "localpath.h"
+#include "logging.h"
 #include "walk.h"
 
 #include <QCoreApplication>
@@ -244,11 +245,60 @@ bool looksLikePdf(BlockReader &reader)
     return reader.viewUpTo(0, 1024).toByteArray().contains("%PDF-");
 }
 
+bool isPdfSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
+}
+
+// The decimal number that ends just before `end` (after white space), or -1.
+qint64 numberBefore(QByteArrayView bytes, qsizetype *end)
+{
+    qsizetype i = *end;
+    while (i > 0 && isPdfSpace(bytes[i - 1]))
+        --i;
+    const qsizetype last = i;
+    while (i > 0 && bytes[i - 1] >= '0' && bytes[i - 1] <= '9')
+        --i;
+    if (i == last)
+        return -1;
+    *end = i;
+    qint64 value = 0;
+    for (qsizetype k = i; k < last; ++k)
+        value = qMin<qint64>(value * 10 + (bytes[k] - '0'), Q_INT64_C(1) << 40);
+    return value;
+}
+
+// The PDF reader sizes its cross-reference table by the largest object
+// number or /Size it meets, and a damaged file can claim billions: 82 bytes
+// then cost seconds and 600 MB. Such claims are refused before it sees them.
+bool claimsAbsurdObjectCount(QByteArrayView bytes)
+{
+    const qint64 limit = qMax<qint64>(1000000, bytes.size() / 8);
+    for (qsizetype at = bytes.indexOf("obj"); at >= 0; at = bytes.indexOf("obj", at + 3)) {
+        qsizetype end = at;
+        if (numberBefore(bytes, &end) < 0)
+            continue;
+        if (numberBefore(bytes, &end) > limit)
+            return true;
+    }
+    for (qsizetype at = bytes.indexOf("/Size"); at >= 0; at = bytes.indexOf("/Size", at + 5)) {
+        qsizetype i = at + 5;
+        while (i < bytes.size() && isPdfSpace(bytes[i]))
+            ++i;
+        qsizetype end = i;
+        while (end < bytes.size() && bytes[end] >= '0' && bytes[end] <= '9')
+            ++end;
+        if (end > i && numberBefore(bytes, &end) > limit)
+            return true;
+    }
+    return false;
+}
+
 // PDFs up to this size are read whole, in large reads, and parsed from memory
 // instead of through the PDF reader's many small reads.
 constexpr qint64 kWholeReadLimit = 16 * 1024 * 1024;
 
-PageCount countPdf(BlockReader &reader, int fd)
+PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path)
 {
     std::unique_ptr<poppler::document> doc;
     QByteArray bytes;
@@ -257,6 +307,11 @@ PageCount countPdf(BlockReader &reader, int fd)
         bytes.resize(reader.size());
         if (!reader.readInto(0, reader.size(), bytes.data()))
             return {0, CountStatus::Unreadable};
+        if (claimsAbsurdObjectCount(bytes)) {
+            qCWarning(lcCore, "%s: not counted: claims an impossible number of objects",
+                      qUtf8Printable(displayPath(path)));
+            return {0, CountStatus::Damaged};
+        }
         doc.reset(poppler::document::load_from_raw_data(bytes.constData(), int(bytes.size())));
     } else {
         // The descriptor's own name: the path may be longer than a path may be.
@@ -286,7 +341,7 @@ PageCount countOpenFile(int fd, qint64 size, const QByteArray &path)
     }
     if (!hasPdfName(path))
         return {0, CountStatus::NotTiffOrPdf};
-    PageCount count = countPdf(reader, fd);
+    PageCount count = countPdf(reader, fd, path);
     if (count.status == CountStatus::Damaged && !looksLikePdf(reader))
         count.status = CountStatus::NotTiffOrPdf;
     return count;
@@ -361,7 +416,7 @@ qint32 countPdfPages(const QByteArray &path)
     if (fd.get() < 0)
         return 0;
     BlockReader reader(fd.get(), status->size);
-    return countPdf(reader, fd.get()).pages;
+    return countPdf(reader, fd.get(), path).pages;
 }
 
 } // namespace tallivo
