@@ -1,4 +1,6 @@
 #include "blockreader.h"
+#include "pagecount.h"
+#include "pagereader.h"
 #include "pdfpageboxes.h"
 #include "tiffdirectories.h"
 
@@ -304,6 +306,7 @@ class TestPageDetailsCorpus : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void detailsKeepTheCounts();
     void tiffDirectoriesMatchTiffinfo();
     void tiffEntriesMatchTiffdump();
     void pdfBoxesMatchPdfinfo();
@@ -330,6 +333,27 @@ QStringList TestPageDetailsCorpus::files(const QStringList &folders) const
     }
     out.sort();
     return out;
+}
+
+void TestPageDetailsCorpus::detailsKeepTheCounts()
+{
+    QStringList wrong;
+    for (const QString &path :
+         files({QStringLiteral("tiff"), QStringLiteral("pdf"), QStringLiteral("odd")})) {
+        const QUrl url = QUrl::fromLocalFile(path);
+        std::vector<PageInfo> pages;
+        const qint32 counted = getTiffPageCount(url);
+        const qint32 off = readPageDetails(url, nullptr);
+        const qint32 on = readPageDetails(url, &pages);
+        if (off != counted || on != counted || pages.size() != size_t(on))
+            wrong << QStringLiteral("%1: %2/%3/%4 vs %5")
+                         .arg(path)
+                         .arg(off)
+                         .arg(on)
+                         .arg(pages.size())
+                         .arg(counted);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1Char('\n'))));
 }
 
 void TestPageDetailsCorpus::tiffDirectoriesMatchTiffinfo()

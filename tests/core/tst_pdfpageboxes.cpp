@@ -1,3 +1,5 @@
+#include "pagecount.h"
+#include "pagereader.h"
 #include "pdfpageboxes.h"
 #include "samplefiles.h"
 #include "tiffdirectories.h"
@@ -6,6 +8,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+
+#include <sys/stat.h>
 
 using namespace tallivo;
 
@@ -51,6 +56,8 @@ private Q_SLOTS:
     void boxes();
     void deepTreeInherits();
     void unreadableDocumentsGiveNothing();
+    void filesAreReadLikeTheyAreCounted_data();
+    void filesAreReadLikeTheyAreCounted();
 
 private:
     std::vector<PageInfo> read(const QByteArray &bytes, qint32 *count = nullptr);
@@ -165,6 +172,48 @@ void TestPdfPageBoxes::unreadableDocumentsGiveNothing()
     std::vector<PageInfo> pages;
     QCOMPARE(readPdfPageBoxes(QFile::encodeName(locked), &pages), 0);
     QVERIFY(pages.empty());
+}
+
+void TestPdfPageBoxes::filesAreReadLikeTheyAreCounted_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<ColourClass>("colour");
+    QTest::newRow("TIFF") << "a.tif"
+                          << "tiff" << 3 << ColourClass::Grey;
+    QTest::newRow("BigTIFF named .pdf") << "b.pdf"
+                                        << "bigtiff" << 2 << ColourClass::Grey;
+    QTest::newRow("PDF") << "c.PDF"
+                         << "pdf" << 4 << ColourClass::Unknown;
+    QTest::newRow("PDF named .tif") << "d.tif"
+                                    << "pdf" << 0 << ColourClass::Unknown;
+    QTest::newRow("FIFO named .pdf") << "e.pdf"
+                                     << "fifo" << 0 << ColourClass::Unknown;
+    QTest::newRow("nothing there") << "f.pdf"
+                                   << "none" << 0 << ColourClass::Unknown;
+}
+
+void TestPdfPageBoxes::filesAreReadLikeTheyAreCounted()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(int, pages);
+    const QString path = m_dir.filePath(name);
+    if (kind == QLatin1String("tiff") || kind == QLatin1String("bigtiff"))
+        QVERIFY(test::writeTiff(path, pages, kind == QLatin1String("bigtiff")));
+    else if (kind == QLatin1String("pdf"))
+        QVERIFY(test::writePdf(path, qMax(pages, 3)));
+    else if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const QUrl url = QUrl::fromLocalFile(path);
+    std::vector<PageInfo> details;
+    QCOMPARE(readPageDetails(url, nullptr), pages);
+    QCOMPARE(readPageDetails(url, &details), pages);
+    QCOMPARE(getTiffPageCount(url), pages);
+    QCOMPARE(int(details.size()), pages);
+    for (const PageInfo &p : details)
+        QTEST(p.colour, "colour");
 }
 
 QTEST_GUILESS_MAIN(TestPdfPageBoxes)
