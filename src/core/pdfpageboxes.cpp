@@ -7,6 +7,7 @@
 #include <poppler-page.h>
 
 #include <memory>
+#include <mutex>
 
 namespace tallivo {
 
@@ -40,12 +41,22 @@ void appendPdfPageBoxes(const poppler::document &doc, std::vector<PageInfo> *pag
 }
 
 namespace {
+
 void silentPopplerMessage(const std::string &, void *) {}
+
+// poppler keeps its message handler in plain globals: set it once, before
+// any thread reads a document through here.
+void silencePoppler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { poppler::set_debug_error_function(silentPopplerMessage, nullptr); });
+}
+
 } // namespace
 
 qint32 readPdfPageBoxes(const QByteArray &localPath, std::vector<PageInfo> *pages)
 {
-    poppler::set_debug_error_function(silentPopplerMessage, nullptr);
+    silencePoppler();
     const std::unique_ptr<poppler::document> doc(
         poppler::document::load_from_file(localPath.toStdString()));
     if (!doc || doc->is_locked())

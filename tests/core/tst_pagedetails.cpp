@@ -33,36 +33,22 @@ void TestPageDetails::sizeClasses_data()
     QTest::addColumn<double>("width");
     QTest::addColumn<double>("height");
     QTest::addColumn<QString>("label");
-    QTest::newRow("A4") << 210.0 << 297.0 << "A4";
     QTest::newRow("A4 landscape") << 297.0 << 210.0 << "A4";
-    QTest::newRow("A4, 2% larger on both sides") << 214.2 << 302.9 << "A4";
+    QTest::newRow("A4, 2% larger") << 214.2 << 302.9 << "A4";
     QTest::newRow("A4, 2% smaller") << 205.8 << 291.1 << "A4";
     QTest::newRow("A4 too wide") << 214.5 << 297.0 << "other 215 x 297 mm";
     QTest::newRow("A6 within 3 mm") << 108.0 << 145.0 << "A6";
     QTest::newRow("A6 past 3 mm") << 108.5 << 148.0 << "other 109 x 148 mm";
-    QTest::newRow("A5") << 148.0 << 210.0 << "A5";
-    QTest::newRow("A3") << 420.0 << 297.0 << "A3";
-    QTest::newRow("A2") << 420.0 << 594.0 << "A2";
-    QTest::newRow("A1") << 594.0 << 841.0 << "A1";
     QTest::newRow("A0 at 2%") << 857.8 << 1165.3 << "A0";
-    QTest::newRow("B4") << 250.0 << 353.0 << "B4";
     QTest::newRow("B5") << 176.0 << 250.0 << "B5";
     QTest::newRow("JIS B5 is no B5") << 182.0 << 257.0 << "other 182 x 257 mm";
-    QTest::newRow("Letter") << 215.9 << 279.4 << "Letter";
-    QTest::newRow("Letter from a 200 dpi fax") << 215.0 << 280.1 << "Letter";
-    QTest::newRow("Legal") << 215.9 << 355.6 << "Legal";
+    QTest::newRow("Letter from a fax") << 215.0 << 280.1 << "Letter";
     QTest::newRow("Ledger") << 431.8 << 279.4 << "Tabloid";
-    QTest::newRow("ANSI C") << 431.8 << 558.8 << "ANSI C";
-    QTest::newRow("ANSI D") << 863.6 << 558.8 << "ANSI D";
-    QTest::newRow("ANSI E") << 863.6 << 1117.6 << "ANSI E";
-    QTest::newRow("A0 width, ANSI E length") << 850.0 << 1117.6 << "ANSI E";
-    QTest::newRow("roll plot") << 914.0 << 12000.0 << "other 914 x 12000 mm";
+    QTest::newRow("A0 wide, ANSI E long") << 850.0 << 1117.6 << "ANSI E";
     QTest::newRow("sliver") << 0.2 << 0.3 << "other 1 x 1 mm";
     QTest::newRow("longer than 65 m") << 100.0 << 65001.0 << "unknown size";
     QTest::newRow("no size") << 0.0 << 0.0 << "unknown size";
-    QTest::newRow("negative") << -210.0 << 297.0 << "unknown size";
     QTest::newRow("not a number") << std::nan("") << 297.0 << "unknown size";
-    QTest::newRow("infinite") << 210.0 << std::numeric_limits<double>::infinity() << "unknown size";
 }
 
 void TestPageDetails::sizeClasses()
@@ -96,13 +82,9 @@ void TestPageDetails::a4Equivalents_data()
     QTest::addColumn<float>("width");
     QTest::addColumn<float>("height");
     QTest::addColumn<int>("expected");
-    QTest::newRow("A4") << 210.f << 297.f << 1;
     QTest::newRow("A4 scanned 2 mm large") << 212.f << 299.f << 1;
-    QTest::newRow("A4 at the 2% limit") << 214.2f << 302.9f << 1;
-    QTest::newRow("A5") << 148.f << 210.f << 1;
     QTest::newRow("Letter") << 215.9f << 279.4f << 1;
     QTest::newRow("Legal") << 215.9f << 355.6f << 2;
-    QTest::newRow("A3") << 297.f << 420.f << 2;
     QTest::newRow("A3 at the 2% limit") << 302.9f << 428.4f << 2;
     QTest::newRow("A3, 10% more area") << 311.5f << 441.f << 3;
     QTest::newRow("A0 at the 2% limit") << 857.8f << 1212.8f << 16;
@@ -118,67 +100,47 @@ void TestPageDetails::a4Equivalents()
 
 void TestPageDetails::tiffSizes_data()
 {
-    QTest::addColumn<quint64>("width");
-    QTest::addColumn<quint64>("length");
+    // An A4 page at 300 dpi: 2480 x 3508 pixels.
     QTest::addColumn<double>("xres");
     QTest::addColumn<double>("yres");
     QTest::addColumn<int>("unit");
     QTest::addColumn<int>("orientation");
-    QTest::addColumn<QString>("label");
     QTest::addColumn<float>("widthMm");
-    QTest::newRow("A4 at 300 dpi")
-        << quint64(2480) << quint64(3508) << 300.0 << 300.0 << 2 << 1 << "A4" << 209.97f;
-    QTest::newRow("no unit means inches")
-        << quint64(2480) << quint64(3508) << 300.0 << 300.0 << 0 << 0 << "A4" << 209.97f;
-    QTest::newRow("centimetres") << quint64(2480) << quint64(3508) << 118.11 << 118.11 << 3 << 0
-                                 << "A4" << 209.97f;
-    QTest::newRow("fax, 204 x 196 dpi")
-        << quint64(1728) << quint64(2160) << 204.0 << 196.0 << 2 << 0 << "Letter" << 215.15f;
-    QTest::newRow("turned a quarter")
-        << quint64(3508) << quint64(2480) << 300.0 << 300.0 << 2 << 6 << "A4" << 209.97f;
-    QTest::newRow("no unit at all")
-        << quint64(2480) << quint64(3508) << 300.0 << 300.0 << 1 << 0 << "unknown size" << 0.f;
-    QTest::newRow("unit unheard of")
-        << quint64(2480) << quint64(3508) << 300.0 << 300.0 << 7 << 0 << "unknown size" << 0.f;
-    QTest::newRow("no resolution")
-        << quint64(2480) << quint64(3508) << 0.0 << 0.0 << 2 << 0 << "unknown size" << 0.f;
-    QTest::newRow("one resolution")
-        << quint64(2480) << quint64(3508) << 300.0 << 0.0 << 2 << 0 << "unknown size" << 0.f;
-    QTest::newRow("1 dpi placeholder")
-        << quint64(2480) << quint64(3508) << 1.0 << 1.0 << 2 << 0 << "unknown size" << 0.f;
-    QTest::newRow("10 dpi is still a page")
-        << quint64(100) << quint64(100) << 10.0 << 10.0 << 2 << 0 << "other 254 x 254 mm" << 254.f;
-    QTest::newRow("4 per cm is too coarse")
-        << quint64(100) << quint64(100) << 3.9 << 3.9 << 3 << 0 << "unknown size" << 0.f;
-    QTest::newRow("negative") << quint64(2480) << quint64(3508) << -300.0 << -300.0 << 2 << 0
-                              << "unknown size" << 0.f;
-    QTest::newRow("not a number") << quint64(2480) << quint64(3508) << std::nan("") << 300.0 << 2
-                                  << 0 << "unknown size" << 0.f;
-    QTest::newRow("no pixels") << quint64(0) << quint64(3508) << 300.0 << 300.0 << 2 << 0
-                               << "unknown size" << 0.f;
-    QTest::newRow("a 4-gigapixel strip at 10 dpi")
-        << quint64(4'000'000'000) << quint64(10) << 10.0 << 10.0 << 2 << 0 << "unknown size" << 0.f;
+    QTest::newRow("inches") << 300.0 << 300.0 << 2 << 1 << 209.97f;
+    QTest::newRow("no unit means inches") << 300.0 << 300.0 << 0 << 0 << 209.97f;
+    QTest::newRow("centimetres") << 118.11 << 118.11 << 3 << 0 << 209.97f;
+    QTest::newRow("turned a quarter") << 300.0 << 300.0 << 2 << 6 << 297.01f;
+    QTest::newRow("fax resolution") << 300.0 << 150.0 << 2 << 1 << 209.97f;
+    QTest::newRow("unit none") << 300.0 << 300.0 << 1 << 0 << 0.f;
+    QTest::newRow("unit unheard of") << 300.0 << 300.0 << 7 << 0 << 0.f;
+    QTest::newRow("no resolution") << 0.0 << 0.0 << 2 << 0 << 0.f;
+    QTest::newRow("one resolution") << 300.0 << 0.0 << 2 << 0 << 0.f;
+    QTest::newRow("1 dpi placeholder") << 1.0 << 1.0 << 2 << 0 << 0.f;
+    QTest::newRow("10 dpi") << 10.0 << 10.0 << 2 << 0 << 6299.2f;
+    QTest::newRow("3.9 per cm") << 3.9 << 3.9 << 3 << 0 << 0.f;
+    QTest::newRow("not a number") << std::nan("") << 300.0 << 2 << 0 << 0.f;
 }
 
 void TestPageDetails::tiffSizes()
 {
     TiffDirectory d;
-    QFETCH(quint64, width);
-    QFETCH(quint64, length);
-    QFETCH(float, widthMm);
-    d.width = width;
-    d.length = length;
+    d.width = 2480;
+    d.length = 3508;
     QFETCH(double, xres);
     QFETCH(double, yres);
     QFETCH(int, unit);
     QFETCH(int, orientation);
+    QFETCH(float, widthMm);
     d.xResolution = xres;
     d.yResolution = yres;
     d.resolutionUnit = unit;
     d.orientation = orientation;
     const PageInfo page = d.page();
-    QTEST(SizeClass::classify(page.widthMm, page.heightMm).label(), "label");
-    QVERIFY(std::abs(page.widthMm - widthMm) < 0.01f);
+    QVERIFY2(qAbs(page.widthMm - widthMm) < 0.01f, qPrintable(QString::number(page.widthMm)));
+    QCOMPARE(page.hasSize(), widthMm > 0);
+    // Absurd sizes from plausible resolutions are no size either.
+    d.width = 4'000'000'000;
+    QCOMPARE(d.page().hasSize(), false);
 }
 
 void TestPageDetails::tiffColours_data()
@@ -188,26 +150,18 @@ void TestPageDetails::tiffColours_data()
     QTest::addColumn<int>("samples");
     QTest::addColumn<ColourClass>("colour");
     QTest::newRow("fax, white is zero") << 0 << 1 << 1 << ColourClass::BlackWhite;
-    QTest::newRow("bilevel, black is zero") << 1 << 1 << 1 << ColourClass::BlackWhite;
-    QTest::newRow("bits default to 1") << 0 << 0 << 0 << ColourClass::BlackWhite;
+    QTest::newRow("bits default to 1") << 1 << 0 << 0 << ColourClass::BlackWhite;
     QTest::newRow("8-bit grey") << 1 << 8 << 1 << ColourClass::Grey;
-    QTest::newRow("grey and alpha") << 1 << 8 << 2 << ColourClass::Grey;
-    QTest::newRow("4-bit grey") << 0 << 4 << 1 << ColourClass::Grey;
+    QTest::newRow("4-bit grey and alpha") << 0 << 4 << 2 << ColourClass::Grey;
     QTest::newRow("RGB") << 2 << 8 << 3 << ColourClass::Colour;
-    QTest::newRow("palette") << 3 << 8 << 1 << ColourClass::Colour;
     QTest::newRow("1-bit palette") << 3 << 1 << 1 << ColourClass::Colour;
     QTest::newRow("CMYK") << 5 << 8 << 4 << ColourClass::Colour;
     QTest::newRow("YCbCr") << 6 << 8 << 3 << ColourClass::Colour;
-    QTest::newRow("CIELab") << 8 << 8 << 3 << ColourClass::Colour;
-    QTest::newRow("ICCLab") << 9 << 8 << 3 << ColourClass::Colour;
     QTest::newRow("ITULab") << 10 << 8 << 3 << ColourClass::Colour;
     QTest::newRow("LogL") << 32844 << 16 << 1 << ColourClass::Grey;
-    QTest::newRow("LogLuv") << 32845 << 16 << 3 << ColourClass::Colour;
     QTest::newRow("mask") << 4 << 1 << 1 << ColourClass::Unknown;
-    QTest::newRow("unheard of") << 77 << 8 << 1 << ColourClass::Unknown;
     QTest::newRow("missing, 1 bit") << -1 << 1 << 1 << ColourClass::BlackWhite;
     QTest::newRow("missing, 8 bits") << -1 << 8 << 1 << ColourClass::Unknown;
-    QTest::newRow("missing, 3 samples") << -1 << 8 << 3 << ColourClass::Unknown;
 }
 
 void TestPageDetails::tiffColours()
@@ -292,12 +246,10 @@ void TestPageDetails::columnsSortByTheirNumbers()
     QVERIFY(summary({{2, a4}}).sizesSortKey() < summary({{12, a4}, {3, a3}}).sizesSortKey());
     QVERIFY(summary({{9, a4}}).sizesSortKey() < summary({{1, odd}}).sizesSortKey());
     QVERIFY(summary({{9, odd}}).sizesSortKey() < summary({{1, unknown}}).sizesSortKey());
-    QVERIFY(PageSummary().sizesSortKey() < summary({{1, a3}}).sizesSortKey());
 
     // Colour: colour pages, then grey ones.
     QVERIFY(summary({{50, a4}}).colourSortKey() < summary({{1, grey}}).colourSortKey());
     QVERIFY(summary({{50, grey}}).colourSortKey() < summary({{1, a3}}).colourSortKey());
-    QVERIFY(summary({{1, a3}}).colourSortKey() < summary({{2, a3}}).colourSortKey());
     QCOMPARE(summary({{3, a3}}).a4EquivalentsSortKey(), qint64(6));
 }
 

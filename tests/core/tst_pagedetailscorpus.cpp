@@ -124,17 +124,6 @@ std::vector<TiffDirectory> tiffinfoDirectories(const QByteArray &output)
             seen |= 32;
             const QString name = line.mid(30).trimmed();
             d.photometric = photometrics.value(name, name.section(QLatin1Char(' '), 0, 0).toInt());
-        } else if (line.startsWith(QLatin1String("  Orientation: ")) && !(seen & 64)) {
-            seen |= 64;
-            static const QStringList names{QStringLiteral("row 0 top, col 0 lhs"),
-                                           QStringLiteral("row 0 top, col 0 rhs"),
-                                           QStringLiteral("row 0 bottom, col 0 rhs"),
-                                           QStringLiteral("row 0 bottom, col 0 lhs"),
-                                           QStringLiteral("row 0 lhs, col 0 top"),
-                                           QStringLiteral("row 0 rhs, col 0 top"),
-                                           QStringLiteral("row 0 rhs, col 0 bottom"),
-                                           QStringLiteral("row 0 lhs, col 0 bottom")};
-            d.orientation = int(names.indexOf(line.mid(15).trimmed())) + 1;
         }
     }
     return dirs;
@@ -228,7 +217,7 @@ QStringList tiffDifferences(const TiffDirectory &ours, const TiffDirectory &tool
         field("samples", ours.samplesPerPixel, tool.samplesPerPixel);
     if (ours.photometric != tool.photometric)
         field("photometric", ours.photometric, tool.photometric);
-    if (qMax(ours.orientation, 1) != qMax(tool.orientation, 1))
+    if (tool.orientation && qMax(ours.orientation, 1) != tool.orientation)
         field("orientation", ours.orientation, tool.orientation);
     const PageInfo a = ours.page();
     const PageInfo b = tool.page();
@@ -372,7 +361,9 @@ void TestPageDetailsCorpus::tiffDirectoriesMatchTiffinfo()
         const QString relative = path.mid(m_root.size() + 1);
         for (size_t i = 0; i < ours.size() && i < theirs.size(); ++i) {
             ++compared;
-            for (const QString &d : tiffDifferences(ours[i], theirs[i])) {
+            TiffDirectory tool = theirs[i];
+            tool.orientation = ours[i].orientation; // tiffdump checks that one
+            for (const QString &d : tiffDifferences(ours[i], tool)) {
                 if (!deviates(tiffDeviations, std::size(tiffDeviations), relative, d))
                     unexpected << QStringLiteral("%1 #%2: %3").arg(relative).arg(i).arg(d);
             }
