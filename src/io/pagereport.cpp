@@ -2,6 +2,7 @@
 
 #include "localpath.h"
 
+#include <QBuffer>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -72,29 +73,44 @@ QByteArray escapedPath(const QByteArray &path)
     return out;
 }
 
-QByteArray pageListRows(const FilePages &file)
+bool writePageListRows(QIODevice &out, const FilePages &file)
 {
     QByteArray path = localPath(file.url);
     if (path.isEmpty())
         path = file.url.toEncoded();
     const QByteArray prefix = escapedPath(path) + '\t';
-    QByteArray out;
+    QByteArray chunk;
+    const auto flush = [&out, &chunk] {
+        const bool ok = chunk.isEmpty() || out.write(chunk) == chunk.size();
+        chunk.clear();
+        return ok;
+    };
     for (qint32 i = 0; i < file.pageCount; ++i) {
         const PageInfo page = size_t(i) < file.pages.size() ? file.pages[size_t(i)] : PageInfo();
         const SizeClass size = SizeClass::classify(page.widthMm, page.heightMm);
         const bool known = !size.isUnknown();
-        out += prefix;
-        out += QByteArray::number(i + 1) + '\t';
+        chunk += prefix;
+        chunk += QByteArray::number(i + 1) + '\t';
         if (known)
-            out += QByteArray::number(page.widthMm, 'f', 1) + '\t' +
-                   QByteArray::number(page.heightMm, 'f', 1) + '\t';
+            chunk += QByteArray::number(page.widthMm, 'f', 1) + '\t' +
+                     QByteArray::number(page.heightMm, 'f', 1) + '\t';
         else
-            out += "\t\t";
-        out += size.label().toUtf8() + '\t';
-        out += QByteArray::number(a4Equivalents(known ? page : PageInfo())) + '\t';
-        out += colourLabel(page.colour).toUtf8() + '\n';
+            chunk += "\t\t";
+        chunk += size.label().toUtf8() + '\t';
+        chunk += QByteArray::number(a4Equivalents(known ? page : PageInfo())) + '\t';
+        chunk += colourLabel(page.colour).toUtf8() + '\n';
+        if (chunk.size() >= 64 * 1024 && !flush())
+            return false;
     }
-    return out;
+    return flush();
+}
+
+QByteArray pageListRows(const FilePages &file)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    writePageListRows(buffer, file);
+    return buffer.data();
 }
 
 QByteArray pageListText(const std::vector<FilePages> &files)

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QUrl>
 
+class QIODevice;
+
 #include <vector>
 
 namespace tallivo {
@@ -26,6 +28,9 @@ struct FilePages
 // Paths are the file's bytes with tab, CR, LF and backslash written as \t,
 // \r, \n and \\.
 QByteArray pageListHeader();
+// Writes one file's lines to `out` a few thousand at a time, so a file of a
+// million pages needs no buffer of its size; false when a write fails.
+bool writePageListRows(QIODevice &out, const FilePages &file);
 QByteArray pageListRows(const FilePages &file);
 QByteArray pageListText(const std::vector<FilePages> &files);
 // A path's bytes as the listing writes them.

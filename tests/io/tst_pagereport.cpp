@@ -1,7 +1,9 @@
 #include "localpath.h"
 #include "pagereport.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -58,6 +60,16 @@ void TestPageReport::pageList()
                         "/docs/letter.pdf\t1\t215.9\t279.4\tLetter\t1\tUnknown\n"
                         "/docs/letter.pdf\t2\t100.0\t100.0\tother 100 x 100 mm\t1\tUnknown\n"
                         "/docs/letter.pdf\t3\t\t\tunknown size\t1\tUnknown\n"));
+
+    // Many pages go out in pieces; a device that refuses them is reported.
+    QBuffer sink;
+    sink.open(QIODevice::WriteOnly);
+    QVERIFY(writePageListRows(sink, FilePages{urlFromLocalPath("/a.pdf"), 5000, {}}));
+    QCOMPARE(sink.data().count('\n'), 5000);
+    QBuffer readOnly;
+    readOnly.open(QIODevice::ReadOnly);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ReadOnly device")));
+    QVERIFY(!writePageListRows(readOnly, FilePages{urlFromLocalPath("/a.pdf"), 1, {}}));
 }
 
 void TestPageReport::summaryTable()
