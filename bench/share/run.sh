@@ -10,7 +10,8 @@
 #   DELAYS_US  round-trip delays in microseconds (default "500 2000 10000")
 # Environment: CORPUS (default /tmp/tallivo-bench, made by
 # bench/count/make-corpus.sh), SLOWFS (the slowfs binary; built from
-# ../shared/tools/slowfs.c when absent). Needs fuse3 and libfuse3-dev.
+# ../shared/tools/slowfs.c when absent), COUNT and LOOP (other builds of the two
+# programs, to compare). Needs fuse3, libfuse3-dev and bc.
 set -euo pipefail
 (($# >= 1)) || { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 build=$(cd "$1" && pwd)
@@ -18,8 +19,8 @@ delays=${2:-500 2000 10000}
 here=$(cd "$(dirname "$0")" && pwd)
 corpus=${CORPUS:-/tmp/tallivo-bench}
 slowfs=${SLOWFS:-/tmp/slowfs}
-count=$build/src/cli/tallivo-count
-loop=$build/bench/count/bench-count-loop
+count=${COUNT:-$build/src/cli/tallivo-count}
+loop=${LOOP:-$build/bench/count/bench-count-loop}
 [[ -x $slowfs ]] || gcc -O2 "$here/../../../shared/tools/slowfs.c" -o "$slowfs" \
     $(pkg-config --cflags --libs fuse3)
 [[ -d $corpus ]] || "$here/../count/make-corpus.sh" "$corpus"

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -122,10 +124,18 @@ EntryType typeOf(mode_t mode)
 namespace testing {
 void setIoHook(std::function<void(const QByteArray &path)> hook)
 {
-    // Hooks are few and set by tests; an old one is kept, as a thread may
-    // still be inside it.
-    ioHook.store(hook ? new std::function<void(const QByteArray &)>(std::move(hook)) : nullptr,
-                 std::memory_order_release);
+    // Hooks are few and set by tests; old ones are kept, as a thread may
+    // still be inside one.
+    using Hook = std::function<void(const QByteArray &)>;
+    static std::mutex mutex;
+    static auto *kept = new std::vector<std::unique_ptr<Hook>>;
+    std::lock_guard lock(mutex);
+    Hook *current = nullptr;
+    if (hook) {
+        kept->push_back(std::make_unique<Hook>(std::move(hook)));
+        current = kept->back().get();
+    }
+    ioHook.store(current, std::memory_order_release);
 }
 } // namespace testing
 

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "pagedetails.h"
+
+#include <QHash>
+#include <QString>
+
+#include <array>
+#include <vector>
+
+namespace tallivo {
+
+// One file's pages by size class and colour class, and their A4
+// equivalents; small enough to keep on every listed file (one row for most).
+class PageSummary
+{
+public:
+    struct Row
+    {
+        quint32 size = 0; // SizeClass::key()
+        qint32 pages = 0;
+        qint64 a4Equivalents = 0;
+        ColourClass colour = ColourClass::Unknown;
+
+        bool operator==(const Row &) const = default;
+    };
+
+    PageSummary() = default;
+    // A file of `pageCount` pages of which the first ones are described by
+    // `pages`; the rest count as unknown.
+    static PageSummary fromPages(const std::vector<PageInfo> &pages, qint32 pageCount);
+
+    // Sorted by size class, then colour class.
+    const std::vector<Row> &rows() const { return m_rows; }
+    bool isEmpty() const { return m_rows.empty(); }
+    qint64 pages() const;
+    qint64 pages(ColourClass colour) const;
+    qint64 a4Equivalents() const;
+
+    // The texts of the optional table columns: "A4 x 12, A3 x 2" (most pages
+    // first), "14", "B/W 10, Grey 1, Colour 1"; empty for an empty summary.
+    QString sizesText() const;
+    QString a4EquivalentsText() const;
+    QString colourText() const;
+    // Keys that sort those columns by their numbers: the size class of most
+    // pages, then how many; the A4 equivalents; colour pages, then grey ones.
+    quint64 sizesSortKey() const;
+    qint64 a4EquivalentsSortKey() const { return a4Equivalents(); }
+    quint64 colourSortKey() const;
+
+    bool operator==(const PageSummary &) const = default;
+
+private:
+    std::vector<Row> m_rows;
+};
+
+// Pages of many files by size class and colour class. Files are added and
+// taken out one at a time, so a running total over a list costs nothing per
+// file already counted.
+class PageTable
+{
+public:
+    struct Row
+    {
+        SizeClass size;
+        std::array<qint64, kColourClassCount> pages{}; // indexed by ColourClass
+        qint64 total = 0;
+        qint64 a4Equivalents = 0;
+    };
+
+    void add(const PageSummary &summary) { apply(summary, 1); }
+    void remove(const PageSummary &summary) { apply(summary, -1); }
+    void clear();
+
+    // One row per size class with pages, in SizeClass order.
+    std::vector<Row> rows() const;
+    // The sums of all rows.
+    Row totals() const;
+    qint64 files() const { return m_files; }
+    bool isEmpty() const { return m_cells.isEmpty(); }
+
+private:
+    struct Cell
+    {
+        qint64 pages = 0;
+        qint64 a4Equivalents = 0;
+    };
+    void apply(const PageSummary &summary, int sign);
+
+    QHash<quint64, Cell> m_cells; // size key << 8 | colour
+    qint64 m_files = 0;
+};
+
+} // namespace tallivo

@@ -1,0 +1,71 @@
+#include "pdfpageboxes.h"
+
+#include "tiffdirectories.h"
+
+#include <poppler-document.h>
+#include <poppler-global.h>
+#include <poppler-page.h>
+
+#include <memory>
+#include <mutex>
+
+namespace tallivo {
+
+void appendPdfPageBoxes(const poppler::document &doc, std::vector<PageInfo> *pages)
+{
+    // Asking a locked document for its pages crashes the reader.
+    if (!pages || doc.is_locked())
+        return;
+    const int count = qMin(doc.pages(), kMaxDetailedPages);
+    pages->reserve(pages->size() + size_t(qMax(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        PageInfo info;
+        const std::unique_ptr<poppler::page> page(doc.create_page(i));
+        if (page) {
+            // poppler inherits both boxes, falls back to the MediaBox and
+            // clips the CropBox to it; /Rotate values that are no multiple
+            // of 90 read as upright, as the format requires.
+            const poppler::rectf box = page->page_rect(poppler::crop_box);
+            double w = box.width() * kMmPerPoint;
+            double h = box.height() * kMmPerPoint;
+            const auto turn = page->orientation();
+            if (turn == poppler::page::landscape || turn == poppler::page::seascape)
+                std::swap(w, h);
+            if (w > 0 && h > 0 && w <= SizeClass::kMaxSideMm && h <= SizeClass::kMaxSideMm) {
+                info.widthMm = float(w);
+                info.heightMm = float(h);
+            }
+        }
+        pages->push_back(info);
+    }
+}
+
+namespace {
+
+void silentPopplerMessage(const std::string &, void *) {}
+
+// poppler keeps its message handler in plain globals: set it once, before
+// any thread reads a document through here.
+void silencePoppler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { poppler::set_debug_error_function(silentPopplerMessage, nullptr); });
+}
+
+} // namespace
+
+qint32 readPdfPageBoxes(const QByteArray &localPath, std::vector<PageInfo> *pages)
+{
+    silencePoppler();
+    const std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_file(localPath.toStdString()));
+    if (!doc || doc->is_locked())
+        return 0;
+    const int count = doc->pages();
+    if (count <= 0)
+        return 0;
+    appendPdfPageBoxes(*doc, pages);
+    return count;
+}
+
+} // namespace tallivo

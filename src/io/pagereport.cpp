@@ -1,0 +1,183 @@
+#include "pagereport.h"
+
+#include "localpath.h"
+
+#include <QBuffer>
+#include <QSaveFile>
+#include <QStringList>
+
+namespace tallivo {
+namespace {
+
+constexpr ColourClass kColourColumns[] = {ColourClass::BlackWhite, ColourClass::Grey,
+                                          ColourClass::Colour, ColourClass::Unknown};
+
+QStringList tableHeader()
+{
+    QStringList header{QStringLiteral("Size")};
+    for (ColourClass c : kColourColumns)
+        header << colourLabel(c);
+    header << QStringLiteral("Total") << QStringLiteral("A4 eq.");
+    return header;
+}
+
+QStringList tableCells(const QString &label, const PageTable::Row &row)
+{
+    QStringList cells{label};
+    for (ColourClass c : kColourColumns)
+        cells << QString::number(row.pages[size_t(c)]);
+    cells << QString::number(row.total) << QString::number(row.a4Equivalents);
+    return cells;
+}
+
+QByteArray csvField(const QString &text)
+{
+    QByteArray field = text.toUtf8();
+    if (field.contains(',') || field.contains('"') || field.contains('\n') ||
+        field.contains('\r')) {
+        field.replace('"', "\"\"");
+        field = '"' + field + '"';
+    }
+    return field;
+}
+
+} // namespace
+
+QByteArray pageListHeader()
+{
+    return "Path\tPage\tWidth mm\tHeight mm\tSize\tA4 eq.\tColour\n";
+}
+
+QByteArray escapedPath(const QByteArray &path)
+{
+    QByteArray out;
+    out.reserve(path.size());
+    for (const char c : path) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool writePageListRows(QIODevice &out, const FilePages &file)
+{
+    QByteArray path = localPath(file.url);
+    if (path.isEmpty())
+        path = file.url.toEncoded();
+    const QByteArray prefix = escapedPath(path) + '\t';
+    QByteArray chunk;
+    const auto flush = [&out, &chunk] {
+        const bool ok = chunk.isEmpty() || out.write(chunk) == chunk.size();
+        chunk.clear();
+        return ok;
+    };
+    for (qint32 i = 0; i < file.pageCount; ++i) {
+        const PageInfo page = size_t(i) < file.pages.size() ? file.pages[size_t(i)] : PageInfo();
+        const SizeClass size = SizeClass::classify(page.widthMm, page.heightMm);
+        const bool known = !size.isUnknown();
+        chunk += prefix;
+        chunk += QByteArray::number(i + 1) + '\t';
+        if (known)
+            chunk += QByteArray::number(page.widthMm, 'f', 1) + '\t' +
+                     QByteArray::number(page.heightMm, 'f', 1) + '\t';
+        else
+            chunk += "\t\t";
+        chunk += size.label().toUtf8() + '\t';
+        chunk += QByteArray::number(a4Equivalents(known ? page : PageInfo())) + '\t';
+        chunk += colourLabel(page.colour).toUtf8() + '\n';
+        if (chunk.size() >= 64 * 1024 && !flush())
+            return false;
+    }
+    return flush();
+}
+
+QByteArray pageListRows(const FilePages &file)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    writePageListRows(buffer, file);
+    return buffer.data();
+}
+
+QByteArray pageListText(const std::vector<FilePages> &files)
+{
+    QByteArray out = pageListHeader();
+    for (const FilePages &f : files)
+        out += pageListRows(f);
+    return out;
+}
+
+QString pageTableText(const PageTable &table)
+{
+    QList<QStringList> lines{tableHeader()};
+    for (const PageTable::Row &row : table.rows())
+        lines << tableCells(row.size.label(), row);
+    lines << tableCells(QStringLiteral("Total"), table.totals());
+    QList<qsizetype> widths(lines.front().size(), 0);
+    for (const QStringList &cells : lines)
+        for (qsizetype i = 0; i < cells.size(); ++i)
+            widths[i] = qMax(widths[i], cells[i].size());
+    QString out;
+    for (const QStringList &cells : lines) {
+        QString line = cells[0].leftJustified(widths[0]);
+        for (qsizetype i = 1; i < cells.size(); ++i)
+            line += QStringLiteral("  ") + cells[i].rightJustified(widths[i]);
+        out += line + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QByteArray pageTableCsv(const PageTable &table)
+{
+    QList<QStringList> lines{tableHeader()};
+    for (const PageTable::Row &row : table.rows())
+        lines << tableCells(row.size.label(), row);
+    lines << tableCells(QStringLiteral("Total"), table.totals());
+    QByteArray out;
+    for (const QStringList &cells : lines) {
+        QByteArrayList fields;
+        for (const QString &cell : cells)
+            fields << csvField(cell);
+        out += fields.join(',') + '\n';
+    }
+    return out;
+}
+
+bool savePageTableCsv(const PageTable &table, const QString &path, QString *error)
+{
+    const auto fail = [error](const QString &why) {
+        if (error)
+            *error = why.isEmpty() ? QStringLiteral("The file could not be written.") : why;
+        return false;
+    };
+    if (path.isEmpty())
+        return fail(QStringLiteral("No destination was given."));
+    const QByteArray data = pageTableCsv(table);
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(out.errorString());
+    if (out.write(data) != data.size() || !out.flush()) {
+        const QString why = out.errorString();
+        out.cancelWriting();
+        return fail(why);
+    }
+    if (!out.commit())
+        return fail(out.errorString());
+    return true;
+}
+
+} // namespace tallivo

@@ -1,0 +1,173 @@
+#include "pagesummarydialog.h"
+
+#include "dialogs.h"
+#include "pagebarchart.h"
+#include "pagereport.h"
+
+#include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace tallivo {
+namespace {
+
+constexpr ColourClass kColumns[] = {ColourClass::BlackWhite, ColourClass::Grey, ColourClass::Colour,
+                                    ColourClass::Unknown};
+
+QTableWidgetItem *numberItem(qint64 value)
+{
+    auto *item = new QTableWidgetItem;
+    item->setData(Qt::DisplayRole, value);
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    return item;
+}
+
+} // namespace
+
+PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
+    : QDialog(parent)
+    , m_dialogs(dialogs)
+    , m_wholeList(new QRadioButton(tr("Whole list"), this))
+    , m_selection(new QRadioButton(tr("Selected files"), this))
+    , m_tableWidget(new QTableWidget(this))
+    , m_chart(new PageBarChart(this))
+    , m_totals(new QLabel(this))
+    , m_export(new QPushButton(tr("Export CSV…"), this))
+{
+    setWindowTitle(tr("Page Summary"));
+    setModal(false);
+    setSizeGripEnabled(true);
+
+    m_wholeList->setObjectName(QStringLiteral("wholeList"));
+    m_selection->setObjectName(QStringLiteral("selection"));
+    m_tableWidget->setObjectName(QStringLiteral("pageTable"));
+    m_chart->setObjectName(QStringLiteral("pageChart"));
+    m_totals->setObjectName(QStringLiteral("totals"));
+    m_export->setObjectName(QStringLiteral("exportCsv"));
+
+    auto *scopes = new QButtonGroup(this);
+    scopes->addButton(m_wholeList);
+    scopes->addButton(m_selection);
+    m_wholeList->setChecked(true);
+    connect(m_wholeList, &QRadioButton::toggled, this,
+            [this](bool on) { setScope(on ? Scope::WholeList : Scope::Selection); });
+
+    QStringList header{tr("Size")};
+    for (ColourClass c : kColumns)
+        header << colourLabel(c);
+    header << tr("Total") << tr("A4 eq.");
+    m_tableWidget->setColumnCount(int(header.size()));
+    m_tableWidget->setHorizontalHeaderLabels(header);
+    m_tableWidget->verticalHeader()->hide();
+    m_tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tableWidget->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int i = 1; i < header.size(); ++i)
+        m_tableWidget->horizontalHeader()->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_wholeList);
+    top->addWidget(m_selection);
+    top->addStretch();
+    top->addWidget(m_totals);
+
+    auto *splitter = new QSplitter(Qt::Vertical, this);
+    splitter->addWidget(m_tableWidget);
+    splitter->addWidget(m_chart);
+    splitter->setChildrenCollapsible(false);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->addButton(m_export, QDialogButtonBox::ActionRole);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_export, &QPushButton::clicked, this, &PageSummaryDialog::exportCsv);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(splitter, 1);
+    layout->addWidget(buttons);
+    resize(560, 520);
+    fillTable();
+}
+
+PageSummaryDialog::~PageSummaryDialog() = default;
+
+void PageSummaryDialog::setSummary(const PageTable &table)
+{
+    m_table = table;
+    fillTable();
+}
+
+void PageSummaryDialog::setScope(Scope scope)
+{
+    if (scope == m_scope)
+        return;
+    m_scope = scope;
+    (scope == Scope::WholeList ? m_wholeList : m_selection)->setChecked(true);
+    Q_EMIT scopeChanged(scope);
+}
+
+void PageSummaryDialog::fillTable()
+{
+    const std::vector<PageTable::Row> rows = m_table.rows();
+    const PageTable::Row totals = m_table.totals();
+    m_tableWidget->setRowCount(int(rows.size()) + 1);
+    const auto fillRow = [this](int r, const QString &label, const PageTable::Row &row) {
+        auto *name = new QTableWidgetItem(label);
+        name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        m_tableWidget->setItem(r, 0, name);
+        int column = 1;
+        for (ColourClass c : kColumns)
+            m_tableWidget->setItem(r, column++, numberItem(row.pages[size_t(c)]));
+        m_tableWidget->setItem(r, column++, numberItem(row.total));
+        m_tableWidget->setItem(r, column, numberItem(row.a4Equivalents));
+    };
+    for (size_t i = 0; i < rows.size(); ++i)
+        fillRow(int(i), rows[i].size.label(), rows[i]);
+    const int last = int(rows.size());
+    fillRow(last, tr("Total"), totals);
+    QFont bold = m_tableWidget->font();
+    bold.setBold(true);
+    for (int c = 0; c < m_tableWidget->columnCount(); ++c)
+        m_tableWidget->item(last, c)->setFont(bold);
+
+    m_chart->setTable(m_table);
+    m_totals->setText((totals.total == 1 ? tr("1 page") : tr("%1 pages").arg(totals.total)) +
+                      QStringLiteral(", ") + tr("%1 A4 equivalents").arg(totals.a4Equivalents));
+}
+
+void PageSummaryDialog::exportCsv()
+{
+    PanelRequest request;
+    request.kind = PanelRequest::SaveFile;
+    request.title = tr("Export Page Summary");
+    request.multiple = false;
+    request.nameFilters = {tr("CSV files (*.csv)")};
+    request.suggestedName = tr("Page Summary.csv");
+    request.defaultSuffix = QStringLiteral("csv");
+    // The table as it is now, whatever arrives while the panel is open.
+    const PageTable table = m_table;
+    const QPointer<PageSummaryDialog> self(this);
+    m_dialogs.runPanel(this, request, [self, table](int code, const QStringList &paths) {
+        if (!self || code != 1 || paths.isEmpty())
+            return;
+        QString error;
+        if (savePageTableCsv(table, paths.first(), &error))
+            return;
+        AlertRequest alert;
+        alert.style = AlertRequest::Critical;
+        alert.text = PageSummaryDialog::tr("The page summary could not be saved.");
+        alert.informativeText = error;
+        self->m_dialogs.runAlert(self, alert, [](int) {});
+    });
+}
+
+} // namespace tallivo
