@@ -16,19 +16,30 @@ BlockReader::BlockReader(int fd, qint64 fileSize, QByteArray head)
         m_head.truncate(m_size);
 }
 
-const BlockReader::Block *BlockReader::blockAt(qint64 blockStart)
+const BlockReader::Block *BlockReader::blockFor(qint64 start, qint64 end)
 {
     ++m_clock;
     Block *oldest = &m_blocks[0];
     for (Block &block : m_blocks) {
-        if (block.start == blockStart) {
+        if (block.start >= 0 && block.start <= start &&
+            end <= block.start + block.data.size()) {
             block.lastUse = m_clock;
             return &block;
         }
         if (block.lastUse < oldest->lastUse)
             oldest = &block;
     }
-    const qint64 length = qMin(kBlockSize, m_size - blockStart);
+    qint64 blockStart;
+    qint64 blockEnd;
+    if (end <= kBlockSize) {
+        blockStart = 0;
+        blockEnd = kBlockSize;
+    } else {
+        blockStart = start / kSmallBlock * kSmallBlock;
+        blockEnd = (end + kSmallBlock - 1) / kSmallBlock * kSmallBlock;
+    }
+    blockEnd = qMin(blockEnd, m_size);
+    const qint64 length = blockEnd - blockStart;
     oldest->start = -1;
     oldest->data.resize(length);
     qint64 done = 0;
@@ -55,22 +66,10 @@ QByteArrayView BlockReader::view(qint64 offset, qint64 length)
         return QByteArrayView("", 0);
     if (offset + length <= m_head.size())
         return QByteArrayView(m_head).sliced(offset, length);
-    const qint64 first = offset / kBlockSize * kBlockSize;
-    const qint64 last = (offset + length - 1) / kBlockSize * kBlockSize;
-    const Block *block = blockAt(first);
+    const Block *block = blockFor(offset, offset + length);
     if (!block)
         return {};
-    if (first == last)
-        return QByteArrayView(block->data).sliced(offset - first, length);
-    // The range straddles two blocks: join them in a buffer of its own.
-    m_spill.resize(length);
-    const qint64 inFirst = first + kBlockSize - offset;
-    std::memcpy(m_spill.data(), block->data.constData() + (offset - first), size_t(inFirst));
-    const Block *next = blockAt(last);
-    if (!next)
-        return {};
-    std::memcpy(m_spill.data() + inFirst, next->data.constData(), size_t(length - inFirst));
-    return QByteArrayView(m_spill);
+    return QByteArrayView(block->data).sliced(offset - block->start, length);
 }
 
 QByteArrayView BlockReader::viewUpTo(qint64 offset, qint64 length)

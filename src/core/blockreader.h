@@ -7,14 +7,20 @@
 
 namespace tallivo {
 
-// Reads an open file in large aligned blocks and keeps the last few, so a
-// parser that asks for many small pieces close together costs one system
-// call per block: on a network share every read() is a round trip. The
-// first block can be handed in already read.
+// Reads an open file in aligned blocks and keeps the last few, so a parser
+// that asks for many small pieces close together costs one system call per
+// block: on a network share every read() is a round trip. The file's start
+// is read in one large block, which holds the header and first directories
+// of a TIFF file and all of a small PDF; elsewhere blocks are small, as
+// parsers jump from one small structure to the next. The first block can be
+// handed in already read.
 class BlockReader
 {
 public:
+    // The largest piece view() gives, and the size of the first block.
     static constexpr qint64 kBlockSize = 64 * 1024;
+    // The alignment and least size of blocks past the first.
+    static constexpr qint64 kSmallBlock = 8 * 1024;
 
     // Does not take ownership of fd. `head` holds the file's first bytes,
     // possibly the whole file.
@@ -42,13 +48,13 @@ private:
         QByteArray data;
         quint64 lastUse = 0;
     };
-    const Block *blockAt(qint64 blockStart);
+    // A cached or newly read block that holds [start, end).
+    const Block *blockFor(qint64 start, qint64 end);
 
     int m_fd;
     qint64 m_size;
     QByteArray m_head;
     std::array<Block, 4> m_blocks;
-    QByteArray m_spill;
     quint64 m_clock = 0;
     int m_readCalls = 0;
 };

@@ -4,6 +4,8 @@
 #include "iopool.h"
 #include "localpath.h"
 #include "logging.h"
+#include "pdfpageboxes.h"
+#include "tiffdirectories.h"
 #include "walk.h"
 
 #include <QCoreApplication>
@@ -150,89 +152,22 @@ int tiffMap(thandle_t, void **, toff_t *)
 
 void tiffUnmap(thandle_t, void *, toff_t) {}
 
-bool hasTiffMagic(BlockReader &reader)
+std::optional<qint32> countTiff(BlockReader &reader, const QByteArray &path,
+                                std::vector<PageInfo> *pages)
 {
-    const QByteArrayView magic = reader.view(0, 4);
-    if (magic.size() != 4)
-        return false;
-    const auto *m = reinterpret_cast<const uchar *>(magic.data());
-    const bool little = m[0] == 'I' && m[1] == 'I' && m[3] == 0 && (m[2] == 42 || m[2] == 43);
-    const bool big = m[0] == 'M' && m[1] == 'M' && m[2] == 0 && (m[3] == 42 || m[3] == 43);
-    return little || big;
-}
-
-quint64 decode(const uchar *bytes, int width, bool bigEndian)
-{
-    quint64 value = 0;
-    for (int i = 0; i < width; ++i) {
-        const int shift = 8 * (bigEndian ? width - 1 - i : i);
-        value |= quint64(bytes[i]) << shift;
-    }
-    return value;
-}
-
-// Follows the chain of image directories from the header. The first
-// directory counts when its entry count and first entry can be read: a file
-// cut off inside it still holds that image. Later ones are reached through
-// next pointers that damaged files fill with garbage, so they count only
-// when all their entries lie inside the file. An empty directory, or one the
-// chain leads back to, ends the walk.
-qint32 countDirectoryChain(BlockReader &reader, bool bigTiff, bool bigEndianFile)
-{
-    const int offsetWidth = bigTiff ? 8 : 4;
-    const int countWidth = bigTiff ? 8 : 2;
-    const int entryWidth = bigTiff ? 20 : 12;
-    const quint64 fileSize = quint64(reader.size());
-    auto value = [&](quint64 at, int width, quint64 *out) {
-        if (at > quint64(std::numeric_limits<qint64>::max()))
-            return false;
-        const QByteArrayView bytes = reader.view(qint64(at), width);
-        if (bytes.size() != width)
-            return false;
-        *out = decode(reinterpret_cast<const uchar *>(bytes.data()), width, bigEndianFile);
-        return true;
-    };
-
-    quint64 offset = 0;
-    if (!value(bigTiff ? 8 : 4, offsetWidth, &offset))
-        return 0;
-    std::unordered_set<quint64> seen;
-    qint32 count = 0;
-    quint64 entries = 0;
-    quint64 firstEntry = 0;
-    while (offset != 0 && count < INT32_MAX && seen.insert(offset).second) {
-        if (!value(offset, countWidth, &entries))
-            break;
-        if (entries == 0 || entries > fileSize ||
-            !value(offset + quint64(countWidth), qMin(entryWidth, 8), &firstEntry))
-            break;
-        const quint64 next = offset + quint64(countWidth) + entries * quint64(entryWidth);
-        if (count > 0 && next > fileSize)
-            break;
-        ++count;
-        if (!value(next, offsetWidth, &offset))
-            break;
-    }
-    return count;
-}
-
-std::optional<qint32> countTiff(BlockReader &reader, const QByteArray &path)
-{
-    if (!hasTiffMagic(reader))
+    const std::optional<TiffLayout> layout = tiffLayout(reader.viewUpTo(0, 16));
+    if (!layout)
         return std::nullopt;
+    // libtiff has the last word on whether this is a TIFF file; it reads
+    // the header from the block already read, the directories are walked
+    // here.
     TiffSource source{&reader};
-    // "h": the header only, the directories are walked here; "m": no mapping.
     TIFF *tif = TIFFClientOpen(path.constData(), "rhm", &source, tiffRead, tiffWrite, tiffSeek,
                                tiffClose, tiffSize, tiffMap, tiffUnmap);
     if (!tif)
         return std::nullopt;
-    const bool bigTiff = TIFFIsBigTIFF(tif);
-    // Host order is little-endian on every platform we build for; libtiff
-    // says whether the file's order differs from it.
-    const bool bigEndianFile =
-        (QSysInfo::ByteOrder == QSysInfo::LittleEndian) == bool(TIFFIsByteSwapped(tif));
     TIFFClose(tif);
-    return countDirectoryChain(reader, bigTiff, bigEndianFile);
+    return walkTiffPages(reader, *layout, pages);
 }
 
 bool hasPdfName(const QByteArray &path)
@@ -298,7 +233,8 @@ bool claimsAbsurdObjectCount(QByteArrayView bytes)
 // instead of through the PDF reader's many small reads.
 constexpr qint64 kWholeReadLimit = 16 * 1024 * 1024;
 
-PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path)
+PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
+                   std::vector<PageInfo> *pages)
 {
     std::unique_ptr<poppler::document> doc;
     QByteArray bytes;
@@ -323,17 +259,20 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path)
     // Asking a locked document for its pages crashes the reader.
     if (doc->is_locked())
         return {0, CountStatus::Locked};
-    const int pages = doc->pages();
-    if (pages <= 0)
+    const int count = doc->pages();
+    if (count <= 0)
         return {0, CountStatus::Damaged};
-    return {qint32(pages), CountStatus::Counted};
+    if (pages)
+        appendPdfPageBoxes(*doc, pages);
+    return {qint32(count), CountStatus::Counted};
 }
 
-PageCount countOpenFile(int fd, qint64 size, const QByteArray &path)
+PageCount countOpenFile(int fd, qint64 size, const QByteArray &path,
+                        std::vector<PageInfo> *pages)
 {
     silenceLibraries();
     BlockReader reader(fd, size);
-    if (const auto images = countTiff(reader, path)) {
+    if (const auto images = countTiff(reader, path, pages)) {
         if (*images > 0)
             return {*images, CountStatus::Counted};
         if (!hasPdfName(path))
@@ -341,7 +280,7 @@ PageCount countOpenFile(int fd, qint64 size, const QByteArray &path)
     }
     if (!hasPdfName(path))
         return {0, CountStatus::NotTiffOrPdf};
-    PageCount count = countPdf(reader, fd, path);
+    PageCount count = countPdf(reader, fd, path, pages);
     if (count.status == CountStatus::Damaged && !looksLikePdf(reader))
         count.status = CountStatus::NotTiffOrPdf;
     return count;
@@ -349,7 +288,7 @@ PageCount countOpenFile(int fd, qint64 size, const QByteArray &path)
 
 } // namespace
 
-MeasuredFile measureFile(const QByteArray &path, EntryType hint)
+MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<PageInfo> *pages)
 {
     MeasuredFile measured;
     if (hint != EntryType::File) {
@@ -382,7 +321,7 @@ MeasuredFile measureFile(const QByteArray &path, EntryType hint)
         measured.count.status = CountStatus::NotAFile;
         return measured;
     }
-    measured.count = countOpenFile(fd.get(), measured.status->size, path);
+    measured.count = countOpenFile(fd.get(), measured.status->size, path, pages);
     return measured;
 }
 
@@ -403,7 +342,7 @@ qint32 countTiffDirectories(const QByteArray &path)
     if (fd.get() < 0)
         return 0;
     BlockReader reader(fd.get(), status->size);
-    return countTiff(reader, path).value_or(0);
+    return countTiff(reader, path, nullptr).value_or(0);
 }
 
 qint32 countPdfPages(const QByteArray &path)
@@ -416,7 +355,7 @@ qint32 countPdfPages(const QByteArray &path)
     if (fd.get() < 0)
         return 0;
     BlockReader reader(fd.get(), status->size);
-    return countPdf(reader, fd.get(), path).pages;
+    return countPdf(reader, fd.get(), path, nullptr).pages;
 }
 
 } // namespace tallivo

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "fileio.h"
+#include "pagedetails.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
 #include <optional>
+#include <vector>
 
 class QUrl;
 
@@ -43,8 +45,10 @@ struct MeasuredFile
 // file, else, for a name ending in ".pdf" (any case), the pages of a PDF
 // document; 0 when neither gives a count. Only regular files are opened and
 // nothing is decoded. `hint` is the type a folder listing gave, if any: a
-// listed regular file is opened without a look first. Any thread.
-MeasuredFile measureFile(const QByteArray &path, EntryType hint = EntryType::Unknown);
+// listed regular file is opened without a look first. With `pages`, each
+// page's size and colour are appended to it as well. Any thread.
+MeasuredFile measureFile(const QByteArray &path, EntryType hint = EntryType::Unknown,
+                         std::vector<PageInfo> *pages = nullptr);
 
 // The page count of a file URL; 0 for anything else.
 qint32 pageCount(const QUrl &url);
