@@ -1,5 +1,8 @@
 #include "pagecount.h"
 
+#include "blockreader.h"
+#include "pdfstructure.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -13,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -173,8 +177,20 @@ qint32 countPdfPages(const QString &path)
 {
     silenceLibraries();
     const QByteArray local = QFile::encodeName(path);
-    if (!isRegularFile(local))
+    const int fd = openRegularFile(local);
+    if (fd < 0)
         return 0;
+    // The file's own structure first: a few reads near its end where the
+    // library would parse the whole cross-reference section.
+    std::optional<qint32> structural;
+    struct stat st;
+    if (::fstat(fd, &st) == 0) {
+        BlockReader reader(fd, st.st_size);
+        structural = structuralPdfPageCount(reader);
+    }
+    ::close(fd);
+    if (structural)
+        return *structural;
     std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(local.toStdString()));
     // Asking a locked document for its pages crashes the reader.
     if (!doc || doc->is_locked())
