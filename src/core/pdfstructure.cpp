@@ -110,10 +110,13 @@ public:
 
     int peek()
     {
-        if (m_p == m_e && !refill())
+        if (m_p == m_e && !refill()) {
+            m_reachedEnd = true;
             return -1;
+        }
         return uchar(*m_p);
     }
+    bool reachedEnd() const { return m_reachedEnd; }
     int get()
     {
         const int c = peek();
@@ -160,6 +163,7 @@ private:
     const char *m_start = nullptr;
     const char *m_p = nullptr;
     const char *m_e = nullptr;
+    bool m_reachedEnd = false;
     char m_buffer[4096];
 };
 
@@ -673,40 +677,74 @@ Decoding decodingOf(const Tree &tree, int dict)
     return decoding;
 }
 
-QByteArray inflate(const QByteArray &raw)
+// FlateDecode, read and decoded only as far as the caller needs: an object
+// near the start of a large object stream costs a fraction of the stream.
+// The zlib header is checked as the library checks it; the Adler-32 trailer
+// is ignored, as the library ignores it.
+class Inflater
 {
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
-        stepAside(Reason::LimitExceeded);
-    QByteArray out;
-    out.resize(qBound<qsizetype>(4096, raw.size() * 4, kMaxInflated));
-    zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(raw.constData()));
-    zs.avail_in = uInt(raw.size());
-    zs.next_out = reinterpret_cast<Bytef *>(out.data());
-    zs.avail_out = uInt(out.size());
-    for (;;) {
-        const int status = ::inflate(&zs, Z_NO_FLUSH);
-        if (status == Z_STREAM_END)
-            break;
-        if ((status == Z_OK || status == Z_BUF_ERROR) && zs.avail_out == 0) {
-            const qsizetype done = out.size();
-            if (done >= kMaxInflated) {
-                inflateEnd(&zs);
-                stepAside(Reason::LimitExceeded);
-            }
-            out.resize(qMin<qsizetype>(done * 2, kMaxInflated));
-            zs.next_out = reinterpret_cast<Bytef *>(out.data() + done);
-            zs.avail_out = uInt(out.size() - done);
-            continue;
-        }
-        // Corrupt or cut short: the library would decode what it can.
-        inflateEnd(&zs);
-        stepAside(Reason::DamagedObject);
+public:
+    Inflater(BlockReader &reader, qint64 start, qint64 length)
+        : m_reader(reader)
+        , m_next(start + 2)
+        , m_end(start + length)
+    {
+        uchar header[2];
+        if (length < 2 || !reader.readInto(start, 2, reinterpret_cast<char *>(header)))
+            stepAside(Reason::DamagedObject);
+        const int cmf = header[0];
+        const int flg = header[1];
+        if ((cmf & 0x0f) != 8 || (cmf >> 4) > 7 || ((cmf << 8) + flg) % 31 != 0 || (flg & 0x20))
+            stepAside(Reason::DamagedObject);
+        if (inflateInit2(&m_zs, -15) != Z_OK)
+            stepAside(Reason::LimitExceeded);
     }
-    out.truncate(qsizetype(zs.total_out));
-    inflateEnd(&zs);
-    return out;
-}
+    ~Inflater() { inflateEnd(&m_zs); }
+    Inflater(const Inflater &) = delete;
+    Inflater &operator=(const Inflater &) = delete;
+
+    // At least `size` decoded bytes, fewer only where the data ends there.
+    const QByteArray &upTo(qint64 size)
+    {
+        while (!m_finished && m_out.size() < size) {
+            if (m_zs.avail_in == 0 && m_next < m_end) {
+                const qint64 n = qMin<qint64>(sizeof m_in, m_end - m_next);
+                if (!m_reader.readInto(m_next, n, m_in))
+                    stepAside(Reason::ReadFailed);
+                m_next += n;
+                m_zs.next_in = reinterpret_cast<Bytef *>(m_in);
+                m_zs.avail_in = uInt(n);
+            }
+            const qsizetype done = m_out.size();
+            if (done >= kMaxInflated)
+                stepAside(Reason::LimitExceeded);
+            // Grow geometrically: "all of it" must not allocate the limit.
+            const qint64 want = qMin<qint64>(size, qMax<qint64>(4096, 2 * qint64(done)));
+            m_out.resize(qsizetype(qMin<qint64>(qMax<qint64>(want, done + 1), kMaxInflated)));
+            m_zs.next_out = reinterpret_cast<Bytef *>(m_out.data() + done);
+            m_zs.avail_out = uInt(m_out.size() - done);
+            const int status = inflate(&m_zs, Z_SYNC_FLUSH);
+            m_out.resize(qsizetype(m_zs.total_out));
+            if (status == Z_STREAM_END)
+                m_finished = true;
+            else if (status == Z_BUF_ERROR && m_zs.avail_in == 0 && m_next >= m_end)
+                stepAside(Reason::DamagedObject); // cut short before `size`
+            else if (status != Z_OK && status != Z_BUF_ERROR)
+                stepAside(Reason::DamagedObject);
+        }
+        return m_out;
+    }
+    bool finished() const { return m_finished; }
+
+private:
+    BlockReader &m_reader;
+    qint64 m_next;
+    qint64 m_end;
+    QByteArray m_out;
+    z_stream m_zs{};
+    bool m_finished = false;
+    char m_in[16384];
+};
 
 // PNG predictors, one byte per pixel. A last, incomplete row is dropped;
 // entries that would need it are refused by the caller.
@@ -754,13 +792,43 @@ QByteArray unpredict(const QByteArray &in, int columns)
     return out;
 }
 
-QByteArray decode(const QByteArray &raw, const Decoding &decoding)
+QByteArray readBytes(BlockReader &reader, qint64 start, qint64 length)
+{
+    if (length > kMaxInflated)
+        stepAside(Reason::LimitExceeded);
+    QByteArray raw(length, Qt::Uninitialized);
+    if (!reader.readInto(start, length, raw.data()))
+        stepAside(Reason::ReadFailed);
+    return raw;
+}
+
+QByteArray decode(BlockReader &reader, qint64 start, qint64 length, const Decoding &decoding)
 {
     if (!decoding.flate)
-        return raw;
-    QByteArray data = inflate(raw);
+        return readBytes(reader, start, length);
+    Inflater inflater(reader, start, length);
+    const QByteArray data = inflater.upTo(kMaxInflated + 1);
     return decoding.columns > 0 ? unpredict(data, decoding.columns) : data;
 }
+
+// A stream's decoded bytes, decoded on demand where that is possible.
+class StreamData
+{
+public:
+    StreamData(BlockReader &reader, qint64 start, qint64 length, const Decoding &decoding)
+    {
+        if (decoding.flate && decoding.columns == 0)
+            m_inflater = std::make_unique<Inflater>(reader, start, length);
+        else
+            m_data = decode(reader, start, length, decoding);
+    }
+    const QByteArray &upTo(qint64 size) { return m_inflater ? m_inflater->upTo(size) : m_data; }
+    bool complete() const { return !m_inflater || m_inflater->finished(); }
+
+private:
+    std::unique_ptr<Inflater> m_inflater;
+    QByteArray m_data;
+};
 
 // ---------------------------------------------------------------------------
 // The document: cross-reference sections read as the library reads them,
@@ -809,7 +877,7 @@ struct Loaded
 
 struct ObjectStream
 {
-    QByteArray data;
+    std::unique_ptr<StreamData> data;
     std::vector<qint64> numbers;
     std::vector<qint64> offsets;
     qint64 base = 0;
@@ -898,7 +966,6 @@ private:
     const ObjectStream &objectStream(qint64 num, int lastSection);
     std::pair<qint64, qint64> streamExtent(qint64 afterKeyword, const Tree &tree, int dict,
                                            bool fetchLength);
-    QByteArray readBytes(qint64 start, qint64 length);
 
     Value resolve(const Tree &tree, int node);
     Value resolveOnOpen(const Tree &tree, int node);
@@ -1149,7 +1216,7 @@ qint64 Document::readXrefStream(Lexer &lexer, bool first)
     if (!keyword.isKeyword("stream"))
         stepAside(Reason::DamagedXref);
     const auto [start, length] = streamExtent(keyword.end, dict, dict.root, false);
-    section->data = decode(readBytes(start, length), decodingOf(dict, dict.root));
+    section->data = decode(m_reader, start, length, decodingOf(dict, dict.root));
 
     auto directInt32 = [&](int node) -> qint64 {
         if (node < 0 || dict.at(node).kind != Kind::Int || !dict.at(node).fits32)
@@ -1387,16 +1454,6 @@ std::pair<qint64, qint64> Document::streamExtent(qint64 afterKeyword, const Tree
     return {dataStart, dataLength};
 }
 
-QByteArray Document::readBytes(qint64 start, qint64 length)
-{
-    if (length > kMaxInflated)
-        stepAside(Reason::LimitExceeded);
-    QByteArray raw(length, Qt::Uninitialized);
-    if (!m_reader.readInto(start, length, raw.data()))
-        stepAside(Reason::ReadFailed);
-    return raw;
-}
-
 const Loaded &Document::fetch(qint64 num, qint64 gen)
 {
     if (num < 0 || num >= m_size)
@@ -1488,11 +1545,13 @@ const ObjectStream &Document::objectStream(qint64 num, int lastSection)
         stepAside(Reason::DamagedObject);
 
     auto stream = std::make_unique<ObjectStream>();
-    stream->data = decode(readBytes(object.dataStart, object.dataLength), decodingOf(tree, root));
-    if (first > stream->data.size())
+    stream->data = std::make_unique<StreamData>(m_reader, object.dataStart, object.dataLength,
+                                                decodingOf(tree, root));
+    const QByteArray &head = stream->data->upTo(first);
+    if (first > head.size())
         stepAside(Reason::DamagedObject);
 
-    Cursor cursor(stream->data, 0, first);
+    Cursor cursor(head, 0, first);
     Lexer lexer(cursor, m_budget);
     Tree header;
     Parser parser(lexer, header);
@@ -1523,22 +1582,46 @@ void Document::loadFromStream(Loaded &object, qint64 num, const Entry &entry)
     const qint64 n = qint64(stream.numbers.size());
     if (index < 0 || index >= n || stream.numbers[size_t(index)] != num)
         stepAside(Reason::DamagedObject);
-    const qint64 size = stream.data.size();
     const qint64 skip = stream.offsets[size_t(index)] - stream.offsets.front();
-    if (skip > size - stream.base)
+    // Beyond anything decoded: the library would read nothing there.
+    if (stream.base > kMaxInflated || skip > kMaxInflated)
         stepAside(Reason::DamagedObject);
     const qint64 start = stream.base + skip;
-    qint64 end = size;
+    qint64 end = LLONG_MAX; // the last object runs to the end of the data
     if (index + 1 < n) {
         const qint64 span = stream.offsets[size_t(index + 1)] - stream.offsets[size_t(index)];
-        end = span < size - start ? start + span : size;
+        end = span > kMaxInflated ? LLONG_MAX : start + span;
     }
-    Cursor cursor(stream.data, start, end);
-    Lexer lexer(cursor, m_budget);
-    Parser parser(lexer, object.tree);
-    object.tree.root = parser.value(0);
-    if (object.tree.at(object.tree.root).kind == Kind::Dict && parser.peek(0).isKeyword("stream"))
-        stepAside(Reason::DamagedObject);
+    // Decode a little past the object's start, more only when the parse
+    // runs into the end of what was decoded.
+    qint64 wanted = qMin(end, start + 4096);
+    for (;;) {
+        const QByteArray &data = stream.data->upTo(wanted);
+        const qint64 available = qMin<qint64>(data.size(), end);
+        const bool cut = available < end && !stream.data->complete();
+        if (start <= available) {
+            Cursor cursor(data, start, available);
+            object.tree = Tree();
+            try {
+                Lexer lexer(cursor, m_budget);
+                Parser parser(lexer, object.tree);
+                object.tree.root = parser.value(0);
+                const bool isStream = object.tree.at(object.tree.root).kind == Kind::Dict &&
+                                      parser.peek(0).isKeyword("stream");
+                if (!cut || !cursor.reachedEnd()) {
+                    if (isStream)
+                        stepAside(Reason::DamagedObject);
+                    return;
+                }
+            } catch (const StepAside &) {
+                if (!cut || !cursor.reachedEnd())
+                    throw;
+            }
+        } else if (!cut) {
+            stepAside(Reason::DamagedObject);
+        }
+        wanted = qMax(wanted * 4, start + 65536);
+    }
 }
 
 Value Document::resolve(const Tree &tree, int node)
@@ -1644,7 +1727,10 @@ qint32 Document::pageCount()
     const Value catalog = resolve(m_trailer, catalogRef);
     if (catalog.isStream || catalog.kind() != Kind::Dict)
         stepAside(Reason::DamagedObject);
-    checkLookupsOnOpen(catalog);
+    // Where the newest section is a stream, the library never rebuilds the
+    // table: a lookup that fails only gives it a null.
+    if (m_tableFirst)
+        checkLookupsOnOpen(catalog);
 
     const Value pages = resolve(*catalog.tree, catalog.find("Pages"));
     if (pages.isStream || pages.kind() != Kind::Dict)
