@@ -9,8 +9,8 @@
 #include <atomic>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QThread;

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
-#include <mutex>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <unistd.h>
 #include <utility>
 

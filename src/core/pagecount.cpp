@@ -5,6 +5,7 @@
 #include "localpath.h"
 #include "logging.h"
 #include "pdfpageboxes.h"
+#include "pdfstructure.h"
 #include "tiffdirectories.h"
 #include "walk.h"
 
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -236,6 +238,13 @@ constexpr qint64 kWholeReadLimit = 16 * 1024 * 1024;
 PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
                    std::vector<PageInfo> *pages)
 {
+    // The file's own structure first: a few reads near its end, where the
+    // PDF reader would parse the whole cross-reference section. Page sizes
+    // need the reader.
+    if (!pages) {
+        if (const std::optional<qint32> structural = structuralPdfPageCount(reader))
+            return {*structural, CountStatus::Counted};
+    }
     std::unique_ptr<poppler::document> doc;
     QByteArray bytes;
     ParseSlot slot;
@@ -267,8 +276,7 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
     return {qint32(count), CountStatus::Counted};
 }
 
-PageCount countOpenFile(int fd, qint64 size, const QByteArray &path,
-                        std::vector<PageInfo> *pages)
+PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector<PageInfo> *pages)
 {
     silenceLibraries();
     BlockReader reader(fd, size);

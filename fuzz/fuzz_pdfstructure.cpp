@@ -1,0 +1,43 @@
+// Fuzz target for the structural PDF page counter: it must never crash,
+// and where it answers, poppler must give the same count.
+#include "blockreader.h"
+#include "pdfstructure.h"
+
+#include <QByteArray>
+
+#include <poppler-document.h>
+#include <poppler-global.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+void quiet(const std::string &, void *) {}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const bool silenced = [] {
+        poppler::set_debug_error_function(quiet, nullptr);
+        return true;
+    }();
+    Q_UNUSED(silenced);
+
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    // No file: the whole input is the head the reader was handed.
+    tallivo::BlockReader reader(-1, bytes.size(), bytes);
+    const std::optional<qint32> pages = tallivo::structuralPdfPageCount(reader);
+    if (!pages)
+        return 0;
+    if (*pages <= 0)
+        std::abort();
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_raw_data(bytes.constData(), int(bytes.size())));
+    // A count poppler would not give is the one thing this reader must never do.
+    if (!doc || doc->is_locked() || doc->pages() != *pages)
+        std::abort();
+    return 0;
+}

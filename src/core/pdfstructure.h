@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <optional>
+
+namespace tallivo {
+
+class BlockReader;
+
+// Why the structural reader gave no count. Each one is a case where the PDF
+// library would have to repair the file, or could count differently, so the
+// caller asks the library instead.
+enum class PdfStructureReason
+{
+    Counted,            // answered
+    NoHeader,           // no "%PDF-" at the start of the file
+    NoStartXref,        // no usable startxref near the end
+    DamagedXref,        // a cross-reference section that does not parse, or a gap in it
+    XrefLoop,           // /Prev or /XRefStm chains that come back on themselves
+    Encrypted,          // the trailer names an /Encrypt dictionary
+    DamagedObject,      // an object that is missing, misplaced or does not parse
+    Unsupported,        // a filter, predictor or layout this reader does not decode
+    LimitExceeded,      // bigger or deeper than this reader is willing to go
+    LinearizedMismatch, // the linearization /N and the page tree disagree
+    PagesIsPage,        // the page tree root is a single /Page
+    BadCount,           // /Count is not a positive integer
+    CountAboveObjects,  // /Count exceeds the number of objects (trailer /Size)
+    ReadFailed,         // the file could not be read
+};
+
+struct PdfStructureResult
+{
+    std::optional<qint32> pages;
+    PdfStructureReason reason = PdfStructureReason::Counted;
+};
+
+// The page count read from the PDF's own structure: startxref, the
+// cross-reference sections, the trailer's /Root, the catalog's /Pages and its
+// /Count. Answers only where every step is sound and the PDF library would
+// give the same count without repairing anything; otherwise it says why not.
+PdfStructureResult examinePdfStructure(BlockReader &reader);
+
+// The page count read from the PDF's own structure, or nullopt ("don't know").
+std::optional<qint32> structuralPdfPageCount(BlockReader &reader);
+
+} // namespace tallivo
