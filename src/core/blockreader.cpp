@@ -33,9 +33,15 @@ const BlockReader::Block *BlockReader::blockFor(qint64 start, qint64 end)
     if (end <= kBlockSize) {
         blockStart = 0;
         blockEnd = kBlockSize;
+    } else if (start >= m_size - kBlockSize) {
+        // A PDF keeps its cross-reference section and trailer at the end.
+        blockStart = qMax<qint64>(0, m_size - kBlockSize) / kSmallBlock * kSmallBlock;
+        blockEnd = m_size;
     } else {
-        blockStart = start / kSmallBlock * kSmallBlock;
-        blockEnd = (end + kSmallBlock - 1) / kSmallBlock * kSmallBlock;
+        // Parsers read forward from where they land (a TIFF directory's
+        // long values follow it), so the block starts there.
+        blockStart = start / 512 * 512;
+        blockEnd = qMax(blockStart + kSmallBlock, end);
     }
     blockEnd = qMin(blockEnd, m_size);
     const qint64 length = blockEnd - blockStart;

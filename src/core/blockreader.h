@@ -12,15 +12,16 @@ namespace tallivo {
 // block: on a network share every read() is a round trip. The file's start
 // is read in one large block, which holds the header and first directories
 // of a TIFF file and all of a small PDF; elsewhere blocks are small, as
-// parsers jump from one small structure to the next. The first block can be
+// parsers jump from one small structure to the next, except at the end,
+// where a PDF keeps its cross-reference section. The first block can be
 // handed in already read.
 class BlockReader
 {
 public:
     // The largest piece view() gives, and the size of the first block.
     static constexpr qint64 kBlockSize = 64 * 1024;
-    // The alignment and least size of blocks past the first.
-    static constexpr qint64 kSmallBlock = 8 * 1024;
+    // The least size of blocks past the first.
+    static constexpr qint64 kSmallBlock = 16 * 1024;
 
     // Does not take ownership of fd. `head` holds the file's first bytes,
     // possibly the whole file.
