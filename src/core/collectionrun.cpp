@@ -91,7 +91,8 @@ bool CollectionRun::loadURLs(std::optional<Arguments> arguments)
     m_unreadable.clear();
     post([this] { m_host.resetView(false); });
     post([this] { startProcess(); });
-    m_thread.reset(QThread::create([this, args = std::move(arguments)] { run(args); }));
+    m_thread.reset(QThread::create(
+        [this, args = std::move(arguments), details = m_pageDetails] { run(args, details); }));
     m_thread->setObjectName(QStringLiteral("collection run"));
     m_thread->start();
     return true;
@@ -123,11 +124,11 @@ void CollectionRun::stopProcess()
     m_host.processStopped();
 }
 
-void CollectionRun::run(std::optional<Arguments> arguments)
+void CollectionRun::run(std::optional<Arguments> arguments, PageDetails details)
 {
     if (arguments) {
         try {
-            collect(*arguments);
+            collect(*arguments, details);
         } catch (const std::exception &e) {
             logError("(loadURLs:)", QString::fromLocal8Bit(e.what()));
         } catch (...) {
@@ -162,15 +163,20 @@ public:
 
     ~CountQueue() { abandon(); }
 
+    explicit CountQueue(PageDetails details)
+        : m_details(details)
+    {
+    }
+
     void push(const Walk::Found &found)
     {
         auto slot = std::make_shared<Slot>();
         m_slots.push_back(slot);
-        IoPool::instance().submit(
-            IoPool::Priority::Normal,
-            [shared = m_shared, slot, url = found.url, type = found.type]() mutable {
-                count(*shared, *slot, std::exchange(url, QUrl()), type);
-            });
+        IoPool::instance().submit(IoPool::Priority::Normal, [shared = m_shared, slot,
+                                                             url = found.url, type = found.type,
+                                                             details = m_details]() mutable {
+            count(*shared, *slot, std::exchange(url, QUrl()), type, details);
+        });
     }
 
     size_t size() const { return m_slots.size(); }
@@ -184,11 +190,11 @@ private:
         qint64 counted = 0;
     };
 
-    static void count(Shared &shared, Slot &slot, QUrl url, EntryType type)
+    static void count(Shared &shared, Slot &slot, QUrl url, EntryType type, PageDetails details)
     {
         std::unique_ptr<FileItem> item;
         if (!shared.abandoned.load(std::memory_order_acquire))
-            item = FileItem::create(url, type);
+            item = FileItem::create(url, type, details);
         // Let go of the URL data shared with the item before handing it over.
         url = QUrl();
         std::lock_guard lock(shared.mutex);
@@ -228,13 +234,14 @@ public:
     void abandon() { m_shared->abandoned.store(true, std::memory_order_release); }
 
 private:
+    const PageDetails m_details;
     std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     std::deque<std::shared_ptr<Slot>> m_slots;
 };
 
 } // namespace
 
-void CollectionRun::collect(const Arguments &arguments)
+void CollectionRun::collect(const Arguments &arguments, PageDetails details)
 {
     // How far counting may run ahead of the list.
     constexpr size_t kWindow = 2048;
@@ -244,7 +251,7 @@ void CollectionRun::collect(const Arguments &arguments)
 
     const QSet<QString> &listed = m_listedAtStart;
     QSet<QString> offered;
-    CountQueue queue;
+    CountQueue queue(details);
     Walk walk(arguments, m_isProcessing);
     walk.setUnreadableHandler([this](const QByteArray &path, int error) {
         qCWarning(lcCore, "cannot read folder %s: %s", qUtf8Printable(displayPath(path)),

@@ -80,6 +80,10 @@ public:
     // True from loadURLs() until the run's last main-thread step has been done.
     bool isActive() const { return m_active; }
 
+    // How much the runs to come learn of each page.
+    void setPageDetails(PageDetails details) { m_pageDetails = details; }
+    PageDetails pageDetails() const { return m_pageDetails; }
+
     QDateTime startTime() const { return m_startTime; }
     QDateTime endTime() const { return m_endTime; }
     // The folders the last run could not read.
@@ -99,8 +103,8 @@ Q_SIGNALS:
     void finished();
 
 private:
-    void run(std::optional<Arguments> arguments);
-    void collect(const Arguments &arguments);
+    void run(std::optional<Arguments> arguments, PageDetails details);
+    void collect(const Arguments &arguments, PageDetails details);
     void post(std::function<void()> step);
     void deliver();
     void startProcess();
@@ -111,6 +115,7 @@ private:
     std::atomic_bool m_isProcessing{false};
     std::atomic_bool m_shuttingDown{false};
     bool m_active = false;
+    PageDetails m_pageDetails = PageDetails::None;
     int m_appended = 0;
     QSet<QString> m_listedAtStart;
     QList<UnreadableFolder> m_unreadable;

@@ -20,14 +20,21 @@ QDateTime toDate(std::optional<qint64> msecs)
 
 } // namespace
 
-std::unique_ptr<FileItem> FileItem::create(const QUrl &url, EntryType hint)
+std::unique_ptr<FileItem> FileItem::create(const QUrl &url, EntryType hint, PageDetails details)
 {
     if (url.isEmpty() || !url.isValid() || !url.isLocalFile())
         return nullptr;
     std::unique_ptr<FileItem> item(new FileItem);
     item->setFilePath(url);
-    const MeasuredFile measured = measureFile(item->localPath(), hint);
+    std::vector<PageInfo> pages;
+    const MeasuredFile measured =
+        measureFile(item->localPath(), hint, details == PageDetails::None ? nullptr : &pages);
     item->m_pages = measured.count.pages;
+    if (details != PageDetails::None) {
+        item->m_pageSummary = PageSummary::fromPages(pages, measured.count.pages);
+        if (details == PageDetails::Pages)
+            item->m_pageInfo = std::make_unique<std::vector<PageInfo>>(std::move(pages));
+    }
     item->m_status = measured.count.status;
     if (measured.status) {
         item->m_size = measured.status->allocated;

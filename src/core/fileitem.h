@@ -7,6 +7,7 @@
 
 #include "fileio.h"
 #include "pagecount.h"
+#include "pagesummary.h"
 
 #include <limits>
 
@@ -28,6 +29,14 @@ inline constexpr char DateAccessed[] = "DATEACCESSED";
 inline constexpr char Location[] = "LOCATION";
 } // namespace ColumnKey
 
+// How much a count learns of each page.
+enum class PageDetails : quint8
+{
+    None,    // the count only
+    Summary, // pages by size and colour class
+    Pages    // and every page's size and colour, kept on the item
+};
+
 // One listed file. Pages, size and times are measured once, with one open
 // and one statx call, when the item is made; name, location and type are
 // derived from the URL, whose path keeps the file name's bytes.
@@ -36,7 +45,8 @@ class FileItem
 public:
     // Measures the file. Returns null for anything that is not a file URL.
     // `hint` is the type a folder listing gave for it, if any.
-    static std::unique_ptr<FileItem> create(const QUrl &url, EntryType hint = EntryType::Unknown);
+    static std::unique_ptr<FileItem> create(const QUrl &url, EntryType hint = EntryType::Unknown,
+                                            PageDetails details = PageDetails::None);
 
     // An item with known measurements, for tests and for lists restored
     // without touching the disk.
@@ -52,6 +62,11 @@ public:
     // Why the page count is what it is.
     CountStatus countStatus() const { return m_status; }
     void setCountStatus(CountStatus status) { m_status = status; }
+    // Pages by size and colour class; empty unless asked for.
+    const PageSummary &pageSummary() const { return m_pageSummary; }
+    void setPageSummary(PageSummary summary) { m_pageSummary = std::move(summary); }
+    // Every page's size and colour, when PageDetails::Pages was asked for.
+    const std::vector<PageInfo> *pageInfo() const { return m_pageInfo.get(); }
     bool isChecked() const { return m_checked; }
     void setChecked(bool checked) { m_checked = checked; }
 
@@ -98,6 +113,8 @@ private:
 
     QUrl m_filePath;
     QString m_urlText;
+    PageSummary m_pageSummary;
+    std::unique_ptr<std::vector<PageInfo>> m_pageInfo;
     qint64 m_size = 0;
     qint64 m_modified = kNoTime;
     qint64 m_created = kNoTime;

@@ -50,27 +50,7 @@ QByteArray pageListHeader()
 
 QByteArray escapedPath(const QByteArray &path)
 {
-    QByteArray out;
-    out.reserve(path.size());
-    for (const char c : path) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
+    return escapedForRow(path);
 }
 
 bool writePageListRows(QIODevice &out, const FilePages &file)

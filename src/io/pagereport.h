@@ -25,8 +25,7 @@ struct FilePages
 // The per-page listing, tab-separated: a header line, then one line per
 // page: path, page number from 1, width and height in millimetres to one
 // decimal (empty when unknown), size class, A4 equivalents, colour class.
-// Paths are the file's bytes with tab, CR, LF and backslash written as \t,
-// \r, \n and \\.
+// Paths are the file's bytes, escaped as in the export (escapedForRow()).
 QByteArray pageListHeader();
 // Writes one file's lines to `out` a few thousand at a time, so a file of a
 // million pages needs no buffer of its size; false when a write fails.
