@@ -1,8 +1,10 @@
 #include "exporter.h"
 
+#include "column.h"
 #include "filelist.h"
 #include "syslogline.h"
 
+#include <QCoreApplication>
 #include <QSaveFile>
 
 #include <exception>
@@ -11,6 +13,24 @@ namespace tallivo {
 
 namespace {
 
+struct ExportColumn
+{
+    Column column;
+    const char *title;
+};
+
+// The export's own order: the accessed date comes before the created one.
+constexpr ExportColumn exportColumns[] = {
+    {Column::Name, "Name"},
+    {Column::Pages, "Pages"},
+    {Column::Size, "Size"},
+    {Column::Type, "Type"},
+    {Column::Modified, "Modified Date"},
+    {Column::Accessed, "Accessed Date"},
+    {Column::Created, "Created Date"},
+    {Column::Location, "Location"},
+};
+
 QString exportDate(const QDateTime &date)
 {
     if (!date.isValid())
@@ -18,20 +38,37 @@ QString exportDate(const QDateTime &date)
     return date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000");
 }
 
+// Dates in one fixed form and zone, whatever the table shows.
+QString exportField(const FileItem &file, Column column)
+{
+    switch (column) {
+    case Column::Modified:
+        return exportDate(file.dateModified());
+    case Column::Created:
+        return exportDate(file.dateCreated());
+    case Column::Accessed:
+        return exportDate(file.dateAccessed());
+    default:
+        return file.displayField(column).toString();
+    }
+}
+
 } // namespace
 
 QByteArray exportText(const FileList &files)
 {
-    QString text = QStringLiteral(
-        "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated Date\tLocation\n");
-    for (int i = 0; i < files.size(); ++i) {
-        const FileItem &f = *files.at(i);
-        text += f.name() + QLatin1Char('\t') + QString::number(f.pages()) + QLatin1Char('\t') +
-                f.sizeInKB() + QLatin1Char('\t') + f.type() + QLatin1Char('\t') +
-                exportDate(f.dateModified()) + QLatin1Char('\t') + exportDate(f.dateAccessed()) +
-                QLatin1Char('\t') + exportDate(f.dateCreated()) + QLatin1Char('\t') + f.location() +
-                QLatin1Char('\n');
-    }
+    QString text;
+    const auto addLine = [&text](auto field) {
+        for (const ExportColumn &c : exportColumns) {
+            if (&c != exportColumns)
+                text += QLatin1Char('\t');
+            text += field(c);
+        }
+        text += QLatin1Char('\n');
+    };
+    addLine([](const ExportColumn &c) { return QLatin1String(c.title); });
+    for (int i = 0; i < files.size(); ++i)
+        addLine([&](const ExportColumn &c) { return exportField(*files.at(i), c.column); });
     return text.toUtf8();
 }
 
@@ -39,14 +76,14 @@ bool exportList(const FileList &files, const QString &path, QString *error)
 {
     auto fail = [&](QString why) {
         if (why.isEmpty())
-            why = QStringLiteral("The file could not be written.");
+            why = QCoreApplication::translate("Exporter", "The file could not be written.");
         logError("(export)", path + QStringLiteral(": ") + why);
         if (error)
             *error = why;
         return false;
     };
     if (path.isEmpty())
-        return fail(QStringLiteral("No destination was given."));
+        return fail(QCoreApplication::translate("Exporter", "No destination was given."));
     try {
         const QByteArray data = exportText(files);
         QSaveFile out(path);

@@ -65,7 +65,7 @@ void TestExporter::exportText()
     QVERIFY(QFile::remove(m_dir.filePath("gone.tiff")));
     // Check boxes play no part.
     files.at(0)->setIsSelected(false);
-    files.sort({{QStringLiteral("name"), true}});
+    files.sort({{Column::Name, true}});
 
     const QString mid = "\t3\t" + FileItem::sizeText(4096) + "\t";
     const QString tail =
