@@ -4,7 +4,6 @@
 #include "dialogs.h"
 #include "importparser.h"
 #include "syslogline.h"
-#include "uilogging.h"
 
 #include "ui_importfilesdialog.h"
 

@@ -60,6 +60,9 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
     connect(&m_model, &QAbstractItemModel::modelReset, this, listChanged);
     connect(&m_model, &QAbstractItemModel::dataChanged, &m_statusUpdate,
             qOverload<>(&QTimer::start));
+    // A sort leaves the selection on its rows, which now hold other files.
+    connect(&m_model, &QAbstractItemModel::layoutChanged, &m_statusUpdate,
+            qOverload<>(&QTimer::start));
     connect(m_table.selectionModel(), &QItemSelectionModel::selectionChanged, &m_statusUpdate,
             qOverload<>(&QTimer::start));
 

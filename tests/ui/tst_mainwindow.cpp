@@ -186,6 +186,11 @@ void TestMainWindow::statusTexts()
     QCOMPARE(label("fileTotalsLabel"),
              QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
                             "TIFF file(s) : 4 PDF file(s) : 10"));
+    // Sorted, the selected rows hold other files, and their totals follow.
+    m_window->model().sort(int(Column::Pages));
+    QTRY_COMPARE(label("fileTotalsLabel"),
+                 QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
+                                "TIFF file(s) : 6 PDF file(s) : 0"));
 }
 
 void TestMainWindow::segmentsBeforeDuringAfterRun()
