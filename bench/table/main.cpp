@@ -4,9 +4,10 @@
 //   bench_table [rows]        (default 100000; runs offscreen unless
 //                              QT_QPA_PLATFORM says otherwise)
 
-#include "customtableview.h"
 #include "filetablemodel.h"
-#include "tallivoappdelegate.h"
+#include "filetableview.h"
+#include "listeditor.h"
+#include "mainwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,18 +61,18 @@ int main(int argc, char *argv[])
     }
     std::printf("%d rows (files made in %lld ms)\n", rows, static_cast<long long>(timer.elapsed()));
 
-    TallivoAppDelegate window;
+    MainWindow window;
     window.resize(1366, 768);
     window.show();
     QApplication::processEvents();
-    CustomTableView *table = window.mainTableView();
+    FileTableView *table = window.findChild<FileTableView *>();
+    FileTableModel &model = window.model();
 
     timer.restart();
     for (int i = 0; i < rows; ++i)
-        window.files().append(
+        model.runList().append(
             std::make_unique<FileItem>(urls.at(i), (i * 31) % 500, (i * 104729) % 50000000));
-    window.model().syncRows();
-    window.updateTotalLabel();
+    model.syncRows();
     table->viewport()->repaint();
     report("model fill + first paint", timer.elapsed());
 
@@ -85,12 +86,12 @@ int main(int argc, char *argv[])
     report("scroll top to bottom (201 paints)", timer.elapsed());
 
     timer.restart();
-    window.selectDeselectRemoveAll(1);
+    table->selectAll();
     table->viewport()->repaint();
     report("select all + totals", timer.elapsed());
 
-    for (int column = 0; column < FileTableModel::ColumnCount; ++column) {
-        const QString title = window.model().headerData(column, Qt::Horizontal).toString();
+    for (int column = 0; column < ColumnCount; ++column) {
+        const QString title = model.headerData(column, Qt::Horizontal).toString();
         timer.restart();
         table->sortByColumn(column, Qt::AscendingOrder);
         table->viewport()->repaint();
@@ -106,8 +107,23 @@ int main(int argc, char *argv[])
                     static_cast<long long>(desc));
     }
 
+    ListEditor *editor = window.findChild<ListEditor *>();
     timer.restart();
-    window.selectDeselectRemoveAll(4);
+    QList<int> everyOther;
+    for (int row = 0; row < model.rowCount(); row += 2)
+        everyOther.append(row);
+    table->selectRows(everyOther.mid(0, 1000));
+    editor->moveDown();
+    report("move 1000 separate rows down", timer.elapsed());
+
+    timer.restart();
+    table->selectRows(everyOther.mid(0, 1000));
+    editor->removeSelected();
+    report("remove 1000 separate rows", timer.elapsed());
+
+    timer.restart();
+    table->selectAll();
+    editor->removeSelected();
     report("remove all selected rows", timer.elapsed());
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "iopool.h"
+#include "mainwindow.h"
 #include "reopenservice.h"
-#include "tallivoappdelegate.h"
+#include "runpresenter.h"
 #include "usagesreportingwindowcontroller.h"
 
 #include <QApplication>
@@ -21,26 +22,25 @@ int main(int argc, char *argv[])
     if (!tallivo::ReopenService::claim())
         return 0;
 
-    tallivo::TallivoAppDelegate window;
+    tallivo::MainWindow window;
     tallivo::ReopenService::serve(&window);
 
+    // The usage counters learn of every finished run and answer the rate
+    // command; after start-up they may ask for a review.
     tallivo::UsagesReportingWindowController usages(&window);
     usages.applyStartupSettings();
-    window.setUsageSink([&usages](const QString &feature, qint32 totalFiles) {
-        usages.updateUsages(feature, totalFiles);
-    });
-    window.setRateUsHandler([&usages] { usages.rateUs(); });
-    window.setDidFinishLaunchingHandler([&usages] { usages.validate(false); });
+    QObject::connect(&window.presenter(), &tallivo::RunPresenter::runFinished, &usages,
+                     [&usages](int fileCount) {
+                         usages.updateUsages(QString::fromLatin1(tallivo::OutputFilesFeature),
+                                             fileCount);
+                     });
+    QObject::connect(&window, &tallivo::MainWindow::rateRequested, &usages,
+                     &tallivo::UsagesReportingWindowController::rateUs);
+    QTimer::singleShot(0, &usages, [&usages] { usages.validate(false); });
 
-    // Quitting stores the recent folders and ends a run without waiting
-    // for the files still to be counted.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] {
-        window.applicationShouldTerminate();
-        window.shutdownRun();
-    });
-    window.show();
-    window.openAppAction();
-    QTimer::singleShot(0, &window, [&window] { window.applicationDidFinishLaunching(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
+                     &tallivo::MainWindow::prepareToQuit);
+    window.bringToFront();
     const int status = QApplication::exec();
     // Files still being read from a share that stopped answering: their
     // threads cannot be waited for, so leave without running destructors

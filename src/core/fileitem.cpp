@@ -152,29 +152,28 @@ QString FileItem::displayDate(const QDateTime &date)
     return QLocale().toString(date.toLocalTime(), QStringLiteral("dd-MMM-yyyy h:mm AP"));
 }
 
-QVariant FileItem::displayField(const QString &key) const
+QVariant FileItem::displayField(Column column) const
 {
-    if (key.isEmpty())
-        return QString();
-    const QString upper = key.toUpper();
-    if (upper == QLatin1String(ColumnKey::IsSelected))
+    switch (column) {
+    case Column::Check:
         return m_checked;
-    if (upper == QLatin1String(ColumnKey::Name))
+    case Column::Name:
         return name();
-    if (upper == QLatin1String(ColumnKey::Pages))
+    case Column::Pages:
         return m_pages;
-    if (upper == QLatin1String(ColumnKey::SizeInKB))
+    case Column::Size:
         return sizeInKB();
-    if (upper == QLatin1String(ColumnKey::Type))
+    case Column::Type:
         return type();
-    if (upper == QLatin1String(ColumnKey::DateModified))
+    case Column::Modified:
         return displayDate(dateModified());
-    if (upper == QLatin1String(ColumnKey::DateCreated))
+    case Column::Created:
         return displayDate(dateCreated());
-    if (upper == QLatin1String(ColumnKey::DateAccessed))
+    case Column::Accessed:
         return displayDate(dateAccessed());
-    if (upper == QLatin1String(ColumnKey::Location))
+    case Column::Location:
         return location();
+    }
     return QString();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "column.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
@@ -15,19 +17,6 @@
 #include <optional>
 
 namespace tallivo {
-
-// The keys by which a table column asks an item for a value.
-namespace ColumnKey {
-inline constexpr char IsSelected[] = "ISSELECTED";
-inline constexpr char Name[] = "NAME";
-inline constexpr char Pages[] = "PAGES";
-inline constexpr char SizeInKB[] = "SIZEINKB";
-inline constexpr char Type[] = "TYPE";
-inline constexpr char DateModified[] = "DATEMODIFIED";
-inline constexpr char DateCreated[] = "DATECREATED";
-inline constexpr char DateAccessed[] = "DATEACCESSED";
-inline constexpr char Location[] = "LOCATION";
-} // namespace ColumnKey
 
 // How much a count learns of each page.
 enum class PageDetails : quint8
@@ -84,8 +73,8 @@ public:
     QDateTime dateAccessed() const;
 
     // The value a column shows: a bool for the check box, an int for the
-    // pages, text otherwise. Unknown or empty keys give "".
-    QVariant displayField(const QString &key) const;
+    // pages, text otherwise.
+    QVariant displayField(Column column) const;
 
     bool operator==(const FileItem &other) const { return m_urlText == other.m_urlText; }
 

@@ -92,6 +92,17 @@ void FileList::move(int from, int to)
         std::rotate(first + to, first + from, first + from + 1);
 }
 
+void FileList::reorder(const std::vector<int> &order)
+{
+    if (order.size() != m_items.size())
+        return;
+    std::vector<std::unique_ptr<FileItem>> items;
+    items.reserve(m_items.size());
+    for (int from : order)
+        items.push_back(std::move(m_items[size_t(from)]));
+    m_items = std::move(items);
+}
+
 PageTotals FileList::totalsOf(const QList<int> &rows) const
 {
     PageTotals t;
@@ -165,29 +176,39 @@ void FileList::sort(const QList<SortDescriptor> &descriptors)
     // Stable passes from the last descriptor to the first give the
     // lexicographic order of all of them.
     for (auto d = descriptors.crbegin(); d != descriptors.crend(); ++d) {
-        const QString key = d->key.toUpper();
         const bool asc = d->ascending;
-        if (key == QLatin1String(ColumnKey::Name))
-            sortByText(m_items, asc, &FileItem::name);
-        else if (key == QLatin1String(ColumnKey::Location))
-            sortByText(m_items, asc, &FileItem::location);
-        else if (key == QLatin1String(ColumnKey::Type))
-            sortByText(m_items, asc, &FileItem::type);
-        else if (key == QLatin1String(ColumnKey::Pages))
-            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.pages()); });
-        else if (key == QLatin1String(ColumnKey::SizeInKB))
-            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.size()); });
-        else if (key == QLatin1String(ColumnKey::IsSelected))
+        switch (d->column) {
+        case Column::Check:
             sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.isChecked()); });
-        else if (key == QLatin1String(ColumnKey::DateModified))
+            break;
+        case Column::Name:
+            sortByText(m_items, asc, &FileItem::name);
+            break;
+        case Column::Pages:
+            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.pages()); });
+            break;
+        case Column::Size:
+            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.size()); });
+            break;
+        case Column::Type:
+            sortByText(m_items, asc, &FileItem::type);
+            break;
+        case Column::Modified:
             sortByNumber(m_items, asc,
                          [](const FileItem &f) { return msecs(f, FileItem::FileTime::Modified); });
-        else if (key == QLatin1String(ColumnKey::DateCreated))
+            break;
+        case Column::Created:
             sortByNumber(m_items, asc,
                          [](const FileItem &f) { return msecs(f, FileItem::FileTime::Created); });
-        else if (key == QLatin1String(ColumnKey::DateAccessed))
+            break;
+        case Column::Accessed:
             sortByNumber(m_items, asc,
                          [](const FileItem &f) { return msecs(f, FileItem::FileTime::Accessed); });
+            break;
+        case Column::Location:
+            sortByText(m_items, asc, &FileItem::location);
+            break;
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "column.h"
 #include "fileitem.h"
 
 #include <QList>
@@ -22,7 +23,7 @@ PageGroup pageGroupOf(const FileItem &item);
 
 struct SortDescriptor
 {
-    QString key; // a column key, any letter case
+    Column column = Column::Name;
     bool ascending = true;
 };
 
@@ -53,6 +54,9 @@ public:
     void clear();
     // Moves the item at `from` so that it ends up at `to`.
     void move(int from, int to);
+    // Reorders the list: row i gets the item that was at row order[i]. The
+    // order names every row once.
+    void reorder(const std::vector<int> &order);
     // Reorders the list by the descriptors, the first deciding, later ones
     // breaking ties; equal items keep their order. Every key is read once
     // per item.

@@ -1,10 +1,12 @@
 #include "exporter.h"
 
+#include "column.h"
 #include "filelist.h"
 #include "localpath.h"
 #include "syslogline.h"
 #include "walk.h"
 
+#include <QCoreApplication>
 #include <QSaveFile>
 
 #include <exception>
@@ -13,6 +15,24 @@ namespace tallivo {
 
 namespace {
 
+struct ExportColumn
+{
+    Column column;
+    const char *title;
+};
+
+// The export's own order: the accessed date comes before the created one.
+constexpr ExportColumn exportColumns[] = {
+    {Column::Name, "Name"},
+    {Column::Pages, "Pages"},
+    {Column::Size, "Size"},
+    {Column::Type, "Type"},
+    {Column::Modified, "Modified Date"},
+    {Column::Accessed, "Accessed Date"},
+    {Column::Created, "Created Date"},
+    {Column::Location, "Location"},
+};
+
 QString exportDate(const QDateTime &date)
 {
     if (!date.isValid())
@@ -20,32 +40,44 @@ QString exportDate(const QDateTime &date)
     return date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000");
 }
 
+// Dates in one fixed form and zone, whatever the table shows; names and
+// folders as the file system's bytes, made safe for a row.
+QByteArray exportField(const FileItem &file, Column column)
+{
+    switch (column) {
+    case Column::Name:
+        return escapedForRow(file.nameBytes());
+    case Column::Type:
+        return escapedForRow(pathExtension(file.nameBytes()));
+    case Column::Location:
+        return escapedForRow(file.locationBytes());
+    case Column::Modified:
+        return exportDate(file.dateModified()).toUtf8();
+    case Column::Created:
+        return exportDate(file.dateCreated()).toUtf8();
+    case Column::Accessed:
+        return exportDate(file.dateAccessed()).toUtf8();
+    default:
+        return file.displayField(column).toString().toUtf8();
+    }
+}
+
 } // namespace
 
 QByteArray exportText(const FileList &files)
 {
-    QByteArray text(
-        "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated Date\tLocation\n");
-    for (int i = 0; i < files.size(); ++i) {
-        const FileItem &f = *files.at(i);
-        // Names and folders are the file system's bytes, made safe for a row.
-        text += escapedForRow(f.nameBytes());
-        text += '\t';
-        text += QByteArray::number(f.pages());
-        text += '\t';
-        text += f.sizeInKB().toUtf8();
-        text += '\t';
-        text += escapedForRow(pathExtension(f.nameBytes()));
-        text += '\t';
-        text += exportDate(f.dateModified()).toUtf8();
-        text += '\t';
-        text += exportDate(f.dateAccessed()).toUtf8();
-        text += '\t';
-        text += exportDate(f.dateCreated()).toUtf8();
-        text += '\t';
-        text += escapedForRow(f.locationBytes());
+    QByteArray text;
+    const auto addLine = [&text](auto field) {
+        for (const ExportColumn &c : exportColumns) {
+            if (&c != exportColumns)
+                text += '\t';
+            text += field(c);
+        }
         text += '\n';
-    }
+    };
+    addLine([](const ExportColumn &c) { return QByteArray(c.title); });
+    for (int i = 0; i < files.size(); ++i)
+        addLine([&](const ExportColumn &c) { return exportField(*files.at(i), c.column); });
     return text;
 }
 
@@ -53,14 +85,14 @@ bool exportList(const FileList &files, const QString &path, QString *error)
 {
     auto fail = [&](QString why) {
         if (why.isEmpty())
-            why = QStringLiteral("The file could not be written.");
+            why = QCoreApplication::translate("Exporter", "The file could not be written.");
         logError("(export)", path + QStringLiteral(": ") + why);
         if (error)
             *error = why;
         return false;
     };
     if (path.isEmpty())
-        return fail(QStringLiteral("No destination was given."));
+        return fail(QCoreApplication::translate("Exporter", "No destination was given."));
     try {
         const QByteArray data = exportText(files);
         QSaveFile out(path);

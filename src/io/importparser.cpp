@@ -3,6 +3,7 @@
 #include "syslogline.h"
 #include "walk.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,11 +14,6 @@
 #include <exception>
 
 namespace tallivo {
-
-QString totalFilesFoundText(qsizetype count)
-{
-    return QStringLiteral("Total Files Found : %1").arg(count);
-}
 
 QStringList parseImportText(QStringView text, const QStringList &allowedTypes,
                             const QString &baseDir)
@@ -66,39 +62,60 @@ QStringList parseImportList(const QByteArray &data, const QStringList &allowedTy
     return parseImportText(text, allowedTypes, baseDir);
 }
 
-std::optional<QByteArray> readImportFile(const QString &path, QString *error)
+namespace {
+
+// Anything bigger is not taken for a list of files.
+constexpr qint64 maxImportFileSize = qint64(512) * 1024 * 1024;
+
+bool readImportFile(const QString &path, QByteArray *data, QString *error)
 {
-    auto fail = [error](const QString &why) -> std::optional<QByteArray> {
+    auto fail = [error](const QString &why) {
         if (error)
             *error = why;
-        return std::nullopt;
+        return false;
+    };
+    auto tooLarge = [&] {
+        return fail(QCoreApplication::translate("ImportParser",
+                                                "\"%1\" is too large to be a list of files.")
+                        .arg(path));
     };
     const QFileInfo info(path);
     // A device or pipe could be read forever.
     if (!info.isFile())
-        return fail(QStringLiteral("\"%1\" is not a file.").arg(path));
+        return fail(QCoreApplication::translate("ImportParser", "\"%1\" is not a file.").arg(path));
     if (info.size() > maxImportFileSize)
-        return fail(QStringLiteral("\"%1\" is too large to be a list of files.").arg(path));
+        return tooLarge();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(file.errorString());
     try {
-        QByteArray data = file.read(info.size());
+        QByteArray content = file.read(info.size());
         // The file may have grown since it was measured.
-        while (data.size() <= maxImportFileSize) {
+        while (content.size() <= maxImportFileSize) {
             const QByteArray more = file.read(1 << 20);
             if (more.isEmpty())
                 break;
-            data += more;
+            content += more;
         }
-        if (data.size() > maxImportFileSize)
-            return fail(QStringLiteral("\"%1\" is too large to be a list of files.").arg(path));
+        if (content.size() > maxImportFileSize)
+            return tooLarge();
         if (file.error() != QFileDevice::NoError)
             return fail(file.errorString());
-        return data;
+        *data = std::move(content);
+        return true;
     } catch (const std::exception &e) {
         return fail(QString::fromLocal8Bit(e.what()));
     }
+}
+
+} // namespace
+
+QStringList parseImportFile(const QString &path, const QStringList &allowedTypes, QString *error)
+{
+    QByteArray data;
+    if (!readImportFile(path, &data, error))
+        return {};
+    return parseImportList(data, allowedTypes);
 }
 
 QList<QUrl> importUrls(const QStringList &paths)

@@ -7,12 +7,7 @@
 #include <QStringView>
 #include <QUrl>
 
-#include <optional>
-
 namespace tallivo {
-
-// The label under the import inputs: "Total Files Found : <count>".
-QString totalFilesFoundText(qsizetype count);
 
 // The paths of a list of lines, split at "\n" only and taken as they are (no
 // trimming, so a trailing "\r" or blank spoils the extension). A line is kept
@@ -29,12 +24,10 @@ QStringList parseImportText(QStringView text, const QStringList &allowedTypes,
 QStringList parseImportList(const QByteArray &data, const QStringList &allowedTypes,
                             bool *validUtf8 = nullptr, const QString &baseDir = QString());
 
-// The largest list file read; anything bigger is treated as unreadable.
-inline constexpr qint64 maxImportFileSize = qint64(512) * 1024 * 1024;
-
-// The whole content of a regular file of at most maxImportFileSize bytes, or
-// nothing, with the reason, when it cannot be read.
-std::optional<QByteArray> readImportFile(const QString &path, QString *error = nullptr);
+// The same for a list file: a regular file of at most 512 MiB, read whole.
+// No paths when it cannot be read, and the reason.
+QStringList parseImportFile(const QString &path, const QStringList &allowedTypes,
+                            QString *error = nullptr);
 
 // File URLs of absolute paths, in order.
 QList<QUrl> importUrls(const QStringList &paths);

@@ -1,5 +1,7 @@
 #include "recentfolders.h"
 
+#include "iologging.h"
+
 #include <QFileInfo>
 #include <QSet>
 #include <QSettings>
@@ -11,10 +13,11 @@ namespace tallivo {
 
 namespace {
 
+const QString settingsKey = QStringLiteral("RECENTITEMS");
 const QString pathKey = QStringLiteral("itemPath");
 const QString dateKey = QStringLiteral("lastUsedDate");
 
-QString withoutTrailingSeparator(QString path)
+QString withoutTrailingSlash(QString path)
 {
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
@@ -23,15 +26,14 @@ QString withoutTrailingSeparator(QString path)
 
 } // namespace
 
-QVariantMap RecentItem::getData() const
+QVariantMap RecentFolder::toVariantMap() const
 {
-    return {{pathKey, itemPath}, {dateKey, lastUsedDate}};
+    return {{pathKey, path}, {dateKey, lastUsed}};
 }
 
-void RecentItem::setData(const QVariantMap &data)
+RecentFolder RecentFolder::fromVariantMap(const QVariantMap &map)
 {
-    itemPath = data.value(pathKey).toString();
-    lastUsedDate = data.value(dateKey).toDateTime();
+    return {map.value(pathKey).toString(), map.value(dateKey).toDateTime()};
 }
 
 RecentFolders::RecentFolders()
@@ -44,45 +46,46 @@ QDateTime RecentFolders::stamp() const
     // Strictly newer than anything listed, even when the clock is coarse or
     // has gone back, so the latest action always sorts on top.
     QDateTime now = m_clock();
-    for (const RecentItem &item : m_items) {
-        if (item.lastUsedDate.isValid() && item.lastUsedDate >= now)
-            now = item.lastUsedDate.addMSecs(1);
+    for (const RecentFolder &folder : m_folders) {
+        if (folder.lastUsed.isValid() && folder.lastUsed >= now)
+            now = folder.lastUsed.addMSecs(1);
     }
     return now;
 }
 
-void RecentFolders::sortItems()
+void RecentFolders::sort()
 {
     // Stable, so entries of equal date keep their order. Undated entries last.
-    std::stable_sort(m_items.begin(), m_items.end(), [](const RecentItem &a, const RecentItem &b) {
-        if (!b.lastUsedDate.isValid())
-            return a.lastUsedDate.isValid();
-        return a.lastUsedDate.isValid() && a.lastUsedDate > b.lastUsedDate;
-    });
+    std::stable_sort(m_folders.begin(), m_folders.end(),
+                     [](const RecentFolder &a, const RecentFolder &b) {
+                         if (!b.lastUsed.isValid())
+                             return a.lastUsed.isValid();
+                         return a.lastUsed.isValid() && a.lastUsed > b.lastUsed;
+                     });
 }
 
-void RecentFolders::addRecentItem(const QStringList &folderPaths)
+void RecentFolders::add(const QStringList &folders)
 {
     QSet<QString> listed;
-    for (const RecentItem &item : std::as_const(m_items))
-        listed.insert(item.itemPath);
+    for (const RecentFolder &folder : std::as_const(m_folders))
+        listed.insert(folder.path);
     // One moment for the whole call: new entries come out on top in the
     // order given.
     const QDateTime now = stamp();
-    for (const QString &given : folderPaths) {
-        const QString path = withoutTrailingSeparator(given);
+    for (const QString &given : folders) {
+        const QString path = withoutTrailingSlash(given);
         if (path.isEmpty() || listed.contains(path))
             continue;
         listed.insert(path);
-        m_items.append(RecentItem{path, now});
+        m_folders.append(RecentFolder{path, now});
     }
-    sortItems();
+    sort();
 }
 
 int RecentFolders::indexOf(const QString &path) const
 {
-    for (int i = int(m_items.size()) - 1; i >= 0; --i) {
-        if (m_items.at(i).isEqual(path))
+    for (int i = int(m_folders.size()) - 1; i >= 0; --i) {
+        if (m_folders.at(i).path == path)
             return i;
     }
     return -1;
@@ -93,49 +96,34 @@ bool RecentFolders::touch(const QString &path)
     const int i = indexOf(path);
     if (i < 0)
         return false;
-    m_items[i].lastUsedDate = stamp();
-    sortItems();
+    m_folders[i].lastUsed = stamp();
+    sort();
     return true;
 }
 
-QStringList RecentFolders::popupTitles() const
+void RecentFolders::load(const QSettings &settings)
 {
-    QStringList titles{captionText()};
-    titles.reserve(m_items.size() + 1);
-    for (const RecentItem &item : m_items)
-        titles.append(item.itemPath);
-    return titles;
-}
-
-QString RecentFolders::pathAtPopupIndex(int index) const
-{
-    if (index < 1 || index > m_items.size())
-        return {};
-    return m_items.at(index - 1).itemPath;
-}
-
-void RecentFolders::loadRecentFolders(const QSettings &settings)
-{
-    m_items.clear();
-    const QVariantList stored = settings.value(settingsKey()).toList();
+    m_folders.clear();
+    const QVariantList stored = settings.value(settingsKey).toList();
     for (const QVariant &entry : stored) {
-        if (entry.typeId() != QMetaType::QVariantMap)
+        if (entry.typeId() != QMetaType::QVariantMap) {
+            qCWarning(lcIo) << "Passing over a stored recent folder of type" << entry.typeName();
             continue;
-        RecentItem item;
-        item.setData(entry.toMap());
-        m_items.append(item);
+        }
+        m_folders.append(RecentFolder::fromVariantMap(entry.toMap()));
     }
-    sortItems();
+    sort();
 }
 
-void RecentFolders::saveRecentFolders(QSettings &settings) const
+bool RecentFolders::save(QSettings &settings) const
 {
     QVariantList stored;
-    stored.reserve(m_items.size());
-    for (const RecentItem &item : m_items)
-        stored.append(item.getData());
-    settings.setValue(settingsKey(), stored);
+    stored.reserve(m_folders.size());
+    for (const RecentFolder &folder : m_folders)
+        stored.append(folder.toVariantMap());
+    settings.setValue(settingsKey, stored);
     settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 bool RecentFolders::isFolderReadable(const QString &path)

@@ -13,17 +13,15 @@ class QSettings;
 namespace tallivo {
 
 // One remembered folder.
-struct RecentItem
+struct RecentFolder
 {
-    QString itemPath;
-    QDateTime lastUsedDate;
+    QString path;
+    QDateTime lastUsed;
 
     // {"itemPath": text, "lastUsedDate": date}, the stored form of one entry.
-    QVariantMap getData() const;
+    QVariantMap toVariantMap() const;
     // A missing entry leaves its field empty.
-    void setData(const QVariantMap &data);
-    // Exact, case-sensitive comparison of paths.
-    bool isEqual(const QString &path) const { return itemPath == path; }
+    static RecentFolder fromVariantMap(const QVariantMap &map);
 };
 
 // The folders the user has added, most recently used first. Nothing is ever
@@ -33,37 +31,27 @@ class RecentFolders
 public:
     using Clock = std::function<QDateTime()>;
 
-    // The first entry of the pop-up, which stands for no folder.
-    static QString captionText() { return QStringLiteral("Recent Folders..."); }
-    static QString settingsKey() { return QStringLiteral("RECENTITEMS"); }
-
     RecentFolders();
 
     // Appends the paths not yet listed, all stamped with one moment newer than
     // any listed date, then re-sorts. A listed path keeps its date and place.
     // Empty paths are ignored; trailing separators are dropped.
-    void addRecentItem(const QStringList &folderPaths);
-    // Newest first, as the pop-up lists them.
-    const QList<RecentItem> &items() const { return m_items; }
-    bool isEmpty() const { return m_items.isEmpty(); }
+    void add(const QStringList &folders);
+    // Newest first.
+    const QList<RecentFolder> &folders() const { return m_folders; }
+    bool isEmpty() const { return m_folders.isEmpty(); }
 
-    // Index into items() of the entry for path, the last one if several; -1
-    // when none.
+    // Index of the entry for path, the last one if several; -1 when none.
     int indexOf(const QString &path) const;
     // Stamps the entry for path now and re-sorts, so it moves to the top.
     // False when the path is not listed.
     bool touch(const QString &path);
 
-    // The pop-up's entries: the caption, then every path in list order. Entry
-    // i (from 1) is items()[i - 1].
-    QStringList popupTitles() const;
-    // The path of pop-up entry index; "" for the caption or out of range.
-    QString pathAtPopupIndex(int index) const;
-
-    // Replaces the list by the stored one, in stored order, then sorts it.
-    void loadRecentFolders(const QSettings &settings);
-    // Stores the list under "RECENTITEMS" and flushes it to disk.
-    void saveRecentFolders(QSettings &settings) const;
+    // Replaces the list by the stored one ("RECENTITEMS"), then sorts it.
+    void load(const QSettings &settings);
+    // Stores the list under "RECENTITEMS" and flushes it to disk; false when
+    // it could not be written.
+    bool save(QSettings &settings) const;
 
     // Whether a chosen entry can be walked: an existing, readable folder.
     static bool isFolderReadable(const QString &path);
@@ -72,9 +60,9 @@ public:
 
 private:
     QDateTime stamp() const;
-    void sortItems();
+    void sort();
 
-    QList<RecentItem> m_items;
+    QList<RecentFolder> m_folders;
     Clock m_clock;
 };
 

@@ -1,22 +1,26 @@
 #pragma once
 
-#include <QString>
+// The names the usage counters still call; they go once those call the ones
+// of appinfo.h.
+#include "appinfo.h"
 
 namespace tallivo {
 
-// The maker's web site: the help segment's page and the base of the
-// review and report addresses.
-inline constexpr char MakerHomeURL[] = "http://www.kelmarin.com/";
+inline constexpr const char *MakerHomeURL = MakerWebsite;
 
-// The per-user data folder of the application (".../Kelmarin/Tallivo2"), not
-// created; "" when the platform gives no data location.
-QString getAppPath();
+inline QString getAppPath()
+{
+    return appDataPath();
+}
 
-// Makes sure getAppPath()/name exists as a folder, creating missing parents.
-// An empty name means the application folder itself.
-bool createApplicationUsersFolder(const QString &name, QString *error = nullptr);
+inline bool createApplicationUsersFolder(const QString &name, QString *error = nullptr)
+{
+    return makeAppDataFolder(name, error);
+}
 
-// The display name, directly followed by the suffix.
-QString getAppTitle(const QString &suffix = QString());
+inline QString getAppTitle(const QString &suffix = QString())
+{
+    return appTitle() + suffix;
+}
 
 } // namespace tallivo

@@ -1,18 +1,22 @@
 #include "desktop.h"
 
+#include "localpath.h"
+#include "uilogging.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
-#include <QFileInfo>
+
+#include <unistd.h>
 
 namespace tallivo {
 
 bool SystemDesktop::openUrl(const QUrl &url)
 {
     // The launcher answers yes even for a file that has gone; ask first.
-    if (url.isLocalFile() && !QFileInfo::exists(url.toLocalFile()))
+    if (url.isLocalFile() && ::access(localPath(url).constData(), F_OK) != 0)
         return false;
     return QDesktopServices::openUrl(url);
 }
@@ -22,6 +26,7 @@ void SystemDesktop::callFileManager(const QString &method, const QStringList &ur
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
+        qCInfo(lcUi) << "No session bus for the file manager";
         done(false);
         return;
     }
@@ -34,6 +39,8 @@ void SystemDesktop::callFileManager(const QString &method, const QStringList &ur
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [done](QDBusPendingCallWatcher *w) {
                          w->deleteLater();
+                         if (w->isError())
+                             qCInfo(lcUi) << "The file manager did not answer:" << w->error();
                          done(!w->isError());
                      });
 }

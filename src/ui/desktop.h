@@ -22,7 +22,7 @@ public:
                                  std::function<void(bool answered)> done) = 0;
 };
 
-class SystemDesktop : public Desktop
+class SystemDesktop final : public Desktop
 {
 public:
     bool openUrl(const QUrl &url) override;

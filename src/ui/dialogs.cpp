@@ -2,22 +2,21 @@
 
 #include <QAbstractItemView>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QPushButton>
 
 namespace tallivo {
 
-void WidgetDialogs::runPanel(QWidget *parent, const PanelRequest &request, PanelDone done)
+void WidgetDialogs::chooseFiles(QWidget *parent, const FileDialogRequest &request, Chosen chosen)
 {
-    auto *dialog = new QFileDialog(parent, request.title, request.directory);
+    auto *dialog = new QFileDialog(parent, request.caption, request.directory);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
-    switch (request.kind) {
-    case PanelRequest::OpenFiles:
+    switch (request.mode) {
+    case FileDialogRequest::OpenFiles:
         dialog->setFileMode(request.multiple ? QFileDialog::ExistingFiles
                                              : QFileDialog::ExistingFile);
         break;
-    case PanelRequest::OpenFolders:
+    case FileDialogRequest::OpenFolders:
         // Only the widget-based dialog can return several folders at once.
         dialog->setFileMode(QFileDialog::Directory);
         dialog->setOption(QFileDialog::ShowDirsOnly);
@@ -27,48 +26,44 @@ void WidgetDialogs::runPanel(QWidget *parent, const PanelRequest &request, Panel
                 view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         }
         break;
-    case PanelRequest::SaveFile:
+    case FileDialogRequest::SaveFile:
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
         dialog->setDefaultSuffix(request.defaultSuffix);
-        dialog->selectFile(request.suggestedName);
+        dialog->selectFile(request.selectedFile);
         break;
     }
     if (!request.nameFilters.isEmpty())
         dialog->setNameFilters(request.nameFilters);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, done](int result) {
-        const bool ok = result == QDialog::Accepted;
-        done(ok ? 1 : 0, ok ? dialog->selectedFiles() : QStringList());
-    });
+    QObject::connect(dialog, &QFileDialog::finished, dialog,
+                     [dialog, chosen = std::move(chosen)](int result) {
+                         const QStringList paths = dialog->selectedFiles();
+                         if (result == QDialog::Accepted && !paths.isEmpty())
+                             chosen(paths);
+                     });
     dialog->open();
 }
 
-void WidgetDialogs::runAlert(QWidget *parent, const AlertRequest &request, AlertDone done)
+void WidgetDialogs::showMessage(QWidget *parent, const MessageRequest &request, Answered answered)
 {
     auto *box = new QMessageBox(parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
-    switch (request.style) {
-    case AlertRequest::Information:
-        box->setIcon(QMessageBox::Information);
-        break;
-    case AlertRequest::Warning:
-        box->setIcon(QMessageBox::Warning);
-        break;
-    case AlertRequest::Critical:
-        box->setIcon(QMessageBox::Critical);
-        break;
-    }
+    box->setIcon(request.icon);
+    box->setWindowTitle(request.title);
     box->setText(request.text);
     box->setInformativeText(request.informativeText);
-    QPushButton *yes = box->addButton(request.defaultButton, QMessageBox::AcceptRole);
-    if (!request.alternateButton.isEmpty()) {
-        QPushButton *no = box->addButton(request.alternateButton, QMessageBox::RejectRole);
-        box->setEscapeButton(no);
-    }
-    box->setDefaultButton(yes);
+    QPushButton *accept =
+        box->addButton(request.acceptText.isEmpty() ? QMessageBox::tr("OK") : request.acceptText,
+                       QMessageBox::AcceptRole);
+    if (!request.rejectText.isEmpty())
+        box->setEscapeButton(box->addButton(request.rejectText, QMessageBox::RejectRole));
+    box->setDefaultButton(accept);
     QObject::connect(box, &QMessageBox::finished, box,
-                     [box, yes, done](int) { done(box->clickedButton() == yes ? 1 : 0); });
+                     [box, accept, answered = std::move(answered)](int) {
+                         if (answered)
+                             answered(box->clickedButton() == accept);
+                     });
     box->open();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 
@@ -9,60 +10,58 @@ class QWidget;
 
 namespace tallivo {
 
-// An open or save panel as the window asks for it.
-struct PanelRequest
+// A file dialog as the window asks for it.
+struct FileDialogRequest
 {
-    enum Kind
+    enum Mode
     {
         OpenFiles,
         OpenFolders,
         SaveFile
     };
-    Kind kind = OpenFiles;
-    QString title;
+    Mode mode = OpenFiles;
+    QString caption;
     bool multiple = true;
     QStringList nameFilters;
     QString directory;
-    QString suggestedName; // save panels
-    QString defaultSuffix; // save panels
+    QString selectedFile;  // save dialogs
+    QString defaultSuffix; // save dialogs
 };
 
-// An alert with one or two buttons; the default button answers 1, the
-// alternate one 0.
-struct AlertRequest
+// A message box with one or two buttons.
+struct MessageRequest
 {
-    enum Style
-    {
-        Information,
-        Warning,
-        Critical
-    };
-    Style style = Critical;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    QString title;
     QString text;
     QString informativeText;
-    QString defaultButton = QStringLiteral("OK");
-    QString alternateButton; // none when empty
+    QString acceptText; // "OK" when empty
+    QString rejectText; // no second button when empty
 };
 
-// The window's modal questions. The real one shows window-modal dialogs and
-// answers later; tests answer at once.
+// The window's modal questions, window-modal and answered later. Tests
+// answer them at once.
 class Dialogs
 {
 public:
-    // code 1 for OK, 0 for cancel; the chosen paths in the panel's order.
-    using PanelDone = std::function<void(int code, const QStringList &paths)>;
-    using AlertDone = std::function<void(int code)>;
+    // The chosen paths, in the dialog's order; called only when some were
+    // chosen.
+    using Chosen = std::function<void(const QStringList &paths)>;
+    using Answered = std::function<void(bool accepted)>;
 
     virtual ~Dialogs() = default;
-    virtual void runPanel(QWidget *parent, const PanelRequest &request, PanelDone done) = 0;
-    virtual void runAlert(QWidget *parent, const AlertRequest &request, AlertDone done) = 0;
+    virtual void chooseFiles(QWidget *parent, const FileDialogRequest &request, Chosen chosen) = 0;
+    virtual void showMessage(QWidget *parent, const MessageRequest &request,
+                             Answered answered = {}) = 0;
 };
 
-class WidgetDialogs : public Dialogs
+// The real dialogs: QFileDialog and QMessageBox.
+class WidgetDialogs final : public Dialogs
 {
 public:
-    void runPanel(QWidget *parent, const PanelRequest &request, PanelDone done) override;
-    void runAlert(QWidget *parent, const AlertRequest &request, AlertDone done) override;
+    void chooseFiles(QWidget *parent, const FileDialogRequest &request, Chosen chosen) override;
+    void showMessage(QWidget *parent, const MessageRequest &request,
+                     Answered answered = {}) override;
 };
 
 } // namespace tallivo

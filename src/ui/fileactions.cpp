@@ -1,68 +1,92 @@
 #include "fileactions.h"
 
 #include "desktop.h"
-#include "fileitem.h"
-#include "syslogline.h"
+#include "filetablemodel.h"
+#include "filetableview.h"
+#include "localpath.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QUrl>
 
-#include <exception>
-
 namespace tallivo {
 
-FileActions::FileActions(Desktop &desktop)
-    : m_desktop(desktop)
+namespace {
+
+// The folder a file is in, from the URL's own bytes.
+QUrl folderUrl(const QUrl &file)
+{
+    QByteArray path = localPath(file);
+    const qsizetype slash = path.lastIndexOf('/');
+    path.truncate(slash > 0 ? slash : 1);
+    return urlFromLocalPath(path);
+}
+
+} // namespace
+
+FileActions::FileActions(const FileTableModel &model, const FileTableView &table, Desktop &desktop,
+                         QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_table(table)
+    , m_desktop(desktop)
 {
 }
 
-void FileActions::openFiles(const QList<const FileItem *> &items)
+QList<QUrl> FileActions::selectedUrls() const
 {
-    try {
-        for (const FileItem *item : items)
-            m_desktop.openUrl(item->filePath());
-    } catch (const std::exception &e) {
-        logError("(openFiles)", QString::fromLocal8Bit(e.what()));
-    }
+    QList<QUrl> urls;
+    for (int row : m_table.selectedRows())
+        urls.append(m_model.files().at(row)->filePath());
+    return urls;
 }
 
-void FileActions::openEnclodingFolder(const QList<const FileItem *> &items)
+void FileActions::openSelected()
 {
-    callFileManager("ShowItems", items);
+    // A file that cannot be opened does not stop the others.
+    for (const QUrl &url : selectedUrls())
+        m_desktop.openUrl(url);
 }
 
-void FileActions::getInfo(const QList<const FileItem *> &items)
+void FileActions::showInFileManager()
 {
-    callFileManager("ShowItemProperties", items);
+    callFileManager(QStringLiteral("ShowItems"), selectedUrls());
 }
 
-void FileActions::fileDoubleClicked(const FileItem *item)
+void FileActions::showProperties()
 {
-    if (!item)
+    callFileManager(QStringLiteral("ShowItemProperties"), selectedUrls());
+}
+
+void FileActions::openRow(const QModelIndex &index)
+{
+    if (!index.isValid() || index.row() >= m_model.rowCount() ||
+        index.column() == int(Column::Check))
         return;
-    try {
-        if (!m_desktop.openUrl(item->filePath()))
-            callFileManager("ShowItems", {item});
-    } catch (const std::exception &e) {
-        logError("fileDoubleClicked", QString::fromLocal8Bit(e.what()));
-    }
+    const QUrl url = m_model.files().at(index.row())->filePath();
+    if (!m_desktop.openUrl(url))
+        callFileManager(QStringLiteral("ShowItems"), {url});
 }
 
-void FileActions::callFileManager(const char *method, const QList<const FileItem *> &items)
+void FileActions::callFileManager(const QString &method, const QList<QUrl> &files)
 {
-    if (items.isEmpty())
+    if (files.isEmpty())
         return;
-    // Copied now: the items may be gone by the time the answer comes.
+    // Copied now: the files may be gone from the list by the time the answer
+    // comes.
     QStringList uris;
     QList<QUrl> folders;
-    for (const FileItem *item : items) {
-        uris.append(item->filePath().toString(QUrl::FullyEncoded));
-        const QUrl folder = QUrl::fromLocalFile(item->location());
-        if (!item->location().isEmpty() && !folders.contains(folder))
+    QSet<QUrl> seen;
+    for (const QUrl &file : files) {
+        uris.append(file.toString(QUrl::FullyEncoded));
+        const QUrl folder = folderUrl(file);
+        if (!seen.contains(folder)) {
+            seen.insert(folder);
             folders.append(folder);
+        }
     }
     Desktop &desktop = m_desktop;
-    desktop.callFileManager(QLatin1String(method), uris, [&desktop, folders](bool answered) {
+    desktop.callFileManager(method, uris, [&desktop, folders](bool answered) {
         if (answered)
             return;
         for (const QUrl &folder : folders)

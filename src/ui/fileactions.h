@@ -1,31 +1,41 @@
 #pragma once
 
 #include <QList>
+#include <QObject>
 
+class QModelIndex;
 class QUrl;
 
 namespace tallivo {
 
 class Desktop;
-class FileItem;
+class FileTableModel;
+class FileTableView;
 
-// Hands listed files to the desktop: open, show in the file manager, show
-// their properties. Nothing in the list changes.
-class FileActions
+// Hands the selected files to the desktop: open them, show them in the file
+// manager, show their properties. Nothing in the list changes.
+class FileActions final : public QObject
 {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FileActions)
 public:
-    explicit FileActions(Desktop &desktop);
+    FileActions(const FileTableModel &model, const FileTableView &table, Desktop &desktop,
+                QObject *parent = nullptr);
 
-    void openFiles(const QList<const FileItem *> &items);
-    void openEnclodingFolder(const QList<const FileItem *> &items);
-    void getInfo(const QList<const FileItem *> &items);
-    // Opens the file, or shows it in its folder when it cannot be opened.
-    void fileDoubleClicked(const FileItem *item);
+    void openSelected();
+    void showInFileManager();
+    void showProperties();
+    // A double-click: opens the row's file, or shows it in the file manager
+    // when it cannot be opened. Nothing for the check box column.
+    void openRow(const QModelIndex &index);
 
 private:
+    QList<QUrl> selectedUrls() const;
     // Asks the file manager; when none answers, opens the containing folders.
-    void callFileManager(const char *method, const QList<const FileItem *> &items);
+    void callFileManager(const QString &method, const QList<QUrl> &files);
 
+    const FileTableModel &m_model;
+    const FileTableView &m_table;
     Desktop &m_desktop;
 };
 

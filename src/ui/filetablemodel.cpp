@@ -1,41 +1,58 @@
 #include "filetablemodel.h"
 
-#include <QFont>
+#include <algorithm>
+#include <numeric>
 
 namespace tallivo {
 
 namespace {
 
-struct ColumnInfo
+Qt::Alignment alignment(Column column)
 {
-    const char *identifier;
-    const char *title;
-};
+    switch (column) {
+    case Column::Pages:
+    case Column::Size:
+        return Qt::AlignRight | Qt::AlignVCenter;
+    case Column::Check:
+        return Qt::AlignCenter;
+    default:
+        return Qt::AlignLeft | Qt::AlignVCenter;
+    }
+}
 
-// The identifiers of the check box, name, pages and size columns are compared
-// exactly elsewhere; the rest are the upper-case column keys.
-constexpr ColumnInfo columns[FileTableModel::ColumnCount] = {
-    {"isselected", ""},         {"name", "Name"},
-    {"pages", "Pages"},         {"sizeInKB", "Size"},
-    {"TYPE", "Type"},           {"DATEMODIFIED", "Modified"},
-    {"DATECREATED", "Created"}, {"DATEACCESSED", "Accessed"},
-    {"LOCATION", "Location"},
-};
+bool isColumn(int column)
+{
+    return column >= 0 && column < ColumnCount;
+}
 
 } // namespace
 
-FileTableModel::FileTableModel(FileList &files, QObject *parent)
+QList<std::pair<int, int>> rowBlocks(const QList<int> &ascendingRows)
+{
+    QList<std::pair<int, int>> blocks;
+    for (int row : ascendingRows) {
+        if (!blocks.isEmpty() && row == blocks.last().second + 1)
+            blocks.last().second = row;
+        else if (blocks.isEmpty() || row > blocks.last().second)
+            blocks.append({row, row});
+    }
+    return blocks;
+}
+
+FileTableModel::FileTableModel(QObject *parent)
     : QAbstractTableModel(parent)
-    , m_files(files)
-    , m_rows(files.size())
 {
 }
 
-QString FileTableModel::columnIdentifier(int column)
+void FileTableModel::syncRows()
 {
-    if (column < 0 || column >= ColumnCount)
-        return {};
-    return QLatin1String(columns[column].identifier);
+    // Only a run adds behind the model's back, and only at the end.
+    const int now = m_files.size();
+    if (now <= m_rows)
+        return;
+    beginInsertRows({}, m_rows, now - 1);
+    m_rows = now;
+    endInsertRows();
 }
 
 int FileTableModel::rowCount(const QModelIndex &parent) const
@@ -50,28 +67,24 @@ int FileTableModel::columnCount(const QModelIndex &parent) const
 
 QVariant FileTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_rows || index.row() >= m_files.size())
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
     const FileItem &item = *m_files.at(index.row());
-    const int column = index.column();
+    const auto column = Column(index.column());
     switch (role) {
     case Qt::DisplayRole:
+        return column == Column::Check ? QVariant() : item.displayField(column);
     case Qt::ToolTipRole:
-        if (column == CheckColumn)
-            return {};
-        if (role == Qt::ToolTipRole && column != NameColumn && column != LocationColumn)
-            return {};
-        return item.displayField(columnIdentifier(column));
+        // Long names and folders are elided in their cells.
+        if (column == Column::Name || column == Column::Location)
+            return item.displayField(column);
+        return {};
     case Qt::CheckStateRole:
-        if (column == CheckColumn)
+        if (column == Column::Check)
             return item.isChecked() ? Qt::Checked : Qt::Unchecked;
         return {};
     case Qt::TextAlignmentRole:
-        if (column == SizeColumn || column == PagesColumn)
-            return int(Qt::AlignRight | Qt::AlignVCenter);
-        if (column == CheckColumn)
-            return int(Qt::AlignCenter);
-        return {};
+        return int(alignment(column));
     default:
         return {};
     }
@@ -80,8 +93,8 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
 bool FileTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     // Only the check box can be edited.
-    if (!index.isValid() || index.column() != CheckColumn || role != Qt::CheckStateRole ||
-        index.row() >= m_rows)
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        index.column() != int(Column::Check) || role != Qt::CheckStateRole)
         return false;
     m_files.at(index.row())->setChecked(value.toInt() == Qt::Checked);
     Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
@@ -90,19 +103,36 @@ bool FileTableModel::setData(const QModelIndex &index, const QVariant &value, in
 
 QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+    if (orientation != Qt::Horizontal || !isColumn(section))
         return QAbstractTableModel::headerData(section, orientation, role);
+    const auto column = Column(section);
     switch (role) {
     case Qt::DisplayRole:
-        return QString::fromLatin1(columns[section].title);
-    case IdentifierRole:
-        return columnIdentifier(section);
+        switch (column) {
+        case Column::Check:
+            return QString();
+        case Column::Name:
+            return tr("Name");
+        case Column::Pages:
+            return tr("Pages");
+        case Column::Size:
+            return tr("Size");
+        case Column::Type:
+            return tr("Type");
+        case Column::Modified:
+            return tr("Modified");
+        case Column::Created:
+            return tr("Created");
+        case Column::Accessed:
+            return tr("Accessed");
+        case Column::Location:
+            return tr("Location");
+        }
+        return {};
     case Qt::TextAlignmentRole:
-        if (section == SizeColumn || section == PagesColumn)
-            return int(Qt::AlignRight | Qt::AlignVCenter);
-        return int(Qt::AlignLeft | Qt::AlignVCenter);
+        return int(column == Column::Check ? Qt::AlignLeft | Qt::AlignVCenter : alignment(column));
     case Qt::ToolTipRole:
-        return section == CheckColumn ? QStringLiteral("Checked") : QVariant();
+        return column == Column::Check ? tr("Checked") : QVariant();
     default:
         return {};
     }
@@ -113,70 +143,174 @@ Qt::ItemFlags FileTableModel::flags(const QModelIndex &index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-    if (index.column() == CheckColumn)
+    if (index.column() == int(Column::Check))
         f |= Qt::ItemIsUserCheckable;
     return f;
 }
 
 void FileTableModel::sort(int column, Qt::SortOrder order)
 {
-    if (column < 0 || column >= ColumnCount)
+    if (!isColumn(column))
         return;
     // One key per click: the sort is stable, so rows that tie keep the order
     // of the sort before, at half the cost of a second key.
-    m_descriptors = {{columnIdentifier(column), order == Qt::AscendingOrder}};
-    sortFiles();
+    m_sort = {{Column(column), order == Qt::AscendingOrder}};
+    resort();
 }
 
-void FileTableModel::sortFiles()
+void FileTableModel::resort()
 {
     syncRows();
-    if (m_descriptors.isEmpty() || m_files.size() < 2)
+    if (m_sort.isEmpty() || m_rows < 2)
         return;
-    // The persistent indexes are left where they are: the selection keeps
-    // its row positions while the files move under it.
+    // The persistent indexes stay where they are: a selection keeps its rows
+    // while the files move under it.
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    m_files.sort(m_descriptors);
+    m_files.sort(m_sort);
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void FileTableModel::syncRows()
+void FileTableModel::reorderRows(std::vector<int> order)
 {
-    const int now = m_files.size();
-    if (now > m_rows) {
-        beginInsertRows({}, m_rows, now - 1);
-        m_rows = now;
-        endInsertRows();
-    } else if (now < m_rows) {
-        beginResetModel();
-        m_rows = now;
-        endResetModel();
-    }
-}
-
-void FileTableModel::beginReload()
-{
-    beginResetModel();
-}
-
-void FileTableModel::endReload()
-{
-    m_rows = m_files.size();
-    endResetModel();
-}
-
-void FileTableModel::reorder(const std::function<void()> &change)
-{
+    // Rows a run has appended but not yet shown keep their places.
+    for (int row = int(order.size()); row < m_files.size(); ++row)
+        order.push_back(row);
+    std::vector<int> newRow(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        newRow[size_t(order[i])] = int(i);
     Q_EMIT layoutAboutToBeChanged();
-    change();
+    m_files.reorder(order);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex &index : from)
+        to.append(this->index(newRow[size_t(index.row())], index.column()));
+    changePersistentIndexList(from, to);
     Q_EMIT layoutChanged();
 }
 
-void FileTableModel::checksChanged()
+void FileTableModel::removeRowList(const QList<int> &rows)
 {
-    if (m_rows > 0)
-        Q_EMIT dataChanged(index(0, CheckColumn), index(m_rows - 1, CheckColumn),
+    QList<int> ascending;
+    ascending.reserve(rows.size());
+    for (int row : rows) {
+        if (row >= 0 && row < m_rows)
+            ascending.append(row);
+    }
+    std::sort(ascending.begin(), ascending.end());
+    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
+    const QList<std::pair<int, int>> blocks = rowBlocks(ascending);
+    if (blocks.isEmpty())
+        return;
+    const int count = int(ascending.size());
+    int first = blocks.first().first;
+    // Scattered rows are gathered at the end first: one removal, not one a
+    // block, each of which would cost the views a pass over every row.
+    if (blocks.size() > 1) {
+        std::vector<int> order;
+        order.reserve(size_t(m_rows));
+        std::vector<bool> doomed(size_t(m_rows), false);
+        for (const auto &[first, last] : blocks)
+            std::fill(doomed.begin() + first, doomed.begin() + last + 1, true);
+        for (bool gathered : {false, true}) {
+            for (int row = 0; row < m_rows; ++row) {
+                if (doomed[size_t(row)] == gathered)
+                    order.push_back(row);
+            }
+        }
+        reorderRows(std::move(order));
+        first = m_rows - count;
+    }
+    QList<int> gone(count);
+    std::iota(gone.begin(), gone.end(), first);
+    beginRemoveRows({}, first, first + count - 1);
+    m_files.removeRows(gone);
+    m_rows -= count;
+    endRemoveRows();
+}
+
+void FileTableModel::clear()
+{
+    if (m_rows == 0) {
+        m_files.clear();
+        return;
+    }
+    beginRemoveRows({}, 0, m_rows - 1);
+    m_files.clear();
+    m_rows = 0;
+    endRemoveRows();
+}
+
+QList<int> FileTableModel::moveBlocks(const QList<int> &rows, bool up)
+{
+    QList<std::pair<int, int>> blocks = rowBlocks(rows);
+    if (!up)
+        std::reverse(blocks.begin(), blocks.end());
+    // A block moves by taking the row next to it to its other end.
+    std::vector<int> order(static_cast<size_t>(m_rows));
+    std::iota(order.begin(), order.end(), 0);
+    QList<int> moved;
+    QList<std::pair<int, int>> moves; // the row taken, and where it goes
+    for (const auto &[first, last] : std::as_const(blocks)) {
+        if (first < 0 || last >= m_rows || (up ? first == 0 : last == m_rows - 1))
+            break;
+        const auto begin = order.begin();
+        if (up) {
+            std::rotate(begin + first - 1, begin + first, begin + last + 1);
+            moves.append({first - 1, last});
+        } else {
+            std::rotate(begin + first, begin + last + 1, begin + last + 2);
+            moves.append({last + 1, first});
+        }
+        for (int row = first; row <= last; ++row)
+            moved.append(up ? row - 1 : row + 1);
+    }
+    if (moves.size() == 1) {
+        const auto [from, to] = moves.first();
+        // beginMoveRows() counts the destination before the row is taken out.
+        beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+        m_files.move(from, to);
+        endMoveRows();
+    } else if (moves.size() > 1) {
+        reorderRows(std::move(order));
+    }
+    std::sort(moved.begin(), moved.end());
+    return moved;
+}
+
+QList<int> FileTableModel::moveUp(const QList<int> &rows)
+{
+    return moveBlocks(rows, true);
+}
+
+QList<int> FileTableModel::moveDown(const QList<int> &rows)
+{
+    return moveBlocks(rows, false);
+}
+
+void FileTableModel::setChecked(const QList<int> &rows, CheckChange change)
+{
+    int first = m_rows;
+    int last = -1;
+    for (int row : rows) {
+        if (row < 0 || row >= m_rows)
+            continue;
+        FileItem *item = m_files.at(row);
+        item->setChecked(change == CheckChange::Toggle ? !item->isChecked()
+                                                          : change == CheckChange::Check);
+        first = qMin(first, row);
+        last = qMax(last, row);
+    }
+    if (first <= last)
+        Q_EMIT dataChanged(index(first, int(Column::Check)), index(last, int(Column::Check)),
                            {Qt::CheckStateRole});
+}
+
+void FileTableModel::setAllChecked(CheckChange change)
+{
+    QList<int> all(m_rows);
+    std::iota(all.begin(), all.end(), 0);
+    setChecked(all, change);
 }
 
 } // namespace tallivo

@@ -1,41 +1,42 @@
 #pragma once
 
+#include "column.h"
 #include "filelist.h"
 
 #include <QAbstractTableModel>
 #include <QList>
 
-#include <functional>
+#include <utility>
+#include <vector>
 
 namespace tallivo {
 
-// The table's view of the controller's list: one row per item, in list
-// order. Sorting reorders the list itself, so export and row moves follow
-// what the table shows. Rows appended by a run are announced by syncRows().
-class FileTableModel : public QAbstractTableModel
+// The runs of adjacent rows in ascending rows, as first and last row.
+QList<std::pair<int, int>> rowBlocks(const QList<int> &ascendingRows);
+
+// The file list and the table's view of it: one row per file, in list order.
+// Every edit of the list goes through here, so that views, selections and
+// persistent indexes follow it. Sorting reorders the list itself, so the
+// export and row moves follow what the table shows.
+class FileTableModel final : public QAbstractTableModel
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FileTableModel)
 public:
-    enum Column
+    enum class CheckChange
     {
-        CheckColumn,
-        NameColumn,
-        PagesColumn,
-        SizeColumn,
-        TypeColumn,
-        ModifiedColumn,
-        CreatedColumn,
-        AccessedColumn,
-        LocationColumn,
-        ColumnCount
+        Check,
+        Uncheck,
+        Toggle
     };
-    // headerData() role giving a column's identifier ("isselected", "name", ...).
-    static constexpr int IdentifierRole = Qt::UserRole + 1;
 
-    explicit FileTableModel(FileList &files, QObject *parent = nullptr);
+    explicit FileTableModel(QObject *parent = nullptr);
 
-    FileList &files() const { return m_files; }
-    static QString columnIdentifier(int column);
+    const FileList &files() const { return m_files; }
+    // The list a run appends to; syncRows() announces what it added.
+    FileList &runList() { return m_files; }
+    // Shows the files a run appended since the last call.
+    void syncRows();
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -45,26 +46,36 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    // A header click: sorts the list by this column.
+    // A header click: sorts the list by this column. Rows keep their
+    // positions, so a selection stays on the same rows, now other files.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
-    // Orders the list by the current sort without touching the descriptors.
-    void sortFiles();
-    const QList<SortDescriptor> &sortDescriptors() const { return m_descriptors; }
+    // Sorts the list again the way the last header click did.
+    void resort();
 
-    // Announces items appended to the list behind the model's back.
-    void syncRows();
-    // The list is about to change wholesale (removal, clearing).
-    void beginReload();
-    void endReload();
-    // The list was reordered in place (moves): same rows, new contents.
-    void reorder(const std::function<void()> &change);
-    // The check boxes of the given rows changed.
-    void checksChanged();
+    // Removes the given rows (any order, repeats ignored), a block at a time.
+    void removeRowList(const QList<int> &rows);
+    void clear();
+    // Moves each block of the given rows (ascending) one place up or down,
+    // the block nearest the edge first; once a block is at the edge nothing
+    // more moves. Returns the rows the moved files are in now.
+    QList<int> moveUp(const QList<int> &rows);
+    QList<int> moveDown(const QList<int> &rows);
+    // Changes the check boxes of the given rows (ascending), or of all rows.
+    void setChecked(const QList<int> &rows, CheckChange change);
+    void setAllChecked(CheckChange change);
 
 private:
-    FileList &m_files;
+    // Shows the list in a new order (row i shows what row order[i] showed)
+    // in one layout change; persistent indexes go with their rows.
+    void reorderRows(std::vector<int> order);
+    // Moves each block one place up or down, the block nearest the edge
+    // first, until one is at the edge; the new rows of the moved files.
+    QList<int> moveBlocks(const QList<int> &rows, bool up);
+
+    FileList m_files;
+    // Rows shown; a run appends to m_files ahead of them.
     int m_rows = 0;
-    QList<SortDescriptor> m_descriptors;
+    QList<SortDescriptor> m_sort;
 };
 
 } // namespace tallivo

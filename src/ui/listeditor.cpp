@@ -1,209 +1,110 @@
 #include "listeditor.h"
 
+#include "appinfo.h"
 #include "dialogs.h"
 #include "filetablemodel.h"
-#include "statusline.h"
-#include "syslogline.h"
-#include "utilities.h"
-
-#include <QItemSelection>
-#include <QTableView>
-
-#include <algorithm>
-#include <exception>
-#include <numeric>
+#include "filetableview.h"
 
 namespace tallivo {
 
-ListEditor::ListEditor(FileTableModel &model, QTableView &table, Dialogs &dialogs,
-                       std::function<void()> refresh)
-    : m_model(model)
+using CheckChange = FileTableModel::CheckChange;
+
+ListEditor::ListEditor(FileTableModel &model, FileTableView &table, Dialogs &dialogs,
+                       QObject *parent)
+    : QObject(parent)
+    , m_model(model)
     , m_table(table)
     , m_dialogs(dialogs)
-    , m_refresh(std::move(refresh))
 {
 }
 
-QList<int> ListEditor::selectedRows() const
+void ListEditor::selectFirst()
 {
-    return selectedRowIndexes(m_table.selectionModel());
+    if (m_model.rowCount() == 0)
+        return;
+    m_table.selectionModel()->setCurrentIndex(m_model.index(0, 0), QItemSelectionModel::NoUpdate);
+    m_table.selectRows({0});
 }
 
-void ListEditor::selectRows(const QList<int> &rows)
+void ListEditor::checkSelected()
 {
-    QItemSelection selection;
-    const int lastColumn = m_model.columnCount() - 1;
-    // Adjacent rows go in as one range, so a long block stays one range.
-    for (qsizetype i = 0; i < rows.size();) {
-        qsizetype j = i;
-        while (j + 1 < rows.size() && rows.at(j + 1) == rows.at(j) + 1)
-            ++j;
-        selection.select(m_model.index(rows.at(i), 0), m_model.index(rows.at(j), lastColumn));
-        i = j + 1;
-    }
-    m_table.selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    m_model.setChecked(m_table.selectedRows(), CheckChange::Check);
 }
 
-void ListEditor::selectDeselectRemoveAll(int code)
+void ListEditor::uncheckSelected()
 {
-    try {
-        switch (code) {
-        case SelectAll:
-            m_table.selectAll();
-            break;
-        case SelectFirst:
-            if (m_model.rowCount() > 0) {
-                m_table.selectionModel()->setCurrentIndex(m_model.index(0, 0),
-                                                          QItemSelectionModel::NoUpdate);
-                selectRows({0});
-            }
-            break;
-        case RemoveAll:
-            confirmRemoveAll();
-            break;
-        case RemoveSelected:
-            removeRows(selectedRows());
-            m_refresh();
-            break;
-        default:
-            break;
-        }
-    } catch (const std::exception &e) {
-        logError("(selectDeselectRemoveAll:)", QString::fromLocal8Bit(e.what()));
-    }
+    m_model.setChecked(m_table.selectedRows(), CheckChange::Uncheck);
 }
 
-void ListEditor::confirmRemoveAll()
+void ListEditor::invertSelected()
 {
-    AlertRequest alert;
-    alert.style = AlertRequest::Critical;
-    alert.text = getAppTitle();
-    alert.informativeText = QStringLiteral("Are you sure to remove all file(s)?");
-    alert.defaultButton = QStringLiteral("Yes");
-    alert.alternateButton = QStringLiteral("No");
-    m_dialogs.runAlert(m_table.window(), alert, [this](int answer) {
-        if (answer == 1) {
-            m_model.beginReload();
-            m_model.files().clear();
-            m_model.endReload();
-            m_refresh();
-        }
-        m_table.viewport()->update();
-    });
+    m_model.setChecked(m_table.selectedRows(), CheckChange::Toggle);
 }
 
-void ListEditor::removeRows(const QList<int> &rows)
+void ListEditor::checkAll()
 {
+    m_model.setAllChecked(CheckChange::Check);
+}
+
+void ListEditor::uncheckAll()
+{
+    m_model.setAllChecked(CheckChange::Uncheck);
+}
+
+void ListEditor::invertAll()
+{
+    m_model.setAllChecked(CheckChange::Toggle);
+}
+
+void ListEditor::removeSelected()
+{
+    const QList<int> rows = m_table.selectedRows();
     if (rows.isEmpty())
         return;
-    // The table keeps the row positions that still exist; they now show the
-    // files that moved up into them.
-    m_model.beginReload();
-    m_model.files().removeRows(rows);
-    m_model.endReload();
+    m_model.removeRowList(rows);
     QList<int> kept;
     for (int row : rows) {
         if (row < m_model.rowCount())
             kept.append(row);
     }
-    selectRows(kept);
+    m_table.selectRows(kept);
+    if (!kept.isEmpty())
+        m_table.selectionModel()->setCurrentIndex(m_model.index(kept.first(), 0),
+                                                  QItemSelectionModel::NoUpdate);
 }
 
-void ListEditor::removeFiles()
+void ListEditor::removeAll()
 {
-    try {
-        const int before = m_model.files().size();
-        removeRows(selectedRows());
-        if (m_model.files().size() != before)
-            m_refresh();
-    } catch (const std::exception &e) {
-        logError("(remove)", QString::fromLocal8Bit(e.what()));
-    }
-}
-
-void ListEditor::check(const QList<int> &rows, int code)
-{
-    FileList &files = m_model.files();
-    for (int row : rows) {
-        FileItem *item = files.at(row);
-        switch (code) {
-        case Check:
-            item->setChecked(true);
-            break;
-        case Uncheck:
-            item->setChecked(false);
-            break;
-        case Invert:
-            item->setChecked(!item->isChecked());
-            break;
-        default:
-            return;
-        }
-    }
-}
-
-void ListEditor::checkUncheckInvertSelection(int code)
-{
-    try {
-        check(selectedRows(), code);
-    } catch (const std::exception &e) {
-        logError("(checkUncheckInvertSelection:)", QString::fromLocal8Bit(e.what()));
-    }
-    m_model.checksChanged();
-    m_refresh();
-}
-
-void ListEditor::checkUncheckInvertAll(int code)
-{
-    try {
-        QList<int> all(m_model.rowCount());
-        std::iota(all.begin(), all.end(), 0);
-        check(all, code);
-    } catch (const std::exception &e) {
-        logError("(checkUncheckInvertAll:)", QString::fromLocal8Bit(e.what()));
-    }
-    m_model.checksChanged();
-    m_refresh();
-}
-
-void ListEditor::moveDown()
-{
-    const QList<int> rows = selectedRows();
-    QList<int> moved;
-    const int last = m_model.rowCount() - 1;
-    // Bottom-most first, so a block of rows moves as a block; a row already
-    // at the bottom stops the whole move.
-    m_model.reorder([&] {
-        for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
-            const int b = *it;
-            if (b >= last)
-                break;
-            m_model.files().move(b + 1, b);
-            moved.prepend(b + 1);
-        }
+    MessageRequest question;
+    question.icon = QMessageBox::Critical;
+    question.text = appTitle();
+    question.informativeText = tr("Are you sure to remove all file(s)?");
+    question.acceptText = tr("Yes");
+    question.rejectText = tr("No");
+    m_dialogs.showMessage(m_table.window(), question, [this](bool yes) {
+        if (yes)
+            m_model.clear();
     });
-    m_table.setFocus(Qt::OtherFocusReason);
-    selectRows(moved);
-    if (!moved.isEmpty())
-        m_table.scrollTo(m_model.index(moved.last(), 0));
 }
 
 void ListEditor::moveUp()
 {
-    const QList<int> rows = selectedRows();
-    QList<int> moved;
-    m_model.reorder([&] {
-        for (int b : rows) {
-            if (b <= 0)
-                break;
-            m_model.files().move(b - 1, b);
-            moved.append(b - 1);
-        }
-    });
+    showMoved(m_model.moveUp(m_table.selectedRows()), true);
+}
+
+void ListEditor::moveDown()
+{
+    showMoved(m_model.moveDown(m_table.selectedRows()), false);
+}
+
+void ListEditor::showMoved(const QList<int> &rows, bool up)
+{
+    // Nothing moved when the block nearest the edge was at the edge: then no
+    // row stays selected.
     m_table.setFocus(Qt::OtherFocusReason);
-    selectRows(moved);
-    if (!moved.isEmpty())
-        m_table.scrollTo(m_model.index(moved.first(), 0));
+    m_table.selectRows(rows);
+    if (!rows.isEmpty())
+        m_table.scrollTo(m_model.index(up ? rows.first() : rows.last(), 0));
 }
 
 } // namespace tallivo

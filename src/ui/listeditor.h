@@ -1,60 +1,44 @@
 #pragma once
 
-#include <QList>
-
-#include <functional>
-
-class QTableView;
-class QWidget;
+#include <QObject>
 
 namespace tallivo {
 
 class Dialogs;
 class FileTableModel;
+class FileTableView;
 
-// The commands that edit the list through the table: selecting, checking,
-// removing and moving rows. Each edit ends with `refresh`, which resets the
-// window's controls and the status labels for the new list.
-class ListEditor
+// The Edit menu's commands: they check, remove and move the rows selected in
+// the table, or all rows, and set the selection that follows.
+class ListEditor final : public QObject
 {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ListEditor)
 public:
-    enum SelectCode
-    {
-        SelectAll = 1,
-        SelectFirst = 2,
-        RemoveAll = 3,
-        RemoveSelected = 4
-    };
-    enum CheckCode
-    {
-        Check = 1,
-        Uncheck = 2,
-        Invert = 3
-    };
+    ListEditor(FileTableModel &model, FileTableView &table, Dialogs &dialogs,
+               QObject *parent = nullptr);
 
-    ListEditor(FileTableModel &model, QTableView &table, Dialogs &dialogs,
-               std::function<void()> refresh);
-
-    void selectDeselectRemoveAll(int code);
-    void checkUncheckInvertSelection(int code);
-    void checkUncheckInvertAll(int code);
-    // Removes the selected rows; refreshes only when something went.
-    void removeFiles();
+    void selectFirst();
+    void checkSelected();
+    void uncheckSelected();
+    void invertSelected();
+    void checkAll();
+    void uncheckAll();
+    void invertAll();
+    // The rows that remain at the selected positions stay selected; they
+    // now show the files that moved up into them.
+    void removeSelected();
+    // Asks first.
+    void removeAll();
     void moveUp();
     void moveDown();
 
-    QList<int> selectedRows() const;
-
 private:
-    void removeRows(const QList<int> &rows);
-    void confirmRemoveAll();
-    void check(const QList<int> &rows, int code);
-    void selectRows(const QList<int> &rows);
+    void showMoved(const QList<int> &rows, bool up);
 
     FileTableModel &m_model;
-    QTableView &m_table;
+    FileTableView &m_table;
     Dialogs &m_dialogs;
-    std::function<void()> m_refresh;
 };
 
 } // namespace tallivo

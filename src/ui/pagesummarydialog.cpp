@@ -146,27 +146,27 @@ void PageSummaryDialog::fillTable()
 
 void PageSummaryDialog::exportCsv()
 {
-    PanelRequest request;
-    request.kind = PanelRequest::SaveFile;
-    request.title = tr("Export Page Summary");
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::SaveFile;
+    request.caption = tr("Export Page Summary");
     request.multiple = false;
     request.nameFilters = {tr("CSV files (*.csv)")};
-    request.suggestedName = tr("Page Summary.csv");
+    request.selectedFile = tr("Page Summary.csv");
     request.defaultSuffix = QStringLiteral("csv");
-    // The table as it is now, whatever arrives while the panel is open.
+    // The table as it is now, whatever arrives while the dialog is open.
     const PageTable table = m_table;
     const QPointer<PageSummaryDialog> self(this);
-    m_dialogs.runPanel(this, request, [self, table](int code, const QStringList &paths) {
-        if (!self || code != 1 || paths.isEmpty())
+    m_dialogs.chooseFiles(this, request, [self, table](const QStringList &paths) {
+        if (!self || paths.isEmpty())
             return;
         QString error;
         if (savePageTableCsv(table, paths.first(), &error))
             return;
-        AlertRequest alert;
-        alert.style = AlertRequest::Critical;
-        alert.text = PageSummaryDialog::tr("The page summary could not be saved.");
-        alert.informativeText = error;
-        self->m_dialogs.runAlert(self, alert, [](int) {});
+        MessageRequest message;
+        message.icon = QMessageBox::Critical;
+        message.text = PageSummaryDialog::tr("The page summary could not be saved.");
+        message.informativeText = error;
+        self->m_dialogs.showMessage(self, message);
     });
 }
 

@@ -1,6 +1,7 @@
 #include "reopenservice.h"
 
-#include "tallivoappdelegate.h"
+#include "mainwindow.h"
+#include "uilogging.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -8,7 +9,7 @@
 
 namespace tallivo {
 
-ReopenService::ReopenService(TallivoAppDelegate *window)
+ReopenService::ReopenService(MainWindow *window)
     : QObject(window)
     , m_window(window)
 {
@@ -26,18 +27,21 @@ bool ReopenService::claim()
     return reply.type() == QDBusMessage::ErrorMessage;
 }
 
-void ReopenService::serve(TallivoAppDelegate *window)
+void ReopenService::serve(MainWindow *window)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    if (!bus.isConnected()) {
+        qCInfo(lcUi) << "No session bus: a second launch starts a window of its own";
         return;
+    }
     bus.registerObject(QStringLiteral("/"), new ReopenService(window),
                        QDBusConnection::ExportScriptableSlots);
 }
 
 void ReopenService::reopen()
 {
-    m_window->applicationShouldHandleReopen(m_window->isVisible() && !m_window->isMinimized());
+    if (!m_window->isVisible() || m_window->isMinimized())
+        m_window->bringToFront();
 }
 
 } // namespace tallivo

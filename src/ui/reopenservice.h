@@ -4,13 +4,14 @@
 
 namespace tallivo {
 
-class TallivoAppDelegate;
+class MainWindow;
 
 // Lets a second launch bring the running window back instead of starting
 // another copy with an empty list.
-class ReopenService : public QObject
+class ReopenService final : public QObject
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ReopenService)
     Q_CLASSINFO("D-Bus Interface", "com.kelmarin.Tallivo")
 public:
     static QString serviceName() { return QStringLiteral("com.kelmarin.Tallivo"); }
@@ -19,15 +20,16 @@ public:
     // name and has been asked to show its window; true otherwise (also when
     // there is no session bus at all).
     static bool claim();
-    // Answers reopen requests for the window from now on.
-    static void serve(TallivoAppDelegate *window);
+    // Answers reopen requests for the window from now on: a hidden or
+    // minimized window comes to the front.
+    static void serve(MainWindow *window);
 
 public Q_SLOTS:
     Q_SCRIPTABLE void reopen();
 
 private:
-    explicit ReopenService(TallivoAppDelegate *window);
-    TallivoAppDelegate *m_window;
+    explicit ReopenService(MainWindow *window);
+    MainWindow *m_window;
 };
 
 } // namespace tallivo

@@ -39,7 +39,7 @@ public:
     void sortFiles() override
     {
         note("sort");
-        files.sort({{QStringLiteral("NAME"), false}});
+        files.sort({{Column::Name, false}});
     }
     void processStopped() override { note("stop"); }
 

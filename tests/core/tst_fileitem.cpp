@@ -16,7 +16,7 @@ private Q_SLOTS:
     void sizeText();
     void derivedFromPath_data();
     void derivedFromPath();
-    void displayFieldKeys();
+    void displayFields();
     void measuresOnceAtCreation();
     void equalityIsByUrlText();
     void listKeepsTotalsAndUrlsInStep();
@@ -107,17 +107,16 @@ void TestFileItem::derivedFromPath()
     QTEST(item.typeToUpper(), "upper");
 }
 
-void TestFileItem::displayFieldKeys()
+void TestFileItem::displayFields()
 {
     FileItem item(QUrl::fromLocalFile(QStringLiteral("/nowhere/scan.TIF")), 7, 1500);
     item.setChecked(false);
-    const QList<std::pair<const char *, QVariant>> cases = {
-        {"pages", 7},        {"Pages", 7},          {"sizeInKB", "2 KB"},
-        {"type", "TIF"},     {"isselected", false}, {"LOCATION", "/nowhere"},
-        {"NAME ", ""},       {"SIZE", ""},          {"", ""},
-        {"dateModified", ""} /* the file is not there */};
-    for (const auto &[key, value] : cases)
-        QCOMPARE(item.displayField(QString::fromLatin1(key)), value);
+    const QList<std::pair<Column, QVariant>> cases = {
+        {Column::Pages, 7},     {Column::Size, "2 KB"},         {Column::Type, "TIF"},
+        {Column::Check, false}, {Column::Location, "/nowhere"}, {Column::Name, "scan.TIF"},
+        {Column::Modified, ""} /* the file is not there */};
+    for (const auto &[column, value] : cases)
+        QCOMPARE(item.displayField(column), value);
 }
 
 void TestFileItem::measuresOnceAtCreation()
@@ -139,8 +138,7 @@ void TestFileItem::measuresOnceAtCreation()
     QCOMPARE(FileItem::displayDate(evening), QStringLiteral("05-Mar-2013 9:07 PM"));
     QCOMPARE(FileItem::displayDate(evening.addSecs(-12 * 3600)),
              QStringLiteral("05-Mar-2013 9:07 AM"));
-    QCOMPARE(item->displayField(QStringLiteral("DateModified")).toString(),
-             FileItem::displayDate(modified));
+    QCOMPARE(item->displayField(Column::Modified).toString(), FileItem::displayDate(modified));
 
     // Not a file URL: no item at all.
     QVERIFY(!FileItem::create(QUrl(QStringLiteral("https://example.com/a.pdf"))));
@@ -223,19 +221,19 @@ void TestFileItem::sortReordersListStablyByEveryKey()
             n << list.at(i)->name();
         return n;
     };
-    list.sort({{QStringLiteral("name"), true}});
+    list.sort({{Column::Name, true}});
     QCOMPARE(names(), QStringList({"file1.TIF", "File2.pdf", "file10.tif"}));
-    list.sort({{QStringLiteral("SIZEINKB"), false}});
+    list.sort({{Column::Size, false}});
     QCOMPARE(names(), QStringList({"file1.TIF", "file10.tif", "File2.pdf"}));
     // Ties keep their order; a second key breaks them.
-    list.sort({{QStringLiteral("PAGES"), false}});
+    list.sort({{Column::Pages, false}});
     QCOMPARE(names(), QStringList({"file10.tif", "File2.pdf", "file1.TIF"}));
-    list.sort({{QStringLiteral("PAGES"), true}, {QStringLiteral("LOCATION"), true}});
+    list.sort({{Column::Pages, true}, {Column::Location, true}});
     QCOMPARE(names(), QStringList({"file1.TIF", "File2.pdf", "file10.tif"}));
-    list.sort({{QStringLiteral("TYPE"), true}, {QStringLiteral("NAME"), false}});
+    list.sort({{Column::Type, true}, {Column::Name, false}});
     QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
-    // Unknown keys and dates of missing files leave the order alone.
-    list.sort({{QStringLiteral("DATEMODIFIED"), true}, {QStringLiteral("bogus"), true}});
+    // Dates of missing files leave the order alone.
+    list.sort({{Column::Modified, true}});
     QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
 }
 
@@ -251,6 +249,12 @@ void TestFileItem::moveWithinList()
     for (int i = 0; i < list.size(); ++i)
         order += list.at(i)->name().at(0);
     QCOMPARE(order, QStringLiteral("dbca"));
+    list.reorder({3, 2, 1, 0});
+    list.reorder({0, 1}); // not every row: nothing
+    order.clear();
+    for (int i = 0; i < list.size(); ++i)
+        order += list.at(i)->name().at(0);
+    QCOMPARE(order, QStringLiteral("acbd"));
 }
 
 QTEST_GUILESS_MAIN(TestFileItem)

@@ -72,7 +72,7 @@ void TestExporter::exportText()
     }
     // Check boxes play no part.
     files.at(0)->setChecked(false);
-    files.sort({{QStringLiteral("name"), true}});
+    files.sort({{Column::Name, true}});
 
     const QString mid = "\t3\t" + FileItem::sizeText(4096) + "\t";
     const QString tail =

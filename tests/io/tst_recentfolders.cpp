@@ -20,7 +20,13 @@ private slots:
     void survivesRestart();
 
 private:
-    static QStringList paths(const RecentFolders &recent) { return recent.popupTitles().mid(1); }
+    static QStringList paths(const RecentFolders &recent)
+    {
+        QStringList out;
+        for (const RecentFolder &folder : recent.folders())
+            out << folder.path;
+        return out;
+    }
 
     QTemporaryDir m_settingsDir;
     RecentFolders m_recent;
@@ -44,15 +50,14 @@ void TestRecentFolders::init()
 
 void TestRecentFolders::newestFirst()
 {
-    QCOMPARE(m_recent.popupTitles(), QStringList{"Recent Folders..."});
-    m_recent.addRecentItem({"/gone", "/data/Scans/"});
+    QVERIFY(m_recent.isEmpty());
+    m_recent.add({"/gone", "/data/Scans/"});
     const QDateTime first = m_now;
     m_now = m_now.addSecs(60);
     // Repeats, a trailing separator and empty paths add nothing; case counts.
-    m_recent.addRecentItem({"/b", "/gone", "/data/Scans", "/data/scans", ""});
+    m_recent.add({"/b", "/gone", "/data/Scans", "/data/scans", ""});
     QCOMPARE(paths(m_recent), (QStringList{"/b", "/data/scans", "/gone", "/data/Scans"}));
-    QCOMPARE(m_recent.items().at(2).lastUsedDate, first);
-    QCOMPARE(m_recent.pathAtPopupIndex(1), QString("/b"));
+    QCOMPARE(m_recent.folders().at(2).lastUsed, first);
 
     // A missing folder: its entry is stamped, then the folders chosen instead
     // are added. A clock that stands still must not cost either its place.
@@ -60,7 +65,7 @@ void TestRecentFolders::newestFirst()
     QVERIFY(RecentFolders::isFolderReadable(m_settingsDir.path()));
     QVERIFY(m_recent.touch("/gone"));
     QCOMPARE(paths(m_recent).first(), QString("/gone"));
-    m_recent.addRecentItem({"/x", "/y"});
+    m_recent.add({"/x", "/y"});
     QCOMPARE(paths(m_recent),
              (QStringList{"/x", "/y", "/gone", "/b", "/data/scans", "/data/Scans"}));
 }
@@ -71,11 +76,11 @@ void TestRecentFolders::survivesRestart()
                           "/a,b;c=d#e\"f'g\\h", "/@Variant(x)"};
     for (const QString &path : odd) {
         m_now = m_now.addMSecs(1001);
-        m_recent.addRecentItem({path});
+        m_recent.add({path});
     }
     {
         QSettings settings("Kelmarin", "Tallivo");
-        m_recent.saveRecentFolders(settings);
+        QVERIFY(m_recent.save(settings));
         QVariantList stored = settings.value("RECENTITEMS").toList();
         QCOMPARE(stored.first().toMap(),
                  (QVariantMap{{"itemPath", odd.last()}, {"lastUsedDate", m_now}}));
@@ -85,9 +90,9 @@ void TestRecentFolders::survivesRestart()
     }
     QSettings settings("Kelmarin", "Tallivo");
     RecentFolders restarted;
-    restarted.loadRecentFolders(settings);
+    restarted.load(settings);
     QCOMPARE(paths(restarted), QStringList(odd.rbegin(), odd.rend()) << "/undated");
-    QCOMPARE(restarted.items().first().lastUsedDate, m_now);
+    QCOMPARE(restarted.folders().first().lastUsed, m_now);
 }
 
 QTEST_GUILESS_MAIN(TestRecentFolders)

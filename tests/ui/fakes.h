@@ -25,27 +25,29 @@ inline QString order(const FileList &files)
     return out.join(QLatin1Char(' '));
 }
 
-// Answers panels and alerts at once, from answers queued in advance; with
-// none queued it cancels.
+// Answers file dialogs and messages at once, from answers queued in advance;
+// with none queued it cancels.
 class FakeDialogs : public Dialogs
 {
 public:
-    QList<std::pair<int, QStringList>> panelAnswers; // code and paths
-    QList<int> alertAnswers;
-    QList<PanelRequest> panels;
-    QList<AlertRequest> alerts;
+    QList<QStringList> fileAnswers; // empty: cancelled
+    QList<bool> messageAnswers;
+    QList<FileDialogRequest> fileRequests;
+    QList<MessageRequest> messages;
 
-    void runPanel(QWidget *, const PanelRequest &request, PanelDone done) override
+    void chooseFiles(QWidget *, const FileDialogRequest &request, Chosen chosen) override
     {
-        panels.append(request);
-        const auto [code, paths] =
-            panelAnswers.isEmpty() ? std::pair<int, QStringList>{} : panelAnswers.takeFirst();
-        done(code, paths);
+        fileRequests.append(request);
+        const QStringList paths = fileAnswers.isEmpty() ? QStringList() : fileAnswers.takeFirst();
+        if (!paths.isEmpty())
+            chosen(paths);
     }
-    void runAlert(QWidget *, const AlertRequest &request, AlertDone done) override
+    void showMessage(QWidget *, const MessageRequest &request, Answered answered) override
     {
-        alerts.append(request);
-        done(alertAnswers.isEmpty() ? 0 : alertAnswers.takeFirst());
+        messages.append(request);
+        const bool accepted = !messageAnswers.isEmpty() && messageAnswers.takeFirst();
+        if (answered)
+            answered(accepted);
     }
 };
 

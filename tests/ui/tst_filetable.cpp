@@ -1,6 +1,6 @@
-#include "customtableview.h"
 #include "fakes.h"
 #include "filetablemodel.h"
+#include "filetableview.h"
 #include "listeditor.h"
 
 #include <QAbstractItemModelTester>
@@ -36,6 +36,7 @@ private Q_SLOTS:
     void drops();
     void edits_data();
     void edits();
+    void persistentIndexesFollowEdits();
 
 private:
     void fill(int rows);
@@ -43,15 +44,15 @@ private:
     void select(const QString &rows);
     QString selection() const;
 
+    QString checks() const;
+
     QTemporaryDir m_dir;
-    FileList m_files;
     QMenu m_menu;
     std::unique_ptr<FileTableModel> m_model;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
-    std::unique_ptr<CustomTableView> m_view;
+    std::unique_ptr<FileTableView> m_view;
     test::FakeDialogs m_dialogs;
     std::unique_ptr<ListEditor> m_editor;
-    int m_refreshes = 0;
 };
 
 void TestFileTable::init()
@@ -59,29 +60,25 @@ void TestFileTable::init()
     m_editor.reset();
     m_view.reset();
     m_tester.reset();
-    m_files.clear();
-    m_model = std::make_unique<FileTableModel>(m_files);
+    m_model = std::make_unique<FileTableModel>();
     // Every test also checks the model's signals against what it reports.
     m_tester = std::make_unique<QAbstractItemModelTester>(
         m_model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m_view = std::make_unique<CustomTableView>();
+    m_view = std::make_unique<FileTableView>();
     m_view->setModel(m_model.get());
     m_view->setContextMenu(&m_menu);
     m_view->resize(600, 300);
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
     m_dialogs = test::FakeDialogs();
-    m_refreshes = 0;
-    m_editor =
-        std::make_unique<ListEditor>(*m_model, *m_view, m_dialogs, [this] { ++m_refreshes; });
+    m_editor = std::make_unique<ListEditor>(*m_model, *m_view, m_dialogs);
 }
 
 void TestFileTable::fill(int rows)
 {
-    m_model->beginReload();
     for (int i = 0; i < rows; ++i)
-        addItem(m_files, QStringLiteral("/d/r%1.pdf").arg(i), i + 1);
-    m_model->endReload();
+        addItem(m_model->runList(), QStringLiteral("/d/r%1.pdf").arg(i), i + 1);
+    m_model->syncRows();
 }
 
 // Three real files whose names, pages, sizes, types, folders and dates all
@@ -92,19 +89,19 @@ void TestFileTable::fillSample()
         {"z/b2.pdf", 5, 9000, QDate(2020, 2, 10)},
         {"a/a10.tif", 20, 120000, QDate(2021, 1, 20)},
         {"m/c.tiff", 2, 10000, QDate(2020, 10, 5)}};
-    m_model->beginReload();
     for (const auto &[name, pages, size, modified] : sample) {
         const QString path = m_dir.filePath(QLatin1String(name));
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        addItem(m_files, path, pages, size);
-        m_files.at(m_files.size() - 1)
+        addItem(m_model->runList(), path, pages, size);
+        FileList &list = m_model->runList();
+        list.at(list.size() - 1)
             ->setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {},
                            {});
     }
-    m_files.at(2)->setChecked(false);
-    m_model->endReload();
+    m_model->runList().at(2)->setChecked(false);
+    m_model->syncRows();
 }
 
 // Rows as text, "1 3".
@@ -119,7 +116,7 @@ void TestFileTable::select(const QString &rows)
 QString TestFileTable::selection() const
 {
     QStringList rows;
-    for (int row : m_editor->selectedRows())
+    for (int row : m_view->selectedRows())
         rows << QString::number(row);
     return rows.join(QLatin1Char(' '));
 }
@@ -127,21 +124,19 @@ QString TestFileTable::selection() const
 void TestFileTable::runAdditionsAndCheckBoxes()
 {
     fillSample();
-    m_model->sort(FileTableModel::PagesColumn);
+    m_model->sort(int(Column::Pages));
     // A run's additions appear and are sorted in by the same column.
-    addItem(m_files, QStringLiteral("/d/late.pdf"), 1);
-    m_model->syncRows();
-    m_model->sortFiles();
+    addItem(m_model->runList(), QStringLiteral("/d/late.pdf"), 1);
+    m_model->resort();
     QCOMPARE(m_model->rowCount(), 4);
-    QCOMPARE(order(m_files), QStringLiteral("late c b2 a10"));
+    QCOMPARE(order(m_model->files()), QStringLiteral("late c b2 a10"));
 
     // Only the check box is editable; sizes sit on the right.
-    const QModelIndex check = m_model->index(0, FileTableModel::CheckColumn);
-    QVERIFY(!m_model->setData(m_model->index(0, FileTableModel::NameColumn), QStringLiteral("x")));
+    const QModelIndex check = m_model->index(0, int(Column::Check));
+    QVERIFY(!m_model->setData(m_model->index(0, int(Column::Name)), QStringLiteral("x")));
     QVERIFY(m_model->setData(check, Qt::Unchecked, Qt::CheckStateRole));
-    QVERIFY(!m_files.at(0)->isChecked());
-    QVERIFY(m_model->data(m_model->index(0, FileTableModel::SizeColumn), Qt::TextAlignmentRole)
-                .toInt() &
+    QVERIFY(!m_model->files().at(0)->isChecked());
+    QVERIFY(m_model->data(m_model->index(0, int(Column::Size)), Qt::TextAlignmentRole).toInt() &
             Qt::AlignRight);
 }
 
@@ -150,16 +145,16 @@ void TestFileTable::sorts_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<bool>("ascending");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("name") << int(FileTableModel::NameColumn) << true << "a10 b2 c";
-    QTest::newRow("pages") << int(FileTableModel::PagesColumn) << true << "c b2 a10";
+    QTest::newRow("name") << int(Column::Name) << true << "a10 b2 c";
+    QTest::newRow("pages") << int(Column::Pages) << true << "c b2 a10";
     // Sizes and dates compare as values, not as their texts.
-    QTest::newRow("size") << int(FileTableModel::SizeColumn) << true << "b2 c a10";
-    QTest::newRow("modified") << int(FileTableModel::ModifiedColumn) << true << "b2 c a10";
-    QTest::newRow("modified desc") << int(FileTableModel::ModifiedColumn) << false << "a10 c b2";
-    QTest::newRow("type") << int(FileTableModel::TypeColumn) << true << "b2 a10 c";
-    QTest::newRow("location") << int(FileTableModel::LocationColumn) << true << "a10 c b2";
+    QTest::newRow("size") << int(Column::Size) << true << "b2 c a10";
+    QTest::newRow("modified") << int(Column::Modified) << true << "b2 c a10";
+    QTest::newRow("modified desc") << int(Column::Modified) << false << "a10 c b2";
+    QTest::newRow("type") << int(Column::Type) << true << "b2 a10 c";
+    QTest::newRow("location") << int(Column::Location) << true << "a10 c b2";
     // Ties keep their earlier order.
-    QTest::newRow("checked") << int(FileTableModel::CheckColumn) << true << "c b2 a10";
+    QTest::newRow("checked") << int(Column::Check) << true << "c b2 a10";
 }
 
 void TestFileTable::sorts()
@@ -170,7 +165,7 @@ void TestFileTable::sorts()
     fillSample();
     select(QStringLiteral("0 2"));
     m_model->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
-    QCOMPARE(order(m_files), expected);
+    QCOMPARE(order(m_model->files()), expected);
     // The selection stays on the same row positions, not with the files.
     QCOMPARE(selection(), QStringLiteral("0 2"));
 }
@@ -197,10 +192,16 @@ void TestFileTable::contextMenuNeedsSelection()
 
 void TestFileTable::headerMenuMovesAndHidesColumns()
 {
-    QMenu *menu = m_view->headerContextMenu();
+    QMenu *menu = m_view->headerMenu();
+    QHeaderView *header = m_view->horizontalHeader();
+    const auto openMenu = [&] {
+        Q_EMIT header->customContextMenuRequested(QPoint(5, 5));
+        QTRY_VERIFY(menu->isVisible());
+        menu->close();
+    };
     // A column moved to the front shows first; the fixed columns never show.
-    m_view->horizontalHeader()->moveSection(FileTableModel::LocationColumn, 0);
-    m_view->menuNeedsUpdate(menu);
+    header->moveSection(int(Column::Location), 0);
+    openMenu();
     QStringList titles;
     for (QAction *a : menu->actions())
         titles << a->text();
@@ -208,11 +209,11 @@ void TestFileTable::headerMenuMovesAndHidesColumns()
     QAction *size = menu->actions().at(1);
     QVERIFY(size->isChecked());
     size->trigger();
-    QVERIFY(m_view->isColumnHidden(FileTableModel::SizeColumn));
-    m_view->menuNeedsUpdate(menu);
+    QVERIFY(m_view->isColumnHidden(int(Column::Size)));
+    openMenu();
     QVERIFY(!menu->actions().at(1)->isChecked());
     menu->actions().at(1)->trigger();
-    QVERIFY(!m_view->isColumnHidden(FileTableModel::SizeColumn));
+    QVERIFY(!m_view->isColumnHidden(int(Column::Size)));
 }
 
 void TestFileTable::keys_data()
@@ -236,7 +237,7 @@ void TestFileTable::keys()
     QFETCH(int, currentRowAfter);
     fill(3);
     m_view->setCurrentIndex(m_model->index(1, 1));
-    QSignalSpy remove(m_view.get(), &CustomTableView::removeRequested);
+    QSignalSpy remove(m_view.get(), &FileTableView::removeRequested);
     QTest::keyClick(m_view.get(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(remove.size(), removes ? 1 : 0);
     QCOMPARE(m_view->currentIndex().row(), currentRowAfter);
@@ -263,7 +264,7 @@ void TestFileTable::drops()
         mime.setText(QStringLiteral("plain text"));
     else
         mime.setUrls(urls);
-    QSignalSpy spy(m_view.get(), &CustomTableView::filesDropped);
+    QSignalSpy spy(m_view.get(), &FileTableView::filesDropped);
     const QPoint pos = m_view->viewport()->rect().center();
     QDragEnterEvent enter(pos, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
     QApplication::sendEvent(m_view->viewport(), &enter);
@@ -279,7 +280,7 @@ void TestFileTable::drops()
 
 void TestFileTable::edits_data()
 {
-    QTest::addColumn<QString>("command"); // check commands carry their code
+    QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("selected");
     QTest::addColumn<QString>("expectedOrder");
     QTest::addColumn<QString>("expectedSelection");
@@ -300,12 +301,12 @@ void TestFileTable::edits_data()
     row("remove", "remove", "1 5", "r0 r2 r3 r4", "1", "1101");
     row("remove, nothing selected", "remove", "", same, "", "101011");
     // Check boxes are not the selection.
-    row("check selected", "selected 1", "1 2", same, "1 2", "111011");
-    row("uncheck selected", "selected 2", "1 2", same, "1 2", "100011");
-    row("invert selected", "selected 3", "1 2", same, "1 2", "110011");
-    row("unknown code", "selected 4", "1 2", same, "1 2", "101011");
-    row("uncheck all", "all 2", "1 2", same, "1 2", "000000");
-    row("invert all", "all 3", "1 2", same, "1 2", "010100");
+    row("check selected", "check", "1 2", same, "1 2", "111011");
+    row("uncheck selected", "uncheck", "1 2", same, "1 2", "100011");
+    row("invert selected", "invert", "1 2", same, "1 2", "110011");
+    row("check all", "check all", "1 2", same, "1 2", "111111");
+    row("uncheck all", "uncheck all", "1 2", same, "1 2", "000000");
+    row("invert all", "invert all", "1 2", same, "1 2", "010100");
 }
 
 void TestFileTable::edits()
@@ -316,29 +317,69 @@ void TestFileTable::edits()
     QFETCH(QString, expectedSelection);
     QFETCH(QString, expectedChecks);
     fill(6);
-    m_files.at(1)->setChecked(false);
-    m_files.at(3)->setChecked(false);
+    m_model->setChecked({1, 3}, FileTableModel::CheckChange::Uncheck);
     select(selected);
-    const int code = command.section(QLatin1Char(' '), 1).toInt();
-    if (command == QLatin1String("up"))
-        m_editor->moveUp();
-    else if (command == QLatin1String("down"))
-        m_editor->moveDown();
-    else if (command == QLatin1String("remove"))
-        m_editor->selectDeselectRemoveAll(ListEditor::RemoveSelected);
-    else if (command.startsWith(QLatin1String("all")))
-        m_editor->checkUncheckInvertAll(code);
-    else
-        m_editor->checkUncheckInvertSelection(code);
-    QCOMPARE(order(m_files), expectedOrder);
-    QCOMPARE(m_model->rowCount(), m_files.size());
+    const QHash<QString, void (ListEditor::*)()> commands = {
+        {"up", &ListEditor::moveUp},
+        {"down", &ListEditor::moveDown},
+        {"remove", &ListEditor::removeSelected},
+        {"check", &ListEditor::checkSelected},
+        {"uncheck", &ListEditor::uncheckSelected},
+        {"invert", &ListEditor::invertSelected},
+        {"check all", &ListEditor::checkAll},
+        {"uncheck all", &ListEditor::uncheckAll},
+        {"invert all", &ListEditor::invertAll}};
+    (m_editor.get()->*commands.value(command))();
+    QCOMPARE(order(m_model->files()), expectedOrder);
+    QCOMPARE(m_model->rowCount(), m_model->files().size());
     QCOMPARE(selection(), expectedSelection);
-    QString checks;
-    for (int i = 0; i < m_files.size(); ++i)
-        checks += m_files.at(i)->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
-    QCOMPARE(checks, expectedChecks);
-    if (command != QLatin1String("up") && command != QLatin1String("down"))
-        QCOMPARE(m_refreshes, 1);
+    QCOMPARE(checks(), expectedChecks);
+}
+
+QString TestFileTable::checks() const
+{
+    QString out;
+    for (int i = 0; i < m_model->files().size(); ++i)
+        out += m_model->files().at(i)->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+    return out;
+}
+
+void TestFileTable::persistentIndexesFollowEdits()
+{
+    fill(6);
+    const auto name = [](const QModelIndex &index) {
+        return index.data().toString().section(QLatin1Char('.'), 0, 0);
+    };
+    // A row held elsewhere stays on its file, through scattered and single
+    // edits alike; the current row goes with the selection that is left.
+    const QPersistentModelIndex held = m_model->index(3, 1);
+    const QPersistentModelIndex doomed = m_model->index(2, 1);
+    select(QStringLiteral("0 2"));
+    m_editor->removeSelected();
+    QVERIFY(!doomed.isValid());
+    QCOMPARE(order(m_model->files()), QStringLiteral("r1 r3 r4 r5"));
+    QCOMPARE(name(held), QStringLiteral("r3"));
+    QCOMPARE(m_view->currentIndex().row(), 0);
+
+    select(QStringLiteral("0 2"));
+    m_editor->moveDown();
+    QCOMPARE(order(m_model->files()), QStringLiteral("r3 r1 r5 r4"));
+    QCOMPARE(held.row(), 0);
+    QCOMPARE(selection(), QStringLiteral("1 3"));
+    select(QStringLiteral("1"));
+    m_editor->moveUp();
+    QCOMPARE(held.row(), 1);
+    QCOMPARE(name(held), QStringLiteral("r3"));
+
+    // Removing everything asks first.
+    m_dialogs.messageAnswers = {false, true};
+    m_editor->removeAll();
+    QCOMPARE(m_model->rowCount(), 4);
+    m_editor->removeAll();
+    QCOMPARE(m_dialogs.messages.last().informativeText,
+             QStringLiteral("Are you sure to remove all file(s)?"));
+    QCOMPARE(m_model->rowCount(), 0);
+    QVERIFY(!held.isValid());
 }
 
 QTEST_MAIN(TestFileTable)

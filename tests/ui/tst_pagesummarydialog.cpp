@@ -125,29 +125,28 @@ void TestPageSummaryDialog::exportsCsv()
     m_dialog->setSummary(table);
 
     const QString path = dir.filePath(QStringLiteral("summary.csv"));
-    m_dialogs->panelAnswers << std::pair<int, QStringList>{1, {path}};
+    m_dialogs->fileAnswers << QStringList{path};
     m_dialog->exportCsv();
-    QCOMPARE(m_dialogs->panels.size(), 1);
-    QCOMPARE(m_dialogs->panels[0].kind, PanelRequest::SaveFile);
+    QCOMPARE(m_dialogs->fileRequests.size(), 1);
+    QCOMPARE(m_dialogs->fileRequests[0].mode, FileDialogRequest::SaveFile);
     QFile saved(path);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), QByteArray("Size,B/W,Grey,Colour,Unknown,Total,A4 eq.\n"
                                          "A3,0,0,1,0,1,2\n"
                                          "A4,0,3,0,0,3,3\n"
                                          "Total,0,3,1,0,4,5\n"));
-    QVERIFY(m_dialogs->alerts.isEmpty());
+    QVERIFY(m_dialogs->messages.isEmpty());
 
     // Cancelled: nothing written, nothing said.
     m_dialog->exportCsv();
-    QVERIFY(m_dialogs->alerts.isEmpty());
+    QVERIFY(m_dialogs->messages.isEmpty());
 
     // A destination that cannot be written is reported.
-    m_dialogs->panelAnswers << std::pair<int, QStringList>{
-        1, {dir.filePath(QStringLiteral("gone/summary.csv"))}};
+    m_dialogs->fileAnswers << QStringList{dir.filePath(QStringLiteral("gone/summary.csv"))};
     m_dialog->exportCsv();
-    QCOMPARE(m_dialogs->alerts.size(), 1);
-    QCOMPARE(m_dialogs->alerts[0].text, QStringLiteral("The page summary could not be saved."));
-    QVERIFY(!m_dialogs->alerts[0].informativeText.isEmpty());
+    QCOMPARE(m_dialogs->messages.size(), 1);
+    QCOMPARE(m_dialogs->messages[0].text, QStringLiteral("The page summary could not be saved."));
+    QVERIFY(!m_dialogs->messages[0].informativeText.isEmpty());
 }
 
 void TestPageSummaryDialog::chartBars()

@@ -1,3 +1,4 @@
+#include "fakes.h"
 #include "importfilesdialog.h"
 #include "importparser.h"
 #include "walk.h"
@@ -16,25 +17,6 @@
 using namespace tallivo;
 
 namespace {
-
-// Answers at once: alerts are recorded, the panel chooses nextFile.
-class FakePrompts : public ImportFilesPrompts
-{
-public:
-    void alert(QWidget *, const QString &heading, const QString &message,
-               std::function<void()> done) override
-    {
-        alerts.append(heading + ": " + message);
-        done();
-    }
-    void chooseTextFile(QWidget *, std::function<void(const QString &)> chosen) override
-    {
-        chosen(nextFile);
-    }
-
-    QStringList alerts;
-    QString nextFile;
-};
 
 // How the input reaches the dialog.
 constexpr int Browsed = 0, Typed = 1, Pasted = 2;
@@ -60,18 +42,17 @@ private:
     }
     void enter(int entry, const QByteArray &input);
     bool waitParsed();
+    QStringList alerts() const;
 
     QTemporaryDir m_dir;
+    test::FakeDialogs m_dialogs;
     std::unique_ptr<ImportFilesDialog> m_dialog;
-    FakePrompts *m_prompts = nullptr;
 };
 
 void TestImportFilesDialog::init()
 {
-    m_dialog = std::make_unique<ImportFilesDialog>(allowedFileTypes());
-    auto prompts = std::make_unique<FakePrompts>();
-    m_prompts = prompts.get();
-    m_dialog->setPrompts(std::move(prompts));
+    m_dialogs = test::FakeDialogs();
+    m_dialog = std::make_unique<ImportFilesDialog>(allowedFileTypes(), m_dialogs);
     m_dialog->show();
 }
 
@@ -85,21 +66,30 @@ void TestImportFilesDialog::cleanup()
 // "@" the path chosen.
 void TestImportFilesDialog::enter(int entry, const QByteArray &input)
 {
-    m_dialog->importMethodChanged(entry == Browsed ? ImportFilesDialog::FromFile
-                                                   : ImportFilesDialog::FromText);
+    m_dialog->setSource(entry == Browsed ? ImportFilesDialog::Source::File
+                                         : ImportFilesDialog::Source::Text);
     if (entry == Typed) {
-        child<QPlainTextEdit>("importText")->setPlainText(QString::fromUtf8(input));
+        child<QPlainTextEdit>("pathsEdit")->setPlainText(QString::fromUtf8(input));
     } else if (entry == Pasted) {
         QGuiApplication::clipboard()->setText(QString::fromUtf8(input));
-        child("pasteFromClipboardBtn")->click();
+        child("pasteButton")->click();
         QVERIFY(waitParsed());
     } else if (!input.isEmpty()) {
         const bool isPath = input.startsWith('@');
-        m_prompts->nextFile = isPath ? QString::fromUtf8(input.mid(1)) : m_dir.filePath("l.txt");
-        QFile f(m_prompts->nextFile);
+        const QString file = isPath ? QString::fromUtf8(input.mid(1)) : m_dir.filePath("l.txt");
+        QFile f(file);
         QVERIFY(isPath || (f.open(QIODevice::WriteOnly) && f.write(input) == input.size()));
-        child("browseBtn")->click();
+        m_dialogs.fileAnswers = {{file}};
+        child("browseButton")->click();
     }
+}
+
+QStringList TestImportFilesDialog::alerts() const
+{
+    QStringList out;
+    for (const MessageRequest &message : m_dialogs.messages)
+        out << message.title + ": " + message.text;
+    return out;
 }
 
 bool TestImportFilesDialog::waitParsed()
@@ -148,29 +138,29 @@ void TestImportFilesDialog::importAction()
     QSignalSpy imported(m_dialog.get(), &ImportFilesDialog::filesImported);
     enter(entry, input);
     if (entry == Pasted)
-        QCOMPARE(child<QPlainTextEdit>("importText")->toPlainText(), paths.join('\n'));
-    child("importBtn")->click();
+        QCOMPARE(child<QPlainTextEdit>("pathsEdit")->toPlainText(), paths.join('\n'));
+    child("importButton")->click();
     // Input is parsed off the GUI thread: the dialog is back in the event loop.
     QCOMPARE(m_dialog->isBusy(), !input.isEmpty());
     QVERIFY(waitParsed());
-    QCOMPARE(m_prompts->alerts.join('|'), alert.isEmpty() ? alert : "Tallivo: " + alert);
+    QCOMPARE(alerts().join('|'), alert.isEmpty() ? alert : "Tallivo: " + alert);
     QCOMPARE(imported.value(0).value(0).value<QList<QUrl>>(), importUrls(paths));
-    QCOMPARE(child<QLabel>("totalFilesFound")->text(),
+    QCOMPARE(child<QLabel>("foundLabel")->text(),
              QString("Total Files Found : %1").arg(paths.size()));
     QCOMPARE(m_dialog->isVisible(), paths.isEmpty());
     // Shown again, it starts afresh.
     m_dialog->hide();
     m_dialog->show();
     QVERIFY(m_dialog->files().isEmpty());
-    QVERIFY(child<QPlainTextEdit>("importText")->toPlainText().isEmpty());
+    QVERIFY(child<QPlainTextEdit>("pathsEdit")->toPlainText().isEmpty());
 }
 
 void TestImportFilesDialog::cancelDropsPendingParse()
 {
     enter(Typed, "/p/a.pdf");
     QSignalSpy parsed(m_dialog.get(), &ImportFilesDialog::parsed);
-    child("importBtn")->click();
-    child("cancelBtn")->click();
+    child("importButton")->click();
+    child("cancelButton")->click();
     QVERIFY(!m_dialog->isBusy());
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
@@ -182,9 +172,9 @@ void TestImportFilesDialog::keyboardShortcuts()
     QApplication::setActiveWindow(m_dialog.get());
     QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
     QTest::keyClick(m_dialog.get(), Qt::Key_T, Qt::AltModifier);
-    QTRY_COMPARE(m_dialog->importMethod(), ImportFilesDialog::FromText);
+    QTRY_COMPARE(m_dialog->source(), ImportFilesDialog::Source::Text);
     QTest::keyClick(m_dialog.get(), Qt::Key_I, Qt::AltModifier);
-    QTRY_COMPARE(m_prompts->alerts, QStringList{"Tallivo: Please paste file(s) path to import!"});
+    QTRY_COMPARE(alerts(), QStringList{"Tallivo: Please paste file(s) path to import!"});
 }
 
 QTEST_MAIN(TestImportFilesDialog)

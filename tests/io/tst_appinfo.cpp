@@ -1,4 +1,4 @@
-#include "utilities.h"
+#include "appinfo.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,29 +7,28 @@
 
 using namespace tallivo;
 
-class TestUtilities : public QObject
+class TestAppInfo : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void applicationFolder();
-    void title();
+    void dataFolder();
 };
 
-void TestUtilities::applicationFolder()
+void TestAppInfo::dataFolder()
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    const QString app = getAppPath();
+    const QString app = appDataPath();
     QCOMPARE(app, QDir::cleanPath(base + QStringLiteral("/Kelmarin/Tallivo2")));
     QDir(base + QStringLiteral("/Kelmarin")).removeRecursively();
     QVERIFY(!QFileInfo::exists(app)); // named, not created
 
     // Both levels on first use, then nothing to do.
     QString error;
-    QVERIFY(createApplicationUsersFolder(QString(), &error));
+    QVERIFY(makeAppDataFolder(QString(), &error));
     QVERIFY(QFileInfo(app).isDir());
-    QVERIFY(createApplicationUsersFolder(QString(), &error));
-    QVERIFY(createApplicationUsersFolder(QStringLiteral("a/b"), &error));
+    QVERIFY(makeAppDataFolder(QString(), &error));
+    QVERIFY(makeAppDataFolder(QStringLiteral("a/b"), &error));
     QVERIFY(QFileInfo(app + QStringLiteral("/a/b")).isDir());
 
     // A file in the way is a failure, and says so.
@@ -38,17 +37,11 @@ void TestUtilities::applicationFolder()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     error.clear();
-    QVERIFY(!createApplicationUsersFolder(QString(), &error));
+    QVERIFY(!makeAppDataFolder(QString(), &error));
     QVERIFY(error.contains(QStringLiteral("Tallivo2")));
     QVERIFY(QFileInfo(app).isFile());
     QFile::remove(app);
 }
 
-void TestUtilities::title()
-{
-    QCOMPARE(getAppTitle(), QStringLiteral("Tallivo"));
-    QCOMPARE(getAppTitle(QStringLiteral(" - list")), QStringLiteral("Tallivo - list"));
-}
-
-QTEST_GUILESS_MAIN(TestUtilities)
-#include "tst_utilities.moc"
+QTEST_GUILESS_MAIN(TestAppInfo)
+#include "tst_appinfo.moc"

@@ -11,23 +11,20 @@ namespace tallivo {
 // The file table: the picture and hint of an empty list, a context menu that
 // opens only over a selection, the delete keys, the header menu that shows
 // and hides columns, and drops of files and folders.
-class CustomTableView : public QTableView
+class FileTableView final : public QTableView
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FileTableView)
 public:
-    explicit CustomTableView(QWidget *parent = nullptr);
+    explicit FileTableView(QWidget *parent = nullptr);
 
-    QMenu *contextMenu() const { return m_contextMenu; }
     void setContextMenu(QMenu *menu) { m_contextMenu = menu; }
-    bool disableDrawing() const { return m_disableDrawing; }
-    void setDisableDrawing(bool disable);
-
-    QMenu *headerContextMenu() const { return m_headerMenu; }
-    // Rebuilds the header menu: one checkable entry per hideable column, in
-    // on-screen order.
-    void menuNeedsUpdate(QMenu *menu);
-    // Whether the header menu may hide this column.
-    static bool isHideable(const QString &identifier);
+    QMenu *headerMenu() const { return m_headerMenu; }
+    // The selected rows, ascending, each once; read from the selection's
+    // ranges, so a select-all of 100,000 rows costs no more than a loop.
+    QList<int> selectedRows() const;
+    // Replaces the selection by these rows (ascending).
+    void selectRows(const QList<int> &rows);
 
     void setModel(QAbstractItemModel *model) override;
 
@@ -47,13 +44,16 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void colMenuItemClick(QAction *action);
+    void updateHeaderMenu();
+    void toggleColumn(QAction *entry);
     bool acceptsDrag(const QDropEvent *event) const;
+    void setPictureHidden(bool hidden);
     void updateLook();
 
     QMenu *m_contextMenu = nullptr;
     QMenu *m_headerMenu = nullptr;
-    bool m_disableDrawing = false;
+    // While a column is dragged, the empty-list picture would smear.
+    bool m_pictureHidden = false;
     QPoint m_headerPress;
 };
 

@@ -1,4 +1,4 @@
-#include "segmentedcontrol.h"
+#include "buttonbar.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -6,7 +6,7 @@
 
 namespace tallivo {
 
-SegmentedControl::SegmentedControl(QWidget *parent)
+ButtonBar::ButtonBar(QWidget *parent)
     : QWidget(parent)
 {
     auto *layout = new QHBoxLayout(this);
@@ -22,12 +22,12 @@ SegmentedControl::SegmentedControl(QWidget *parent)
             padding: 4px 10px;
             min-height: 22px;
         }
-        QToolButton[segmentPosition="first"], QToolButton[segmentPosition="only"] {
+        QToolButton[position="first"], QToolButton[position="only"] {
             border-left: 1px solid palette(mid);
             border-top-left-radius: 6px;
             border-bottom-left-radius: 6px;
         }
-        QToolButton[segmentPosition="last"], QToolButton[segmentPosition="only"] {
+        QToolButton[position="last"], QToolButton[position="only"] {
             border-top-right-radius: 6px;
             border-bottom-right-radius: 6px;
         }
@@ -45,7 +45,7 @@ SegmentedControl::SegmentedControl(QWidget *parent)
     )"));
 }
 
-void SegmentedControl::addSegment(QAction *action)
+void ButtonBar::addButton(QAction *action)
 {
     auto *button = new QToolButton(this);
     button->setDefaultAction(action);
@@ -54,72 +54,34 @@ void SegmentedControl::addSegment(QAction *action)
     button->setIconSize(QSize(18, 18));
     button->setFocusPolicy(Qt::TabFocus);
     button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    const int index = int(m_buttons.size());
     m_buttons.append(button);
     layout()->addWidget(button);
-    connect(button, &QToolButton::clicked, this, [this, index] { Q_EMIT segmentClicked(index); });
     restyle();
 }
 
-int SegmentedControl::segmentCount() const
-{
-    return int(m_buttons.size());
-}
-
-QToolButton *SegmentedControl::segment(int index) const
+QToolButton *ButtonBar::button(int index) const
 {
     return index >= 0 && index < m_buttons.size() ? m_buttons.at(index) : nullptr;
 }
 
-void SegmentedControl::setSegmentEnabled(int index, bool enabled)
-{
-    if (QToolButton *b = segment(index)) {
-        if (b->defaultAction())
-            b->defaultAction()->setEnabled(enabled);
-        b->setEnabled(enabled);
-    }
-}
-
-bool SegmentedControl::isSegmentEnabled(int index) const
-{
-    QToolButton *b = segment(index);
-    return b && b->isEnabled();
-}
-
-void SegmentedControl::setSelected(int index, bool selected)
-{
-    if (QToolButton *b = segment(index)) {
-        if (b->defaultAction() && b->defaultAction()->isCheckable())
-            b->defaultAction()->setChecked(selected);
-        else
-            b->setDown(selected);
-    }
-}
-
-bool SegmentedControl::isSelected(int index) const
-{
-    QToolButton *b = segment(index);
-    return b && (b->isChecked() || b->isDown());
-}
-
-void SegmentedControl::setToolButtonStyle(Qt::ToolButtonStyle style)
+void ButtonBar::setToolButtonStyle(Qt::ToolButtonStyle style)
 {
     m_style = style;
     for (QToolButton *b : std::as_const(m_buttons))
         b->setToolButtonStyle(style);
 }
 
-void SegmentedControl::restyle()
+void ButtonBar::restyle()
 {
-    // Rounded only at the outer ends, hairlines between the segments.
+    // Rounded only at the outer ends, hairlines between the buttons.
     for (qsizetype i = 0; i < m_buttons.size(); ++i) {
         const bool first = i == 0;
         const bool last = i == m_buttons.size() - 1;
-        m_buttons.at(i)->setProperty("segmentPosition", first && last ? "only"
-                                                        : first       ? "first"
-                                                        : last        ? "last"
-                                                                      : "middle");
-        m_buttons.at(i)->setObjectName(QStringLiteral("segment%1").arg(i));
+        m_buttons.at(i)->setProperty("position", first && last ? "only"
+                                                 : first       ? "first"
+                                                 : last        ? "last"
+                                                               : "middle");
+        m_buttons.at(i)->setObjectName(QStringLiteral("button%1").arg(i));
     }
 }
 

@@ -1,15 +1,20 @@
-#include "customtableview.h"
+#include "filetableview.h"
 
+#include "column.h"
 #include "filetablemodel.h"
+#include "localpath.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QSvgRenderer>
+
+#include <vector>
 
 namespace tallivo {
 
@@ -17,10 +22,17 @@ namespace {
 
 const QSize pictureSize(220, 211);
 constexpr int hintWidth = 290;
+constexpr int columnWidths[ColumnCount] = {30, 250, 62, 84, 56, 148, 148, 148, 240};
+
+// The header menu shows and hides the other columns; these always show.
+bool isHideable(Column column)
+{
+    return column != Column::Check && column != Column::Name && column != Column::Pages;
+}
 
 } // namespace
 
-CustomTableView::CustomTableView(QWidget *parent)
+FileTableView::FileTableView(QWidget *parent)
     : QTableView(parent)
     , m_headerMenu(new QMenu(this))
 {
@@ -44,29 +56,66 @@ CustomTableView::CustomTableView(QWidget *parent)
     header->setSectionsMovable(true);
     header->setHighlightSections(false);
     header->setStretchLastSection(true);
+    header->setSortIndicatorShown(true);
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     header->viewport()->installEventFilter(this);
-    m_headerMenu->setObjectName(QStringLiteral("headerContextMenu"));
+    m_headerMenu->setObjectName(QStringLiteral("headerMenu"));
     connect(header, &QHeaderView::customContextMenuRequested, this, [this](const QPoint &pos) {
-        menuNeedsUpdate(m_headerMenu);
         m_headerMenu->popup(horizontalHeader()->viewport()->mapToGlobal(pos));
     });
-    connect(header, &QHeaderView::sectionMoved, this, [this] { setDisableDrawing(false); });
-    connect(m_headerMenu, &QMenu::triggered, this, &CustomTableView::colMenuItemClick);
+    connect(header, &QHeaderView::sectionMoved, this, [this] { setPictureHidden(false); });
+    connect(m_headerMenu, &QMenu::aboutToShow, this, &FileTableView::updateHeaderMenu);
+    connect(m_headerMenu, &QMenu::triggered, this, &FileTableView::toggleColumn);
 }
 
-void CustomTableView::setModel(QAbstractItemModel *model)
+void FileTableView::setModel(QAbstractItemModel *model)
 {
     QTableView::setModel(model);
     if (!model)
         return;
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(model, signal, this, &CustomTableView::updateLook);
-    connect(model, &QAbstractItemModel::modelReset, this, &CustomTableView::updateLook);
+        connect(model, signal, this, &FileTableView::updateLook);
+    connect(model, &QAbstractItemModel::modelReset, this, &FileTableView::updateLook);
+    QHeaderView *header = horizontalHeader();
+    for (int column = 0; column < ColumnCount && column < header->count(); ++column)
+        header->resizeSection(column, columnWidths[column]);
+    header->setSectionResizeMode(int(Column::Check), QHeaderView::Fixed);
+    // Unsorted until a header is clicked.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
     updateLook();
 }
 
-void CustomTableView::updateLook()
+QList<int> FileTableView::selectedRows() const
+{
+    QList<int> rows;
+    if (!selectionModel() || !model())
+        return rows;
+    const int count = model()->rowCount();
+    std::vector<bool> seen(size_t(qMax(count, 0)), false);
+    for (const QItemSelectionRange &range : selectionModel()->selection()) {
+        for (int row = qMax(range.top(), 0); row <= range.bottom() && row < count; ++row)
+            seen[size_t(row)] = true;
+    }
+    for (int row = 0; row < count; ++row) {
+        if (seen[size_t(row)])
+            rows.append(row);
+    }
+    return rows;
+}
+
+void FileTableView::selectRows(const QList<int> &rows)
+{
+    if (!model() || !selectionModel())
+        return;
+    QItemSelection selection;
+    const int lastColumn = model()->columnCount() - 1;
+    // Adjacent rows go in as one range, so a long block stays one range.
+    for (const auto &[first, last] : rowBlocks(rows))
+        selection.select(model()->index(first, 0), model()->index(last, lastColumn));
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void FileTableView::updateLook()
 {
     // A plain background under the empty-list picture, a grid once rows exist.
     const bool rows = model() && model()->rowCount() > 0;
@@ -75,62 +124,56 @@ void CustomTableView::updateLook()
     viewport()->update();
 }
 
-void CustomTableView::setDisableDrawing(bool disable)
+void FileTableView::setPictureHidden(bool hidden)
 {
-    if (m_disableDrawing == disable)
+    if (m_pictureHidden == hidden)
         return;
-    m_disableDrawing = disable;
+    m_pictureHidden = hidden;
     viewport()->update();
 }
 
-bool CustomTableView::isHideable(const QString &identifier)
+void FileTableView::updateHeaderMenu()
 {
-    return identifier != QLatin1String("isselected") && identifier != QLatin1String("name") &&
-           identifier != QLatin1String("pages");
-}
-
-void CustomTableView::menuNeedsUpdate(QMenu *menu)
-{
-    if (menu != m_headerMenu || !model())
+    m_headerMenu->clear();
+    if (!model())
         return;
-    menu->clear();
     const QHeaderView *header = horizontalHeader();
     for (int visual = 0; visual < header->count(); ++visual) {
         const int column = header->logicalIndex(visual);
-        const QString id =
-            model()->headerData(column, Qt::Horizontal, FileTableModel::IdentifierRole).toString();
-        if (!isHideable(id))
+        if (column < 0 || column >= ColumnCount || !isHideable(Column(column)))
             continue;
-        QAction *entry = menu->addAction(model()->headerData(column, Qt::Horizontal).toString());
+        QAction *entry =
+            m_headerMenu->addAction(model()->headerData(column, Qt::Horizontal).toString());
         entry->setCheckable(true);
         entry->setChecked(!isColumnHidden(column));
         entry->setData(column);
     }
 }
 
-void CustomTableView::colMenuItemClick(QAction *action)
+void FileTableView::toggleColumn(QAction *entry)
 {
     bool ok = false;
-    const int column = action ? action->data().toInt(&ok) : -1;
+    const int column = entry ? entry->data().toInt(&ok) : -1;
     if (!ok || column < 0 || !model() || column >= model()->columnCount())
         return;
     setColumnHidden(column, !isColumnHidden(column));
 }
 
-void CustomTableView::paintEvent(QPaintEvent *event)
+void FileTableView::paintEvent(QPaintEvent *event)
 {
     QTableView::paintEvent(event);
-    if ((model() && model()->rowCount() > 0) || m_disableDrawing)
+    if ((model() && model()->rowCount() > 0) || m_pictureHidden)
         return;
 
-    const bool main = isActiveWindow();
+    const bool active = isActiveWindow();
     const QRect area = viewport()->rect();
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing);
 
     QFont font = this->font();
     font.setPointSizeF(qMax(font.pointSizeF(), 9.0) * 1.5);
-    const QString hint = tr("Drag and Drop your files/folders directly from the finder here.");
+    const QString hint =
+        tr("Drag and Drop your files/folders directly from the file manager here.");
     const int width = qMin(hintWidth + 70, area.width() - 16);
     const QRect textBounds = QFontMetrics(font).boundingRect(
         QRect(0, 0, width, 1000), Qt::AlignHCenter | Qt::TextWordWrap, hint);
@@ -139,21 +182,21 @@ void CustomTableView::paintEvent(QPaintEvent *event)
     const int top = area.top() + qMax(8, (area.height() - blockHeight) / 2);
 
     // A missing picture still leaves the hint.
-    QSvgRenderer picture(main ? QStringLiteral(":/images/Drop1.svg")
-                              : QStringLiteral(":/images/Drop.svg"));
+    QSvgRenderer picture(active ? QStringLiteral(":/images/Drop1.svg")
+                                : QStringLiteral(":/images/Drop.svg"));
     const QRect pictureRect(area.center().x() - pictureSize.width() / 2, top, pictureSize.width(),
                             pictureSize.height());
     if (picture.isValid())
         picture.render(&painter, pictureRect);
 
     painter.setFont(font);
-    painter.setPen(main ? QColor(129, 167, 200) : QColor(128, 128, 128));
+    painter.setPen(active ? QColor(129, 167, 200) : QColor(128, 128, 128));
     painter.drawText(QRect(area.center().x() - width / 2, pictureRect.bottom() + gap, width,
                            textBounds.height()),
                      Qt::AlignHCenter | Qt::TextWordWrap, hint);
 }
 
-void CustomTableView::keyPressEvent(QKeyEvent *event)
+void FileTableView::keyPressEvent(QKeyEvent *event)
 {
     const int key = event->key();
     if (key == Qt::Key_Delete || key == Qt::Key_Backspace) {
@@ -169,7 +212,7 @@ void CustomTableView::keyPressEvent(QKeyEvent *event)
     QTableView::keyPressEvent(event);
 }
 
-void CustomTableView::mousePressEvent(QMouseEvent *event)
+void FileTableView::mousePressEvent(QMouseEvent *event)
 {
     // A right press leaves the selection alone: the menu acts on it as it is.
     if (event->button() == Qt::RightButton) {
@@ -179,7 +222,7 @@ void CustomTableView::mousePressEvent(QMouseEvent *event)
     QTableView::mousePressEvent(event);
 }
 
-void CustomTableView::contextMenuEvent(QContextMenuEvent *event)
+void FileTableView::contextMenuEvent(QContextMenuEvent *event)
 {
     event->accept();
     if (!m_contextMenu || !selectionModel() || !selectionModel()->hasSelection())
@@ -187,24 +230,19 @@ void CustomTableView::contextMenuEvent(QContextMenuEvent *event)
     m_contextMenu->popup(event->globalPos());
 }
 
-bool CustomTableView::acceptsDrag(const QDropEvent *event) const
+bool FileTableView::acceptsDrag(const QDropEvent *event) const
 {
     if (event->source() == this || event->source() == viewport())
         return false;
     return event->mimeData() && event->mimeData()->hasUrls();
 }
 
-void CustomTableView::dragEnterEvent(QDragEnterEvent *event)
+void FileTableView::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!acceptsDrag(event)) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    dragMoveEvent(event);
 }
 
-void CustomTableView::dragMoveEvent(QDragMoveEvent *event)
+void FileTableView::dragMoveEvent(QDragMoveEvent *event)
 {
     // The whole table is the target; no insertion line between rows.
     if (!acceptsDrag(event)) {
@@ -215,15 +253,17 @@ void CustomTableView::dragMoveEvent(QDragMoveEvent *event)
     event->accept();
 }
 
-void CustomTableView::dropEvent(QDropEvent *event)
+void FileTableView::dropEvent(QDropEvent *event)
 {
     if (!acceptsDrag(event)) {
         event->ignore();
         return;
     }
+    // The URLs as given: they keep a name's bytes, which a local path in a
+    // QString would not.
     QList<QUrl> urls;
     for (const QUrl &url : event->mimeData()->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+        if (!localPath(url).isEmpty())
             urls.append(url);
     }
     if (urls.isEmpty()) {
@@ -235,10 +275,9 @@ void CustomTableView::dropEvent(QDropEvent *event)
     Q_EMIT filesDropped(urls);
 }
 
-bool CustomTableView::eventFilter(QObject *watched, QEvent *event)
+bool FileTableView::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == horizontalHeader()->viewport()) {
-        // A column being dragged would drag the picture along with it.
         switch (event->type()) {
         case QEvent::MouseButtonPress:
             m_headerPress = static_cast<QMouseEvent *>(event)->position().toPoint();
@@ -248,11 +287,11 @@ bool CustomTableView::eventFilter(QObject *watched, QEvent *event)
             if ((move->buttons() & Qt::LeftButton) &&
                 (move->position().toPoint() - m_headerPress).manhattanLength() >=
                     QApplication::startDragDistance())
-                setDisableDrawing(true);
+                setPictureHidden(true);
             break;
         }
         case QEvent::MouseButtonRelease:
-            setDisableDrawing(false);
+            setPictureHidden(false);
             break;
         default:
             break;
@@ -261,7 +300,7 @@ bool CustomTableView::eventFilter(QObject *watched, QEvent *event)
     return QTableView::eventFilter(watched, event);
 }
 
-void CustomTableView::changeEvent(QEvent *event)
+void FileTableView::changeEvent(QEvent *event)
 {
     // The picture and hint colour follow whether this is the active window.
     if (event->type() == QEvent::ActivationChange)

@@ -1,0 +1,228 @@
+#include "importfilesdialog.h"
+
+#include "appinfo.h"
+#include "dialogs.h"
+#include "importparser.h"
+#include "syslogline.h"
+
+#include "ui_importfilesdialog.h"
+
+#include <QClipboard>
+#include <QFutureWatcher>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QShowEvent>
+#include <QtConcurrent>
+#include <QTextDocument>
+
+#include <exception>
+
+namespace tallivo {
+
+ImportFilesDialog::ImportFilesDialog(const QStringList &allowedFileTypes, Dialogs &dialogs,
+                                     QWidget *parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::ImportFilesDialog>())
+    , m_dialogs(dialogs)
+    , m_allowedTypes(allowedFileTypes)
+{
+    m_ui->setupUi(this);
+    setWindowModality(Qt::WindowModal);
+
+    connect(m_ui->fromFileButton, &QAbstractButton::clicked, this,
+            [this] { setSource(Source::File); });
+    connect(m_ui->fromTextButton, &QAbstractButton::clicked, this,
+            [this] { setSource(Source::Text); });
+    connect(m_ui->browseButton, &QAbstractButton::clicked, this, &ImportFilesDialog::browse);
+    connect(m_ui->pasteButton, &QAbstractButton::clicked, this,
+            &ImportFilesDialog::pasteFromClipboard);
+    connect(m_ui->importButton, &QAbstractButton::clicked, this, &ImportFilesDialog::importFiles);
+
+    setSource(Source::File);
+    reset();
+}
+
+ImportFilesDialog::~ImportFilesDialog() = default;
+
+void ImportFilesDialog::reset()
+{
+    ++m_generation;
+    setBusy(false);
+    m_ui->listFileEdit->clear();
+    m_ui->pathsEdit->clear();
+    m_files.clear();
+    m_ui->foundLabel->setText(tr("Total Files Found : %1").arg(0));
+}
+
+void ImportFilesDialog::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous())
+        reset();
+    QDialog::showEvent(event);
+}
+
+void ImportFilesDialog::updateControls(bool discardInput)
+{
+    if (discardInput) {
+        m_ui->listFileEdit->clear();
+        m_ui->pathsEdit->clear();
+    }
+    const bool fromFile = m_source == Source::File && !m_busy;
+    const bool fromText = m_source == Source::Text && !m_busy;
+    m_ui->listFileEdit->setEnabled(fromFile);
+    m_ui->browseButton->setEnabled(fromFile);
+    m_ui->pathsEdit->setEnabled(fromText);
+    m_ui->pathsEdit->setReadOnly(!fromText);
+    m_ui->pasteButton->setEnabled(fromText);
+    m_ui->fromFileButton->setEnabled(!m_busy);
+    m_ui->fromTextButton->setEnabled(!m_busy);
+    m_ui->importButton->setEnabled(!m_busy);
+}
+
+void ImportFilesDialog::setSource(Source source)
+{
+    if (m_busy)
+        return;
+    m_source = source;
+    updateControls(true);
+    QAbstractButton *button = source == Source::File ? m_ui->fromFileButton : m_ui->fromTextButton;
+    button->setChecked(true);
+    button->setFocus();
+}
+
+void ImportFilesDialog::setBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    updateControls(false);
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void ImportFilesDialog::browse()
+{
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::OpenFiles;
+    request.caption = tr("Select Text File To Import:");
+    request.multiple = false;
+    request.nameFilters = {tr("Text files (*.txt *.TXT)")};
+    m_dialogs.chooseFiles(this, request, [this](const QStringList &paths) {
+        if (!m_busy)
+            m_ui->listFileEdit->setText(paths.first());
+    });
+}
+
+void ImportFilesDialog::startParse(std::function<QStringList()> parse,
+                                   std::function<void(const Parsed &)> then)
+{
+    const quint64 generation = ++m_generation;
+    setBusy(true);
+    auto *watcher = new QFutureWatcher<Parsed>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, then] {
+        watcher->deleteLater();
+        if (generation != m_generation)
+            return;
+        setBusy(false);
+        const Parsed result = watcher->result();
+        m_files = result.urls;
+        m_ui->foundLabel->setText(tr("Total Files Found : %1").arg(m_files.size()));
+        then(result);
+        Q_EMIT parsed(int(m_files.size()));
+    });
+    watcher->setFuture(QtConcurrent::run([parse = std::move(parse)] {
+        Parsed result;
+        try {
+            result.paths = parse();
+            result.urls = importUrls(result.paths);
+        } catch (const std::exception &e) {
+            // Out of memory on a monstrous list: nothing is imported.
+            logError("(parseText:)", QString::fromLocal8Bit(e.what()));
+            return Parsed();
+        }
+        return result;
+    }));
+}
+
+void ImportFilesDialog::pasteFromClipboard()
+{
+    if (m_busy)
+        return;
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty())
+        return;
+    startParse([text, types = m_allowedTypes] { return parseImportText(text, types); },
+               [this](const Parsed &result) {
+                   m_ui->pathsEdit->setPlainText(result.paths.join(QLatin1Char('\n')));
+               });
+}
+
+QString ImportFilesDialog::pathsText() const
+{
+    // The raw text keeps no-break spaces, which toPlainText() would turn into
+    // blanks; only the paragraph breaks need turning back into line feeds.
+    QString text = m_ui->pathsEdit->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+void ImportFilesDialog::showAlert(const QString &message, QWidget *focusAfter)
+{
+    MessageRequest alert;
+    alert.icon = QMessageBox::Critical;
+    alert.title = appTitle();
+    alert.text = message;
+    m_dialogs.showMessage(this, alert, [focus = QPointer<QWidget>(focusAfter)](bool) {
+        if (focus)
+            focus->setFocus();
+    });
+}
+
+void ImportFilesDialog::importFiles()
+{
+    if (m_busy)
+        return;
+    std::function<QStringList()> parse;
+    if (m_source == Source::File) {
+        const QString path = m_ui->listFileEdit->text();
+        if (path.isEmpty()) {
+            showAlert(tr("Please select file to import!"), m_ui->browseButton);
+            return;
+        }
+        parse = [path, types = m_allowedTypes] {
+            QString error;
+            const QStringList paths = parseImportFile(path, types, &error);
+            if (!error.isEmpty())
+                logError("(parseFile:)", error);
+            return paths;
+        };
+    } else {
+        if (m_ui->pathsEdit->document()->isEmpty()) {
+            showAlert(tr("Please paste file(s) path to import!"), m_ui->pathsEdit);
+            return;
+        }
+        parse = [text = pathsText(), types = m_allowedTypes] {
+            return parseImportText(text, types);
+        };
+    }
+    startParse(std::move(parse), [this](const Parsed &result) {
+        if (result.urls.isEmpty()) {
+            showAlert(tr("No File(s) Found!"), nullptr);
+            return;
+        }
+        Q_EMIT filesImported(result.urls);
+        accept();
+    });
+}
+
+void ImportFilesDialog::reject()
+{
+    // A parse still under way must not reach the main window later.
+    ++m_generation;
+    setBusy(false);
+    QDialog::reject();
+}
+
+} // namespace tallivo

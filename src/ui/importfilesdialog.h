@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class ImportFilesDialog;
+}
+
+namespace tallivo {
+
+class Dialogs;
+
+// Takes a list of paths from a text file or from typed or pasted text, keeps
+// those of an allowed type and hands them on. Files are read and lists parsed
+// off the GUI thread, so a huge list leaves the window responsive.
+class ImportFilesDialog final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ImportFilesDialog)
+public:
+    enum class Source
+    {
+        File,
+        Text
+    };
+
+    // The file dialog and the alerts are asked of dialogs.
+    ImportFilesDialog(const QStringList &allowedFileTypes, Dialogs &dialogs,
+                      QWidget *parent = nullptr);
+    ~ImportFilesDialog() override;
+
+    Source source() const { return m_source; }
+    void setSource(Source source);
+    // The accepted files of the last parse.
+    const QList<QUrl> &files() const { return m_files; }
+    // True while a file is read or a list parsed.
+    bool isBusy() const { return m_busy; }
+
+    // Empties both inputs, the files and the count; keeps the source. Done
+    // every time the dialog is shown.
+    void reset();
+
+    void browse();
+    void pasteFromClipboard();
+    // Parses the input; a non-empty list is handed on and closes the dialog.
+    void importFiles();
+    void reject() override;
+
+Q_SIGNALS:
+    void filesImported(const QList<QUrl> &urls);
+    // A parse has finished and the count is shown.
+    void parsed(int count);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    struct Parsed
+    {
+        QStringList paths;
+        QList<QUrl> urls;
+    };
+
+    void updateControls(bool discardInput);
+    void setBusy(bool busy);
+    // Runs parse off the GUI thread, then shows the count and calls then.
+    void startParse(std::function<QStringList()> parse, std::function<void(const Parsed &)> then);
+    void showAlert(const QString &message, QWidget *focusAfter);
+    QString pathsText() const;
+
+    std::unique_ptr<Ui::ImportFilesDialog> m_ui;
+    Dialogs &m_dialogs;
+    QStringList m_allowedTypes;
+    QList<QUrl> m_files;
+    Source m_source = Source::File;
+    bool m_busy = false;
+    // Bumped to drop the result of a parse still under way.
+    quint64 m_generation = 0;
+};
+
+} // namespace tallivo

@@ -1,0 +1,180 @@
+#include "intake.h"
+
+#include "appinfo.h"
+#include "collectionrun.h"
+#include "dialogs.h"
+#include "filetablemodel.h"
+#include "importfilesdialog.h"
+#include "localpath.h"
+#include "recentfolderscombo.h"
+#include "uilogging.h"
+#include "walk.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+namespace tallivo {
+
+namespace {
+
+const QString includeSubfoldersKey = QStringLiteral("INCLUDESUBFOLDERS");
+
+// Paths from a file dialog, as URLs of their bytes.
+QList<QUrl> urlsOf(const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &path : paths) {
+        if (!path.isEmpty())
+            urls.append(urlFromLocalPath(QFile::encodeName(path)));
+    }
+    return urls;
+}
+
+bool isDirectory(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+Intake::Intake(FileTableModel &model, CollectionRun &run, RecentFoldersCombo &recent,
+               Dialogs &dialogs, QWidget *window)
+    : QObject(window)
+    , m_model(model)
+    , m_run(run)
+    , m_recent(recent)
+    , m_dialogs(dialogs)
+    , m_window(window)
+    , m_includeSubfolders(userSettings().value(includeSubfoldersKey, false).toBool())
+{
+}
+
+void Intake::setIncludeSubfolders(bool include)
+{
+    if (include == m_includeSubfolders)
+        return;
+    m_includeSubfolders = include;
+    QSettings settings = userSettings();
+    settings.setValue(includeSubfoldersKey, include);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qCWarning(lcUi) << "The include-subfolders setting was not stored:" << settings.status();
+    Q_EMIT includeSubfoldersChanged(include);
+}
+
+bool Intake::isIdle() const
+{
+    // One writer at a time: a run's list is left alone until it ends.
+    if (!m_run.isActive())
+        return true;
+    qCDebug(lcUi) << "Refused while a run is active";
+    return false;
+}
+
+void Intake::addFiles()
+{
+    if (!isIdle())
+        return;
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::OpenFiles;
+    request.caption = tr("Select TIFF and PDF File(s):");
+    request.nameFilters = {tr("TIFF and PDF files (*.tif *.tiff *.pdf *.TIF *.TIFF *.PDF)")};
+    const bool walk = m_includeSubfolders;
+    m_dialogs.chooseFiles(m_window, request,
+                          [this, walk](const QStringList &paths) { addUrls(urlsOf(paths), walk); });
+}
+
+void Intake::addFolders()
+{
+    if (!isIdle())
+        return;
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::OpenFolders;
+    request.caption = tr("Select folder(s) contains TIFF and PDF File(s):");
+    m_dialogs.chooseFiles(m_window, request,
+                          [this](const QStringList &paths) { addUrls(urlsOf(paths), true); });
+}
+
+void Intake::addDropped(const QList<QUrl> &urls)
+{
+    addUrls(urls, true);
+}
+
+void Intake::addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList)
+{
+    if (!isIdle())
+        return;
+    Arguments arguments{{}, walkFolders, m_includeSubfolders};
+    QStringList folders;
+    for (const QUrl &url : urls) {
+        // Only local files can be counted; other schemes are left out.
+        const QByteArray path = localPath(url);
+        if (path.isEmpty())
+            continue;
+        arguments.urls.append(url);
+        if (isDirectory(path))
+            folders.append(QFile::decodeName(path));
+    }
+    if (arguments.urls.isEmpty())
+        return;
+    m_recent.add(folders);
+    // A list of folders that replaces the list is what the pop-up shows.
+    if (replaceList && !folders.isEmpty())
+        m_recent.showFolder(folders.first());
+    start(arguments, replaceList);
+}
+
+void Intake::importList()
+{
+    if (!isIdle())
+        return;
+    if (!m_importDialog) {
+        m_importDialog = new ImportFilesDialog(allowedFileTypes(), m_dialogs, m_window);
+        connect(m_importDialog, &ImportFilesDialog::filesImported, this,
+                [this](const QList<QUrl> &urls) {
+                    if (isIdle())
+                        start(Arguments{urls, false, m_includeSubfolders});
+                });
+    }
+    m_importDialog->open();
+}
+
+ImportFilesDialog *Intake::importDialog() const
+{
+    return m_importDialog;
+}
+
+void Intake::openRecent(const QString &folder)
+{
+    if (folder.isEmpty() || !isIdle())
+        return;
+    if (RecentFolders::isFolderReadable(folder)) {
+        m_recent.touch(folder);
+        m_recent.showFolder(folder);
+        start(Arguments{{urlFromLocalPath(QFile::encodeName(folder))}, true, m_includeSubfolders},
+              true);
+        return;
+    }
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::OpenFolders;
+    request.caption = tr("Choose folder(s):");
+    request.directory = folder;
+    m_dialogs.chooseFiles(m_window, request, [this, folder](const QStringList &chosen) {
+        if (!isIdle())
+            return;
+        // The folder that has gone stays listed, just below the ones chosen.
+        m_recent.touch(folder);
+        addUrls(urlsOf(chosen), true, true);
+    });
+}
+
+void Intake::start(const Arguments &arguments, bool replaceList)
+{
+    if (replaceList)
+        m_model.clear();
+    m_run.loadURLs(arguments);
+}
+
+} // namespace tallivo

@@ -1,0 +1,217 @@
+#include "mainwindow.h"
+
+#include "appinfo.h"
+#include "buttonbar.h"
+#include "desktop.h"
+#include "dialogs.h"
+#include "exporter.h"
+#include "exportname.h"
+#include "fileactions.h"
+#include "filetablemodel.h"
+#include "filetableview.h"
+#include "intake.h"
+#include "listeditor.h"
+#include "recentfolderscombo.h"
+#include "runpresenter.h"
+#include "uilogging.h"
+
+#include "ui_mainwindow.h"
+
+#include <QMenu>
+#include <QToolButton>
+
+// Resources of a static library are registered by hand.
+static void initResources()
+{
+    Q_INIT_RESOURCE(tallivo);
+}
+
+namespace tallivo {
+
+MainWindow::MainWindow(std::unique_ptr<Dialogs> dialogs, std::unique_ptr<Desktop> desktop,
+                       QWidget *parent)
+    : QMainWindow(parent)
+    , m_ui(std::make_unique<Ui::MainWindow>())
+    , m_dialogs(dialogs ? std::move(dialogs) : std::make_unique<WidgetDialogs>())
+    , m_desktop(desktop ? std::move(desktop) : std::make_unique<SystemDesktop>())
+{
+    initResources();
+    m_ui->setupUi(this);
+    setupWindow();
+}
+
+MainWindow::~MainWindow()
+{
+    // The run's thread goes before the list it appends to.
+    m_presenter->run().shutdown();
+}
+
+void MainWindow::setupWindow()
+{
+    setWindowTitle(appTitle());
+    setWindowIcon(QIcon(QStringLiteral(":/tallivo.svg")));
+
+    m_model = new FileTableModel(this);
+    FileTableView *table = m_ui->fileTable;
+    table->setModel(m_model);
+
+    RunPresenter::Controls controls;
+    controls.idleOnly = {
+        m_ui->actionAddFiles,      m_ui->actionAddFolder,       m_ui->actionIncludeSubfolders,
+        m_ui->actionImport,        m_ui->actionSelectAll,       m_ui->actionSelectFirst,
+        m_ui->actionCheckSelected, m_ui->actionUncheckSelected, m_ui->actionInvertSelected,
+        m_ui->actionCheckAll,      m_ui->actionUncheckAll,      m_ui->actionInvertAll,
+        m_ui->actionMoveUp,        m_ui->actionMoveDown};
+    controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionRemoveAll};
+    controls.idleWidgets = {table, m_ui->recentFolders};
+    controls.cancel = m_ui->actionCancel;
+    controls.busyIndicator = m_ui->busyIndicator;
+    controls.cancelButton = m_ui->cancelButton;
+    controls.pageTotals = m_ui->pageTotalsLabel;
+    controls.fileTotals = m_ui->fileTotalsLabel;
+    controls.timeTaken = m_ui->timeTakenLabel;
+    m_presenter = new RunPresenter(*m_model, *table, controls, this);
+
+    m_ui->recentFolders->load(userSettings());
+    m_intake = new Intake(*m_model, m_presenter->run(), *m_ui->recentFolders, *m_dialogs, this);
+    m_editor = new ListEditor(*m_model, *table, *m_dialogs, this);
+    m_fileActions = new FileActions(*m_model, *table, *m_desktop, this);
+
+    setupCommandBars();
+    setupContextMenu();
+    connectActions();
+    table->setFocus();
+}
+
+void MainWindow::setupCommandBars()
+{
+    ButtonBar *commands = m_ui->commandBar;
+    for (QAction *action :
+         {m_ui->actionAddFiles, m_ui->actionRemoveSelected, m_ui->actionIncludeSubfolders,
+          m_ui->actionImport, m_ui->actionExport, m_ui->actionRemoveAll})
+        commands->addButton(action);
+    QToolButton *add = commands->button(0);
+    auto *addMenu = new QMenu(add);
+    addMenu->addActions({m_ui->actionAddFiles, m_ui->actionAddFolder});
+    add->setMenu(addMenu);
+    add->setPopupMode(QToolButton::MenuButtonPopup);
+
+    ButtonBar *help = m_ui->helpBar;
+    help->addButton(m_ui->actionWebsite);
+    help->addButton(m_ui->actionRateUs);
+    help->setToolButtonStyle(Qt::ToolButtonIconOnly);
+}
+
+void MainWindow::setupContextMenu()
+{
+    auto *menu = new QMenu(this);
+    menu->addActions({m_ui->actionOpen, m_ui->actionShowInFileManager, m_ui->actionProperties});
+    menu->addSeparator();
+    menu->addActions(
+        {m_ui->actionCheckSelected, m_ui->actionUncheckSelected, m_ui->actionInvertSelected});
+    menu->addSeparator();
+    menu->addActions({m_ui->actionMoveUp, m_ui->actionMoveDown});
+    menu->addSeparator();
+    menu->addAction(m_ui->actionRemoveSelected);
+    m_ui->fileTable->setContextMenu(menu);
+}
+
+void MainWindow::connectActions()
+{
+    const auto on = [](QAction *action, auto *receiver, auto slot) {
+        connect(action, &QAction::triggered, receiver, slot);
+    };
+    Intake *intake = m_intake;
+    on(m_ui->actionAddFiles, intake, &Intake::addFiles);
+    on(m_ui->actionAddFolder, intake, &Intake::addFolders);
+    on(m_ui->actionImport, intake, &Intake::importList);
+    m_ui->actionIncludeSubfolders->setChecked(intake->includeSubfolders());
+    connect(m_ui->actionIncludeSubfolders, &QAction::toggled, intake,
+            &Intake::setIncludeSubfolders);
+    connect(intake, &Intake::includeSubfoldersChanged, m_ui->actionIncludeSubfolders,
+            &QAction::setChecked);
+    connect(m_ui->fileTable, &FileTableView::filesDropped, intake, &Intake::addDropped);
+    connect(m_ui->recentFolders, &RecentFoldersCombo::folderChosen, intake, &Intake::openRecent);
+
+    ListEditor *editor = m_editor;
+    on(m_ui->actionSelectAll, m_ui->fileTable, &QAbstractItemView::selectAll);
+    on(m_ui->actionSelectFirst, editor, &ListEditor::selectFirst);
+    on(m_ui->actionCheckSelected, editor, &ListEditor::checkSelected);
+    on(m_ui->actionUncheckSelected, editor, &ListEditor::uncheckSelected);
+    on(m_ui->actionInvertSelected, editor, &ListEditor::invertSelected);
+    on(m_ui->actionCheckAll, editor, &ListEditor::checkAll);
+    on(m_ui->actionUncheckAll, editor, &ListEditor::uncheckAll);
+    on(m_ui->actionInvertAll, editor, &ListEditor::invertAll);
+    on(m_ui->actionMoveUp, editor, &ListEditor::moveUp);
+    on(m_ui->actionMoveDown, editor, &ListEditor::moveDown);
+    on(m_ui->actionRemoveSelected, editor, &ListEditor::removeSelected);
+    on(m_ui->actionRemoveAll, editor, &ListEditor::removeAll);
+    connect(m_ui->fileTable, &FileTableView::removeRequested, editor, &ListEditor::removeSelected);
+
+    FileActions *files = m_fileActions;
+    on(m_ui->actionOpen, files, &FileActions::openSelected);
+    on(m_ui->actionShowInFileManager, files, &FileActions::showInFileManager);
+    on(m_ui->actionProperties, files, &FileActions::showProperties);
+    connect(m_ui->fileTable, &QAbstractItemView::doubleClicked, files, &FileActions::openRow);
+
+    on(m_ui->actionExport, this, &MainWindow::exportList);
+    on(m_ui->actionWebsite, this, &MainWindow::openWebsite);
+    on(m_ui->actionRateUs, this, &MainWindow::rateRequested);
+    on(m_ui->actionAbout, this, &MainWindow::showAbout);
+    on(m_ui->actionShowWindow, this, &MainWindow::bringToFront);
+    on(m_ui->actionQuit, qApp, &QCoreApplication::quit);
+}
+
+void MainWindow::bringToFront()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+void MainWindow::prepareToQuit()
+{
+    QSettings settings = userSettings();
+    if (!m_ui->recentFolders->save(settings))
+        qCWarning(lcUi) << "The recent folders were not stored:" << settings.status();
+    m_presenter->run().shutdown();
+}
+
+void MainWindow::openWebsite()
+{
+    m_desktop->openUrl(QUrl(QString::fromLatin1(MakerWebsite)));
+}
+
+void MainWindow::exportList()
+{
+    FileDialogRequest request;
+    request.mode = FileDialogRequest::SaveFile;
+    request.caption = tr("Export List To Tab Delimited Text File :");
+    request.nameFilters = {tr("Text files (*.txt)")};
+    request.defaultSuffix = QStringLiteral("txt");
+    request.selectedFile = suggestedExportName(QDateTime::currentDateTime(), QLocale());
+    m_dialogs->chooseFiles(this, request, [this](const QStringList &paths) {
+        QString error;
+        const QString path = paths.first();
+        if (tallivo::exportList(m_model->files(), path, &error))
+            return;
+        // A list that was not written must not pass for exported.
+        MessageRequest alert;
+        alert.icon = QMessageBox::Critical;
+        alert.text = tr("The list was not exported.");
+        alert.informativeText = tr("\"%1\" could not be written: %2").arg(path, error);
+        m_dialogs->showMessage(this, alert);
+    });
+}
+
+void MainWindow::showAbout()
+{
+    MessageRequest about;
+    about.icon = QMessageBox::Information;
+    about.text = QStringLiteral("%1 %2").arg(appTitle(), QStringLiteral(TALLIVO_VERSION));
+    about.informativeText = tr("Counts the pages of TIFF and PDF files in bulk.");
+    m_dialogs->showMessage(this, about);
+}
+
+} // namespace tallivo

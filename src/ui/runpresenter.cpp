@@ -1,0 +1,142 @@
+#include "runpresenter.h"
+
+#include "filetablemodel.h"
+#include "filetableview.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QLabel>
+
+namespace tallivo {
+
+namespace {
+
+QString pageTotalsText(const PageTotals &totals)
+{
+    return RunPresenter::tr("Total Pages TIFF : %1 PDF : %2")
+        .arg(totals.tiffPages)
+        .arg(totals.pdfPages);
+}
+
+QString fileTotalsText(int files, int selected, const PageTotals &totals)
+{
+    return RunPresenter::tr("%1 Total file(s); %2 file selected; Total page count of selected "
+                            "TIFF file(s) : %3 PDF file(s) : %4")
+        .arg(files)
+        .arg(selected)
+        .arg(totals.tiffPages)
+        .arg(totals.pdfPages);
+}
+
+} // namespace
+
+RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Controls &controls,
+                           QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_table(table)
+    , m_controls(controls)
+    , m_run(model.runList(), *this)
+{
+    m_rowSync.setSingleShot(true);
+    m_rowSync.setInterval(150);
+    connect(&m_rowSync, &QTimer::timeout, &m_model, &FileTableModel::syncRows);
+    connect(m_controls.cancel, &QAction::triggered, &m_run, &CollectionRun::cancelAction);
+    connect(m_controls.cancelButton, &QAbstractButton::clicked, &m_run,
+            &CollectionRun::cancelAction);
+
+    // Edits change what the controls may do and what the status line says;
+    // a run's additions are counted as they come and summed up at its end.
+    m_statusUpdate.setSingleShot(true);
+    m_statusUpdate.setInterval(0);
+    connect(&m_statusUpdate, &QTimer::timeout, this, &RunPresenter::updateStatusLine);
+    const auto listChanged = [this] {
+        updateControls();
+        if (!m_busy)
+            m_statusUpdate.start();
+    };
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, listChanged);
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, listChanged);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, listChanged);
+    connect(&m_model, &QAbstractItemModel::dataChanged, &m_statusUpdate,
+            qOverload<>(&QTimer::start));
+    // A sort leaves the selection on its rows, which now hold other files.
+    connect(&m_model, &QAbstractItemModel::layoutChanged, &m_statusUpdate,
+            qOverload<>(&QTimer::start));
+    connect(m_table.selectionModel(), &QItemSelectionModel::selectionChanged, &m_statusUpdate,
+            qOverload<>(&QTimer::start));
+
+    m_controls.busyIndicator->setVisible(false);
+    m_controls.cancelButton->setVisible(false);
+    m_controls.timeTaken->setText(tr("Total Time Taken : %1").arg(QStringLiteral("00:00")));
+    updateControls();
+    updateStatusLine();
+}
+
+RunPresenter::~RunPresenter()
+{
+    m_run.shutdown();
+}
+
+void RunPresenter::updateControls()
+{
+    const bool idle = !m_busy;
+    const bool any = !m_model.files().isEmpty();
+    for (QAction *action : std::as_const(m_controls.idleOnly))
+        action->setEnabled(idle);
+    for (QAction *action : std::as_const(m_controls.withFiles))
+        action->setEnabled(idle && any);
+    for (QWidget *widget : std::as_const(m_controls.idleWidgets))
+        widget->setEnabled(idle);
+    m_controls.cancel->setEnabled(!idle);
+}
+
+void RunPresenter::updateStatusLine()
+{
+    m_statusUpdate.stop();
+    const FileList &files = m_model.files();
+    const QList<int> selected = m_table.selectedRows();
+    m_controls.pageTotals->setText(pageTotalsText(files.totals()));
+    m_controls.fileTotals->setText(
+        fileTotalsText(files.size(), int(selected.size()), files.totalsOf(selected)));
+}
+
+void RunPresenter::resetView(bool enable)
+{
+    m_busy = !enable;
+    updateControls();
+}
+
+void RunPresenter::processStarted()
+{
+    m_controls.busyIndicator->setVisible(true);
+    m_controls.cancelButton->setVisible(true);
+    m_controls.timeTaken->setText(tr("Total Time Taken : In Process..."));
+}
+
+void RunPresenter::updateTotalPagesLabel()
+{
+    m_controls.pageTotals->setText(pageTotalsText(m_model.files().totals()));
+    if (!m_rowSync.isActive())
+        m_rowSync.start();
+    Q_EMIT totalsChanged();
+}
+
+void RunPresenter::sortFiles()
+{
+    m_rowSync.stop();
+    m_model.resort();
+}
+
+void RunPresenter::processStopped()
+{
+    m_rowSync.stop();
+    m_model.syncRows();
+    m_controls.busyIndicator->setVisible(false);
+    m_controls.cancelButton->setVisible(false);
+    updateStatusLine();
+    m_controls.timeTaken->setText(timeTakenString(m_run.startTime(), m_run.endTime()));
+    Q_EMIT runFinished(m_model.files().size());
+}
+
+} // namespace tallivo
