@@ -190,7 +190,7 @@ int main(int argc, char *argv[])
     ConsoleHost host(files, !quiet && stderrIsTerminal);
     CollectionRun run(files, host);
     QObject::connect(&run, &CollectionRun::finished, &app, &QCoreApplication::quit);
-    run.loadURLs(arguments);
+    run.start(arguments);
     app.exec();
 
     int uncounted = 0;

@@ -74,7 +74,7 @@ void CollectionRun::deliver()
     }
 }
 
-bool CollectionRun::loadURLs(std::optional<Arguments> arguments)
+bool CollectionRun::start(std::optional<Arguments> arguments)
 {
     if (m_active || m_shuttingDown)
         return false;
@@ -101,7 +101,7 @@ bool CollectionRun::loadURLs(std::optional<Arguments> arguments)
 void CollectionRun::shutdown()
 {
     m_shuttingDown = true;
-    cancelAction();
+    cancel();
     if (m_thread) {
         // The run thread does no I/O of its own and looks at the flag every
         // few milliseconds.

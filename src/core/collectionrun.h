@@ -71,13 +71,13 @@ public:
 
     // Starts a run and returns at once; the host hears of it from the event
     // loop. Refused (false) while a run is active.
-    bool loadURLs(std::optional<Arguments> arguments);
+    bool start(std::optional<Arguments> arguments);
 
     // Stops the run before its next entry; anything not yet appended is
     // dropped. Takes effect even before the run has started.
-    void cancelAction() { m_isProcessing.store(false, std::memory_order_release); }
+    void cancel() { m_isProcessing.store(false, std::memory_order_release); }
     bool isProcessing() const { return m_isProcessing.load(std::memory_order_acquire); }
-    // True from loadURLs() until the run's last main-thread step has been done.
+    // True from start() until the run's last main-thread step has been done.
     bool isActive() const { return m_active; }
 
     // How much the runs to come learn of each page.

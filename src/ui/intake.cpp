@@ -174,7 +174,7 @@ void Intake::start(const Arguments &arguments, bool replaceList)
 {
     if (replaceList)
         m_model.clear();
-    m_run.loadURLs(arguments);
+    m_run.start(arguments);
 }
 
 } // namespace tallivo

@@ -41,9 +41,9 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
     m_rowSync.setSingleShot(true);
     m_rowSync.setInterval(150);
     connect(&m_rowSync, &QTimer::timeout, &m_model, &FileTableModel::syncRows);
-    connect(m_controls.cancel, &QAction::triggered, &m_run, &CollectionRun::cancelAction);
+    connect(m_controls.cancel, &QAction::triggered, &m_run, &CollectionRun::cancel);
     connect(m_controls.cancelButton, &QAbstractButton::clicked, &m_run,
-            &CollectionRun::cancelAction);
+            &CollectionRun::cancel);
 
     // Edits change what the controls may do and what the status line says;
     // a run's additions are counted as they come and summed up at its end.

@@ -96,7 +96,7 @@ void TestCli::exportMatchesTheWindowsExport()
     test::NullRunHost host;
     CollectionRun run(files, host);
     QSignalSpy done(&run, &CollectionRun::finished);
-    run.loadURLs(Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true});
+    run.start(Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true});
     QVERIFY(done.wait(60000));
     QFile written(target);
     QVERIFY(written.open(QIODevice::ReadOnly));

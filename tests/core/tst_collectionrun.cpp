@@ -113,7 +113,7 @@ void TestCollectionRun::initTestCase()
 bool TestCollectionRun::runAndWait(CollectionRun &run, std::optional<Arguments> args)
 {
     QSignalSpy done(&run, &CollectionRun::finished);
-    if (!run.loadURLs(std::move(args)))
+    if (!run.start(std::move(args)))
         return false;
     return done.wait(60000);
 }
@@ -124,9 +124,9 @@ void TestCollectionRun::sequenceAndOrder()
     FakeHost host(files);
     CollectionRun run(files, host);
     QSignalSpy done(&run, &CollectionRun::finished);
-    QVERIFY(run.loadURLs(m_args));
+    QVERIFY(run.start(m_args));
     QVERIFY(run.isActive());
-    QVERIFY(!run.loadURLs(m_args)); // one run at a time
+    QVERIFY(!run.start(m_args)); // one run at a time
     QVERIFY(done.wait(60000));
     QVERIFY(!run.isActive());
     QVERIFY(!host.offMainThread);
@@ -174,10 +174,10 @@ void TestCollectionRun::cancelStopsBeforeNextFile()
     FakeHost host(files);
     CollectionRun run(files, host);
     // A cancel given before the run has started has no effect on it.
-    run.cancelAction();
+    run.cancel();
     host.onTotal = [&] {
         if (files.size() == 5)
-            run.cancelAction();
+            run.cancel();
     };
     QVERIFY(runAndWait(run, m_args));
     QCOMPARE(files.size(), 5);
@@ -188,8 +188,8 @@ void TestCollectionRun::cancelStopsBeforeNextFile()
     host.calls.clear();
     host.onTotal = nullptr;
     QSignalSpy done(&run, &CollectionRun::finished);
-    QVERIFY(run.loadURLs(m_args));
-    run.cancelAction();
+    QVERIFY(run.start(m_args));
+    run.cancel();
     QVERIFY(done.wait(60000));
     QCOMPARE(files.size(), 0);
     QCOMPARE(host.sequence(), QStringLiteral("busy start stop normal"));
@@ -250,7 +250,7 @@ void TestCollectionRun::shutdownDuringRunNeverTouchesHost()
             shutDown = true;
         }
     };
-    QVERIFY(run.loadURLs(m_args));
+    QVERIFY(run.start(m_args));
     QTRY_VERIFY_WITH_TIMEOUT(shutDown, 60000);
     QVERIFY(sizeAtShutdown >= 3);
     QCOMPARE(files.size(), sizeAtShutdown);
@@ -258,7 +258,7 @@ void TestCollectionRun::shutdownDuringRunNeverTouchesHost()
     host.reset();
     QCoreApplication::processEvents();
     QVERIFY(!run.isActive());
-    QVERIFY(!run.loadURLs(m_args)); // no new runs after shutdown
+    QVERIFY(!run.start(m_args)); // no new runs after shutdown
 }
 
 namespace {
@@ -412,9 +412,9 @@ void TestCollectionRun::cancelWhileTheShareHangs()
 
     share.hang(hang);
     QSignalSpy done(run.get(), &CollectionRun::finished);
-    QVERIFY(run->loadURLs(m_args));
+    QVERIFY(run->start(m_args));
     QTRY_VERIFY_WITH_TIMEOUT(share.isHanging(), 20000);
-    run->cancelAction();
+    run->cancel();
     // The run ends while the share still hangs, and what was listed before
     // it stays listed.
     QVERIFY(done.wait(20000));
@@ -427,7 +427,7 @@ void TestCollectionRun::cancelWhileTheShareHangs()
     // A quit neither waits for the share nor tells the window anything more.
     files.clear();
     host.calls.clear();
-    QVERIFY(run->loadURLs(m_args));
+    QVERIFY(run->start(m_args));
     QTRY_VERIFY_WITH_TIMEOUT(share.isHanging(), 20000);
     run->shutdown();
     QVERIFY(share.isHanging());

@@ -69,7 +69,7 @@ void TestCorpus::wholeCorpus()
     test::NullRunHost host;
     CollectionRun run(files, host);
     QSignalSpy done(&run, &CollectionRun::finished);
-    QVERIFY(run.loadURLs(args));
+    QVERIFY(run.start(args));
     QVERIFY(done.wait(300000));
     QCOMPARE(files.size(), int(expected.size()));
 
