@@ -4,11 +4,14 @@
 #include "exporter.h"
 #include "filelist.h"
 #include "localpath.h"
+#include "pagereport.h"
+#include "pagesummary.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -117,6 +120,26 @@ void printRow(FILE *out, RowTarget target, const FileItem &f)
     std::fwrite(line.constData(), 1, size_t(line.size()), out);
 }
 
+// The per-page listing, written whole or not at all.
+bool writePageList(const FileList &files, const QString &path, QString *error)
+{
+    QSaveFile out(path);
+    bool ok = out.open(QIODevice::WriteOnly);
+    const QByteArray header = pageListHeader();
+    ok = ok && out.write(header) == header.size();
+    for (int i = 0; ok && i < files.size(); ++i) {
+        const FileItem &f = *files.at(i);
+        FilePages pages{f.filePath(), f.pages(), {}};
+        if (f.pageInfo())
+            pages.pages = *f.pageInfo();
+        ok = writePageListRows(out, pages);
+    }
+    ok = ok && out.flush() && out.commit();
+    if (!ok && error)
+        *error = out.errorString();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -131,6 +154,9 @@ int main(int argc, char *argv[])
     bool quiet = false;
     QByteArray exportPath;
     bool exportGiven = false;
+    QByteArray pagesPath;
+    bool pagesGiven = false;
+    bool summary = false;
     QList<QByteArray> paths;
     bool optionsDone = false;
     // Paths are bytes: the arguments are read as given, never decoded.
@@ -152,6 +178,16 @@ int main(int argc, char *argv[])
         } else if (a.startsWith("--export=")) {
             exportGiven = true;
             exportPath = a.mid(9);
+        } else if (a == "--pages") {
+            if (++i >= argc)
+                return usageError("--pages needs a file name");
+            pagesGiven = true;
+            pagesPath = argv[i];
+        } else if (a.startsWith("--pages=")) {
+            pagesGiven = true;
+            pagesPath = a.mid(8);
+        } else if (a == "--summary") {
+            summary = true;
         } else if (a == "--help" || a == "-h") {
             std::fputs(usageText, stdout);
             return Ok;
@@ -167,6 +203,8 @@ int main(int argc, char *argv[])
         return usageError("no path given");
     if (exportGiven && exportPath.isEmpty())
         return usageError("--export needs a file name");
+    if (pagesGiven && pagesPath.isEmpty())
+        return usageError("--pages needs a file name");
 
     const bool stderrIsTerminal = ::isatty(STDERR_FILENO);
     const RowTarget stdoutTarget = ::isatty(STDOUT_FILENO) ? RowTarget::Terminal : RowTarget::File;
@@ -189,6 +227,10 @@ int main(int argc, char *argv[])
     FileList files;
     ConsoleHost host(files, !quiet && stderrIsTerminal);
     CollectionRun run(files, host);
+    if (pagesGiven)
+        run.setPageDetails(PageDetails::Pages);
+    else if (summary)
+        run.setPageDetails(PageDetails::Summary);
     QObject::connect(&run, &CollectionRun::finished, &app, &QCoreApplication::quit);
     run.start(arguments);
     app.exec();
@@ -231,6 +273,21 @@ int main(int argc, char *argv[])
     if ((uncounted > 0 || !run.unreadableFolders().isEmpty()) && status == Ok)
         status = NotAllCounted;
 
+    if (summary) {
+        PageTable table;
+        for (int i = 0; i < files.size(); ++i)
+            table.add(files.at(i)->pageSummary());
+        std::fputs(pageTableText(table).toUtf8().constData(), stdout);
+        std::fflush(stdout);
+    }
+    if (pagesGiven) {
+        QString error;
+        if (!writePageList(files, QFile::decodeName(pagesPath), &error)) {
+            std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
+                         escapedForRow(pagesPath, stderrTarget).constData(), qPrintable(error));
+            status = Failed;
+        }
+    }
     if (exportGiven) {
         QString error;
         if (!exportList(files, QFile::decodeName(exportPath), &error)) {

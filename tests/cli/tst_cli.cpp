@@ -43,6 +43,7 @@ private Q_SLOTS:
     void missingPathCountsTheRest();
     void librariesStayQuietOnDamagedFiles();
     void namesAreBytesAndRowsStayRows();
+    void pageListAndSummary();
     void badOptions_data();
     void badOptions();
 
@@ -182,6 +183,40 @@ void TestCli::namesAreBytesAndRowsStayRows()
     QVERIFY(rows.value(2).startsWith("scan\xe9.tif\t2\t"));
     // Qt cannot remove names that are not UTF-8.
     QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
+}
+
+void TestCli::pageListAndSummary()
+{
+    QTemporaryDir out;
+    const QString pages = out.filePath(QStringLiteral("pages.tsv"));
+    const QString exported = out.filePath(QStringLiteral("list.txt"));
+    const Result r = countWith({QStringLiteral("--summary"), QStringLiteral("--pages"), pages,
+                                QStringLiteral("--export"), exported, m_dir.path()});
+    QCOMPARE(r.status, 0);
+    // One line per page of the two files (3 + 4), after a header.
+    QFile list(pages);
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = list.readAll().split('\n');
+    QCOMPARE(rows.size(), 1 + 7 + 1);
+    QVERIFY(rows.first().startsWith("Path\tPage\t"));
+    QVERIFY(rows.at(1).startsWith(QFile::encodeName(m_dir.filePath(QStringLiteral("a scan.tif"))) +
+                                  "\t1\t"));
+    for (const QByteArray &row : rows.mid(1, 7))
+        QCOMPARE(row.count('\t'), 6);
+    QVERIFY(r.out.contains(QStringLiteral("Total")));
+    // The export is the same with or without page details.
+    QFile withDetails(exported);
+    QVERIFY(withDetails.open(QIODevice::ReadOnly));
+    const Result plain = countWith({QStringLiteral("--quiet"), QStringLiteral("--export"),
+                                    out.filePath(QStringLiteral("plain.txt")), m_dir.path()});
+    QFile withoutDetails(out.filePath(QStringLiteral("plain.txt")));
+    QVERIFY(withoutDetails.open(QIODevice::ReadOnly));
+    QCOMPARE(withDetails.readAll(), withoutDetails.readAll());
+    // A listing that cannot be written is an error.
+    const Result bad = countWith({QStringLiteral("--quiet"), QStringLiteral("--pages"),
+                                  out.filePath(QStringLiteral("no/such/pages.tsv")), m_dir.path()});
+    QCOMPARE(bad.status, 1);
+    QVERIFY(bad.err.contains(QStringLiteral("cannot write")));
 }
 
 void TestCli::badOptions_data()
