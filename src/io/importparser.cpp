@@ -1,5 +1,7 @@
 #include "importparser.h"
 
+#include "fileio.h"
+#include "localpath.h"
 #include "syslogline.h"
 #include "walk.h"
 
@@ -8,39 +10,65 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QStringDecoder>
-#include <QStringTokenizer>
 
+#include <cerrno>
 #include <exception>
+#include <unistd.h>
 
 namespace tallivo {
 
-QStringList parseImportText(QStringView text, const QStringList &allowedTypes,
-                            const QString &baseDir)
+namespace {
+
+QByteArray currentFolder()
 {
-    QStringList paths;
+    QByteArray cwd(4096, '\0');
+    while (!::getcwd(cwd.data(), size_t(cwd.size()))) {
+        if (errno != ERANGE)
+            return "/";
+        cwd.resize(cwd.size() * 2);
+    }
+    return QByteArray(cwd.constData());
+}
+
+} // namespace
+
+QList<QByteArray> parseImportList(QByteArrayView data, const QStringList &allowedTypes,
+                                  const QByteArray &baseDir)
+{
+    QList<QByteArray> paths;
     try {
-        QSet<QString> allowed;
+        QSet<QByteArray> allowed;
         for (const QString &type : allowedTypes) {
             if (!type.isEmpty())
-                allowed.insert(type.toUpper());
+                allowed.insert(type.toUpper().toUtf8());
         }
-        if (text.isEmpty() || allowed.isEmpty())
+        if (data.startsWith("\xef\xbb\xbf"))
+            data = data.sliced(3);
+        if (data.isEmpty() || allowed.isEmpty())
             return paths;
-        const QDir base(baseDir.isEmpty() ? QDir::currentPath() : baseDir);
-        QSet<QString> seen;
-        for (QStringView line : QStringTokenizer{text, u'\n'}) {
-            if (line.isEmpty() || line.contains(QChar(0)))
+        // Lines are paths as the file system knows them: bytes, whatever
+        // their encoding. Relative ones are joined to the base as bytes, so
+        // that no line is ever taken for anything but a file.
+        const QByteArray base = baseDir.isEmpty() ? currentFolder() : baseDir;
+        QSet<QByteArray> seen;
+        qsizetype start = 0;
+        while (start <= data.size()) {
+            qsizetype end = data.indexOf('\n', start);
+            if (end < 0)
+                end = data.size();
+            const QByteArrayView line = data.sliced(start, end - start);
+            start = end + 1;
+            if (line.isEmpty() || line.contains('\0'))
                 continue;
-            QString path = line.toString();
+            QByteArray path = line.toByteArray();
             if (!allowed.contains(pathExtension(path).toUpper()))
                 continue;
-            if (!path.startsWith(QLatin1Char('/')))
-                path = base.absoluteFilePath(path);
+            if (!path.startsWith('/'))
+                path = childPath(base, path);
             if (seen.contains(path))
                 continue;
             seen.insert(path);
-            paths.append(path);
+            paths.append(std::move(path));
         }
     } catch (const std::exception &e) {
         // Out of memory on a monstrous list: keep what was parsed.
@@ -49,17 +77,10 @@ QStringList parseImportText(QStringView text, const QStringList &allowedTypes,
     return paths;
 }
 
-QStringList parseImportList(const QByteArray &data, const QStringList &allowedTypes,
-                            bool *validUtf8, const QString &baseDir)
+QList<QByteArray> parseImportText(QStringView text, const QStringList &allowedTypes,
+                                  const QByteArray &baseDir)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(data);
-    const bool valid = !decoder.hasError();
-    if (validUtf8)
-        *validUtf8 = valid;
-    if (!valid)
-        return {};
-    return parseImportText(text, allowedTypes, baseDir);
+    return parseImportList(text.toUtf8(), allowedTypes, baseDir);
 }
 
 namespace {
@@ -110,7 +131,8 @@ bool readImportFile(const QString &path, QByteArray *data, QString *error)
 
 } // namespace
 
-QStringList parseImportFile(const QString &path, const QStringList &allowedTypes, QString *error)
+QList<QByteArray> parseImportFile(const QString &path, const QStringList &allowedTypes,
+                                  QString *error)
 {
     QByteArray data;
     if (!readImportFile(path, &data, error))
@@ -118,12 +140,12 @@ QStringList parseImportFile(const QString &path, const QStringList &allowedTypes
     return parseImportList(data, allowedTypes);
 }
 
-QList<QUrl> importUrls(const QStringList &paths)
+QList<QUrl> importUrls(const QList<QByteArray> &paths)
 {
     QList<QUrl> urls;
     urls.reserve(paths.size());
-    for (const QString &path : paths)
-        urls.append(QUrl::fromLocalFile(path));
+    for (const QByteArray &path : paths)
+        urls.append(urlFromLocalPath(path));
     return urls;
 }
 

@@ -9,27 +9,27 @@
 
 namespace tallivo {
 
-// The paths of a list of lines, split at "\n" only and taken as they are (no
-// trimming, so a trailing "\r" or blank spoils the extension). A line is kept
-// when its extension, compared without regard to letter case, is one of
+// The paths of a list of lines, split at "\n" only and taken as they are
+// (no trimming, so a trailing "\r" or blank spoils the extension): bytes,
+// whatever their encoding, as file names are. A line is kept when its
+// extension, compared without regard to letter case, is one of
 // allowedTypes; empty lines and repeats are dropped; order is kept. Relative
-// lines are taken relative to baseDir (the current folder when empty), so the
-// result holds absolute paths. Lines holding a NUL character name no file and
-// are dropped. Linear in the size of the text.
-QStringList parseImportText(QStringView text, const QStringList &allowedTypes,
-                            const QString &baseDir = QString());
-
-// The same for the bytes of a list file. Anything that is not valid UTF-8
-// yields no paths at all; a leading byte-order mark is skipped.
-QStringList parseImportList(const QByteArray &data, const QStringList &allowedTypes,
-                            bool *validUtf8 = nullptr, const QString &baseDir = QString());
+// lines are taken relative to baseDir (the current folder when empty), so
+// the result holds absolute paths. Lines holding a NUL byte name no file and
+// are dropped; a leading byte-order mark is skipped. Linear in the size of
+// the text.
+QList<QByteArray> parseImportList(QByteArrayView data, const QStringList &allowedTypes,
+                                  const QByteArray &baseDir = {});
+// The same for pasted text.
+QList<QByteArray> parseImportText(QStringView text, const QStringList &allowedTypes,
+                                  const QByteArray &baseDir = {});
 
 // The same for a list file: a regular file of at most 512 MiB, read whole.
 // No paths when it cannot be read, and the reason.
-QStringList parseImportFile(const QString &path, const QStringList &allowedTypes,
-                            QString *error = nullptr);
+QList<QByteArray> parseImportFile(const QString &path, const QStringList &allowedTypes,
+                                  QString *error = nullptr);
 
 // File URLs of absolute paths, in order.
-QList<QUrl> importUrls(const QStringList &paths);
+QList<QUrl> importUrls(const QList<QByteArray> &paths);
 
 } // namespace tallivo

@@ -1,5 +1,7 @@
 #include "importfilesdialog.h"
 
+#include "localpath.h"
+
 #include "appinfo.h"
 #include "dialogs.h"
 #include "importparser.h"
@@ -115,7 +117,7 @@ void ImportFilesDialog::browse()
     });
 }
 
-void ImportFilesDialog::startParse(std::function<QStringList()> parse,
+void ImportFilesDialog::startParse(std::function<QList<QByteArray>()> parse,
                                    std::function<void(const Parsed &)> then)
 {
     const quint64 generation = ++m_generation;
@@ -155,7 +157,10 @@ void ImportFilesDialog::pasteFromClipboard()
         return;
     startParse([text, types = m_allowedTypes] { return parseImportText(text, types); },
                [this](const Parsed &result) {
-                   m_ui->pathsEdit->setPlainText(result.paths.join(QLatin1Char('\n')));
+                   QStringList shown;
+                   for (const QByteArray &path : result.paths)
+                       shown << displayPath(path);
+                   m_ui->pathsEdit->setPlainText(shown.join(QLatin1Char('\n')));
                });
 }
 
@@ -184,7 +189,7 @@ void ImportFilesDialog::importFiles()
 {
     if (m_busy)
         return;
-    std::function<QStringList()> parse;
+    std::function<QList<QByteArray>()> parse;
     if (m_source == Source::File) {
         const QString path = m_ui->listFileEdit->text();
         if (path.isEmpty()) {
@@ -193,7 +198,7 @@ void ImportFilesDialog::importFiles()
         }
         parse = [path, types = m_allowedTypes] {
             QString error;
-            const QStringList paths = parseImportFile(path, types, &error);
+            const QList<QByteArray> paths = parseImportFile(path, types, &error);
             if (!error.isEmpty())
                 logError("(parseFile:)", error);
             return paths;

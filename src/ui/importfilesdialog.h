@@ -63,14 +63,15 @@ protected:
 private:
     struct Parsed
     {
-        QStringList paths;
+        QList<QByteArray> paths;
         QList<QUrl> urls;
     };
 
     void updateControls(bool discardInput);
     void setBusy(bool busy);
     // Runs parse off the GUI thread, then shows the count and calls then.
-    void startParse(std::function<QStringList()> parse, std::function<void(const Parsed &)> then);
+    void startParse(std::function<QList<QByteArray>()> parse,
+                    std::function<void(const Parsed &)> then);
     void showAlert(const QString &message, QWidget *focusAfter);
     QString pathsText() const;
 

@@ -144,7 +144,10 @@ void TestImportFilesDialog::importAction()
     QCOMPARE(m_dialog->isBusy(), !input.isEmpty());
     QVERIFY(waitParsed());
     QCOMPARE(alerts().join('|'), alert.isEmpty() ? alert : "Tallivo: " + alert);
-    QCOMPARE(imported.value(0).value(0).value<QList<QUrl>>(), importUrls(paths));
+    QList<QByteArray> bytes;
+    for (const QString &path : std::as_const(paths))
+        bytes << path.toUtf8();
+    QCOMPARE(imported.value(0).value(0).value<QList<QUrl>>(), importUrls(bytes));
     QCOMPARE(child<QLabel>("foundLabel")->text(),
              QString("Total Files Found : %1").arg(paths.size()));
     QCOMPARE(m_dialog->isVisible(), paths.isEmpty());
