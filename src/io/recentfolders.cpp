@@ -1,5 +1,8 @@
 #include "recentfolders.h"
 
+#include "fileio.h"
+#include "localpath.h"
+
 #include "iologging.h"
 
 #include <QFileInfo>
@@ -8,6 +11,8 @@
 #include <QVariantList>
 
 #include <algorithm>
+
+#include <unistd.h>
 
 namespace tallivo {
 
@@ -130,8 +135,28 @@ bool RecentFolders::isFolderReadable(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    const QFileInfo info(path);
-    return info.isDir() && info.isReadable();
+    const QByteArray bytes = folderPath(path);
+    return isFolder(bytes) && ::access(bytes.constData(), R_OK | X_OK) == 0;
+}
+
+QString RecentFolders::storedText(const QByteArray &path)
+{
+    const QString text = QString::fromUtf8(path);
+    if (text.toUtf8() == path && !text.startsWith(QLatin1String("file:")))
+        return text;
+    return urlFromLocalPath(path).toString();
+}
+
+QByteArray RecentFolders::folderPath(const QString &stored)
+{
+    if (stored.startsWith(QLatin1String("file://")))
+        return localPath(QUrl(stored));
+    return stored.toUtf8();
+}
+
+QString RecentFolders::displayText(const QString &stored)
+{
+    return displayPath(folderPath(stored));
 }
 
 } // namespace tallivo

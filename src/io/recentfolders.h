@@ -55,6 +55,13 @@ public:
 
     // Whether a chosen entry can be walked: an existing, readable folder.
     static bool isFolderReadable(const QString &path);
+
+    // Paths are stored as text. A folder name that is not UTF-8 is stored
+    // as its file URL, which keeps the bytes.
+    static QString storedText(const QByteArray &path);
+    static QByteArray folderPath(const QString &stored);
+    // The stored text as people read it.
+    static QString displayText(const QString &stored);
     // For tests; the default is the current time.
     void setClock(Clock clock) { m_clock = std::move(clock); }
 

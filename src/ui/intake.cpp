@@ -115,7 +115,7 @@ void Intake::addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList
             continue;
         arguments.urls.append(url);
         if (isDirectory(path))
-            folders.append(QFile::decodeName(path));
+            folders.append(RecentFolders::storedText(path));
     }
     if (arguments.urls.isEmpty())
         return;
@@ -153,7 +153,9 @@ void Intake::openRecent(const QString &folder)
     if (RecentFolders::isFolderReadable(folder)) {
         m_recent.touch(folder);
         m_recent.showFolder(folder);
-        start(Arguments{{urlFromLocalPath(QFile::encodeName(folder))}, true, m_includeSubfolders},
+        start(Arguments{{urlFromLocalPath(RecentFolders::folderPath(folder))},
+                        true,
+                        m_includeSubfolders},
               true);
         return;
     }

@@ -54,8 +54,8 @@ void RecentFoldersCombo::refill()
     clear();
     addItem(tr("Recent Folders..."));
     for (const RecentFolder &folder : m_folders.folders()) {
-        addItem(folder.path);
-        setItemData(count() - 1, folder.path, Qt::ToolTipRole);
+        addItem(RecentFolders::displayText(folder.path), folder.path);
+        setItemData(count() - 1, RecentFolders::displayText(folder.path), Qt::ToolTipRole);
     }
     setCurrentIndex(0);
 }

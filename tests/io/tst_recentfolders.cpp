@@ -73,7 +73,8 @@ void TestRecentFolders::newestFirst()
 void TestRecentFolders::survivesRestart()
 {
     const QStringList odd{QString::fromUtf8("/Ärger/日本語\tand  blanks "), "/line\nbreak",
-                          "/a,b;c=d#e\"f'g\\h", "/@Variant(x)"};
+                          "/a,b;c=d#e\"f'g\\h", "/@Variant(x)",
+                          RecentFolders::storedText("/Factures_\xe9t\xe9")};
     for (const QString &path : odd) {
         m_now = m_now.addMSecs(1001);
         m_recent.add({path});
@@ -93,6 +94,14 @@ void TestRecentFolders::survivesRestart()
     restarted.load(settings);
     QCOMPARE(paths(restarted), QStringList(odd.rbegin(), odd.rend()) << "/undated");
     QCOMPARE(restarted.folders().first().lastUsed, m_now);
+
+    // A name that is not UTF-8 comes back with its bytes, shown readably;
+    // UTF-8 names are stored as they are.
+    const QString latin1 = restarted.folders().first().path;
+    QCOMPARE(RecentFolders::folderPath(latin1), QByteArray("/Factures_\xe9t\xe9"));
+    QCOMPARE(RecentFolders::displayText(latin1), QString::fromUtf8("/Factures_été"));
+    QCOMPARE(RecentFolders::storedText(QByteArray("/été")), QString::fromUtf8("/été"));
+    QCOMPARE(RecentFolders::folderPath(odd.first()), odd.first().toUtf8());
 }
 
 QTEST_GUILESS_MAIN(TestRecentFolders)
