@@ -276,6 +276,8 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
     return {qint32(count), CountStatus::Counted};
 }
 
+} // namespace
+
 PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector<PageInfo> *pages)
 {
     silenceLibraries();
@@ -293,8 +295,6 @@ PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector
         count.status = CountStatus::NotTiffOrPdf;
     return count;
 }
-
-} // namespace
 
 MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<PageInfo> *pages)
 {

@@ -50,6 +50,11 @@ struct MeasuredFile
 MeasuredFile measureFile(const QByteArray &path, EntryType hint = EntryType::Unknown,
                          std::vector<PageInfo> *pages = nullptr);
 
+// Counts an open regular file of `size` bytes; `path` decides, by its
+// extension, whether the PDF reader is asked.
+PageCount countOpenFile(int fd, qint64 size, const QByteArray &path,
+                        std::vector<PageInfo> *pages = nullptr);
+
 // The page count of a file URL; 0 for anything else.
 qint32 pageCount(const QUrl &url);
 
