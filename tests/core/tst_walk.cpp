@@ -1,11 +1,17 @@
+#include "fileitem.h"
 #include "localpath.h"
+#include "samplefiles.h"
 #include "walk.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tallivo;
@@ -21,6 +27,7 @@ private Q_SLOTS:
     void symlinksAreNotEntered();
     void clearedFlagStopsBeforeNextEntry();
     void allowedTypesAreExact();
+    void deeperThanPathMax();
 
 private:
     void touch(const QString &relative);
@@ -149,6 +156,54 @@ void TestWalk::allowedTypesAreExact()
     QCOMPARE(pathExtension(QStringLiteral("/a.b/c")), QString());
     QCOMPARE(pathExtension(QStringLiteral("/a/.tif")), QString());
     QCOMPARE(pathExtension(QStringLiteral("/a/x.tar.PDF")), QStringLiteral("PDF"));
+}
+
+void TestWalk::deeperThanPathMax()
+{
+    // 2,100 folders deep, with long names: paths of some 40,000 bytes, made
+    // and removed relative to each folder, as nothing else can reach them.
+    const QString pdf = m_dir->filePath(QStringLiteral("seed.pdf"));
+    QVERIFY(test::writePdf(pdf, 3));
+    QFile seed(pdf);
+    QVERIFY(seed.open(QIODevice::ReadOnly));
+    const QByteArray bytes = seed.readAll();
+    const QByteArray name = QByteArray(18, 'd');
+    int fd = ::open(QFile::encodeName(m_dir->path()).constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(fd >= 0);
+    std::vector<int> fds{fd};
+    for (int depth = 0; depth < 2100; ++depth) {
+        QVERIFY(::mkdirat(fds.back(), name.constData(), 0755) == 0);
+        const int next = ::openat(fds.back(), name.constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(next >= 0);
+        if (fds.size() > 1)
+            ::close(fds.back()); // keep only the top and the current one open
+        if (fds.size() > 1)
+            fds.back() = next;
+        else
+            fds.push_back(next);
+    }
+    const int out = ::openat(fds.back(), "deep.pdf", O_WRONLY | O_CREAT, 0644);
+    QVERIFY(out >= 0);
+    QCOMPARE(::write(out, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(out);
+    ::close(fds.back());
+
+    Arguments args{{url(QString::fromLatin1(name))}, true, true};
+    std::atomic_bool keepGoing{true};
+    Walk walk(args, keepGoing);
+    const auto found = walk.next();
+    QVERIFY(found);
+    QVERIFY(localPath(found->url).size() > 4 * PATH_MAX);
+    QVERIFY(!walk.next());
+    const auto item = FileItem::create(found->url, found->type);
+    QCOMPARE(item->pages(), 3);
+    QVERIFY(item->size() > 0);
+    QVERIFY(item->dateModified().isValid());
+    QCOMPARE(item->name(), QStringLiteral("deep.pdf"));
+    // Qt cannot remove what it cannot reach.
+    QProcess::execute(QStringLiteral("rm"),
+                      {QStringLiteral("-rf"), m_dir->filePath(QString::fromLatin1(name))});
+    ::close(fds.front());
 }
 
 QTEST_GUILESS_MAIN(TestWalk)
