@@ -11,7 +11,9 @@
 # Environment: CORPUS (default /tmp/tallivo-bench, made by
 # bench/count/make-corpus.sh), SLOWFS (the slowfs binary; built from
 # ../shared/tools/slowfs.c when absent), COUNT and LOOP (other builds of the two
-# programs, to compare). Needs fuse3, libfuse3-dev and bc.
+# programs, to compare), WINDOW (a bench-window binary from a GUI build: the
+# window on the deep tree, first rows and longest main-thread stall).
+# Needs fuse3, libfuse3-dev and bc.
 set -euo pipefail
 (($# >= 1)) || { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 build=$(cd "$1" && pwd)
@@ -86,3 +88,14 @@ for delay in $delays; do
             "$(echo "$loop_req / $files" | bc -l)" "$(echo "$count_req / $files" | bc -l)"
     done
 done
+if [[ -n ${WINDOW:-} ]]; then
+    for delay in $delays; do
+        SLOWFS_ROOT=$trees/deep SLOWFS_US=$delay "$slowfs" -f -o ro "$mnt" 2>/dev/null &
+        pid=$!
+        for _ in $(seq 50); do mountpoint -q "$mnt" && break; sleep 0.1; done
+        printf 'window, deep tree, %5sus: ' "$delay"
+        QT_QPA_PLATFORM=offscreen "$WINDOW" --subfolders "$mnt" 2>/dev/null | tail -n 1
+        fusermount3 -u "$mnt"
+        wait "$pid" || true
+    done
+fi
