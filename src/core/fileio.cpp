@@ -27,40 +27,13 @@ void callIoHook(const QByteArray &path)
 // Longest piece handed to the kernel in one call, well inside PATH_MAX.
 constexpr qsizetype kPiece = PATH_MAX / 2;
 
-class Fd
-{
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset(int fd)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd;
-};
-
 // Calls `last(dirfd, name)` for the path's last piece, opening the folders
 // before it piece by piece when the whole is too long for one call.
 template <typename Call> auto atPath(const QByteArray &path, Call last) -> decltype(last(0, ""))
 {
     if (path.size() < kPiece)
         return last(AT_FDCWD, path.constData());
-    Fd dir;
+    FileDescriptor dir;
     qsizetype start = 0;
     int base = AT_FDCWD;
     for (;;) {
@@ -138,6 +111,13 @@ void setIoHook(std::function<void(const QByteArray &path)> hook)
     ioHook.store(current, std::memory_order_release);
 }
 } // namespace testing
+
+void FileDescriptor::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+}
 
 int openPath(const QByteArray &path, int flags)
 {

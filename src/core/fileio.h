@@ -14,6 +14,24 @@ namespace tallivo {
 // the kernel takes in one call is opened folder by folder, each step
 // relative to the last.
 
+// An open file descriptor, closed when it goes.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1)
+        : m_fd(fd)
+    {
+    }
+    ~FileDescriptor() { reset(-1); }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd);
+
+private:
+    int m_fd;
+};
+
 // open(2) on a path of any length; -1 with errno set on failure.
 int openPath(const QByteArray &path, int flags);
 

@@ -75,26 +75,6 @@ void silenceLibraries()
     });
 }
 
-class FileHandle
-{
-public:
-    explicit FileHandle(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FileHandle()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 CountStatus statusForErrno(int error)
 {
     return error == ENOENT || error == ENOTDIR ? CountStatus::Missing : CountStatus::Unreadable;
@@ -313,7 +293,7 @@ MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<Pag
     }
     // O_NONBLOCK: should a FIFO have taken the file's place, the open does
     // not wait for a writer.
-    FileHandle fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) {
         measured.count.status = statusForErrno(errno);
         if (!measured.status)
@@ -346,7 +326,7 @@ qint32 countTiffDirectories(const QByteArray &path)
     const auto status = statusOf(path);
     if (!status || !status->isRegular())
         return 0;
-    FileHandle fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         return 0;
     BlockReader reader(fd.get(), status->size);
@@ -359,7 +339,7 @@ qint32 countPdfPages(const QByteArray &path)
     const auto status = statusOf(path);
     if (!status || !status->isRegular())
         return 0;
-    FileHandle fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         return 0;
     BlockReader reader(fd.get(), status->size);
