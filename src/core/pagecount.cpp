@@ -18,6 +18,7 @@
 #include <tiffio.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -295,7 +296,11 @@ MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<Pag
     // not wait for a writer.
     FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) {
-        measured.count.status = statusForErrno(errno);
+        const int error = errno;
+        measured.count.status = statusForErrno(error);
+        if (measured.count.status == CountStatus::Unreadable)
+            qCWarning(lcCore, "cannot read %s: %s", qUtf8Printable(displayPath(path)),
+                      std::strerror(error));
         if (!measured.status)
             measured.status = statusOf(path);
         return measured;
