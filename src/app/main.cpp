@@ -1,6 +1,6 @@
 #include "reopenservice.h"
 #include "tallivoappdelegate.h"
-#include "usagesreportingwindowcontroller.h"
+#include "usagereporting.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -19,13 +19,13 @@ int main(int argc, char *argv[])
     tallivo::TallivoAppDelegate window;
     tallivo::ReopenService::serve(&window);
 
-    tallivo::UsagesReportingWindowController usages(&window);
+    tallivo::UsageReporting usages(&window);
     usages.applyStartupSettings();
     window.setUsageSink([&usages](const QString &feature, qint32 totalFiles) {
-        usages.updateUsages(feature, totalFiles);
+        usages.counters().updateUsages(feature, totalFiles);
     });
-    window.setRateUsHandler([&usages] { usages.rateUs(); });
-    window.setDidFinishLaunchingHandler([&usages] { usages.validate(false); });
+    window.setRateUsHandler([&usages] { usages.openReviewPage(); });
+    window.setDidFinishLaunchingHandler([&usages] { usages.showReviewPromptIfDue(); });
 
     // Quitting stores the recent folders and ends a run without waiting
     // for the files still to be counted.
