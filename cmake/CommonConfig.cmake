@@ -15,3 +15,10 @@ if(TALLIVO_SANITIZE)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(tallivo_common INTERFACE -fsanitize=address,undefined)
 endif()
+# The fuzz build: libFuzzer's coverage and the sanitizers on all of our code.
+if(TALLIVO_BUILD_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(tallivo_common INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+        -fno-sanitize-recover=undefined)
+    target_link_options(tallivo_common INTERFACE -fsanitize=address,undefined)
+endif()
