@@ -1,5 +1,6 @@
 #include "machineid.h"
 #include "usagecounters.h"
+#include "usagetesting.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -15,35 +16,12 @@
 #include <unistd.h>
 
 using namespace tallivo;
+using namespace tallivo::test;
 
 namespace {
 
 const QString outputFiles = QString::fromLatin1(OutputFilesFeature);
 using LoadResult = UsageCounters::LoadResult;
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Features as "name:usages:files,...".
-QString featuresOf(const UsageCounters &counters)
-{
-    QStringList items;
-    for (const FeatureUsage &feature : counters.state().features)
-        items << QStringLiteral("%1:%2:%3")
-                     .arg(feature.name)
-                     .arg(feature.usagesCount)
-                     .arg(feature.filesCount);
-    return items.join(QLatin1Char(','));
-}
 
 QByteArray logWith(const QByteArray &inner)
 {

@@ -4,6 +4,7 @@
 #include "testhttpserver.h"
 #include "usagereporting.h"
 #include "usagereportingdialog.h"
+#include "usagetesting.h"
 
 #include <QAction>
 #include <QMainWindow>
@@ -17,29 +18,13 @@
 #include <sys/stat.h>
 
 using namespace tallivo;
+using namespace tallivo::test;
 
 namespace {
 
 const QString outputFiles = QString::fromLatin1(OutputFilesFeature);
 const QString submitted = QStringLiteral("info|Usages Reporting :|Report submitted successfully.");
 const QString refused = QStringLiteral("critical|Usages Reporting :|Unable to submit report!");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString featuresOf(const UsageCounters &counters)
-{
-    QStringList items;
-    for (const FeatureUsage &feature : counters.state().features)
-        items << QStringLiteral("%1:%2:%3")
-                     .arg(feature.name)
-                     .arg(feature.usagesCount)
-                     .arg(feature.filesCount);
-    return items.join(QLatin1Char(','));
-}
 
 } // namespace
 
@@ -173,9 +158,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, response);
         QFETCH(bool, accepted);
         const QString okFile = m_dir->filePath(QStringLiteral("ok.txt"));
-        QFile ok(okFile);
-        QVERIFY(ok.open(QIODevice::WriteOnly) && ok.write("OK") == 2);
-        ok.close();
+        QVERIFY(writeFile(okFile, "OK"));
         response.replace("file://OKFILE", QUrl::fromLocalFile(okFile).toEncoded());
         TestHttpServer server([&](const TestHttpRequest &request) -> std::optional<QByteArray> {
             if (request.target == "/elsewhere")
