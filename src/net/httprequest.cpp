@@ -278,7 +278,7 @@ void HttpRequest::start(QNetworkAccessManager *manager)
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
     request.setTransferTimeout(m_transferTimeout);
-    // Below this size Qt does not judge the compression ratio; our cap is lower still.
+    // Qt judges the compression ratio only past this size: at our cap, a bomb stops early.
     request.setDecompressedSafetyCheckThreshold(MaxResponseSize);
     request.setRawHeader(QByteArrayLiteral("User-Agent"), m_userAgent.toUtf8());
     for (const auto &header : std::as_const(m_headers))
