@@ -11,8 +11,17 @@ target_compile_definitions(tallivo_common INTERFACE
     TALLIVO_VERSION="${PROJECT_VERSION}"
     TALLIVO_DISPLAY_NAME="Tallivo")
 if(TALLIVO_SANITIZE)
+    # GCC leaves float-to-int overflow out of "undefined"; clang has it in.
     target_compile_options(tallivo_common INTERFACE
-        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+        -fsanitize=address,undefined,float-cast-overflow -fno-omit-frame-pointer
+        -fno-sanitize-recover=undefined,float-cast-overflow)
+    target_link_options(tallivo_common INTERFACE -fsanitize=address,undefined,float-cast-overflow)
+endif()
+# The fuzz build: libFuzzer's coverage and the sanitizers on all of our code.
+if(TALLIVO_BUILD_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(tallivo_common INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+        -fno-sanitize-recover=undefined)
     target_link_options(tallivo_common INTERFACE -fsanitize=address,undefined)
 endif()
 if(TALLIVO_TSAN)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds Tallivo and runs the whole test suite,
-# first in a normal build, then under AddressSanitizer and UBSan.
+# first in a normal build, then under AddressSanitizer and UBSan, then each
+# fuzz target for a few seconds (TALLIVO_SKIP_FUZZ=1 skips that).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/install-deps.sh"
@@ -28,4 +29,9 @@ if [ "${TALLIVO_SKIP_SANITIZE:-0}" != 1 ]; then
     cmake --build "$top/build-tsan" -j "$jobs"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp"
     (cd "$top/build-tsan" && ctest --output-on-failure -j "$jobs" -R '^tst_(blockreader|localpath|walk|pagecount|fileitem|collectionrun)$')
+fi
+
+if [ "${TALLIVO_SKIP_FUZZ:-0}" != 1 ]; then
+    # A smoke run: about ten seconds per target.
+    TALLIVO_FUZZ_JOBS="$jobs" bash "$top/scripts/fuzz.sh" "${TALLIVO_FUZZ_SECONDS:-10}"
 fi

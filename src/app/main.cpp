@@ -2,7 +2,7 @@
 #include "mainwindow.h"
 #include "reopenservice.h"
 #include "runpresenter.h"
-#include "usagesreportingwindowcontroller.h"
+#include "usagereporting.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -27,16 +27,16 @@ int main(int argc, char *argv[])
 
     // The usage counters learn of every finished run and answer the rate
     // command; after start-up they may ask for a review.
-    tallivo::UsagesReportingWindowController usages(&window);
+    tallivo::UsageReporting usages(&window);
     usages.applyStartupSettings();
     QObject::connect(&window.presenter(), &tallivo::RunPresenter::runFinished, &usages,
                      [&usages](int fileCount) {
-                         usages.updateUsages(QString::fromLatin1(tallivo::OutputFilesFeature),
-                                             fileCount);
+                         usages.counters().updateUsages(
+                             QString::fromLatin1(tallivo::OutputFilesFeature), fileCount);
                      });
     QObject::connect(&window, &tallivo::MainWindow::rateRequested, &usages,
-                     &tallivo::UsagesReportingWindowController::rateUs);
-    QTimer::singleShot(0, &usages, [&usages] { usages.validate(false); });
+                     &tallivo::UsageReporting::openReviewPage);
+    QTimer::singleShot(0, &usages, [&usages] { usages.showReviewPromptIfDue(); });
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      &tallivo::MainWindow::prepareToQuit);

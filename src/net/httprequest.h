@@ -17,135 +17,127 @@ class QTemporaryFile;
 
 namespace tallivo {
 
-inline constexpr char NetworkRequestErrorDomain[] = "ASIHTTPRequestErrorDomain";
-
-enum NetworkErrorType
-{
-    ConnectionFailureErrorType = 1,
-    RequestTimedOutErrorType = 2,
-    AuthenticationErrorType = 3,
-    RequestCancelledErrorType = 4,
-    UnableToCreateRequestErrorType = 5,
-    InternalErrorWhileBuildingRequestType = 6,
-    InternalErrorWhileApplyingCredentialsType = 7,
-    FileManagementError = 8,
-    TooMuchRedirectionErrorType = 9,
-    UnhandledExceptionError = 10,
-    CompressionError = 11,
-};
-
-struct RequestError
-{
-    QString domain;
-    int code = 0;
-    QString description;
-    bool isNull() const { return code == 0; }
-};
-
 // One asynchronous HTTP request. A queue starts it; the answer (or the error
-// when there is none) stays readable on the object afterwards.
+// when there is none) stays readable on the object afterwards. Only http and
+// https are spoken, redirects included; answers are capped at MaxResponseSize
+// after inflating, and an answer cut off before its announced end is a
+// failure. (Qt hides how much of a compressed answer arrived, so a compressed
+// answer cut off inside its data gives what was inflated up to the cut.)
 class HttpRequest : public QObject
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(HttpRequest)
 
 public:
-    static constexpr int DefaultTimeOutMilliseconds = 10000;
+    enum class Error
+    {
+        NoError,
+        InvalidRequest,     // not http(s), or the body could not be built
+        ConnectionFailed,   // no answer: refused, reset, name not found
+        TimedOut,           // no network activity for transferTimeout()
+        RedirectRefused,    // to another scheme, from https to http, or too many
+        ResponseTooLarge,   // more than MaxResponseSize bytes, inflated
+        ResponseIncomplete, // the connection ended before the answer did
+        InflateFailed,      // damaged, or inflating out of all proportion
+    };
+    Q_ENUM(Error)
+
+    static constexpr int DefaultTransferTimeout = 10000;
+    static constexpr qint64 MaxResponseSize = 64 * 1024;
+    static constexpr int MaxRedirects = 5;
 
     explicit HttpRequest(const QUrl &url, QObject *parent = nullptr);
     ~HttpRequest() override;
 
     QUrl url() const { return m_url; }
-    QByteArray requestMethod() const { return m_method; }
-    void setRequestMethod(const QByteArray &method) { m_method = method; }
+    QByteArray method() const { return m_method; }
+    void setMethod(const QByteArray &method) { m_method = method; }
 
     // Sets a header, replacing an earlier value of the same name.
-    void addRequestHeader(const QByteArray &name, const QByteArray &value);
-    QByteArray requestHeader(const QByteArray &name) const;
-    QList<QPair<QByteArray, QByteArray>> requestHeaders() const { return m_headers; }
+    void setRawHeader(const QByteArray &name, const QByteArray &value);
+    QByteArray rawHeader(const QByteArray &name) const;
+    QList<QPair<QByteArray, QByteArray>> rawHeaders() const { return m_headers; }
 
-    void setPostBody(const QByteArray &body);
+    void setBody(const QByteArray &body);
     // The whole body as built, read back from disk when it lives in a file.
-    QByteArray postBody() const;
-    qint64 postLength() const;
-    virtual void buildPostBody();
-    bool haveBuiltPostBody() const { return m_haveBuiltPostBody; }
+    QByteArray body() const;
+    qint64 bodySize() const;
+    // Builds the body once; later calls do nothing.
+    virtual void buildBody();
+    bool isBodyBuilt() const { return m_bodyBuilt; }
 
     // Time without any network activity after which the request gives up.
-    int timeOutMilliseconds() const { return m_timeOut; }
-    void setTimeOutMilliseconds(int msecs) { m_timeOut = msecs; }
-
-    // Ask for gzip answers and inflate them.
-    bool allowCompressedResponse() const { return m_allowCompressed; }
-    void setAllowCompressedResponse(bool allow) { m_allowCompressed = allow; }
+    int transferTimeout() const { return m_transferTimeout; }
+    void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
 
     QString userAgent() const { return m_userAgent; }
     void setUserAgent(const QString &agent) { m_userAgent = agent; }
-    static QString defaultUserAgentString();
+    // "<name> <version> (<cpu>; <kernel> <x.y.z>; <locale>)"
+    static QString defaultUserAgent();
 
-    int responseStatusCode() const { return m_status; }
+    int statusCode() const { return m_status; }
     QByteArray responseHeader(const QByteArray &name) const;
-    QByteArray responseData() const { return m_responseData; }
+    QByteArray responseBody() const { return m_responseBody; }
     // The body decoded by the answer's charset; ISO Latin-1 when none is named.
-    QString responseString() const;
+    QString responseText() const;
     QUrl finalUrl() const { return m_finalUrl; }
 
-    RequestError error() const { return m_error; }
-    void failWithError(int code, const QString &description);
+    Error error() const { return m_error; }
+    QString errorString() const { return m_errorString; }
     bool isFinished() const { return m_done; }
     bool isCancelled() const { return m_cancelled; }
-    bool isExecuting() const;
+    bool isRunning() const { return !m_reply.isNull(); }
 
-    // Sends the request through the manager; ends with requestFinished or
-    // requestFailed, never both. A request that failed before it started
-    // reports its failure from the event loop.
+    // Sends the request through the manager; ends with finished or failed,
+    // never both. A request that failed before it started reports its failure
+    // from the event loop.
     void start(QNetworkAccessManager *manager);
-    // Stops the transfer without a callback.
+    // Stops the transfer without a signal.
     void cancel();
 
 Q_SIGNALS:
-    void requestFinished(tallivo::HttpRequest *request);
-    void requestFailed(tallivo::HttpRequest *request);
+    // An answer arrived, whatever its status.
+    void finished(tallivo::HttpRequest *request);
+    // No complete answer arrived.
+    void failed(tallivo::HttpRequest *request);
 
 protected:
+    // The first error is kept; the request then fails when started.
+    void setError(Error error, const QString &text);
     // The body is assembled in a temporary file instead of memory.
-    void setupPostBodyFile();
-    void appendPostData(const QByteArray &data);
-    bool appendPostDataFromFile(const QString &path);
-    void finishPostBody();
-    void clearPostBody();
+    void beginBodyFile();
+    void appendBody(const QByteArray &data);
+    // Appends a regular file's content; false, with the error set, otherwise.
+    bool appendBodyFile(const QString &path);
+    void finishBody();
+    void clearBody();
 
 private:
-    void send(QNetworkAccessManager *manager);
+    void readAvailable();
     void onReplyFinished();
-    void fail(int code, const QString &description);
+    void abortWith(Error error, const QString &text);
+    void fail(Error error, const QString &text);
+    void failLater();
 
     QUrl m_url;
     QUrl m_finalUrl;
     QByteArray m_method = QByteArrayLiteral("GET");
     QList<QPair<QByteArray, QByteArray>> m_headers;
-    QByteArray m_postBody;
-    std::unique_ptr<QTemporaryFile> m_postBodyFile;
+    QByteArray m_body;
+    std::unique_ptr<QTemporaryFile> m_bodyFile;
     std::unique_ptr<QIODevice> m_uploadDevice;
-    bool m_haveBuiltPostBody = false;
-    int m_timeOut = DefaultTimeOutMilliseconds;
-    bool m_allowCompressed = true;
+    bool m_bodyBuilt = false;
+    int m_transferTimeout = DefaultTransferTimeout;
     QString m_userAgent;
 
-    static constexpr int MaxRedirects = 5;
-    QPointer<QNetworkAccessManager> m_manager;
-    QByteArray m_sendMethod;
-    bool m_sendBody = true;
-    int m_redirectCount = 0;
     QPointer<QNetworkReply> m_reply;
     int m_status = 0;
     QList<QPair<QByteArray, QByteArray>> m_responseHeaders;
-    QByteArray m_responseData;
-    RequestError m_error;
+    QByteArray m_responseBody;
+    Error m_error = Error::NoError;
+    QString m_errorString;
     bool m_done = false;
     bool m_cancelled = false;
 };
-
-// Inflates a gzip (or zlib) stream; false when it is damaged.
-bool inflateGzip(const QByteArray &compressed, QByteArray *out);
 
 } // namespace tallivo

@@ -9,10 +9,10 @@ NetworkQueue::NetworkQueue(QObject *parent)
 
 NetworkQueue::~NetworkQueue()
 {
-    cancelAllOperations();
+    cancelAll();
 }
 
-void NetworkQueue::setMaxConcurrentOperationCount(int count)
+void NetworkQueue::setMaxConcurrentRequests(int count)
 {
     m_maxConcurrent = qMax(1, count);
     startWaiting();
@@ -24,22 +24,21 @@ void NetworkQueue::setSuspended(bool suspended)
     startWaiting();
 }
 
-void NetworkQueue::addOperation(HttpRequest *request)
+void NetworkQueue::enqueue(HttpRequest *request)
 {
     if (!request)
         return;
     request->setParent(this);
-    if (m_accurateProgress)
-        request->buildPostBody();
-    connect(request, &HttpRequest::requestFinished, this,
+    // What is sent is what the body held when it was queued.
+    request->buildBody();
+    connect(request, &HttpRequest::finished, this,
             [this](HttpRequest *r) { requestDone(r, true); });
-    connect(request, &HttpRequest::requestFailed, this,
-            [this](HttpRequest *r) { requestDone(r, false); });
+    connect(request, &HttpRequest::failed, this, [this](HttpRequest *r) { requestDone(r, false); });
     m_waiting.append(request);
     startWaiting();
 }
 
-void NetworkQueue::cancelAllOperations()
+void NetworkQueue::cancelAll()
 {
     const QList<HttpRequest *> all = m_running + m_waiting;
     m_running.clear();
@@ -53,10 +52,7 @@ void NetworkQueue::cancelAllOperations()
 
 void NetworkQueue::reset()
 {
-    cancelAllOperations();
-    m_didFinish = {};
-    m_didFail = {};
-    m_queueDidFinish = {};
+    cancelAll();
     m_suspended = true;
 }
 
@@ -75,17 +71,13 @@ void NetworkQueue::requestDone(HttpRequest *request, bool finished)
         return;
     request->disconnect(this);
     request->deleteLater();
-    if (!finished && m_cancelOnFailure)
-        cancelAllOperations();
-    // The callback may reset this queue; keep our own copy alive meanwhile.
-    const RequestCallback callback = finished ? m_didFinish : m_didFail;
-    if (callback)
-        callback(request);
+    if (!finished && m_cancelAllOnFailure)
+        cancelAll();
+    if (finished)
+        emit requestFinished(request);
+    else
+        emit requestFailed(request);
     startWaiting();
-    if (m_running.isEmpty() && m_waiting.isEmpty() && m_queueDidFinish) {
-        const auto done = m_queueDidFinish;
-        done();
-    }
 }
 
 } // namespace tallivo

@@ -6,51 +6,43 @@
 #include <QNetworkAccessManager>
 #include <QObject>
 
-#include <functional>
-
 namespace tallivo {
 
-// Runs HTTP requests a few at a time. Finish and failure callbacks come on the
-// thread the queue lives in (the main thread), each with its request, which the
-// queue deletes after the callback returns.
-class NetworkQueue : public QObject
+// Runs HTTP requests a few at a time. Each request's body is built when it is
+// enqueued. requestFinished and requestFailed come on the queue's thread with
+// the request, which the queue deletes once the signal has been delivered.
+class NetworkQueue final : public QObject
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(NetworkQueue)
 
 public:
-    using RequestCallback = std::function<void(HttpRequest *)>;
-
     explicit NetworkQueue(QObject *parent = nullptr);
     ~NetworkQueue() override;
 
-    int maxConcurrentOperationCount() const { return m_maxConcurrent; }
-    void setMaxConcurrentOperationCount(int count);
-    bool shouldCancelAllRequestsOnFailure() const { return m_cancelOnFailure; }
-    void setShouldCancelAllRequestsOnFailure(bool cancel) { m_cancelOnFailure = cancel; }
-    // Builds each request's body as soon as it is added.
-    bool showAccurateProgress() const { return m_accurateProgress; }
-    void setShowAccurateProgress(bool accurate) { m_accurateProgress = accurate; }
+    int maxConcurrentRequests() const { return m_maxConcurrent; }
+    void setMaxConcurrentRequests(int count);
+    bool cancelsAllOnFailure() const { return m_cancelAllOnFailure; }
+    void setCancelAllOnFailure(bool cancel) { m_cancelAllOnFailure = cancel; }
 
+    // A new queue is suspended until start().
     bool isSuspended() const { return m_suspended; }
     void setSuspended(bool suspended);
-    void go() { setSuspended(false); }
-
-    void setRequestDidFinish(RequestCallback callback) { m_didFinish = std::move(callback); }
-    void setRequestDidFail(RequestCallback callback) { m_didFail = std::move(callback); }
-    void setQueueDidFinish(std::function<void()> callback)
-    {
-        m_queueDidFinish = std::move(callback);
-    }
+    void start() { setSuspended(false); }
 
     // Takes ownership of the request.
-    void addOperation(HttpRequest *request);
-    // Cancelled requests are dropped without a callback.
-    void cancelAllOperations();
-    // Cancels everything, forgets the callbacks and suspends the queue.
+    void enqueue(HttpRequest *request);
+    // Cancelled requests are dropped without a signal.
+    void cancelAll();
+    // Cancels everything and suspends the queue.
     void reset();
-    int requestsCount() const { return int(m_waiting.size() + m_running.size()); }
+    int requestCount() const { return int(m_waiting.size() + m_running.size()); }
 
-    QNetworkAccessManager *networkManager() { return &m_manager; }
+    QNetworkAccessManager *networkAccessManager() { return &m_manager; }
+
+Q_SIGNALS:
+    void requestFinished(tallivo::HttpRequest *request);
+    void requestFailed(tallivo::HttpRequest *request);
 
 private:
     void startWaiting();
@@ -60,12 +52,8 @@ private:
     QList<HttpRequest *> m_waiting;
     QList<HttpRequest *> m_running;
     int m_maxConcurrent = 4;
-    bool m_cancelOnFailure = true;
-    bool m_accurateProgress = false;
+    bool m_cancelAllOnFailure = true;
     bool m_suspended = true;
-    RequestCallback m_didFinish;
-    RequestCallback m_didFail;
-    std::function<void()> m_queueDidFinish;
 };
 
 } // namespace tallivo

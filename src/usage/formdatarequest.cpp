@@ -22,12 +22,7 @@ bool keptAsIs(char16_t c)
 FormDataRequest::FormDataRequest(const QUrl &url, QObject *parent)
     : HttpRequest(url, parent)
 {
-    setRequestMethod(QByteArrayLiteral("POST"));
-}
-
-std::unique_ptr<FormDataRequest> FormDataRequest::requestWithURL(const QUrl &url)
-{
-    return std::make_unique<FormDataRequest>(url);
+    setMethod(QByteArrayLiteral("POST"));
 }
 
 QString FormDataRequest::mimeTypeForPath(const QString &path)
@@ -36,106 +31,80 @@ QString FormDataRequest::mimeTypeForPath(const QString &path)
     return type.isValid() && !type.isDefault() ? type.name() : defaultContentType;
 }
 
-void FormDataRequest::addPostValue(const QVariant &value, const QString &key)
+void FormDataRequest::addValue(const QString &key, const QVariant &value)
 {
-    if (key.isNull())
-        return;
-    m_hasPostData = true;
-    m_postData.append({key, value.toString()});
+    if (!key.isNull())
+        m_values.append({key, value.toString()});
 }
 
-void FormDataRequest::setPostValue(const QVariant &value, const QString &key)
+void FormDataRequest::setValue(const QString &key, const QVariant &value)
 {
-    m_postData.removeIf([&](const PostValue &entry) { return entry.key == key; });
-    addPostValue(value, key);
+    m_values.removeIf([&](const Value &entry) { return entry.key == key; });
+    addValue(key, value);
 }
 
-void FormDataRequest::addData(const QByteArray &data, const QString &fileName,
-                              const QString &contentType, const QString &key)
+void FormDataRequest::addData(const QString &key, const QByteArray &data, const QString &fileName,
+                              const QString &contentType)
 {
-    m_hasFileData = true;
-    m_fileData.append(
-        {key, fileName, contentType.isEmpty() ? defaultContentType : contentType, data});
+    m_files.append({key, fileName, contentType.isEmpty() ? defaultContentType : contentType, data});
 }
 
-void FormDataRequest::addData(const QByteArray &data, const QString &key)
+void FormDataRequest::setData(const QString &key, const QByteArray &data, const QString &fileName,
+                              const QString &contentType)
 {
-    addData(data, QStringLiteral("file"), QString(), key);
+    m_files.removeIf([&](const File &entry) { return entry.key == key; });
+    addData(key, data, fileName, contentType);
 }
 
-void FormDataRequest::setData(const QByteArray &data, const QString &fileName,
-                              const QString &contentType, const QString &key)
-{
-    m_fileData.removeIf([&](const FileEntry &entry) { return entry.key == key; });
-    addData(data, fileName, contentType, key);
-}
-
-void FormDataRequest::setData(const QByteArray &data, const QString &key)
-{
-    setData(data, QStringLiteral("file"), QString(), key);
-}
-
-void FormDataRequest::addFile(const QString &path, const QString &fileName,
-                              const QString &contentType, const QString &key)
+void FormDataRequest::addFile(const QString &key, const QString &path, const QString &fileName,
+                              const QString &contentType)
 {
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists() || info.isDir()) {
-        failWithError(InternalErrorWhileBuildingRequestType,
-                      QStringLiteral("No file exists at %1").arg(path));
+    if (path.isEmpty() || !info.isFile()) {
+        setError(Error::InvalidRequest, QStringLiteral("No file exists at %1").arg(path));
         return;
     }
-    m_hasFileData = true;
-    m_fileData.append({key, fileName.isEmpty() ? info.fileName() : fileName,
-                       contentType.isEmpty() ? mimeTypeForPath(path) : contentType, path});
+    m_files.append({key, fileName.isEmpty() ? info.fileName() : fileName,
+                    contentType.isEmpty() ? mimeTypeForPath(path) : contentType, path});
 }
 
-void FormDataRequest::addFile(const QString &path, const QString &key)
+void FormDataRequest::setFile(const QString &key, const QString &path, const QString &fileName,
+                              const QString &contentType)
 {
-    addFile(path, QString(), QString(), key);
+    m_files.removeIf([&](const File &entry) { return entry.key == key; });
+    addFile(key, path, fileName, contentType);
 }
 
-void FormDataRequest::setFile(const QString &path, const QString &fileName,
-                              const QString &contentType, const QString &key)
-{
-    m_fileData.removeIf([&](const FileEntry &entry) { return entry.key == key; });
-    addFile(path, fileName, contentType, key);
-}
-
-void FormDataRequest::setFile(const QString &path, const QString &key)
-{
-    setFile(path, QString(), QString(), key);
-}
-
-QByteArray FormDataRequest::encodingName() const
+QByteArray FormDataRequest::charsetName() const
 {
     return QByteArray(QStringConverter::nameForEncoding(m_encoding)).toLower();
 }
 
-void FormDataRequest::buildPostBody()
+void FormDataRequest::buildBody()
 {
-    if (haveBuiltPostBody())
+    if (isBodyBuilt())
         return;
-    if (!m_hasPostData && !m_hasFileData) {
-        HttpRequest::buildPostBody();
+    if (m_values.isEmpty() && m_files.isEmpty()) {
+        HttpRequest::buildBody();
         return;
     }
-    clearPostBody();
-    if (!m_fileData.isEmpty())
-        setupPostBodyFile();
-    if (m_postFormat == URLEncodedPostFormat)
-        buildURLEncodedPostBody();
+    clearBody();
+    if (!m_files.isEmpty())
+        beginBodyFile();
+    if (m_postFormat == PostFormat::UrlEncoded && m_files.isEmpty())
+        buildUrlEncodedBody();
     else
-        buildMultipartFormDataPostBody();
-    finishPostBody();
+        buildMultipartBody();
+    finishBody();
 }
 
-void FormDataRequest::appendPostString(const QString &text)
+void FormDataRequest::appendText(const QString &text)
 {
     QStringEncoder encoder(m_encoding);
-    appendPostData(encoder.encode(text));
+    appendBody(encoder.encode(text));
 }
 
-QString FormDataRequest::encodeURL(const QString &text) const
+QString FormDataRequest::percentEncoded(const QString &text) const
 {
     QStringEncoder encoder(m_encoding);
     QString result;
@@ -158,68 +127,51 @@ QString FormDataRequest::encodeURL(const QString &text) const
     return result;
 }
 
-void FormDataRequest::buildURLEncodedPostBody()
+void FormDataRequest::buildUrlEncodedBody()
 {
-    if (!m_fileData.isEmpty()) {
-        m_postFormat = MultipartFormDataPostFormat;
-        buildMultipartFormDataPostBody();
-        return;
-    }
-    addRequestHeader(QByteArrayLiteral("Content-Type"),
-                     "application/x-www-form-urlencoded; charset=" + encodingName());
-    for (qsizetype i = 0; i < m_postData.size(); ++i) {
-        const PostValue &entry = m_postData.at(i);
-        appendPostString(QStringLiteral("%1=%2%3").arg(
-            encodeURL(entry.key), encodeURL(entry.value),
-            i + 1 < m_postData.size() ? QStringLiteral("&") : QString()));
+    setRawHeader(QByteArrayLiteral("Content-Type"),
+                 "application/x-www-form-urlencoded; charset=" + charsetName());
+    for (qsizetype i = 0; i < m_values.size(); ++i) {
+        const Value &entry = m_values.at(i);
+        appendText(QStringLiteral("%1=%2%3").arg(
+            percentEncoded(entry.key), percentEncoded(entry.value),
+            i + 1 < m_values.size() ? QStringLiteral("&") : QString()));
     }
 }
 
-void FormDataRequest::buildMultipartFormDataPostBody()
+void FormDataRequest::buildMultipartBody()
 {
+    m_postFormat = PostFormat::Multipart;
     const QString boundary = QStringLiteral("0xKhTmLbOuNdArY-%1")
                                  .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    addRequestHeader(QByteArrayLiteral("Content-Type"),
-                     "multipart/form-data; charset=" + encodingName() +
-                         "; boundary=" + boundary.toLatin1());
+    setRawHeader(QByteArrayLiteral("Content-Type"),
+                 "multipart/form-data; charset=" + charsetName() +
+                     "; boundary=" + boundary.toLatin1());
     const QString separator = QStringLiteral("\r\n--%1\r\n").arg(boundary);
-    appendPostString(QStringLiteral("--%1\r\n").arg(boundary));
+    appendText(QStringLiteral("--%1\r\n").arg(boundary));
 
-    for (qsizetype i = 0; i < m_postData.size(); ++i) {
-        const PostValue &entry = m_postData.at(i);
-        appendPostString(
+    for (qsizetype i = 0; i < m_values.size(); ++i) {
+        const Value &entry = m_values.at(i);
+        appendText(
             QStringLiteral("Content-Disposition: form-data; name=\"%1\"\r\n\r\n").arg(entry.key));
-        appendPostString(entry.value);
-        if (i + 1 < m_postData.size() || !m_fileData.isEmpty())
-            appendPostString(separator);
+        appendText(entry.value);
+        if (i + 1 < m_values.size() || !m_files.isEmpty())
+            appendText(separator);
     }
-    for (qsizetype i = 0; i < m_fileData.size(); ++i) {
-        const FileEntry &entry = m_fileData.at(i);
-        appendPostString(
+    for (qsizetype i = 0; i < m_files.size(); ++i) {
+        const File &entry = m_files.at(i);
+        appendText(
             QStringLiteral("Content-Disposition: form-data; name=\"%1\"; filename=\"%2\"\r\n")
                 .arg(entry.key, entry.fileName));
-        appendPostString(QStringLiteral("Content-Type: %1\r\n\r\n").arg(entry.contentType));
+        appendText(QStringLiteral("Content-Type: %1\r\n\r\n").arg(entry.contentType));
         if (const QString *path = std::get_if<QString>(&entry.data))
-            appendPostDataFromFile(*path);
+            appendBodyFile(*path);
         else
-            appendPostData(std::get<QByteArray>(entry.data));
-        if (i + 1 < m_fileData.size())
-            appendPostString(separator);
+            appendBody(std::get<QByteArray>(entry.data));
+        if (i + 1 < m_files.size())
+            appendText(separator);
     }
-    appendPostString(QStringLiteral("\r\n--%1--\r\n").arg(boundary));
-}
-
-std::unique_ptr<FormDataRequest> FormDataRequest::copy() const
-{
-    auto other = std::make_unique<FormDataRequest>(url());
-    other->m_postData = m_postData;
-    other->m_fileData = m_fileData;
-    other->m_hasPostData = m_hasPostData;
-    other->m_hasFileData = m_hasFileData;
-    other->m_postFormat = m_postFormat;
-    other->m_encoding = m_encoding;
-    other->setRequestMethod(requestMethod());
-    return other;
+    appendText(QStringLiteral("\r\n--%1--\r\n").arg(boundary));
 }
 
 } // namespace tallivo

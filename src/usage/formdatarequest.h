@@ -8,30 +8,31 @@
 #include <QStringConverter>
 #include <QVariant>
 
-#include <memory>
 #include <variant>
 
 namespace tallivo {
 
-// An HTML-form style request: named text values and files, sent URL-encoded
-// when there are only values and as multipart as soon as a file is attached.
-class FormDataRequest : public HttpRequest
+// An HTML-form style POST: named text values and files, sent URL-encoded when
+// there are only values and as multipart as soon as a file is attached.
+// Entries keep their order and a key may repeat.
+class FormDataRequest final : public HttpRequest
 {
     Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FormDataRequest)
 
 public:
-    enum PostFormat
+    enum class PostFormat
     {
-        MultipartFormDataPostFormat = 0,
-        URLEncodedPostFormat = 1
+        Multipart,
+        UrlEncoded
     };
 
-    struct PostValue
+    struct Value
     {
         QString key;
         QString value;
     };
-    struct FileEntry
+    struct File
     {
         QString key;
         QString fileName;
@@ -41,52 +42,52 @@ public:
     };
 
     explicit FormDataRequest(const QUrl &url, QObject *parent = nullptr);
-    static std::unique_ptr<FormDataRequest> requestWithURL(const QUrl &url);
 
-    void addPostValue(const QVariant &value, const QString &key);
-    void setPostValue(const QVariant &value, const QString &key);
-    void addData(const QByteArray &data, const QString &fileName, const QString &contentType,
-                 const QString &key);
-    void addData(const QByteArray &data, const QString &key);
-    void setData(const QByteArray &data, const QString &fileName, const QString &contentType,
-                 const QString &key);
-    void setData(const QByteArray &data, const QString &key);
-    // A path that is missing or names a folder fails the request with code 6.
-    void addFile(const QString &path, const QString &fileName, const QString &contentType,
-                 const QString &key);
-    void addFile(const QString &path, const QString &key);
-    void setFile(const QString &path, const QString &fileName, const QString &contentType,
-                 const QString &key);
-    void setFile(const QString &path, const QString &key);
+    // A null key adds nothing.
+    void addValue(const QString &key, const QVariant &value);
+    // Replaces every value of the key.
+    void setValue(const QString &key, const QVariant &value);
+    // An empty content type is "application/octet-stream".
+    void addData(const QString &key, const QByteArray &data,
+                 const QString &fileName = QStringLiteral("file"),
+                 const QString &contentType = QString());
+    void setData(const QString &key, const QByteArray &data,
+                 const QString &fileName = QStringLiteral("file"),
+                 const QString &contentType = QString());
+    // A path that is not a regular file fails the request. The file name
+    // defaults to the path's last part, the content type to the one of its
+    // extension.
+    void addFile(const QString &key, const QString &path, const QString &fileName = QString(),
+                 const QString &contentType = QString());
+    void setFile(const QString &key, const QString &path, const QString &fileName = QString(),
+                 const QString &contentType = QString());
 
-    const QList<PostValue> &postData() const { return m_postData; }
-    const QList<FileEntry> &fileData() const { return m_fileData; }
+    const QList<Value> &values() const { return m_values; }
+    const QList<File> &files() const { return m_files; }
     PostFormat postFormat() const { return m_postFormat; }
     void setPostFormat(PostFormat format) { m_postFormat = format; }
     QStringConverter::Encoding stringEncoding() const { return m_encoding; }
     void setStringEncoding(QStringConverter::Encoding encoding) { m_encoding = encoding; }
-    QByteArray encodingName() const;
 
-    // Built once; later calls do nothing.
-    void buildPostBody() override;
-    void buildURLEncodedPostBody();
-    void buildMultipartFormDataPostBody();
-    void appendPostString(const QString &text);
-    // Only ASCII letters, digits, "-", "." and "_" stay; "" when the text
-    // cannot be encoded.
-    QString encodeURL(const QString &text) const;
+    void buildBody() override;
 
-    std::unique_ptr<FormDataRequest> copy() const;
+    // Only ASCII letters, digits, "-", "." and "_" stay; every other
+    // character is "%XX" per byte in stringEncoding(), and the whole text ""
+    // when a character cannot be encoded.
+    QString percentEncoded(const QString &text) const;
 
     // The file's MIME type by its extension, "application/octet-stream" when unknown.
     static QString mimeTypeForPath(const QString &path);
 
 private:
-    QList<PostValue> m_postData;
-    QList<FileEntry> m_fileData;
-    bool m_hasPostData = false;
-    bool m_hasFileData = false;
-    PostFormat m_postFormat = URLEncodedPostFormat;
+    void buildUrlEncodedBody();
+    void buildMultipartBody();
+    void appendText(const QString &text);
+    QByteArray charsetName() const;
+
+    QList<Value> m_values;
+    QList<File> m_files;
+    PostFormat m_postFormat = PostFormat::UrlEncoded;
     QStringConverter::Encoding m_encoding = QStringConverter::Utf8;
 };
 

@@ -1,12 +1,11 @@
 #include "iso8601dateformatter.h"
 
-#include "syslogline.h"
+#include "usagelogging.h"
 
 #include <QHash>
 #include <QMutex>
 
 #include <cmath>
-#include <stdexcept>
 
 namespace tallivo {
 
@@ -95,7 +94,7 @@ QString formatField(const QString &token, const QDateTime &local)
 
 QString offsetText(int offset)
 {
-    if (std::abs(offset) < 60)
+    if (offset == 0)
         return QStringLiteral("Z");
     const int size = std::abs(offset);
     return QStringLiteral("%1%2:%3")
@@ -161,15 +160,36 @@ QDate isoWeekDate(int year, int week, int weekday)
     return week1Monday.addDays(qint64(week - 1) * 7 + (weekday - 1));
 }
 
+// The text form has whole minutes up to 14 hours; a zone whose offset at that
+// date has neither (local mean time before 1900) is written as UTC.
+QTimeZone zoneForWriting(const QTimeZone &zone, const QDateTime &date)
+{
+    const int offset = zone.offsetFromUtc(date);
+    if (offset % 60 != 0 || std::abs(offset) > Iso8601DateFormatter::MaxOffsetSeconds)
+        return QTimeZone::utc();
+    return zone;
+}
+
+// The instants whose local date is within years 1 to 9999 in every zone of at
+// most 14 hours, so the four-digit year written for them can be read back.
+bool isWritable(const QDateTime &date)
+{
+    static const QDateTime first(QDate(1, 1, 1), QTime(14, 0), QTimeZone::utc());
+    static const QDateTime last(QDate(9999, 12, 31), QTime(9, 59, 59, 999), QTimeZone::utc());
+    return date >= first && date <= last;
+}
+
 } // namespace
 
-ISO8601DateFormatter::ISO8601DateFormatter()
+Iso8601DateFormatter::Iso8601DateFormatter()
     : m_parsingZone(QTimeZone::systemTimeZone())
 {
 }
 
-QTimeZone ISO8601DateFormatter::timeZoneForOffset(int offsetSeconds)
+QTimeZone Iso8601DateFormatter::timeZoneForOffset(int offsetSeconds)
 {
+    if (std::abs(offsetSeconds) > MaxOffsetSeconds)
+        return {};
     QMutexLocker lock(&zoneCacheMutex);
     if (zoneCacheAlive) {
         const auto found = zoneCache.constFind(offsetSeconds);
@@ -182,14 +202,14 @@ QTimeZone ISO8601DateFormatter::timeZoneForOffset(int offsetSeconds)
     return zone;
 }
 
-void ISO8601DateFormatter::purgeGlobalCaches()
+void Iso8601DateFormatter::clearZoneCache()
 {
     QMutexLocker lock(&zoneCacheMutex);
     zoneCache.clear();
     zoneCacheAlive = false;
 }
 
-QString ISO8601DateFormatter::replaceColonsInString(const QString &text, QChar separator)
+QString Iso8601DateFormatter::replaceColons(const QString &text, QChar separator)
 {
     if (separator == QLatin1Char(':'))
         return text;
@@ -198,46 +218,40 @@ QString ISO8601DateFormatter::replaceColonsInString(const QString &text, QChar s
     return result;
 }
 
-QTimeZone ISO8601DateFormatter::writingZone() const
+QTimeZone Iso8601DateFormatter::writingZone() const
 {
-    return m_defaultTimeZone.isValid() ? m_defaultTimeZone : QTimeZone::systemTimeZone();
+    return m_timeZone.isValid() ? m_timeZone : QTimeZone::systemTimeZone();
 }
 
-QString ISO8601DateFormatter::stringFromDate(const QDateTime &date) const
+QString Iso8601DateFormatter::toString(const QDateTime &date) const
 {
-    return stringFromDate(date, writingZone());
+    return toString(date, writingZone());
 }
 
-QString ISO8601DateFormatter::stringFromDate(const QDateTime &date, const QTimeZone &zone) const
+QString Iso8601DateFormatter::toString(const QDateTime &date, const QTimeZone &zone) const
 {
     switch (m_format) {
-    case Calendar:
-        return stringFromDate(date, QStringLiteral("yyyy-MM-dd"), zone);
-    case Ordinal:
-        return stringFromDate(date, QStringLiteral("yyyy-DDD"), zone);
-    case Week:
-        return weekDateStringForDate(date, zone);
-    default:
-        throw std::logic_error(
-            QStringLiteral("self.format was %1, not calendar (%2), week (%3), or ordinal (%4)")
-                .arg(m_format)
-                .arg(int(Calendar))
-                .arg(int(Week))
-                .arg(int(Ordinal))
-                .toStdString());
+    case Format::Calendar:
+        return toString(date, QStringLiteral("yyyy-MM-dd"), zone);
+    case Format::Ordinal:
+        return toString(date, QStringLiteral("yyyy-DDD"), zone);
+    case Format::Week:
+        return weekDateString(date, zone);
     }
+    qCWarning(lcUsage, "Unknown ISO 8601 date format %d", int(m_format));
+    return {};
 }
 
-QString ISO8601DateFormatter::stringFromDate(const QDateTime &date, const QString &formatString,
-                                             const QTimeZone &zone) const
+QString Iso8601DateFormatter::toString(const QDateTime &date, const QString &formatString,
+                                       const QTimeZone &zone) const
 {
     if (!date.isValid())
         return {};
-    const QTimeZone useZone = zone.isValid() ? zone : writingZone();
+    const QTimeZone useZone = zoneForWriting(zone.isValid() ? zone : writingZone(), date);
     QString pattern = formatString;
     if (m_includeTime)
         pattern += QStringLiteral("'T'") +
-                   replaceColonsInString(QStringLiteral("HH:mm:ss.SSSSSS"), m_timeSeparator);
+                   replaceColons(QStringLiteral("HH:mm:ss.SSSSSS"), m_timeSeparator);
     if (pattern != m_lastPattern) {
         m_lastPattern = pattern;
         m_lastTokens = tokenize(pattern);
@@ -251,54 +265,31 @@ QString ISO8601DateFormatter::stringFromDate(const QDateTime &date, const QStrin
     return text;
 }
 
-QString ISO8601DateFormatter::timePart(const QDateTime &local, const QTimeZone &zone,
-                                       const QDateTime &date) const
+QString Iso8601DateFormatter::timePart(const QDateTime &local, int offset) const
 {
     const QString sep(m_timeSeparator);
     return QStringLiteral("T") + padded(local.time().hour(), 2) + sep +
            padded(local.time().minute(), 2) + sep + padded(local.time().second(), 2) +
-           QLatin1Char('.') + formatField(QStringLiteral("SSSSSS"), local) +
-           offsetText(zone.offsetFromUtc(date));
+           QLatin1Char('.') + formatField(QStringLiteral("SSSSSS"), local) + offsetText(offset);
 }
 
-QString ISO8601DateFormatter::weekDateStringForDate(const QDateTime &date,
-                                                    const QTimeZone &zone) const
+QString Iso8601DateFormatter::weekDateString(const QDateTime &date, const QTimeZone &zone) const
 {
     if (!date.isValid())
         return {};
-    const QTimeZone useZone = zone.isValid() ? zone : writingZone();
+    const QTimeZone useZone = zoneForWriting(zone.isValid() ? zone : writingZone(), date);
     const QDateTime local = date.toTimeZone(useZone);
     int weekYear = 0;
     const int week = local.date().weekNumber(&weekYear);
     return QStringLiteral("%1-W%2-%3%4")
         .arg(weekYear)
         .arg(padded(week, 2), padded(local.date().dayOfWeek(), 2),
-             m_includeTime ? timePart(local, useZone, date) : QString());
+             m_includeTime ? timePart(local, useZone.offsetFromUtc(date)) : QString());
 }
 
-QString ISO8601DateFormatter::stringForObjectValue(const QVariant &value) const
-{
-    Q_ASSERT_X(value.metaType() == QMetaType::fromType<QDateTime>(), "stringForObjectValue",
-               "Invalid parameter not satisfying: [value isKindOfClass:[NSDate class]]");
-    if (value.metaType() != QMetaType::fromType<QDateTime>())
-        return {};
-    return stringFromDate(value.toDateTime());
-}
-
-bool ISO8601DateFormatter::getObjectValue(QVariant *value, const QString &text,
-                                          QString *errorDescription) const
-{
-    const QDateTime date = dateFromString(text);
-    if (value)
-        *value = date.isValid() ? QVariant(date) : QVariant();
-    if (!date.isValid() && errorDescription)
-        *errorDescription = QStringLiteral("Not an ISO 8601 date: %1").arg(text);
-    return date.isValid();
-}
-
-ISO8601DateFormatter::DateComponents
-ISO8601DateFormatter::dateComponentsFromString(const QString &text, QTimeZone *zoneOut,
-                                               Range *rangeOut) const
+Iso8601DateFormatter::DateComponents Iso8601DateFormatter::parseComponents(const QString &text,
+                                                                           QTimeZone *zoneOut,
+                                                                           Range *rangeOut) const
 {
     const auto failed = [&]() {
         if (zoneOut)
@@ -308,7 +299,7 @@ ISO8601DateFormatter::dateComponentsFromString(const QString &text, QTimeZone *z
         return DateComponents();
     };
     const QChar separator = m_strict ? QLatin1Char(':') : m_timeSeparator;
-    Q_ASSERT_X(!separator.isNull(), "dateComponentsFromString", "Time separator must not be NUL.");
+    Q_ASSERT_X(!separator.isNull(), "parseComponents", "Time separator must not be NUL.");
     if (separator.isNull())
         return failed();
 
@@ -408,11 +399,12 @@ ISO8601DateFormatter::dateComponentsFromString(const QString &text, QTimeZone *z
             // -YY, -YY-MM or -YYMM: a year of today's century.
             if (count == 2) {
                 year = century + int(value);
-                logLine(QStringLiteral("(%1) found %2 digits and one hyphen, so this is either "
-                                       "-YY or -YY-MM; segment (year) is %3")
-                            .arg(text)
-                            .arg(count)
-                            .arg(value));
+                qCDebug(lcUsage) << QStringLiteral("(%1) found %2 digits and one hyphen, so "
+                                                   "this is either -YY or -YY-MM; segment (year) "
+                                                   "is %3")
+                                        .arg(text)
+                                        .arg(count)
+                                        .arg(value);
                 month = 1;
                 if (in.peek() == QLatin1Char('-') && in.isDigitAt(1)) {
                     ++in.pos;
@@ -420,7 +412,7 @@ ISO8601DateFormatter::dateComponentsFromString(const QString &text, QTimeZone *z
                     if (in.digits(&m, 2) != 2)
                         return failed();
                     month = int(m);
-                    logLine(QStringLiteral("(%1) month is %2").arg(text).arg(month));
+                    qCDebug(lcUsage) << QStringLiteral("(%1) month is %2").arg(text).arg(month);
                 }
                 day = 1;
             } else if (count == 4) {
@@ -527,6 +519,10 @@ ISO8601DateFormatter::dateComponentsFromString(const QString &text, QTimeZone *z
         }
     }
 
+    // Whole numbers are taken below; anything out of range is no time at all.
+    if (!(minutes < 60) || !(seconds < 61))
+        return failed();
+
     if (!m_strict && in.peek().isSpace())
         ++in.pos;
 
@@ -544,7 +540,10 @@ ISO8601DateFormatter::dateComponentsFromString(const QString &text, QTimeZone *z
         if ((in.peek() == separator || in.peek() == QLatin1Char(':')) && in.isDigitAt(1))
             ++in.pos;
         in.digits(&m, 2);
-        zone = timeZoneForOffset(sign * int(h * 3600 + m * 60));
+        // No zone is further than 14 hours from UTC: such a text is no date.
+        zone = m < 60 ? timeZoneForOffset(sign * int(h * 3600 + m * 60)) : QTimeZone();
+        if (!zone.isValid())
+            return failed();
     }
 
     if (zoneOut)
@@ -562,13 +561,13 @@ ISO8601DateFormatter::dateComponentsFromString(const QString &text, QTimeZone *z
     return result;
 }
 
-QDateTime ISO8601DateFormatter::dateFromString(const QString &text, QTimeZone *zoneOut,
-                                               Range *rangeOut) const
+QDateTime Iso8601DateFormatter::parse(const QString &text, QTimeZone *zoneOut,
+                                      Range *rangeOut) const
 {
     QTimeZone zone;
-    const DateComponents parts = dateComponentsFromString(text, &zone, rangeOut);
+    const DateComponents parts = parseComponents(text, &zone, rangeOut);
     if (zoneOut)
-        *zoneOut = zone;
+        *zoneOut = QTimeZone();
     if (!parts.isValid)
         return {};
     QDate date(parts.year, parts.month, parts.day);
@@ -579,7 +578,12 @@ QDateTime ISO8601DateFormatter::dateFromString(const QString &text, QTimeZone *z
     }
     if (!date.isValid() || !time.isValid())
         return {};
-    return QDateTime(date, time, zone.isValid() ? zone : m_parsingZone);
+    const QDateTime result(date, time, zone.isValid() ? zone : m_parsingZone);
+    if (!isWritable(result))
+        return {};
+    if (zoneOut)
+        *zoneOut = zone;
+    return result;
 }
 
 } // namespace tallivo

@@ -2,26 +2,26 @@
 
 #include <QChar>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QTimeZone>
-#include <QVariant>
 
 #include <limits>
 
 namespace tallivo {
 
-inline constexpr QChar ISO8601DefaultTimeSeparatorCharacter = QLatin1Char(':');
-
 // Writes dates as ISO 8601 text and reads the calendar, ordinal, week and
-// truncated forms back. Not thread-safe; the zone cache behind it is.
-class ISO8601DateFormatter
+// truncated forms back. Only years 1 to 9999 are read, and only offsets up to
+// 14 hours, so whatever is read can be written back in the same form. Not
+// thread-safe; the zone cache behind it is.
+class Iso8601DateFormatter
 {
 public:
-    enum Format : unsigned
+    enum class Format
     {
-        Calendar = 0,
-        Ordinal = 1,
-        Week = 2
+        Calendar,
+        Ordinal,
+        Week
     };
 
     struct DateComponents
@@ -35,6 +35,7 @@ public:
         int second = 0;
     };
 
+    // The part of a text that was read.
     struct Range
     {
         static constexpr qsizetype NotFound = std::numeric_limits<qsizetype>::max();
@@ -42,50 +43,52 @@ public:
         qsizetype length = 0;
     };
 
-    ISO8601DateFormatter();
+    static constexpr int MaxOffsetSeconds = 14 * 3600;
 
-    unsigned format() const { return m_format; }
-    void setFormat(unsigned format) { m_format = format; }
+    Iso8601DateFormatter();
+
+    Format format() const { return m_format; }
+    void setFormat(Format format) { m_format = format; }
     bool includeTime() const { return m_includeTime; }
     void setIncludeTime(bool include) { m_includeTime = include; }
     QChar timeSeparator() const { return m_timeSeparator; }
     void setTimeSeparator(QChar separator) { m_timeSeparator = separator; }
-    bool parsesStrictly() const { return m_strict; }
-    void setParsesStrictly(bool strict) { m_strict = strict; }
+    // Strict reading refuses leading white space and some truncated forms, and
+    // always expects ":" between the parts of the time.
+    bool isStrict() const { return m_strict; }
+    void setStrict(bool strict) { m_strict = strict; }
     // An invalid zone means none: writing then uses the system's zone.
-    QTimeZone defaultTimeZone() const { return m_defaultTimeZone; }
-    void setDefaultTimeZone(const QTimeZone &zone) { m_defaultTimeZone = zone; }
+    QTimeZone timeZone() const { return m_timeZone; }
+    void setTimeZone(const QTimeZone &zone) { m_timeZone = zone; }
 
-    QString stringFromDate(const QDateTime &date) const;
-    // Throws std::logic_error when format() is none of the three forms.
-    QString stringFromDate(const QDateTime &date, const QTimeZone &zone) const;
-    QString stringFromDate(const QDateTime &date, const QString &formatString,
-                           const QTimeZone &zone) const;
-    QString stringForObjectValue(const QVariant &value) const;
-    QString weekDateStringForDate(const QDateTime &date, const QTimeZone &zone) const;
+    QString toString(const QDateTime &date) const;
+    QString toString(const QDateTime &date, const QTimeZone &zone) const;
+    // pattern: Unicode date-format fields (y, M, d, D, H, m, s, S) and quoted text.
+    QString toString(const QDateTime &date, const QString &pattern, const QTimeZone &zone) const;
+    QString weekDateString(const QDateTime &date, const QTimeZone &zone) const;
 
     // An invalid date when the text matches no form. The zone is the one the
-    // text names, invalid when it names none.
-    QDateTime dateFromString(const QString &text, QTimeZone *zone = nullptr,
-                             Range *range = nullptr) const;
-    DateComponents dateComponentsFromString(const QString &text, QTimeZone *zone = nullptr,
-                                            Range *range = nullptr) const;
-    bool getObjectValue(QVariant *value, const QString &text, QString *errorDescription) const;
+    // text names, invalid when it names none; a text without one is read in
+    // the system's zone.
+    QDateTime parse(const QString &text, QTimeZone *zone = nullptr, Range *range = nullptr) const;
+    DateComponents parseComponents(const QString &text, QTimeZone *zone = nullptr,
+                                   Range *range = nullptr) const;
 
-    static QString replaceColonsInString(const QString &text, QChar separator);
+    static QString replaceColons(const QString &text, QChar separator);
     // Drops the zone cache shared by all formatters; zones are made anew from then on.
-    static void purgeGlobalCaches();
+    static void clearZoneCache();
+    // The zone of a fixed offset; invalid beyond MaxOffsetSeconds.
     static QTimeZone timeZoneForOffset(int offsetSeconds);
 
 private:
     QTimeZone writingZone() const;
-    QString timePart(const QDateTime &local, const QTimeZone &zone, const QDateTime &date) const;
+    QString timePart(const QDateTime &local, int offset) const;
 
-    unsigned m_format = Calendar;
+    Format m_format = Format::Calendar;
     bool m_includeTime = false;
-    QChar m_timeSeparator = ISO8601DefaultTimeSeparatorCharacter;
+    QChar m_timeSeparator = QLatin1Char(':');
     bool m_strict = false;
-    QTimeZone m_defaultTimeZone;
+    QTimeZone m_timeZone;
     QTimeZone m_parsingZone;
     // The last writing pattern, split once into tokens and reused.
     mutable QString m_lastPattern;

@@ -4,6 +4,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 
 #include <limits>
@@ -37,6 +38,42 @@ xmlParserInputPtr refuseExternalEntity(const char *, const char *, xmlParserCtxt
     return nullptr;
 }
 
+void ignoreError(void *, const char *, ...) {}
+// The handler's error parameter lost its pointer typedef in newer libxml2.
+template <typename Error> void ignoreStructuredError(void *, Error) {}
+
+// While it lives, libxml2 loads nothing from outside and prints nothing: both
+// are process-wide settings, so the previous ones come back afterwards.
+class IsolatedLibxml
+{
+public:
+    IsolatedLibxml()
+        : m_loader(xmlGetExternalEntityLoader())
+        , m_generic(xmlGenericError)
+        , m_genericContext(xmlGenericErrorContext)
+        , m_structured(xmlStructuredError)
+        , m_structuredContext(xmlStructuredErrorContext)
+    {
+        xmlSetExternalEntityLoader(refuseExternalEntity);
+        xmlSetGenericErrorFunc(nullptr, ignoreError);
+        xmlSetStructuredErrorFunc(nullptr, ignoreStructuredError);
+    }
+    ~IsolatedLibxml()
+    {
+        xmlSetExternalEntityLoader(m_loader);
+        xmlSetGenericErrorFunc(m_genericContext, m_generic);
+        xmlSetStructuredErrorFunc(m_structuredContext, m_structured);
+    }
+    Q_DISABLE_COPY_MOVE(IsolatedLibxml)
+
+private:
+    xmlExternalEntityLoader m_loader;
+    xmlGenericErrorFunc m_generic;
+    void *m_genericContext;
+    xmlStructuredErrorFunc m_structured;
+    void *m_structuredContext;
+};
+
 void appendText(const xmlNode *node, QByteArray *out)
 {
     for (const xmlNode *child = node->children; child; child = child->next) {
@@ -46,8 +83,37 @@ void appendText(const xmlNode *node, QByteArray *out)
         } else if (child->type == XML_ELEMENT_NODE) {
             appendText(child, out);
         }
-        // Entity references are skipped: their content is never expanded.
+        // A reference left unexpanded (an external entity) adds nothing.
     }
+}
+
+bool isXmlChar(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// UTF-8 of the characters XML can carry; the rest would make the file unreadable.
+QByteArray xmlText(const QString &text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (const char32_t c : text.toUcs4()) {
+        if (isXmlChar(c))
+            kept += QString::fromUcs4(&c, 1);
+    }
+    return kept.toUtf8();
+}
+
+// A comment ends at the first "--", so none may be written.
+QByteArray commentText(const QString &text)
+{
+    QByteArray comment = xmlText(text);
+    while (comment.contains("--"))
+        comment.replace("--", "- -");
+    if (comment.endsWith('-'))
+        comment += ' ';
+    return comment;
 }
 
 QString textOf(const xmlNode *node)
@@ -82,7 +148,7 @@ bool lastText(xmlXPathContext *context, xmlNode *from, const char *path, QString
 void addText(xmlNode *parent, const char *name, const QString &text)
 {
     // xmlNewTextChild escapes the text.
-    xmlNewTextChild(parent, nullptr, xml(name), xml(text.toUtf8().constData()));
+    xmlNewTextChild(parent, nullptr, xml(name), xml(xmlText(text).constData()));
 }
 
 } // namespace
@@ -111,14 +177,14 @@ qint32 leadingInt32(const QString &text)
 
 QByteArray writeUsagesLog(const UsagesLogState &state, const QTimeZone &zone)
 {
-    ISO8601DateFormatter formatter;
+    Iso8601DateFormatter formatter;
     formatter.setIncludeTime(true);
-    formatter.setDefaultTimeZone(zone);
+    formatter.setTimeZone(zone);
 
+    const IsolatedLibxml isolated;
     std::unique_ptr<xmlDoc, DocFree> doc(xmlNewDoc(xml("1.0")));
-    const QByteArray comment = QStringLiteral("%1 %2 Usages Reporting File")
-                                   .arg(state.productName, state.version)
-                                   .toUtf8();
+    const QByteArray comment = commentText(
+        QStringLiteral("%1 %2 Usages Reporting File").arg(state.productName, state.version));
     xmlAddChild(reinterpret_cast<xmlNode *>(doc.get()),
                 xmlNewDocComment(doc.get(), xml(comment.constData())));
     xmlNode *root = xmlNewDocNode(doc.get(), nullptr, xml("usagesreporting"), nullptr);
@@ -131,15 +197,15 @@ QByteArray writeUsagesLog(const UsagesLogState &state, const QTimeZone &zone)
     };
     addText(root, "productname", state.productName);
     addText(root, "productversion", state.version);
-    addText(root, "builddate", formatter.stringFromDate(state.buildDate));
-    addText(root, "hardwareUUID", state.hardwareUUID);
-    addText(root, "enabled", boolText(state.isEnabled));
-    addText(root, "lastreportsenton", formatter.stringFromDate(state.lastReportSentOn));
-    addText(root, "lastReviewAskDate", formatter.stringFromDate(state.lastReviewAskDate));
+    addText(root, "builddate", formatter.toString(state.buildDate));
+    addText(root, "hardwareUUID", state.machineId);
+    addText(root, "enabled", boolText(state.reportingEnabled));
+    addText(root, "lastreportsenton", formatter.toString(state.lastReportSent));
+    addText(root, "lastReviewAskDate", formatter.toString(state.lastReviewPrompt));
     addText(root, "neverAskForReview", boolText(state.neverAskForReview));
-    addText(root, "nextReviewTargetValue", QString::number(state.nextReviewTargetValue));
+    addText(root, "nextReviewTargetValue", QString::number(state.nextReviewTarget));
     xmlNode *features = xmlNewChild(root, nullptr, xml("features"), nullptr);
-    for (const FeatureUsages &feature : state.features) {
+    for (const FeatureUsage &feature : state.features) {
         xmlNode *entry = xmlNewChild(features, nullptr, xml("featureusages"), nullptr);
         addText(entry, "name", feature.name);
         addText(entry, "usagescount", QString::number(feature.usagesCount));
@@ -156,17 +222,19 @@ QByteArray writeUsagesLog(const UsagesLogState &state, const QTimeZone &zone)
 
 void readUsagesLog(const QByteArray &bytes, UsagesLogState *state, const QTimeZone &zone)
 {
-    ISO8601DateFormatter formatter;
+    Iso8601DateFormatter formatter;
     formatter.setIncludeTime(true);
-    formatter.setDefaultTimeZone(zone);
+    formatter.setTimeZone(zone);
 
-    const xmlExternalEntityLoader previousLoader = xmlGetExternalEntityLoader();
-    xmlSetExternalEntityLoader(refuseExternalEntity);
-    const int options =
-        XML_PARSE_RECOVER | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    if (bytes.size() > std::numeric_limits<int>::max())
+        return;
+    const IsolatedLibxml isolated;
+    // NOENT expands internal entities; the loader refuses every external one,
+    // and libxml2 stops entities that expand out of proportion.
+    const int options = XML_PARSE_RECOVER | XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR |
+                        XML_PARSE_NOWARNING;
     std::unique_ptr<xmlDoc, DocFree> doc(
         xmlReadMemory(bytes.constData(), int(bytes.size()), nullptr, nullptr, options));
-    xmlSetExternalEntityLoader(previousLoader);
     if (!doc)
         return;
     std::unique_ptr<xmlXPathContext, ContextFree> context(xmlXPathNewContext(doc.get()));
@@ -180,22 +248,22 @@ void readUsagesLog(const QByteArray &bytes, UsagesLogState *state, const QTimeZo
     if (lastText(context.get(), top, "usagesreporting/productversion", &text))
         state->version = text;
     if (lastText(context.get(), top, "usagesreporting/builddate", &text))
-        state->buildDate = formatter.dateFromString(text);
+        state->buildDate = formatter.parse(text);
     if (lastText(context.get(), top, "usagesreporting/enabled", &text) && text == u"true")
-        state->isEnabled = true;
+        state->reportingEnabled = true;
     if (lastText(context.get(), top, "usagesreporting/lastreportsenton", &text))
-        state->lastReportSentOn = formatter.dateFromString(text);
+        state->lastReportSent = formatter.parse(text);
     if (lastText(context.get(), top, "usagesreporting/lastReviewAskDate", &text))
-        state->lastReviewAskDate = formatter.dateFromString(text);
+        state->lastReviewPrompt = formatter.parse(text);
     if (lastText(context.get(), top, "usagesreporting/neverAskForReview", &text) && text == u"true")
         state->neverAskForReview = true;
     if (lastText(context.get(), top, "usagesreporting/nextReviewTargetValue", &text))
-        state->nextReviewTargetValue = leadingInt32(text);
+        state->nextReviewTarget = leadingInt32(text);
 
     const QList<xmlNode *> entries =
         select(context.get(), top, "usagesreporting/features/featureusages");
     for (xmlNode *entry : entries) {
-        FeatureUsages feature;
+        FeatureUsage feature;
         if (lastText(context.get(), entry, "name", &text))
             feature.name = text;
         if (lastText(context.get(), entry, "usagescount", &text))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "featureusages.h"
+#include "featureusage.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -10,27 +10,36 @@
 
 namespace tallivo {
 
+inline constexpr char UsagesLogFileName[] = "Usages.Log";
+// A counters file is a few hundred bytes; anything beyond this is not ours.
+inline constexpr qint64 MaxUsagesLogSize = qint64(8) * 1024 * 1024;
+
 // What "Usages.Log" holds.
 struct UsagesLogState
 {
     QString productName;
     QString version;
     QDateTime buildDate;
-    QList<FeatureUsages> features;
-    bool isEnabled = false;
-    QDateTime lastReportSentOn;
-    QString hardwareUUID;
-    QDateTime lastReviewAskDate;
+    QList<FeatureUsage> features;
+    bool reportingEnabled = false;
+    QDateTime lastReportSent;
+    QString machineId; // written, never read back
+    QDateTime lastReviewPrompt;
     bool neverAskForReview = false;
-    qint64 nextReviewTargetValue = 0;
+    qint64 nextReviewTarget = 0;
+
+    friend bool operator==(const UsagesLogState &, const UsagesLogState &) = default;
 };
 
-// The file's XML text. Dates are written in the given zone.
+// The file's XML text. Dates are written in the given zone. Text that XML
+// cannot carry (control characters, "--" in the comment) is left out.
 QByteArray writeUsagesLog(const UsagesLogState &state, const QTimeZone &zone);
 
 // Reads the XML text into state: elements present replace fields, features are
 // appended, "hardwareUUID" is ignored. Broken markup is repaired where
-// possible; nothing outside the text is ever loaded (no DTDs, entities, network).
+// possible and internal entities are expanded; nothing outside the text is
+// ever loaded (no DTDs, external entities or network), and libxml2 prints
+// nothing.
 void readUsagesLog(const QByteArray &xml, UsagesLogState *state, const QTimeZone &zone);
 
 // The leading decimal integer of the text, clamped to 32 bits; 0 when none.

@@ -1,7 +1,8 @@
 #pragma once
 
 // A tiny HTTP/1.1 server on 127.0.0.1 for tests: it records each request and
-// answers with whatever the handler returns, or holds the answer back.
+// answers with whatever the handler returns (raw bytes, so answers may lie
+// about their length or end early), or holds the answer back.
 
 #include <QHash>
 #include <QList>
@@ -33,6 +34,16 @@ inline QByteArray httpResponse(int status, const QByteArray &body,
     return text + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
+// A chunked answer; without the last chunk when cut is set.
+inline QByteArray chunkedResponse(int status, const QList<QByteArray> &chunks, bool cut = false)
+{
+    QByteArray text =
+        "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const QByteArray &chunk : chunks)
+        text += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+    return cut ? text : text + "0\r\n\r\n";
+}
+
 class TestHttpServer : public QObject
 {
 public:
@@ -61,6 +72,8 @@ public:
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
     }
     const QList<TestHttpRequest> &requests() const { return m_requests; }
+    // Closes each connection once its answer is written, as HTTP/1.0 servers do.
+    void setCloseAfterAnswer(bool close) { m_closeAfterAnswer = close; }
     // Requests whose answer is being held back.
     int pendingCount() const { return int(m_pending.size()); }
     void answerPending(const QByteArray &response)
@@ -92,9 +105,11 @@ private:
         request.body = buffer.mid(end + 4, length);
         buffer.remove(0, end + 4 + length);
         m_requests.append(request);
-        if (const std::optional<QByteArray> answer = m_handler(request))
+        if (const std::optional<QByteArray> answer = m_handler(request)) {
             socket->write(*answer);
-        else
+            if (m_closeAfterAnswer)
+                socket->disconnectFromHost();
+        } else
             m_pending.append(socket);
         return true;
     }
@@ -103,4 +118,5 @@ private:
     Handler m_handler;
     QList<TestHttpRequest> m_requests;
     QList<QTcpSocket *> m_pending; // sockets live as long as the server
+    bool m_closeAfterAnswer = false;
 };

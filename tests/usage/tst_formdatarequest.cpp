@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace tallivo;
 
 namespace {
@@ -15,7 +17,7 @@ const QUrl anywhere(QStringLiteral("http://127.0.0.1/"));
 // The boundary the request announced in its Content-Type.
 QByteArray boundaryOf(const FormDataRequest &request)
 {
-    const QByteArray type = request.requestHeader("Content-Type");
+    const QByteArray type = request.rawHeader("Content-Type");
     return type.mid(type.indexOf("boundary=") + 9);
 }
 
@@ -35,25 +37,25 @@ private Q_SLOTS:
     void urlEncodedBody()
     {
         FormDataRequest request(anywhere);
-        request.setRequestMethod("GET");
-        request.addPostValue(1, QStringLiteral("a"));
-        request.addPostValue(QStringLiteral("x y&z"), QStringLiteral("b"));
-        request.addPostValue(QStringLiteral("ignored"), QString());
-        request.addPostValue(QStringLiteral("1"), QStringLiteral("k"));
-        request.addPostValue(QStringLiteral("2"), QStringLiteral("k"));
-        request.setPostValue(QStringLiteral("3"), QStringLiteral("k")); // replaces both
-        request.buildPostBody();
-        QCOMPARE(request.postBody(), QByteArray("a=1&b=x%20y%26z&k=3"));
-        QCOMPARE(request.requestHeader("Content-Type"),
+        request.setMethod("GET");
+        request.addValue(QStringLiteral("a"), 1);
+        request.addValue(QStringLiteral("b"), QStringLiteral("x y&z"));
+        request.addValue(QString(), QStringLiteral("ignored"));
+        request.addValue(QStringLiteral("k"), QStringLiteral("1"));
+        request.addValue(QStringLiteral("k"), QStringLiteral("2"));
+        request.setValue(QStringLiteral("k"), QStringLiteral("3")); // replaces both
+        request.buildBody();
+        QCOMPARE(request.body(), QByteArray("a=1&b=x%20y%26z&k=3"));
+        QCOMPARE(request.rawHeader("Content-Type"),
                  QByteArray("application/x-www-form-urlencoded; charset=utf-8"));
-        QCOMPARE(request.requestHeader("Content-Length"), QByteArray("19"));
-        QCOMPARE(request.requestMethod(), QByteArray("POST"));
+        QCOMPARE(request.rawHeader("Content-Length"), QByteArray("19"));
+        QCOMPARE(request.method(), QByteArray("POST"));
         // Built once: later entries change nothing.
-        request.addPostValue(2, QStringLiteral("c"));
-        request.buildPostBody();
-        QCOMPARE(request.postBody(), QByteArray("a=1&b=x%20y%26z&k=3"));
+        request.addValue(QStringLiteral("c"), 2);
+        request.buildBody();
+        QCOMPARE(request.body(), QByteArray("a=1&b=x%20y%26z&k=3"));
     }
-    void encodeURL_data()
+    void percentEncoded_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("encoding");
@@ -69,14 +71,14 @@ private Q_SLOTS:
         QTest::newRow("latin-1") << "é" << int(QStringConverter::Latin1) << "%E9";
         QTest::newRow("not in latin-1") << "a€" << int(QStringConverter::Latin1) << QString();
     }
-    void encodeURL()
+    void percentEncoded()
     {
         QFETCH(QString, text);
         QFETCH(int, encoding);
         QFETCH(QString, escaped);
         FormDataRequest request(anywhere);
         request.setStringEncoding(QStringConverter::Encoding(encoding));
-        QCOMPARE(request.encodeURL(text), escaped);
+        QCOMPARE(request.percentEncoded(text), escaped);
     }
     void multipartBody()
     {
@@ -87,12 +89,11 @@ private Q_SLOTS:
             content.append(char(i * 7));
         QVERIFY(writeFile(path, content));
         FormDataRequest request(anywhere);
-        request.addPostValue(QStringLiteral("v"), QStringLiteral("k"));
-        request.addData(QByteArray("\x00\x01", 2), QStringLiteral("f.bin"), QString(),
-                        QStringLiteral("data"));
-        request.addFile(path, QStringLiteral("upload"));
-        QVERIFY(request.error().isNull());
-        request.buildPostBody();
+        request.addValue(QStringLiteral("k"), QStringLiteral("v"));
+        request.addData(QStringLiteral("data"), QByteArray("\x00\x01", 2), QStringLiteral("f.bin"));
+        request.addFile(QStringLiteral("upload"), path);
+        QCOMPARE(request.error(), HttpRequest::Error::NoError);
+        request.buildBody();
         QVERIFY(writeFile(path, "changed later")); // the body holds the file as it was
 
         const QByteArray b = boundaryOf(request);
@@ -109,37 +110,40 @@ private Q_SLOTS:
             "\r\nContent-Disposition: form-data; name=\"upload\"; filename=\"sample.zzqx\"\r\n"
             "Content-Type: application/octet-stream\r\n\r\n" +
             content + "\r\n--" + b + "--\r\n";
-        QCOMPARE(request.postBody(), expected);
+        QCOMPARE(request.body(), expected);
 
         // Every body gets a boundary of its own.
         FormDataRequest other(anywhere);
-        other.addData(QByteArray("x"), QStringLiteral("data"));
-        other.buildPostBody();
+        other.addData(QStringLiteral("data"), QByteArray("x"));
+        other.buildBody();
         QVERIFY(boundaryOf(other) != b);
     }
     void missingFileFails_data()
     {
-        QTest::addColumn<bool>("folder");
-        QTest::newRow("missing") << false;
-        QTest::newRow("a folder") << true;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("a fifo") << "fifo";
     }
     void missingFileFails()
     {
-        QFETCH(bool, folder);
+        QFETCH(QString, kind);
         QTemporaryDir dir;
-        const QString path = folder ? dir.path() : dir.filePath(QStringLiteral("gone.log"));
+        const QString path = kind == u"folder" ? dir.path() : dir.filePath(QStringLiteral("x.log"));
+        if (kind == u"fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         TestHttpServer server;
         auto *request = new FormDataRequest(server.url(QStringLiteral("/")));
-        request->addFile(path, QStringLiteral("file"));
-        QCOMPARE(request->error().code, 6);
-        QCOMPARE(request->error().description, QStringLiteral("No file exists at %1").arg(path));
+        request->addFile(QStringLiteral("file"), path);
+        QCOMPARE(request->error(), HttpRequest::Error::InvalidRequest);
+        QCOMPARE(request->errorString(), QStringLiteral("No file exists at %1").arg(path));
 
-        // Queued, it reaches the failure callback without being sent.
+        // Queued, it fails from the event loop without being sent.
         NetworkQueue queue;
         int failed = 0;
-        queue.setRequestDidFail([&](HttpRequest *) { ++failed; });
-        queue.addOperation(request);
-        queue.go();
+        connect(&queue, &NetworkQueue::requestFailed, this, [&] { ++failed; });
+        queue.enqueue(request);
+        queue.start();
         QTRY_COMPARE(failed, 1);
         QCOMPARE(server.requests().size(), 0);
     }

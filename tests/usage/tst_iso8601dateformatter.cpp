@@ -11,9 +11,15 @@ QDateTime utc(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), QTimeZone::utc());
 }
 
+// A text without a zone is read in the system's zone, whichever it is.
+QDateTime local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
+}
+
 } // namespace
 
-class TestISO8601DateFormatter : public QObject
+class TestIso8601DateFormatter : public QObject
 {
     Q_OBJECT
 
@@ -25,8 +31,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("text");
         const QDateTime example = utc(2013, 5, 14, 9, 50, 31, 123);
-        const int calendar = ISO8601DateFormatter::Calendar;
-        const int week = ISO8601DateFormatter::Week;
+        const int calendar = int(Iso8601DateFormatter::Format::Calendar);
+        const int week = int(Iso8601DateFormatter::Format::Week);
         QTest::newRow("half-hour ahead")
             << example << "Asia/Kolkata" << calendar << "2013-05-14T15:20:31.123000+05:30";
         QTest::newRow("zero offset is Z")
@@ -38,12 +44,15 @@ private Q_SLOTS:
             << "2013-01-11T00:30:00.000000+01:00";
         QTest::newRow("southern summer") << utc(2013, 1, 10, 12) << "Australia/Adelaide" << calendar
                                          << "2013-01-10T22:30:00.000000+10:30";
-        QTest::newRow("ordinal") << example << "UTC" << int(ISO8601DateFormatter::Ordinal)
+        QTest::newRow("ordinal") << example << "UTC" << int(Iso8601DateFormatter::Format::Ordinal)
                                  << "2013-134T09:50:31.123000Z";
         QTest::newRow("week") << example << "UTC" << week << "2013-W20-02T09:50:31.123000Z";
         // The week-numbering year differs from the calendar year here.
         QTest::newRow("week of last year")
             << utc(2010, 1, 3) << "UTC" << week << "2009-W53-07T00:00:00.000000Z";
+        // Local mean time is no whole number of minutes: such a date is written in UTC.
+        QTest::newRow("local mean time") << utc(1800, 6, 1, 12) << "Europe/Amsterdam" << calendar
+                                         << "1800-06-01T12:00:00.000000Z";
     }
     void writes()
     {
@@ -51,15 +60,15 @@ private Q_SLOTS:
         QFETCH(QString, zone);
         QFETCH(int, format);
         QFETCH(QString, text);
-        ISO8601DateFormatter formatter;
-        formatter.setFormat(format);
+        Iso8601DateFormatter formatter;
+        formatter.setFormat(Iso8601DateFormatter::Format(format));
         formatter.setIncludeTime(true);
-        formatter.setDefaultTimeZone(QTimeZone("Pacific/Auckland"));
-        // An explicit zone wins over the default one.
-        QCOMPARE(formatter.stringFromDate(date, QTimeZone(zone.toLatin1())), text);
-        formatter.setDefaultTimeZone(QTimeZone(zone.toLatin1()));
+        formatter.setTimeZone(QTimeZone("Pacific/Auckland"));
+        // An explicit zone wins over the formatter's own.
+        QCOMPARE(formatter.toString(date, QTimeZone(zone.toLatin1())), text);
+        formatter.setTimeZone(QTimeZone(zone.toLatin1()));
         formatter.setIncludeTime(false);
-        QCOMPARE(formatter.stringFromDate(date), text.section(QLatin1Char('T'), 0, 0));
+        QCOMPARE(formatter.toString(date), text.section(QLatin1Char('T'), 0, 0));
     }
     void readsForms_data()
     {
@@ -78,38 +87,53 @@ private Q_SLOTS:
         QTest::newRow("space before zone")
             << "2013-05-14T15:20:31 +01:00" << utc(2013, 5, 14, 14, 20, 31) << 3600;
         QTest::newRow("compact") << "20130514T152031Z" << utc(2013, 5, 14, 15, 20, 31) << 0;
-        QTest::newRow("no zone") << "2013-05-14T15:20:31" << utc(2013, 5, 14, 15, 20, 31) << -1;
-        QTest::newRow("year and month") << "2013-05" << utc(2013, 5, 1) << -1;
+        QTest::newRow("no zone") << "2013-05-14T15:20:31" << local(2013, 5, 14, 15, 20, 31) << -1;
+        QTest::newRow("year and month") << "2013-05" << local(2013, 5, 1) << -1;
         QTest::newRow("ordinal") << "2013-134T15:20:31Z" << utc(2013, 5, 14, 15, 20, 31) << 0;
-        QTest::newRow("ordinal compact") << "2012366" << utc(2012, 12, 31) << -1;
-        QTest::newRow("week") << "2013-W20-2" << utc(2013, 5, 14) << -1;
-        QTest::newRow("week compact") << "2013W202" << utc(2013, 5, 14) << -1;
-        QTest::newRow("week 53 ends in next year") << "2009-W53-7" << utc(2010, 1, 3) << -1;
-        QTest::newRow("week 1 starts in last year") << "2008-W01-1" << utc(2007, 12, 31) << -1;
+        QTest::newRow("ordinal compact") << "2012366" << local(2012, 12, 31) << -1;
+        QTest::newRow("week") << "2013-W20-2" << local(2013, 5, 14) << -1;
+        QTest::newRow("week compact") << "2013W202" << local(2013, 5, 14) << -1;
+        QTest::newRow("week 53 ends in next year") << "2009-W53-7" << local(2010, 1, 3) << -1;
+        QTest::newRow("week 1 starts in last year") << "2008-W01-1" << local(2007, 12, 31) << -1;
         // Truncated forms take what they lack from today.
         const QDate today = QDate::currentDate();
         const int year = today.year();
         const int century = year / 100 * 100;
-        QTest::newRow("--MM-dd") << "--05-14" << utc(year, 5, 14) << -1;
-        QTest::newRow("---dd") << "---09" << utc(year, today.month(), 9) << -1;
-        QTest::newRow("-yy-MM") << "-13-05" << utc(century + 13, 5, 1) << -1;
-        QTest::newRow("yyMMdd") << "130514" << utc(century + 13, 5, 14) << -1;
+        QTest::newRow("--MM-dd") << "--05-14" << local(year, 5, 14) << -1;
+        QTest::newRow("---dd") << "---09" << local(year, today.month(), 9) << -1;
+        QTest::newRow("-yy-MM") << "-13-05" << local(century + 13, 5, 1) << -1;
+        QTest::newRow("yyMMdd") << "130514" << local(century + 13, 5, 14) << -1;
         QTest::newRow("time of today")
             << "T15:20:31Z" << QDateTime(today, QTime(15, 20, 31), QTimeZone::utc()) << 0;
         QTest::newRow("not a date") << "hello" << QDateTime() << -1;
         QTest::newRow("month 13") << "2013-13-01" << QDateTime() << -1;
+        // Out of range: never a wrapped number or a silently dropped zone.
+        QTest::newRow("minutes beyond int")
+            << "2013-05-14T15:99999999999999999Z" << QDateTime() << -1;
+        QTest::newRow("seconds beyond int")
+            << "2013-05-14T15:20:99999999999999999,5Z" << QDateTime() << -1;
+        QTest::newRow("minute 60") << "2013-05-14T15:60Z" << QDateTime() << -1;
+        QTest::newRow("offset of 14 hours")
+            << "2013-05-14T15:20:31+14:00" << utc(2013, 5, 14, 1, 20, 31) << 50400;
+        QTest::newRow("offset beyond 14 hours") << "2013-05-14T15:20:31+14:01" << QDateTime() << -1;
+        QTest::newRow("offset of 99 hours") << "2013-05-14T15:20:31-9900" << QDateTime() << -1;
+        QTest::newRow("offset minute 75") << "2013-05-14T15:20:31+05:75" << QDateTime() << -1;
+        QTest::newRow("year 0") << "0000-06-01T00:00:00Z" << QDateTime() << -1;
+        QTest::newRow("before year 1 in UTC") << "0001-01-01T00:00:00+05:00" << QDateTime() << -1;
+        QTest::newRow("after year 9999 in UTC") << "9999-12-31T23:00:00-05:00" << QDateTime() << -1;
+        QTest::newRow("ordinal past year 9999") << "9999-999" << QDateTime() << -1;
     }
     void readsForms()
     {
         QFETCH(QString, text);
         QFETCH(QDateTime, date);
         QFETCH(int, offset);
-        ISO8601DateFormatter formatter; // tests run with TZ=UTC: a text without zone reads as UTC
+        Iso8601DateFormatter formatter;
         QTimeZone found;
-        const QDateTime read = formatter.dateFromString(text, &found);
+        const QDateTime read = formatter.parse(text, &found);
         QCOMPARE(read.isValid(), date.isValid());
         if (date.isValid())
-            QCOMPARE(read.toUTC(), date);
+            QCOMPARE(read.toUTC(), date.toUTC());
         QCOMPARE(found.isValid(), offset != -1);
         if (offset != -1)
             QCOMPARE(found.offsetFromUtc(read), offset);
@@ -128,10 +152,10 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(bool, strict);
-        ISO8601DateFormatter formatter;
-        QVERIFY(formatter.dateFromString(text).isValid()); // lenient reading takes them all
-        formatter.setParsesStrictly(true);
-        QCOMPARE(formatter.dateFromString(text).isValid(), strict);
+        Iso8601DateFormatter formatter;
+        QVERIFY(formatter.parse(text).isValid()); // lenient reading takes them all
+        formatter.setStrict(true);
+        QCOMPARE(formatter.parse(text).isValid(), strict);
     }
     void roundTripsOverManyDatesAndZones()
     {
@@ -139,20 +163,20 @@ private Q_SLOTS:
             QByteArray("UTC Europe/Berlin America/St_Johns Asia/Kolkata Australia/Adelaide "
                        "Asia/Kathmandu America/Los_Angeles Pacific/Chatham Europe/London")
                 .split(' ');
-        ISO8601DateFormatter reader;
+        Iso8601DateFormatter reader;
         int checked = 0;
         for (const QByteArray &id : zones) {
             const QTimeZone tz(id);
             QVERIFY2(tz.isValid(), id.constData());
-            ISO8601DateFormatter writer;
+            Iso8601DateFormatter writer;
             writer.setIncludeTime(true);
-            writer.setDefaultTimeZone(tz);
+            writer.setTimeZone(tz);
             // Every 37 days and 5 hours over 30 years hits both offsets of each zone.
             for (qint64 secs = 946684800; secs < 1893456000; secs += 37 * 86400 + 5 * 3600 + 17) {
                 const QDateTime date = QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc());
-                const QString text = writer.stringFromDate(date.addMSecs(789));
+                const QString text = writer.toString(date.addMSecs(789));
                 QTimeZone found;
-                const QDateTime back = reader.dateFromString(text, &found);
+                const QDateTime back = reader.parse(text, &found);
                 if (back != date || found.offsetFromUtc(date) != tz.offsetFromUtc(date))
                     QFAIL(qPrintable(QStringLiteral("%1 in %2 -> %3 -> %4")
                                          .arg(date.toString(Qt::ISODate), QString::fromLatin1(id),
@@ -160,11 +184,11 @@ private Q_SLOTS:
                 ++checked;
             }
             if (id == "Asia/Kolkata")
-                ISO8601DateFormatter::purgeGlobalCaches(); // zones are then made anew
+                Iso8601DateFormatter::clearZoneCache(); // zones are then made anew
         }
         QVERIFY(checked > 2000);
     }
 };
 
-QTEST_GUILESS_MAIN(TestISO8601DateFormatter)
+QTEST_GUILESS_MAIN(TestIso8601DateFormatter)
 #include "tst_iso8601dateformatter.moc"

@@ -5,19 +5,13 @@
 namespace tallivo {
 
 // How often one named feature ran and how many files it handled.
-struct FeatureUsages
+struct FeatureUsage
 {
     QString name;
     qint32 usagesCount = 0;
     qint32 filesCount = 0;
 
-    QString description() const
-    {
-        return QStringLiteral("name : %1 usagesCount:%2 filesCount:%3")
-            .arg(name)
-            .arg(usagesCount)
-            .arg(filesCount);
-    }
+    friend bool operator==(const FeatureUsage &, const FeatureUsage &) = default;
 };
 
 } // namespace tallivo

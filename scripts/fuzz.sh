@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang in build-fuzz and runs each for a
+# while: scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]
+# Targets are the names of fuzz/fuzz_NAME.cpp (all of them by default). Each
+# run starts from fuzz/seeds/NAME and fuzz/regressions/NAME (and, for page
+# counting, the shared corpus beside the repository) and keeps what it learns
+# in build-fuzz/corpus/NAME. A crash stops the script with the input in
+# build-fuzz/findings/NAME/; once fixed, copy it to fuzz/regressions/NAME/ so
+# the replay test keeps it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+shift || true
+
+if [ "$(id -u)" = 0 ]; then
+    # -fsanitize=fuzzer needs clang's runtime libraries besides the compiler.
+    packages=(clang libclang-rt-14-dev llvm)
+    missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+fi
+
+if [ $# -gt 0 ]; then
+    targets=("$@")
+else
+    targets=()
+    for source in "$top"/fuzz/fuzz_*.cpp; do
+        name=$(basename "$source" .cpp)
+        targets+=("${name#fuzz_}")
+    done
+fi
+
+build="$top/build-fuzz"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DTALLIVO_BUILD_FUZZ=ON -DTALLIVO_BUILD_TESTS=OFF -DTALLIVO_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j "${TALLIVO_FUZZ_JOBS:-2}" --target "${targets[@]/#/fuzz_}"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp"
+export QT_QPA_PLATFORM=offscreen
+corpus_shared="$top/../shared/corpus"
+for name in "${targets[@]}"; do
+    corpus="$build/corpus/$name"
+    findings="$build/findings/$name"
+    mkdir -p "$corpus" "$findings"
+    inputs=("$corpus")
+    for dir in "$top/fuzz/seeds/$name" "$top/fuzz/regressions/$name"; do
+        [ -d "$dir" ] && inputs+=("$dir")
+    done
+    case "$name" in
+        pagecount | pdf* | tiff*) [ -d "$corpus_shared" ] && inputs+=("$corpus_shared") ;;
+    esac
+    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048
+        -artifact_prefix="$findings/" -print_final_stats=1)
+    [ -f "$top/fuzz/$name.dict" ] && options+=(-dict="$top/fuzz/$name.dict")
+    echo "== fuzz_$name for ${seconds}s"
+    "$build/fuzz/fuzz_$name" "${options[@]}" "${inputs[@]}" 2>"$build/fuzz_$name.log" || {
+        tail -n 60 "$build/fuzz_$name.log"
+        echo "fuzz_$name found a failure: see $findings/" >&2
+        exit 1
+    }
+    grep -E '^stat::number_of_executed_units|^Done' "$build/fuzz_$name.log" || true
+done

@@ -1,0 +1,3 @@
+#include "usagelogging.h"
+
+Q_LOGGING_CATEGORY(lcUsage, "tallivo.usage", QtWarningMsg)

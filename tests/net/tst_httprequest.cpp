@@ -1,0 +1,201 @@
+#include "httprequest.h"
+#include "testhttpserver.h"
+
+#include <QNetworkAccessManager>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zlib.h>
+
+using namespace tallivo;
+
+namespace {
+
+QByteArray gzip(const QByteArray &data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+// Runs one request to its end; "finished <status> <path> <text>" or "failed <error>".
+struct Outcome
+{
+    QString summary;
+    qsizetype bodySize = 0;
+};
+
+Outcome run(HttpRequest *request)
+{
+    QNetworkAccessManager manager;
+    QSignalSpy finished(request, &HttpRequest::finished);
+    QSignalSpy failed(request, &HttpRequest::failed);
+    request->start(&manager);
+    if (!QTest::qWaitFor([&] { return finished.size() + failed.size() > 0; }, 20000))
+        return {QStringLiteral("no end")};
+    QTest::qWait(50); // a second signal would arrive now
+    if (finished.size() + failed.size() != 1)
+        return {QStringLiteral("both signals")};
+    if (!failed.isEmpty())
+        return {QStringLiteral("failed %1").arg(QVariant::fromValue(request->error()).toString()),
+                request->responseBody().size()};
+    return {QStringLiteral("finished %1 %2 %3")
+                .arg(request->statusCode())
+                .arg(request->finalUrl().path(), request->responseText()),
+            request->responseBody().size()};
+}
+
+} // namespace
+
+class TestHttpClient : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<QByteArray>("seen"); // method, path and body of each request
+        QTest::addColumn<QString>("outcome");
+        const QByteArray once = "POST /old a=1";
+        QTest::newRow("gzip is inflated")
+            << httpResponse(200, gzippedOK, {"Content-Encoding: gzip"}) << once
+            << "finished 200 /old OK";
+        QTest::newRow("no charset is Latin-1")
+            << httpResponse(200, "caf\xe9", {"Content-Type: text/plain"}) << once
+            << "finished 200 /old café";
+        QTest::newRow("quoted utf-16be")
+            << httpResponse(200, QByteArray("\0O\0K", 4),
+                            {"Content-Type: text/plain; charset=\"UTF-16BE\""})
+            << once << "finished 200 /old OK";
+        QTest::newRow("unknown charset is Latin-1")
+            << httpResponse(200, "\xe9", {"Content-Type: text/plain; charset=x-no-such"}) << once
+            << "finished 200 /old é";
+        QTest::newRow("error status is still an answer")
+            << httpResponse(404, "gone") << once << "finished 404 /old gone";
+        QTest::newRow("chunked") << chunkedResponse(200, {"O", "K"}) << once
+                                 << "finished 200 /old OK";
+        QTest::newRow("302 turns the post into a get")
+            << httpResponse(302, "", {"Location: /new"}) << once + "|GET /new "
+            << "finished 200 /new OK";
+        QTest::newRow("307 repeats the post")
+            << httpResponse(307, "", {"Location: /new"}) << once + "|POST /new a=1"
+            << "finished 200 /new OK";
+        QTest::newRow("exactly the largest answer")
+            << httpResponse(200, QByteArray(HttpRequest::MaxResponseSize, 'x')) << once
+            << "finished 200 /old " + QString(HttpRequest::MaxResponseSize, QLatin1Char('x'));
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, response);
+        QFETCH(QByteArray, seen);
+        QFETCH(QString, outcome);
+        TestHttpServer server([&](const TestHttpRequest &request) {
+            return request.target == "/new" ? httpResponse(200, "OK") : response;
+        });
+        HttpRequest request(server.url(QStringLiteral("/old")));
+        request.setMethod("POST");
+        request.setBody("a=1");
+        request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
+        QCOMPARE(run(&request).summary, outcome);
+        QByteArrayList requests;
+        for (const TestHttpRequest &r : server.requests())
+            requests << r.method + ' ' + r.target + ' ' + r.body;
+        QCOMPARE(requests.join('|'), seen);
+
+        const TestHttpRequest &sent = server.requests().first();
+        QVERIFY(sent.headers.value("accept-encoding").contains("gzip"));
+        // "<name> <version> (<machine>; <system> <x.y.z>; <locale>)"
+        const QString agent = QString::fromUtf8(sent.headers.value("user-agent"));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral(R"(^Tallivo \S+ \(\S+; \S+ \d+\.\d+\.\d+; \S+\)$)"))
+                .match(agent)
+                .hasMatch(),
+            qPrintable(agent));
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<bool>("close"); // the server closes the connection after answering
+        QTest::addColumn<QString>("outcome");
+        const QString incomplete = QStringLiteral("failed ResponseIncomplete");
+        const QString tooLarge = QStringLiteral("failed ResponseTooLarge");
+        const QString refused = QStringLiteral("failed RedirectRefused");
+        QTest::newRow("cut before the announced length")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nOK") << true << incomplete;
+        QTest::newRow("cut before the last chunk")
+            << chunkedResponse(200, {"O", "K"}, true) << true << incomplete;
+        QTest::newRow("cut inside compressed data")
+            << QByteArray(
+                   "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 22\r\n\r\n" +
+                   gzippedOK.left(12))
+            << true << incomplete;
+        QTest::newRow("redirect to a local file")
+            << httpResponse(302, "", {"Location: file:///etc/hostname"}) << false << refused;
+        QTest::newRow("redirect to data")
+            << httpResponse(302, "", {"Location: data:text/plain,OK"}) << false << refused;
+        QTest::newRow("redirect loop")
+            << httpResponse(302, "", {"Location: /loop"}) << false << refused;
+        QTest::newRow("announced too large")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\nOK") << false
+            << tooLarge;
+        QTest::newRow("one byte too large")
+            << httpResponse(200, QByteArray(HttpRequest::MaxResponseSize + 1, 'x')) << false
+            << tooLarge;
+        QTest::newRow("large without a length")
+            << chunkedResponse(200, QList<QByteArray>(64, QByteArray(16384, 'x'))) << false
+            << tooLarge;
+        // 32 MiB of zeros in 32 KiB: refused long before it is inflated.
+        QTest::newRow("gzip bomb")
+            << httpResponse(200, gzip(QByteArray(32 << 20, '\0')), {"Content-Encoding: gzip"})
+            << false << "failed InflateFailed";
+        // Hex digits of random bytes compress only about two to one.
+        QByteArray noise(48 * 1024, Qt::Uninitialized);
+        QRandomGenerator random(9);
+        random.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        QTest::newRow("inflated beyond the cap")
+            << httpResponse(200, gzip(noise.toHex()), {"Content-Encoding: gzip"}) << false
+            << tooLarge;
+    }
+    void failures()
+    {
+        QFETCH(QByteArray, response);
+        QFETCH(bool, close);
+        QFETCH(QString, outcome);
+        TestHttpServer server([&](const TestHttpRequest &) { return response; });
+        server.setCloseAfterAnswer(close);
+        HttpRequest request(server.url(QStringLiteral("/loop")));
+        const Outcome result = run(&request);
+        QEXPECT_FAIL("cut inside compressed data",
+                     "Qt drops a compressed answer's length and ends it quietly at the cut", Abort);
+        QCOMPARE(result.summary, outcome);
+        QCOMPARE(result.bodySize, 0); // part of an answer is no answer
+    }
+
+    void onlyHttpIsSpoken()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("secret"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("SECRET") == 6);
+        file.close();
+        HttpRequest request(QUrl::fromLocalFile(path));
+        QCOMPARE(run(&request).summary, QStringLiteral("failed InvalidRequest"));
+        QVERIFY(request.responseBody().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHttpClient)
+#include "tst_httprequest.moc"
