@@ -2,6 +2,7 @@
 #include "filetablemodel.h"
 #include "filetableview.h"
 #include "listeditor.h"
+#include "listhistory.h"
 
 #include <QAbstractItemModelTester>
 #include <QContextMenuEvent>
@@ -52,12 +53,14 @@ private:
     std::unique_ptr<QAbstractItemModelTester> m_tester;
     std::unique_ptr<FileTableView> m_view;
     test::FakeDialogs m_dialogs;
+    std::unique_ptr<ListHistory> m_history;
     std::unique_ptr<ListEditor> m_editor;
 };
 
 void TestFileTable::init()
 {
     m_editor.reset();
+    m_history.reset();
     m_view.reset();
     m_tester.reset();
     m_model = std::make_unique<FileTableModel>();
@@ -71,7 +74,8 @@ void TestFileTable::init()
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
     m_dialogs = test::FakeDialogs();
-    m_editor = std::make_unique<ListEditor>(*m_model, *m_view, m_dialogs);
+    m_history = std::make_unique<ListHistory>(*m_model, *m_view);
+    m_editor = std::make_unique<ListEditor>(*m_model, *m_view, m_dialogs, *m_history);
 }
 
 void TestFileTable::fill(int rows)
@@ -97,8 +101,7 @@ void TestFileTable::fillSample()
         addItem(m_model->runList(), path, pages, size);
         FileList &list = m_model->runList();
         list.at(list.size() - 1)
-            ->setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {},
-                           {});
+            ->setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {}, {});
     }
     m_model->runList().at(2)->setChecked(false);
     m_model->syncRows();
@@ -205,7 +208,16 @@ void TestFileTable::headerMenuMovesAndHidesColumns()
     QStringList titles;
     for (QAction *a : menu->actions())
         titles << a->text();
-    QCOMPARE(titles, (QStringList{"Location", "Size", "Type", "Modified", "Created", "Accessed"}));
+    QCOMPARE(titles, (QStringList{"Location", "Size", "Type", "Modified", "Created", "Accessed",
+                                  "Sizes", "A4 eq.", "Colour"}));
+    // The page detail columns start hidden, and say when one shows.
+    QVERIFY(!m_view->showsPageDetails());
+    for (int i = 6; i < 9; ++i)
+        QVERIFY(!menu->actions().at(i)->isChecked());
+    QSignalSpy shown(m_view.get(), &FileTableView::columnsShownChanged);
+    menu->actions().at(7)->trigger();
+    QVERIFY(m_view->showsPageDetails());
+    QCOMPARE(shown.size(), 1);
     QAction *size = menu->actions().at(1);
     QVERIFY(size->isChecked());
     size->trigger();
