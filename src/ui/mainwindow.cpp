@@ -221,23 +221,32 @@ void MainWindow::connectActions()
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if ((type == QEvent::ShortcutOverride || type == QEvent::KeyPress) &&
-        m_ui->actionCancel->isEnabled()) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        const auto *widget = qobject_cast<QWidget *>(watched);
-        // An open menu closes first; a dialog keeps its own Esc.
-        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && widget &&
-            widget->window() == this && !QApplication::activePopupWidget()) {
-            m_ui->actionCancel->trigger();
-            // The override is taken, so no control keeps the key from the
-            // shortcut; the key itself goes on, so a menu bar lets go of the
-            // focus it took.
-            if (type == QEvent::ShortcutOverride) {
-                event->accept();
-                return true;
-            }
-        }
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier)
+        return QMainWindow::eventFilter(watched, event);
+    // A key event travels up from the focus widget; it is looked at once,
+    // where it starts.
+    QWidget *focus = QApplication::focusWidget();
+    if (watched != (focus ? focus : this) || window() != this ||
+        (focus && focus->window() != this) || QApplication::activePopupWidget() ||
+        !m_ui->actionCancel->isEnabled()) {
+        if (type == QEvent::KeyPress)
+            m_escapeTaken = false;
+        return QMainWindow::eventFilter(watched, event);
     }
+    if (type == QEvent::ShortcutOverride) {
+        // Taken here, so no control keeps the key from the shortcut; the
+        // key itself still reaches the control, so a menu bar lets go of
+        // the focus it took.
+        m_ui->actionCancel->trigger();
+        m_escapeTaken = true;
+        event->accept();
+        return true;
+    }
+    if (!std::exchange(m_escapeTaken, false))
+        m_ui->actionCancel->trigger();
     return QMainWindow::eventFilter(watched, event);
 }
 

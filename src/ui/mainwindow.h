@@ -86,6 +86,7 @@ private:
     FileActions *m_fileActions = nullptr;
     QPointer<PageSummaryDialog> m_pageSummary;
     QTimer m_summaryUpdate;
+    bool m_escapeTaken = false; // the key's override already cancelled
 };
 
 } // namespace tallivo
