@@ -129,8 +129,15 @@ void RunPresenter::resetView(bool enable)
 {
     const bool busy = !enable;
     const bool changed = busy != m_busy;
+    // The table gives up the focus while disabled; it gets it back after,
+    // rather than leaving it on whatever control came next.
+    if (busy && changed)
+        m_refocusTable = m_table.window()->focusWidget() == &m_table ||
+                         !m_table.window()->focusWidget();
     m_busy = busy;
     updateControls();
+    if (!busy && changed && m_refocusTable)
+        m_table.setFocus(Qt::OtherFocusReason);
     if (changed)
         Q_EMIT busyChanged(busy);
 }
@@ -146,7 +153,9 @@ void RunPresenter::progress(const RunProgress &progress)
         const QString prefix = text + QStringLiteral(" \u2013 ");
         const QFontMetrics metrics = label->fontMetrics();
         const int room = label->contentsRect().width() - metrics.horizontalAdvance(prefix);
-        text = prefix + metrics.elidedText(progress.folder, Qt::ElideMiddle, qMax(room, 80));
+        // Too narrow for any of the folder: the counts alone.
+        if (room >= metrics.horizontalAdvance(QStringLiteral("/\u2026/xxxxxxxx")))
+            text = prefix + metrics.elidedText(progress.folder, Qt::ElideMiddle, room);
     }
     label->setText(text);
     label->setToolTip(progress.folder);

@@ -78,6 +78,7 @@ private:
     Controls m_controls;
     CollectionRun m_run;
     bool m_busy = false;
+    bool m_refocusTable = false;
     // Rows a run appends are shown a batch at a time, not one by one.
     QTimer m_rowSync;
     // Edits and selections are summed up once they are done, not at every
