@@ -118,6 +118,22 @@ void RecentFoldersCombo::fillMenu()
     m_menu->addActions(m_menuCommands);
 }
 
+void RecentFoldersCombo::showPopup()
+{
+    QComboBox::showPopup();
+    QWidget *popup = view()->window();
+    const int limit = qMax(width(), window()->width() / 2);
+    if (popup->width() <= limit)
+        return;
+    QRect area = popup->geometry();
+    area.setWidth(limit);
+    // Within the window where it fits: the pop-up sits at the window's edge.
+    const int right = window()->mapToGlobal(QPoint(window()->width(), 0)).x();
+    if (area.right() > right)
+        area.moveRight(qMax(right, mapToGlobal(QPoint(width(), 0)).x()));
+    popup->setGeometry(area);
+}
+
 void RecentFoldersCombo::paintEvent(QPaintEvent *)
 {
     QStylePainter painter(this);

@@ -40,6 +40,10 @@ public:
     // Fills `menu` with the folders whenever it opens, then these commands.
     void setMenu(QMenu *menu, const QList<QAction *> &commands);
 
+    // The list opens no wider than half the window (or the pop-up itself),
+    // and long paths in it are cut in the middle.
+    void showPopup() override;
+
 Q_SIGNALS:
     void folderChosen(const QString &folder);
     void missingRemoved(int count);

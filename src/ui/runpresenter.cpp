@@ -132,8 +132,8 @@ void RunPresenter::resetView(bool enable)
     // The table gives up the focus while disabled; it gets it back after,
     // rather than leaving it on whatever control came next.
     if (busy && changed)
-        m_refocusTable = m_table.window()->focusWidget() == &m_table ||
-                         !m_table.window()->focusWidget();
+        m_refocusTable =
+            m_table.window()->focusWidget() == &m_table || !m_table.window()->focusWidget();
     m_busy = busy;
     updateControls();
     if (!busy && changed && m_refocusTable)
