@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "iopool.h"
 #include "mainwindow.h"
 #include "reopenservice.h"
@@ -9,17 +10,57 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
+
+namespace {
+
+QList<QByteArray> argumentsOf(int argc, char *argv[])
+{
+    QList<QByteArray> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    return arguments;
+}
+
+// The working folder's bytes, however long.
+QByteArray workingFolder()
+{
+    char *cwd = ::get_current_dir_name();
+    const QByteArray folder(cwd ? cwd : "/");
+    std::free(cwd);
+    return folder;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // Help and version need no display, so they come before the application.
+    const tallivo::CommandLine early = tallivo::parseCommandLine(argumentsOf(argc, argv), {});
+    if (early.help || early.version) {
+        if (early.help)
+            std::fputs(qPrintable(tallivo::commandLineHelp()), stdout);
+        else
+            std::printf("%s %s\n", TALLIVO_DISPLAY_NAME, TALLIVO_VERSION);
+        return 0;
+    }
+
     QApplication app(argc, argv);
+    // Qt has taken its own options out of argv by now.
+    const tallivo::CommandLine line =
+        tallivo::parseCommandLine(argumentsOf(argc, argv), workingFolder());
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "tallivo: %s\n%s", qPrintable(line.error),
+                     qPrintable(tallivo::commandLineHelp()));
+        return 2;
+    }
     QApplication::setOrganizationName(QStringLiteral("Kelmarin"));
     QApplication::setApplicationName(QStringLiteral(TALLIVO_NAME));
     QApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("tallivo"));
 
-    if (!tallivo::ReopenService::claim())
+    if (!tallivo::ReopenService::claim(line.urls))
         return 0;
 
     tallivo::MainWindow window;
@@ -41,6 +82,8 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      &tallivo::MainWindow::prepareToQuit);
     window.bringToFront();
+    if (!line.urls.isEmpty())
+        QTimer::singleShot(0, &window, [&window, &line] { window.openLaunched(line.urls); });
     const int status = QApplication::exec();
     // Files still being read from a share that stopped answering: their
     // threads cannot be waited for, so leave without running destructors

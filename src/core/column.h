@@ -15,7 +15,12 @@ enum class Column
     Created,
     Accessed,
     Location,
+    // Optional, hidden at first: pages by size and colour, filled only for
+    // files counted with page details.
+    Sizes,
+    A4Equivalents,
+    Colour,
 };
-inline constexpr int ColumnCount = int(Column::Location) + 1;
+inline constexpr int ColumnCount = int(Column::Colour) + 1;
 
 } // namespace tallivo

@@ -173,6 +173,12 @@ QVariant FileItem::displayField(Column column) const
         return displayDate(dateAccessed());
     case Column::Location:
         return location();
+    case Column::Sizes:
+        return m_pageSummary.sizesText();
+    case Column::A4Equivalents:
+        return m_pageSummary.a4EquivalentsText();
+    case Column::Colour:
+        return m_pageSummary.colourText();
     }
     return QString();
 }

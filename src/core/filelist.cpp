@@ -163,6 +163,12 @@ void sortByNumber(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
     stableSortBy<qint64>(items, ascending, field, std::less<qint64>());
 }
 
+void sortByUnsigned(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
+                    quint64 (*field)(const FileItem &))
+{
+    stableSortBy<quint64>(items, ascending, field, std::less<quint64>());
+}
+
 qint64 msecs(const FileItem &f, FileItem::FileTime which)
 {
     // Unreadable dates sort before every real one.
@@ -207,6 +213,18 @@ void FileList::sort(const QList<SortDescriptor> &descriptors)
             break;
         case Column::Location:
             sortByText(m_items, asc, &FileItem::location);
+            break;
+        case Column::Sizes:
+            sortByUnsigned(m_items, asc,
+                           [](const FileItem &f) { return f.pageSummary().sizesSortKey(); });
+            break;
+        case Column::A4Equivalents:
+            sortByNumber(m_items, asc,
+                         [](const FileItem &f) { return f.pageSummary().a4EquivalentsSortKey(); });
+            break;
+        case Column::Colour:
+            sortByUnsigned(m_items, asc,
+                           [](const FileItem &f) { return f.pageSummary().colourSortKey(); });
             break;
         }
     }

@@ -106,6 +106,13 @@ bool RecentFolders::touch(const QString &path)
     return true;
 }
 
+int RecentFolders::remove(const QStringList &paths)
+{
+    const QSet<QString> gone(paths.cbegin(), paths.cend());
+    return int(
+        m_folders.removeIf([&](const RecentFolder &folder) { return gone.contains(folder.path); }));
+}
+
 void RecentFolders::load(const QSettings &settings)
 {
     m_folders.clear();

@@ -24,8 +24,8 @@ struct RecentFolder
     static RecentFolder fromVariantMap(const QVariantMap &map);
 };
 
-// The folders the user has added, most recently used first. Nothing is ever
-// dropped from the list; a path is listed at most once.
+// The folders the user has added, most recently used first. Entries go only
+// when the user takes them off; a path is listed at most once.
 class RecentFolders
 {
 public:
@@ -46,6 +46,9 @@ public:
     // Stamps the entry for path now and re-sorts, so it moves to the top.
     // False when the path is not listed.
     bool touch(const QString &path);
+    // Takes the entries for these paths off; how many went.
+    int remove(const QStringList &paths);
+    void clear() { m_folders.clear(); }
 
     // Replaces the list by the stored one ("RECENTITEMS"), then sorts it.
     void load(const QSettings &settings);

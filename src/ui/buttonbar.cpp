@@ -1,6 +1,7 @@
 #include "buttonbar.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QToolButton>
 
@@ -37,6 +38,10 @@ ButtonBar::ButtonBar(QWidget *parent)
             color: palette(highlighted-text);
         }
         QToolButton:disabled { color: palette(mid); }
+        QToolButton:focus {
+            border: 2px solid palette(highlight);
+            padding: 3px 9px;
+        }
         QToolButton[popupMode="1"] { padding-right: 22px; }
         QToolButton::menu-button {
             border-left: 1px solid palette(mid);
@@ -57,6 +62,14 @@ void ButtonBar::addButton(QAction *action)
     m_buttons.append(button);
     layout()->addWidget(button);
     restyle();
+    // The caption stays at hand when only the icon shows.
+    const auto tip = [button, action] {
+        const QString tip = action->toolTip();
+        button->setToolTip(tip.isEmpty() ? action->iconText() : tip);
+    };
+    tip();
+    connect(action, &QAction::changed, button, tip);
+    measure();
 }
 
 QToolButton *ButtonBar::button(int index) const
@@ -67,8 +80,62 @@ QToolButton *ButtonBar::button(int index) const
 void ButtonBar::setToolButtonStyle(Qt::ToolButtonStyle style)
 {
     m_style = style;
+    m_compact = false;
     for (QToolButton *b : std::as_const(m_buttons))
         b->setToolButtonStyle(style);
+    measure();
+}
+
+void ButtonBar::measure()
+{
+    // Both widths are measured once, here, so that a resize never has to
+    // try a style to see whether it fits.
+    const auto hintWith = [this](Qt::ToolButtonStyle style) {
+        QSize size;
+        for (QToolButton *b : std::as_const(m_buttons)) {
+            b->setToolButtonStyle(style);
+            const QSize hint = b->sizeHint();
+            size = QSize(size.width() + hint.width(), qMax(size.height(), hint.height()));
+        }
+        return size;
+    };
+    m_iconsOnly = hintWith(Qt::ToolButtonIconOnly);
+    m_full = hintWith(m_style);
+    for (QToolButton *b : std::as_const(m_buttons))
+        b->setToolButtonStyle(m_compact ? Qt::ToolButtonIconOnly : m_style);
+    updateGeometry();
+}
+
+void ButtonBar::setCompact(bool compact)
+{
+    if (compact == m_compact)
+        return;
+    m_compact = compact;
+    for (QToolButton *b : std::as_const(m_buttons))
+        b->setToolButtonStyle(compact ? Qt::ToolButtonIconOnly : m_style);
+}
+
+QSize ButtonBar::sizeHint() const
+{
+    return m_full;
+}
+
+QSize ButtonBar::minimumSizeHint() const
+{
+    return m_iconsOnly;
+}
+
+void ButtonBar::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    setCompact(width() < m_full.width());
+}
+
+void ButtonBar::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        measure();
 }
 
 void ButtonBar::restyle()

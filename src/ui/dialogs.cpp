@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QPushButton>
 
 namespace tallivo {
@@ -35,6 +37,19 @@ void WidgetDialogs::chooseFiles(QWidget *parent, const FileDialogRequest &reques
     }
     if (!request.nameFilters.isEmpty())
         dialog->setNameFilters(request.nameFilters);
+    // A read-only dialog offers no New Folder button.
+    if (!request.canCreateFolders)
+        dialog->setOption(QFileDialog::ReadOnly);
+    if (!request.note.isEmpty()) {
+        dialog->setOption(QFileDialog::DontUseNativeDialog);
+        if (auto *grid = qobject_cast<QGridLayout *>(dialog->layout())) {
+            auto *note = new QLabel(request.note, dialog);
+            note->setObjectName(QStringLiteral("note"));
+            note->setWordWrap(true);
+            note->setTextFormat(Qt::PlainText);
+            grid->addWidget(note, grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
     QObject::connect(dialog, &QFileDialog::finished, dialog,
                      [dialog, chosen = std::move(chosen)](int result) {
                          const QStringList paths = dialog->selectedFiles();

@@ -26,6 +26,8 @@ struct FileDialogRequest
     QString directory;
     QString selectedFile;  // save dialogs
     QString defaultSuffix; // save dialogs
+    QString note;          // why the dialog appears, shown in it
+    bool canCreateFolders = true;
 };
 
 // A message box with one or two buttons.

@@ -1,5 +1,7 @@
 #include "filetablemodel.h"
 
+#include <QIcon>
+
 #include <algorithm>
 #include <numeric>
 
@@ -12,6 +14,7 @@ Qt::Alignment alignment(Column column)
     switch (column) {
     case Column::Pages:
     case Column::Size:
+    case Column::A4Equivalents:
         return Qt::AlignRight | Qt::AlignVCenter;
     case Column::Check:
         return Qt::AlignCenter;
@@ -50,9 +53,60 @@ void FileTableModel::syncRows()
     const int now = m_files.size();
     if (now <= m_rows)
         return;
+    for (int row = m_rows; row < now; ++row)
+        tally(*m_files.at(row), +1);
     beginInsertRows({}, m_rows, now - 1);
     m_rows = now;
     endInsertRows();
+    Q_EMIT tallyChanged();
+}
+
+bool FileTableModel::isUncounted(const FileItem &item)
+{
+    return item.countStatus() != CountStatus::Counted;
+}
+
+bool FileTableModel::lacksDetails(const FileItem &item)
+{
+    return item.pages() > 0 && item.pageSummary().isEmpty();
+}
+
+void FileTableModel::tally(const FileItem &item, int sign)
+{
+    if (isUncounted(item))
+        m_uncounted += sign;
+    if (lacksDetails(item))
+        m_withoutDetails += sign;
+    if (sign > 0)
+        m_pageTable.add(item.pageSummary());
+    else
+        m_pageTable.remove(item.pageSummary());
+}
+
+void FileTableModel::retally()
+{
+    m_uncounted = 0;
+    m_withoutDetails = 0;
+    m_pageTable.clear();
+    for (int row = 0; row < m_rows; ++row)
+        tally(*m_files.at(row), +1);
+    Q_EMIT tallyChanged();
+}
+
+PageTable FileTableModel::pageTableOf(const QList<int> &rows, int *withoutDetails) const
+{
+    PageTable table;
+    int without = 0;
+    for (int row : rows) {
+        if (row < 0 || row >= m_rows)
+            continue;
+        const FileItem &item = *m_files.at(row);
+        table.add(item.pageSummary());
+        without += lacksDetails(item);
+    }
+    if (withoutDetails)
+        *withoutDetails = without;
+    return table;
 }
 
 int FileTableModel::rowCount(const QModelIndex &parent) const
@@ -74,11 +128,29 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return column == Column::Check ? QVariant() : item.displayField(column);
-    case Qt::ToolTipRole:
-        // Long names and folders are elided in their cells.
-        if (column == Column::Name || column == Column::Location)
-            return item.displayField(column);
+    case Qt::DecorationRole:
+        // A 0 that is not a real count is marked, so it is not taken for one.
+        if (column == Column::Pages && isUncounted(item)) {
+            static const QIcon mark(QStringLiteral(":/icons/not-counted.svg"));
+            return mark;
+        }
         return {};
+    case Qt::ToolTipRole:
+        switch (column) {
+        case Column::Pages:
+            if (isUncounted(item))
+                return tr("Pages could not be counted: %1")
+                    .arg(countStatusText(item.countStatus()));
+            return {};
+        // Long texts are elided in their cells.
+        case Column::Name:
+        case Column::Location:
+        case Column::Sizes:
+        case Column::Colour:
+            return item.displayField(column);
+        default:
+            return {};
+        }
     case Qt::CheckStateRole:
         if (column == Column::Check)
             return item.isChecked() ? Qt::Checked : Qt::Unchecked;
@@ -127,12 +199,29 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
             return tr("Accessed");
         case Column::Location:
             return tr("Location");
+        case Column::Sizes:
+            return tr("Sizes");
+        case Column::A4Equivalents:
+            return tr("A4 eq.");
+        case Column::Colour:
+            return tr("Colour");
         }
         return {};
     case Qt::TextAlignmentRole:
         return int(column == Column::Check ? Qt::AlignLeft | Qt::AlignVCenter : alignment(column));
     case Qt::ToolTipRole:
-        return column == Column::Check ? tr("Checked") : QVariant();
+        switch (column) {
+        case Column::Check:
+            return tr("Checked");
+        case Column::Sizes:
+            return tr("Pages by paper size");
+        case Column::A4Equivalents:
+            return tr("A4 equivalents: each page's area in A4 pages, rounded up");
+        case Column::Colour:
+            return tr("Pages by colour");
+        default:
+            return {};
+        }
     default:
         return {};
     }
@@ -161,13 +250,37 @@ void FileTableModel::sort(int column, Qt::SortOrder order)
 void FileTableModel::resort()
 {
     syncRows();
-    if (m_sort.isEmpty() || m_rows < 2)
+    if ((m_sort.isEmpty() && !m_uncountedFirst) || m_rows < 2)
         return;
     // The persistent indexes stay where they are: a selection keeps its rows
     // while the files move under it.
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    m_files.sort(m_sort);
+    if (!m_sort.isEmpty())
+        m_files.sort(m_sort);
+    if (m_uncountedFirst)
+        partitionUncounted();
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void FileTableModel::setUncountedFirst(bool first)
+{
+    if (first == m_uncountedFirst)
+        return;
+    m_uncountedFirst = first;
+    resort();
+}
+
+void FileTableModel::partitionUncounted()
+{
+    std::vector<int> order;
+    order.reserve(size_t(m_files.size()));
+    for (bool uncounted : {true, false}) {
+        for (int row = 0; row < m_files.size(); ++row) {
+            if (isUncounted(*m_files.at(row)) == uncounted)
+                order.push_back(row);
+        }
+    }
+    m_files.reorder(order);
 }
 
 void FileTableModel::reorderRows(std::vector<int> order)
@@ -223,22 +336,79 @@ void FileTableModel::removeRowList(const QList<int> &rows)
     }
     QList<int> gone(count);
     std::iota(gone.begin(), gone.end(), first);
+    for (int row : std::as_const(gone))
+        tally(*m_files.at(row), -1);
     beginRemoveRows({}, first, first + count - 1);
     m_files.removeRows(gone);
     m_rows -= count;
     endRemoveRows();
+    Q_EMIT tallyChanged();
 }
 
 void FileTableModel::clear()
 {
     if (m_rows == 0) {
         m_files.clear();
+        retally();
         return;
     }
     beginRemoveRows({}, 0, m_rows - 1);
     m_files.clear();
     m_rows = 0;
     endRemoveRows();
+    retally();
+}
+
+void FileTableModel::swapList(FileList &other)
+{
+    beginResetModel();
+    std::swap(m_files, other);
+    m_rows = m_files.size();
+    endResetModel();
+    retally();
+}
+
+QList<int> FileTableModel::insertFiles(std::vector<std::pair<int, std::unique_ptr<FileItem>>> files)
+{
+    syncRows();
+    std::stable_sort(files.begin(), files.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::vector<int> targets;
+    for (auto &[row, item] : files) {
+        if (m_files.append(std::move(item)))
+            targets.push_back(row);
+    }
+    if (targets.empty())
+        return {};
+    syncRows();
+    // Merge the new files, now at the end, into the others at their rows.
+    const int k = int(targets.size());
+    const int old = m_rows - k;
+    std::vector<int> order;
+    order.reserve(size_t(m_rows));
+    QList<int> placed;
+    int nextOld = 0;
+    int nextNew = 0;
+    for (int row = 0; row < m_rows; ++row) {
+        if (nextNew < k && (targets[size_t(nextNew)] <= row || nextOld >= old)) {
+            order.push_back(old + nextNew++);
+            placed.append(row);
+        } else {
+            order.push_back(nextOld++);
+        }
+    }
+    reorderRows(std::move(order));
+    return placed;
+}
+
+QList<int> FileTableModel::rowsOf(const QSet<QString> &urlTexts) const
+{
+    QList<int> rows;
+    for (int row = 0; row < m_rows; ++row) {
+        if (urlTexts.contains(m_files.at(row)->urlText()))
+            rows.append(row);
+    }
+    return rows;
 }
 
 QList<int> FileTableModel::moveBlocks(const QList<int> &rows, bool up)
@@ -297,7 +467,7 @@ void FileTableModel::setChecked(const QList<int> &rows, CheckChange change)
             continue;
         FileItem *item = m_files.at(row);
         item->setChecked(change == CheckChange::Toggle ? !item->isChecked()
-                                                          : change == CheckChange::Check);
+                                                       : change == CheckChange::Check);
         first = qMin(first, row);
         last = qMax(last, row);
     }

@@ -2,6 +2,7 @@
 
 #include "column.h"
 #include "filelist.h"
+#include "pagesummary.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -38,6 +39,24 @@ public:
     // Shows the files a run appended since the last call.
     void syncRows();
 
+    // Kept up to date as rows come and go, so that a status line or a
+    // summary over 100,000 files costs nothing per file already shown.
+    // Files whose pages could not be read (they count 0).
+    int uncountedCount() const { return m_uncounted; }
+    // Files with pages but no page details: counted while details were off.
+    int withoutDetailsCount() const { return m_withoutDetails; }
+    // Pages of all shown files by size and colour.
+    const PageTable &pageTable() const { return m_pageTable; }
+    // The same for some rows, at the cost of those rows only.
+    PageTable pageTableOf(const QList<int> &rows, int *withoutDetails = nullptr) const;
+    static bool isUncounted(const FileItem &item);
+    static bool lacksDetails(const FileItem &item);
+
+    // Files that could not be counted go before all others, each group in
+    // the order of the last sort.
+    bool uncountedFirst() const { return m_uncountedFirst; }
+    void setUncountedFirst(bool first);
+
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -64,7 +83,25 @@ public:
     void setChecked(const QList<int> &rows, CheckChange change);
     void setAllChecked(CheckChange change);
 
+    // Undo support. Puts the other list in place of this one, whole.
+    void swapList(FileList &other);
+    // Puts files back at the rows they had (ascending target rows; files
+    // already listed are left out). Returns the rows they are at now.
+    QList<int> insertFiles(std::vector<std::pair<int, std::unique_ptr<FileItem>>> files);
+    // The rows of the listed files among these URL texts, ascending.
+    QList<int> rowsOf(const QSet<QString> &urlTexts) const;
+
+Q_SIGNALS:
+    // The counts and tables above changed.
+    void tallyChanged();
+
 private:
+    void tally(const FileItem &item, int sign);
+    void retally();
+    // Puts the files that could not be counted first, keeping each group's
+    // order; rows keep their places, like a sort.
+    void partitionUncounted();
+
     // Shows the list in a new order (row i shows what row order[i] showed)
     // in one layout change; persistent indexes go with their rows.
     void reorderRows(std::vector<int> order);
@@ -76,6 +113,10 @@ private:
     // Rows shown; a run appends to m_files ahead of them.
     int m_rows = 0;
     QList<SortDescriptor> m_sort;
+    bool m_uncountedFirst = false;
+    int m_uncounted = 0;
+    int m_withoutDetails = 0;
+    PageTable m_pageTable;
 };
 
 } // namespace tallivo

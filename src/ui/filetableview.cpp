@@ -22,12 +22,17 @@ namespace {
 
 const QSize pictureSize(220, 211);
 constexpr int hintWidth = 290;
-constexpr int columnWidths[ColumnCount] = {30, 250, 62, 84, 56, 148, 148, 148, 240};
+constexpr int columnWidths[ColumnCount] = {30, 250, 62, 84, 56, 148, 148, 148, 240, 150, 64, 150};
 
 // The header menu shows and hides the other columns; these always show.
 bool isHideable(Column column)
 {
     return column != Column::Check && column != Column::Name && column != Column::Pages;
+}
+
+bool isOptional(Column column)
+{
+    return column == Column::Sizes || column == Column::A4Equivalents || column == Column::Colour;
 }
 
 } // namespace
@@ -46,6 +51,8 @@ FileTableView::FileTableView(QWidget *parent)
     viewport()->setAcceptDrops(true);
     setDropIndicatorShown(false);
     setDragDropMode(QAbstractItemView::DropOnly);
+    // Tab moves on to the window's other controls; the arrows move in here.
+    setTabKeyNavigation(false);
 
     verticalHeader()->hide();
     // Fixed row heights keep scrolling and resizing cheap with many rows.
@@ -80,6 +87,10 @@ void FileTableView::setModel(QAbstractItemModel *model)
     for (int column = 0; column < ColumnCount && column < header->count(); ++column)
         header->resizeSection(column, columnWidths[column]);
     header->setSectionResizeMode(int(Column::Check), QHeaderView::Fixed);
+    for (int column = 0; column < ColumnCount && column < header->count(); ++column) {
+        if (isOptional(Column(column)))
+            setColumnHidden(column, true);
+    }
     // Unsorted until a header is clicked.
     header->setSortIndicator(-1, Qt::AscendingOrder);
     updateLook();
@@ -99,6 +110,27 @@ QList<int> FileTableView::selectedRows() const
     for (int row = 0; row < count; ++row) {
         if (seen[size_t(row)])
             rows.append(row);
+    }
+    return rows;
+}
+
+QList<int> FileTableView::selectedRowsAnyOrder() const
+{
+    QList<int> rows;
+    if (!selectionModel() || !model())
+        return rows;
+    const int count = model()->rowCount();
+    const QItemSelection selection = selectionModel()->selection();
+    // Ranges may overlap only when there are several.
+    QSet<int> seen;
+    for (const QItemSelectionRange &range : selection) {
+        for (int row = qMax(range.top(), 0); row <= range.bottom() && row < count; ++row) {
+            if (selection.size() == 1 || !Q_UNLIKELY(seen.contains(row))) {
+                if (selection.size() > 1)
+                    seen.insert(row);
+                rows.append(row);
+            }
+        }
     }
     return rows;
 }
@@ -157,6 +189,16 @@ void FileTableView::toggleColumn(QAction *entry)
     if (!ok || column < 0 || !model() || column >= model()->columnCount())
         return;
     setColumnHidden(column, !isColumnHidden(column));
+    Q_EMIT columnsShownChanged();
+}
+
+bool FileTableView::showsPageDetails() const
+{
+    for (int column = 0; column < ColumnCount; ++column) {
+        if (isOptional(Column(column)) && !isColumnHidden(column))
+            return true;
+    }
+    return false;
 }
 
 void FileTableView::paintEvent(QPaintEvent *event)

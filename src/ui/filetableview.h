@@ -23,13 +23,20 @@ public:
     // The selected rows, ascending, each once; read from the selection's
     // ranges, so a select-all of 100,000 rows costs no more than a loop.
     QList<int> selectedRows() const;
+    // The same rows in no particular order, at the cost of the selection's
+    // size rather than the table's.
+    QList<int> selectedRowsAnyOrder() const;
     // Replaces the selection by these rows (ascending).
     void selectRows(const QList<int> &rows);
 
     void setModel(QAbstractItemModel *model) override;
+    // Whether a column of page sizes or colours is shown.
+    bool showsPageDetails() const;
 
 Q_SIGNALS:
     void removeRequested();
+    // The header menu showed or hid a column.
+    void columnsShownChanged();
     void filesDropped(const QList<QUrl> &urls);
 
 protected:

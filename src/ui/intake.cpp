@@ -5,12 +5,14 @@
 #include "dialogs.h"
 #include "filetablemodel.h"
 #include "importfilesdialog.h"
+#include "listhistory.h"
 #include "localpath.h"
 #include "recentfolderscombo.h"
 #include "uilogging.h"
 #include "walk.h"
 
 #include <QFile>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -40,15 +42,19 @@ bool isDirectory(const QByteArray &path)
 } // namespace
 
 Intake::Intake(FileTableModel &model, CollectionRun &run, RecentFoldersCombo &recent,
-               Dialogs &dialogs, QWidget *window)
+               Dialogs &dialogs, ListHistory &history, QWidget *window)
     : QObject(window)
     , m_model(model)
     , m_run(run)
     , m_recent(recent)
     , m_dialogs(dialogs)
+    , m_history(history)
     , m_window(window)
     , m_includeSubfolders(userSettings().value(includeSubfoldersKey, false).toBool())
 {
+    // Out of the run's last step: the next run starts once it is over.
+    connect(&m_run, &CollectionRun::finished, this,
+            [this] { QTimer::singleShot(0, this, &Intake::startWaiting); });
 }
 
 void Intake::setIncludeSubfolders(bool include)
@@ -100,6 +106,23 @@ void Intake::addFolders()
 void Intake::addDropped(const QList<QUrl> &urls)
 {
     addUrls(urls, true);
+}
+
+void Intake::addLaunched(const QList<QUrl> &urls)
+{
+    if (urls.isEmpty())
+        return;
+    if (m_run.isActive()) {
+        m_waiting.append(urls);
+        return;
+    }
+    addUrls(urls, true);
+}
+
+void Intake::startWaiting()
+{
+    while (!m_waiting.isEmpty() && !m_run.isActive())
+        addUrls(m_waiting.takeFirst(), true);
 }
 
 void Intake::addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList)
@@ -163,6 +186,11 @@ void Intake::openRecent(const QString &folder)
     request.mode = FileDialogRequest::OpenFolders;
     request.caption = tr("Choose folder(s):");
     request.directory = folder;
+    request.canCreateFolders = false;
+    request.note = tr("The folder \u201c%1\u201d is missing or cannot be read. Choose the "
+                      "folders to count in its place. File > Recent Folders can remove missing "
+                      "folders from the list.")
+                       .arg(folder);
     m_dialogs.chooseFiles(m_window, request, [this, folder](const QStringList &chosen) {
         if (!isIdle())
             return;
@@ -175,7 +203,7 @@ void Intake::openRecent(const QString &folder)
 void Intake::start(const Arguments &arguments, bool replaceList)
 {
     if (replaceList)
-        m_model.clear();
+        m_history.clear(tr("Open Recent Folder"));
     m_run.start(arguments);
 }
 

@@ -15,6 +15,7 @@ class CollectionRun;
 class Dialogs;
 class FileTableModel;
 class ImportFilesDialog;
+class ListHistory;
 class RecentFoldersCombo;
 
 // Where files come into the list: the add dialogs, drops, an imported list
@@ -27,7 +28,7 @@ class Intake final : public QObject
     Q_DISABLE_COPY_MOVE(Intake)
 public:
     Intake(FileTableModel &model, CollectionRun &run, RecentFoldersCombo &recent, Dialogs &dialogs,
-           QWidget *window);
+           ListHistory &history, QWidget *window);
 
     // The "INCLUDESUBFOLDERS" setting.
     bool includeSubfolders() const { return m_includeSubfolders; }
@@ -40,6 +41,9 @@ public:
     // Files and folders dropped on the table, as URLs that keep their bytes;
     // always a folder walk, so plain files keep to the allowed types.
     void addDropped(const QList<QUrl> &urls);
+    // Files and folders named on a command line, as a drop; while a run is
+    // active they wait for its end instead of being refused.
+    void addLaunched(const QList<QUrl> &urls);
     void importList();
     // A recent folder replaces the list; a folder that has gone asks for
     // another in its place.
@@ -56,12 +60,15 @@ private:
     // remembered.
     void addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList = false);
     void start(const Arguments &arguments, bool replaceList = false);
+    void startWaiting();
 
     FileTableModel &m_model;
     CollectionRun &m_run;
     RecentFoldersCombo &m_recent;
     Dialogs &m_dialogs;
+    ListHistory &m_history;
     QWidget *m_window;
+    QList<QList<QUrl>> m_waiting;
     QPointer<ImportFilesDialog> m_importDialog;
     bool m_includeSubfolders = false;
 };

@@ -4,17 +4,19 @@
 #include "dialogs.h"
 #include "filetablemodel.h"
 #include "filetableview.h"
+#include "listhistory.h"
 
 namespace tallivo {
 
 using CheckChange = FileTableModel::CheckChange;
 
 ListEditor::ListEditor(FileTableModel &model, FileTableView &table, Dialogs &dialogs,
-                       QObject *parent)
+                       ListHistory &history, QObject *parent)
     : QObject(parent)
     , m_model(model)
     , m_table(table)
     , m_dialogs(dialogs)
+    , m_history(history)
 {
 }
 
@@ -61,7 +63,7 @@ void ListEditor::removeSelected()
     const QList<int> rows = m_table.selectedRows();
     if (rows.isEmpty())
         return;
-    m_model.removeRowList(rows);
+    m_history.removeRows(rows);
     QList<int> kept;
     for (int row : rows) {
         if (row < m_model.rowCount())
@@ -83,7 +85,7 @@ void ListEditor::removeAll()
     question.rejectText = tr("No");
     m_dialogs.showMessage(m_table.window(), question, [this](bool yes) {
         if (yes)
-            m_model.clear();
+            m_history.clear(tr("Remove All"));
     });
 }
 

@@ -7,6 +7,7 @@ namespace tallivo {
 class Dialogs;
 class FileTableModel;
 class FileTableView;
+class ListHistory;
 
 // The Edit menu's commands: they check, remove and move the rows selected in
 // the table, or all rows, and set the selection that follows.
@@ -15,7 +16,8 @@ class ListEditor final : public QObject
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ListEditor)
 public:
-    ListEditor(FileTableModel &model, FileTableView &table, Dialogs &dialogs,
+    // Removals go through `history`, so they can be undone.
+    ListEditor(FileTableModel &model, FileTableView &table, Dialogs &dialogs, ListHistory &history,
                QObject *parent = nullptr);
 
     void selectFirst();
@@ -39,6 +41,7 @@ private:
     FileTableModel &m_model;
     FileTableView &m_table;
     Dialogs &m_dialogs;
+    ListHistory &m_history;
 };
 
 } // namespace tallivo

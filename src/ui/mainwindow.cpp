@@ -11,12 +11,16 @@
 #include "filetableview.h"
 #include "intake.h"
 #include "listeditor.h"
+#include "listhistory.h"
+#include "pagesummarydialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "uilogging.h"
 
 #include "ui_mainwindow.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QToolButton>
 
@@ -42,6 +46,7 @@ MainWindow::MainWindow(std::unique_ptr<Dialogs> dialogs, std::unique_ptr<Desktop
 
 MainWindow::~MainWindow()
 {
+    qApp->removeEventFilter(this);
     // The run's thread goes before the list it appends to.
     m_presenter->run().shutdown();
 }
@@ -56,31 +61,75 @@ void MainWindow::setupWindow()
     table->setModel(m_model);
 
     RunPresenter::Controls controls;
-    controls.idleOnly = {
-        m_ui->actionAddFiles,      m_ui->actionAddFolder,       m_ui->actionIncludeSubfolders,
-        m_ui->actionImport,        m_ui->actionSelectAll,       m_ui->actionSelectFirst,
-        m_ui->actionCheckSelected, m_ui->actionUncheckSelected, m_ui->actionInvertSelected,
-        m_ui->actionCheckAll,      m_ui->actionUncheckAll,      m_ui->actionInvertAll,
-        m_ui->actionMoveUp,        m_ui->actionMoveDown};
+    controls.idleOnly = {m_ui->actionAddFiles,
+                         m_ui->actionAddFolder,
+                         m_ui->actionIncludeSubfolders,
+                         m_ui->actionImport,
+                         m_ui->actionSelectAll,
+                         m_ui->actionSelectFirst,
+                         m_ui->actionCheckSelected,
+                         m_ui->actionUncheckSelected,
+                         m_ui->actionInvertSelected,
+                         m_ui->actionCheckAll,
+                         m_ui->actionUncheckAll,
+                         m_ui->actionInvertAll,
+                         m_ui->actionMoveUp,
+                         m_ui->actionMoveDown,
+                         m_ui->actionUncountedFirst,
+                         m_ui->menuRecentFolders->menuAction()};
     controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionRemoveAll};
-    controls.idleWidgets = {table, m_ui->recentFolders};
+    controls.idleWidgets = {table, m_ui->recentFolders, m_ui->uncountedButton};
     controls.cancel = m_ui->actionCancel;
     controls.busyIndicator = m_ui->busyIndicator;
     controls.cancelButton = m_ui->cancelButton;
     controls.pageTotals = m_ui->pageTotalsLabel;
     controls.fileTotals = m_ui->fileTotalsLabel;
     controls.timeTaken = m_ui->timeTakenLabel;
+    controls.progress = m_ui->progressLabel;
+    controls.uncounted = m_ui->uncountedButton;
     m_presenter = new RunPresenter(*m_model, *table, controls, this);
 
+    m_history = new ListHistory(*m_model, *table, this);
+    m_history->setActions(m_ui->actionUndo, m_ui->actionRedo);
+    connect(m_presenter, &RunPresenter::busyChanged, m_history,
+            [this](bool busy) { m_history->setEnabled(!busy); });
+
     m_ui->recentFolders->load(userSettings());
-    m_intake = new Intake(*m_model, m_presenter->run(), *m_ui->recentFolders, *m_dialogs, this);
-    m_editor = new ListEditor(*m_model, *table, *m_dialogs, this);
+    m_ui->recentFolders->setMenu(m_ui->menuRecentFolders,
+                                 {m_ui->actionRemoveMissingRecent, m_ui->actionClearRecent});
+    m_intake = new Intake(*m_model, m_presenter->run(), *m_ui->recentFolders, *m_dialogs,
+                          *m_history, this);
+    m_editor = new ListEditor(*m_model, *table, *m_dialogs, *m_history, this);
     m_fileActions = new FileActions(*m_model, *table, *m_desktop, this);
 
     setupCommandBars();
     setupContextMenu();
     connectActions();
     table->setFocus();
+
+    // The columns' menu in the menu bar too, for the keyboard.
+    QMenu *columns = table->headerMenu();
+    columns->setTitle(tr("&Columns"));
+    m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, columns);
+
+    m_summaryUpdate.setSingleShot(true);
+    m_summaryUpdate.setInterval(200);
+    connect(&m_summaryUpdate, &QTimer::timeout, this, &MainWindow::updatePageSummary);
+    const auto summaryChanged = [this] {
+        if (m_pageSummary && m_pageSummary->isVisible() && !m_summaryUpdate.isActive())
+            m_summaryUpdate.start();
+    };
+    connect(m_model, &FileTableModel::tallyChanged, this, summaryChanged);
+    connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this, summaryChanged] {
+                if (m_pageSummary && m_pageSummary->scope() == PageSummaryDialog::Scope::Selection)
+                    summaryChanged();
+            });
+    // A sort moves other files under the selected rows.
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, summaryChanged);
+    connect(table, &FileTableView::columnsShownChanged, this, &MainWindow::updatePageDetails);
+
+    qApp->installEventFilter(this);
 }
 
 void MainWindow::setupCommandBars()
@@ -154,12 +203,102 @@ void MainWindow::connectActions()
     on(m_ui->actionProperties, files, &FileActions::showProperties);
     connect(m_ui->fileTable, &QAbstractItemView::doubleClicked, files, &FileActions::openRow);
 
+    on(m_ui->actionClearRecent, m_ui->recentFolders, &RecentFoldersCombo::clearFolders);
+    on(m_ui->actionRemoveMissingRecent, m_ui->recentFolders, &RecentFoldersCombo::removeMissing);
+    connect(m_ui->actionUncountedFirst, &QAction::toggled, m_model,
+            &FileTableModel::setUncountedFirst);
+    connect(m_ui->uncountedButton, &QToolButton::clicked, this, &MainWindow::showUncounted);
+    on(m_ui->actionPageSummary, this, &MainWindow::showPageSummary);
+
     on(m_ui->actionExport, this, &MainWindow::exportList);
     on(m_ui->actionWebsite, this, &MainWindow::openWebsite);
     on(m_ui->actionRateUs, this, &MainWindow::rateRequested);
     on(m_ui->actionAbout, this, &MainWindow::showAbout);
     on(m_ui->actionShowWindow, this, &MainWindow::bringToFront);
     on(m_ui->actionQuit, qApp, &QCoreApplication::quit);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress)
+        return QMainWindow::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier)
+        return QMainWindow::eventFilter(watched, event);
+    // A key event travels up from the focus widget; it is looked at once,
+    // where it starts.
+    QWidget *focus = QApplication::focusWidget();
+    if (watched != (focus ? focus : this) || window() != this ||
+        (focus && focus->window() != this) || QApplication::activePopupWidget() ||
+        !m_ui->actionCancel->isEnabled()) {
+        if (type == QEvent::KeyPress)
+            m_escapeTaken = false;
+        return QMainWindow::eventFilter(watched, event);
+    }
+    if (type == QEvent::ShortcutOverride) {
+        // Taken here, so no control keeps the key from the shortcut; the
+        // key itself still reaches the control, so a menu bar lets go of
+        // the focus it took.
+        m_ui->actionCancel->trigger();
+        m_escapeTaken = true;
+        event->accept();
+        return true;
+    }
+    if (!std::exchange(m_escapeTaken, false))
+        m_ui->actionCancel->trigger();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::openLaunched(const QList<QUrl> &urls)
+{
+    m_intake->addLaunched(urls);
+}
+
+void MainWindow::showUncounted()
+{
+    m_ui->actionUncountedFirst->setChecked(true);
+    m_ui->fileTable->scrollToTop();
+    m_ui->fileTable->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showPageSummary()
+{
+    if (!m_pageSummary) {
+        m_pageSummary = new PageSummaryDialog(*m_dialogs, this);
+        m_pageSummary->setObjectName(QStringLiteral("pageSummary"));
+        connect(m_pageSummary, &PageSummaryDialog::scopeChanged, this,
+                &MainWindow::updatePageSummary);
+        connect(m_pageSummary, &QDialog::finished, this, &MainWindow::updatePageDetails);
+    }
+    updatePageSummary();
+    m_pageSummary->show();
+    m_pageSummary->raise();
+    m_pageSummary->activateWindow();
+    updatePageDetails();
+}
+
+void MainWindow::updatePageSummary()
+{
+    m_summaryUpdate.stop();
+    if (!m_pageSummary)
+        return;
+    int withoutDetails = 0;
+    if (m_pageSummary->scope() == PageSummaryDialog::Scope::WholeList) {
+        m_pageSummary->setSummary(m_model->pageTable());
+        withoutDetails = m_model->withoutDetailsCount();
+    } else {
+        m_pageSummary->setSummary(
+            m_model->pageTableOf(m_ui->fileTable->selectedRowsAnyOrder(), &withoutDetails));
+    }
+    m_pageSummary->setFilesWithoutDetails(withoutDetails);
+}
+
+void MainWindow::updatePageDetails()
+{
+    const bool shown =
+        m_ui->fileTable->showsPageDetails() || (m_pageSummary && m_pageSummary->isVisible());
+    m_presenter->run().setPageDetails(shown ? PageDetails::Summary : PageDetails::None);
 }
 
 void MainWindow::bringToFront()

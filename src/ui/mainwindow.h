@@ -2,8 +2,13 @@
 
 #include "desktop.h"
 #include "dialogs.h"
+#include "pagesummarydialog.h"
 
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
 
 #include <memory>
 
@@ -17,6 +22,7 @@ class FileActions;
 class FileTableModel;
 class Intake;
 class ListEditor;
+class ListHistory;
 class RunPresenter;
 
 // The one window. It holds the file table and wires the parts that do the
@@ -35,6 +41,12 @@ public:
     FileTableModel &model() const { return *m_model; }
     RunPresenter &presenter() const { return *m_presenter; }
     Intake &intake() const { return *m_intake; }
+    ListHistory &history() const { return *m_history; }
+    // The Page Summary window, once it has been opened.
+    PageSummaryDialog *pageSummary() const { return m_pageSummary; }
+
+    // Files and folders given on a command line, counted as a drop.
+    void openLaunched(const QList<QUrl> &urls);
 
     void bringToFront();
     // Stores the recent folders and ends any run without waiting for the
@@ -44,6 +56,11 @@ public:
 Q_SIGNALS:
     void rateRequested();
 
+protected:
+    // Esc cancels a run wherever the focus is, also where a menu bar or
+    // another control would keep it for itself.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void setupWindow();
     void setupCommandBars();
@@ -52,6 +69,11 @@ private:
     void openWebsite();
     void exportList();
     void showAbout();
+    void showPageSummary();
+    void updatePageSummary();
+    // Page details are read only while something shows them.
+    void updatePageDetails();
+    void showUncounted();
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     std::unique_ptr<Dialogs> m_dialogs;
@@ -60,7 +82,11 @@ private:
     RunPresenter *m_presenter = nullptr;
     Intake *m_intake = nullptr;
     ListEditor *m_editor = nullptr;
+    ListHistory *m_history = nullptr;
     FileActions *m_fileActions = nullptr;
+    QPointer<PageSummaryDialog> m_pageSummary;
+    QTimer m_summaryUpdate;
+    bool m_escapeTaken = false; // the key's override already cancelled
 };
 
 } // namespace tallivo

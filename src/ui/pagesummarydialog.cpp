@@ -41,6 +41,7 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     , m_tableWidget(new QTableWidget(this))
     , m_chart(new PageBarChart(this))
     , m_totals(new QLabel(this))
+    , m_note(new QLabel(this))
     , m_export(new QPushButton(tr("Export CSV…"), this))
 {
     setWindowTitle(tr("Page Summary"));
@@ -52,6 +53,9 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     m_tableWidget->setObjectName(QStringLiteral("pageTable"));
     m_chart->setObjectName(QStringLiteral("pageChart"));
     m_totals->setObjectName(QStringLiteral("totals"));
+    m_note->setObjectName(QStringLiteral("note"));
+    m_note->setWordWrap(true);
+    m_note->hide();
     m_export->setObjectName(QStringLiteral("exportCsv"));
 
     auto *scopes = new QButtonGroup(this);
@@ -92,6 +96,7 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(m_note);
     layout->addWidget(splitter, 1);
     layout->addWidget(buttons);
     resize(560, 520);
@@ -104,6 +109,16 @@ void PageSummaryDialog::setSummary(const PageTable &table)
 {
     m_table = table;
     fillTable();
+}
+
+void PageSummaryDialog::setFilesWithoutDetails(int files)
+{
+    m_note->setText(files == 1 ? tr("1 file was counted while page details were off and is not "
+                                    "included. Remove it and add it again to include it.")
+                               : tr("%1 files were counted while page details were off and are not "
+                                    "included. Remove them and add them again to include them.")
+                                     .arg(files));
+    m_note->setVisible(files > 0);
 }
 
 void PageSummaryDialog::setScope(Scope scope)

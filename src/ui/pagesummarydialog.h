@@ -40,6 +40,9 @@ public:
 public Q_SLOTS:
     void setSummary(const tallivo::PageTable &table);
     void setScope(tallivo::PageSummaryDialog::Scope scope);
+    // Files in scope that were counted while page details were off: they
+    // are not in the table, and a note says so.
+    void setFilesWithoutDetails(int files);
     // Asks where to save the table as CSV and saves it there.
     void exportCsv();
 
@@ -57,6 +60,7 @@ private:
     QTableWidget *m_tableWidget;
     PageBarChart *m_chart;
     QLabel *m_totals;
+    QLabel *m_note;
     QPushButton *m_export;
 };
 

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 
+class QMenu;
 class QSettings;
 
 namespace tallivo {
@@ -29,12 +30,35 @@ public:
     void touch(const QString &folder);
     // Shows this folder as the current entry.
     void showFolder(const QString &folder);
+    // Forgets every folder.
+    void clearFolders();
+    // Forgets the folders that no longer exist or cannot be read. The look
+    // happens off the window's thread (a share may hang); missingRemoved()
+    // tells when it is done.
+    void removeMissing();
+
+    // Fills `menu` with the folders whenever it opens, then these commands.
+    void setMenu(QMenu *menu, const QList<QAction *> &commands);
+
+    // The list opens no wider than half the window (or the pop-up itself),
+    // and long paths in it are cut in the middle.
+    void showPopup() override;
 
 Q_SIGNALS:
     void folderChosen(const QString &folder);
+    void missingRemoved(int count);
+
+protected:
+    // Long paths are cut in the middle: the folder's own name stays.
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void refill();
+    void fillMenu();
+
+    QMenu *m_menu = nullptr;
+    QList<QAction *> m_menuCommands;
+    bool m_checking = false;
 
     RecentFolders m_folders;
 };

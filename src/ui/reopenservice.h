@@ -1,13 +1,18 @@
 #pragma once
 
+#include <QDBusConnection>
+#include <QList>
 #include <QObject>
+#include <QStringList>
+#include <QUrl>
 
 namespace tallivo {
 
 class MainWindow;
 
 // Lets a second launch bring the running window back instead of starting
-// another copy with an empty list.
+// another copy with an empty list, and hand it the files and folders it was
+// given.
 class ReopenService final : public QObject
 {
     Q_OBJECT
@@ -15,17 +20,31 @@ class ReopenService final : public QObject
     Q_CLASSINFO("D-Bus Interface", "com.kelmarin.Tallivo")
 public:
     static QString serviceName() { return QStringLiteral("com.kelmarin.Tallivo"); }
+    // Bounds on what a caller may hand over.
+    static constexpr qsizetype kMaxUrls = 100000;
+    static constexpr qsizetype kMaxUrlLength = 64 * 1024;
 
     // Registers on the session bus. False when another instance holds the
-    // name and has been asked to show its window; true otherwise (also when
-    // there is no session bus at all).
-    static bool claim();
+    // name and has been asked to show its window and count `urls`; true
+    // otherwise (also when there is no session bus at all).
+    static bool claim(const QList<QUrl> &urls = {});
+    // Asks the instance behind `service` on `bus` to show its window and
+    // count `urls`; true when it answered.
+    static bool handOver(const QDBusConnection &bus, const QString &service,
+                         const QList<QUrl> &urls);
     // Answers reopen requests for the window from now on: a hidden or
     // minimized window comes to the front.
     static void serve(MainWindow *window);
+    static void serve(MainWindow *window, QDBusConnection bus);
+
+    // URLs travel as their percent-encoded text, which keeps every byte of
+    // a name. Anything not a local file URL, or past the bounds, is dropped.
+    static QStringList encodeUrls(const QList<QUrl> &urls);
+    static QList<QUrl> decodeUrls(const QStringList &texts);
 
 public Q_SLOTS:
     Q_SCRIPTABLE void reopen();
+    Q_SCRIPTABLE void open(const QStringList &urls);
 
 private:
     explicit ReopenService(MainWindow *window);

@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
+#include <QLocale>
+#include <QToolButton>
 
 namespace tallivo {
 
@@ -42,8 +44,7 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
     m_rowSync.setInterval(150);
     connect(&m_rowSync, &QTimer::timeout, &m_model, &FileTableModel::syncRows);
     connect(m_controls.cancel, &QAction::triggered, &m_run, &CollectionRun::cancel);
-    connect(m_controls.cancelButton, &QAbstractButton::clicked, &m_run,
-            &CollectionRun::cancel);
+    connect(m_controls.cancelButton, &QAbstractButton::clicked, &m_run, &CollectionRun::cancel);
 
     // Edits change what the controls may do and what the status line says;
     // a run's additions are counted as they come and summed up at its end.
@@ -65,12 +66,15 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
             qOverload<>(&QTimer::start));
     connect(m_table.selectionModel(), &QItemSelectionModel::selectionChanged, &m_statusUpdate,
             qOverload<>(&QTimer::start));
+    connect(&m_model, &FileTableModel::tallyChanged, this, &RunPresenter::updateUncounted);
 
     m_controls.busyIndicator->setVisible(false);
     m_controls.cancelButton->setVisible(false);
     m_controls.timeTaken->setText(tr("Total Time Taken : %1").arg(QStringLiteral("00:00")));
+    m_controls.progress->clear();
     updateControls();
     updateStatusLine();
+    updateUncounted();
 }
 
 RunPresenter::~RunPresenter()
@@ -101,10 +105,60 @@ void RunPresenter::updateStatusLine()
         fileTotalsText(files.size(), int(selected.size()), files.totalsOf(selected)));
 }
 
+void RunPresenter::updateUncounted()
+{
+    const int files = m_model.uncountedCount();
+    m_controls.uncounted->setText(uncountedText(files));
+    m_controls.uncounted->setVisible(files > 0);
+}
+
+QString RunPresenter::uncountedText(int files)
+{
+    return files == 1 ? tr("1 file could not be counted")
+                      : tr("%1 files could not be counted").arg(files);
+}
+
+QString RunPresenter::progressText(const RunProgress &progress)
+{
+    const QLocale locale;
+    return tr("%1 files found, %2 counted")
+        .arg(locale.toString(progress.found), locale.toString(progress.counted));
+}
+
 void RunPresenter::resetView(bool enable)
 {
-    m_busy = !enable;
+    const bool busy = !enable;
+    const bool changed = busy != m_busy;
+    // The table gives up the focus while disabled; it gets it back after,
+    // rather than leaving it on whatever control came next.
+    if (busy && changed)
+        m_refocusTable =
+            m_table.window()->focusWidget() == &m_table || !m_table.window()->focusWidget();
+    m_busy = busy;
     updateControls();
+    if (!busy && changed && m_refocusTable)
+        m_table.setFocus(Qt::OtherFocusReason);
+    if (changed)
+        Q_EMIT busyChanged(busy);
+}
+
+void RunPresenter::progress(const RunProgress &progress)
+{
+    if (!m_busy)
+        return;
+    QLabel *label = m_controls.progress;
+    QString text = progressText(progress);
+    if (!progress.folder.isEmpty()) {
+        // The folder's own name matters most: cut in the middle.
+        const QString prefix = text + QStringLiteral(" \u2013 ");
+        const QFontMetrics metrics = label->fontMetrics();
+        const int room = label->contentsRect().width() - metrics.horizontalAdvance(prefix);
+        // Too narrow for any of the folder: the counts alone.
+        if (room >= metrics.horizontalAdvance(QStringLiteral("/\u2026/xxxxxxxx")))
+            text = prefix + metrics.elidedText(progress.folder, Qt::ElideMiddle, room);
+    }
+    label->setText(text);
+    label->setToolTip(progress.folder);
 }
 
 void RunPresenter::processStarted()
@@ -134,6 +188,8 @@ void RunPresenter::processStopped()
     m_model.syncRows();
     m_controls.busyIndicator->setVisible(false);
     m_controls.cancelButton->setVisible(false);
+    m_controls.progress->clear();
+    m_controls.progress->setToolTip({});
     updateStatusLine();
     m_controls.timeTaken->setText(timeTakenString(m_run.startTime(), m_run.endTime()));
     Q_EMIT runFinished(m_model.files().size());

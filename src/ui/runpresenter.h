@@ -9,6 +9,7 @@
 class QAbstractButton;
 class QAction;
 class QLabel;
+class QToolButton;
 class QWidget;
 
 namespace tallivo {
@@ -35,6 +36,8 @@ public:
         QLabel *pageTotals = nullptr;
         QLabel *fileTotals = nullptr;
         QLabel *timeTaken = nullptr;
+        QLabel *progress = nullptr;       // how far a run has got
+        QToolButton *uncounted = nullptr; // how many files could not be counted
     };
 
     RunPresenter(FileTableModel &model, FileTableView &table, const Controls &controls,
@@ -50,8 +53,16 @@ public:
     void updateTotalPagesLabel() override;
     void sortFiles() override;
     void processStopped() override;
+    void progress(const RunProgress &progress) override;
+
+    bool isBusy() const { return m_busy; }
+    // The texts beside the status line.
+    static QString progressText(const RunProgress &progress);
+    static QString uncountedText(int files);
 
 Q_SIGNALS:
+    // A run began or ended; the list may be edited only when idle.
+    void busyChanged(bool busy);
     // A run added a file; the page totals show it.
     void totalsChanged();
     // A run ended, with this many files listed.
@@ -60,12 +71,14 @@ Q_SIGNALS:
 private:
     void updateControls();
     void updateStatusLine();
+    void updateUncounted();
 
     FileTableModel &m_model;
     FileTableView &m_table;
     Controls m_controls;
     CollectionRun m_run;
     bool m_busy = false;
+    bool m_refocusTable = false;
     // Rows a run appends are shown a batch at a time, not one by one.
     QTimer m_rowSync;
     // Edits and selections are summed up once they are done, not at every

@@ -2,6 +2,7 @@
 #include "filetablemodel.h"
 #include "filetableview.h"
 #include "listeditor.h"
+#include "listhistory.h"
 
 #include <QAbstractItemModelTester>
 #include <QContextMenuEvent>
@@ -18,6 +19,22 @@
 using namespace tallivo;
 using tallivo::test::addItem;
 using tallivo::test::order;
+
+namespace {
+
+const PageInfo a4Bw{210, 297, ColourClass::BlackWhite};
+const PageInfo a4Colour{210, 297, ColourClass::Colour};
+const PageInfo a3Grey{297, 420, ColourClass::Grey};
+
+PageSummary summaryOf(std::initializer_list<std::pair<int, PageInfo>> runs)
+{
+    std::vector<PageInfo> pages;
+    for (const auto &[n, page] : runs)
+        pages.insert(pages.end(), size_t(n), page);
+    return PageSummary::fromPages(pages, qint32(pages.size()));
+}
+
+} // namespace
 
 // The table as the window has it: the model, the view and the list commands.
 class TestFileTable : public QObject
@@ -37,9 +54,19 @@ private Q_SLOTS:
     void edits_data();
     void edits();
     void persistentIndexesFollowEdits();
+    void marksAndReasons_data();
+    void marksAndReasons();
+    void uncountedFirst();
+    void pageColumns_data();
+    void pageColumns();
+    void undoRemovals_data();
+    void undoRemovals();
+    void tallyFollowsTheList();
 
 private:
-    void fill(int rows);
+    // Lists files r0, r1, ... of 1, 2, ... pages; `set` may change each
+    // before the table shows it.
+    void fill(int rows, const std::function<void(FileItem &, int)> &set = {});
     void fillSample();
     void select(const QString &rows);
     QString selection() const;
@@ -52,12 +79,14 @@ private:
     std::unique_ptr<QAbstractItemModelTester> m_tester;
     std::unique_ptr<FileTableView> m_view;
     test::FakeDialogs m_dialogs;
+    std::unique_ptr<ListHistory> m_history;
     std::unique_ptr<ListEditor> m_editor;
 };
 
 void TestFileTable::init()
 {
     m_editor.reset();
+    m_history.reset();
     m_view.reset();
     m_tester.reset();
     m_model = std::make_unique<FileTableModel>();
@@ -71,13 +100,17 @@ void TestFileTable::init()
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
     m_dialogs = test::FakeDialogs();
-    m_editor = std::make_unique<ListEditor>(*m_model, *m_view, m_dialogs);
+    m_history = std::make_unique<ListHistory>(*m_model, *m_view);
+    m_editor = std::make_unique<ListEditor>(*m_model, *m_view, m_dialogs, *m_history);
 }
 
-void TestFileTable::fill(int rows)
+void TestFileTable::fill(int rows, const std::function<void(FileItem &, int)> &set)
 {
-    for (int i = 0; i < rows; ++i)
+    for (int i = 0; i < rows; ++i) {
         addItem(m_model->runList(), QStringLiteral("/d/r%1.pdf").arg(i), i + 1);
+        if (set)
+            set(*m_model->runList().at(i), i);
+    }
     m_model->syncRows();
 }
 
@@ -97,8 +130,7 @@ void TestFileTable::fillSample()
         addItem(m_model->runList(), path, pages, size);
         FileList &list = m_model->runList();
         list.at(list.size() - 1)
-            ->setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {},
-                           {});
+            ->setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {}, {});
     }
     m_model->runList().at(2)->setChecked(false);
     m_model->syncRows();
@@ -205,7 +237,16 @@ void TestFileTable::headerMenuMovesAndHidesColumns()
     QStringList titles;
     for (QAction *a : menu->actions())
         titles << a->text();
-    QCOMPARE(titles, (QStringList{"Location", "Size", "Type", "Modified", "Created", "Accessed"}));
+    QCOMPARE(titles, (QStringList{"Location", "Size", "Type", "Modified", "Created", "Accessed",
+                                  "Sizes", "A4 eq.", "Colour"}));
+    // The page detail columns start hidden, and say when one shows.
+    QVERIFY(!m_view->showsPageDetails());
+    for (int i = 6; i < 9; ++i)
+        QVERIFY(!menu->actions().at(i)->isChecked());
+    QSignalSpy shown(m_view.get(), &FileTableView::columnsShownChanged);
+    menu->actions().at(7)->trigger();
+    QVERIFY(m_view->showsPageDetails());
+    QCOMPARE(shown.size(), 1);
     QAction *size = menu->actions().at(1);
     QVERIFY(size->isChecked());
     size->trigger();
@@ -380,6 +421,187 @@ void TestFileTable::persistentIndexesFollowEdits()
              QStringLiteral("Are you sure to remove all file(s)?"));
     QCOMPARE(m_model->rowCount(), 0);
     QVERIFY(!held.isValid());
+}
+
+void TestFileTable::marksAndReasons_data()
+{
+    QTest::addColumn<CountStatus>("status");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("counted") << CountStatus::Counted << "";
+    QTest::newRow("locked") << CountStatus::Locked
+                            << "Pages could not be counted: password-protected";
+    QTest::newRow("damaged") << CountStatus::Damaged << "Pages could not be counted: damaged";
+    QTest::newRow("not tiff or pdf")
+        << CountStatus::NotTiffOrPdf << "Pages could not be counted: not a TIFF or PDF file";
+    QTest::newRow("not a file") << CountStatus::NotAFile
+                                << "Pages could not be counted: not a regular file";
+    QTest::newRow("unreadable") << CountStatus::Unreadable
+                                << "Pages could not be counted: unreadable";
+    QTest::newRow("missing") << CountStatus::Missing << "Pages could not be counted: missing";
+}
+
+void TestFileTable::marksAndReasons()
+{
+    QFETCH(CountStatus, status);
+    QFETCH(QString, tip);
+    fill(2, [&](FileItem &file, int row) {
+        if (row == 1)
+            file.setCountStatus(status);
+    });
+    const QModelIndex pages = m_model->index(1, int(Column::Pages));
+    // The count itself stays what it is; the mark and reason come with it.
+    QCOMPARE(pages.data().toInt(), 2);
+    QCOMPARE(pages.data(Qt::DecorationRole).isNull(), tip.isEmpty());
+    QCOMPARE(pages.data(Qt::ToolTipRole).toString(), tip);
+    QVERIFY(m_model->index(0, int(Column::Pages)).data(Qt::DecorationRole).isNull());
+    QVERIFY(m_model->index(1, int(Column::Name)).data(Qt::DecorationRole).isNull());
+}
+
+void TestFileTable::uncountedFirst()
+{
+    fill(5, [](FileItem &file, int row) {
+        if (row == 1 || row == 3)
+            file.setCountStatus(row == 1 ? CountStatus::Damaged : CountStatus::Missing);
+    });
+    m_model->sort(int(Column::Pages), Qt::DescendingOrder);
+    QCOMPARE(m_model->uncountedCount(), 2);
+    // Each group keeps the order of the last sort, also for a run's additions.
+    m_model->setUncountedFirst(true);
+    QCOMPARE(order(m_model->files()), QStringLiteral("r3 r1 r4 r2 r0"));
+    addItem(m_model->runList(), QStringLiteral("/d/late.pdf"), 0);
+    m_model->runList().at(5)->setCountStatus(CountStatus::Locked);
+    m_model->resort();
+    QCOMPARE(order(m_model->files()), QStringLiteral("r3 r1 late r4 r2 r0"));
+    QCOMPARE(m_model->uncountedCount(), 3);
+    m_model->setUncountedFirst(false);
+    QCOMPARE(order(m_model->files()), QStringLiteral("r4 r3 r2 r1 r0 late"));
+    select(QStringLiteral("0 1"));
+    m_editor->removeSelected();
+    QCOMPARE(m_model->uncountedCount(), 2);
+}
+
+void TestFileTable::pageColumns_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QStringList>("texts"); // rows r0 r1 r2
+    QTest::addColumn<QString>("ascending");
+    // By the size of most pages, A3 before A4.
+    QTest::newRow("sizes") << int(Column::Sizes) << QStringList{"A4 x 3", "", "A3 x 2, A4 x 1"}
+                           << "r1 r2 r0";
+    QTest::newRow("a4 equivalents")
+        << int(Column::A4Equivalents) << QStringList{"3", "", "5"} << "r1 r0 r2";
+    // Colour pages first, then grey ones.
+    QTest::newRow("colour") << int(Column::Colour)
+                            << QStringList{"B/W 2, Colour 1", "", "B/W 1, Grey 2"} << "r1 r2 r0";
+}
+
+void TestFileTable::pageColumns()
+{
+    QFETCH(int, column);
+    QFETCH(QStringList, texts);
+    QFETCH(QString, ascending);
+    // A file counted without details shows empty cells.
+    fill(3, [](FileItem &file, int row) {
+        if (row == 0)
+            file.setPageSummary(summaryOf({{2, a4Bw}, {1, a4Colour}}));
+        if (row == 2)
+            file.setPageSummary(summaryOf({{1, a4Bw}, {2, a3Grey}}));
+    });
+    QStringList shown;
+    for (int row = 0; row < 3; ++row)
+        shown << m_model->index(row, column).data().toString();
+    QCOMPARE(shown, texts);
+    QCOMPARE(m_model->headerData(column, Qt::Horizontal).toString(),
+             QStringList({"Sizes", "A4 eq.", "Colour"}).at(column - int(Column::Sizes)));
+    m_model->sort(column, Qt::AscendingOrder);
+    QCOMPARE(order(m_model->files()), ascending);
+}
+
+void TestFileTable::undoRemovals_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("remove scattered") << "remove"
+                                      << "0 2 3 5"
+                                      << "r1 r4";
+    QTest::newRow("remove last") << "remove"
+                                 << "5"
+                                 << "r0 r1 r2 r3 r4";
+    QTest::newRow("remove all") << "all"
+                                << "1"
+                                << "";
+}
+
+void TestFileTable::undoRemovals()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, selected);
+    QFETCH(QString, after);
+    fill(6, [](FileItem &file, int row) {
+        if (row == 3) {
+            file.setCountStatus(CountStatus::Locked);
+            file.setPageSummary(summaryOf({{4, a4Bw}}));
+        }
+    });
+    const QString before = order(m_model->files());
+    m_model->setChecked({2, 3}, FileTableModel::CheckChange::Uncheck);
+    select(selected);
+    m_dialogs.messageAnswers = {true};
+    if (command == QLatin1String("all"))
+        m_editor->removeAll();
+    else
+        m_editor->removeSelected();
+    QCOMPARE(order(m_model->files()), after);
+    QCOMPARE(m_history->stack().undoText(), command == QLatin1String("all")
+                                                ? QStringLiteral("Remove All")
+                                                : QStringLiteral("Remove"));
+
+    // Everything comes back at its place, with its check box and its count.
+    m_history->undo();
+    QCOMPARE(order(m_model->files()), before);
+    QCOMPARE(checks(), QStringLiteral("110011"));
+    const FileItem &locked = *m_model->files().at(3);
+    QCOMPARE(locked.countStatus(), CountStatus::Locked);
+    QCOMPARE(locked.pages(), 4);
+    QCOMPARE(locked.pageSummary().pages(), 4);
+    QCOMPARE(m_model->uncountedCount(), 1);
+    if (command != QLatin1String("all"))
+        QCOMPARE(selection(), selected);
+
+    // Redo takes the same files, wherever they are now.
+    m_model->sort(int(Column::Pages), Qt::DescendingOrder);
+    m_history->redo();
+    m_model->sort(int(Column::Name));
+    QCOMPARE(order(m_model->files()), after);
+    m_history->undo();
+    QCOMPARE(m_model->rowCount(), 6);
+}
+
+void TestFileTable::tallyFollowsTheList()
+{
+    fill(4, [](FileItem &file, int row) {
+        if (row < 3)
+            file.setPageSummary(summaryOf({{row + 1, a4Bw}}));
+    });
+    QCOMPARE(m_model->pageTable().totals().total, 6);
+    QCOMPARE(m_model->withoutDetailsCount(), 1); // r3 has 4 pages and no details
+    int without = -1;
+    QCOMPARE(m_model->pageTableOf({2, 3}, &without).totals().total, 3);
+    QCOMPARE(without, 1);
+    select(QStringLiteral("0 2"));
+    m_editor->removeSelected();
+    QCOMPARE(m_model->pageTable().totals().total, 2);
+    m_history->undo();
+    QCOMPARE(m_model->pageTable().totals().total, 6);
+    m_dialogs.messageAnswers = {true};
+    m_editor->removeAll();
+    QVERIFY(m_model->pageTable().isEmpty());
+    m_history->undo();
+    QCOMPARE(m_model->pageTable().totals().total, 6);
+    m_model->clear();
+    QVERIFY(m_model->pageTable().isEmpty());
+    QCOMPARE(m_model->withoutDetailsCount(), 0);
 }
 
 QTEST_MAIN(TestFileTable)

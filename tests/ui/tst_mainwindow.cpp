@@ -5,14 +5,20 @@
 #include "filetableview.h"
 #include "importfilesdialog.h"
 #include "intake.h"
+#include "listhistory.h"
 #include "mainwindow.h"
+#include "pagesummarydialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -46,6 +52,17 @@ private Q_SLOTS:
     void stopDuringRun_data();
     void stopDuringRun();
     void refusedDuringRun();
+    void uncountedBesideStatusTexts();
+    void escapeCancelsAfterMenu_data();
+    void escapeCancelsAfterMenu();
+    void undoEachCommand();
+    void keyboard();
+    void narrowWindow();
+    void progressBesideIndicator();
+    void missingRecentFolders();
+    void pageDetailsOnlyWhenShown();
+    void pageSummaryListOrSelection();
+    void launchedPathsWaitForRun();
 
 private:
     void makeWindow();
@@ -468,6 +485,352 @@ void TestMainWindow::refusedDuringRun()
     QVERIFY(!intake.importDialog());
     QCOMPARE(files().size(), 50);
     QCOMPARE(popupEntries().value(1), dir);
+}
+
+void TestMainWindow::uncountedBesideStatusTexts()
+{
+    FileList &list = m_window->model().runList();
+    addItem(list, QStringLiteral("/x/a.tif"), 4);
+    addItem(list, QStringLiteral("/x/b.pdf"), 0);
+    addItem(list, QStringLiteral("/x/c.pdf"), 0);
+    list.at(1)->setCountStatus(CountStatus::Locked);
+    list.at(2)->setCountStatus(CountStatus::Damaged);
+    auto *uncounted = child<QToolButton>("uncountedButton");
+    QVERIFY(uncounted->isHidden());
+    m_window->model().syncRows();
+    QVERIFY(!uncounted->isHidden());
+    QCOMPARE(uncounted->text(), QStringLiteral("2 files could not be counted"));
+    // The status texts stay exactly as they are.
+    QTRY_COMPARE(label("fileTotalsLabel"),
+                 QStringLiteral("3 Total file(s); 0 file selected; Total page count of selected "
+                                "TIFF file(s) : 0 PDF file(s) : 0"));
+    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 4 PDF : 0"));
+    // A click brings them together at the top.
+    uncounted->click();
+    QVERIFY(child<QAction>("actionUncountedFirst")->isChecked());
+    QCOMPARE(order(files()), QStringLiteral("b c a"));
+    table()->selectRows({0});
+    trigger("actionRemoveSelected");
+    QCOMPARE(uncounted->text(), QStringLiteral("1 file could not be counted"));
+    trigger("actionRemoveSelected");
+    QVERIFY(uncounted->isHidden());
+}
+
+void TestMainWindow::escapeCancelsAfterMenu_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::newRow("no menu") << "";
+    QTest::newRow("menu bar") << "menuView";
+    QTest::newRow("menu bar, keyboard") << "alt";
+}
+
+void TestMainWindow::escapeCancelsAfterMenu()
+{
+    QFETCH(QString, menu);
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QSignalSpy cancelled(child<QAction>("actionCancel"), &QAction::triggered);
+    // A run's first step, as far as the window can tell.
+    m_window->presenter().resetView(false);
+    const auto escape = [] {
+        QWidget *target = QApplication::activePopupWidget();
+        if (!target)
+            target = QApplication::focusWidget();
+        QVERIFY(target);
+        QTest::keyClick(target, Qt::Key_Escape);
+    };
+    if (menu == QLatin1String("alt")) {
+        QTest::keyClick(m_window->menuBar(), Qt::Key_V, Qt::AltModifier);
+
+    } else if (!menu.isEmpty()) {
+        QMenuBar *bar = m_window->menuBar();
+        QMenu *view = child<QMenu>(menu.toLatin1().constData());
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          bar->actionGeometry(view->menuAction()).center());
+    }
+    if (!menu.isEmpty()) {
+        QTRY_VERIFY(QApplication::activePopupWidget());
+        // The first Esc closes the menu, and only that.
+        escape();
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        QCOMPARE(cancelled.size(), 0);
+    }
+    for (int i = 1; i <= 2; ++i) {
+        escape();
+        QCOMPARE(cancelled.size(), i);
+    }
+    m_window->presenter().resetView(true);
+    escape();
+    QCOMPARE(cancelled.size(), 2);
+}
+
+void TestMainWindow::undoEachCommand()
+{
+    const QString first = makeFolder(QStringLiteral("first"), 2, 1);
+    const QString second = makeFolder(QStringLiteral("second"), 0, 1);
+    m_dialogs->fileAnswers = {{first}};
+    QVERIFY(run([&] { trigger("actionAddFolder"); }));
+    popup()->add({second});
+    m_window->model().sort(int(Column::Name));
+    const QString listed = order(files());
+    QCOMPARE(listed, QStringLiteral("p0 t0 t1"));
+    auto *undo = child<QAction>("actionUndo");
+    auto *redo = child<QAction>("actionRedo");
+    QVERIFY(!undo->isEnabled());
+    QCOMPARE(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+
+    table()->selectRows({1});
+    segment(1)->click();
+    QCOMPARE(order(files()), QStringLiteral("p0 t1"));
+    QCOMPARE(undo->text(), QStringLiteral("&Undo Remove"));
+    undo->trigger();
+    QCOMPARE(order(files()), listed);
+    QVERIFY(redo->isEnabled());
+
+    m_dialogs->messageAnswers = {true};
+    segment(5)->click();
+    QCOMPARE(files().size(), 0);
+    QCOMPARE(enabledSegments(), QStringLiteral("101100"));
+    undo->trigger();
+    QCOMPARE(order(files()), listed);
+    QCOMPARE(enabledSegments(), QStringLiteral("111111"));
+
+    // A recent folder replaces the list; undo brings the list back, redo
+    // the folder's files. Undo rests while the run goes on.
+    bool undoDuringRun = true;
+    connect(
+        &m_window->presenter(), &RunPresenter::totalsChanged, this,
+        [&] { undoDuringRun = undo->isEnabled(); }, Qt::SingleShotConnection);
+    QVERIFY(run([&] { Q_EMIT popup()->activated(popupEntries().indexOf(second)); }));
+    QVERIFY(!undoDuringRun);
+    QCOMPARE(order(files()), QStringLiteral("p0"));
+    QCOMPARE(undo->text(), QStringLiteral("&Undo Open Recent Folder"));
+    undo->trigger();
+    m_window->model().sort(int(Column::Name));
+    QCOMPARE(order(files()), listed);
+    redo->trigger();
+    QCOMPARE(order(files()), QStringLiteral("p0"));
+    // Two steps back, one command at a time.
+    table()->selectRows({0});
+    trigger("actionRemoveSelected");
+    QCOMPARE(files().size(), 0);
+    undo->trigger();
+    QCOMPARE(order(files()), QStringLiteral("p0"));
+    undo->trigger();
+    m_window->model().sort(int(Column::Name));
+    QCOMPARE(order(files()), listed);
+    QVERIFY(m_window->history().stack().count() <= ListHistory::kDepth);
+}
+
+void TestMainWindow::keyboard()
+{
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    addRows({QStringLiteral("/k/a.pdf"), QStringLiteral("/k/b.pdf")});
+    table()->setFocus();
+    table()->setCurrentIndex(m_window->model().index(0, 1));
+    // Tab goes on to the next control, not to the next cell.
+    QTest::keyClick(table(), Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != table());
+    QCOMPARE(table()->currentIndex().row(), 0);
+
+    // A focused segment looks focused.
+    QToolButton *button = segment(3);
+    const QImage plain = button->grab().toImage();
+    button->setFocus(Qt::TabFocusReason);
+    QVERIFY(button->hasFocus());
+    QVERIFY(button->grab().toImage() != plain);
+
+    // Every command of the bars, the context menu and the table is in a menu.
+    QSet<QAction *> inMenus;
+    const std::function<void(QMenu *)> collect = [&](QMenu *menu) {
+        Q_EMIT menu->aboutToShow();
+        for (QAction *action : menu->actions()) {
+            inMenus.insert(action);
+            if (action->menu())
+                collect(action->menu());
+        }
+    };
+    for (QAction *top : m_window->menuBar()->actions())
+        collect(top->menu());
+    for (const char *name : {"commandBar", "helpBar"}) {
+        auto *bar = child<ButtonBar>(name);
+        for (int i = 0; bar->button(i); ++i)
+            QVERIFY2(inMenus.contains(bar->button(i)->defaultAction()), name);
+    }
+    for (const char *name :
+         {"actionOpen", "actionShowInFileManager", "actionProperties", "actionMoveUp", "actionUndo",
+          "actionRedo", "actionPageSummary", "actionUncountedFirst", "actionClearRecent",
+          "actionRemoveMissingRecent", "actionCancel", "actionAddFolder"})
+        QVERIFY2(inMenus.contains(child<QAction>(name)), name);
+}
+
+void TestMainWindow::narrowWindow()
+{
+    m_window->resize(1240, 700);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    auto *bar = child<ButtonBar>("commandBar");
+    QTRY_VERIFY(!bar->isCompact());
+    QCOMPARE(segment(4)->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+    // At the least width the captions give way to icons, with tooltips.
+    m_window->resize(m_window->minimumSize());
+    QTRY_VERIFY(bar->isCompact());
+    for (int i = 0; i < 6; ++i) {
+        QCOMPARE(segment(i)->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        QVERIFY(!segment(i)->toolTip().isEmpty());
+    }
+    QVERIFY(bar->width() >= bar->minimumSizeHint().width());
+    m_window->resize(1240, 700);
+    QTRY_VERIFY(!bar->isCompact());
+}
+
+void TestMainWindow::progressBesideIndicator()
+{
+    m_window->resize(1240, 700);
+    m_window->show();
+    auto *progress = child<QLabel>("progressLabel");
+    RunPresenter &presenter = m_window->presenter();
+    presenter.resetView(false);
+    presenter.processStarted();
+    const QString folder =
+        QStringLiteral("/srv/scans/") + QString(300, QLatin1Char('x')) + QStringLiteral("/2019-03");
+    presenter.progress({12345, 12000, folder});
+    const QString text = progress->text();
+    QVERIFY2(text.startsWith(QStringLiteral("12,345 files found, 12,000 counted")),
+             qPrintable(text));
+    // Cut in the middle: the start and the folder's own name stay.
+    QVERIFY2(text.contains(QStringLiteral("/srv/")) && text.endsWith(QStringLiteral("2019-03")),
+             qPrintable(text));
+    QVERIFY(text.size() < folder.size());
+    QCOMPARE(progress->toolTip(), folder);
+    QCOMPARE(label("timeTakenLabel"), QStringLiteral("Total Time Taken : In Process..."));
+    presenter.processStopped();
+    presenter.resetView(true);
+    QVERIFY(progress->text().isEmpty());
+    // Late progress from a finished run shows nothing.
+    presenter.progress({1, 1, folder});
+    QVERIFY(progress->text().isEmpty());
+}
+
+void TestMainWindow::missingRecentFolders()
+{
+    const QString gone = makeFolder(QStringLiteral("gone"), 0, 0);
+    const QString kept = makeFolder(QStringLiteral("kept"), 0, 0);
+    popup()->add({gone, kept});
+    QVERIFY(QDir(gone).removeRecursively());
+    // The folder dialog says why it appears and makes no new folders.
+    Q_EMIT popup()->activated(popupEntries().indexOf(gone));
+    const FileDialogRequest request = m_dialogs->fileRequests.last();
+    QCOMPARE(request.caption, QStringLiteral("Choose folder(s):"));
+    QVERIFY(request.note.contains(gone));
+    QVERIFY(request.note.contains(QStringLiteral("missing")));
+    QVERIFY(!request.canCreateFolders);
+
+    QSignalSpy removed(popup(), &RecentFoldersCombo::missingRemoved);
+    trigger("actionRemoveMissingRecent");
+    QVERIFY(removed.wait());
+    QCOMPARE(removed.first().first().toInt(), 1);
+    QCOMPARE(popupEntries(), (QStringList{QStringLiteral("Recent Folders..."), kept}));
+    // The menu lists the folders and the two commands.
+    auto *menu = child<QMenu>("menuRecentFolders");
+    Q_EMIT menu->aboutToShow();
+    QCOMPARE(menu->actions().first()->toolTip(), kept);
+    trigger("actionClearRecent");
+    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
+    QVERIFY(!child<QAction>("actionClearRecent")->isEnabled());
+    m_window->prepareToQuit();
+    makeWindow();
+    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
+}
+
+void TestMainWindow::pageDetailsOnlyWhenShown()
+{
+    const QString dir = makeFolder(QStringLiteral("d"), 1, 1);
+    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
+    m_dialogs->fileAnswers = {{dir}};
+    QVERIFY(run([&] { trigger("actionAddFolder"); }));
+    QVERIFY(files().at(0)->pageSummary().isEmpty());
+
+    // A shown column asks runs for page details.
+    QMenu *columns = table()->headerMenu();
+    Q_EMIT columns->aboutToShow();
+    QAction *sizes = nullptr;
+    for (QAction *a : columns->actions())
+        sizes = a->text() == QLatin1String("Sizes") ? a : sizes;
+    QVERIFY(sizes && !sizes->isChecked());
+    columns->triggered(sizes);
+    QCOMPARE(collectionRun().pageDetails(), PageDetails::Summary);
+    m_dialogs->messageAnswers = {true};
+    trigger("actionRemoveAll");
+    QVERIFY(run([&] { Q_EMIT table()->filesDropped({QUrl::fromLocalFile(dir)}); }));
+    m_window->model().sort(int(Column::Name));
+    QCOMPARE(files().at(0)->pageSummary().pages(), 2);
+    QCOMPARE(m_window->model().index(1, int(Column::A4Equivalents)).data().toString(),
+             QStringLiteral("1"));
+    Q_EMIT columns->aboutToShow();
+    for (QAction *a : columns->actions()) {
+        if (a->text() == QLatin1String("Sizes"))
+            columns->triggered(a);
+    }
+    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
+    // So does the open summary, until it is closed.
+    trigger("actionPageSummary");
+    QCOMPARE(collectionRun().pageDetails(), PageDetails::Summary);
+    m_window->pageSummary()->reject();
+    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
+}
+
+void TestMainWindow::pageSummaryListOrSelection()
+{
+    FileList &list = m_window->model().runList();
+    const std::vector<PageInfo> a4(3, PageInfo{210, 297, ColourClass::BlackWhite});
+    const std::vector<PageInfo> a3(2, PageInfo{297, 420, ColourClass::Colour});
+    addItem(list, QStringLiteral("/s/a.pdf"), 3);
+    addItem(list, QStringLiteral("/s/b.pdf"), 2);
+    addItem(list, QStringLiteral("/s/c.pdf"), 5); // counted without details
+    list.at(0)->setPageSummary(PageSummary::fromPages(a4, 3));
+    list.at(1)->setPageSummary(PageSummary::fromPages(a3, 2));
+    m_window->model().syncRows();
+    trigger("actionPageSummary");
+    PageSummaryDialog *summary = m_window->pageSummary();
+    QVERIFY(summary && summary->isVisible() && !summary->isModal());
+    QCOMPARE(summary->table().totals().total, 5);
+    QCOMPARE(summary->table().totals().a4Equivalents, 3 + 2 * 2);
+    auto *note = summary->findChild<QLabel *>(QStringLiteral("note"));
+    QVERIFY(!note->isHidden() && note->text().startsWith(QStringLiteral("1 file was counted")));
+
+    table()->selectRows({1});
+    summary->setScope(PageSummaryDialog::Scope::Selection);
+    QCOMPARE(summary->table().totals().total, 2);
+    QVERIFY(note->isHidden());
+    // Later changes reach it a moment later.
+    table()->selectRows({0, 1});
+    QTRY_COMPARE(summary->table().totals().total, 5);
+    summary->setScope(PageSummaryDialog::Scope::WholeList);
+    trigger("actionRemoveAll");
+    m_dialogs->messageAnswers = {true};
+    trigger("actionRemoveAll");
+    QTRY_COMPARE(summary->table().totals().total, 0);
+    child<QAction>("actionUndo")->trigger();
+    QTRY_COMPARE(summary->table().totals().total, 5);
+}
+
+void TestMainWindow::launchedPathsWaitForRun()
+{
+    const QString busy = makeFolder(QStringLiteral("busy"), 0, 30);
+    const QString later = makeFolder(QStringLiteral("later"), 1, 0);
+    // Paths handed over during a run are counted once it is over.
+    connect(
+        &m_window->presenter(), &RunPresenter::totalsChanged, this,
+        [&] { m_window->openLaunched({QUrl::fromLocalFile(later)}); }, Qt::SingleShotConnection);
+    QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
+    m_window->openLaunched({QUrl::fromLocalFile(busy)});
+    QTRY_VERIFY_WITH_TIMEOUT(finished.size() == 2, 60000);
+    QCOMPARE(files().size(), 31);
+    QCOMPARE(popupEntries().mid(1), (QStringList{later, busy}));
 }
 
 QTEST_MAIN(TestMainWindow)
