@@ -30,12 +30,12 @@ const BlockReader::Block *BlockReader::blockFor(qint64 start, qint64 end)
     }
     qint64 blockStart;
     qint64 blockEnd;
-    if (end <= kBlockSize) {
+    if (end <= kHeadBlock) {
         blockStart = 0;
-        blockEnd = kBlockSize;
-    } else if (start >= m_size - kBlockSize) {
+        blockEnd = kHeadBlock;
+    } else if (start >= m_size - kTailBlock) {
         // A PDF keeps its cross-reference section and trailer at the end.
-        blockStart = qMax<qint64>(0, m_size - kBlockSize) / kSmallBlock * kSmallBlock;
+        blockStart = qMax<qint64>(0, m_size - kTailBlock) / 512 * 512;
         blockEnd = m_size;
     } else {
         // Parsers read forward from where they land (a TIFF directory's

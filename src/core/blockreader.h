@@ -18,8 +18,11 @@ namespace tallivo {
 class BlockReader
 {
 public:
-    // The largest piece view() gives, and the size of the first block.
+    // The largest piece view() gives.
     static constexpr qint64 kBlockSize = 64 * 1024;
+    // The first block, and the one at the end of the file.
+    static constexpr qint64 kHeadBlock = 64 * 1024;
+    static constexpr qint64 kTailBlock = 64 * 1024;
     // The least size of blocks past the first.
     static constexpr qint64 kSmallBlock = 16 * 1024;
 
