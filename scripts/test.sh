@@ -26,7 +26,8 @@ fi
 if [ "${TALLIVO_SKIP_SANITIZE:-0}" != 1 ]; then
     cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DTALLIVO_TSAN=ON -DTALLIVO_BUILD_GUI=OFF -DTALLIVO_BUILD_BENCH=OFF
-    cmake --build "$top/build-tsan" -j "$jobs"
+    tsan_tests=(tst_blockreader tst_localpath tst_walk tst_pagecount tst_fileitem tst_collectionrun)
+    cmake --build "$top/build-tsan" -j "$jobs" --target "${tsan_tests[@]}"
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp"
     (cd "$top/build-tsan" && ctest --output-on-failure -j "$jobs" -R '^tst_(blockreader|localpath|walk|pagecount|fileitem|collectionrun)$')
 fi
