@@ -14,16 +14,7 @@ shift || true
 
 if [ "$(id -u)" = 0 ]; then
     # -fsanitize=fuzzer needs clang's runtime libraries besides the compiler.
-    packages=(clang libclang-rt-14-dev llvm)
-    missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
-    fi
+    bash "$top/scripts/install-deps.sh" clang libclang-rt-14-dev llvm
 fi
 
 if [ $# -gt 0 ]; then

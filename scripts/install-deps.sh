@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tallivo needs on Debian 12 (as root).
+# Installs what building and testing Tallivo needs on Debian 12 (as root),
+# and any further packages named as arguments.
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6-dev libgl-dev
     libtiff-dev libpoppler-cpp-dev libxml2-dev zlib1g-dev
     poppler-utils libtiff-tools qpdf
+    "$@"
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,18 +5,9 @@
 # in build-package/; install it with `apt install ./build-package/tallivo_*.deb`.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-bash "$top/scripts/install-deps.sh"
 # dpkg-shlibdeps (dpkg-dev, file) finds the runtime dependencies; appstream
 # checks the metainfo.
-missing=()
-for p in dpkg-dev file appstream; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash "$top/scripts/install-deps.sh" dpkg-dev file appstream
 
 appstreamcli validate --no-net "$top/packaging/com.kelmarin.Tallivo.metainfo.xml"
 
