@@ -403,16 +403,6 @@ void TestFileTable::persistentIndexesFollowEdits()
     m_editor->moveUp();
     QCOMPARE(held.row(), 1);
     QCOMPARE(name(held), QStringLiteral("r3"));
-
-    // Removing everything asks first.
-    m_dialogs.messageAnswers = {false, true};
-    m_editor->removeAll();
-    QCOMPARE(m_model->rowCount(), 4);
-    m_editor->removeAll();
-    QCOMPARE(m_dialogs.messages.last().informativeText,
-             QStringLiteral("Are you sure to remove all file(s)?"));
-    QCOMPARE(m_model->rowCount(), 0);
-    QVERIFY(!held.isValid());
 }
 
 void TestFileTable::marksAndReasons_data()
