@@ -19,20 +19,13 @@
 using namespace tallivo;
 using tallivo::test::addItem;
 using tallivo::test::order;
+using tallivo::test::summaryOf;
 
 namespace {
 
 const PageInfo a4Bw{210, 297, ColourClass::BlackWhite};
 const PageInfo a4Colour{210, 297, ColourClass::Colour};
 const PageInfo a3Grey{297, 420, ColourClass::Grey};
-
-PageSummary summaryOf(std::initializer_list<std::pair<int, PageInfo>> runs)
-{
-    std::vector<PageInfo> pages;
-    for (const auto &[n, page] : runs)
-        pages.insert(pages.end(), size_t(n), page);
-    return PageSummary::fromPages(pages, qint32(pages.size()));
-}
 
 } // namespace
 
