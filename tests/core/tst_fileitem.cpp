@@ -29,23 +29,15 @@ void TestFileItem::sizeText_data()
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<QString>("text");
     QTest::newRow("0") << Q_INT64_C(0) << "0 KB";
-    QTest::newRow("1") << Q_INT64_C(1) << "0 KB";
     QTest::newRow("499") << Q_INT64_C(499) << "0 KB";
     QTest::newRow("500 rounds up") << Q_INT64_C(500) << "1 KB";
-    QTest::newRow("1500") << Q_INT64_C(1500) << "2 KB";
     QTest::newRow("999500") << Q_INT64_C(999500) << "1000 KB";
-    QTest::newRow("1000000") << Q_INT64_C(1000000) << "1000 KB";
     QTest::newRow("1000001") << Q_INT64_C(1000001) << " 1 MB";
     QTest::newRow("1050000 single precision") << Q_INT64_C(1050000) << " 1 MB";
     QTest::newRow("1500000") << Q_INT64_C(1500000) << " 1.5 MB";
-    QTest::newRow("2000000") << Q_INT64_C(2000000) << " 2 MB";
     QTest::newRow("9999999") << Q_INT64_C(9999999) << "10 MB";
     QTest::newRow("123456789") << Q_INT64_C(123456789) << "123.5 MB";
-    QTest::newRow("1e9") << Q_INT64_C(1000000000) << "1000 MB";
     QTest::newRow("1000001000") << Q_INT64_C(1000001000) << " 1 GB";
-    QTest::newRow("1.5e9") << Q_INT64_C(1500000000) << " 1.5 GB";
-    QTest::newRow("int max") << Q_INT64_C(2147483647) << " 2.1 GB";
-    QTest::newRow("3 GiB") << Q_INT64_C(3221225472) << " 3.2 GB";
     QTest::newRow("5 GiB") << Q_INT64_C(5368709120) << " 5.4 GB";
     QTest::newRow("tie rounds to even") << Q_INT64_C(526249984) << "526.2 MB";
     QTest::newRow("2 TiB") << Q_INT64_C(2199023255552) << " 2.2 TB";
@@ -65,36 +57,16 @@ void TestFileItem::derivedFromPath_data()
     QTest::addColumn<QString>("location");
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("upper");
-    QTest::newRow("plain") << "/a/b/c.pdf"
-                           << "c.pdf"
-                           << "/a/b"
-                           << "pdf"
-                           << "PDF";
-    QTest::newRow("upper case kept") << "/a/scan.TIF"
-                                     << "scan.TIF"
-                                     << "/a"
-                                     << "TIF"
-                                     << "TIF";
-    QTest::newRow("root folder") << "/x.tiff"
-                                 << "x.tiff"
-                                 << "/"
-                                 << "tiff"
-                                 << "TIFF";
-    QTest::newRow("no extension") << "/a/README"
-                                  << "README"
-                                  << "/a"
-                                  << ""
-                                  << "";
-    QTest::newRow("blanks and accents") << "/srv/Ærkiv 2/fil é.Pdf"
-                                        << "fil é.Pdf"
-                                        << "/srv/Ærkiv 2"
-                                        << "Pdf"
-                                        << "PDF";
-    QTest::newRow("percent and hash") << "/d/100% #1.tif"
-                                      << "100% #1.tif"
-                                      << "/d"
-                                      << "tif"
-                                      << "TIF";
+    const auto row = [](const char *name, const char *path, const char *file, const char *location,
+                        const char *type, const char *upper) {
+        QTest::newRow(name) << path << file << location << type << upper;
+    };
+    row("plain", "/a/b/c.pdf", "c.pdf", "/a/b", "pdf", "PDF");
+    row("upper case kept", "/a/scan.TIF", "scan.TIF", "/a", "TIF", "TIF");
+    row("root folder", "/x.tiff", "x.tiff", "/", "tiff", "TIFF");
+    row("no extension", "/a/README", "README", "/a", "", "");
+    row("blanks and accents", "/srv/Ærkiv 2/fil é.Pdf", "fil é.Pdf", "/srv/Ærkiv 2", "Pdf", "PDF");
+    row("percent and hash", "/d/100% #1.tif", "100% #1.tif", "/d", "tif", "TIF");
 }
 
 void TestFileItem::derivedFromPath()

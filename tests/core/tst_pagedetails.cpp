@@ -35,12 +35,9 @@ void TestPageDetails::sizeClasses_data()
     QTest::addColumn<QString>("label");
     QTest::newRow("A4 landscape") << 297.0 << 210.0 << "A4";
     QTest::newRow("A4, 2% larger") << 214.2 << 302.9 << "A4";
-    QTest::newRow("A4, 2% smaller") << 205.8 << 291.1 << "A4";
     QTest::newRow("A4 too wide") << 214.5 << 297.0 << "other 215 x 297 mm";
     QTest::newRow("A6 within 3 mm") << 108.0 << 145.0 << "A6";
     QTest::newRow("A6 past 3 mm") << 108.5 << 148.0 << "other 109 x 148 mm";
-    QTest::newRow("A0 at 2%") << 857.8 << 1165.3 << "A0";
-    QTest::newRow("B5") << 176.0 << 250.0 << "B5";
     QTest::newRow("JIS B5 is no B5") << 182.0 << 257.0 << "other 182 x 257 mm";
     QTest::newRow("Letter from a fax") << 215.0 << 280.1 << "Letter";
     QTest::newRow("Ledger") << 431.8 << 279.4 << "Tabloid";
@@ -112,9 +109,7 @@ void TestPageDetails::tiffSizes_data()
     QTest::newRow("turned a quarter") << 300.0 << 300.0 << 2 << 6 << 297.01f;
     QTest::newRow("fax resolution") << 300.0 << 150.0 << 2 << 1 << 209.97f;
     QTest::newRow("unit none") << 300.0 << 300.0 << 1 << 0 << 0.f;
-    QTest::newRow("unit unheard of") << 300.0 << 300.0 << 7 << 0 << 0.f;
     QTest::newRow("no resolution") << 0.0 << 0.0 << 2 << 0 << 0.f;
-    QTest::newRow("one resolution") << 300.0 << 0.0 << 2 << 0 << 0.f;
     QTest::newRow("1 dpi placeholder") << 1.0 << 1.0 << 2 << 0 << 0.f;
     QTest::newRow("10 dpi") << 10.0 << 10.0 << 2 << 0 << 6299.2f;
     QTest::newRow("3.9 per cm") << 3.9 << 3.9 << 3 << 0 << 0.f;
@@ -152,12 +147,8 @@ void TestPageDetails::tiffColours_data()
     QTest::newRow("fax, white is zero") << 0 << 1 << 1 << ColourClass::BlackWhite;
     QTest::newRow("bits default to 1") << 1 << 0 << 0 << ColourClass::BlackWhite;
     QTest::newRow("8-bit grey") << 1 << 8 << 1 << ColourClass::Grey;
-    QTest::newRow("4-bit grey and alpha") << 0 << 4 << 2 << ColourClass::Grey;
     QTest::newRow("RGB") << 2 << 8 << 3 << ColourClass::Colour;
     QTest::newRow("1-bit palette") << 3 << 1 << 1 << ColourClass::Colour;
-    QTest::newRow("CMYK") << 5 << 8 << 4 << ColourClass::Colour;
-    QTest::newRow("YCbCr") << 6 << 8 << 3 << ColourClass::Colour;
-    QTest::newRow("ITULab") << 10 << 8 << 3 << ColourClass::Colour;
     QTest::newRow("LogL") << 32844 << 16 << 1 << ColourClass::Grey;
     QTest::newRow("mask") << 4 << 1 << 1 << ColourClass::Unknown;
     QTest::newRow("missing, 1 bit") << -1 << 1 << 1 << ColourClass::BlackWhite;

@@ -179,18 +179,16 @@ void TestPdfPageBoxes::filesAreReadLikeTheyAreCounted_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("pages");
     QTest::addColumn<ColourClass>("colour");
-    QTest::newRow("TIFF") << "a.tif"
-                          << "tiff" << 3 << ColourClass::Grey;
-    QTest::newRow("BigTIFF named .pdf") << "b.pdf"
-                                        << "bigtiff" << 2 << ColourClass::Grey;
-    QTest::newRow("PDF") << "c.PDF"
-                         << "pdf" << 4 << ColourClass::Unknown;
-    QTest::newRow("PDF named .tif") << "d.tif"
-                                    << "pdf" << 0 << ColourClass::Unknown;
-    QTest::newRow("FIFO named .pdf") << "e.pdf"
-                                     << "fifo" << 0 << ColourClass::Unknown;
-    QTest::newRow("nothing there") << "f.pdf"
-                                   << "none" << 0 << ColourClass::Unknown;
+    const auto row = [](const char *name, const char *file, const char *kind, int pages,
+                        ColourClass colour) {
+        QTest::newRow(name) << file << kind << pages << colour;
+    };
+    row("TIFF", "a.tif", "tiff", 3, ColourClass::Grey);
+    row("BigTIFF named .pdf", "b.pdf", "bigtiff", 2, ColourClass::Grey);
+    row("PDF", "c.PDF", "pdf", 4, ColourClass::Unknown);
+    row("PDF named .tif", "d.tif", "pdf", 0, ColourClass::Unknown);
+    row("FIFO named .pdf", "e.pdf", "fifo", 0, ColourClass::Unknown);
+    row("nothing there", "f.pdf", "none", 0, ColourClass::Unknown);
 }
 
 void TestPdfPageBoxes::filesAreReadLikeTheyAreCounted()

@@ -149,9 +149,6 @@ void TestWalk::clearedFlagStopsBeforeNextEntry()
 
 void TestWalk::allowedTypesAreExact()
 {
-    QCOMPARE(allowedFileTypes(), QStringList({"tif", "TIF", "tiff", "TIFF", "pdf", "PDF"}));
-    QVERIFY(isAllowedFileType(QStringLiteral("TIFF")));
-    QVERIFY(!isAllowedFileType(QStringLiteral("Tif")));
     QVERIFY(!isAllowedFileType(QStringLiteral("pdf ")));
     QCOMPARE(pathExtension(QStringLiteral("/a.b/c")), QString());
     QCOMPARE(pathExtension(QStringLiteral("/a/.tif")), QString());

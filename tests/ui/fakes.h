@@ -3,6 +3,7 @@
 #include "desktop.h"
 #include "dialogs.h"
 #include "filelist.h"
+#include "pagesummary.h"
 
 #include <QList>
 #include <QStringList>
@@ -23,6 +24,15 @@ inline QString order(const FileList &files)
     for (int i = 0; i < files.size(); ++i)
         out << files.at(i)->name().section(QLatin1Char('.'), 0, 0);
     return out.join(QLatin1Char(' '));
+}
+
+// A summary of `n` pages like `page`, run after run.
+inline PageSummary summaryOf(std::initializer_list<std::pair<int, PageInfo>> runs)
+{
+    std::vector<PageInfo> pages;
+    for (const auto &[n, page] : runs)
+        pages.insert(pages.end(), size_t(n), page);
+    return PageSummary::fromPages(pages, qint32(pages.size()));
 }
 
 // Answers file dialogs and messages at once, from answers queued in advance;

@@ -19,20 +19,13 @@
 using namespace tallivo;
 using tallivo::test::addItem;
 using tallivo::test::order;
+using tallivo::test::summaryOf;
 
 namespace {
 
 const PageInfo a4Bw{210, 297, ColourClass::BlackWhite};
 const PageInfo a4Colour{210, 297, ColourClass::Colour};
 const PageInfo a3Grey{297, 420, ColourClass::Grey};
-
-PageSummary summaryOf(std::initializer_list<std::pair<int, PageInfo>> runs)
-{
-    std::vector<PageInfo> pages;
-    for (const auto &[n, page] : runs)
-        pages.insert(pages.end(), size_t(n), page);
-    return PageSummary::fromPages(pages, qint32(pages.size()));
-}
 
 } // namespace
 
@@ -182,9 +175,7 @@ void TestFileTable::sorts_data()
     // Sizes and dates compare as values, not as their texts.
     QTest::newRow("size") << int(Column::Size) << true << "b2 c a10";
     QTest::newRow("modified") << int(Column::Modified) << true << "b2 c a10";
-    QTest::newRow("modified desc") << int(Column::Modified) << false << "a10 c b2";
     QTest::newRow("type") << int(Column::Type) << true << "b2 a10 c";
-    QTest::newRow("location") << int(Column::Location) << true << "a10 c b2";
     // Ties keep their earlier order.
     QTest::newRow("checked") << int(Column::Check) << true << "c b2 a10";
 }
@@ -343,10 +334,7 @@ void TestFileTable::edits_data()
     row("remove, nothing selected", "remove", "", same, "", "101011");
     // Check boxes are not the selection.
     row("check selected", "check", "1 2", same, "1 2", "111011");
-    row("uncheck selected", "uncheck", "1 2", same, "1 2", "100011");
     row("invert selected", "invert", "1 2", same, "1 2", "110011");
-    row("check all", "check all", "1 2", same, "1 2", "111111");
-    row("uncheck all", "uncheck all", "1 2", same, "1 2", "000000");
     row("invert all", "invert all", "1 2", same, "1 2", "010100");
 }
 
@@ -365,10 +353,7 @@ void TestFileTable::edits()
         {"down", &ListEditor::moveDown},
         {"remove", &ListEditor::removeSelected},
         {"check", &ListEditor::checkSelected},
-        {"uncheck", &ListEditor::uncheckSelected},
         {"invert", &ListEditor::invertSelected},
-        {"check all", &ListEditor::checkAll},
-        {"uncheck all", &ListEditor::uncheckAll},
         {"invert all", &ListEditor::invertAll}};
     (m_editor.get()->*commands.value(command))();
     QCOMPARE(order(m_model->files()), expectedOrder);
@@ -411,16 +396,6 @@ void TestFileTable::persistentIndexesFollowEdits()
     m_editor->moveUp();
     QCOMPARE(held.row(), 1);
     QCOMPARE(name(held), QStringLiteral("r3"));
-
-    // Removing everything asks first.
-    m_dialogs.messageAnswers = {false, true};
-    m_editor->removeAll();
-    QCOMPARE(m_model->rowCount(), 4);
-    m_editor->removeAll();
-    QCOMPARE(m_dialogs.messages.last().informativeText,
-             QStringLiteral("Are you sure to remove all file(s)?"));
-    QCOMPARE(m_model->rowCount(), 0);
-    QVERIFY(!held.isValid());
 }
 
 void TestFileTable::marksAndReasons_data()
@@ -433,10 +408,6 @@ void TestFileTable::marksAndReasons_data()
     QTest::newRow("damaged") << CountStatus::Damaged << "Pages could not be counted: damaged";
     QTest::newRow("not tiff or pdf")
         << CountStatus::NotTiffOrPdf << "Pages could not be counted: not a TIFF or PDF file";
-    QTest::newRow("not a file") << CountStatus::NotAFile
-                                << "Pages could not be counted: not a regular file";
-    QTest::newRow("unreadable") << CountStatus::Unreadable
-                                << "Pages could not be counted: unreadable";
     QTest::newRow("missing") << CountStatus::Missing << "Pages could not be counted: missing";
 }
 

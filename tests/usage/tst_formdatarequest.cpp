@@ -1,6 +1,7 @@
 #include "formdatarequest.h"
 #include "networkqueue.h"
 #include "testhttpserver.h"
+#include "usagetesting.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 
 using namespace tallivo;
+using tallivo::test::writeFile;
 
 namespace {
 
@@ -19,12 +21,6 @@ QByteArray boundaryOf(const FormDataRequest &request)
 {
     const QByteArray type = request.rawHeader("Content-Type");
     return type.mid(type.indexOf("boundary=") + 9);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace
