@@ -1,8 +1,8 @@
 // bench-page-details: the cost of reading page sizes and colours. Times, on
 // one thread over the same files, today's page count, the page reader
 // without details, and the page reader with details and a per-file summary.
+#include "localpath.h"
 #include "pagecount.h"
-#include "pagereader.h"
 #include "pagesummary.h"
 #include "walk.h"
 
@@ -70,11 +70,12 @@ int main(int argc, char *argv[])
         return fastest;
     };
     const Times today = best("count", [](const QUrl &u) { return pageCount(u); });
-    const Times off =
-        best("reader, no details", [](const QUrl &u) { return readPageDetails(u, nullptr); });
+    const Times off = best("reader, no details", [](const QUrl &u) {
+        return measureFile(localPath(u), EntryType::Unknown, nullptr).count.pages;
+    });
     const Times on = best("reader with details", [](const QUrl &u) {
         std::vector<PageInfo> pages;
-        const qint32 n = readPageDetails(u, &pages);
+        const qint32 n = measureFile(localPath(u), EntryType::Unknown, &pages).count.pages;
         return PageSummary::fromPages(pages, n).pages();
     });
     const auto ratio = [](qint64 a, qint64 b) { return double(a) / double(qMax<qint64>(b, 1)); };

@@ -7,7 +7,6 @@
 #include <poppler-page.h>
 
 #include <memory>
-#include <mutex>
 
 namespace tallivo {
 
@@ -38,34 +37,6 @@ void appendPdfPageBoxes(const poppler::document &doc, std::vector<PageInfo> *pag
         }
         pages->push_back(info);
     }
-}
-
-namespace {
-
-void silentPopplerMessage(const std::string &, void *) {}
-
-// poppler keeps its message handler in plain globals: set it once, before
-// any thread reads a document through here.
-void silencePoppler()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { poppler::set_debug_error_function(silentPopplerMessage, nullptr); });
-}
-
-} // namespace
-
-qint32 readPdfPageBoxes(const QByteArray &localPath, std::vector<PageInfo> *pages)
-{
-    silencePoppler();
-    const std::unique_ptr<poppler::document> doc(
-        poppler::document::load_from_file(localPath.toStdString()));
-    if (!doc || doc->is_locked())
-        return 0;
-    const int count = doc->pages();
-    if (count <= 0)
-        return 0;
-    appendPdfPageBoxes(*doc, pages);
-    return count;
 }
 
 } // namespace tallivo

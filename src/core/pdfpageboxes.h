@@ -19,8 +19,4 @@ namespace tallivo {
 // a file (tiffdirectories.h); the pages past it are counted but unknown.
 void appendPdfPageBoxes(const poppler::document &doc, std::vector<PageInfo> *pages);
 
-// Opens the PDF at a local path and does the same (nothing with `pages`
-// null); returns its page count, 0 when it cannot be read or is locked.
-qint32 readPdfPageBoxes(const QByteArray &localPath, std::vector<PageInfo> *pages);
-
 } // namespace tallivo

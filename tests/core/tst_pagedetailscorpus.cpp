@@ -1,6 +1,6 @@
 #include "blockreader.h"
+#include "localpath.h"
 #include "pagecount.h"
-#include "pagereader.h"
 #include "pdfpageboxes.h"
 #include "tiffdirectories.h"
 
@@ -332,8 +332,8 @@ void TestPageDetailsCorpus::detailsKeepTheCounts()
         const QUrl url = QUrl::fromLocalFile(path);
         std::vector<PageInfo> pages;
         const qint32 counted = pageCount(url);
-        const qint32 off = readPageDetails(url, nullptr);
-        const qint32 on = readPageDetails(url, &pages);
+        const qint32 off = measureFile(localPath(url), EntryType::Unknown, nullptr).count.pages;
+        const qint32 on = measureFile(localPath(url), EntryType::Unknown, &pages).count.pages;
         if (off != counted || on != counted || pages.size() != size_t(on))
             wrong << QStringLiteral("%1: %2/%3/%4 vs %5")
                          .arg(path)
@@ -415,7 +415,8 @@ void TestPageDetailsCorpus::pdfBoxesMatchPdfinfo()
         if (!path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
             continue;
         std::vector<PageInfo> ours;
-        const qint32 count = readPdfPageBoxes(QFile::encodeName(path), &ours);
+        const qint32 count =
+            measureFile(QFile::encodeName(path), EntryType::Unknown, &ours).count.pages;
         if (count == 0)
             continue;
         const std::vector<PdfBox> theirs = pdfinfoBoxes(

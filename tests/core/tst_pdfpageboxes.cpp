@@ -1,5 +1,5 @@
+#include "localpath.h"
 #include "pagecount.h"
-#include "pagereader.h"
 #include "pdfpageboxes.h"
 #include "samplefiles.h"
 #include "tiffdirectories.h"
@@ -71,7 +71,7 @@ std::vector<PageInfo> TestPdfPageBoxes::read(const QByteArray &bytes, qint32 *co
     std::vector<PageInfo> pages;
     if (!test::writeBytes(path, bytes))
         return pages;
-    const qint32 n = readPdfPageBoxes(QFile::encodeName(path), &pages);
+    const qint32 n = measureFile(QFile::encodeName(path), EntryType::Unknown, &pages).count.pages;
     if (count)
         *count = n;
     return pages;
@@ -155,8 +155,9 @@ void TestPdfPageBoxes::unreadableDocumentsGiveNothing()
     qint32 count = -1;
     QVERIFY(read("not a PDF at all", &count).empty());
     QCOMPARE(count, 0);
-    QVERIFY(readPdfPageBoxes(QFile::encodeName(m_dir.filePath(QStringLiteral("none.pdf"))),
-                             nullptr) == 0);
+    QVERIFY(measureFile(QFile::encodeName(m_dir.filePath(QStringLiteral("none.pdf"))),
+                        EntryType::Unknown, nullptr)
+                .count.pages == 0);
 
     const QString qpdf = QStandardPaths::findExecutable(QStringLiteral("qpdf"));
     if (qpdf.isEmpty())
@@ -169,7 +170,7 @@ void TestPdfPageBoxes::unreadableDocumentsGiveNothing()
                                       QStringLiteral("--"), plain, locked}),
              0);
     std::vector<PageInfo> pages;
-    QCOMPARE(readPdfPageBoxes(QFile::encodeName(locked), &pages), 0);
+    QCOMPARE(measureFile(QFile::encodeName(locked), EntryType::Unknown, &pages).count.pages, 0);
     QVERIFY(pages.empty());
 }
 
@@ -205,8 +206,8 @@ void TestPdfPageBoxes::filesAreReadLikeTheyAreCounted()
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     const QUrl url = QUrl::fromLocalFile(path);
     std::vector<PageInfo> details;
-    QCOMPARE(readPageDetails(url, nullptr), pages);
-    QCOMPARE(readPageDetails(url, &details), pages);
+    QCOMPARE(measureFile(localPath(url), EntryType::Unknown, nullptr).count.pages, pages);
+    QCOMPARE(measureFile(localPath(url), EntryType::Unknown, &details).count.pages, pages);
     QCOMPARE(pageCount(url), pages);
     QCOMPARE(int(details.size()), pages);
     for (const PageInfo &p : details)
