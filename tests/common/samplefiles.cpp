@@ -30,17 +30,8 @@ bool writeTiff(const QString &path, int pages, bool bigTiff)
     return true;
 }
 
-QByteArray pdfBytes(int pages)
+QByteArray pdfOfObjects(const QList<QByteArray> &objects)
 {
-    QList<QByteArray> objects;
-    objects << "<< /Type /Catalog /Pages 2 0 R >>";
-    QByteArray kids;
-    for (int i = 0; i < pages; ++i)
-        kids += QByteArray::number(3 + i) + " 0 R ";
-    objects << "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
-    for (int i = 0; i < pages; ++i)
-        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>";
-
     QByteArray out = "%PDF-1.4\n";
     QList<qsizetype> offsets;
     for (qsizetype i = 0; i < objects.size(); ++i) {
@@ -54,6 +45,20 @@ QByteArray pdfBytes(int pages)
     out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
            " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return out;
+}
+
+QByteArray pdfBytes(int pages)
+{
+    QList<QByteArray> objects;
+    objects << "<< /Type /Catalog /Pages 2 0 R >>";
+    QByteArray kids;
+    for (int i = 0; i < pages; ++i)
+        kids += QByteArray::number(3 + i) + " 0 R ";
+    objects << "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
+    for (int i = 0; i < pages; ++i)
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>";
+
+    return pdfOfObjects(objects);
 }
 
 bool writePdf(const QString &path, int pages)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace tallivo::test {
@@ -8,6 +9,8 @@ namespace tallivo::test {
 // Small real files made on the spot, so tests need no binary fixtures.
 bool writeTiff(const QString &path, int pages, bool bigTiff = false);
 QByteArray pdfBytes(int pages);
+// A PDF of the given objects, numbered from 1; object 1 is the catalog.
+QByteArray pdfOfObjects(const QList<QByteArray> &objects);
 bool writePdf(const QString &path, int pages);
 bool writeBytes(const QString &path, const QByteArray &bytes);
 

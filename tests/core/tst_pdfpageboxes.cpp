@@ -16,30 +16,12 @@ using namespace tallivo;
 
 namespace {
 
-// A PDF of the given objects, numbered from 1; object 1 is the catalog.
-QByteArray pdfOf(const QList<QByteArray> &objects)
-{
-    QByteArray out = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (qsizetype i = 0; i < objects.size(); ++i) {
-        offsets << out.size();
-        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = out.size();
-    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return out;
-}
-
 // One page under a page tree node with the given entries, and the page's own.
 QByteArray onePage(const QByteArray &parentEntries, const QByteArray &pageEntries)
 {
-    return pdfOf({"<< /Type /Catalog /Pages 2 0 R >>",
-                  "<< /Type /Pages /Kids [3 0 R] /Count 1 " + parentEntries + " >>",
-                  "<< /Type /Page /Parent 2 0 R " + pageEntries + " >>"});
+    return test::pdfOfObjects({"<< /Type /Catalog /Pages 2 0 R >>",
+                               "<< /Type /Pages /Kids [3 0 R] /Count 1 " + parentEntries + " >>",
+                               "<< /Type /Page /Parent 2 0 R " + pageEntries + " >>"});
 }
 
 constexpr float kA4W = 595.276f;
@@ -130,13 +112,13 @@ void TestPdfPageBoxes::boxes()
 void TestPdfPageBoxes::deepTreeInherits()
 {
     // Boxes and Rotate travel down two levels; each page keeps its order.
-    const QByteArray bytes =
-        pdfOf({"<< /Type /Catalog /Pages 2 0 R >>",
-               "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 3 /MediaBox [0 0 842 1191] >>",
-               "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R 5 0 R] /Count 2 /Rotate 270 >>",
-               "<< /Type /Page /Parent 3 0 R >>",
-               "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>",
-               "<< /Type /Page /Parent 2 0 R >>"});
+    const QByteArray bytes = test::pdfOfObjects(
+        {"<< /Type /Catalog /Pages 2 0 R >>",
+         "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 3 /MediaBox [0 0 842 1191] >>",
+         "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R 5 0 R] /Count 2 /Rotate 270 >>",
+         "<< /Type /Page /Parent 3 0 R >>",
+         "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] >>",
+         "<< /Type /Page /Parent 2 0 R >>"});
     qint32 count = 0;
     const std::vector<PageInfo> pages = read(bytes, &count);
     QCOMPARE(count, 3);
