@@ -308,27 +308,28 @@ void HttpRequest::start(QNetworkAccessManager *manager)
     connect(m_reply, &QNetworkReply::finished, this, &HttpRequest::onReplyFinished);
 }
 
-void HttpRequest::cancel()
+bool HttpRequest::dropReply()
 {
-    m_cancelled = !m_done;
     if (!m_reply)
-        return;
+        return false;
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
     reply->disconnect(this);
     reply->abort();
     reply->deleteLater();
+    return true;
+}
+
+void HttpRequest::cancel()
+{
+    m_cancelled = !m_done;
+    dropReply();
 }
 
 void HttpRequest::abortWith(Error error, const QString &text)
 {
-    if (!m_reply)
+    if (!dropReply())
         return;
-    QNetworkReply *reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    reply->abort();
-    reply->deleteLater();
     m_uploadDevice.reset();
     fail(error, text);
 }

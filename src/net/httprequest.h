@@ -115,6 +115,8 @@ protected:
 private:
     void readAvailable();
     void onReplyFinished();
+    // Lets go of the reply, unheard; false when there was none.
+    bool dropReply();
     void abortWith(Error error, const QString &text);
     void fail(Error error, const QString &text);
     void failLater();
