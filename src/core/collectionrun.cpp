@@ -253,6 +253,8 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
     QSet<QString> offered;
     CountQueue queue(details);
     Walk walk(arguments, m_isProcessing);
+    walk.setTopFolderHandler(
+        [this](const QUrl &folder) { post([this, folder] { Q_EMIT topFolderEntered(folder); }); });
     walk.setUnreadableHandler([this](const QByteArray &path, int error) {
         qCWarning(lcCore, "cannot read folder %s: %s", qUtf8Printable(displayPath(path)),
                   std::strerror(error));

@@ -101,6 +101,8 @@ public:
 Q_SIGNALS:
     // Emitted on the main thread after the run's last step.
     void finished();
+    // A folder given to the run was entered, in walk order.
+    void topFolderEntered(const QUrl &folder);
 
 private:
     void run(std::optional<Arguments> arguments, PageDetails details);

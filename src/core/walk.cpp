@@ -275,6 +275,8 @@ Walk::Step Walk::next(Found *found, int waitMs)
                         level.entries.push_back(std::move(entry));
                 }
                 m_stack.push_back(std::move(level));
+                if (folder.topLevel && m_onTopFolder)
+                    m_onTopFolder(folder.url);
             } else if (listing->error == ENOTDIR) {
                 if (folder.topLevel && isAllowedExtension(pathExtension(folder.path))) {
                     *found = {folder.url, EntryType::Unknown};

@@ -71,6 +71,11 @@ public:
     bool wasStopped() const { return m_stopped; }
     // The folder whose entries are being walked, as bytes.
     QByteArray currentFolder() const;
+    // Called for each folder given at the top once its listing is read.
+    void setTopFolderHandler(std::function<void(const QUrl &)> handler)
+    {
+        m_onTopFolder = std::move(handler);
+    }
     // Called for each folder that could not be read, with its errno.
     void setUnreadableHandler(std::function<void(const QByteArray &, int)> handler)
     {
@@ -107,6 +112,7 @@ private:
     std::optional<Pending> m_pending;
     bool m_stopped = false;
     std::function<void(const QByteArray &, int)> m_onUnreadable;
+    std::function<void(const QUrl &)> m_onTopFolder;
 };
 
 } // namespace tallivo

@@ -33,12 +33,6 @@ QList<QUrl> urlsOf(const QStringList &paths)
     return urls;
 }
 
-bool isDirectory(const QByteArray &path)
-{
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 } // namespace
 
 Intake::Intake(FileTableModel &model, CollectionRun &run, RecentFoldersCombo &recent,
@@ -55,6 +49,16 @@ Intake::Intake(FileTableModel &model, CollectionRun &run, RecentFoldersCombo &re
     // Out of the run's last step: the next run starts once it is over.
     connect(&m_run, &CollectionRun::finished, this,
             [this] { QTimer::singleShot(0, this, &Intake::startWaiting); });
+    // Folders become recent as the run enters them: whether a dropped path
+    // is a folder is for the run's threads to find out, not the window's.
+    connect(&m_run, &CollectionRun::topFolderEntered, this, [this](const QUrl &folder) {
+        if (!m_rememberFolders)
+            return;
+        const QString stored = RecentFolders::storedText(localPath(folder));
+        m_recent.add({stored});
+        if (std::exchange(m_showFirstFolder, false))
+            m_recent.showFolder(stored);
+    });
 }
 
 void Intake::setIncludeSubfolders(bool include)
@@ -130,23 +134,14 @@ void Intake::addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList
     if (!isIdle())
         return;
     Arguments arguments{{}, walkFolders, m_includeSubfolders};
-    QStringList folders;
     for (const QUrl &url : urls) {
         // Only local files can be counted; other schemes are left out.
-        const QByteArray path = localPath(url);
-        if (path.isEmpty())
-            continue;
-        arguments.urls.append(url);
-        if (isDirectory(path))
-            folders.append(RecentFolders::storedText(path));
+        if (!localPath(url).isEmpty())
+            arguments.urls.append(url);
     }
     if (arguments.urls.isEmpty())
         return;
-    m_recent.add(folders);
-    // A list of folders that replaces the list is what the pop-up shows.
-    if (replaceList && !folders.isEmpty())
-        m_recent.showFolder(folders.first());
-    start(arguments, replaceList);
+    start(arguments, replaceList, walkFolders);
 }
 
 void Intake::importList()
@@ -200,8 +195,11 @@ void Intake::openRecent(const QString &folder)
     });
 }
 
-void Intake::start(const Arguments &arguments, bool replaceList)
+void Intake::start(const Arguments &arguments, bool replaceList, bool rememberFolders)
 {
+    m_rememberFolders = rememberFolders;
+    // A list of folders that replaces the list is what the pop-up shows.
+    m_showFirstFolder = rememberFolders && replaceList;
     if (replaceList)
         m_history.clear(tr("Open Recent Folder"));
     m_run.start(arguments);

@@ -59,11 +59,14 @@ private:
     // Counts the local files and folders among the URLs; the folders are
     // remembered.
     void addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList = false);
-    void start(const Arguments &arguments, bool replaceList = false);
+    void start(const Arguments &arguments, bool replaceList = false, bool rememberFolders = false);
     void startWaiting();
 
     FileTableModel &m_model;
     CollectionRun &m_run;
+    // What the folders the next run enters are for.
+    bool m_rememberFolders = false;
+    bool m_showFirstFolder = false;
     RecentFoldersCombo &m_recent;
     Dialogs &m_dialogs;
     ListHistory &m_history;

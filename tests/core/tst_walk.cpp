@@ -28,6 +28,7 @@ private Q_SLOTS:
     void clearedFlagStopsBeforeNextEntry();
     void allowedTypesAreExact();
     void deeperThanPathMax();
+    void reportsTheFoldersItEnters();
 
 private:
     void touch(const QString &relative);
@@ -201,6 +202,20 @@ void TestWalk::deeperThanPathMax()
     QProcess::execute(QStringLiteral("rm"),
                       {QStringLiteral("-rf"), m_dir->filePath(QString::fromLatin1(name))});
     ::close(fds.front());
+}
+
+void TestWalk::reportsTheFoldersItEnters()
+{
+    // Only folders given at the top, once read: files and missing paths are
+    // not folders to remember.
+    Arguments args{{url("loose.pdf"), url("top"), url("gone"), url("top/sub")}, true, true};
+    std::atomic_bool keepGoing{true};
+    Walk walk(args, keepGoing);
+    QList<QUrl> entered;
+    walk.setTopFolderHandler([&](const QUrl &folder) { entered << folder; });
+    while (walk.next()) {
+    }
+    QCOMPARE(entered, (QList<QUrl>{url("top"), url("top/sub")}));
 }
 
 QTEST_GUILESS_MAIN(TestWalk)
