@@ -28,7 +28,7 @@ if [ "${TALLIVO_SKIP_SANITIZE:-0}" != 1 ]; then
         -DTALLIVO_TSAN=ON -DTALLIVO_BUILD_GUI=OFF -DTALLIVO_BUILD_BENCH=OFF
     tsan_tests=(tst_blockreader tst_localpath tst_walk tst_pagecount tst_fileitem tst_collectionrun)
     cmake --build "$top/build-tsan" -j "$jobs" --target "${tsan_tests[@]}"
-    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$top/scripts/tsan.supp"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:die_after_fork=0:suppressions=$top/scripts/tsan.supp"
     (cd "$top/build-tsan" && ctest --output-on-failure -j "$jobs" -R '^tst_(blockreader|localpath|walk|pagecount|fileitem|collectionrun)$')
 fi
 
