@@ -7,9 +7,10 @@
 
 namespace tallivo {
 
-BlockReader::BlockReader(int fd, qint64 fileSize, QByteArray head)
+BlockReader::BlockReader(int fd, qint64 fileSize, QByteArray head, BlockSizes sizes)
     : m_fd(fd)
     , m_size(qMax<qint64>(0, fileSize))
+    , m_sizes(sizes)
     , m_head(std::move(head))
 {
     if (m_head.size() > m_size)
@@ -30,18 +31,18 @@ const BlockReader::Block *BlockReader::blockFor(qint64 start, qint64 end)
     }
     qint64 blockStart;
     qint64 blockEnd;
-    if (end <= kHeadBlock) {
+    if (end <= m_sizes.head) {
         blockStart = 0;
-        blockEnd = kHeadBlock;
-    } else if (start >= m_size - kTailBlock) {
+        blockEnd = m_sizes.head;
+    } else if (start >= m_size - m_sizes.tail) {
         // A PDF keeps its cross-reference section and trailer at the end.
-        blockStart = qMax<qint64>(0, m_size - kTailBlock) / 512 * 512;
+        blockStart = qMax<qint64>(0, m_size - m_sizes.tail) / 512 * 512;
         blockEnd = m_size;
     } else {
         // Parsers read forward from where they land (a TIFF directory's
         // long values follow it), so the block starts there.
         blockStart = start / 512 * 512;
-        blockEnd = qMax(blockStart + kSmallBlock, end);
+        blockEnd = qMax(blockStart + m_sizes.small, end);
     }
     blockEnd = qMin(blockEnd, m_size);
     const qint64 length = blockEnd - blockStart;

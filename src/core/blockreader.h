@@ -7,28 +7,39 @@
 
 namespace tallivo {
 
+// How much a BlockReader reads at once: the first block, the block at the
+// end of the file, and the least size of any other.
+struct BlockSizes
+{
+    qint64 head;
+    qint64 tail;
+    qint64 small;
+
+    // On a network share every read() is a round trip, so reads are few and
+    // large: the first holds the header and first directories of a TIFF
+    // file and all of a small PDF, the last a PDF's cross-reference section.
+    static constexpr BlockSizes remote() { return {64 * 1024, 64 * 1024, 16 * 1024}; }
+    // On a local disk a read costs a system call and a copy from the page
+    // cache: bytes nobody looks at are what costs.
+    static constexpr BlockSizes local() { return {4096, 16 * 1024, 4096}; }
+};
+
 // Reads an open file in aligned blocks and keeps the last few, so a parser
 // that asks for many small pieces close together costs one system call per
-// block: on a network share every read() is a round trip. The file's start
-// is read in one large block, which holds the header and first directories
-// of a TIFF file and all of a small PDF; elsewhere blocks are small, as
-// parsers jump from one small structure to the next, except at the end,
-// where a PDF keeps its cross-reference section. The first block can be
-// handed in already read.
+// block. Blocks are as large as BlockSizes says where parsers start (the
+// file's start, and its end, where a PDF keeps its cross-reference section)
+// and small elsewhere, as parsers jump from one small structure to the
+// next. The first block can be handed in already read.
 class BlockReader
 {
 public:
     // The largest piece view() gives.
     static constexpr qint64 kBlockSize = 64 * 1024;
-    // The first block, and the one at the end of the file.
-    static constexpr qint64 kHeadBlock = 64 * 1024;
-    static constexpr qint64 kTailBlock = 64 * 1024;
-    // The least size of blocks past the first.
-    static constexpr qint64 kSmallBlock = 16 * 1024;
 
     // Does not take ownership of fd. `head` holds the file's first bytes,
     // possibly the whole file.
-    BlockReader(int fd, qint64 fileSize, QByteArray head = {});
+    BlockReader(int fd, qint64 fileSize, QByteArray head = {},
+                BlockSizes sizes = BlockSizes::remote());
 
     qint64 size() const { return m_size; }
 
@@ -57,6 +68,7 @@ private:
 
     int m_fd;
     qint64 m_size;
+    BlockSizes m_sizes;
     QByteArray m_head;
     std::array<Block, 4> m_blocks;
     quint64 m_clock = 0;

@@ -9,7 +9,10 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 
 namespace tallivo {
@@ -80,7 +83,36 @@ std::optional<FileStatus> statusAt(int dirfd, const char *name, int flags)
     status.modified = msecs(st, STATX_MTIME, st.stx_mtime);
     status.created = msecs(st, STATX_BTIME, st.stx_btime);
     status.accessed = msecs(st, STATX_ATIME, st.stx_atime);
+    status.device = makedev(st.stx_dev_major, st.stx_dev_minor);
     return status;
+}
+
+bool isLocalFileSystemType(unsigned long type)
+{
+    switch (type) {
+    case 0xEF53:     // ext2, ext3, ext4
+    case 0x58465342: // xfs
+    case 0x9123683E: // btrfs
+    case 0x01021994: // tmpfs
+    case 0x858458F6: // ramfs
+    case 0x794C7630: // overlayfs
+    case 0xF2F52010: // f2fs
+    case 0x2FC12FC1: // zfs
+    case 0x4D44:     // vfat
+    case 0x2011BAB0: // exfat
+    case 0x7366746E: // ntfs3
+    case 0x5346544E: // ntfs
+    case 0x3153464A: // jfs
+    case 0x52654973: // reiserfs
+    case 0x9660:     // iso9660
+    case 0x15013346: // udf
+    case 0xCA451A4E: // bcachefs
+    case 0x73717368: // squashfs
+    case 0xE0F5E1E2: // erofs
+        return true;
+    default:
+        return false;
+    }
 }
 
 EntryType typeOf(mode_t mode)
@@ -93,6 +125,28 @@ EntryType typeOf(mode_t mode)
 }
 
 } // namespace
+
+bool isRemoteFileSystem(int fd, quint64 device)
+{
+    // Devices are few: once seen, the answer is kept for the process. A
+    // device number reused by another mount can only cost speed.
+    static std::mutex mutex;
+    static std::unordered_map<quint64, bool> remote;
+    {
+        const std::lock_guard lock(mutex);
+        if (const auto it = remote.find(device); it != remote.end())
+            return it->second;
+    }
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return true; // not kept: the next file asks again
+    const bool answer = !isLocalFileSystemType((unsigned long)(fs.f_type));
+    const std::lock_guard lock(mutex);
+    if (remote.size() >= 4096)
+        remote.clear();
+    remote.emplace(device, answer);
+    return answer;
+}
 
 namespace testing {
 void setIoHook(std::function<void(const QByteArray &path)> hook)

@@ -44,6 +44,7 @@ struct FileStatus
     std::optional<qint64> modified; // ms since the epoch
     std::optional<qint64> created;
     std::optional<qint64> accessed;
+    quint64 device = 0; // the file system's device number
 
     bool isRegular() const { return S_ISREG(type); }
     bool isDirectory() const { return S_ISDIR(type); }
@@ -53,6 +54,12 @@ struct FileStatus
 // with errno set on failure.
 std::optional<FileStatus> statusOf(int fd);
 std::optional<FileStatus> statusOf(const QByteArray &path);
+
+// Whether the file system of the open file `fd`, on `device`, is reached over
+// a network (NFS, SMB, FUSE and any other not known to be a local disk or
+// memory), where every read is a round trip. The kernel is asked once per
+// device; any thread.
+bool isRemoteFileSystem(int fd, quint64 device);
 
 // Whether the path names a folder, following links.
 bool isFolder(const QByteArray &path);

@@ -257,12 +257,18 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
     return {qint32(count), CountStatus::Counted};
 }
 
+BlockSizes blockSizesFor(int fd, const FileStatus &status)
+{
+    return isRemoteFileSystem(fd, status.device) ? BlockSizes::remote() : BlockSizes::local();
+}
+
 } // namespace
 
-PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector<PageInfo> *pages)
+PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector<PageInfo> *pages,
+                        BlockSizes sizes)
 {
     silenceLibraries();
-    BlockReader reader(fd, size);
+    BlockReader reader(fd, size, {}, sizes);
     if (const auto images = countTiff(reader, path, pages)) {
         if (*images > 0)
             return {*images, CountStatus::Counted};
@@ -314,7 +320,8 @@ MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<Pag
         measured.count.status = CountStatus::NotAFile;
         return measured;
     }
-    measured.count = countOpenFile(fd.get(), measured.status->size, path, pages);
+    measured.count = countOpenFile(fd.get(), measured.status->size, path, pages,
+                                   blockSizesFor(fd.get(), *measured.status));
     return measured;
 }
 
@@ -334,7 +341,7 @@ qint32 countTiffDirectories(const QByteArray &path)
     FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         return 0;
-    BlockReader reader(fd.get(), status->size);
+    BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
     return countTiff(reader, path, nullptr).value_or(0);
 }
 
@@ -347,7 +354,7 @@ qint32 countPdfPages(const QByteArray &path)
     FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         return 0;
-    BlockReader reader(fd.get(), status->size);
+    BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
     return countPdf(reader, fd.get(), path, nullptr).pages;
 }
 

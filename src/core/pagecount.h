@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blockreader.h"
 #include "fileio.h"
 #include "pagedetails.h"
 
@@ -51,9 +52,11 @@ MeasuredFile measureFile(const QByteArray &path, EntryType hint = EntryType::Unk
                          std::vector<PageInfo> *pages = nullptr);
 
 // Counts an open regular file of `size` bytes; `path` decides, by its
-// extension, whether the PDF reader is asked.
+// extension, whether the PDF reader is asked. `sizes` fit the reads to the
+// file system.
 PageCount countOpenFile(int fd, qint64 size, const QByteArray &path,
-                        std::vector<PageInfo> *pages = nullptr);
+                        std::vector<PageInfo> *pages = nullptr,
+                        BlockSizes sizes = BlockSizes::remote());
 
 // The page count of a file URL; 0 for anything else.
 qint32 pageCount(const QUrl &url);

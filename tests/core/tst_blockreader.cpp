@@ -47,19 +47,29 @@ void TestBlockReader::readsMatchTheFile_data()
 {
     QTest::addColumn<qint64>("offset");
     QTest::addColumn<qint64>("length");
+    QTest::addColumn<bool>("remote");
     const qint64 b = BlockReader::kBlockSize;
-    QTest::newRow("start") << qint64(0) << qint64(16);
-    QTest::newRow("across a block edge") << b - 5 << qint64(10);
-    QTest::newRow("whole block unaligned") << qint64(100) << b;
-    QTest::newRow("last bytes") << 3 * b + 100 << qint64(23);
-    QTest::newRow("empty at end") << 3 * b + 123 << qint64(0);
+    for (const bool remote : {true, false}) {
+        const char *where = remote ? "remote" : "local";
+        QTest::addRow("%s: start", where) << qint64(0) << qint64(16) << remote;
+        QTest::addRow("%s: across a block edge", where) << b - 5 << qint64(10) << remote;
+        QTest::addRow("%s: across the small head", where) << qint64(4090) << qint64(10) << remote;
+        QTest::addRow("%s: whole block unaligned", where) << qint64(100) << b << remote;
+        QTest::addRow("%s: into the tail block", where) << 3 * b + 123 - 16390 << qint64(20) << remote;
+        QTest::addRow("%s: last bytes", where) << 3 * b + 100 << qint64(23) << remote;
+        QTest::addRow("%s: empty at end", where) << 3 * b + 123 << qint64(0) << remote;
+    }
 }
 
 void TestBlockReader::readsMatchTheFile()
 {
     QFETCH(qint64, offset);
     QFETCH(qint64, length);
-    BlockReader reader(m_fd, m_bytes.size());
+    QFETCH(bool, remote);
+    BlockReader reader(m_fd, m_bytes.size(), {},
+                       remote ? BlockSizes::remote() : BlockSizes::local());
+    QCOMPARE(reader.view(offset, length).toByteArray(), m_bytes.mid(offset, length));
+    // Again, now that blocks around it are held.
     QCOMPARE(reader.view(offset, length).toByteArray(), m_bytes.mid(offset, length));
     QByteArray copy(2 * BlockReader::kBlockSize + 7, 0);
     const qint64 longOffset = qMin<qint64>(offset, m_bytes.size() - copy.size());
