@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6-dev libgl-dev
-    libtiff-dev libpoppler-cpp-dev libxml2-dev zlib1g-dev
+    libtiff-dev libpoppler-cpp-dev libxml2-dev zlib1g-dev libdeflate-dev
     poppler-utils libtiff-tools qpdf
     "$@"
 )

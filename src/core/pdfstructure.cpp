@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <climits>
@@ -110,13 +110,10 @@ public:
 
     int peek()
     {
-        if (m_p == m_e && !refill()) {
-            m_reachedEnd = true;
+        if (m_p == m_e && !refill())
             return -1;
-        }
         return uchar(*m_p);
     }
-    bool reachedEnd() const { return m_reachedEnd; }
     int get()
     {
         const int c = peek();
@@ -163,7 +160,6 @@ private:
     const char *m_start = nullptr;
     const char *m_p = nullptr;
     const char *m_e = nullptr;
-    bool m_reachedEnd = false;
     char m_buffer[4096];
 };
 
@@ -677,121 +673,6 @@ Decoding decodingOf(const Tree &tree, int dict)
     return decoding;
 }
 
-// FlateDecode, read and decoded only as far as the caller needs: an object
-// near the start of a large object stream costs a fraction of the stream.
-// The zlib header is checked as the library checks it; the Adler-32 trailer
-// is ignored, as the library ignores it.
-class Inflater
-{
-public:
-    Inflater(BlockReader &reader, qint64 start, qint64 length)
-        : m_reader(reader)
-        , m_next(start + 2)
-        , m_end(start + length)
-    {
-        uchar header[2];
-        if (length < 2 || !reader.readInto(start, 2, reinterpret_cast<char *>(header)))
-            stepAside(Reason::DamagedObject);
-        const int cmf = header[0];
-        const int flg = header[1];
-        if ((cmf & 0x0f) != 8 || (cmf >> 4) > 7 || ((cmf << 8) + flg) % 31 != 0 || (flg & 0x20))
-            stepAside(Reason::DamagedObject);
-        if (inflateInit2(&m_zs, -15) != Z_OK)
-            stepAside(Reason::LimitExceeded);
-    }
-    ~Inflater() { inflateEnd(&m_zs); }
-    Inflater(const Inflater &) = delete;
-    Inflater &operator=(const Inflater &) = delete;
-
-    // At least `size` decoded bytes, fewer only where the data ends there.
-    const QByteArray &upTo(qint64 size)
-    {
-        while (!m_finished && m_out.size() < size) {
-            if (m_zs.avail_in == 0 && m_next < m_end) {
-                const qint64 n = qMin<qint64>(sizeof m_in, m_end - m_next);
-                if (!m_reader.readInto(m_next, n, m_in))
-                    stepAside(Reason::ReadFailed);
-                m_next += n;
-                m_zs.next_in = reinterpret_cast<Bytef *>(m_in);
-                m_zs.avail_in = uInt(n);
-            }
-            const qsizetype done = m_out.size();
-            if (done >= kMaxInflated)
-                stepAside(Reason::LimitExceeded);
-            // Grow geometrically: "all of it" must not allocate the limit.
-            const qint64 want = qMin<qint64>(size, qMax<qint64>(4096, 2 * qint64(done)));
-            m_out.resize(qsizetype(qMin<qint64>(qMax<qint64>(want, done + 1), kMaxInflated)));
-            m_zs.next_out = reinterpret_cast<Bytef *>(m_out.data() + done);
-            m_zs.avail_out = uInt(m_out.size() - done);
-            const int status = inflate(&m_zs, Z_SYNC_FLUSH);
-            m_out.resize(qsizetype(m_zs.total_out));
-            if (status == Z_STREAM_END)
-                m_finished = true;
-            else if (status == Z_BUF_ERROR && m_zs.avail_in == 0 && m_next >= m_end)
-                stepAside(Reason::DamagedObject); // cut short before `size`
-            else if (status != Z_OK && status != Z_BUF_ERROR)
-                stepAside(Reason::DamagedObject);
-        }
-        return m_out;
-    }
-    bool finished() const { return m_finished; }
-
-private:
-    BlockReader &m_reader;
-    qint64 m_next;
-    qint64 m_end;
-    QByteArray m_out;
-    z_stream m_zs{};
-    bool m_finished = false;
-    char m_in[16384];
-};
-
-// PNG predictors, one byte per pixel. A last, incomplete row is dropped;
-// entries that would need it are refused by the caller.
-QByteArray unpredict(const QByteArray &in, int columns)
-{
-    const qsizetype stride = qsizetype(columns) + 1;
-    const qsizetype rows = in.size() / stride;
-    QByteArray out(rows * columns, Qt::Uninitialized);
-    const auto *src = reinterpret_cast<const uchar *>(in.constData());
-    auto *dst = reinterpret_cast<uchar *>(out.data());
-    for (qsizetype r = 0; r < rows; ++r, src += stride, dst += columns) {
-        const uchar *line = src + 1;
-        const uchar *up = r > 0 ? dst - columns : nullptr;
-        for (int i = 0; i < columns; ++i) {
-            const int left = i > 0 ? dst[i - 1] : 0;
-            const int above = up ? up[i] : 0;
-            const int corner = up && i > 0 ? up[i - 1] : 0;
-            int predicted = 0;
-            switch (src[0]) {
-            case 0:
-                break;
-            case 1:
-                predicted = left;
-                break;
-            case 2:
-                predicted = above;
-                break;
-            case 3:
-                predicted = (left + above) / 2;
-                break;
-            case 4: {
-                const int p = left + above - corner;
-                const int pa = std::abs(p - left);
-                const int pb = std::abs(p - above);
-                const int pc = std::abs(p - corner);
-                predicted = pa <= pb && pa <= pc ? left : pb <= pc ? above : corner;
-                break;
-            }
-            default:
-                stepAside(Reason::Unsupported);
-            }
-            dst[i] = uchar(line[i] + predicted);
-        }
-    }
-    return out;
-}
-
 QByteArray readBytes(BlockReader &reader, qint64 start, qint64 length)
 {
     if (length > kMaxInflated)
@@ -802,33 +683,119 @@ QByteArray readBytes(BlockReader &reader, qint64 start, qint64 length)
     return raw;
 }
 
+struct DecompressorDeleter
+{
+    void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
+};
+
+// FlateDecode, the whole stream at once: a fast whole-buffer inflate beats
+// stopping early with a streaming one even where the object sought sits
+// near the start. The zlib header is checked as the library checks it; the
+// Adler-32 trailer and anything after the data are ignored, as the library
+// ignores them. Damaged data makes the reader step aside, wherever it is.
+QByteArray inflateAll(BlockReader &reader, qint64 start, qint64 length)
+{
+    const QByteArray raw = readBytes(reader, start, length);
+    if (raw.size() < 2)
+        stepAside(Reason::DamagedObject);
+    const int cmf = uchar(raw[0]);
+    const int flg = uchar(raw[1]);
+    if ((cmf & 0x0f) != 8 || (cmf >> 4) > 7 || ((cmf << 8) + flg) % 31 != 0 || (flg & 0x20))
+        stepAside(Reason::DamagedObject);
+    thread_local const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+        libdeflate_alloc_decompressor());
+    if (!decompressor)
+        stepAside(Reason::LimitExceeded);
+    // The decoded size is not known ahead: guess, and try again with twice
+    // the room while there is more.
+    qint64 capacity = qBound<qint64>(16 * 1024, 4 * qint64(raw.size()), kMaxInflated);
+    QByteArray out;
+    for (;;) {
+        out.resize(qsizetype(capacity));
+        size_t produced = 0;
+        const libdeflate_result result = libdeflate_deflate_decompress_ex(
+            decompressor.get(), raw.constData() + 2, size_t(raw.size() - 2), out.data(),
+            size_t(capacity), nullptr, &produced);
+        if (result == LIBDEFLATE_SUCCESS) {
+            out.truncate(qsizetype(produced));
+            return out;
+        }
+        if (result != LIBDEFLATE_INSUFFICIENT_SPACE)
+            stepAside(Reason::DamagedObject);
+        if (capacity >= kMaxInflated)
+            stepAside(Reason::LimitExceeded);
+        capacity = qMin(2 * capacity, kMaxInflated);
+    }
+}
+
+// One PNG predictor step for a whole row: `line` holds the row's filtered
+// bytes, `up` the row above (zeros for the first).
+template <int Type> void unpredictRow(const uchar *line, const uchar *up, uchar *dst, int columns)
+{
+    for (int i = 0; i < columns; ++i) {
+        const int left = i > 0 ? dst[i - 1] : 0;
+        const int above = up[i];
+        const int corner = i > 0 ? up[i - 1] : 0;
+        int predicted = 0;
+        if constexpr (Type == 1) {
+            predicted = left;
+        } else if constexpr (Type == 2) {
+            predicted = above;
+        } else if constexpr (Type == 3) {
+            predicted = (left + above) / 2;
+        } else if constexpr (Type == 4) {
+            const int p = left + above - corner;
+            const int pa = std::abs(p - left);
+            const int pb = std::abs(p - above);
+            const int pc = std::abs(p - corner);
+            predicted = pa <= pb && pa <= pc ? left : pb <= pc ? above : corner;
+        }
+        dst[i] = uchar(line[i] + predicted);
+    }
+}
+
+// PNG predictors, one byte per pixel. A last, incomplete row is dropped;
+// entries that would need it are refused by the caller.
+QByteArray unpredict(const QByteArray &in, int columns)
+{
+    const qsizetype stride = qsizetype(columns) + 1;
+    const qsizetype rows = in.size() / stride;
+    QByteArray out(rows * columns, Qt::Uninitialized);
+    const std::vector<uchar> zeros(size_t(columns), 0);
+    const auto *src = reinterpret_cast<const uchar *>(in.constData());
+    auto *dst = reinterpret_cast<uchar *>(out.data());
+    for (qsizetype r = 0; r < rows; ++r, src += stride, dst += columns) {
+        const uchar *up = r > 0 ? dst - columns : zeros.data();
+        switch (src[0]) {
+        case 0:
+            std::memcpy(dst, src + 1, size_t(columns));
+            break;
+        case 1:
+            unpredictRow<1>(src + 1, up, dst, columns);
+            break;
+        case 2:
+            unpredictRow<2>(src + 1, up, dst, columns);
+            break;
+        case 3:
+            unpredictRow<3>(src + 1, up, dst, columns);
+            break;
+        case 4:
+            unpredictRow<4>(src + 1, up, dst, columns);
+            break;
+        default:
+            stepAside(Reason::Unsupported);
+        }
+    }
+    return out;
+}
+
 QByteArray decode(BlockReader &reader, qint64 start, qint64 length, const Decoding &decoding)
 {
     if (!decoding.flate)
         return readBytes(reader, start, length);
-    Inflater inflater(reader, start, length);
-    const QByteArray data = inflater.upTo(kMaxInflated + 1);
+    const QByteArray data = inflateAll(reader, start, length);
     return decoding.columns > 0 ? unpredict(data, decoding.columns) : data;
 }
-
-// A stream's decoded bytes, decoded on demand where that is possible.
-class StreamData
-{
-public:
-    StreamData(BlockReader &reader, qint64 start, qint64 length, const Decoding &decoding)
-    {
-        if (decoding.flate && decoding.columns == 0)
-            m_inflater = std::make_unique<Inflater>(reader, start, length);
-        else
-            m_data = decode(reader, start, length, decoding);
-    }
-    const QByteArray &upTo(qint64 size) { return m_inflater ? m_inflater->upTo(size) : m_data; }
-    bool complete() const { return !m_inflater || m_inflater->finished(); }
-
-private:
-    std::unique_ptr<Inflater> m_inflater;
-    QByteArray m_data;
-};
 
 // ---------------------------------------------------------------------------
 // The document: cross-reference sections read as the library reads them,
@@ -877,7 +844,7 @@ struct Loaded
 
 struct ObjectStream
 {
-    std::unique_ptr<StreamData> data;
+    QByteArray data; // decoded
     std::vector<qint64> numbers;
     std::vector<qint64> offsets;
     qint64 base = 0;
@@ -1545,13 +1512,11 @@ const ObjectStream &Document::objectStream(qint64 num, int lastSection)
         stepAside(Reason::DamagedObject);
 
     auto stream = std::make_unique<ObjectStream>();
-    stream->data = std::make_unique<StreamData>(m_reader, object.dataStart, object.dataLength,
-                                                decodingOf(tree, root));
-    const QByteArray &head = stream->data->upTo(first);
-    if (first > head.size())
+    stream->data = decode(m_reader, object.dataStart, object.dataLength, decodingOf(tree, root));
+    if (first > stream->data.size())
         stepAside(Reason::DamagedObject);
 
-    Cursor cursor(head, 0, first);
+    Cursor cursor(stream->data, 0, first);
     Lexer lexer(cursor, m_budget);
     Tree header;
     Parser parser(lexer, header);
@@ -1592,36 +1557,17 @@ void Document::loadFromStream(Loaded &object, qint64 num, const Entry &entry)
         const qint64 span = stream.offsets[size_t(index + 1)] - stream.offsets[size_t(index)];
         end = span > kMaxInflated ? LLONG_MAX : start + span;
     }
-    // Decode a little past the object's start, more only when the parse
-    // runs into the end of what was decoded.
-    qint64 wanted = qMin(end, start + 4096);
-    for (;;) {
-        const QByteArray &data = stream.data->upTo(wanted);
-        const qint64 available = qMin<qint64>(data.size(), end);
-        const bool cut = available < end && !stream.data->complete();
-        if (start <= available) {
-            Cursor cursor(data, start, available);
-            object.tree = Tree();
-            try {
-                Lexer lexer(cursor, m_budget);
-                Parser parser(lexer, object.tree);
-                object.tree.root = parser.value(0);
-                const bool isStream = object.tree.at(object.tree.root).kind == Kind::Dict &&
-                                      parser.peek(0).isKeyword("stream");
-                if (!cut || !cursor.reachedEnd()) {
-                    if (isStream)
-                        stepAside(Reason::DamagedObject);
-                    return;
-                }
-            } catch (const StepAside &) {
-                if (!cut || !cursor.reachedEnd())
-                    throw;
-            }
-        } else if (!cut) {
-            stepAside(Reason::DamagedObject);
-        }
-        wanted = qMax(wanted * 4, start + 65536);
-    }
+    const QByteArray &data = stream.data;
+    const qint64 available = qMin<qint64>(data.size(), end);
+    if (start > available)
+        stepAside(Reason::DamagedObject);
+    Cursor cursor(data, start, available);
+    object.tree = Tree();
+    Lexer lexer(cursor, m_budget);
+    Parser parser(lexer, object.tree);
+    object.tree.root = parser.value(0);
+    if (object.tree.at(object.tree.root).kind == Kind::Dict && parser.peek(0).isKeyword("stream"))
+        stepAside(Reason::DamagedObject);
 }
 
 Value Document::resolve(const Tree &tree, int node)
