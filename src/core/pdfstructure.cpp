@@ -1664,6 +1664,16 @@ qint32 Document::pageCount()
         m_trailer.at(size).num < 1)
         stepAside(Reason::DamagedXref);
     m_size = m_trailer.at(size).num;
+    // The library sizes its table by the sections it has read as well, and
+    // never below: a trailer that understates /Size (pdfunite writes such
+    // files) neither hides objects past it nor lowers the bound on /Count.
+    // Sections read later can only raise it, so this bound is never above
+    // the library's.
+    for (const auto &section : m_sections) {
+        m_size = qMax(m_size, section->declaredSize);
+        for (const Subsection &sub : section->subsections)
+            m_size = qMax(m_size, sub.first + sub.count);
+    }
     if (m_size > kMaxObjects)
         stepAside(Reason::LimitExceeded);
     const int catalogRef = m_trailer.find(root, "Root");

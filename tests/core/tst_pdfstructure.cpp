@@ -357,6 +357,13 @@ void TestPdfStructure::crafted_data()
         pdf = plainPdf(2);
         pdf.objects[1].replace("/Count 2", "/Count 50");
         QTest::newRow("/Count above /Size") << pdf.bytes() << Reason::CountAboveObjects << -1;
+        // pdfunite writes a /Size below its own table: the table counts.
+        pdf = plainPdf(3);
+        pdf.size = 1;
+        QTest::newRow("/Size understated") << pdf.bytes() << Reason::Counted << 3;
+        pdf.objects[1].replace("/Count 3", "/Count 9");
+        QTest::newRow("/Count above the table, /Size understated")
+            << pdf.bytes() << Reason::CountAboveObjects << -1;
     }
     {
         ClassicPdf pdf = plainPdf(1);
