@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Makes the PDF benchmark set: the PDF manuals of installed Debian packages,
-# the same manuals rewritten with object streams and linearized (qpdf), and
-# the PDFs of the counting benchmark's corpus when it exists, hard-linked
-# under numbered folders until the wanted number of files is reached.
+# Makes the PDF benchmark set: the PDF manuals of installed Debian packages
+# and the PDFs of the counting benchmark's corpus when it exists, hard-linked
+# under numbered folders until the wanted number of files is reached. With
+# --rewrites, the manuals rewritten by qpdf with object streams, and
+# linearized, join them: a harder set, where most files need a stream
+# inflated.
 #
-# Usage: make-set.sh [DIR] [FILES]
+# Usage: make-set.sh [--rewrites] [DIR] [FILES]
 #   DIR    where to make it (default /tmp/tallivo-pdf-bench); an existing DIR
 #          is replaced only when an earlier run of this script made it
 #   FILES  how many files (default 4800)
@@ -14,6 +16,11 @@
 # the rewrites.
 set -euo pipefail
 
+rewrites=false
+if [[ ${1:-} == --rewrites ]]; then
+    rewrites=true
+    shift
+fi
 dir=${1:-/tmp/tallivo-pdf-bench}
 total=${2:-4800}
 marker=.tallivo-pdf-bench
@@ -45,7 +52,11 @@ if ((n == 0)); then
     echo "make-set.sh: no PDF manuals installed; e.g. apt-get install r-doc-pdf gnuplot-doc" >&2
     exit 1
 fi
-if command -v qpdf >/dev/null; then
+if $rewrites; then
+    command -v qpdf >/dev/null || {
+        echo "make-set.sh: --rewrites needs qpdf" >&2
+        exit 1
+    }
     for f in "$seeds"/manuals/*.pdf; do
         b=$(basename "$f")
         qpdf --warning-exit-0 --no-warn --object-streams=generate "$f" "$seeds/objstm/$b" 2>/dev/null ||

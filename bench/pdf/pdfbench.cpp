@@ -3,10 +3,12 @@
 // same list; each pass is run several times and its best run counts.
 //
 //   floor       open, read the last 4 KiB, close
-//   structural  open, the structural reader, close (it may step aside)
+//   structural  open and statx as a listed file is opened, the structural
+//               reader, close (it may step aside)
 //   poppler     poppler-cpp opens the file and gives its page count
 //   tallivo     countPdfPages: the structural reader, poppler where it steps aside
 #include "blockreader.h"
+#include "fileio.h"
 #include "pagecount.h"
 #include "pdfstructure.h"
 
@@ -69,21 +71,18 @@ int g_readCalls = 0;
 
 qint64 structural(const QByteArray &path)
 {
-    // Opened as countPdfPages opens it.
-    struct stat st;
-    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    // Opened as measureFile opens a file its folder listing calls regular.
+    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0)
         return -1;
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    const std::optional<FileStatus> status = statusOf(fd.get());
+    if (!status || !status->isRegular())
         return -1;
-    qint64 pages = -1;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        BlockReader reader(fd, st.st_size);
-        pages = structuralPdfPageCount(reader).value_or(-1);
-        g_readCalls = reader.readCalls();
-    }
-    ::close(fd);
+    BlockReader reader(fd.get(), status->size, {},
+                       isRemoteFileSystem(fd.get(), status->device) ? BlockSizes::remote()
+                                                                    : BlockSizes::local());
+    const qint64 pages = structuralPdfPageCount(reader).value_or(-1);
+    g_readCalls = reader.readCalls();
     return pages;
 }
 
@@ -110,14 +109,28 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     int repeat = 3;
-    if (args.size() >= 2 && args.first() == QLatin1String("--repeat")) {
-        repeat = qMax(1, args.at(1).toInt());
-        args = args.mid(2);
+    QString only; // one pass, for profiling
+    bool perFile = false;
+    for (;;) {
+        if (args.size() >= 2 && args.first() == QLatin1String("--repeat")) {
+            repeat = qMax(1, args.at(1).toInt());
+            args = args.mid(2);
+        } else if (!args.isEmpty() && args.first() == QLatin1String("--per-file")) {
+            perFile = true;
+            args = args.mid(1);
+        } else if (args.size() >= 2 && args.first() == QLatin1String("--only")) {
+            only = args.at(1);
+            args = args.mid(2);
+        } else {
+            break;
+        }
     }
     if (args.isEmpty() || args.first().startsWith(QLatin1Char('-'))) {
-        std::fputs("Usage: bench-pdf [--repeat N] FOLDER...\n"
+        std::fputs("Usage: bench-pdf [--repeat N] [--only PASS] [--per-file] FOLDER...\n"
                    "Times the page count of every .pdf below FOLDER: I/O floor, structural\n"
-                   "reader, poppler, and the two together as Tallivo counts.\n",
+                   "reader, poppler, and the two together as Tallivo counts. --only times\n"
+                   "one pass (floor, structural, poppler or tallivo), for a profiler;\n"
+                   "--per-file lists each file's best times in microseconds.\n",
                    stderr);
         return 2;
     }
@@ -146,19 +159,33 @@ int main(int argc, char *argv[])
     std::vector<Pass> passes{{"I/O floor", ioFloor},
                              {"structural", structural},
                              {"poppler", popplerCount},
-                             {"tallivo (structural, else poppler)", [](const QByteArray &p) {
-                                  return qint64(countPdfPages(p));
-                              }}};
+                             {"tallivo (structural, else poppler)",
+                              [](const QByteArray &p) { return qint64(countPdfPages(p)); }}};
     std::vector<int> readCalls(files.size());
     qint64 answered = 0;
     for (Pass &pass : passes)
         pass.perFile.assign(files.size(), -1);
+    static const char *const keys[] = {"floor", "structural", "poppler", "tallivo"};
+    int onlyPass = -1;
+    for (int i = 0; i < 4; ++i) {
+        if (only == QLatin1String(keys[i]))
+            onlyPass = i;
+    }
+    if (!only.isEmpty() && onlyPass < 0) {
+        std::fputs("bench-pdf: --only takes floor, structural, poppler or tallivo\n", stderr);
+        return 2;
+    }
     // One untimed round brings everything into the page cache.
-    for (const QByteArray &file : files)
-        popplerCount(file);
+    for (const QByteArray &file : files) {
+        QFile f(QFile::decodeName(file));
+        if (f.open(QIODevice::ReadOnly))
+            f.readAll();
+    }
 
     for (int round = 0; round < repeat; ++round) {
         for (Pass &pass : passes) {
+            if (onlyPass >= 0 && &pass != &passes[size_t(onlyPass)])
+                continue;
             qint64 pages = 0;
             qint64 counted = 0;
             const qint64 start = nowNs();
@@ -189,9 +216,20 @@ int main(int argc, char *argv[])
     std::printf("%-36s %12s %14s %14s %10s\n", "pass", "total ms", "median us/file", "mean us/file",
                 "x floor");
     for (const Pass &pass : passes) {
+        if (pass.best < 0)
+            continue;
         std::printf("%-36s %12.2f %14.1f %14.1f %10.1f\n", pass.name, double(pass.best) / 1e6,
                     double(median(pass.perFile)) / 1e3,
                     double(pass.best) / 1e3 / double(files.size()), double(pass.best) / floorNs);
+    }
+    if (perFile) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            for (const Pass &pass : passes) {
+                if (pass.best >= 0)
+                    std::printf("%9.1f ", double(pass.perFile[i]) / 1e3);
+            }
+            std::printf("%s\n", files[i].constData());
+        }
     }
     std::vector<qint64> calls(readCalls.begin(), readCalls.end());
     std::sort(calls.begin(), calls.end());
@@ -202,7 +240,7 @@ int main(int argc, char *argv[])
                 static_cast<long long>(calls[calls.size() / 2]),
                 static_cast<long long>(calls[calls.size() * 9 / 10]),
                 static_cast<long long>(calls.back()));
-    const bool same = passes[2].pages == passes[3].pages;
+    const bool same = onlyPass >= 0 || passes[2].pages == passes[3].pages;
     std::printf("pages: poppler %lld, tallivo %lld: %s\n", static_cast<long long>(passes[2].pages),
                 static_cast<long long>(passes[3].pages), same ? "identical" : "DIFFERENT");
     return same ? 0 : 1;
