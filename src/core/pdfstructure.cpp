@@ -708,7 +708,7 @@ QByteArray inflateAll(BlockReader &reader, qint64 start, qint64 length)
         stepAside(Reason::LimitExceeded);
     // The decoded size is not known ahead: guess, and try again with twice
     // the room while there is more.
-    qint64 capacity = qBound<qint64>(16 * 1024, 4 * qint64(raw.size()), kMaxInflated);
+    qint64 capacity = qBound<qint64>(16 * 1024, 8 * qint64(raw.size()), kMaxInflated);
     QByteArray out;
     for (;;) {
         out.resize(qsizetype(capacity));
