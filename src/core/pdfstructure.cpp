@@ -480,21 +480,27 @@ public:
     {
     }
 
+    // Up to two tokens ahead, without taking them.
     const Token &peek(int k)
     {
-        while (m_ahead <= k)
-            m_lexer.next(m_tokens[m_ahead++]);
-        return m_tokens[k];
-    }
-    void take(Token &t)
-    {
-        if (m_ahead == 0) {
-            m_lexer.next(t);
-            return;
+        while (m_ahead <= k) {
+            m_lexer.next(m_tokens[(m_head + m_ahead) % kSlots]);
+            ++m_ahead;
         }
-        t = m_tokens[0];
-        m_tokens[0] = m_tokens[1];
-        --m_ahead;
+        return m_tokens[(m_head + k) % kSlots];
+    }
+    void take(Token &t) { t = take(); }
+    // The next token, taken. It stays valid until the next take(): tokens
+    // are lexed into a ring of three slots and never copied.
+    const Token &take()
+    {
+        const int slot = m_head;
+        if (m_ahead == 0)
+            m_lexer.next(m_tokens[slot]);
+        else
+            --m_ahead;
+        m_head = (m_head + 1) % kSlots;
+        return m_tokens[slot];
     }
     int ahead() const { return m_ahead; }
 
@@ -503,21 +509,20 @@ public:
     {
         if (depth > kMaxDepth)
             stepAside(Reason::LimitExceeded);
-        Token t;
-        take(t);
+        const Token &t = take();
         Node node;
         switch (t.type) {
         case Tok::Int:
             if (peek(0).type == Tok::Int && peek(1).isKeyword("R")) {
-                Token gen;
-                Token r;
-                take(gen);
-                take(r);
-                if (!t.fits32 || !gen.fits32 || t.value < 0 || gen.value < 0)
+                if (!t.fits32 || t.value < 0)
                     stepAside(Reason::DamagedObject);
                 node.kind = Kind::Ref;
                 node.num = t.value;
+                const Token &gen = take();
+                if (!gen.fits32 || gen.value < 0)
+                    stepAside(Reason::DamagedObject);
                 node.gen = gen.value;
+                take(); // R
                 return m_tree.add(node);
             }
             node.kind = Kind::Int;
@@ -560,8 +565,7 @@ private:
         for (;;) {
             const Token &t = peek(0);
             if (t.type == Tok::ArrayClose) {
-                Token close;
-                take(close);
+                take();
                 return self;
             }
             if (t.type == Tok::End)
@@ -578,8 +582,7 @@ private:
         const int self = m_tree.add(node);
         int last = -1;
         for (;;) {
-            Token key;
-            take(key);
+            const Token &key = take();
             if (key.type == Tok::DictClose)
                 return self;
             if (key.type != Tok::Name)
@@ -603,9 +606,11 @@ private:
         ++m_tree.at(parent).count;
     }
 
+    static constexpr int kSlots = 3;
     Lexer &m_lexer;
     Tree &m_tree;
-    Token m_tokens[2];
+    Token m_tokens[kSlots];
+    int m_head = 0;
     int m_ahead = 0;
 };
 
