@@ -55,7 +55,8 @@ void TestBlockReader::readsMatchTheFile_data()
         QTest::addRow("%s: across a block edge", where) << b - 5 << qint64(10) << remote;
         QTest::addRow("%s: across the small head", where) << qint64(4090) << qint64(10) << remote;
         QTest::addRow("%s: whole block unaligned", where) << qint64(100) << b << remote;
-        QTest::addRow("%s: into the tail block", where) << 3 * b + 123 - 16390 << qint64(20) << remote;
+        QTest::addRow("%s: into the tail block", where)
+            << 3 * b + 123 - 16390 << qint64(20) << remote;
         QTest::addRow("%s: last bytes", where) << 3 * b + 100 << qint64(23) << remote;
         QTest::addRow("%s: empty at end", where) << 3 * b + 123 << qint64(0) << remote;
     }
