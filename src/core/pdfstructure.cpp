@@ -1,6 +1,7 @@
 #include "pdfstructure.h"
 
 #include "blockreader.h"
+#include "pdfsecurity.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -187,8 +188,9 @@ struct Token
     bool fits32 = false;   // Int: an int to the library, not a 64-bit integer
     bool positive = false; // Real: above zero
     qint64 value = 0;
-    qint64 end = 0; // position after the token
-    int length = 0; // Name, Keyword
+    qint64 start = 0; // position of the token's first byte
+    qint64 end = 0;   // position after the token
+    int length = 0;   // Name, Keyword
     char text[kMaxNameLength + 1] = {};
 
     bool isKeyword(const char *word) const
@@ -214,6 +216,7 @@ public:
         if (--m_budget < 0)
             stepAside(Reason::LimitExceeded);
         skipSpace();
+        t.start = m_cursor.pos();
         t.length = 0;
         t.text[0] = 0;
         const int c = m_cursor.get();
@@ -414,8 +417,8 @@ struct Node
     Kind kind = Kind::Null;
     bool fits32 = false;
     bool positive = false;
-    qint64 num = 0; // Int value, Ref number
-    qint64 gen = 0; // Ref generation
+    qint64 num = 0; // Int value, Ref number, Bool 1 or 0; String: where it starts
+    qint64 gen = 0; // Ref generation; String: where it ends
     int nameOffset = 0;
     int nameLength = 0;
     int first = -1; // first child; a Dict's children alternate key and value
@@ -465,6 +468,7 @@ public:
         return found;
     }
     int root = -1;
+    bool inFile = false; // parsed from the file, not from a decoded stream
 
 private:
     std::vector<Node> m_nodes;
@@ -534,7 +538,10 @@ public:
             node.positive = t.positive;
             return m_tree.add(node);
         case Tok::String:
+            // Where the string lies: few are ever read.
             node.kind = Kind::String;
+            node.num = t.start;
+            node.gen = t.end;
             return m_tree.add(node);
         case Tok::Name:
             return m_tree.addName(t);
@@ -545,6 +552,7 @@ public:
         case Tok::Keyword:
             if (t.isKeyword("true") || t.isKeyword("false")) {
                 node.kind = Kind::Bool;
+                node.num = t.text[0] == 't';
                 return m_tree.add(node);
             }
             if (t.isKeyword("null"))
@@ -940,6 +948,8 @@ private:
                                            bool fetchLength);
 
     Value resolve(const Tree &tree, int node);
+    QByteArray stringOf(const Value &value);
+    void checkEncryption(int encrypt);
     Value resolveOnOpen(const Tree &tree, int node);
     void reachAll(const Value &value, int depth);
     void checkLookupsOnOpen(const Value &catalog);
@@ -954,6 +964,7 @@ private:
     Tree m_trailer;
     bool m_tableFirst = false;
     bool m_linearTable = false;
+    bool m_encrypted = false;
     qint64 m_mainEntries = 0;
     qint64 m_size = 0;
 
@@ -1139,6 +1150,7 @@ qint64 Document::readTable(Cursor &cursor, Lexer &lexer, qint64 offset,
     }
 
     Tree trailer;
+    trailer.inFile = true;
     Parser parser(lexer, trailer);
     trailer.root = parser.value(0);
     if (trailer.at(trailer.root).kind != Kind::Dict || parser.peek(0).isKeyword("stream"))
@@ -1180,6 +1192,7 @@ qint64 Document::readXrefStream(Lexer &lexer, bool first)
     auto section = std::make_unique<Section>();
     section->isStream = true;
     Tree dict;
+    dict.inFile = true;
     Parser parser(lexer, dict);
     dict.root = parser.value(0);
     if (dict.at(dict.root).kind != Kind::Dict)
@@ -1464,6 +1477,7 @@ void Document::loadFromFile(Loaded &object, qint64 num, qint64 gen, qint64 offse
         stepAside(Reason::DamagedObject);
     Cursor cursor(m_reader, offset);
     Lexer lexer(cursor, m_budget);
+    object.tree.inFile = true;
     Parser parser(lexer, object.tree);
     Token n;
     Token g;
@@ -1545,6 +1559,9 @@ const ObjectStream &Document::objectStream(qint64 num, int lastSection)
 
 void Document::loadFromStream(Loaded &object, qint64 num, const Entry &entry)
 {
+    // The object stream itself is encrypted.
+    if (m_encrypted)
+        stepAside(Reason::Encrypted);
     if (m_linearTable)
         stepAside(Reason::Unsupported);
     const ObjectStream &stream = objectStream(entry.offset, entry.section);
@@ -1620,6 +1637,188 @@ void Document::reachAll(const Value &value, int depth)
     }
 }
 
+// A string's bytes, read again from the file and unescaped as the library
+// does. Only strings of objects parsed from the file can be read again.
+QByteArray Document::stringOf(const Value &value)
+{
+    if (value.isStream || value.kind() != Kind::String || !value.tree->inFile)
+        stepAside(Reason::Encrypted);
+    const Node &node = value.at();
+    const QByteArrayView raw = m_reader.view(node.num, node.gen - node.num);
+    if (raw.size() < 2 || raw.size() > 4096)
+        stepAside(Reason::Encrypted);
+    QByteArray out;
+    if (raw[0] == '<') {
+        int nibbles = 0;
+        int byte = 0;
+        for (const char c : raw.sliced(1, raw.size() - 2)) {
+            const int v = hexValue(uchar(c));
+            if (v < 0)
+                continue; // white space: anything else stopped the lexer
+            byte = byte * 16 + v;
+            if (++nibbles == 2) {
+                out += char(byte);
+                nibbles = byte = 0;
+            }
+        }
+        if (nibbles == 1)
+            out += char(byte * 16);
+        return out;
+    }
+    const QByteArrayView body = raw.sliced(1, raw.size() - 2);
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (c != '\\' || i + 1 == body.size()) {
+            out += c;
+            continue;
+        }
+        const char e = body[++i];
+        switch (e) {
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case '\r':
+            if (i + 1 < body.size() && body[i + 1] == '\n')
+                ++i;
+            break;
+        case '\n':
+            break;
+        default:
+            if (e >= '0' && e <= '7') {
+                int octal = e - '0';
+                for (int k = 0;
+                     k < 2 && i + 1 < body.size() && body[i + 1] >= '0' && body[i + 1] <= '7'; ++k)
+                    octal = octal * 8 + (body[++i] - '0');
+                out += char(octal & 0xff);
+            } else {
+                out += e; // \\, \(, \) and any other character stand for themselves
+            }
+        }
+    }
+    return out;
+}
+
+// An encrypted file is counted only where the library opens it without a
+// password: the standard security handler, in a form the library supports,
+// and an empty user password. Numbers and the page tree's structure are
+// never encrypted; objects inside object streams are, and make the reader
+// step aside when they are needed.
+void Document::checkEncryption(int encrypt)
+{
+    const Value dict = resolve(m_trailer, encrypt);
+    if (dict.isStream || dict.kind() != Kind::Dict)
+        stepAside(Reason::Encrypted);
+    auto direct = [&](const Value &in, const char *key) -> Value {
+        const int node = in.find(key);
+        if (node >= 0 && in.tree->at(node).kind == Kind::Ref)
+            stepAside(Reason::Encrypted);
+        return {in.tree, node, false};
+    };
+    auto int32 = [&](const Value &v) -> std::optional<qint64> {
+        if (v.kind() != Kind::Int || !v.at().fits32)
+            return std::nullopt;
+        return v.at().num;
+    };
+    auto isName = [&](const Value &v, QByteArrayView name) {
+        return v.kind() == Kind::Name && v.tree->name(v.node) == name;
+    };
+
+    const Value filter = direct(dict, "Filter");
+    if (!isName(filter, "Standard"))
+        stepAside(Reason::Encrypted);
+    const std::optional<qint64> version = int32(direct(dict, "V"));
+    const std::optional<qint64> revision = int32(direct(dict, "R"));
+    const Value permissions = direct(dict, "P");
+    if (!version || !revision || permissions.kind() != Kind::Int)
+        stepAside(Reason::Encrypted);
+    PdfSecurity security;
+    // The library takes a /P written unsigned for the signed number.
+    const qint64 p = permissions.at().num;
+    if (p >= INT_MIN && p <= INT_MAX)
+        security.permissions = qint32(p);
+    else if (p > INT_MAX && p <= qint64(UINT_MAX))
+        security.permissions = qint32(quint32(p));
+    else
+        stepAside(Reason::Encrypted);
+    security.owner = stringOf(direct(dict, "O"));
+    security.user = stringOf(direct(dict, "U"));
+
+    const qint64 v = *version;
+    const qint64 r = *revision;
+    if (r <= 4) {
+        if (security.owner.size() != 32 || security.user.size() != 32)
+            stepAside(Reason::Encrypted);
+        const std::optional<qint64> length = int32(direct(dict, "Length"));
+        security.keyLength = r == 2 || !length ? 5 : int(*length / 8);
+    } else if (r == 5 || r == 6) {
+        if (security.owner.size() < 48 || security.user.size() < 48 ||
+            stringOf(direct(dict, "OE")).size() != 32 || stringOf(direct(dict, "UE")).size() != 32)
+            stepAside(Reason::Encrypted);
+    } else {
+        stepAside(Reason::Encrypted);
+    }
+
+    int method = -1; // as the crypt filters name it: 0 RC4, 1 AES-128, 2 AES-256
+    if ((v == 4 || v == 5) && r >= 4) {
+        const Value filters = direct(dict, "CF");
+        const Value streams = direct(dict, "StmF");
+        const Value strings = direct(dict, "StrF");
+        if (filters.kind() != Kind::Dict || streams.kind() != Kind::Name ||
+            strings.kind() != Kind::Name ||
+            streams.tree->name(streams.node) != strings.tree->name(strings.node))
+            stepAside(Reason::Encrypted);
+        const Value cf =
+            direct(filters, streams.tree->name(streams.node).toByteArray().constData());
+        if (cf.kind() != Kind::Dict)
+            stepAside(Reason::Encrypted); // also the Identity filter: left to the library
+        const Value cfm = direct(cf, "CFM");
+        method = isName(cfm, "V2") ? 0 : isName(cfm, "AESV2") ? 1 : isName(cfm, "AESV3") ? 2 : -1;
+        if (method < 0 || (method == 2) != (r >= 5))
+            stepAside(Reason::Encrypted);
+        if (method < 2) {
+            if (const std::optional<qint64> length = int32(direct(cf, "Length")))
+                security.keyLength = int(*length); // in bytes, as the library reads it
+        }
+        const Value metadata = direct(dict, "EncryptMetadata");
+        if (metadata.kind() == Kind::Bool)
+            security.encryptMetadata = metadata.at().num != 0;
+        security.revision = method < 2 ? 3 : int(r);
+    } else if (v >= 1 && v <= 2 && r >= 2 && r <= 3) {
+        security.revision = int(r);
+    } else {
+        stepAside(Reason::Encrypted);
+    }
+    if (security.revision <= 3) {
+        if (security.keyLength > 16 || security.keyLength < 0)
+            security.keyLength = 16;
+        const Value ids = direct({&m_trailer, m_trailer.root, false}, "ID");
+        if (ids.kind() == Kind::Array) {
+            const Value first{ids.tree, ids.at().first, false};
+            if (first.kind() == Kind::String)
+                security.fileId = stringOf(first);
+            else if (first.node >= 0)
+                stepAside(Reason::Encrypted);
+        } else if (ids.node >= 0) {
+            stepAside(Reason::Encrypted);
+        }
+    }
+    if (!opensWithEmptyPassword(security))
+        stepAside(Reason::Encrypted);
+    m_encrypted = true;
+}
+
 void Document::checkLookupsOnOpen(const Value &catalog)
 {
     // Opening a document, the library looks up these entries of the catalog
@@ -1662,8 +1861,6 @@ qint32 Document::pageCount()
     m_mainEntries = lin.mainEntries;
 
     const int root = m_trailer.root;
-    if (m_trailer.find(root, "Encrypt") >= 0)
-        stepAside(Reason::Encrypted);
     const int size = m_trailer.find(root, "Size");
     if (size < 0 || m_trailer.at(size).kind != Kind::Int || !m_trailer.at(size).fits32 ||
         m_trailer.at(size).num < 1)
@@ -1681,6 +1878,8 @@ qint32 Document::pageCount()
     }
     if (m_size > kMaxObjects)
         stepAside(Reason::LimitExceeded);
+    if (const int encrypt = m_trailer.find(root, "Encrypt"); encrypt >= 0)
+        checkEncryption(encrypt);
     const int catalogRef = m_trailer.find(root, "Root");
     if (catalogRef < 0 || m_trailer.at(catalogRef).kind != Kind::Ref)
         stepAside(Reason::DamagedXref);

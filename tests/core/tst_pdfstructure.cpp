@@ -450,10 +450,31 @@ void TestPdfStructure::qpdfRewrites_data()
             << pages << QStringList{"--linearize", "--object-streams=generate"} << Reason::Counted;
         QTest::addRow("%d pages, QDF", pages) << pages << QStringList{"--qdf"} << Reason::Counted;
         QTest::addRow("%d pages, encrypted, empty user password", pages)
-            << pages << encrypt256 << Reason::Encrypted;
+            << pages << encrypt256 << Reason::Counted;
         QTest::addRow("%d pages, encrypted with a user password", pages)
             << pages << encryptUser << Reason::Encrypted;
     }
+    // Every password check of the standard handler, with the empty user
+    // password and with another; the PDF library judges each as well.
+    const QList<std::pair<const char *, QStringList>> methods{
+        {"RC4 40-bit", {"40", "--"}},
+        {"RC4 128-bit", {"128", "--use-aes=n", "--"}},
+        {"AES-128", {"128", "--use-aes=y", "--"}},
+        {"AES-128, clear metadata", {"128", "--use-aes=y", "--cleartext-metadata", "--"}},
+        {"AES-256 revision 5", {"256", "--force-R5", "--"}},
+        {"AES-256, clear metadata", {"256", "--cleartext-metadata", "--"}},
+    };
+    for (const auto &[name, method] : methods) {
+        QTest::addRow("%s, empty user password", name)
+            << 7 << QStringList{"--allow-weak-crypto", "--encrypt", "", "owner"} + method
+            << Reason::Counted;
+        QTest::addRow("%s, user password", name)
+            << 7 << QStringList{"--allow-weak-crypto", "--encrypt", "secret", "owner"} + method
+            << Reason::Encrypted;
+    }
+    // The page tree inside an encrypted object stream.
+    QTest::newRow("encrypted object streams")
+        << 7 << QStringList{"--object-streams=generate"} + encrypt256 << Reason::Encrypted;
 }
 
 void TestPdfStructure::qpdfRewrites()
