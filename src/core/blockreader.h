@@ -20,8 +20,9 @@ struct BlockSizes
     // file and all of a small PDF, the last a PDF's cross-reference section.
     static constexpr BlockSizes remote() { return {64 * 1024, 64 * 1024, 16 * 1024}; }
     // On a local disk a read costs a system call and a copy from the page
-    // cache: bytes nobody looks at are what costs.
-    static constexpr BlockSizes local() { return {4096, 16 * 1024, 4096}; }
+    // cache: bytes nobody looks at are what costs. A TIFF directory takes a
+    // few hundred bytes.
+    static constexpr BlockSizes local() { return {4096, 16 * 1024, 1024}; }
 };
 
 // Reads an open file in aligned blocks and keeps the last few, so a parser

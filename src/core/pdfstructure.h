@@ -18,7 +18,7 @@ enum class PdfStructureReason
     NoStartXref,        // no usable startxref near the end
     DamagedXref,        // a cross-reference section that does not parse, or a gap in it
     XrefLoop,           // /Prev or /XRefStm chains that come back on themselves
-    Encrypted,          // the trailer names an /Encrypt dictionary
+    Encrypted,          // encrypted, and a password or a decryption would be needed
     DamagedObject,      // an object that is missing, misplaced or does not parse
     Unsupported,        // a filter, predictor or layout this reader does not decode
     LimitExceeded,      // bigger or deeper than this reader is willing to go
