@@ -70,6 +70,15 @@ FolderListing readFolder(const QByteArray &path, bool topLevel)
     return listing;
 }
 
+// A copy that shares no bytes with the original. Keys and paths cross
+// threads here: the folder map's copies are touched under its lock only,
+// and a reading thread's copies by that thread only, so no buffer's count
+// is ever raised and dropped by threads that do not otherwise meet.
+QByteArray unshared(const QByteArray &bytes)
+{
+    return QByteArray(bytes.constData(), bytes.size());
+}
+
 QByteArray rootKey(qsizetype index)
 {
     QByteArray key(4, Qt::Uninitialized);
@@ -94,8 +103,9 @@ public:
     void request(const QByteArray &key, const QByteArray &path)
     {
         std::lock_guard lock(m_mutex);
-        if (m_slots.emplace(key, Slot(path)).second)
-            m_queued.insert(key);
+        const auto [it, added] = m_slots.emplace(unshared(key), Slot(unshared(path)));
+        if (added)
+            m_queued.insert(it->first);
         pump();
     }
 
@@ -104,7 +114,7 @@ public:
         std::unique_lock lock(m_mutex);
         auto it = m_slots.find(key);
         if (it == m_slots.end())
-            it = m_slots.emplace(key, Slot(path)).first;
+            it = m_slots.emplace(unshared(key), Slot(unshared(path))).first;
         if (it->second.state == State::Queued) {
             m_queued.erase(key);
             start(it); // needed now, whatever the limits
@@ -165,8 +175,8 @@ private:
         it->second.state = State::Reading;
         ++m_inFlight;
         IoPool::instance().submit(IoPool::Priority::High,
-                                  [self = shared_from_this(), key = it->first,
-                                   path = it->second.path] { self->read(key, path); });
+                                  [self = shared_from_this(), key = unshared(it->first),
+                                   path = unshared(it->second.path)] { self->read(key, path); });
     }
 
     void read(const QByteArray &key, const QByteArray &path)
