@@ -78,9 +78,7 @@ qint64 structural(const QByteArray &path)
     const std::optional<FileStatus> status = statusOf(fd.get());
     if (!status || !status->isRegular())
         return -1;
-    BlockReader reader(fd.get(), status->size, {},
-                       isRemoteFileSystem(fd.get(), status->device) ? BlockSizes::remote()
-                                                                    : BlockSizes::local());
+    BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
     const qint64 pages = structuralPdfPageCount(reader).value_or(-1);
     g_readCalls = reader.readCalls();
     return pages;

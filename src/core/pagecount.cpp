@@ -269,12 +269,12 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
     return {qint32(count), CountStatus::Counted};
 }
 
+} // namespace
+
 BlockSizes blockSizesFor(int fd, const FileStatus &status)
 {
     return isRemoteFileSystem(fd, status.device) ? BlockSizes::remote() : BlockSizes::local();
 }
-
-} // namespace
 
 PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector<PageInfo> *pages,
                         BlockSizes sizes)

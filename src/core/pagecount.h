@@ -51,6 +51,9 @@ struct MeasuredFile
 MeasuredFile measureFile(const QByteArray &path, EntryType hint = EntryType::Unknown,
                          std::vector<PageInfo> *pages = nullptr);
 
+// The read sizes that suit the file system of the open file `fd`.
+BlockSizes blockSizesFor(int fd, const FileStatus &status);
+
 // Counts an open regular file of `size` bytes; `path` decides, by its
 // extension, whether the PDF reader is asked. `sizes` fit the reads to the
 // file system.

@@ -506,7 +506,6 @@ public:
         m_head = (m_head + 1) % kSlots;
         return m_tokens[slot];
     }
-    int ahead() const { return m_ahead; }
 
     // One value; a dictionary's "stream" keyword is left for the caller.
     int value(int depth)
