@@ -6,16 +6,15 @@
 # counting, the shared corpus beside the repository) and keeps what it learns
 # in build-fuzz/corpus/NAME. A crash stops the script with the input in
 # build-fuzz/findings/NAME/; once fixed, copy it to fuzz/regressions/NAME/ so
-# the replay test keeps it.
+# the replay test keeps it. TALLIVO_WERROR=ON (as scripts/test.sh sets it)
+# makes warnings errors.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 
-if [ "$(id -u)" = 0 ]; then
-    # -fsanitize=fuzzer needs clang's runtime libraries besides the compiler.
-    bash "$top/scripts/install-deps.sh" clang libclang-rt-14-dev llvm
-fi
+# -fsanitize=fuzzer needs clang's runtime libraries besides the compiler.
+bash "$top/scripts/install-deps.sh" clang libclang-rt-14-dev llvm
 
 if [ $# -gt 0 ]; then
     targets=("$@")
@@ -30,7 +29,8 @@ fi
 build="$top/build-fuzz"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DTALLIVO_BUILD_FUZZ=ON -DTALLIVO_BUILD_TESTS=OFF -DTALLIVO_BUILD_BENCH=OFF >/dev/null
+    -DTALLIVO_BUILD_FUZZ=ON -DTALLIVO_BUILD_TESTS=OFF -DTALLIVO_BUILD_BENCH=OFF \
+    -DTALLIVO_WERROR="${TALLIVO_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j "${TALLIVO_FUZZ_JOBS:-2}" --target "${targets[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

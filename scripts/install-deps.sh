@@ -1,20 +1,37 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tallivo needs on Debian 12 (as root),
-# and any further packages named as arguments.
+# Installs what building and testing Tallivo needs on Debian 12, and any
+# further packages named as arguments. Packages are named as Debian 12 ships
+# them (not by a virtual name that dpkg never reports installed), so when
+# all are there this does nothing, needs neither root nor the network, and
+# takes a fraction of a second. Only when some are missing does it run
+# apt-get, which needs root.
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl-dev
     libtiff-dev libpoppler-cpp-dev libxml2-dev zlib1g-dev libdeflate-dev
     poppler-utils libtiff-tools qpdf
     "$@"
 )
+# One dpkg-query for all of them; a package dpkg has never heard of is
+# missing as well.
+declare -A installed=()
+while read -r status name; do
+    if [ "$status" = ii ]; then installed[${name%%:*}]=1; fi
+done < <(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${packages[@]}" 2>/dev/null || true)
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    [ -n "${installed[$p]:-}" ] || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" != 0 ]; then
+    echo "Tallivo needs these Debian packages, which are not installed:" >&2
+    echo "    ${missing[*]}" >&2
+    echo "Install them as root (then run this again):" >&2
+    echo "    sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
 fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
