@@ -1,12 +1,27 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds Tallivo and starts it. With a folder as
-# argument on a machine without a display, counts that folder headlessly.
+# Installs what is missing, builds Tallivo's programs (not the tests or the
+# benchmarks) and starts the window with the files and folders given:
+#     scripts/run.sh [PATH...]
+# On a machine without a display, tallivo-count counts the paths given, with
+# their subfolders, instead.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build"
 bash "$top/scripts/install-deps.sh"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$top/build"
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$top/build/src/app/tallivo" ]; then
-    exec "$top/build/src/app/tallivo" "$@"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# `programs` is every executable under src/ with the helpers they start.
+cmake --build "$build" --target programs
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/src/app/tallivo" ]; then
+    exec "$build/src/app/tallivo" "$@"
 fi
-exec "$top/build/src/cli/tallivo-count" --subfolders "${@:-.}"
+if [ $# -eq 0 ]; then
+    cat >&2 <<EOT
+Built. There is no display to open the window on, so give the folders or
+files to count; tallivo-count then counts them with their subfolders:
+    bash scripts/run.sh ~/scans /mnt/share/customer
+For its other options (an export, a list of pages, a summary by paper size):
+    $build/src/cli/tallivo-count --help
+EOT
+    exit 2
+fi
+exec "$build/src/cli/tallivo-count" --subfolders "$@"
