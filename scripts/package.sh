@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a fresh clone (as root on Debian 12):
-# installs what building needs, builds a release without tests and
-# benchmarks, checks the metainfo and runs `cpack -G DEB`. The package lands
+# Builds the Debian package from a fresh clone on Debian 12: installs what
+# building needs (as root, when something is missing), builds a release
+# without tests and benchmarks, checks the metainfo, runs `cpack -G DEB` and,
+# when lintian is installed, checks the package with it. The package lands
 # in build-package/; install it with `apt install ./build-package/tallivo_*.deb`.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,5 +16,9 @@ build="$top/build-package"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DTALLIVO_BUILD_TESTS=OFF -DTALLIVO_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build "$build" -j "${TALLIVO_JOBS:-$(nproc)}"
+rm -f "$build"/tallivo_*.deb
 (cd "$build" && cpack -G DEB)
 ls -l "$build"/tallivo_*.deb
+if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$build"/tallivo_*.deb
+fi
