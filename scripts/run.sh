@@ -8,7 +8,11 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
 bash "$top/scripts/install-deps.sh"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Once configured, the build itself configures again when a CMake file
+# changes.
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
 # `programs` is every executable under src/ with the helpers they start.
 cmake --build "$build" --target programs
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/src/app/tallivo" ]; then
