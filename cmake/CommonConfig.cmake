@@ -1,8 +1,12 @@
-# Settings every target of the project shares: language level, warnings,
-# strict Qt defines, and the optional sanitizer build.
+# Settings every target of the project shares: language level, warnings
+# (as errors with TALLIVO_WERROR), strict Qt defines, and the optional
+# sanitizer build.
 add_library(tallivo_common INTERFACE)
 target_compile_features(tallivo_common INTERFACE cxx_std_20)
 target_compile_options(tallivo_common INTERFACE -Wall -Wextra)
+if(TALLIVO_WERROR)
+    target_compile_options(tallivo_common INTERFACE -Werror)
+endif()
 target_compile_definitions(tallivo_common INTERFACE
     QT_NO_CONTEXTLESS_CONNECT
     QT_NO_CAST_FROM_BYTEARRAY
