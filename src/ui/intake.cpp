@@ -22,13 +22,14 @@ namespace {
 
 const QString includeSubfoldersKey = QStringLiteral("INCLUDESUBFOLDERS");
 
-// Paths from a file dialog, as URLs of their bytes.
+// Paths from a file dialog, as URLs of their bytes, tidied as a command
+// line's are.
 QList<QUrl> urlsOf(const QStringList &paths)
 {
     QList<QUrl> urls;
     for (const QString &path : paths) {
         if (!path.isEmpty())
-            urls.append(urlFromLocalPath(QFile::encodeName(path)));
+            urls.append(urlFromLocalPath(tidyPath(QFile::encodeName(path))));
     }
     return urls;
 }
@@ -149,7 +150,7 @@ void Intake::importList()
     if (!isIdle())
         return;
     if (!m_importDialog) {
-        m_importDialog = new ImportFilesDialog(allowedFileTypes(), m_dialogs, m_window);
+        m_importDialog = new ImportFilesDialog(m_dialogs, m_window);
         connect(m_importDialog, &ImportFilesDialog::filesImported, this,
                 [this](const QList<QUrl> &urls) {
                     if (isIdle())
