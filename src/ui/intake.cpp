@@ -22,14 +22,13 @@ namespace {
 
 const QString includeSubfoldersKey = QStringLiteral("INCLUDESUBFOLDERS");
 
-// Paths from a file dialog, as URLs of their bytes, tidied as a command
-// line's are.
+// Paths from a file dialog, as URLs of their bytes.
 QList<QUrl> urlsOf(const QStringList &paths)
 {
     QList<QUrl> urls;
     for (const QString &path : paths) {
         if (!path.isEmpty())
-            urls.append(urlFromLocalPath(tidyPath(QFile::encodeName(path))));
+            urls.append(urlFromLocalPath(QFile::encodeName(path)));
     }
     return urls;
 }
@@ -136,9 +135,11 @@ void Intake::addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList
         return;
     Arguments arguments{{}, walkFolders, m_includeSubfolders};
     for (const QUrl &url : urls) {
-        // Only local files can be counted; other schemes are left out.
-        if (!localPath(url).isEmpty())
-            arguments.urls.append(url);
+        // Only local files can be counted; other schemes are left out. A
+        // drop, a pick and a command line name one file by one path text.
+        const QByteArray path = localPath(url);
+        if (!path.isEmpty())
+            arguments.urls.append(urlFromLocalPath(tidyPath(path)));
     }
     if (arguments.urls.isEmpty())
         return;
