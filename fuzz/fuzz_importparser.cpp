@@ -3,7 +3,7 @@
 // for one of its resources.
 
 #include "importparser.h"
-#include "walk.h"
+#include "localpath.h"
 
 #include <QSet>
 
@@ -16,18 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size > 256 * 1024)
         return 0;
-    static const QStringList allowed = QStringLiteral("tif,TIF,tiff,TIFF,pdf,PDF").split(u',');
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QList<QByteArray> paths = parseImportList(bytes, allowed, "/base/folder");
+    const QList<QByteArray> paths = parseImportList(bytes, "/base/folder");
     QSet<QByteArray> seen;
     for (const QByteArray &path : paths) {
-        const QByteArray type = pathExtension(path).toUpper();
+        const QByteArray type = extensionOf(path).toUpper();
         if (!path.startsWith('/') || path.contains('\0') || path.contains('\n') ||
             (type != "TIF" && type != "TIFF" && type != "PDF") || seen.contains(path))
             std::abort();
-        // Every path is a line of the input, or one joined to the base.
-        if (!bytes.contains(path) &&
-            !(path.startsWith("/base/folder/") && bytes.contains(path.mid(13))))
+        // Every path is tidy, and names a file the input names.
+        if (tidyPath(path) != path || !bytes.contains(fileNameOf(path)))
             std::abort();
         seen.insert(path);
     }

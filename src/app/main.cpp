@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "iopool.h"
+#include "localpath.h"
 #include "mainwindow.h"
 #include "reopenservice.h"
 #include "runpresenter.h"
@@ -23,15 +24,6 @@ QList<QByteArray> argumentsOf(int argc, char *argv[])
     return arguments;
 }
 
-// The working folder's bytes, however long.
-QByteArray workingFolder()
-{
-    char *cwd = ::get_current_dir_name();
-    const QByteArray folder(cwd ? cwd : "/");
-    std::free(cwd);
-    return folder;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -49,7 +41,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // Qt has taken its own options out of argv by now.
     const tallivo::CommandLine line =
-        tallivo::parseCommandLine(argumentsOf(argc, argv), workingFolder());
+        tallivo::parseCommandLine(argumentsOf(argc, argv), tallivo::currentFolder());
     if (!line.error.isEmpty()) {
         std::fprintf(stderr, "tallivo: %s\n%s", qPrintable(line.error),
                      qPrintable(tallivo::commandLineHelp()));

@@ -1,17 +1,18 @@
 // tallivo-count: counts the pages of TIFF and PDF files from the command line,
 // collecting paths exactly as a drop on the window does.
 #include "collectionrun.h"
+#include "commandline.h"
 #include "exporter.h"
 #include "filelist.h"
 #include "localpath.h"
 #include "pagereport.h"
 #include "pagesummary.h"
+#include "savefile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -21,17 +22,6 @@
 using namespace tallivo;
 
 namespace {
-
-const char usageText[] = "Usage: tallivo-count [--subfolders] [--export FILE] [--quiet] PATH...\n"
-                         "Counts the pages of the TIFF and PDF files at PATH (files or folders).\n"
-                         "\n"
-                         "  --subfolders   walk folders with their subfolders\n"
-                         "  --export FILE  also write the tab-delimited list to FILE\n"
-                         "  --quiet        print only the totals and the summary of problems\n"
-                         "  --help         show this help\n"
-                         "\n"
-                         "Exit status: 0 all counted; 1 a PATH is missing or the export failed;\n"
-                         "2 bad usage; 3 some files could not be counted or folders not read.\n";
 
 // Exit statuses, as the help text gives them.
 enum Status
@@ -61,7 +51,8 @@ public:
             return;
         const PageTotals t = m_files.totals();
         const QByteArray folder = escapedForRow(p.folder.right(60).toUtf8(), RowTarget::Terminal);
-        std::fprintf(stderr, "\r\033[K%lld found, %lld counted, TIFF pages %d, PDF pages %d  %s",
+        std::fprintf(stderr,
+                     "\r\033[K%lld found, %lld counted, TIFF pages %lld, PDF pages %lld  %s",
                      p.found, p.counted, t.tiffPages, t.pdfPages, folder.constData());
         std::fflush(stderr);
         m_dirty = true;
@@ -78,38 +69,12 @@ private:
     bool m_dirty = false;
 };
 
-int usageError(const char *message)
+int usageError(const QString &message)
 {
-    std::fprintf(stderr, "tallivo-count: %s\n", message);
-    std::fputs(usageText, stderr);
+    const QByteArray text =
+        "tallivo-count: " + message.toUtf8() + '\n' + commandLineHelp(Program::Counter).toUtf8();
+    std::fputs(text.constData(), stderr);
     return Usage;
-}
-
-// A path from the command line made absolute and clean, as bytes.
-QByteArray absolutePath(const QByteArray &path)
-{
-    QByteArray full = path;
-    if (!full.startsWith('/')) {
-        QByteArray cwd(4096, '\0');
-        while (!::getcwd(cwd.data(), size_t(cwd.size()))) {
-            if (errno != ERANGE)
-                return path;
-            cwd.resize(cwd.size() * 2);
-        }
-        full = QByteArray(cwd.constData()) + '/' + path;
-    }
-    QList<QByteArray> parts;
-    for (const QByteArray &part : full.split('/')) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!parts.isEmpty())
-                parts.removeLast();
-            continue;
-        }
-        parts << part;
-    }
-    return '/' + parts.join('/');
 }
 
 void printRow(FILE *out, RowTarget target, const FileItem &f)
@@ -121,9 +86,9 @@ void printRow(FILE *out, RowTarget target, const FileItem &f)
 }
 
 // The per-page listing, written whole or not at all.
-bool writePageList(const FileList &files, const QString &path, QString *error)
+bool writePageList(const FileList &files, const QByteArray &path, QString *error)
 {
-    QSaveFile out(path);
+    SaveFile out(path);
     bool ok = out.open(QIODevice::WriteOnly);
     const QByteArray header = pageListHeader();
     ok = ok && out.write(header) == header.size();
@@ -134,7 +99,7 @@ bool writePageList(const FileList &files, const QString &path, QString *error)
             pages.pages = *f.pageInfo();
         ok = writePageListRows(out, pages);
     }
-    ok = ok && out.flush() && out.commit();
+    ok = ok && out.commit();
     if (!ok && error)
         *error = out.errorString();
     return ok;
@@ -150,61 +115,27 @@ int main(int argc, char *argv[])
     // Problems are reported below, a line per file or folder.
     QLoggingCategory::setFilterRules(QStringLiteral("tallivo.*.warning=false"));
 
-    bool subfolders = false;
-    bool quiet = false;
-    QByteArray exportPath;
-    bool exportGiven = false;
-    QByteArray pagesPath;
-    bool pagesGiven = false;
-    bool summary = false;
-    QList<QByteArray> paths;
-    bool optionsDone = false;
     // Paths are bytes: the arguments are read as given, never decoded.
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a(argv[i]);
-        if (optionsDone || !a.startsWith('-') || a == "-") {
-            paths << a;
-        } else if (a == "--") {
-            optionsDone = true;
-        } else if (a == "--subfolders") {
-            subfolders = true;
-        } else if (a == "--quiet") {
-            quiet = true;
-        } else if (a == "--export") {
-            if (++i >= argc)
-                return usageError("--export needs a file name");
-            exportGiven = true;
-            exportPath = argv[i];
-        } else if (a.startsWith("--export=")) {
-            exportGiven = true;
-            exportPath = a.mid(9);
-        } else if (a == "--pages") {
-            if (++i >= argc)
-                return usageError("--pages needs a file name");
-            pagesGiven = true;
-            pagesPath = argv[i];
-        } else if (a.startsWith("--pages=")) {
-            pagesGiven = true;
-            pagesPath = a.mid(8);
-        } else if (a == "--summary") {
-            summary = true;
-        } else if (a == "--help" || a == "-h") {
-            std::fputs(usageText, stdout);
-            return Ok;
-        } else if (a == "--version") {
-            std::printf("tallivo-count %s\n", TALLIVO_VERSION);
-            return Ok;
-        } else {
-            const QByteArray message = "unknown option " + escapedForRow(a, RowTarget::Terminal);
-            return usageError(message.constData());
-        }
+    QList<QByteArray> argumentList;
+    for (int i = 1; i < argc; ++i)
+        argumentList << QByteArray(argv[i]);
+    const CommandLine line = parseCommandLine(argumentList, currentFolder(), Program::Counter);
+    if (line.help) {
+        std::fputs(commandLineHelp(Program::Counter).toUtf8().constData(), stdout);
+        return Ok;
     }
-    if (paths.isEmpty())
-        return usageError("no path given");
-    if (exportGiven && exportPath.isEmpty())
-        return usageError("--export needs a file name");
-    if (pagesGiven && pagesPath.isEmpty())
-        return usageError("--pages needs a file name");
+    if (line.version) {
+        std::printf("tallivo-count %s\n", TALLIVO_VERSION);
+        return Ok;
+    }
+    if (!line.error.isEmpty())
+        return usageError(line.error);
+    const bool quiet = line.quiet;
+    const bool summary = line.summary;
+    const bool pagesGiven = line.pagesPath.has_value();
+    const bool exportGiven = line.exportPath.has_value();
+    const QByteArray pagesPath = line.pagesPath.value_or(QByteArray());
+    const QByteArray exportPath = line.exportPath.value_or(QByteArray());
 
     const bool stderrIsTerminal = ::isatty(STDERR_FILENO);
     const RowTarget stdoutTarget = ::isatty(STDOUT_FILENO) ? RowTarget::Terminal : RowTarget::File;
@@ -212,8 +143,9 @@ int main(int argc, char *argv[])
     int status = Ok;
     Arguments arguments;
     arguments.isFolders = true;
-    arguments.includeSubfolders = subfolders;
-    for (const QByteArray &p : std::as_const(paths)) {
+    arguments.includeSubfolders = line.subfolders;
+    for (const QUrl &url : line.urls) {
+        const QByteArray p = localPath(url);
         if (!statusOf(p)) {
             const int error = errno;
             std::fprintf(stderr, "tallivo-count: %s: %s\n",
@@ -221,7 +153,7 @@ int main(int argc, char *argv[])
             status = Failed;
             continue;
         }
-        arguments.urls << urlFromLocalPath(absolutePath(p));
+        arguments.urls << url;
     }
 
     FileList files;
@@ -251,7 +183,7 @@ int main(int argc, char *argv[])
         }
     }
     const PageTotals t = files.totals();
-    std::printf("Total Pages TIFF : %d PDF : %d\n", t.tiffPages, t.pdfPages);
+    std::printf("Total Pages TIFF : %lld PDF : %lld\n", t.tiffPages, t.pdfPages);
     std::printf("%d Total file(s); 0 file selected; Total page count of selected TIFF "
                 "file(s) : 0 PDF file(s) : 0\n",
                 files.size());
@@ -282,7 +214,7 @@ int main(int argc, char *argv[])
     }
     if (pagesGiven) {
         QString error;
-        if (!writePageList(files, QFile::decodeName(pagesPath), &error)) {
+        if (!writePageList(files, pagesPath, &error)) {
             std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
                          escapedForRow(pagesPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;
@@ -290,7 +222,7 @@ int main(int argc, char *argv[])
     }
     if (exportGiven) {
         QString error;
-        if (!exportList(files, QFile::decodeName(exportPath), &error)) {
+        if (!exportList(files, exportPath, &error)) {
             std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
                          escapedForRow(exportPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;

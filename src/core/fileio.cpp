@@ -255,29 +255,4 @@ FolderListing listFolder(const QByteArray &path)
     return listing;
 }
 
-QByteArray fileNameOf(const QByteArray &path)
-{
-    qsizetype end = path.size();
-    while (end > 1 && path.at(end - 1) == '/')
-        --end;
-    const qsizetype slash = path.lastIndexOf('/', end - 1);
-    return path.mid(slash + 1, end - slash - 1);
-}
-
-QByteArray folderOf(const QByteArray &path)
-{
-    qsizetype end = path.size();
-    while (end > 1 && path.at(end - 1) == '/')
-        --end;
-    const qsizetype slash = path.lastIndexOf('/', end - 1);
-    if (slash < 0)
-        return {};
-    return slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-QByteArray childPath(const QByteArray &folder, const QByteArray &name)
-{
-    return folder.endsWith('/') ? folder + name : folder + '/' + name;
-}
-
 } // namespace tallivo

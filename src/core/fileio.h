@@ -1,5 +1,7 @@
 #pragma once
 
+#include "localpath.h"
+
 #include <QByteArray>
 
 #include <functional>
@@ -88,13 +90,6 @@ struct FolderListing
     int error = 0;
 };
 FolderListing listFolder(const QByteArray &path);
-
-// The last component of a path, and what comes before it ("/" for a file
-// at the root); a trailing "/" is ignored.
-QByteArray fileNameOf(const QByteArray &path);
-QByteArray folderOf(const QByteArray &path);
-// path + "/" + name, without doubling a trailing "/".
-QByteArray childPath(const QByteArray &folder, const QByteArray &name);
 
 namespace testing {
 // Called with the path before every open, statx by path and folder listing,

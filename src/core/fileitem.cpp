@@ -6,8 +6,8 @@
 
 #include <QLocale>
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace tallivo {
 
@@ -90,12 +90,7 @@ QString FileItem::type() const
 {
     if (m_filePath.isEmpty())
         return {};
-    const QString fileName = name();
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    // A leading dot starts a hidden name, not an extension.
-    if (dot <= 0)
-        return {};
-    return fileName.mid(dot + 1);
+    return displayPath(extensionOf(nameBytes()));
 }
 
 QString FileItem::typeToUpper() const
@@ -186,8 +181,9 @@ QVariant FileItem::displayField(Column column) const
 QString FileItem::sizeText(qint64 bytes)
 {
     // Single precision on purpose: it decides how borderline sizes round
-    // (1,050,000 bytes reads " 1 MB"). C's formatting rounds exact ties to
-    // even, as the rule has it (526,249,984 bytes reads "526.2 MB").
+    // (1,050,000 bytes reads " 1 MB"). The digits are C's "%4.1f" in the C
+    // locale whatever LC_NUMERIC says: exact ties round to even (526,249,984
+    // bytes reads "526.2 MB") and the point is always ".".
     float x = float(bytes);
     int i = 0;
     while (x > 1000.0f) {
@@ -201,8 +197,11 @@ QString FileItem::sizeText(qint64 bytes)
     static const char *const units[] = {"B", "KB", "MB", "GB", "TB", "PB", "EB"};
     const char *unit = units[qMin(i, 6)];
     char printed[64];
-    std::snprintf(printed, sizeof printed, "%4.1f", double(x));
-    QByteArray text(printed);
+    const auto written =
+        std::to_chars(printed, printed + sizeof printed, double(x), std::chars_format::fixed, 1);
+    QByteArray text(printed, written.ptr - printed);
+    if (text.size() < 4)
+        text.prepend(QByteArray(4 - text.size(), ' '));
     if (text.endsWith(".0"))
         text.chop(2);
     return QString::fromLatin1(text + ' ' + unit);

@@ -18,24 +18,14 @@ PageGroup pageGroupOf(const FileItem &item)
     return PageGroup::None;
 }
 
-namespace {
-
-// Page sums are 32-bit and wrap like the counts they add up.
-qint32 wrappingAdd(qint32 a, qint64 b)
-{
-    return qint32(quint32(a) + quint32(b));
-}
-
-} // namespace
-
 void FileList::count(const FileItem &item, int sign)
 {
     switch (pageGroupOf(item)) {
     case PageGroup::Tiff:
-        m_totals.tiffPages = wrappingAdd(m_totals.tiffPages, qint64(sign) * item.pages());
+        m_totals.tiffPages += qint64(sign) * item.pages();
         break;
     case PageGroup::Pdf:
-        m_totals.pdfPages = wrappingAdd(m_totals.pdfPages, qint64(sign) * item.pages());
+        m_totals.pdfPages += qint64(sign) * item.pages();
         break;
     case PageGroup::None:
         break;
@@ -112,10 +102,10 @@ PageTotals FileList::totalsOf(const QList<int> &rows) const
         const FileItem &item = *m_items[size_t(row)];
         switch (pageGroupOf(item)) {
         case PageGroup::Tiff:
-            t.tiffPages = wrappingAdd(t.tiffPages, item.pages());
+            t.tiffPages += item.pages();
             break;
         case PageGroup::Pdf:
-            t.pdfPages = wrappingAdd(t.pdfPages, item.pages());
+            t.pdfPages += item.pages();
             break;
         case PageGroup::None:
             break;

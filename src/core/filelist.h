@@ -27,10 +27,11 @@ struct SortDescriptor
     bool ascending = true;
 };
 
+// 64-bit: a million files of a few thousand pages each pass 2^31.
 struct PageTotals
 {
-    qint32 tiffPages = 0;
-    qint32 pdfPages = 0;
+    qint64 tiffPages = 0;
+    qint64 pdfPages = 0;
 };
 
 // The ordered list of files, in table order. Keeps a set of URL texts and the

@@ -1,6 +1,119 @@
 #include "localpath.h"
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace tallivo {
+
+QByteArray tidyPath(QByteArrayView path)
+{
+    QByteArray out;
+    out.reserve(path.size());
+    const bool absolute = path.startsWith('/');
+    qsizetype start = 0;
+    while (start <= path.size()) {
+        qsizetype end = path.indexOf('/', start);
+        if (end < 0)
+            end = path.size();
+        const QByteArrayView part = path.sliced(start, end - start);
+        start = end + 1;
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (absolute || !out.isEmpty())
+            out += '/';
+        out += part;
+    }
+    if (out.isEmpty())
+        return absolute ? QByteArray("/") : QByteArray(".");
+    return out;
+}
+
+QByteArray absolutePath(QByteArrayView path, QByteArrayView folder)
+{
+    if (path.startsWith('/'))
+        return tidyPath(path);
+    QByteArray full;
+    full.reserve(folder.size() + 1 + path.size());
+    full += folder;
+    full += '/';
+    full += path;
+    return tidyPath(full);
+}
+
+QByteArray currentFolder()
+{
+    QByteArray cwd(4096, '\0');
+    while (!::getcwd(cwd.data(), size_t(cwd.size()))) {
+        if (errno != ERANGE)
+            return "/";
+        cwd.resize(cwd.size() * 2);
+    }
+    return QByteArray(cwd.constData());
+}
+
+QByteArray fileNameOf(const QByteArray &path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path.at(end - 1) == '/')
+        --end;
+    const qsizetype slash = path.lastIndexOf('/', end - 1);
+    return path.mid(slash + 1, end - slash - 1);
+}
+
+QByteArray folderOf(const QByteArray &path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path.at(end - 1) == '/')
+        --end;
+    const qsizetype slash = path.lastIndexOf('/', end - 1);
+    if (slash < 0)
+        return {};
+    return slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+QByteArray childPath(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+QByteArray extensionOf(QByteArrayView path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    const qsizetype dot = path.lastIndexOf('.');
+    if (dot <= slash + 1)
+        return {};
+    return path.sliced(dot + 1).toByteArray();
+}
+
+namespace {
+
+bool equalsIgnoringCase(QByteArrayView text, QByteArrayView lower)
+{
+    if (text.size() != lower.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        if (c != lower[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool isCountableName(QByteArrayView path)
+{
+    const QByteArray extension = extensionOf(path);
+    return equalsIgnoringCase(extension, "tif") || equalsIgnoringCase(extension, "tiff") ||
+           equalsIgnoringCase(extension, "pdf");
+}
+
+bool hasPdfExtension(QByteArrayView path)
+{
+    return equalsIgnoringCase(extensionOf(path), "pdf");
+}
 
 QUrl urlFromLocalPath(const QByteArray &path)
 {

@@ -1,10 +1,41 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QUrl>
 
 namespace tallivo {
+
+// Local paths as the kernel takes them: bytes, of any length. Everything
+// that takes a path apart or puts one together goes through here; QUrl is
+// only for the edges (drops, D-Bus, the desktop, stored lists).
+
+// "//", "/./" and a trailing "/" say nothing more than "/"; they go. ".."
+// stays: a symbolic link before it may lead elsewhere than its text does.
+// A relative path stays relative.
+QByteArray tidyPath(QByteArrayView path);
+// `path` made absolute against `folder` (an absolute path), then tidied.
+QByteArray absolutePath(QByteArrayView path, QByteArrayView folder);
+// The current folder, as bytes; "/" when it cannot be read.
+QByteArray currentFolder();
+
+// The last component of a path, and what comes before it ("/" for a file
+// at the root); a trailing "/" is ignored.
+QByteArray fileNameOf(const QByteArray &path);
+QByteArray folderOf(const QByteArray &path);
+// path + "/" + name, without doubling a trailing "/".
+QByteArray childPath(const QByteArray &folder, const QByteArray &name);
+// The extension of the last component, as written, without the dot; empty
+// when it has none. A name's leading dot hides it, it starts no extension.
+QByteArray extensionOf(QByteArrayView path);
+
+// Whether the last component names a file Tallivo counts: an extension of
+// tif, tiff or pdf in any mix of letter case. The one test for walks,
+// picks, drops, imports and tallivo-count.
+bool isCountableName(QByteArrayView path);
+// Whether the extension says PDF, in any letter case.
+bool hasPdfExtension(QByteArrayView path);
 
 // A Linux file name is a string of bytes, not text. A file URL keeps the bytes
 // that are not UTF-8 percent-encoded, so the URL stays the file's identity and

@@ -155,7 +155,7 @@ std::optional<qint32> countTiff(BlockReader &reader, const QByteArray &path,
 
 bool hasPdfName(const QByteArray &path)
 {
-    return pathExtension(path).toUpper() == "PDF";
+    return hasPdfExtension(path);
 }
 
 bool looksLikePdf(BlockReader &reader)

@@ -14,45 +14,6 @@
 
 namespace tallivo {
 
-const QStringList &allowedFileTypes()
-{
-    static const QStringList types =
-        QStringLiteral("tif,TIF,tiff,TIFF,pdf,PDF").split(QLatin1Char(','));
-    return types;
-}
-
-bool isAllowedFileType(const QString &extension)
-{
-    return allowedFileTypes().contains(extension, Qt::CaseSensitive);
-}
-
-bool isAllowedExtension(QByteArrayView extension)
-{
-    for (const char *type : {"tif", "TIF", "tiff", "TIFF", "pdf", "PDF"}) {
-        if (extension == type)
-            return true;
-    }
-    return false;
-}
-
-QString pathExtension(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot <= slash + 1)
-        return {};
-    return path.mid(dot + 1);
-}
-
-QByteArray pathExtension(const QByteArray &path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    const qsizetype dot = path.lastIndexOf('.');
-    if (dot <= slash + 1)
-        return {};
-    return path.mid(dot + 1);
-}
-
 namespace {
 
 bool isHidden(const QByteArray &name)
@@ -288,7 +249,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
                 if (folder.topLevel && m_onTopFolder)
                     m_onTopFolder(folder.url);
             } else if (listing->error == ENOTDIR) {
-                if (folder.topLevel && isAllowedExtension(pathExtension(folder.path))) {
+                if (folder.topLevel && isCountableName(folder.path)) {
                     *found = {folder.url, EntryType::Unknown};
                     return Step::Found;
                 }
@@ -312,7 +273,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
                                         {}};
                 continue;
             }
-            if (isAllowedExtension(pathExtension(entry.name))) {
+            if (isCountableName(entry.name)) {
                 *found = {urlFromLocalPath(childPath(level.path, entry.name)), entry.type};
                 return Step::Found;
             }

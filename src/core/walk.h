@@ -23,21 +23,12 @@ struct Arguments
     bool includeSubfolders = false;
 };
 
-// "tif", "TIF", "tiff", "TIFF", "pdf", "PDF"; membership is exact, case included.
-const QStringList &allowedFileTypes();
-bool isAllowedFileType(const QString &extension);
-// The same test on the bytes of an extension.
-bool isAllowedExtension(QByteArrayView extension);
-// The extension of the last path component, as written; "" for none.
-QString pathExtension(const QString &path);
-QByteArray pathExtension(const QByteArray &path);
-
 class FolderReader;
 
 // Yields, in order, the files a run is to add: every given URL for a file
-// walk; for a folder walk the top-level files of an allowed type and the
-// allowed files found below the given folders, depth first, each folder's
-// entries in byte order of their names. Hidden entries (names starting with
+// walk; for a folder walk the top-level files with a countable name
+// (isCountableName) and the countable files found below the given folders, depth first, each
+// folder's entries in byte order of their names. Hidden entries (names starting with
 // ".") are neither returned nor entered, symbolic links are never entered,
 // unreadable folders are passed over and reported.
 //

@@ -3,11 +3,11 @@
 #include "column.h"
 #include "filelist.h"
 #include "localpath.h"
+#include "savefile.h"
 #include "syslogline.h"
-#include "walk.h"
 
 #include <QCoreApplication>
-#include <QSaveFile>
+#include <QFile>
 
 #include <exception>
 
@@ -48,7 +48,7 @@ QByteArray exportField(const FileItem &file, Column column)
     case Column::Name:
         return escapedForRow(file.nameBytes());
     case Column::Type:
-        return escapedForRow(pathExtension(file.nameBytes()));
+        return escapedForRow(extensionOf(file.nameBytes()));
     case Column::Location:
         return escapedForRow(file.locationBytes());
     case Column::Modified:
@@ -83,10 +83,15 @@ QByteArray exportText(const FileList &files)
 
 bool exportList(const FileList &files, const QString &path, QString *error)
 {
+    return exportList(files, QFile::encodeName(path), error);
+}
+
+bool exportList(const FileList &files, const QByteArray &path, QString *error)
+{
     auto fail = [&](QString why) {
         if (why.isEmpty())
             why = QCoreApplication::translate("Exporter", "The file could not be written.");
-        logError("(export)", path + QStringLiteral(": ") + why);
+        logError("(export)", displayPath(path) + QStringLiteral(": ") + why);
         if (error)
             *error = why;
         return false;
@@ -94,10 +99,9 @@ bool exportList(const FileList &files, const QString &path, QString *error)
     if (path.isEmpty())
         return fail(QCoreApplication::translate("Exporter", "No destination was given."));
     try {
-        const QByteArray data = exportText(files);
-        QSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit())
-            return fail(out.errorString());
+        QString why;
+        if (!saveFile(path, exportText(files), &why))
+            return fail(why);
         return true;
     } catch (const std::exception &e) {
         return fail(QString::fromLocal8Bit(e.what()));

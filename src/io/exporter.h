@@ -11,7 +11,10 @@ class FileList;
 QByteArray exportText(const FileList &files);
 
 // Writes exportText() to path atomically: the destination is either wholly
-// replaced or left as it was. On failure returns false and says why.
+// replaced or left as it was. On failure returns false and says why. The
+// path is bytes, as the file system knows it.
+bool exportList(const FileList &files, const QByteArray &path, QString *error = nullptr);
+// The same for a path chosen in a file dialog.
 bool exportList(const FileList &files, const QString &path, QString *error = nullptr);
 
 } // namespace tallivo

@@ -3,7 +3,6 @@
 #include "fileio.h"
 #include "localpath.h"
 #include "syslogline.h"
-#include "walk.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,38 +12,16 @@
 
 #include <cerrno>
 #include <exception>
-#include <unistd.h>
 
 namespace tallivo {
 
-namespace {
-
-QByteArray currentFolder()
-{
-    QByteArray cwd(4096, '\0');
-    while (!::getcwd(cwd.data(), size_t(cwd.size()))) {
-        if (errno != ERANGE)
-            return "/";
-        cwd.resize(cwd.size() * 2);
-    }
-    return QByteArray(cwd.constData());
-}
-
-} // namespace
-
-QList<QByteArray> parseImportList(QByteArrayView data, const QStringList &allowedTypes,
-                                  const QByteArray &baseDir)
+QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir)
 {
     QList<QByteArray> paths;
     try {
-        QSet<QByteArray> allowed;
-        for (const QString &type : allowedTypes) {
-            if (!type.isEmpty())
-                allowed.insert(type.toUpper().toUtf8());
-        }
         if (data.startsWith("\xef\xbb\xbf"))
             data = data.sliced(3);
-        if (data.isEmpty() || allowed.isEmpty())
+        if (data.isEmpty())
             return paths;
         // Lines are paths as the file system knows them: bytes, whatever
         // their encoding. Relative ones are joined to the base as bytes, so
@@ -60,11 +37,10 @@ QList<QByteArray> parseImportList(QByteArrayView data, const QStringList &allowe
             start = end + 1;
             if (line.isEmpty() || line.contains('\0'))
                 continue;
-            QByteArray path = line.toByteArray();
-            if (!allowed.contains(pathExtension(path).toUpper()))
+            if (!isCountableName(line))
                 continue;
-            if (!path.startsWith('/'))
-                path = childPath(base, path);
+            // Tidied as a command line's paths are; ".." is left to the kernel.
+            QByteArray path = absolutePath(line, base);
             if (seen.contains(path))
                 continue;
             seen.insert(path);
@@ -77,10 +53,9 @@ QList<QByteArray> parseImportList(QByteArrayView data, const QStringList &allowe
     return paths;
 }
 
-QList<QByteArray> parseImportText(QStringView text, const QStringList &allowedTypes,
-                                  const QByteArray &baseDir)
+QList<QByteArray> parseImportText(QStringView text, const QByteArray &baseDir)
 {
-    return parseImportList(text.toUtf8(), allowedTypes, baseDir);
+    return parseImportList(text.toUtf8(), baseDir);
 }
 
 namespace {
@@ -131,13 +106,12 @@ bool readImportFile(const QString &path, QByteArray *data, QString *error)
 
 } // namespace
 
-QList<QByteArray> parseImportFile(const QString &path, const QStringList &allowedTypes,
-                                  QString *error)
+QList<QByteArray> parseImportFile(const QString &path, QString *error)
 {
     QByteArray data;
     if (!readImportFile(path, &data, error))
         return {};
-    return parseImportList(data, allowedTypes);
+    return parseImportList(data);
 }
 
 QList<QUrl> importUrls(const QList<QByteArray> &paths)

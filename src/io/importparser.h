@@ -11,23 +11,19 @@ namespace tallivo {
 
 // The paths of a list of lines, split at "\n" only and taken as they are
 // (no trimming, so a trailing "\r" or blank spoils the extension): bytes,
-// whatever their encoding, as file names are. A line is kept when its
-// extension, compared without regard to letter case, is one of
-// allowedTypes; empty lines and repeats are dropped; order is kept. Relative
-// lines are taken relative to baseDir (the current folder when empty), so
-// the result holds absolute paths. Lines holding a NUL byte name no file and
-// are dropped; a leading byte-order mark is skipped. Linear in the size of
-// the text.
-QList<QByteArray> parseImportList(QByteArrayView data, const QStringList &allowedTypes,
-                                  const QByteArray &baseDir = {});
+// whatever their encoding, as file names are. A line is kept when it names
+// a countable file (isCountableName); empty lines and repeats are dropped;
+// order is kept. Relative lines are taken relative to baseDir (the current
+// folder when empty), so the result holds absolute paths, tidied as every
+// path is (tidyPath). Lines holding a NUL byte name no file and are dropped;
+// a leading byte-order mark is skipped. Linear in the size of the text.
+QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir = {});
 // The same for pasted text.
-QList<QByteArray> parseImportText(QStringView text, const QStringList &allowedTypes,
-                                  const QByteArray &baseDir = {});
+QList<QByteArray> parseImportText(QStringView text, const QByteArray &baseDir = {});
 
 // The same for a list file: a regular file of at most 512 MiB, read whole.
 // No paths when it cannot be read, and the reason.
-QList<QByteArray> parseImportFile(const QString &path, const QStringList &allowedTypes,
-                                  QString *error = nullptr);
+QList<QByteArray> parseImportFile(const QString &path, QString *error = nullptr);
 
 // File URLs of absolute paths, in order.
 QList<QUrl> importUrls(const QList<QByteArray> &paths);

@@ -1,9 +1,10 @@
 #include "pagereport.h"
 
 #include "localpath.h"
+#include "savefile.h"
 
 #include <QBuffer>
-#include <QSaveFile>
+#include <QFile>
 #include <QStringList>
 
 namespace tallivo {
@@ -146,17 +147,9 @@ bool savePageTableCsv(const PageTable &table, const QString &path, QString *erro
     };
     if (path.isEmpty())
         return fail(QStringLiteral("No destination was given."));
-    const QByteArray data = pageTableCsv(table);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(out.errorString());
-    if (out.write(data) != data.size() || !out.flush()) {
-        const QString why = out.errorString();
-        out.cancelWriting();
+    QString why;
+    if (!saveFile(QFile::encodeName(path), pageTableCsv(table), &why))
         return fail(why);
-    }
-    if (!out.commit())
-        return fail(out.errorString());
     return true;
 }
 

@@ -21,12 +21,10 @@
 
 namespace tallivo {
 
-ImportFilesDialog::ImportFilesDialog(const QStringList &allowedFileTypes, Dialogs &dialogs,
-                                     QWidget *parent)
+ImportFilesDialog::ImportFilesDialog(Dialogs &dialogs, QWidget *parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::ImportFilesDialog>())
     , m_dialogs(dialogs)
-    , m_allowedTypes(allowedFileTypes)
 {
     m_ui->setupUi(this);
     setWindowModality(Qt::WindowModal);
@@ -155,7 +153,7 @@ void ImportFilesDialog::pasteFromClipboard()
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-    startParse([text, types = m_allowedTypes] { return parseImportText(text, types); },
+    startParse([text] { return parseImportText(text); },
                [this](const Parsed &result) {
                    QStringList shown;
                    for (const QByteArray &path : result.paths)
@@ -196,9 +194,9 @@ void ImportFilesDialog::importFiles()
             showAlert(tr("Please select file to import!"), m_ui->browseButton);
             return;
         }
-        parse = [path, types = m_allowedTypes] {
+        parse = [path] {
             QString error;
-            const QList<QByteArray> paths = parseImportFile(path, types, &error);
+            const QList<QByteArray> paths = parseImportFile(path, &error);
             if (!error.isEmpty())
                 logError("(parseFile:)", error);
             return paths;
@@ -208,9 +206,7 @@ void ImportFilesDialog::importFiles()
             showAlert(tr("Please paste file(s) path to import!"), m_ui->pathsEdit);
             return;
         }
-        parse = [text = pathsText(), types = m_allowedTypes] {
-            return parseImportText(text, types);
-        };
+        parse = [text = pathsText()] { return parseImportText(text); };
     }
     startParse(std::move(parse), [this](const Parsed &result) {
         if (result.urls.isEmpty()) {

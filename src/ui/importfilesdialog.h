@@ -17,7 +17,7 @@ namespace tallivo {
 class Dialogs;
 
 // Takes a list of paths from a text file or from typed or pasted text, keeps
-// those of an allowed type and hands them on. Files are read and lists parsed
+// those with a countable name and hands them on. Files are read and lists parsed
 // off the GUI thread, so a huge list leaves the window responsive.
 class ImportFilesDialog final : public QDialog
 {
@@ -31,8 +31,7 @@ public:
     };
 
     // The file dialog and the alerts are asked of dialogs.
-    ImportFilesDialog(const QStringList &allowedFileTypes, Dialogs &dialogs,
-                      QWidget *parent = nullptr);
+    explicit ImportFilesDialog(Dialogs &dialogs, QWidget *parent = nullptr);
     ~ImportFilesDialog() override;
 
     Source source() const { return m_source; }
@@ -77,7 +76,6 @@ private:
 
     std::unique_ptr<Ui::ImportFilesDialog> m_ui;
     Dialogs &m_dialogs;
-    QStringList m_allowedTypes;
     QList<QUrl> m_files;
     Source m_source = Source::File;
     bool m_busy = false;

@@ -135,9 +135,11 @@ void Intake::addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList
         return;
     Arguments arguments{{}, walkFolders, m_includeSubfolders};
     for (const QUrl &url : urls) {
-        // Only local files can be counted; other schemes are left out.
-        if (!localPath(url).isEmpty())
-            arguments.urls.append(url);
+        // Only local files can be counted; other schemes are left out. A
+        // drop, a pick and a command line name one file by one path text.
+        const QByteArray path = localPath(url);
+        if (!path.isEmpty())
+            arguments.urls.append(urlFromLocalPath(tidyPath(path)));
     }
     if (arguments.urls.isEmpty())
         return;
@@ -149,7 +151,7 @@ void Intake::importList()
     if (!isIdle())
         return;
     if (!m_importDialog) {
-        m_importDialog = new ImportFilesDialog(allowedFileTypes(), m_dialogs, m_window);
+        m_importDialog = new ImportFilesDialog(m_dialogs, m_window);
         connect(m_importDialog, &ImportFilesDialog::filesImported, this,
                 [this](const QList<QUrl> &urls) {
                     if (isIdle())

@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 #include "machineid.h"
+#include "savefile.h"
 #include "syslogline.h"
 #include "usagelogging.h"
 
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -154,21 +154,9 @@ bool UsageCounters::save()
         logError("save", QStringLiteral("The counters could not be written as XML"));
         return false;
     }
-    QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly)) {
-        logError("save", file.errorString());
-        return false;
-    }
-    // A full disk may show only when the buffer is flushed, and commit() would
-    // still put the short file in place of the good one.
-    if (file.write(text) != text.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    QString reason;
+    if (!saveFile(QFile::encodeName(filePath()), text, &reason)) {
         logError("save", reason);
-        return false;
-    }
-    if (!file.commit()) {
-        logError("save", file.errorString());
         return false;
     }
     return true;

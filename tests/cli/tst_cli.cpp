@@ -1,5 +1,6 @@
 #include "collectionrun.h"
 #include "exporter.h"
+#include "fileio.h"
 #include "nullrunhost.h"
 #include "samplefiles.h"
 
@@ -8,7 +9,20 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <locale.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace tallivo;
 
@@ -31,6 +45,107 @@ Result countWith(const QStringList &args)
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+// Runs tallivo-count with arguments that are bytes, not text, as a shell
+// would pass them; optionally in a folder and under a file size limit.
+Result countRaw(const QList<QByteArray> &args, const QByteArray &folder = {},
+                rlim_t fileSizeLimit = RLIM_INFINITY, const char *locale = nullptr)
+{
+    QList<QByteArray> argv{QByteArray(TALLIVO_COUNT_BINARY)};
+    argv += args;
+    std::vector<char *> pointers;
+    for (QByteArray &a : argv)
+        pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        return {-1, {}, {}};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        if (!folder.isEmpty() && ::chdir(folder.constData()) != 0)
+            ::_exit(126);
+        if (locale) {
+            ::setenv("LC_ALL", locale, 1);
+            ::setenv("LANG", locale, 1);
+        }
+        if (fileSizeLimit != RLIM_INFINITY) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit;
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = fileSizeLimit;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    QByteArray output[2];
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && ::poll(fds, 2, -1) >= 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buffer[65536];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                output[i].append(buffer, n);
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, QString::fromUtf8(output[0]),
+            QString::fromUtf8(output[1])};
+}
+
+QByteArray readBytes(const QByteArray &path)
+{
+    QFile file;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return "(missing)";
+    return file.readAll();
+}
+
+bool writeBytes(const QByteArray &path, const QByteArray &data)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    return ::close(fd) == 0 && ok;
+}
+
+// Reading a file may move its access time between two runs.
+QByteArray withoutAccessDates(const QByteArray &exported)
+{
+    QList<QByteArray> rows = exported.split('\n');
+    for (QByteArray &row : rows) {
+        QList<QByteArray> fields = row.split('\t');
+        if (fields.size() == 8)
+            fields[5] = "-";
+        row = fields.join('\t');
+    }
+    return rows.join('\n');
+}
+
+bool hasLocale(const char *name)
+{
+    locale_t l = ::newlocale(LC_ALL_MASK, name, locale_t(0));
+    if (!l)
+        return false;
+    ::freelocale(l);
+    return true;
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -46,6 +161,12 @@ private Q_SLOTS:
     void pageListAndSummary();
     void badOptions_data();
     void badOptions();
+    void helpListsEveryDocumentedOption();
+    void dotDotIsTheKernels();
+    void outputNamesKeepTheirBytes();
+    void fullDiskFailsAndKeepsTheOldFiles();
+    void moreFilesThanCountAhead();
+    void filesForOtherProgramsIgnoreTheLocale();
 
 private:
     QTemporaryDir m_dir;
@@ -57,7 +178,8 @@ void TestCli::initTestCase()
     QDir().mkpath(m_dir.filePath(QStringLiteral("deep/er")));
     QVERIFY(test::writeTiff(m_dir.filePath(QStringLiteral("a scan.tif")), 3));
     QVERIFY(test::writePdf(m_dir.filePath(QStringLiteral("b.PDF")), 4));
-    QVERIFY(test::writePdf(m_dir.filePath(QStringLiteral("c.Pdf")), 9)); // not an allowed type
+    // Extensions are taken in any letter case.
+    QVERIFY(test::writePdf(m_dir.filePath(QStringLiteral("c.Pdf")), 9));
     QVERIFY(test::writeTiff(m_dir.filePath(QStringLiteral("deep/er/d.tiff")), 2));
 }
 
@@ -66,12 +188,13 @@ void TestCli::listsFilesAndTotals()
     Result r = countWith({m_dir.path()});
     QCOMPARE(r.status, 0);
     QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.size(), 5);
     QVERIFY(lines[0].startsWith(QStringLiteral("a scan.tif\t3\t")));
     QVERIFY(lines[0].endsWith(QLatin1Char('\t') + m_dir.path()));
     QVERIFY(lines[1].startsWith(QStringLiteral("b.PDF\t4\t")));
-    QCOMPARE(lines[2], QStringLiteral("Total Pages TIFF : 3 PDF : 4"));
-    QCOMPARE(lines[3], QStringLiteral("2 Total file(s); 0 file selected; Total page count of "
+    QVERIFY(lines[2].startsWith(QStringLiteral("c.Pdf\t9\t")));
+    QCOMPARE(lines[3], QStringLiteral("Total Pages TIFF : 3 PDF : 13"));
+    QCOMPARE(lines[4], QStringLiteral("3 Total file(s); 0 file selected; Total page count of "
                                       "selected TIFF file(s) : 0 PDF file(s) : 0"));
 
     // The same folder twice, and a file inside it: each file is listed once.
@@ -80,7 +203,7 @@ void TestCli::listsFilesAndTotals()
                    m_dir.path(), file});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.out,
-             QStringLiteral("Total Pages TIFF : 5 PDF : 4\n3 Total file(s); 0 file selected; "
+             QStringLiteral("Total Pages TIFF : 5 PDF : 13\n4 Total file(s); 0 file selected; "
                             "Total page count of selected TIFF file(s) : 0 PDF file(s) : 0\n"));
     QVERIFY(r.err.isEmpty()); // no progress when stderr is not a terminal
 }
@@ -102,7 +225,7 @@ void TestCli::exportMatchesTheWindowsExport()
     QFile written(target);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), exportText(files));
-    QCOMPARE(files.size(), 3);
+    QCOMPARE(files.size(), 4);
 
     // An export that cannot be written is an error, not a success.
     const Result bad =
@@ -193,15 +316,15 @@ void TestCli::pageListAndSummary()
     const Result r = countWith({QStringLiteral("--summary"), QStringLiteral("--pages"), pages,
                                 QStringLiteral("--export"), exported, m_dir.path()});
     QCOMPARE(r.status, 0);
-    // One line per page of the two files (3 + 4), after a header.
+    // One line per page of the three files (3 + 4 + 9), after a header.
     QFile list(pages);
     QVERIFY(list.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = list.readAll().split('\n');
-    QCOMPARE(rows.size(), 1 + 7 + 1);
+    QCOMPARE(rows.size(), 1 + 16 + 1);
     QVERIFY(rows.first().startsWith("Path\tPage\t"));
     QVERIFY(rows.at(1).startsWith(QFile::encodeName(m_dir.filePath(QStringLiteral("a scan.tif"))) +
                                   "\t1\t"));
-    for (const QByteArray &row : rows.mid(1, 7))
+    for (const QByteArray &row : rows.mid(1, 16))
         QCOMPARE(row.count('\t'), 6);
     QVERIFY(r.out.contains(QStringLiteral("Total")));
     // The export is the same with or without page details.
@@ -227,6 +350,8 @@ void TestCli::badOptions_data()
         << QStringList{QStringLiteral("--frobnicate"), QStringLiteral(".")};
     QTest::newRow("export without file")
         << QStringList{QStringLiteral("."), QStringLiteral("--export")};
+    QTest::newRow("pages without file")
+        << QStringList{QStringLiteral("--pages="), QStringLiteral(".")};
 }
 
 void TestCli::badOptions()
@@ -236,6 +361,154 @@ void TestCli::badOptions()
     QCOMPARE(r.status, 2);
     QVERIFY(r.err.contains(QStringLiteral("Usage: tallivo-count")));
     QVERIFY(r.out.isEmpty());
+}
+
+void TestCli::helpListsEveryDocumentedOption()
+{
+    QFile readme(QStringLiteral(TALLIVO_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    // The usage line of the README, from "`tallivo-count [" to "PATH...`".
+    const qsizetype start = text.indexOf(QStringLiteral("`tallivo-count ["));
+    const qsizetype end = text.indexOf(QStringLiteral("PATH...`"), start);
+    QVERIFY(start >= 0 && end > start);
+    QStringList documented{QStringLiteral("--help"), QStringLiteral("--version")};
+    const QRegularExpression option(QStringLiteral("--[a-z]+"));
+    for (const auto &match : option.globalMatch(text.mid(start, end - start)))
+        documented << match.captured();
+    QVERIFY(documented.size() >= 7);
+    const Result r = countWith({QStringLiteral("--help")});
+    QCOMPARE(r.status, 0);
+    for (const QString &o : std::as_const(documented))
+        QVERIFY2(r.out.contains(o + QLatin1Char(' ')), qPrintable(o));
+    const Result v = countWith({QStringLiteral("--version")});
+    QCOMPARE(v.status, 0);
+    QVERIFY(v.out.startsWith(QStringLiteral("tallivo-count ")));
+}
+
+// "link/../x.pdf" is the x.pdf beside the folder the link points to, as the
+// kernel opens it, never the one beside the link.
+void TestCli::dotDotIsTheKernels()
+{
+    QTemporaryDir dir;
+    const QByteArray top = QFile::encodeName(dir.path());
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("real/sub"))));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("t"))));
+    QVERIFY(test::writePdf(dir.filePath(QStringLiteral("real/x.pdf")), 5));
+    QVERIFY(test::writePdf(dir.filePath(QStringLiteral("t/x.pdf")), 1));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("real/sub")), dir.filePath("t/link")));
+
+    Result r = countRaw({"t/link/../x.pdf"}, top);
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.out.startsWith(QStringLiteral("x.pdf\t5\t")), qPrintable(r.out));
+    QVERIFY(r.out.contains(QStringLiteral("\t") + dir.path() + QStringLiteral("/t/link/..\n")));
+    QVERIFY(r.out.contains(QStringLiteral("Total Pages TIFF : 0 PDF : 5\n")));
+
+    // Without the decoy the file is still found, where the kernel finds it.
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("t/x.pdf"))));
+    r = countRaw({"--quiet", "./t//link/../x.pdf"}, top);
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.out.startsWith(QStringLiteral("Total Pages TIFF : 0 PDF : 5\n")));
+}
+
+// The names of files and of the export and page list given on the command
+// line are bytes: a Latin-1 "café" is written as "caf\xE9", not U+FFFD.
+void TestCli::outputNamesKeepTheirBytes()
+{
+    QTemporaryDir dir;
+    const QByteArray top = QFile::encodeName(dir.path());
+    const QString tmp = dir.filePath(QStringLiteral("t.pdf"));
+    QVERIFY(test::writePdf(tmp, 3));
+    QVERIFY(::rename(QFile::encodeName(tmp).constData(),
+                     QByteArray(top + "/caf\xe9.PDF").constData()) == 0);
+
+    const Result r =
+        countRaw({"--export", "caf\xe9.txt", "--pages=caf\xe9 pages.tsv", "caf\xe9.PDF"}, top);
+    QCOMPARE(r.status, 0);
+    const QByteArray exported = readBytes(top + "/caf\xe9.txt");
+    QVERIFY2(exported.startsWith("Name\t"), exported.constData());
+    QVERIFY(exported.contains("\ncaf\xe9.PDF\t3\t"));
+    QVERIFY(readBytes(top + "/caf\xe9 pages.tsv").contains(top + "/caf\xe9.PDF\t3\t"));
+    // Qt lists no names that are not UTF-8; the file system's listing does.
+    const FolderListing listing = listFolder(top);
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
+    QCOMPARE(listing.entries.size(), size_t(3));
+}
+
+// A full disk (a file size limit stands in for one) fails the export and the
+// page list with status 1 and the system's reason, and keeps what was there.
+void TestCli::fullDiskFailsAndKeepsTheOldFiles()
+{
+    QTemporaryDir dir;
+    const QByteArray top = QFile::encodeName(dir.path());
+    QVERIFY(writeBytes(top + "/list.txt", "good list\n"));
+    QVERIFY(writeBytes(top + "/pages.tsv", "good pages\n"));
+    const QByteArray folder = QFile::encodeName(m_dir.path());
+    for (const QByteArray &option : {QByteArray("--export"), QByteArray("--pages")}) {
+        const QByteArray target = top + (option == "--export" ? "/list.txt" : "/pages.tsv");
+        const Result r = countRaw({"--quiet", "--subfolders", option, target, folder}, {}, 100);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("cannot write")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(r.err));
+        QVERIFY(!r.err.contains(QStringLiteral("Unknown error")));
+    }
+    QCOMPARE(readBytes(top + "/list.txt"), QByteArray("good list\n"));
+    QCOMPARE(readBytes(top + "/pages.tsv"), QByteArray("good pages\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// More files than counting may run ahead of the list: every one is listed,
+// once, in walk order, and the totals add up.
+void TestCli::moreFilesThanCountAhead()
+{
+    QTemporaryDir dir;
+    const QString seed = dir.filePath(QStringLiteral("seed"));
+    QVERIFY(test::writeTiff(seed, 2));
+    constexpr int files = 2300;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("scans"))));
+    QByteArray expected;
+    for (int i = 0; i < files; ++i) {
+        const QString name = QStringLiteral("f%1.tif").arg(i, 5, 10, QLatin1Char('0'));
+        QVERIFY(QFile::copy(seed, dir.filePath(QStringLiteral("scans/") + name)));
+        expected += name.toUtf8() + "\t2\n";
+    }
+    const Result r = countRaw({QFile::encodeName(dir.filePath(QStringLiteral("scans")))});
+    QCOMPARE(r.status, 0);
+    QByteArray listed;
+    const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), files + 2);
+    for (const QString &line : lines.mid(0, files))
+        listed += line.section(QLatin1Char('\t'), 0, 1).toUtf8() + '\n';
+    QCOMPARE(listed, expected);
+    QCOMPARE(lines.at(files), QStringLiteral("Total Pages TIFF : %1 PDF : 0").arg(2 * files));
+}
+
+// The listing, the export and the page list are read by other programs: the
+// same bytes in every locale, a "." in every size.
+void TestCli::filesForOtherProgramsIgnoreTheLocale()
+{
+    QTemporaryDir dir;
+    const QByteArray top = QFile::encodeName(dir.path());
+    QVERIFY(test::writeTiff(dir.filePath(QStringLiteral("a.tif")), 2));
+    // 1.5 MB on disk, whatever it holds.
+    QVERIFY(writeBytes(top + "/big.pdf", QByteArray(1500 * 1000, 'x')));
+    Result c = countRaw({"--export", top + "/c.txt", top}, {}, RLIM_INFINITY, "C");
+    QCOMPARE(c.status, 3); // big.pdf is no PDF
+    const QByteArray reference = readBytes(top + "/c.txt");
+    QVERIFY2(reference.contains("\t 1.5 MB\t"), reference.constData());
+    QVERIFY(c.out.contains(QStringLiteral("\t 1.5 MB\t")));
+    int tried = 0;
+    for (const char *locale : {"de_DE.UTF-8", "tr_TR.UTF-8"}) {
+        if (!hasLocale(locale))
+            continue;
+        ++tried;
+        const Result r = countRaw({"--export", top + "/l.txt", top}, {}, RLIM_INFINITY, locale);
+        QCOMPARE(r.status, 3);
+        QCOMPARE(r.out, c.out);
+        QCOMPARE(withoutAccessDates(readBytes(top + "/l.txt")), withoutAccessDates(reference));
+    }
+    if (tried == 0)
+        QSKIP("neither de_DE.UTF-8 nor tr_TR.UTF-8 is installed here");
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <clocale>
+#include <string>
+
 using namespace tallivo;
 
 class TestFileItem : public QObject
@@ -35,6 +38,9 @@ void TestFileItem::sizeText_data()
     QTest::newRow("1000001") << Q_INT64_C(1000001) << " 1 MB";
     QTest::newRow("1050000 single precision") << Q_INT64_C(1050000) << " 1 MB";
     QTest::newRow("1500000") << Q_INT64_C(1500000) << " 1.5 MB";
+    QTest::newRow("2000000") << Q_INT64_C(2000000) << " 2 MB";
+    QTest::newRow("1500000000") << Q_INT64_C(1500000000) << " 1.5 GB";
+    QTest::newRow("2147483647") << Q_INT64_C(2147483647) << " 2.1 GB";
     QTest::newRow("9999999") << Q_INT64_C(9999999) << "10 MB";
     QTest::newRow("123456789") << Q_INT64_C(123456789) << "123.5 MB";
     QTest::newRow("1000001000") << Q_INT64_C(1000001000) << " 1 GB";
@@ -48,6 +54,17 @@ void TestFileItem::sizeText()
     QFETCH(qint64, bytes);
     QFETCH(QString, text);
     QCOMPARE(FileItem::sizeText(bytes), text);
+    // The same text whatever the C library's numeric locale (Qt sets it
+    // from the environment): "1,5 MB" in German would be wrong.
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    for (const char *name : {"de_DE.UTF-8", "tr_TR.UTF-8", "fr_FR.UTF-8"}) {
+        if (!std::setlocale(LC_ALL, name))
+            continue;
+        const QString inLocale = FileItem::sizeText(bytes);
+        std::setlocale(LC_ALL, saved.c_str());
+        QCOMPARE(inLocale, text);
+    }
+    std::setlocale(LC_ALL, saved.c_str());
 }
 
 void TestFileItem::derivedFromPath_data()
@@ -179,6 +196,16 @@ void TestFileItem::listKeepsTotalsAndUrlsInStep()
     QVERIFY(list.isEmpty());
     QCOMPARE(list.totals().pdfPages, 0);
     QVERIFY(list.append(item(QStringLiteral("/b.PDF"), 1)));
+
+    // Totals pass 2^31 without wrapping, and come back down.
+    list.clear();
+    for (const char *name : {"/1.tif", "/2.TIFF", "/3.Tif", "/4.pdf", "/5.pdf"})
+        QVERIFY(list.append(item(QString::fromLatin1(name), 2'000'000'000)));
+    QCOMPARE(list.totals().tiffPages, qint64(6'000'000'000));
+    QCOMPARE(list.totals().pdfPages, qint64(4'000'000'000));
+    QCOMPARE(list.totalsOf({0, 2, 3}).tiffPages, qint64(4'000'000'000));
+    list.removeRows({1});
+    QCOMPARE(list.totals().tiffPages, qint64(4'000'000'000));
 }
 
 void TestFileItem::sortReordersListStablyByEveryKey()
@@ -207,6 +234,16 @@ void TestFileItem::sortReordersListStablyByEveryKey()
     // Dates of missing files leave the order alone.
     list.sort({{Column::Modified, true}});
     QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
+    // Files without dates come before every dated one going up, after them
+    // going down.
+    list.at(0)->setFileTimes(2000, 2000, 2000);
+    list.at(2)->setFileTimes(1000, 1000, 1000);
+    for (Column column : {Column::Modified, Column::Created, Column::Accessed}) {
+        list.sort({{column, true}});
+        QCOMPARE(names(), QStringList({"file10.tif", "file1.TIF", "File2.pdf"}));
+        list.sort({{column, false}});
+        QCOMPARE(names(), QStringList({"File2.pdf", "file1.TIF", "file10.tif"}));
+    }
 }
 
 void TestFileItem::moveWithinList()

@@ -16,6 +16,12 @@ private Q_SLOTS:
     void displayPath();
     void escapedForRow_data();
     void escapedForRow();
+    void tidyKeepsDotDot_data();
+    void tidyKeepsDotDot();
+    void partsOfAPath_data();
+    void partsOfAPath();
+    void countableNames_data();
+    void countableNames();
 };
 
 void TestLocalPath::bytesRoundTrip_data()
@@ -104,6 +110,85 @@ void TestLocalPath::escapedForRow()
     QFETCH(QByteArray, bytes);
     QTEST(tallivo::escapedForRow(bytes, RowTarget::File), "file");
     QTEST(tallivo::escapedForRow(bytes, RowTarget::Terminal), "terminal");
+}
+
+void TestLocalPath::tidyKeepsDotDot_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("folder");
+    QTest::addColumn<QByteArray>("tidied");
+    QTest::newRow("relative") << QByteArray("a/b.pdf") << QByteArray("/w")
+                              << QByteArray("/w/a/b.pdf");
+    QTest::newRow("absolute ignores the folder")
+        << QByteArray("/x//./y/") << QByteArray("/w") << QByteArray("/x/y");
+    // A link before ".." may lead anywhere: the kernel resolves it, not us.
+    QTest::newRow("dot-dot stays")
+        << QByteArray("link/../x.pdf") << QByteArray("/w/") << QByteArray("/w/link/../x.pdf");
+    QTest::newRow("root") << QByteArray("/.//") << QByteArray("/w") << QByteArray("/");
+    QTest::newRow("bytes kept") << QByteArray("./caf\xe9.pdf") << QByteArray("/d\xff")
+                                << QByteArray("/d\xff/caf\xe9.pdf");
+}
+
+void TestLocalPath::tidyKeepsDotDot()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, folder);
+    QTEST(absolutePath(path, folder), "tidied");
+    QCOMPARE(tidyPath("a//./b/"), QByteArray("a/b"));
+    QCOMPARE(tidyPath("./"), QByteArray("."));
+}
+
+void TestLocalPath::partsOfAPath_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("folder");
+    QTest::addColumn<QByteArray>("extension");
+    QTest::newRow("plain") << QByteArray("/a/b/c.pdf") << QByteArray("c.pdf") << QByteArray("/a/b")
+                           << QByteArray("pdf");
+    QTest::newRow("root") << QByteArray("/c.TIF") << QByteArray("c.TIF") << QByteArray("/")
+                          << QByteArray("TIF");
+    QTest::newRow("dot in folder only")
+        << QByteArray("/a.b/c") << QByteArray("c") << QByteArray("/a.b") << QByteArray();
+    QTest::newRow("hidden name") << QByteArray("/a/.tif") << QByteArray(".tif") << QByteArray("/a")
+                                 << QByteArray();
+    QTest::newRow("last dot counts") << QByteArray("/a/x.tar.PDF") << QByteArray("x.tar.PDF")
+                                     << QByteArray("/a") << QByteArray("PDF");
+    QTest::newRow("latin-1") << QByteArray("/\xe9/\xe9.t\xee"
+                                           "f")
+                             << QByteArray("\xe9.t\xee"
+                                           "f")
+                             << QByteArray("/\xe9")
+                             << QByteArray("t\xee"
+                                           "f");
+}
+
+void TestLocalPath::partsOfAPath()
+{
+    QFETCH(QByteArray, path);
+    QTEST(fileNameOf(path), "name");
+    QTEST(folderOf(path), "folder");
+    QTEST(extensionOf(path), "extension");
+}
+
+void TestLocalPath::countableNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("countable");
+    for (const char *name :
+         {"a.tif", "a.TIF", "a.Tif", "a.tIFF", "a.tiff", "a.pdf", "a.PDF", "a.Pdf", "/x.jpg/a.pDf"})
+        QTest::newRow(name) << QByteArray(name) << true;
+    for (const char *name : {"a.pdf ", "a.pdf\r", "a.tifff", "a.ti", ".pdf", "/a.pdf/b", "pdf",
+                             "a.p\xc3\xb6"
+                             "f",
+                             "a.tıf"})
+        QTest::newRow(name) << QByteArray(name) << false;
+}
+
+void TestLocalPath::countableNames()
+{
+    QFETCH(QByteArray, name);
+    QTEST(isCountableName(name), "countable");
 }
 
 QTEST_GUILESS_MAIN(TestLocalPath)

@@ -33,22 +33,33 @@ void TestPageCount::counts_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("made");
     QTest::addColumn<int>("expected");
+    QTest::addColumn<CountStatus>("status");
     const auto row = [](const char *name, const char *file, const char *kind, int made,
-                        int expected) { QTest::newRow(name) << file << kind << made << expected; };
-    row("three-page TIFF", "a.tif", "tiff", 3, 3);
-    row("BigTIFF", "c.tif", "bigtiff", 4, 4);
-    row("TIFF named .pdf: image reader first", "d.pdf", "tiff", 2, 2);
-    row("TIFF with no extension", "e", "tiff", 5, 5);
-    row("PDF", "f.pdf", "pdf", 7, 7);
-    row("PDF upper case", "g.PDF", "pdf", 2, 2);
-    row("PDF named .tif: no PDF reader", "i.tif", "pdf", 3, 0);
-    row("PDF named .txt", "j.txt", "pdf", 3, 0);
-    row("text named .pdf", "k.pdf", "text", 0, 0);
-    row("zero-length .pdf", "l.pdf", "empty", 0, 0);
-    row("zero-length .tif", "m.tif", "empty", 0, 0);
-    row("PDF cut in half", "n.pdf", "halfpdf", 5, 0);
-    row("missing file", "nothing.pdf", "none", 0, 0);
-    row("folder named .tif", "dir.tif", "dir", 0, 0);
+                        int expected, CountStatus status) {
+        QTest::newRow(name) << file << kind << made << expected << status;
+    };
+    using S = CountStatus;
+    row("three-page TIFF", "a.tif", "tiff", 3, 3, S::Counted);
+    row("BigTIFF", "c.tif", "bigtiff", 4, 4, S::Counted);
+    row("TIFF named .pdf: image reader first", "d.pdf", "tiff", 2, 2, S::Counted);
+    row("TIFF with no extension", "e", "tiff", 5, 5, S::Counted);
+    row("PDF", "f.pdf", "pdf", 7, 7, S::Counted);
+    row("PDF upper case", "g.PDF", "pdf", 2, 2, S::Counted);
+    row("PDF mixed case", "h.pDf", "pdf", 4, 4, S::Counted);
+    row("PDF named .tif: no PDF reader", "i.tif", "pdf", 3, 0, S::NotTiffOrPdf);
+    row("PDF named .txt", "j.txt", "pdf", 3, 0, S::NotTiffOrPdf);
+    row("text named .pdf", "k.pdf", "text", 0, 0, S::NotTiffOrPdf);
+    row("text named .tif", "k.tif", "text", 0, 0, S::NotTiffOrPdf);
+    row("zero-length .pdf", "l.pdf", "empty", 0, 0, S::NotTiffOrPdf);
+    row("zero-length .tif", "m.tif", "empty", 0, 0, S::NotTiffOrPdf);
+    // A PDF's header but no pages that can be found: damaged, not a stranger.
+    row("PDF cut in half", "n.pdf", "halfpdf", 5, 0, S::Damaged);
+    // A TIFF header whose first directory offset is 0 has no pages to read:
+    // that is damage, never a clean count of 0.
+    row("TIFF with no first directory", "o.tif", "nofirstdir", 2, 0, S::Damaged);
+    row("TIFF cut inside its directory", "p.tif", "halftiff", 2, 0, S::Damaged);
+    row("missing file", "nothing.pdf", "none", 0, 0, S::Missing);
+    row("folder named .tif", "dir.tif", "dir", 0, 0, S::NotAFile);
 }
 
 void TestPageCount::counts()
@@ -57,6 +68,12 @@ void TestPageCount::counts()
     QFETCH(QString, kind);
     QFETCH(int, made);
     const QString p = path(name);
+    const auto tiffBytes = [&] {
+        const QString seed = path(name + QStringLiteral(".seed"));
+        QFile f(seed);
+        return test::writeTiff(seed, made) && f.open(QIODevice::ReadOnly) ? f.readAll()
+                                                                          : QByteArray();
+    };
     if (kind == QLatin1String("tiff"))
         QVERIFY(test::writeTiff(p, made));
     else if (kind == QLatin1String("bigtiff"))
@@ -69,9 +86,20 @@ void TestPageCount::counts()
         QVERIFY(test::writeBytes(p, QByteArray()));
     else if (kind == QLatin1String("halfpdf"))
         QVERIFY(test::writeBytes(p, test::pdfBytes(made).left(40)));
-    else if (kind == QLatin1String("dir"))
+    else if (kind == QLatin1String("nofirstdir"))
+        QVERIFY(test::writeBytes(p, tiffBytes().replace(4, 4, QByteArray(4, '\0'))));
+    else if (kind == QLatin1String("halftiff")) {
+        const QByteArray bytes = tiffBytes();
+        const quint32 first = quint8(bytes[4]) | quint8(bytes[5]) << 8 | quint8(bytes[6]) << 16 |
+                              quint32(quint8(bytes[7])) << 24;
+        QVERIFY(first > 8 && first + 4 < quint32(bytes.size()));
+        QVERIFY(test::writeBytes(p, bytes.left(first + 4)));
+    } else if (kind == QLatin1String("dir"))
         QVERIFY(QDir().mkpath(p));
     QTEST(count(name), "expected");
+    const MeasuredFile measured = measureFile(QFile::encodeName(p));
+    QTEST(measured.count.pages, "expected");
+    QTEST(measured.count.status, "status");
 }
 
 void TestPageCount::specialFilesAreNeverOpened()

@@ -106,7 +106,11 @@ void TestPageDetails::tiffSizes_data()
     QTest::newRow("inches") << 300.0 << 300.0 << 2 << 1 << 209.97f;
     QTest::newRow("no unit means inches") << 300.0 << 300.0 << 0 << 0 << 209.97f;
     QTest::newRow("centimetres") << 118.11 << 118.11 << 3 << 0 << 209.97f;
-    QTest::newRow("turned a quarter") << 300.0 << 300.0 << 2 << 6 << 297.01f;
+    // Orientations 5 to 8 swap rows and columns, 1 to 4 only mirror or turn
+    // the image half way.
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        QTest::addRow("orientation %d", orientation)
+            << 300.0 << 300.0 << 2 << orientation << (orientation >= 5 ? 297.01f : 209.97f);
     QTest::newRow("fax resolution") << 300.0 << 150.0 << 2 << 1 << 209.97f;
     QTest::newRow("unit none") << 300.0 << 300.0 << 1 << 0 << 0.f;
     QTest::newRow("no resolution") << 0.0 << 0.0 << 2 << 0 << 0.f;

@@ -99,6 +99,7 @@ private Q_SLOTS:
     void mutatedFilesCountLikeTheCounter();
     void detailsCostNoExtraReads();
     void detailsAreCapped();
+    void agreesWithLibtiff();
 
 private:
     QString write(const QByteArray &bytes)
@@ -256,6 +257,85 @@ void TestTiffDirectories::detailsAreCapped()
     QCOMPARE(w.count, directories);
     QCOMPARE(int(w.details.size()), kMaxDetailedPages);
     QCOMPARE(w.details.back().width, quint64(4));
+}
+
+// libtiff is the reference: for files it writes in every layout, with every
+// orientation, unit and kind of pixel, the walk finds the directories
+// libtiff reads and the same value in every field libtiff reports.
+void TestTiffDirectories::agreesWithLibtiff()
+{
+    const QString path = m_dir.filePath(QStringLiteral("oracle.tif"));
+    const QByteArray name = QFile::encodeName(path);
+    for (bool big : {false, true}) {
+        for (bool mm : {false, true}) {
+            const int pages = 12;
+            const QByteArray mode = QByteArray("w") + (big ? "8" : "") + (mm ? "b" : "l");
+            TIFF *out = TIFFOpen(name.constData(), mode.constData());
+            QVERIFY(out);
+            for (int p = 0; p < pages; ++p) {
+                const int kind = p % 3; // 1-bit white is zero, 8-bit grey, RGB
+                const int samples = kind == 2 ? 3 : 1;
+                const int bits = kind == 0 ? 1 : 8;
+                const uint32_t width = 16 + 8 * p;
+                TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
+                TIFFSetField(out, TIFFTAG_IMAGELENGTH, 3 + p);
+                TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, bits);
+                TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, samples);
+                TIFFSetField(out, TIFFTAG_PHOTOMETRIC,
+                             kind == 0   ? PHOTOMETRIC_MINISWHITE
+                             : kind == 1 ? PHOTOMETRIC_MINISBLACK
+                                         : PHOTOMETRIC_RGB);
+                TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+                TIFFSetField(out, TIFFTAG_ORIENTATION, 1 + p % 8);
+                if (p % 4 != 3) {
+                    TIFFSetField(out, TIFFTAG_XRESOLUTION, 72.0 + 25.5 * p);
+                    TIFFSetField(out, TIFFTAG_YRESOLUTION, 100.0 + p);
+                    TIFFSetField(out, TIFFTAG_RESOLUTIONUNIT, 1 + p % 3);
+                }
+                const QByteArray row((width * bits * samples + 7) / 8, '\x55');
+                for (uint32_t y = 0; y < uint32_t(3 + p); ++y)
+                    TIFFWriteScanline(out, const_cast<char *>(row.constData()), y, 0);
+                QVERIFY(TIFFWriteDirectory(out));
+            }
+            TIFFClose(out);
+
+            const Walked w = walkFile(path, true);
+            TIFF *in = TIFFOpen(name.constData(), "r");
+            QVERIFY(in);
+            QCOMPARE(w.count, int(TIFFNumberOfDirectories(in)));
+            QCOMPARE(int(w.details.size()), pages);
+            for (int p = 0; p < pages; ++p) {
+                QVERIFY(TIFFSetDirectory(in, tdir_t(p)));
+                const TiffDirectory &d = w.details[size_t(p)];
+                uint32_t u32 = 0;
+                uint16_t u16 = 0;
+                float f = 0;
+                QVERIFY(TIFFGetField(in, TIFFTAG_IMAGEWIDTH, &u32));
+                QCOMPARE(d.width, quint64(u32));
+                QVERIFY(TIFFGetField(in, TIFFTAG_IMAGELENGTH, &u32));
+                QCOMPARE(d.length, quint64(u32));
+                QVERIFY(TIFFGetField(in, TIFFTAG_BITSPERSAMPLE, &u16));
+                QCOMPARE(d.bitsPerSample, int(u16));
+                QVERIFY(TIFFGetField(in, TIFFTAG_SAMPLESPERPIXEL, &u16));
+                QCOMPARE(d.samplesPerPixel, int(u16));
+                QVERIFY(TIFFGetField(in, TIFFTAG_PHOTOMETRIC, &u16));
+                QCOMPARE(d.photometric, int(u16));
+                QVERIFY(TIFFGetField(in, TIFFTAG_ORIENTATION, &u16));
+                QCOMPARE(d.orientation, int(u16));
+                if (TIFFGetField(in, TIFFTAG_XRESOLUTION, &f))
+                    QCOMPARE(float(d.xResolution), f);
+                else
+                    QCOMPARE(d.xResolution, 0.0);
+                if (TIFFGetField(in, TIFFTAG_YRESOLUTION, &f))
+                    QCOMPARE(float(d.yResolution), f);
+                else
+                    QCOMPARE(d.yResolution, 0.0);
+                if (TIFFGetField(in, TIFFTAG_RESOLUTIONUNIT, &u16))
+                    QCOMPARE(d.resolutionUnit, int(u16));
+            }
+            TIFFClose(in);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTiffDirectories)

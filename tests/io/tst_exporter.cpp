@@ -1,9 +1,9 @@
 #include "exporter.h"
 #include "exportname.h"
+#include "fileio.h"
 #include "filelist.h"
 #include "importparser.h"
 #include "localpath.h"
-#include "walk.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +11,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace tallivo;
@@ -24,6 +29,8 @@ private slots:
     void initTestCase();
     void exportText();
     void exportList();
+    void fullDiskLeavesTheOldExport();
+    void destinationNameIsBytes();
     void suggestedName();
     void oddPathsRoundTrip();
 
@@ -107,14 +114,68 @@ void TestExporter::exportList()
     QVERIFY(!tallivo::exportList(files, dir.filePath("taken"), &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(dir.filePath("taken/inside")).isDir());
-    if (::geteuid() == 0)
-        return; // Root writes in read-only folders.
-    const QByteArray before = readAll(out);
+    QVERIFY(!tallivo::exportList(files, dir.filePath("missing/out.txt"), &error));
+    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
+
+    // Through a symbolic link the file it names is replaced; the link stays.
+    QVERIFY(QFile::link(out, dir.filePath("link.txt")));
     QVERIFY(files.append(FileItem::create(QUrl::fromLocalFile(dir.filePath("b.pdf")))));
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
-    QVERIFY(!tallivo::exportList(files, out, &error));
-    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(readAll(out), before);
+    QVERIFY(tallivo::exportList(files, dir.filePath("link.txt"), &error));
+    QVERIFY(QFileInfo(dir.filePath("link.txt")).isSymLink());
+    QCOMPARE(readAll(out), tallivo::exportText(files));
+}
+
+// Whatever stops a write (a full disk, a quota, a size limit) fails the
+// export and leaves the file it was to replace as it was. A size limit is a
+// full disk that root cannot write past either.
+void TestExporter::fullDiskLeavesTheOldExport()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out.txt");
+    FileList files;
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(files.append(std::make_unique<FileItem>(
+            QUrl::fromLocalFile(dir.filePath(QStringLiteral("scan %1.pdf").arg(i))), i, 1000)));
+    QVERIFY(writeFile(out, "the good export\n"));
+    QVERIFY(tallivo::exportText(files).size() > 2048);
+
+    struct rlimit saved;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 1024;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    QString error;
+    const bool written = tallivo::exportList(files, out, &error);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QVERIFY(!written);
+    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
+    QCOMPARE(readAll(out), QByteArray("the good export\n"));
+    // Nothing is left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+}
+
+// Latin-1 "café.txt": the name the user gave, byte for byte.
+void TestExporter::destinationNameIsBytes()
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.path()) + "/caf\xe9.txt";
+    FileList files;
+    QVERIFY(files.append(std::make_unique<FileItem>(urlFromLocalPath("/a/b.tif"), 2, 10)));
+    QString error;
+    QVERIFY2(tallivo::exportList(files, path, &error), qPrintable(error));
+    QFile written;
+    const int fd = ::open(path.constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    QVERIFY(written.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    QCOMPARE(written.readAll(), tallivo::exportText(files));
+    // Qt lists no names that are not UTF-8; the file system's listing does.
+    const FolderListing listing = listFolder(QFile::encodeName(dir.path()));
+    QCOMPARE(listing.entries.size(), size_t(1));
+    QCOMPARE(listing.entries.front().name, QByteArray("caf\xe9.txt"));
+    QCOMPARE(::unlink(path.constData()), 0);
 }
 
 void TestExporter::suggestedName()
@@ -145,7 +206,7 @@ void TestExporter::oddPathsRoundTrip()
         QVERIFY2(writeFile(path), qPrintable(path));
         list += path.toUtf8() + '\n';
     }
-    const QList<QByteArray> parsed = parseImportList(list, allowedFileTypes());
+    const QList<QByteArray> parsed = parseImportList(list);
     QCOMPARE(parsed.size(), paths.size());
     for (qsizetype i = 0; i < paths.size(); ++i)
         QCOMPARE(parsed.at(i), paths.at(i).toUtf8());

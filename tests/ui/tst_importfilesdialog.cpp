@@ -1,7 +1,6 @@
 #include "fakes.h"
 #include "importfilesdialog.h"
 #include "importparser.h"
-#include "walk.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -52,7 +51,7 @@ private:
 void TestImportFilesDialog::init()
 {
     m_dialogs = test::FakeDialogs();
-    m_dialog = std::make_unique<ImportFilesDialog>(allowedFileTypes(), m_dialogs);
+    m_dialog = std::make_unique<ImportFilesDialog>(m_dialogs);
     m_dialog->show();
 }
 

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -93,6 +94,9 @@ private:
 
 void TestMainWindow::initTestCase()
 {
+    // The texts below are the English ones; the progress line follows the
+    // user's locale.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
 }

@@ -1,0 +1,117 @@
+#include "commandline.h"
+
+#include "localpath.h"
+
+#include <QCoreApplication>
+
+namespace tallivo {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("CommandLine", text);
+}
+
+// An option of tallivo-count that takes a file name, as "--name FILE" or
+// "--name=FILE". Returns whether `argument` was that option.
+bool takeFileOption(const QList<QByteArray> &arguments, qsizetype *i, const QByteArray &name,
+                    std::optional<QByteArray> *value, QString *error)
+{
+    const QByteArray &argument = arguments.at(*i);
+    if (argument == name) {
+        if (*i + 1 < arguments.size())
+            *value = arguments.at(++*i);
+        else
+            *value = QByteArray();
+    } else if (argument.startsWith(name + '=')) {
+        *value = argument.mid(name.size() + 1);
+    } else {
+        return false;
+    }
+    if (value->value().isEmpty() && error->isEmpty())
+        *error = tr("%1 needs a file name").arg(QString::fromLatin1(name));
+    return true;
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArray &workingFolder,
+                             Program program)
+{
+    CommandLine line;
+    const bool counter = program == Program::Counter;
+    bool options = true;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QByteArray &argument = arguments.at(i);
+        if (argument.isEmpty())
+            continue;
+        if (options && argument.startsWith('-') && argument != "-") {
+            if (argument == "--") {
+                options = false;
+            } else if (argument == "-h" || argument == "--help") {
+                line.help = true;
+            } else if (argument == "--version") {
+                line.version = true;
+            } else if (counter && argument == "--subfolders") {
+                line.subfolders = true;
+            } else if (counter && argument == "--quiet") {
+                line.quiet = true;
+            } else if (counter && argument == "--summary") {
+                line.summary = true;
+            } else if (counter &&
+                       (takeFileOption(arguments, &i, "--export", &line.exportPath, &line.error) ||
+                        takeFileOption(arguments, &i, "--pages", &line.pagesPath, &line.error))) {
+            } else if (line.error.isEmpty()) {
+                line.error = tr("unknown option %1")
+                                 .arg(displayPath(escapedForRow(argument, RowTarget::Terminal)));
+            }
+            continue;
+        }
+        // What a file manager's "Open With" may pass for %U instead of %F.
+        if (argument.startsWith("file://")) {
+            const QUrl url = QUrl::fromEncoded(argument, QUrl::StrictMode);
+            if (url.isValid() && !localPath(url).isEmpty()) {
+                line.urls.append(urlFromLocalPath(tidyPath(localPath(url))));
+                continue;
+            }
+        }
+        line.urls.append(urlFromLocalPath(absolutePath(argument, workingFolder)));
+    }
+    if (counter && line.error.isEmpty() && !line.help && !line.version && line.urls.isEmpty())
+        line.error = tr("no path given");
+    return line;
+}
+
+QString commandLineHelp(Program program)
+{
+    if (program == Program::Counter) {
+        return tr("Usage: tallivo-count [--subfolders] [--export FILE] [--pages FILE] [--summary]\n"
+                  "                     [--quiet] PATH...\n"
+                  "Counts the pages of the TIFF and PDF files at PATH (files or folders),\n"
+                  "collecting them as a drop on the Tallivo window does.\n"
+                  "\n"
+                  "  --subfolders   walk folders with their subfolders\n"
+                  "  --export FILE  also write the tab-delimited list to FILE\n"
+                  "  --pages FILE   write one tab-separated line per page to FILE\n"
+                  "  --summary      print the pages by paper size and colour\n"
+                  "  --quiet        print only the totals and the summary of problems\n"
+                  "  -h, --help     show this help\n"
+                  "      --version  show the version\n"
+                  "\n"
+                  "Exit status: 0 all counted; 1 a PATH is missing or a file could not be\n"
+                  "written; 2 bad usage; 3 some files could not be counted or folders not "
+                  "read.\n");
+    }
+    return tr("Usage: tallivo [PATH...]\n"
+              "Counts the pages of TIFF and PDF files. The files and folders given are\n"
+              "listed as if dropped on the window; with Tallivo already running, they go\n"
+              "to its window.\n"
+              "\n"
+              "  -h, --help     show this text\n"
+              "      --version  show the version\n"
+              "\n"
+              "For scripts and servers, without a window: tallivo-count --help\n");
+}
+
+} // namespace tallivo

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace tallivo {
+
+// Which program reads the line: the window (`tallivo [PATH...]`) or the
+// headless counter (`tallivo-count [OPTION...] PATH...`). Both collect paths
+// the same way, as a drop on the window does.
+enum class Program
+{
+    Window,
+    Counter
+};
+
+// What a command line asks for. Paths stay bytes: a file name need not be
+// text.
+struct CommandLine
+{
+    QList<QUrl> urls; // absolute file URLs, in the order given
+    bool help = false;
+    bool version = false;
+    // tallivo-count only.
+    bool subfolders = false;
+    bool quiet = false;
+    bool summary = false;
+    std::optional<QByteArray> exportPath; // as given, never decoded
+    std::optional<QByteArray> pagesPath;
+    QString error; // for people; empty when the line made sense
+};
+
+// Reads the arguments after the program name. Relative paths are taken from
+// `workingFolder` (an absolute path) and tidied without resolving "..";
+// "--" ends the options.
+CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArray &workingFolder,
+                             Program program = Program::Window);
+// The --help text.
+QString commandLineHelp(Program program = Program::Window);
+
+} // namespace tallivo

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QIODevice>
+#include <QString>
+
+namespace tallivo {
+
+// A file written whole or not at all. The bytes go to a new file beside the
+// destination ("NAME.XXXXXX", six letters); commit() puts them on disk and
+// only then renames the new file over the destination, so a full disk, a
+// size limit or a failed write leaves the old file exactly as it was.
+//
+// QSaveFile does the same for a QString name, which cannot hold a file name
+// that is not UTF-8; this takes the path as bytes, of any length. A symbolic
+// link at the destination is followed: the file it names is replaced. Every
+// failure keeps the system's reason, for errorString().
+class SaveFile final : public QIODevice
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SaveFile)
+public:
+    explicit SaveFile(QByteArray path, QObject *parent = nullptr);
+    // Removes the new file unless it was committed.
+    ~SaveFile() override;
+
+    // WriteOnly only.
+    bool open(OpenMode mode) override;
+    // Fails once any write has failed; the destination is then untouched.
+    bool commit();
+    // Drops what was written; the destination stays as it was.
+    void cancelWriting();
+    void close() override;
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 size) override;
+
+private:
+    bool fail(int error);
+    void discard();
+
+    QByteArray m_path;
+    QByteArray m_name; // what is renamed over, in m_folder
+    QByteArray m_temp; // the new file, in m_folder
+    int m_folder = -1;
+    int m_fd = -1;
+    bool m_failed = false;
+};
+
+// Writes `data` to `path` through SaveFile. On failure returns false with the
+// reason in `error`.
+bool saveFile(const QByteArray &path, QByteArrayView data, QString *error = nullptr);
+
+} // namespace tallivo
