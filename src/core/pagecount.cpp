@@ -180,6 +180,8 @@ PageCount failedCount(PdfWorkerAnswer::Status status, qint32 pages, const QByteA
     case PdfWorkerAnswer::Unavailable:
         why = "the PDF worker could not be started";
         break;
+    case PdfWorkerAnswer::Cancelled:
+        return {pages, mark}; // the run that wanted it is over
     default:
         break;
     }

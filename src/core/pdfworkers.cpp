@@ -120,9 +120,10 @@ struct PdfWorkers::Private
     std::vector<std::shared_ptr<Worker>> idle;
     int starting = 0;
     int started = 0;
+    quint64 stops = 0; // how many times stopAll() ran
 
     std::shared_ptr<Worker> spawn();
-    std::shared_ptr<Worker> acquire();
+    std::shared_ptr<Worker> acquire(bool *stopped);
     void release(const std::shared_ptr<Worker> &worker);
     int retire(const std::shared_ptr<Worker> &worker, bool kill);
     PdfWorkerAnswer await(const std::shared_ptr<Worker> &worker, bool boxes);
@@ -174,10 +175,17 @@ std::shared_ptr<Worker> PdfWorkers::Private::spawn()
     return worker;
 }
 
-std::shared_ptr<Worker> PdfWorkers::Private::acquire()
+// A worker for one file; none when it cannot be started, or when stopAll()
+// ran while the file waited for one (`stopped`).
+std::shared_ptr<Worker> PdfWorkers::Private::acquire(bool *stopped)
 {
     std::unique_lock lock(mutex);
+    const quint64 stopsBefore = stops;
     for (;;) {
+        if (stops != stopsBefore) {
+            *stopped = true;
+            return {};
+        }
         if (!idle.empty()) {
             auto worker = idle.back();
             idle.pop_back();
@@ -373,8 +381,13 @@ PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes)
     const std::uint32_t flags = boxes ? std::uint32_t(WantBoxes) : 0;
     // A worker found dead when the request is sent had died between files
     // (killed from outside): one more try with a fresh one.
+    PdfWorkerAnswer answer;
+    answer.status = PdfWorkerAnswer::Unavailable;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const std::shared_ptr<Worker> worker = d->acquire();
+        bool stopped = false;
+        const std::shared_ptr<Worker> worker = d->acquire(&stopped);
+        if (stopped)
+            answer.status = PdfWorkerAnswer::Cancelled;
         if (!worker)
             break;
         if (!sendRequest(worker->socket, fd, size, flags)) {
@@ -383,8 +396,6 @@ PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes)
         }
         return d->await(worker, boxes);
     }
-    PdfWorkerAnswer answer;
-    answer.status = PdfWorkerAnswer::Unavailable;
     return answer;
 }
 
@@ -393,6 +404,7 @@ void PdfWorkers::stopAll()
     std::vector<pid_t> idlePids;
     {
         std::lock_guard lock(d->mutex);
+        ++d->stops;
         for (const auto &worker : d->all) {
             worker->stopped = true;
             ::kill(worker->pid, SIGKILL);
