@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <spawn.h>
@@ -139,6 +140,11 @@ std::shared_ptr<Worker> PdfWorkers::Private::spawn()
     // The worker's end becomes its descriptor 3, the only one it keeps
     // besides the standard three; dup2 leaves it open across exec.
     posix_spawn_file_actions_adddup2(&actions, sv[1], kSocketFd);
+    // What the library prints before it aborts goes nowhere: a run's
+    // output names the file and the reason instead.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none;
