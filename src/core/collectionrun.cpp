@@ -3,6 +3,7 @@
 #include "iopool.h"
 #include "localpath.h"
 #include "logging.h"
+#include "pdfworkers.h"
 #include "syslogline.h"
 
 #include <QElapsedTimer>
@@ -96,6 +97,12 @@ bool CollectionRun::start(std::optional<Arguments> arguments)
     m_thread->setObjectName(QStringLiteral("collection run"));
     m_thread->start();
     return true;
+}
+
+void CollectionRun::cancel()
+{
+    m_isProcessing.store(false, std::memory_order_release);
+    PdfWorkers::stopShared();
 }
 
 void CollectionRun::shutdown()

@@ -74,8 +74,10 @@ public:
     bool start(std::optional<Arguments> arguments);
 
     // Stops the run before its next entry; anything not yet appended is
-    // dropped. Takes effect even before the run has started.
-    void cancel() { m_isProcessing.store(false, std::memory_order_release); }
+    // dropped. Takes effect even before the run has started. Files in the
+    // PDF library's worker processes are not waited for: the workers are
+    // killed.
+    void cancel();
     bool isProcessing() const { return m_isProcessing.load(std::memory_order_acquire); }
     // True from start() until the run's last main-thread step has been done.
     bool isActive() const { return m_active; }

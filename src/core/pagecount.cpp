@@ -4,8 +4,8 @@
 #include "iopool.h"
 #include "localpath.h"
 #include "logging.h"
-#include "pdfpageboxes.h"
 #include "pdfstructure.h"
+#include "pdfworkers.h"
 #include "tiffdirectories.h"
 #include "walk.h"
 
@@ -13,8 +13,6 @@
 #include <QSysInfo>
 #include <QUrl>
 
-#include <poppler-document.h>
-#include <poppler-global.h>
 #include <tiffio.h>
 
 #include <cerrno>
@@ -45,16 +43,20 @@ QString countStatusText(CountStatus status)
         return QCoreApplication::translate("tallivo", "unreadable");
     case CountStatus::Missing:
         return QCoreApplication::translate("tallivo", "missing");
+    case CountStatus::LibraryFailed:
+        return QCoreApplication::translate("tallivo", "the PDF library failed on this file");
+    case CountStatus::TookTooLong:
+        return QCoreApplication::translate("tallivo", "took too long");
+    case CountStatus::NeededTooMuchMemory:
+        return QCoreApplication::translate("tallivo", "needed too much memory");
     }
     return {};
 }
 
 namespace {
 
-void silentPopplerMessage(const std::string &, void *) {}
-
-// Both libraries print their complaints about damaged files to stderr unless
-// told otherwise; a scan of a big share meets plenty of those.
+// libtiff prints its complaints about damaged files to stderr unless told
+// otherwise; a scan of a big share meets plenty of those.
 void silenceLibraries()
 {
     static std::once_flag once;
@@ -63,16 +65,6 @@ void silenceLibraries()
         TIFFSetWarningHandler(nullptr);
         TIFFSetErrorHandlerExt(nullptr);
         TIFFSetWarningHandlerExt(nullptr);
-        poppler::set_debug_error_function(silentPopplerMessage, nullptr);
-        // poppler-cpp builds its global tables when the first document opens
-        // and frees them when the last one closes; one document kept for the
-        // life of the process spares that for every file counted.
-        static const char minimal[] = "%PDF-1.0\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
-                                      "2 0 obj<</Type/Pages/Kids[]/Count 0>>endobj\n"
-                                      "trailer<</Root 1 0 R>>\n%%EOF\n";
-        static poppler::document *keeper =
-            poppler::document::load_from_raw_data(minimal, sizeof minimal - 1);
-        Q_UNUSED(keeper);
     });
 }
 
@@ -158,115 +150,107 @@ bool hasPdfName(const QByteArray &path)
     return hasPdfExtension(path);
 }
 
-bool looksLikePdf(BlockReader &reader)
+// Where a file has no PDF header in its first KiB (where readers have long
+// looked for it), nor an object near its start, nor the end of a PDF near
+// its end, no reader finds a document in it: the PDF library would only
+// spend a scan of the whole file on it.
+bool mayBePdf(BlockReader &reader)
 {
-    return reader.viewUpTo(0, 1024).toByteArray().contains("%PDF-");
+    const QByteArray head = reader.viewUpTo(0, 1024).toByteArray();
+    if (head.contains("%PDF-") || containsObjectHeader(head))
+        return true;
+    const qint64 tailStart = qMax<qint64>(0, reader.size() - 1024);
+    const QByteArray tail = reader.viewUpTo(tailStart, 1024).toByteArray();
+    return tail.contains("startxref") || tail.contains("%%EOF");
 }
 
-bool isPdfSpace(char c)
+PageCount failedCount(PdfWorkerAnswer::Status status, qint32 pages, const QByteArray &path)
 {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0';
-}
-
-// The decimal number that ends just before `end` (after white space), or -1.
-qint64 numberBefore(QByteArrayView bytes, qsizetype *end)
-{
-    qsizetype i = *end;
-    while (i > 0 && isPdfSpace(bytes[i - 1]))
-        --i;
-    const qsizetype last = i;
-    while (i > 0 && bytes[i - 1] >= '0' && bytes[i - 1] <= '9')
-        --i;
-    if (i == last)
-        return -1;
-    *end = i;
-    qint64 value = 0;
-    for (qsizetype k = i; k < last; ++k)
-        value = qMin<qint64>(value * 10 + (bytes[k] - '0'), Q_INT64_C(1) << 40);
-    return value;
-}
-
-// Where `needle` next occurs in `bytes` from `from` on, or -1. glibc's
-// memmem: QByteArrayView::indexOf is several times slower on the many
-// short matches of a PDF.
-qsizetype find(QByteArrayView bytes, QByteArrayView needle, qsizetype from)
-{
-    if (from >= bytes.size())
-        return -1;
-    const void *at = ::memmem(bytes.data() + from, size_t(bytes.size() - from), needle.data(),
-                              size_t(needle.size()));
-    return at ? static_cast<const char *>(at) - bytes.data() : -1;
-}
-
-// The PDF reader sizes its cross-reference table by the largest object
-// number or /Size it meets, and a damaged file can claim billions: 82 bytes
-// then cost seconds and 600 MB. Such claims are refused before it sees them.
-bool claimsAbsurdObjectCount(QByteArrayView bytes)
-{
-    const qint64 limit = qMax<qint64>(1000000, bytes.size() / 8);
-    for (qsizetype at = find(bytes, "obj", 0); at >= 0; at = find(bytes, "obj", at + 3)) {
-        qsizetype end = at;
-        if (numberBefore(bytes, &end) < 0)
-            continue;
-        if (numberBefore(bytes, &end) > limit)
-            return true;
+    CountStatus mark = CountStatus::LibraryFailed;
+    const char *why = "the PDF library failed on it";
+    switch (status) {
+    case PdfWorkerAnswer::TookTooLong:
+        mark = CountStatus::TookTooLong;
+        why = "it took too long";
+        break;
+    case PdfWorkerAnswer::NeededTooMuchMemory:
+        mark = CountStatus::NeededTooMuchMemory;
+        why = "it needed too much memory";
+        break;
+    case PdfWorkerAnswer::Unavailable:
+        why = "the PDF worker could not be started";
+        break;
+    case PdfWorkerAnswer::Cancelled:
+        return {pages, mark}; // the run that wanted it is over
+    default:
+        break;
     }
-    for (qsizetype at = find(bytes, "/Size", 0); at >= 0; at = find(bytes, "/Size", at + 5)) {
-        qsizetype i = at + 5;
-        while (i < bytes.size() && isPdfSpace(bytes[i]))
-            ++i;
-        qsizetype end = i;
-        while (end < bytes.size() && bytes[end] >= '0' && bytes[end] <= '9')
-            ++end;
-        if (end > i && numberBefore(bytes, &end) > limit)
-            return true;
-    }
-    return false;
+    qCWarning(lcCore, "%s: %s", qUtf8Printable(displayPath(path)), why);
+    return {pages, mark};
 }
 
-// PDFs up to this size are read whole, in large reads, and parsed from memory
-// instead of through the PDF reader's many small reads.
-constexpr qint64 kWholeReadLimit = 16 * 1024 * 1024;
+void appendUnknownPages(qint32 count, std::vector<PageInfo> *pages)
+{
+    if (pages)
+        pages->resize(pages->size() + size_t(qBound(0, count, kMaxDetailedPages)));
+}
 
 PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
                    std::vector<PageInfo> *pages)
 {
     // The file's own structure first: a few reads near its end, where the
-    // PDF reader would parse the whole cross-reference section. Page sizes
-    // need the reader.
-    if (!pages) {
-        if (const std::optional<qint32> structural = structuralPdfPageCount(reader))
-            return {*structural, CountStatus::Counted};
-    }
-    std::unique_ptr<poppler::document> doc;
-    QByteArray bytes;
-    ParseSlot slot;
-    if (reader.size() <= kWholeReadLimit) {
-        bytes.resize(reader.size());
-        if (!reader.readInto(0, reader.size(), bytes.data()))
-            return {0, CountStatus::Unreadable};
-        if (claimsAbsurdObjectCount(bytes)) {
-            qCWarning(lcCore, "%s: not counted: claims an impossible number of objects",
-                      qUtf8Printable(displayPath(path)));
-            return {0, CountStatus::Damaged};
+    // PDF library would parse the whole cross-reference section, and the
+    // page tree when page sizes are wanted. Only what it cannot tell goes
+    // to a worker process.
+    std::vector<PageInfo> boxes;
+    const PdfStructureResult structure = examinePdfStructure(reader, pages ? &boxes : nullptr);
+    if (structure.pages) {
+        const qint32 count = *structure.pages;
+        if (!pages)
+            return {count, CountStatus::Counted};
+        if (structure.boxesRead) {
+            pages->insert(pages->end(), boxes.begin(), boxes.end());
+            return {count, CountStatus::Counted};
         }
-        doc.reset(poppler::document::load_from_raw_data(bytes.constData(), int(bytes.size())));
-    } else {
-        // The descriptor's own name: the path may be longer than a path may be.
-        const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        doc.reset(poppler::document::load_from_file(self));
+        // The count stands; the library is asked for the sizes alone.
+        PdfWorkerAnswer answer = PdfWorkers::shared().count(fd, reader.size(), true);
+        if (answer.status != PdfWorkerAnswer::Counted && answer.status != PdfWorkerAnswer::Locked &&
+            answer.status != PdfWorkerAnswer::Damaged) {
+            appendUnknownPages(count, pages);
+            return failedCount(answer.status, count, path);
+        }
+        answer.boxes.resize(size_t(qBound(0, count, kMaxDetailedPages)));
+        pages->insert(pages->end(), answer.boxes.begin(), answer.boxes.end());
+        return {count, CountStatus::Counted};
     }
-    if (!doc)
+    if (structure.reason == PdfStructureReason::ImpossibleClaim) {
+        qCWarning(lcCore, "%s: not counted: claims an impossible number of objects",
+                  qUtf8Printable(displayPath(path)));
         return {0, CountStatus::Damaged};
-    // Asking a locked document for its pages crashes the reader.
-    if (doc->is_locked())
+    }
+    if (!mayBePdf(reader))
+        return {0, CountStatus::NotTiffOrPdf};
+    if (structure.reason != PdfStructureReason::Encrypted && repairClaimsTooManyObjects(reader)) {
+        qCWarning(lcCore, "%s: not counted: claims an impossible number of objects",
+                  qUtf8Printable(displayPath(path)));
+        return {0, CountStatus::Damaged};
+    }
+    const PdfWorkerAnswer answer = PdfWorkers::shared().count(fd, reader.size(), pages != nullptr);
+    switch (answer.status) {
+    case PdfWorkerAnswer::Counted:
+        if (pages)
+            pages->insert(pages->end(), answer.boxes.begin(), answer.boxes.end());
+        return {answer.pages, CountStatus::Counted};
+    case PdfWorkerAnswer::Locked:
         return {0, CountStatus::Locked};
-    const int count = doc->pages();
-    if (count <= 0)
+    case PdfWorkerAnswer::Damaged:
+        // Without a header, what the library cannot open is no PDF at all.
+        if (!reader.viewUpTo(0, 1024).toByteArray().contains("%PDF-"))
+            return {0, CountStatus::NotTiffOrPdf};
         return {0, CountStatus::Damaged};
-    if (pages)
-        appendPdfPageBoxes(*doc, pages);
-    return {qint32(count), CountStatus::Counted};
+    default:
+        return failedCount(answer.status, 0, path);
+    }
 }
 
 } // namespace
@@ -289,10 +273,7 @@ PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector
     }
     if (!hasPdfName(path))
         return {0, CountStatus::NotTiffOrPdf};
-    PageCount count = countPdf(reader, fd, path, pages);
-    if (count.status == CountStatus::Damaged && !looksLikePdf(reader))
-        count.status = CountStatus::NotTiffOrPdf;
-    return count;
+    return countPdf(reader, fd, path, pages);
 }
 
 MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<PageInfo> *pages)

@@ -24,7 +24,13 @@ enum class CountStatus : quint8
     NotTiffOrPdf,
     NotAFile,   // a folder, FIFO, device or socket
     Unreadable, // no permission, or an I/O error
-    Missing
+    Missing,
+    // The PDF library's worker process failed on the file: it crashed or was
+    // killed, passed its time limit or its memory limit. The count is what
+    // the file's structure gave, if anything.
+    LibraryFailed,
+    TookTooLong,
+    NeededTooMuchMemory,
 };
 // A short reason for people ("password-protected", "damaged", ...); "" for Counted.
 QString countStatusText(CountStatus status);

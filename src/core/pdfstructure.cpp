@@ -2,6 +2,7 @@
 
 #include "blockreader.h"
 #include "pdfsecurity.h"
+#include "tiffdirectories.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -188,6 +189,7 @@ struct Token
     bool fits32 = false;   // Int: an int to the library, not a 64-bit integer
     bool positive = false; // Real: above zero
     qint64 value = 0;
+    double real = 0;  // Int and Real: the number
     qint64 start = 0; // position of the token's first byte
     qint64 end = 0;   // position after the token
     int length = 0;   // Name, Keyword
@@ -289,10 +291,16 @@ private:
         bool digits = false;
         bool nonZero = false;
         qint64 value = 0;
+        double magnitude = 0;
+        double scale = 0.1;
         auto digit = [&](int d) {
             digits = true;
             nonZero = nonZero || d != '0';
-            if (!real) {
+            if (real) {
+                magnitude += (d - '0') * scale;
+                scale /= 10;
+            } else {
+                magnitude = magnitude * 10 + (d - '0');
                 if (value > (LLONG_MAX - (d - '0')) / 10)
                     stepAside(Reason::LimitExceeded);
                 value = value * 10 + (d - '0');
@@ -319,6 +327,7 @@ private:
         // "1-2", "3.4.5", "12abc": the library splits or mends these.
         if (!digits || isRegular(m_cursor.peek()))
             stepAside(Reason::DamagedObject);
+        t.real = negative ? -magnitude : magnitude;
         if (real) {
             t.type = Tok::Real;
             t.positive = !negative && nonZero;
@@ -417,8 +426,9 @@ struct Node
     Kind kind = Kind::Null;
     bool fits32 = false;
     bool positive = false;
-    qint64 num = 0; // Int value, Ref number, Bool 1 or 0; String: where it starts
-    qint64 gen = 0; // Ref generation; String: where it ends
+    qint64 num = 0;  // Int value, Ref number, Bool 1 or 0; String: where it starts
+    qint64 gen = 0;  // Ref generation; String: where it ends
+    double real = 0; // Int and Real: the number
     int nameOffset = 0;
     int nameLength = 0;
     int first = -1; // first child; a Dict's children alternate key and value
@@ -531,10 +541,12 @@ public:
             node.kind = Kind::Int;
             node.num = t.value;
             node.fits32 = t.fits32;
+            node.real = t.real;
             return m_tree.add(node);
         case Tok::Real:
             node.kind = Kind::Real;
             node.positive = t.positive;
+            node.real = t.real;
             return m_tree.add(node);
         case Tok::String:
             // Where the string lies: few are ever read.
@@ -921,8 +933,15 @@ public:
     }
 
     qint32 pageCount();
+    // After pageCount(): each page's box, up to kMaxDetailedPages pages.
+    void pageBoxes(qint32 count, std::vector<PageInfo> &boxes);
 
 private:
+    struct PageAttributes;
+    void walkPages(const Value &node, const PageAttributes &inherited, int depth, qint32 count,
+                   std::vector<PageInfo> &boxes);
+    bool readBox(const Value &dict, const char *key, double box[4]);
+    void inherit(const Value &dict, PageAttributes &attributes);
     Linearization readLinearization();
     qint64 findStartXref();
     qint64 afterFirstEndobj();
@@ -972,6 +991,9 @@ private:
     std::unordered_set<qint64> m_loading;
     std::unordered_set<qint64> m_reached;
     int m_fetches = 0;
+    int m_maxFetches = kMaxFetches;
+    Value m_pages;
+    std::unordered_set<qint64> m_pageNodes;
 };
 
 Linearization Document::readLinearization()
@@ -1447,7 +1469,7 @@ const Loaded &Document::fetch(qint64 num, qint64 gen)
             stepAside(Reason::DamagedObject);
         return *it->second;
     }
-    if (m_loading.count(num) || ++m_fetches > kMaxFetches)
+    if (m_loading.count(num) || ++m_fetches > m_maxFetches)
         stepAside(m_loading.count(num) ? Reason::DamagedObject : Reason::LimitExceeded);
     const Entry entry = lookup(num);
     auto object = std::make_unique<Loaded>();
@@ -1875,6 +1897,10 @@ qint32 Document::pageCount()
         for (const Subsection &sub : section->subsections)
             m_size = qMax(m_size, sub.first + sub.count);
     }
+    // Every object takes some bytes of the file, even compressed; a number
+    // far beyond them is damage, and would cost the library its size.
+    if (m_size > qMax<qint64>(kMaxObjects, m_fileSize / 2))
+        stepAside(Reason::ImpossibleClaim);
     if (m_size > kMaxObjects)
         stepAside(Reason::LimitExceeded);
     if (const int encrypt = m_trailer.find(root, "Encrypt"); encrypt >= 0)
@@ -1909,23 +1935,251 @@ qint32 Document::pageCount()
         stepAside(Reason::CountAboveObjects);
     if (lin.active && lin.pages > 0 && lin.pages != count.at().num)
         stepAside(Reason::LinearizedMismatch);
+    m_pages = pages;
     return qint32(count.at().num);
+}
+
+// The boxes and rotation a page inherits, as the library keeps them: its
+// default MediaBox is US Letter, which this reader tells apart as unknown.
+struct Document::PageAttributes
+{
+    double media[4] = {0, 0, 612, 792};
+    double crop[4] = {0, 0, 0, 0};
+    bool haveMedia = false;
+    bool haveCrop = false;
+    qint64 rotate = 0;
+};
+
+bool Document::readBox(const Value &dict, const char *key, double box[4])
+{
+    const Value array = resolve(*dict.tree, dict.find(key));
+    if (array.isStream || array.kind() != Kind::Array || array.at().count != 4)
+        return false;
+    double v[4];
+    int i = 0;
+    bool ok = true;
+    for (int k = array.at().first; k >= 0 && i < 4; k = array.tree->at(k).next, ++i) {
+        const Value element = resolve(*array.tree, k);
+        if (element.isStream || (element.kind() != Kind::Int && element.kind() != Kind::Real))
+            ok = false;
+        else
+            v[i] = element.at().real;
+    }
+    if (!ok || i != 4 || (v[0] == 0 && v[1] == 0 && v[2] == 0 && v[3] == 0))
+        return false;
+    box[0] = qMin(v[0], v[2]);
+    box[1] = qMin(v[1], v[3]);
+    box[2] = qMax(v[0], v[2]);
+    box[3] = qMax(v[1], v[3]);
+    return true;
+}
+
+// A node's own boxes and rotation over those it inherits.
+void Document::inherit(const Value &dict, PageAttributes &attributes)
+{
+    double box[4];
+    if (readBox(dict, "MediaBox", box)) {
+        std::copy(box, box + 4, attributes.media);
+        attributes.haveMedia = true;
+    }
+    if (readBox(dict, "CropBox", box)) {
+        std::copy(box, box + 4, attributes.crop);
+        attributes.haveCrop = true;
+    }
+    // Without a CropBox of its own or above, a node's is its MediaBox.
+    if (!attributes.haveCrop)
+        std::copy(attributes.media, attributes.media + 4, attributes.crop);
+    const Value rotate = resolve(*dict.tree, dict.find("Rotate"));
+    if (!rotate.isStream && rotate.kind() == Kind::Int && rotate.at().fits32)
+        attributes.rotate = ((rotate.at().num % 360) + 360) % 360;
+}
+
+void Document::walkPages(const Value &node, const PageAttributes &inherited, int depth,
+                         qint32 count, std::vector<PageInfo> &boxes)
+{
+    if (depth > kMaxDepth)
+        stepAside(Reason::LimitExceeded);
+    const int wanted = qMin(count, kMaxDetailedPages);
+    const Value kids = resolve(*node.tree, node.find("Kids"));
+    if (kids.isStream || kids.kind() != Kind::Array)
+        stepAside(Reason::DamagedObject);
+    // Children are read one at a time: a leaf's tree is dropped once its
+    // box is known, so that long documents cost little memory.
+    std::vector<std::pair<qint64, qint64>> refs;
+    for (int k = kids.at().first; k >= 0; k = kids.tree->at(k).next) {
+        const Node &kid = kids.tree->at(k);
+        if (kid.kind != Kind::Ref)
+            stepAside(Reason::DamagedObject);
+        refs.emplace_back(kid.num, kid.gen);
+    }
+    for (const auto &[num, gen] : refs) {
+        if (int(boxes.size()) >= wanted)
+            return;
+        if (!m_pageNodes.insert(num).second)
+            stepAside(Reason::DamagedObject); // a loop, or a page listed twice
+        const Loaded &object = fetch(num, gen);
+        if (object.isStream || object.tree.at(object.tree.root).kind != Kind::Dict)
+            stepAside(Reason::DamagedObject);
+        const Value kid{&object.tree, object.tree.root, false};
+        const int typeNode = kid.find("Type");
+        const bool typedPage = typeNode >= 0 && kid.tree->at(typeNode).kind == Kind::Name &&
+                               kid.tree->name(typeNode) == "Page";
+        const bool isPage = typedPage || kid.find("Kids") < 0;
+
+        PageAttributes attributes = inherited;
+        inherit(kid, attributes);
+        if (!isPage) {
+            walkPages(kid, attributes, depth + 1, count, boxes);
+            continue;
+        }
+        const double *media = attributes.media;
+        double crop[4];
+        std::copy(attributes.crop, attributes.crop + 4, crop);
+        if (typedPage) {
+            // A page's CropBox is never larger than its MediaBox.
+            if (crop[2] - crop[0] > media[2] - media[0]) {
+                crop[0] = media[0];
+                crop[2] = media[2];
+            }
+            if (crop[3] - crop[1] > media[3] - media[1]) {
+                crop[1] = media[1];
+                crop[3] = media[3];
+            }
+        }
+        for (int i = 0; i < 4; ++i)
+            crop[i] = qBound(media[i % 2], crop[i], media[i % 2 + 2]);
+        PageInfo info;
+        double w = (crop[2] - crop[0]) * kMmPerPoint;
+        double h = (crop[3] - crop[1]) * kMmPerPoint;
+        if (attributes.rotate == 90 || attributes.rotate == 270)
+            std::swap(w, h);
+        if (attributes.haveMedia && w > 0 && h > 0 && w <= SizeClass::kMaxSideMm &&
+            h <= SizeClass::kMaxSideMm) {
+            info.widthMm = float(w);
+            info.heightMm = float(h);
+        }
+        boxes.push_back(info);
+        // Nothing refers to a page's own tree again.
+        if (!object.compressed)
+            m_objects.erase(num);
+    }
+}
+
+void Document::pageBoxes(qint32 count, std::vector<PageInfo> &boxes)
+{
+    const int wanted = qMin(count, kMaxDetailedPages);
+    m_maxFetches = m_fetches + 2 * wanted + kMaxFetches;
+    m_budget = qMax<qint64>(m_budget, qint64(wanted) * 256);
+    boxes.reserve(size_t(wanted));
+    PageAttributes attributes;
+    inherit(m_pages, attributes);
+    walkPages(m_pages, attributes, 0, count, boxes);
+    // Fewer pages in the tree than /Count: the library has its own ways.
+    if (int(boxes.size()) != wanted)
+        stepAside(Reason::DamagedObject);
 }
 
 } // namespace
 
-PdfStructureResult examinePdfStructure(BlockReader &reader)
+PdfStructureResult examinePdfStructure(BlockReader &reader, std::vector<PageInfo> *boxes)
 {
     PdfStructureResult result;
     try {
         Document document(reader);
         result.pages = document.pageCount();
+        if (boxes) {
+            std::vector<PageInfo> read;
+            try {
+                document.pageBoxes(*result.pages, read);
+                boxes->insert(boxes->end(), read.begin(), read.end());
+                result.boxesRead = true;
+            } catch (const StepAside &) {
+            } catch (const std::bad_alloc &) {
+            }
+        }
     } catch (const StepAside &aside) {
         result.reason = aside.reason;
     } catch (const std::bad_alloc &) {
         result.reason = Reason::LimitExceeded;
     }
     return result;
+}
+
+namespace {
+
+// An object header at `p`: digits, white space, digits, white space,
+// "obj", as the library's repair scan reads it after a line's leading white
+// space. Its number, saturated, or -1.
+qint64 objectHeaderAt(const char *p, const char *end)
+{
+    auto space = [](char c) { return isWhite(uchar(c)); };
+    while (p < end && space(*p))
+        ++p;
+    const char *digits = p;
+    qint64 num = 0;
+    while (p < end && isDigit(uchar(*p))) {
+        num = qMin<qint64>(num * 10 + (*p - '0'), Q_INT64_C(1) << 40);
+        ++p;
+    }
+    if (p == digits || p == end || !space(*p))
+        return -1;
+    while (p < end && space(*p))
+        ++p;
+    const char *gen = p;
+    while (p < end && isDigit(uchar(*p)))
+        ++p;
+    if (p == gen || p == end || !space(*p))
+        return -1;
+    while (p < end && space(*p))
+        ++p;
+    return end - p >= 3 && std::memcmp(p, "obj", 3) == 0 ? num : -1;
+}
+
+} // namespace
+
+bool containsObjectHeader(QByteArrayView bytes)
+{
+    const char *begin = bytes.data();
+    const char *end = begin + bytes.size();
+    for (const char *line = begin; line < end;) {
+        if (objectHeaderAt(line, end) >= 0)
+            return true;
+        const char *next = static_cast<const char *>(std::memchr(line, '\n', size_t(end - line)));
+        const char *cr = static_cast<const char *>(std::memchr(line, '\r', size_t(end - line)));
+        if (!next || (cr && cr < next))
+            next = cr;
+        if (!next)
+            break;
+        line = next + 1;
+    }
+    return false;
+}
+
+bool repairClaimsTooManyObjects(BlockReader &reader)
+{
+    // The library's tables take about 40 bytes per object number; a few
+    // million is what a large damaged file may hold, and every object
+    // takes a few bytes of the file.
+    const qint64 size = reader.size();
+    const qint64 limit = qMax<qint64>(qint64(1) << 22, size / 8);
+    constexpr qint64 kChunk = 1 << 20;
+    constexpr qint64 kOverlap = 64; // a header split between two chunks
+    QByteArray chunk(kChunk + kOverlap, Qt::Uninitialized);
+    for (qint64 at = 0; at < size; at += kChunk) {
+        const qint64 length = qMin(kChunk + kOverlap, size - at);
+        if (!reader.readInto(at, length, chunk.data()))
+            return false;
+        const char *begin = chunk.constData();
+        const char *end = begin + length;
+        const char *stop = begin + qMin(kChunk, length);
+        if (at == 0 && objectHeaderAt(begin, end) > limit)
+            return true;
+        for (const char *p = begin; p < stop; ++p) {
+            if ((*p == '\n' || *p == '\r') && objectHeaderAt(p + 1, end) > limit)
+                return true;
+        }
+    }
+    return false;
 }
 
 std::optional<qint32> structuralPdfPageCount(BlockReader &reader)

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "pagedetails.h"
+
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <optional>
+#include <vector>
 
 namespace tallivo {
 
@@ -27,19 +31,37 @@ enum class PdfStructureReason
     BadCount,           // /Count is not a positive integer
     CountAboveObjects,  // /Count exceeds the number of objects (trailer /Size)
     ReadFailed,         // the file could not be read
+    ImpossibleClaim,    // an object number or /Size far beyond what the file can hold
 };
 
 struct PdfStructureResult
 {
     std::optional<qint32> pages;
     PdfStructureReason reason = PdfStructureReason::Counted;
+    // With boxes asked for: whether the page tree gave every page's box.
+    bool boxesRead = false;
 };
 
 // The page count read from the PDF's own structure: startxref, the
 // cross-reference sections, the trailer's /Root, the catalog's /Pages and its
 // /Count. Answers only where every step is sound and the PDF library would
 // give the same count without repairing anything; otherwise it says why not.
-PdfStructureResult examinePdfStructure(BlockReader &reader);
+// With `boxes`, the page tree is walked as well and each page's visible box
+// appended, as the PDF library reads it: the CropBox, else the MediaBox,
+// inherited through the tree, kept within the MediaBox, turned by /Rotate;
+// unknown where no MediaBox is given anywhere. Up to kMaxDetailedPages
+// pages; boxesRead is false, and `boxes` untouched, when the tree is not
+// sound enough to be sure of them.
+PdfStructureResult examinePdfStructure(BlockReader &reader, std::vector<PageInfo> *boxes = nullptr);
+
+// Whether `bytes` hold an object header ("12 0 obj") at the start of a line.
+bool containsObjectHeader(QByteArrayView bytes);
+
+// Whether the PDF library, repairing the file by scanning it for object
+// headers at the starts of lines, would meet an object number far beyond
+// what the file's length can hold, and size its tables by it: seconds and
+// hundreds of megabytes for a few bytes. Reads the whole file.
+bool repairClaimsTooManyObjects(BlockReader &reader);
 
 // The page count read from the PDF's own structure, or nullopt ("don't know").
 std::optional<qint32> structuralPdfPageCount(BlockReader &reader);

@@ -35,9 +35,11 @@ struct Result
     QString err;
 };
 
-Result countWith(const QStringList &args)
+Result countWith(const QStringList &args, const QProcessEnvironment &env = {})
 {
     QProcess p;
+    if (!env.isEmpty())
+        p.setProcessEnvironment(env);
     p.start(QStringLiteral(TALLIVO_COUNT_BINARY), args);
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
@@ -157,6 +159,7 @@ private Q_SLOTS:
     void exportMatchesTheWindowsExport();
     void missingPathCountsTheRest();
     void librariesStayQuietOnDamagedFiles();
+    void aFileThatKillsThePdfLibraryCostsOnlyItself();
     void namesAreBytesAndRowsStayRows();
     void pageListAndSummary();
     void badOptions_data();
@@ -263,6 +266,28 @@ void TestCli::librariesStayQuietOnDamagedFiles()
     const Result quiet =
         countWith({QStringLiteral("--quiet"), QStringLiteral("--subfolders"), corpus});
     QCOMPARE(quiet.err, lines.last() + QLatin1Char('\n'));
+}
+
+void TestCli::aFileThatKillsThePdfLibraryCostsOnlyItself()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(test::writePdf(dir.filePath(QStringLiteral("a.pdf")), 2));
+    QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("b.pdf")),
+                             "%PDF-1.4\n%TALLIVO-TEST-FAULT crash\n"));
+    QVERIFY(test::writePdf(dir.filePath(QStringLiteral("c.pdf")), 3));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TALLIVO_PDFWORKER_TEST_FAULTS"), QStringLiteral("1"));
+    const QString pages = dir.filePath(QStringLiteral("pages.tsv"));
+    for (const QStringList &options :
+         {QStringList(), QStringList{QStringLiteral("--pages"), pages}}) {
+        const Result r = countWith(options + QStringList{dir.path()}, env);
+        QCOMPARE(r.status, 3);
+        QVERIFY2(r.err.contains(QStringLiteral("b.pdf: the PDF library failed on this file\n")),
+                 qPrintable(r.err));
+        QVERIFY(r.err.endsWith(QStringLiteral("1 file could not be counted\n")));
+        QVERIFY(r.out.contains(QStringLiteral("Total Pages TIFF : 0 PDF : 5")));
+    }
 }
 
 void TestCli::namesAreBytesAndRowsStayRows()

@@ -1,5 +1,8 @@
 #include "pagecount.h"
+#include "pdfworkers.h"
 #include "samplefiles.h"
+
+#include <QDirIterator>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +23,10 @@ private Q_SLOTS:
     void counts_data();
     void counts();
     void specialFilesAreNeverOpened();
+    void claimsInTextDoNotRefuseAFile();
+    void impossibleClaimsNeverReachTheLibrary();
+    void notPdfsAreRefusedAtOnce();
+    void countsDoNotDependOnPageDetails();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -125,6 +132,119 @@ void TestPageCount::specialFilesAreNeverOpened()
     QCOMPARE(pageCount(QUrl::fromLocalFile(QStringLiteral("/dev/null"))), 0);
     QCOMPARE(pageCount(QUrl()), 0);
     QCOMPARE(pageCount(QUrl(QStringLiteral("https://example.com/a.pdf"))), 0);
+}
+
+namespace {
+
+// A one-page PDF whose content stream and a comment mention object numbers
+// and a /Size no file of its length could hold.
+QByteArray pdfWithClaimsInText()
+{
+    const QByteArray content = "BT /F1 12 Tf 72 700 Td (999999999 0 obj) Tj ET "
+                               "BT 72 680 Td (/Size 99999999) Tj ET";
+    return test::pdfOfObjects(
+        {"<< /Type /Catalog /Pages 2 0 R >>\n% /Size 99999999 and 888888888 0 obj",
+         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>",
+         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
+             "\nendstream"});
+}
+
+PageCount countOf(const QString &path, std::vector<PageInfo> *pages = nullptr)
+{
+    return measureFile(QFile::encodeName(path), EntryType::Unknown, pages).count;
+}
+
+} // namespace
+
+void TestPageCount::claimsInTextDoNotRefuseAFile()
+{
+    // A sound file, and the same file with its startxref lost, which only
+    // the PDF library's repair can count: both count with and without page
+    // sizes.
+    const QByteArray sound = pdfWithClaimsInText();
+    QByteArray repairable = sound;
+    repairable.replace(repairable.lastIndexOf("startxref"), 9, "startxrex");
+    for (const QByteArray &bytes : {sound, repairable}) {
+        QVERIFY(test::writeBytes(path(QStringLiteral("claims.pdf")), bytes));
+        std::vector<PageInfo> pages;
+        const PageCount plain = countOf(path(QStringLiteral("claims.pdf")));
+        const PageCount detailed = countOf(path(QStringLiteral("claims.pdf")), &pages);
+        QCOMPARE(plain.status, CountStatus::Counted);
+        QCOMPARE(plain.pages, 1);
+        QCOMPARE(detailed.status, CountStatus::Counted);
+        QCOMPARE(detailed.pages, 1);
+        QCOMPARE(int(pages.size()), 1);
+        QCOMPARE(SizeClass::classify(pages[0].widthMm, pages[0].heightMm).label(),
+                 QStringLiteral("A4"));
+    }
+}
+
+void TestPageCount::impossibleClaimsNeverReachTheLibrary()
+{
+    // 82 bytes whose repair would size the library's tables for billions of
+    // objects, also padded past any size read whole; and a trailer whose
+    // /Size no file of its length holds. None of them goes to a worker.
+    const int startedBefore = PdfWorkers::shared().started();
+    QList<QByteArray> files;
+    const QString trap = QStringLiteral(TALLIVO_CORPUS_DIR "/pdf/pdfium__bug_325_a.pdf");
+    QFile f(trap);
+    if (f.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = f.readAll();
+        files << bytes << bytes + QByteArray(17'800'000, ' ');
+    }
+    // The same kind of claim, made here: a damaged table, then an object
+    // header with a number in the billions.
+    files << QByteArray("%PDF-1.4\nxref\n0 3\n0000000000 655\n 30080000009 0000 obj\n<< >>\n");
+    QByteArray bigSize = test::pdfBytes(2);
+    bigSize.replace("/Size 5", "/Size 99999999");
+    files << bigSize;
+    for (const QByteArray &bytes : std::as_const(files)) {
+        QVERIFY(test::writeBytes(path(QStringLiteral("trap.pdf")), bytes));
+        std::vector<PageInfo> pages;
+        QCOMPARE(countOf(path(QStringLiteral("trap.pdf"))).status, CountStatus::Damaged);
+        QCOMPARE(countOf(path(QStringLiteral("trap.pdf")), &pages).status, CountStatus::Damaged);
+    }
+    QCOMPARE(PdfWorkers::shared().started(), startedBefore);
+}
+
+void TestPageCount::notPdfsAreRefusedAtOnce()
+{
+    // A server log named .pdf: no header, no object, no end of a PDF.
+    const int startedBefore = PdfWorkers::shared().started();
+    QByteArray log;
+    while (log.size() < 3'000'000)
+        log += "2026-12-07 13:00:00 GET /index.html 200 1234 obj\n";
+    QVERIFY(test::writeBytes(path(QStringLiteral("server.log.pdf")), log));
+    QCOMPARE(countOf(path(QStringLiteral("server.log.pdf"))).status, CountStatus::NotTiffOrPdf);
+    QCOMPARE(PdfWorkers::shared().started(), startedBefore);
+
+    // A PDF that lost its header still reaches the library, which repairs it.
+    QByteArray headless = test::pdfBytes(3);
+    headless.remove(0, headless.indexOf('\n') + 1);
+    QVERIFY(test::writeBytes(path(QStringLiteral("headless.pdf")), headless));
+    const PageCount count = countOf(path(QStringLiteral("headless.pdf")));
+    QCOMPARE(count.status, CountStatus::Counted);
+    QCOMPARE(count.pages, 3);
+}
+
+void TestPageCount::countsDoNotDependOnPageDetails()
+{
+    QDirIterator it(QStringLiteral(TALLIVO_CORPUS_DIR), QDir::Files, QDirIterator::Subdirectories);
+    int files = 0;
+    while (it.hasNext()) {
+        const QString file = it.next();
+        if (!file.contains(QLatin1String("/pdf/")) && !file.contains(QLatin1String("/odd/")))
+            continue;
+        ++files;
+        std::vector<PageInfo> pages;
+        const PageCount plain = countOf(file);
+        const PageCount detailed = countOf(file, &pages);
+        QVERIFY2(plain.pages == detailed.pages && plain.status == detailed.status,
+                 qPrintable(file));
+    }
+    if (files == 0)
+        QSKIP("the corpus is not there");
 }
 
 QTEST_GUILESS_MAIN(TestPageCount)

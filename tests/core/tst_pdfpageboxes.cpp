@@ -10,19 +10,15 @@
 #include <QTest>
 #include <QUrl>
 
+#include <poppler-document.h>
+
+#include <memory>
+
 #include <sys/stat.h>
 
 using namespace tallivo;
 
 namespace {
-
-// One page under a page tree node with the given entries, and the page's own.
-QByteArray onePage(const QByteArray &parentEntries, const QByteArray &pageEntries)
-{
-    return test::pdfOfObjects({"<< /Type /Catalog /Pages 2 0 R >>",
-                               "<< /Type /Pages /Kids [3 0 R] /Count 1 " + parentEntries + " >>",
-                               "<< /Type /Page /Parent 2 0 R " + pageEntries + " >>"});
-}
 
 constexpr float kA4W = 595.276f;
 constexpr float kA4H = 841.89f;
@@ -90,6 +86,14 @@ void TestPdfPageBoxes::boxes_data()
         << a4 << QByteArray("/MediaBox [0 0 0 0]") << kA4W << kA4H;
     QTest::newRow("MediaBox not at the origin")
         << QByteArray() << QByteArray("/MediaBox [-100 -100 500 700]") << 600.f << 800.f;
+    QTest::newRow("indirect MediaBox")
+        << QByteArray() << QByteArray("/MediaBox 4 0 R") << 300.f << 500.f;
+    QTest::newRow("real numbers") << QByteArray() << QByteArray("/MediaBox [0.5 .25 612.5 -792.75]")
+                                  << 612.f << 793.f;
+    // The PDF library's default is US Letter; the file says nothing.
+    QTest::newRow("no MediaBox anywhere") << QByteArray() << QByteArray() << 0.f << 0.f;
+    QTest::newRow("CropBox without any MediaBox")
+        << QByteArray() << QByteArray("/CropBox [0 0 300 400]") << 0.f << 0.f;
 }
 
 void TestPdfPageBoxes::boxes()
@@ -99,7 +103,13 @@ void TestPdfPageBoxes::boxes()
     QFETCH(float, widthPt);
     QFETCH(float, heightPt);
     qint32 count = 0;
-    const std::vector<PageInfo> pages = read(onePage(parent, page), &count);
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>",
+                              "<< /Type /Pages /Kids [3 0 R] /Count 1 " + parent + " >>",
+                              "<< /Type /Page /Parent 2 0 R " + page + " >>"};
+    if (page.contains("4 0 R"))
+        objects << "[0 0 300 500]";
+    const QByteArray bytes = test::pdfOfObjects(objects);
+    const std::vector<PageInfo> pages = read(bytes, &count);
     QCOMPARE(count, 1);
     QCOMPARE(int(pages.size()), 1);
     QCOMPARE(pages[0].colour, ColourClass::Unknown);
@@ -107,6 +117,25 @@ void TestPdfPageBoxes::boxes()
              qPrintable(QString::number(pages[0].widthMm)));
     QVERIFY2(std::abs(pages[0].heightMm - heightPt * float(kMmPerPoint)) < 0.01f,
              qPrintable(QString::number(pages[0].heightMm)));
+
+    // The PDF library reads the same box where the file gives one, and
+    // US Letter where it gives none.
+    const bool noBoxes = !(parent + page).contains("Box");
+    if (!pages[0].hasSize() && !noBoxes)
+        return;
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_raw_data(bytes.constData(), int(bytes.size())));
+    QVERIFY(doc);
+    std::vector<PageInfo> library;
+    appendPdfPageBoxes(*doc, &library);
+    QCOMPARE(int(library.size()), 1);
+    if (noBoxes) {
+        QCOMPARE(SizeClass::classify(library[0].widthMm, library[0].heightMm).label(),
+                 QStringLiteral("Letter"));
+        return;
+    }
+    QVERIFY(std::abs(library[0].widthMm - pages[0].widthMm) < 0.01f);
+    QVERIFY(std::abs(library[0].heightMm - pages[0].heightMm) < 0.01f);
 }
 
 void TestPdfPageBoxes::deepTreeInherits()

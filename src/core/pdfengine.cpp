@@ -1,0 +1,88 @@
+#include "pdfengine.h"
+
+#include "pdfpageboxes.h"
+
+#include <poppler-document.h>
+#include <poppler-global.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+namespace tallivo {
+namespace {
+
+void silentMessage(const std::string &, void *) {}
+
+void prepareLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        poppler::set_debug_error_function(silentMessage, nullptr);
+        // poppler-cpp builds its global tables when the first document opens
+        // and frees them when the last one closes; one document kept for the
+        // life of the process spares that for every file.
+        static const char minimal[] = "%PDF-1.0\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+                                      "2 0 obj<</Type/Pages/Kids[]/Count 0>>endobj\n"
+                                      "trailer<</Root 1 0 R>>\n%%EOF\n";
+        static poppler::document *keeper =
+            poppler::document::load_from_raw_data(minimal, sizeof minimal - 1);
+        Q_UNUSED(keeper);
+    });
+}
+
+// Files up to this size are read whole, in large reads, and parsed from
+// memory instead of through the library's many small reads.
+constexpr qint64 kWholeReadLimit = 16 * 1024 * 1024;
+
+bool readWhole(int fd, qint64 size, std::string &bytes)
+{
+    bytes.resize(size_t(size));
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, size_t(size - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    bytes.resize(size_t(done));
+    return done > 0;
+}
+
+} // namespace
+
+LibraryCount countWithLibrary(int fd, qint64 size, bool boxes)
+{
+    prepareLibrary();
+    LibraryCount count;
+    std::unique_ptr<poppler::document> doc;
+    std::string bytes;
+    if (size <= kWholeReadLimit) {
+        if (!readWhole(fd, size, bytes))
+            return count;
+        doc.reset(poppler::document::load_from_raw_data(bytes.data(), int(bytes.size())));
+    } else {
+        // The descriptor's own name: the worker never sees the file's path.
+        doc.reset(poppler::document::load_from_file("/proc/self/fd/" + std::to_string(fd)));
+    }
+    if (!doc)
+        return count;
+    // Asking a locked document for its pages crashes the library.
+    if (doc->is_locked()) {
+        count.outcome = pdfworker::Outcome::Locked;
+        return count;
+    }
+    const int pages = doc->pages();
+    if (pages <= 0)
+        return count;
+    count.outcome = pdfworker::Outcome::Counted;
+    count.pages = qint32(pages);
+    if (boxes)
+        appendPdfPageBoxes(*doc, &count.boxes);
+    return count;
+}
+
+} // namespace tallivo

@@ -1,0 +1,64 @@
+#pragma once
+
+// What the PDF worker processes and the program say to each other over
+// their socket. Both ends are built together, so the layout is plain
+// native structs. Every message is a Frame header and its payload; a
+// request carries the open file as SCM_RIGHTS with its first byte.
+
+#include <cstdint>
+
+namespace tallivo::pdfworker {
+
+inline constexpr std::uint32_t kMagic = 0x544c5044; // "TLPD"
+
+enum class FrameType : std::uint32_t
+{
+    Request = 1,     // program -> worker: count the file passed along
+    Result = 2,      // worker -> program: the answer for the file
+    OutOfMemory = 3, // worker -> program: an allocation failed on this file
+};
+
+enum RequestFlags : std::uint32_t
+{
+    WantBoxes = 1, // also each page's visible box
+};
+
+// What the PDF library made of a file.
+enum class Outcome : std::int32_t
+{
+    Counted = 0,
+    Locked = 1,  // needs a password
+    Damaged = 2, // no document, or no pages
+};
+
+struct Frame
+{
+    std::uint32_t magic = kMagic;
+    FrameType type = FrameType::Result;
+    std::uint32_t length = 0; // payload bytes after this header
+};
+
+struct Request
+{
+    std::int64_t size = 0; // the file's size when it was opened
+    std::uint32_t flags = 0;
+};
+
+struct Result
+{
+    std::int32_t pages = 0;
+    Outcome outcome = Outcome::Damaged;
+    std::uint32_t boxCount = 0; // PageBox records that follow
+};
+
+// A page's visible size in millimetres; 0 x 0 when unknown.
+struct PageBox
+{
+    float widthMm = 0;
+    float heightMm = 0;
+};
+
+// The socket is the worker's file descriptor 3.
+inline constexpr int kSocketFd = 3;
+
+} // namespace tallivo::pdfworker

@@ -1,0 +1,450 @@
+#include "pdfworkers.h"
+
+#include "logging.h"
+#include "pdfworkerprotocol.h"
+#include "tiffdirectories.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace tallivo {
+
+using namespace pdfworker;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// How the worker ends when it runs out of memory outside the library.
+constexpr int kExitOutOfMemory = 3;
+
+struct Worker
+{
+    pid_t pid = -1;
+    int socket = -1;
+    bool stopped = false; // killed by stopAll()
+};
+
+enum class ReadResult
+{
+    Ok,
+    Closed,
+    TimedOut
+};
+
+ReadResult readExact(int fd, void *buffer, size_t size, Clock::time_point deadline)
+{
+    auto *p = static_cast<char *>(buffer);
+    while (size > 0) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return ReadResult::TimedOut;
+        pollfd pfd{fd, POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, int(std::min<qint64>(left, 1000)));
+        if (ready < 0 && errno != EINTR)
+            return ReadResult::Closed;
+        if (ready <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, p, size, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return ReadResult::Closed;
+        p += n;
+        size -= size_t(n);
+    }
+    return ReadResult::Ok;
+}
+
+bool sendRequest(int socket, int fd, qint64 size, std::uint32_t flags)
+{
+    struct
+    {
+        Frame frame;
+        Request request;
+    } message;
+    message.frame.type = FrameType::Request;
+    message.frame.length = sizeof(Request);
+    message.request.size = size;
+    message.request.flags = flags;
+    iovec iov{&message, sizeof message};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr *cmsg = CMSG_FIRSTHDR(&msg);
+    cmsg->cmsg_level = SOL_SOCKET;
+    cmsg->cmsg_type = SCM_RIGHTS;
+    cmsg->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(cmsg), &fd, sizeof fd);
+    ssize_t sent;
+    do
+        sent = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    // The request is a few bytes on an empty socket: it goes whole or not.
+    return sent == ssize_t(sizeof message);
+}
+
+std::atomic<PdfWorkers *> g_shared{nullptr};
+
+} // namespace
+
+struct PdfWorkers::Private
+{
+    QByteArray program;
+    QList<QByteArray> arguments;
+    int maxWorkers = 1;
+    Limits limits;
+
+    mutable std::mutex mutex;
+    std::condition_variable idleChanged;
+    std::vector<std::shared_ptr<Worker>> all; // started and not yet retired
+    std::vector<std::shared_ptr<Worker>> idle;
+    int starting = 0;
+    int started = 0;
+    quint64 stops = 0; // how many times stopAll() ran
+
+    std::shared_ptr<Worker> spawn();
+    std::shared_ptr<Worker> acquire(bool *stopped);
+    void release(const std::shared_ptr<Worker> &worker);
+    int retire(const std::shared_ptr<Worker> &worker, bool kill);
+    PdfWorkerAnswer await(const std::shared_ptr<Worker> &worker, bool boxes);
+};
+
+std::shared_ptr<Worker> PdfWorkers::Private::spawn()
+{
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The worker's end becomes its descriptor 3, the only one it keeps
+    // besides the standard three; dup2 leaves it open across exec.
+    posix_spawn_file_actions_adddup2(&actions, sv[1], kSocketFd);
+    // What the library prints before it aborts goes nowhere: a run's
+    // output names the file and the reason instead.
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigfillset(&defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    QList<QByteArray> args{program, "--address-space", QByteArray::number(limits.addressSpace),
+                           "--cpu-seconds", QByteArray::number(limits.cpuSeconds)};
+    args += arguments;
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int error =
+        posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(sv[1]);
+    if (error != 0) {
+        qCWarning(lcCore, "cannot start the PDF worker %s: %s", program.constData(),
+                  std::strerror(error));
+        ::close(sv[0]);
+        return {};
+    }
+    auto worker = std::make_shared<Worker>();
+    worker->pid = pid;
+    worker->socket = sv[0];
+    return worker;
+}
+
+// A worker for one file; none when it cannot be started, or when stopAll()
+// ran while the file waited for one (`stopped`).
+std::shared_ptr<Worker> PdfWorkers::Private::acquire(bool *stopped)
+{
+    std::unique_lock lock(mutex);
+    const quint64 stopsBefore = stops;
+    for (;;) {
+        if (stops != stopsBefore) {
+            *stopped = true;
+            return {};
+        }
+        if (!idle.empty()) {
+            auto worker = idle.back();
+            idle.pop_back();
+            return worker;
+        }
+        if (int(all.size()) + starting < maxWorkers) {
+            ++starting;
+            lock.unlock();
+            auto worker = spawn();
+            lock.lock();
+            --starting;
+            if (worker) {
+                ++started;
+                all.push_back(worker);
+            } else {
+                idleChanged.notify_one();
+            }
+            return worker;
+        }
+        idleChanged.wait(lock);
+    }
+}
+
+void PdfWorkers::Private::release(const std::shared_ptr<Worker> &worker)
+{
+    {
+        std::lock_guard lock(mutex);
+        if (!worker->stopped) {
+            idle.push_back(worker);
+            idleChanged.notify_one();
+            return;
+        }
+    }
+    // Killed by stopAll() just after it answered.
+    retire(worker, false);
+}
+
+// Takes a worker out of the pool for good and reaps it: its wait status.
+int PdfWorkers::Private::retire(const std::shared_ptr<Worker> &worker, bool kill)
+{
+    {
+        std::lock_guard lock(mutex);
+        const auto it = std::find(all.begin(), all.end(), worker);
+        if (it == all.end())
+            return 0; // already retired by stopAll()
+        if (kill)
+            ::kill(worker->pid, SIGKILL);
+        all.erase(it);
+        idleChanged.notify_one();
+    }
+    ::close(worker->socket);
+    int status = 0;
+    while (::waitpid(worker->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker, bool boxes)
+{
+    PdfWorkerAnswer answer;
+    const auto deadline = Clock::now() + std::chrono::seconds(limits.wallSeconds);
+    bool outOfMemory = false;
+    auto failed = [&](ReadResult why) {
+        const int status = retire(worker, true);
+        bool stopped;
+        {
+            std::lock_guard lock(mutex);
+            stopped = worker->stopped;
+        }
+        if (stopped)
+            answer.status = PdfWorkerAnswer::Cancelled;
+        else if (why == ReadResult::TimedOut ||
+                 (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU))
+            answer.status = PdfWorkerAnswer::TookTooLong;
+        else if (outOfMemory || (WIFEXITED(status) && WEXITSTATUS(status) == kExitOutOfMemory))
+            answer.status = PdfWorkerAnswer::NeededTooMuchMemory;
+        else
+            answer.status = PdfWorkerAnswer::LibraryFailed;
+        return answer;
+    };
+    for (;;) {
+        Frame frame;
+        ReadResult read = readExact(worker->socket, &frame, sizeof frame, deadline);
+        if (read != ReadResult::Ok)
+            return failed(read);
+        if (frame.magic != kMagic)
+            return failed(ReadResult::Closed);
+        if (frame.type == FrameType::OutOfMemory && frame.length == 0) {
+            outOfMemory = true;
+            continue;
+        }
+        Result result;
+        if (frame.type != FrameType::Result || frame.length < sizeof result)
+            return failed(ReadResult::Closed);
+        read = readExact(worker->socket, &result, sizeof result, deadline);
+        if (read != ReadResult::Ok)
+            return failed(read);
+        if (result.boxCount > quint32(kMaxDetailedPages) ||
+            frame.length != sizeof result + result.boxCount * sizeof(PageBox))
+            return failed(ReadResult::Closed);
+        std::vector<PageBox> received(result.boxCount);
+        if (result.boxCount > 0) {
+            read = readExact(worker->socket, received.data(), received.size() * sizeof(PageBox),
+                             deadline);
+            if (read != ReadResult::Ok)
+                return failed(read);
+        }
+        release(worker);
+        switch (result.outcome) {
+        case Outcome::Counted:
+            answer.status = PdfWorkerAnswer::Counted;
+            break;
+        case Outcome::Locked:
+            answer.status = PdfWorkerAnswer::Locked;
+            break;
+        default:
+            answer.status = PdfWorkerAnswer::Damaged;
+            break;
+        }
+        answer.pages = answer.status == PdfWorkerAnswer::Counted ? qMax(0, result.pages) : 0;
+        if (boxes) {
+            answer.boxes.reserve(received.size());
+            for (const PageBox &box : received) {
+                PageInfo info;
+                if (box.widthMm > 0 && box.heightMm > 0 && box.widthMm <= SizeClass::kMaxSideMm &&
+                    box.heightMm <= SizeClass::kMaxSideMm) {
+                    info.widthMm = box.widthMm;
+                    info.heightMm = box.heightMm;
+                }
+                answer.boxes.push_back(info);
+            }
+        }
+        return answer;
+    }
+}
+
+PdfWorkers::PdfWorkers(QByteArray program, int maxWorkers, Limits limits,
+                       QList<QByteArray> extraArguments)
+    : d(std::make_unique<Private>())
+{
+    d->program = std::move(program);
+    d->arguments = std::move(extraArguments);
+    d->maxWorkers = qMax(1, maxWorkers);
+    d->limits = limits;
+}
+
+PdfWorkers::~PdfWorkers()
+{
+    stopAll();
+}
+
+PdfWorkers &PdfWorkers::shared()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Never destroyed: threads stuck on a share may still hold it when
+        // the program ends, and the workers end with their sockets.
+        g_shared.store(new PdfWorkers(workerProgram(), QThread::idealThreadCount(), Limits{}),
+                       std::memory_order_release);
+    });
+    return *g_shared.load(std::memory_order_acquire);
+}
+
+void PdfWorkers::stopShared()
+{
+    if (PdfWorkers *shared = g_shared.load(std::memory_order_acquire))
+        shared->stopAll();
+}
+
+QByteArray PdfWorkers::workerProgram()
+{
+    const QByteArray name = "tallivo-pdfworker";
+    if (const char *given = std::getenv("TALLIVO_PDFWORKER"); given && *given)
+        return given;
+    QByteArray self(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", self.data(), size_t(self.size()));
+    QByteArray beside;
+    if (n > 0 && n < self.size()) {
+        self.truncate(n);
+        beside = self.left(self.lastIndexOf('/') + 1) + name;
+        if (::access(beside.constData(), X_OK) == 0)
+            return beside;
+    }
+#ifdef TALLIVO_PDFWORKER_BUILD_PATH
+    if (::access(TALLIVO_PDFWORKER_BUILD_PATH, X_OK) == 0)
+        return TALLIVO_PDFWORKER_BUILD_PATH;
+#endif
+    return beside.isEmpty() ? name : beside;
+}
+
+PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes)
+{
+    const std::uint32_t flags = boxes ? std::uint32_t(WantBoxes) : 0;
+    // A worker found dead when the request is sent had died between files
+    // (killed from outside): one more try with a fresh one.
+    PdfWorkerAnswer answer;
+    answer.status = PdfWorkerAnswer::Unavailable;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool stopped = false;
+        const std::shared_ptr<Worker> worker = d->acquire(&stopped);
+        if (stopped)
+            answer.status = PdfWorkerAnswer::Cancelled;
+        if (!worker)
+            break;
+        if (!sendRequest(worker->socket, fd, size, flags)) {
+            d->retire(worker, true);
+            continue;
+        }
+        return d->await(worker, boxes);
+    }
+    return answer;
+}
+
+void PdfWorkers::stopAll()
+{
+    std::vector<pid_t> idlePids;
+    {
+        std::lock_guard lock(d->mutex);
+        ++d->stops;
+        for (const auto &worker : d->all) {
+            worker->stopped = true;
+            ::kill(worker->pid, SIGKILL);
+        }
+        // Busy workers are reaped by the threads waiting on them; idle ones
+        // here, off the caller's thread.
+        for (const auto &worker : d->idle) {
+            idlePids.push_back(worker->pid);
+            ::close(worker->socket);
+            d->all.erase(std::find(d->all.begin(), d->all.end(), worker));
+        }
+        d->idle.clear();
+        d->idleChanged.notify_all();
+    }
+    if (!idlePids.empty()) {
+        std::thread([pids = std::move(idlePids)] {
+            for (const pid_t pid : pids) {
+                while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+            }
+        }).detach();
+    }
+}
+
+int PdfWorkers::started() const
+{
+    std::lock_guard lock(d->mutex);
+    return d->started;
+}
+
+int PdfWorkers::running() const
+{
+    std::lock_guard lock(d->mutex);
+    return int(d->all.size());
+}
+
+} // namespace tallivo

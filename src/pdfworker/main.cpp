@@ -1,0 +1,256 @@
+// tallivo-pdfworker: the process in which the PDF library reads customers'
+// files for Tallivo. Started by the program, never by hand: it serves the
+// socket it finds as descriptor 3, one file at a time, under an
+// address-space limit and a CPU-time limit per file, until the socket
+// closes.
+#include "pdfengine.h"
+#include "pdfworkerprotocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace tallivo;
+using namespace tallivo::pdfworker;
+
+namespace {
+
+constexpr int kExitOutOfMemory = 3;
+volatile sig_atomic_t g_allocationNoted = 0;
+
+// Tells the program once per file that an allocation failed, so that a
+// death that follows reads as "needed too much memory". Safe in any state:
+// one send of a few bytes.
+void noteAllocationFailure()
+{
+    if (g_allocationNoted)
+        return;
+    g_allocationNoted = 1;
+    const Frame frame{kMagic, FrameType::OutOfMemory, 0};
+    (void)::send(kSocketFd, &frame, sizeof frame, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+} // namespace
+
+// Every allocation of the process passes here, the PDF library's included,
+// so that a failed one is known even when the library then aborts. The
+// sanitizers bring allocators of their own.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+extern "C" {
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+
+void *malloc(size_t size)
+{
+    void *p = __libc_malloc(size);
+    if (!p && size)
+        noteAllocationFailure();
+    return p;
+}
+
+void *calloc(size_t count, size_t size)
+{
+    void *p = __libc_calloc(count, size);
+    if (!p && count && size)
+        noteAllocationFailure();
+    return p;
+}
+
+void *realloc(void *old, size_t size)
+{
+    void *p = __libc_realloc(old, size);
+    if (!p && size)
+        noteAllocationFailure();
+    return p;
+}
+}
+constexpr bool kLimitAddressSpace = true;
+#else
+// The sanitizers reserve terabytes of address space up front.
+constexpr bool kLimitAddressSpace = false;
+// A worker ends when the program closes its socket, whatever it holds.
+extern "C" const char *__asan_default_options()
+{
+    return "detect_leaks=0";
+}
+#endif
+
+namespace {
+
+bool g_testFaults = false;
+
+bool sendAll(const void *data, size_t size)
+{
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::send(kSocketFd, p, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// The next request and its file; false when the program has gone.
+bool receive(Request &request, int &fd)
+{
+    struct
+    {
+        Frame frame;
+        Request request;
+    } message;
+    char *p = reinterpret_cast<char *>(&message);
+    size_t left = sizeof message;
+    fd = -1;
+    while (left > 0) {
+        iovec iov{p, left};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(kSocketFd, &msg, MSG_CMSG_CLOEXEC);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
+                c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                int received;
+                std::memcpy(&received, CMSG_DATA(c), sizeof received);
+                if (fd >= 0)
+                    ::close(fd);
+                fd = received;
+            }
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    if (message.frame.magic != kMagic || message.frame.type != FrameType::Request ||
+        message.frame.length != sizeof(Request) || fd < 0)
+        return false;
+    request = message.request;
+    return true;
+}
+
+void limitCpuForNextFile(int seconds)
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const rlim_t used = rlim_t(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec);
+    rlimit limit{used + rlim_t(seconds), RLIM_INFINITY};
+    ::setrlimit(RLIMIT_CPU, &limit);
+}
+
+// With --test-faults (or TALLIVO_PDFWORKER_TEST_FAULTS=1 in its
+// environment), files whose first 64 bytes hold "%TALLIVO-TEST-FAULT "
+// followed by crash, hang, spin or hog make the worker fail the way the
+// tests of its limits need. The program never asks for it.
+void testFault(int fd)
+{
+    char head[64] = {};
+    const ssize_t n = ::pread(fd, head, sizeof head - 1, 0);
+    if (n <= 0)
+        return;
+    const std::string text(head, size_t(n));
+    const std::string prefix = "%TALLIVO-TEST-FAULT ";
+    const size_t at = text.find(prefix);
+    if (at == std::string::npos)
+        return;
+    const std::string what = text.substr(at + prefix.size());
+    if (what.compare(0, 5, "crash") == 0) {
+        std::abort();
+    } else if (what.compare(0, 4, "hang") == 0) {
+        for (;;)
+            ::pause();
+    } else if (what.compare(0, 4, "spin") == 0) {
+        volatile unsigned long turns = 0;
+        for (;;)
+            turns = turns + 1;
+    } else if (what.compare(0, 3, "hog") == 0) {
+        // Touches what it takes, as a decoder filling a buffer would.
+        std::vector<char *> blocks;
+        for (;;) {
+            char *block = static_cast<char *>(std::malloc(16 << 20));
+            if (!block)
+                std::abort();
+            std::memset(block, 1, 16 << 20);
+            blocks.push_back(block);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    long long addressSpace = 0;
+    int cpuSeconds = 30;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--address-space" && i + 1 < argc)
+            addressSpace = std::atoll(argv[++i]);
+        else if (a == "--cpu-seconds" && i + 1 < argc)
+            cpuSeconds = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--test-faults")
+            g_testFaults = true;
+    }
+    if (const char *faults = std::getenv("TALLIVO_PDFWORKER_TEST_FAULTS"))
+        g_testFaults = g_testFaults || std::strcmp(faults, "1") == 0;
+    // Only the socket and the standard descriptors stay open.
+    ::close_range(kSocketFd + 1, ~0U, 0);
+    rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    if (addressSpace > 0 && kLimitAddressSpace) {
+        rlimit limit{rlim_t(addressSpace), rlim_t(addressSpace)};
+        ::setrlimit(RLIMIT_AS, &limit);
+    }
+    // The library's complaints about damaged files go nowhere.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Request request;
+    int fd;
+    while (receive(request, fd)) {
+        g_allocationNoted = 0;
+        limitCpuForNextFile(cpuSeconds);
+        if (g_testFaults)
+            testFault(fd);
+        LibraryCount count;
+        try {
+            count = countWithLibrary(fd, request.size, request.flags & WantBoxes);
+        } catch (const std::bad_alloc &) {
+            noteAllocationFailure();
+            ::_exit(kExitOutOfMemory);
+        }
+        ::close(fd);
+        Result result;
+        result.pages = count.pages;
+        result.outcome = count.outcome;
+        result.boxCount = std::uint32_t(count.boxes.size());
+        std::vector<PageBox> boxes;
+        boxes.reserve(count.boxes.size());
+        for (const PageInfo &info : count.boxes)
+            boxes.push_back({info.widthMm, info.heightMm});
+        const Frame frame{kMagic, FrameType::Result,
+                          std::uint32_t(sizeof result + boxes.size() * sizeof(PageBox))};
+        if (!sendAll(&frame, sizeof frame) || !sendAll(&result, sizeof result) ||
+            !sendAll(boxes.data(), boxes.size() * sizeof(PageBox)))
+            return 0;
+    }
+    return 0;
+}
