@@ -375,6 +375,10 @@ QByteArray PdfWorkers::workerProgram()
         if (::access(beside.constData(), X_OK) == 0)
             return beside;
     }
+#ifdef TALLIVO_PDFWORKER_INSTALL_PATH
+    if (::access(TALLIVO_PDFWORKER_INSTALL_PATH, X_OK) == 0)
+        return TALLIVO_PDFWORKER_INSTALL_PATH;
+#endif
 #ifdef TALLIVO_PDFWORKER_BUILD_PATH
     if (::access(TALLIVO_PDFWORKER_BUILD_PATH, X_OK) == 0)
         return TALLIVO_PDFWORKER_BUILD_PATH;
