@@ -83,6 +83,21 @@ QByteArray exportText(const FileList &files)
 
 bool exportList(const FileList &files, const QString &path, QString *error)
 {
+    QByteArray data;
+    try {
+        data = exportText(files);
+    } catch (const std::exception &e) {
+        const QString why = QString::fromLocal8Bit(e.what());
+        logError("(export)", path + QStringLiteral(": ") + why);
+        if (error)
+            *error = why;
+        return false;
+    }
+    return writeExport(data, path, error);
+}
+
+bool writeExport(const QByteArray &data, const QString &path, QString *error)
+{
     auto fail = [&](QString why) {
         if (why.isEmpty())
             why = QCoreApplication::translate("Exporter", "The file could not be written.");
@@ -94,7 +109,6 @@ bool exportList(const FileList &files, const QString &path, QString *error)
     if (path.isEmpty())
         return fail(QCoreApplication::translate("Exporter", "No destination was given."));
     try {
-        const QByteArray data = exportText(files);
         QSaveFile out(path);
         if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit())
             return fail(out.errorString());

@@ -13,5 +13,7 @@ QByteArray exportText(const FileList &files);
 // Writes exportText() to path atomically: the destination is either wholly
 // replaced or left as it was. On failure returns false and says why.
 bool exportList(const FileList &files, const QString &path, QString *error = nullptr);
+// The writing half of exportList(), for a text made beforehand: any thread.
+bool writeExport(const QByteArray &text, const QString &path, QString *error = nullptr);
 
 } // namespace tallivo
