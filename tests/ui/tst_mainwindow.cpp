@@ -27,6 +27,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void launchedPathsWaitForRun();
     void focusStaysOffTheWebSiteDuringRun();
     void hungShareHoldsNothingUp();
+    void openingAFileAsksOffTheMainThread();
     void timeTaken_data();
     void timeTaken();
 
@@ -883,6 +885,9 @@ void TestMainWindow::hungShareHoldsNothingUp()
     QVERIFY(removed.isEmpty());
     QVERIFY(!collectionRun().isActive());
     QCOMPARE(hung.mainThreadVisits(), QList<QByteArray>());
+    // Nothing waits on Qt's pool either, which the end of the program
+    // would wait for.
+    QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
 
     // Quitting waits for none of it.
     m_window->prepareToQuit();
@@ -892,6 +897,24 @@ void TestMainWindow::hungShareHoldsNothingUp()
     // Once the share answers, what was asked is done, for no window.
     hung.release();
     QTRY_VERIFY(QFile::exists(out));
+}
+
+void TestMainWindow::openingAFileAsksOffTheMainThread()
+{
+    // Whether the file is still there is asked before the launcher is: on
+    // the I/O pool, as the file may be on a share that does not answer.
+    SystemDesktop desktop;
+    test::FakeShare hung;
+    hung.hang("/share");
+    QList<bool> answers;
+    desktop.openUrl(QUrl::fromLocalFile(m_data->filePath(QStringLiteral("share/gone.pdf"))),
+                    [&](bool opened) { answers << opened; });
+    QTRY_VERIFY(hung.isHanging());
+    QVERIFY(answers.isEmpty());
+    QCOMPARE(hung.mainThreadVisits(), QList<QByteArray>());
+    hung.release();
+    // A file that has gone is not handed to the launcher.
+    QTRY_COMPARE(answers, QList<bool>{false});
 }
 
 void TestMainWindow::timeTaken_data()
