@@ -444,6 +444,9 @@ void TestMainWindow::stopDuringRun()
 {
     QFETCH(bool, quit);
     const QString dir = makeFolder(QStringLiteral("many"), 0, 200);
+    // The last file waits, so the run is still going when it is stopped.
+    test::FakeShare share;
+    share.hang("/p199.pdf");
     int finishedRuns = 0;
     connect(&m_window->presenter(), &RunPresenter::runFinished, this, [&] { ++finishedRuns; });
     QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
