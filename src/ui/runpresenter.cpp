@@ -97,11 +97,6 @@ RunPresenter::~RunPresenter()
     m_run.shutdown();
 }
 
-bool RunPresenter::start(const Arguments &arguments)
-{
-    return m_run.start(arguments, m_model.files().urlTexts());
-}
-
 void RunPresenter::beginRun()
 {
     m_added = 0;

@@ -51,8 +51,6 @@ public:
     ~RunPresenter() override;
 
     CollectionRun &run() { return m_run; }
-    // Starts a run over files not yet listed; false when one is active.
-    bool start(const Arguments &arguments);
 
     // What the run's signals come to, in this order.
     // The controls as a whole: busy while a run appends to the list. Going
@@ -73,7 +71,7 @@ public:
 Q_SIGNALS:
     // A run began or ended; the list may be edited only when idle.
     void busyChanged(bool busy);
-    // A run added a file; the page totals show it.
+    // A run added files; the page totals show them.
     void totalsChanged();
     // A run ended, with this many files listed.
     void runFinished(int fileCount);
