@@ -69,10 +69,12 @@ int main(int argc, char *argv[])
     FileTableModel &model = window.model();
 
     timer.restart();
+    std::vector<std::unique_ptr<FileItem>> items;
+    items.reserve(size_t(rows));
     for (int i = 0; i < rows; ++i)
-        model.runList().append(
+        items.push_back(
             std::make_unique<FileItem>(urls.at(i), (i * 31) % 500, (i * 104729) % 50000000));
-    model.syncRows();
+    model.appendFiles(std::move(items));
     table->viewport()->repaint();
     report("model fill + first paint", timer.elapsed());
 

@@ -32,24 +32,12 @@ enum Status
     NotAllCounted = 3
 };
 
-class ConsoleHost : public RunHost
+// The progress line on a terminal: counts, totals and the folder walked.
+class ProgressLine
 {
 public:
-    ConsoleHost(FileList &files, bool progress)
-        : m_files(files)
-        , m_progress(progress)
+    void show(const RunProgress &p, const PageTotals &t)
     {
-    }
-
-    void resetView(bool) override {}
-    void processStarted() override {}
-    void sortFiles() override {}
-    void updateTotalPagesLabel() override {}
-    void progress(const RunProgress &p) override
-    {
-        if (!m_progress)
-            return;
-        const PageTotals t = m_files.totals();
         const QByteArray folder = escapedForRow(p.folder.right(60).toUtf8(), RowTarget::Terminal);
         std::fprintf(stderr,
                      "\r\033[K%lld found, %lld counted, TIFF pages %lld, PDF pages %lld  %s",
@@ -57,15 +45,13 @@ public:
         std::fflush(stderr);
         m_dirty = true;
     }
-    void processStopped() override
+    void clear()
     {
-        if (m_dirty)
+        if (std::exchange(m_dirty, false))
             std::fputs("\r\033[K", stderr);
     }
 
 private:
-    FileList &m_files;
-    bool m_progress;
     bool m_dirty = false;
 };
 
@@ -157,13 +143,28 @@ int main(int argc, char *argv[])
     }
 
     FileList files;
-    ConsoleHost host(files, !quiet && stderrIsTerminal);
-    CollectionRun run(files, host);
+    CollectionRun run;
     if (pagesGiven)
         run.setPageDetails(PageDetails::Pages);
     else if (summary)
         run.setPageDetails(PageDetails::Summary);
-    QObject::connect(&run, &CollectionRun::finished, &app, &QCoreApplication::quit);
+    // The run's files are listed here in walk order, as the window's model
+    // lists them.
+    QObject::connect(&run, &CollectionRun::filesCounted, [&files](FileBatch &batch) {
+        for (auto &item : batch.items)
+            files.append(std::move(item));
+    });
+    ProgressLine progress;
+    if (!quiet && stderrIsTerminal) {
+        QObject::connect(&run, &CollectionRun::progress,
+                         [&](const RunProgress &p) { progress.show(p, files.totals()); });
+    }
+    QList<UnreadableFolder> unreadable;
+    QObject::connect(&run, &CollectionRun::finished, &app, [&](const RunResult &result) {
+        progress.clear();
+        unreadable = result.unreadableFolders;
+        QCoreApplication::quit();
+    });
     run.start(arguments);
     app.exec();
 
@@ -189,7 +190,7 @@ int main(int argc, char *argv[])
                 files.size());
     std::fflush(stdout);
 
-    for (const UnreadableFolder &folder : run.unreadableFolders()) {
+    for (const UnreadableFolder &folder : unreadable) {
         std::fprintf(stderr, "tallivo-count: cannot read folder %s: %s\n",
                      escapedForRow(folder.path, stderrTarget).constData(),
                      std::strerror(folder.error));
@@ -198,11 +199,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%d file%s could not be counted\n", uncounted,
                      uncounted == 1 ? "" : "s");
     }
-    if (!run.unreadableFolders().isEmpty()) {
-        const qsizetype n = run.unreadableFolders().size();
+    if (!unreadable.isEmpty()) {
+        const qsizetype n = unreadable.size();
         std::fprintf(stderr, "%lld folder%s could not be read\n", qint64(n), n == 1 ? "" : "s");
     }
-    if ((uncounted > 0 || !run.unreadableFolders().isEmpty()) && status == Ok)
+    if ((uncounted > 0 || !unreadable.isEmpty()) && status == Ok)
         status = NotAllCounted;
 
     if (summary) {

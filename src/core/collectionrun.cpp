@@ -18,23 +18,8 @@
 
 namespace tallivo {
 
-QString timeTakenString(const QDateTime &start, const QDateTime &end)
-{
-    if (!start.isValid() || !end.isValid())
-        return {};
-    const qint64 seconds = start.secsTo(end);
-    const qint64 h = seconds / 3600;
-    const qint64 m = (seconds % 3600) / 60;
-    const qint64 s = seconds % 60;
-    const QString time = h > 0 ? QString::asprintf("%02lld:%02lld:%02lld", h, m, s)
-                               : QString::asprintf("%02lld:%02lld", m, s);
-    return QStringLiteral("Total Time Taken : %1").arg(time);
-}
-
-CollectionRun::CollectionRun(FileList &files, RunHost &host, QObject *parent)
+CollectionRun::CollectionRun(QObject *parent)
     : QObject(parent)
-    , m_files(files)
-    , m_host(host)
 {
 }
 
@@ -75,7 +60,7 @@ void CollectionRun::deliver()
     }
 }
 
-bool CollectionRun::start(std::optional<Arguments> arguments)
+bool CollectionRun::start(std::optional<Arguments> arguments, const QSet<QString> &listed)
 {
     if (m_active || m_shuttingDown)
         return false;
@@ -85,13 +70,13 @@ bool CollectionRun::start(std::optional<Arguments> arguments)
     // Set here, not when the run thread gets going, so that a cancel given
     // in between is not lost.
     m_isProcessing.store(true, std::memory_order_release);
-    // Files already listed are neither opened again nor offered again. The
-    // list does not change during a run.
-    m_listedAtStart = m_files.urlTexts();
-    m_appended = 0;
-    m_unreadable.clear();
-    post([this] { m_host.resetView(false); });
-    post([this] { startProcess(); });
+    // Files already listed are neither opened again nor offered again.
+    m_listedAtStart = listed;
+    m_result = RunResult();
+    post([this] {
+        m_result.startTime = QDateTime::currentDateTime();
+        Q_EMIT started();
+    });
     m_thread.reset(QThread::create(
         [this, args = std::move(arguments), details = m_pageDetails] { run(args, details); }));
     m_thread->setObjectName(QStringLiteral("collection run"));
@@ -118,19 +103,6 @@ void CollectionRun::shutdown()
     m_active = false;
 }
 
-void CollectionRun::startProcess()
-{
-    m_startTime = QDateTime::currentDateTime();
-    m_host.processStarted();
-}
-
-void CollectionRun::stopProcess()
-{
-    m_isProcessing.store(false, std::memory_order_release);
-    m_endTime = QDateTime::currentDateTime();
-    m_host.processStopped();
-}
-
 void CollectionRun::run(std::optional<Arguments> arguments, PageDetails details)
 {
     if (arguments) {
@@ -144,14 +116,12 @@ void CollectionRun::run(std::optional<Arguments> arguments, PageDetails details)
     }
     post([this] {
         m_listedAtStart.clear();
-        if (m_appended > 0)
-            m_host.sortFiles();
-    });
-    post([this] { stopProcess(); });
-    post([this] { m_host.resetView(true); });
-    post([this] {
+        m_result.cancelled = !isProcessing();
+        m_isProcessing.store(false, std::memory_order_release);
+        m_result.endTime = QDateTime::currentDateTime();
         m_active = false;
-        Q_EMIT finished();
+        const RunResult result = std::exchange(m_result, RunResult());
+        Q_EMIT finished(result);
     });
 }
 
@@ -252,8 +222,9 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
 {
     // How far counting may run ahead of the list.
     constexpr size_t kWindow = 2048;
-    // The list grows a few dozen times a second, and progress a few times.
-    constexpr qint64 kHandOverMs = 40;
+    // The list grows ten times a second, each batch a block of rows in the
+    // table, and progress a few times; the first file goes at once.
+    constexpr qint64 kHandOverMs = 100;
     constexpr qint64 kProgressMs = 200;
 
     const QSet<QString> &listed = m_listedAtStart;
@@ -265,37 +236,39 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
     walk.setUnreadableHandler([this](const QByteArray &path, int error) {
         qCWarning(lcCore, "cannot read folder %s: %s", qUtf8Printable(displayPath(path)),
                   std::strerror(error));
-        post([this, path, error] { m_unreadable.append({path, error}); });
+        post([this, path, error] { m_result.unreadableFolders.append({path, error}); });
     });
     qint64 found = 0;
+    qint64 handedOver = 0;
     QElapsedTimer sinceHandOver;
     sinceHandOver.start();
     QElapsedTimer sinceProgress;
     sinceProgress.start();
 
     auto handOver = [&](int waitMs) {
-        auto batch =
-            std::make_shared<std::vector<std::unique_ptr<FileItem>>>(queue.takeCounted(waitMs));
+        auto batch = std::make_shared<FileBatch>();
+        batch->items = queue.takeCounted(waitMs);
         sinceHandOver.start();
-        if (batch->empty() || !isProcessing())
+        if (batch->items.empty() || !isProcessing())
             return;
+        handedOver += qint64(batch->items.size());
         post([this, batch] {
-            for (auto &item : *batch) {
-                if (!isProcessing())
-                    break;
-                if (m_files.append(std::move(item))) {
-                    ++m_appended;
-                    m_host.updateTotalPagesLabel();
-                }
-            }
+            // A cancel stops the batches still on their way.
+            if (!isProcessing())
+                return;
+            m_result.handedOver += qint64(batch->items.size());
+            Q_EMIT filesCounted(*batch);
         });
     };
     auto reportProgress = [&] {
         if (!sinceProgress.hasExpired(kProgressMs))
             return;
         sinceProgress.start();
-        RunProgress progress{found, queue.counted(), displayPath(walk.currentFolder())};
-        post([this, progress] { m_host.progress(progress); });
+        RunProgress now{found, queue.counted(), displayPath(walk.currentFolder())};
+        post([this, now] {
+            if (isProcessing())
+                Q_EMIT progress(now);
+        });
     };
 
     Walk::Found file;
@@ -315,7 +288,7 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
             handOver(20);
             reportProgress();
         }
-        if (sinceHandOver.hasExpired(kHandOverMs))
+        if (handedOver == 0 || sinceHandOver.hasExpired(kHandOverMs))
             handOver(0);
         reportProgress();
     }

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "filelist.h"
+#include "fileitem.h"
 #include "walk.h"
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 
 #include <atomic>
 #include <deque>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QThread;
 
@@ -32,99 +34,92 @@ struct UnreadableFolder
     int error = 0; // errno
 };
 
-// What a run asks of the window, always on the main thread and in this
-// order: resetView(false), processStarted(), one updateTotalPagesLabel() per
-// added file with progress() now and then, sortFiles() when the list grew,
-// processStopped(), resetView(true).
-class RunHost
+// Files a run has counted, in walk order. Whoever keeps them takes them out.
+struct FileBatch
 {
-public:
-    virtual ~RunHost() = default;
-    virtual void resetView(bool enable) = 0;
-    // The run has begun: spin the indicator, show the time as in process.
-    virtual void processStarted() = 0;
-    virtual void updateTotalPagesLabel() = 0;
-    // The run added files: order the list the way the table is sorted.
-    virtual void sortFiles() = 0;
-    // The run is over: stop the indicator, refresh totals and time, count usage.
-    virtual void processStopped() = 0;
-    // A few times a second while the run goes on.
-    virtual void progress(const RunProgress &) {}
+    FileBatch() = default;
+    FileBatch(FileBatch &&) = default;
+    FileBatch &operator=(FileBatch &&) = default;
+    FileBatch(const FileBatch &) = delete;
+    FileBatch &operator=(const FileBatch &) = delete;
+
+    std::vector<std::unique_ptr<FileItem>> items;
 };
 
-// "Total Time Taken : mm:ss", or "hh:mm:ss" from an hour on; "" when either
-// end is missing.
-QString timeTakenString(const QDateTime &start, const QDateTime &end);
+// How a run ended.
+struct RunResult
+{
+    QDateTime startTime;
+    QDateTime endTime;
+    qint64 handedOver = 0; // files passed on through filesCounted()
+    bool cancelled = false;
+    QList<UnreadableFolder> unreadableFolders;
+};
 
-// One collection run at a time over a list owned by the caller. A run thread
-// walks and hands the files to the I/O pool, which counts many at once; the
-// counted items reach the main thread strictly in walk order, in batches,
-// through queued calls, and are appended there. Neither thread ever waits
-// for the other, so a share that stops answering holds up neither the
-// window nor a cancel.
+// One collection run at a time. A run thread walks and hands the files to
+// the I/O pool, which counts many at once; the counted items reach the
+// thread that started the run strictly in walk order, in batches, as
+// signals: started(), then filesCounted() and progress() as they come, then
+// finished(). The run keeps no list of its own: the receiver of the batches
+// is the only writer of the list. Neither thread ever waits for the other,
+// so a share that stops answering holds up neither the window nor a cancel.
 class CollectionRun : public QObject
 {
     Q_OBJECT
 public:
-    CollectionRun(FileList &files, RunHost &host, QObject *parent = nullptr);
+    explicit CollectionRun(QObject *parent = nullptr);
     ~CollectionRun() override;
 
-    // Starts a run and returns at once; the host hears of it from the event
-    // loop. Refused (false) while a run is active.
-    bool start(std::optional<Arguments> arguments);
+    // Starts a run and returns at once; the signals follow from the event
+    // loop. Files whose URL texts are in `listed` are neither opened nor
+    // offered. Refused (false) while a run is active.
+    bool start(std::optional<Arguments> arguments, const QSet<QString> &listed = {});
 
-    // Stops the run before its next entry; anything not yet appended is
+    // Stops the run before its next entry; batches not yet handed over are
     // dropped. Takes effect even before the run has started. Files in the
     // PDF library's worker processes are not waited for: the workers are
     // killed.
     void cancel();
     bool isProcessing() const { return m_isProcessing.load(std::memory_order_acquire); }
-    // True from start() until the run's last main-thread step has been done.
+    // True from start() until finished() has been emitted.
     bool isActive() const { return m_active; }
 
     // How much the runs to come learn of each page.
     void setPageDetails(PageDetails details) { m_pageDetails = details; }
     PageDetails pageDetails() const { return m_pageDetails; }
 
-    QDateTime startTime() const { return m_startTime; }
-    QDateTime endTime() const { return m_endTime; }
-    // The folders the last run could not read.
-    const QList<UnreadableFolder> &unreadableFolders() const { return m_unreadable; }
-
-    // Cancels any run and lets its thread go, never passing the host
-    // anything more. Files still being read on a stuck share are left to
-    // their threads. Call it before the host goes away; safe to call more
-    // than once.
+    // Cancels any run and lets its thread go, never emitting anything
+    // more. Files still being read on a stuck share are left to their
+    // threads. Safe to call more than once.
     void shutdown();
 
     // How many files are read at once.
     static int ioConcurrency();
 
 Q_SIGNALS:
-    // Emitted on the main thread after the run's last step.
-    void finished();
+    // The run has begun.
+    void started();
+    // Counted files, in walk order; receivers take what they keep.
+    void filesCounted(tallivo::FileBatch &batch);
+    // A few times a second while the run goes on.
+    void progress(const tallivo::RunProgress &progress);
     // A folder given to the run was entered, in walk order.
     void topFolderEntered(const QUrl &folder);
+    // The run is over; nothing more comes from it.
+    void finished(const tallivo::RunResult &result);
 
 private:
     void run(std::optional<Arguments> arguments, PageDetails details);
     void collect(const Arguments &arguments, PageDetails details);
     void post(std::function<void()> step);
     void deliver();
-    void startProcess();
-    void stopProcess();
 
-    FileList &m_files;
-    RunHost &m_host;
     std::atomic_bool m_isProcessing{false};
     std::atomic_bool m_shuttingDown{false};
     bool m_active = false;
     PageDetails m_pageDetails = PageDetails::None;
-    int m_appended = 0;
     QSet<QString> m_listedAtStart;
-    QList<UnreadableFolder> m_unreadable;
-    QDateTime m_startTime;
-    QDateTime m_endTime;
+    RunResult m_result;
     std::unique_ptr<QThread> m_thread;
     std::mutex m_mailboxMutex;
     std::deque<std::function<void()>> m_mailbox;

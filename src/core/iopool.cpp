@@ -1,10 +1,12 @@
 #include "iopool.h"
 
+#include <QPointer>
 #include <QtGlobal>
 #include <QThread>
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -88,6 +90,67 @@ int IoPool::threadCount() const
 {
     return d->threads;
 }
+
+namespace detail {
+
+namespace {
+
+// Stands for the asker on its thread; the pool thread looks through the
+// link, under its lock, to see whether it is still there.
+struct AnswerLink
+{
+    std::mutex mutex;
+    QObject *receiver = nullptr;
+};
+
+class AnswerReceiver final : public QObject
+{
+public:
+    AnswerReceiver(QObject *context, std::shared_ptr<AnswerLink> link)
+        : m_context(context)
+        , m_link(std::move(link))
+    {
+        m_link->receiver = this;
+        connect(context, &QObject::destroyed, this, &QObject::deleteLater);
+    }
+    ~AnswerReceiver() override
+    {
+        std::lock_guard lock(m_link->mutex);
+        m_link->receiver = nullptr;
+    }
+    bool isContextAlive() const { return !m_context.isNull(); }
+
+private:
+    QPointer<QObject> m_context;
+    std::shared_ptr<AnswerLink> m_link;
+};
+
+} // namespace
+
+void askIoPool(QObject *context, std::function<std::function<void()>()> work)
+{
+    auto link = std::make_shared<AnswerLink>();
+    new AnswerReceiver(context, link);
+    IoPool::instance().submit(IoPool::Priority::High, [link, work = std::move(work)] {
+        std::function<void()> answer = work();
+        std::lock_guard lock(link->mutex);
+        auto *receiver = static_cast<AnswerReceiver *>(link->receiver);
+        if (!receiver)
+            return;
+        // Posted under the lock, so the receiver cannot go in between; an
+        // event posted to an object that goes later is dropped with it.
+        QMetaObject::invokeMethod(
+            receiver,
+            [receiver, answer = std::move(answer)] {
+                receiver->deleteLater();
+                if (receiver->isContextAlive())
+                    answer();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+} // namespace detail
 
 namespace {
 

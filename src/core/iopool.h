@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QObject>
+
 #include <functional>
+#include <type_traits>
+#include <utility>
 
 namespace tallivo {
 
@@ -45,5 +49,31 @@ public:
     ParseSlot(const ParseSlot &) = delete;
     ParseSlot &operator=(const ParseSlot &) = delete;
 };
+
+namespace detail {
+// Runs `work` on the pool; the step it returns runs on the thread of
+// `context`, unless `context` has gone by then.
+void askIoPool(QObject *context, std::function<std::function<void()>()> work);
+} // namespace detail
+
+// Runs `work` on the I/O pool and hands what it returns to `answer` on the
+// thread of `context` (the main thread), unless `context` has gone by then.
+// Whatever touches a user's path for the window goes this way: a share that
+// stops answering then holds up neither the window nor the end of the
+// program. Both callables are copied.
+template <typename Work, typename Answer>
+void runOnIoPool(QObject *context, Work work, Answer answer)
+{
+    detail::askIoPool(context, [work = std::move(work), answer = std::move(answer)]() mutable {
+        if constexpr (std::is_void_v<std::invoke_result_t<Work &>>) {
+            work();
+            return std::function<void()>(answer);
+        } else {
+            auto result = work();
+            return std::function<void()>(
+                [answer, result = std::move(result)]() mutable { answer(std::move(result)); });
+        }
+    });
+}
 
 } // namespace tallivo

@@ -88,6 +88,26 @@ bool exportList(const FileList &files, const QString &path, QString *error)
 
 bool exportList(const FileList &files, const QByteArray &path, QString *error)
 {
+    QByteArray data;
+    try {
+        data = exportText(files);
+    } catch (const std::exception &e) {
+        const QString why = QString::fromLocal8Bit(e.what());
+        logError("(export)", displayPath(path) + QStringLiteral(": ") + why);
+        if (error)
+            *error = why;
+        return false;
+    }
+    return writeExport(data, path, error);
+}
+
+bool writeExport(const QByteArray &data, const QString &path, QString *error)
+{
+    return writeExport(data, QFile::encodeName(path), error);
+}
+
+bool writeExport(const QByteArray &data, const QByteArray &path, QString *error)
+{
     auto fail = [&](QString why) {
         if (why.isEmpty())
             why = QCoreApplication::translate("Exporter", "The file could not be written.");
@@ -100,7 +120,7 @@ bool exportList(const FileList &files, const QByteArray &path, QString *error)
         return fail(QCoreApplication::translate("Exporter", "No destination was given."));
     try {
         QString why;
-        if (!saveFile(path, exportText(files), &why))
+        if (!saveFile(path, data, &why))
             return fail(why);
         return true;
     } catch (const std::exception &e) {

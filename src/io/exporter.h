@@ -16,5 +16,8 @@ QByteArray exportText(const FileList &files);
 bool exportList(const FileList &files, const QByteArray &path, QString *error = nullptr);
 // The same for a path chosen in a file dialog.
 bool exportList(const FileList &files, const QString &path, QString *error = nullptr);
+// The writing half of exportList(), for a text made beforehand: any thread.
+bool writeExport(const QByteArray &text, const QByteArray &path, QString *error = nullptr);
+bool writeExport(const QByteArray &text, const QString &path, QString *error = nullptr);
 
 } // namespace tallivo

@@ -1,5 +1,7 @@
 #include "desktop.h"
 
+#include "fileio.h"
+#include "iopool.h"
 #include "localpath.h"
 #include "uilogging.h"
 
@@ -9,16 +11,22 @@
 #include <QDBusPendingReply>
 #include <QDesktopServices>
 
-#include <unistd.h>
-
 namespace tallivo {
 
-bool SystemDesktop::openUrl(const QUrl &url)
+void SystemDesktop::openUrl(const QUrl &url, std::function<void(bool opened)> done)
 {
-    // The launcher answers yes even for a file that has gone; ask first.
-    if (url.isLocalFile() && ::access(localPath(url).constData(), F_OK) != 0)
-        return false;
-    return QDesktopServices::openUrl(url);
+    const auto open = [url, done](bool exists) {
+        const bool opened = exists && QDesktopServices::openUrl(url);
+        if (done)
+            done(opened);
+    };
+    if (!url.isLocalFile())
+        return open(true);
+    // The launcher answers yes even for a file that has gone; ask first, off
+    // the window's thread, as the file may be on a share.
+    const QByteArray path = localPath(url);
+    runOnIoPool(
+        &m_context, [path] { return statusOf(path).has_value(); }, open);
 }
 
 void SystemDesktop::callFileManager(const QString &method, const QStringList &uris,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QObject>
 #include <QStringList>
 #include <QUrl>
 
@@ -13,8 +14,9 @@ class Desktop
 {
 public:
     virtual ~Desktop() = default;
-    // Opens with the default application; false when that cannot be done.
-    virtual bool openUrl(const QUrl &url) = 0;
+    // Opens with the default application; `done`, if given, learns whether
+    // that could be done, later and on this thread.
+    virtual void openUrl(const QUrl &url, std::function<void(bool opened)> done = {}) = 0;
     // Calls a method of org.freedesktop.FileManager1 ("ShowItems",
     // "ShowItemProperties") with file URIs; `done` learns whether a file
     // manager answered.
@@ -25,9 +27,12 @@ public:
 class SystemDesktop final : public Desktop
 {
 public:
-    bool openUrl(const QUrl &url) override;
+    void openUrl(const QUrl &url, std::function<void(bool opened)> done = {}) override;
     void callFileManager(const QString &method, const QStringList &uris,
                          std::function<void(bool answered)> done) override;
+
+private:
+    QObject m_context; // answers from the I/O pool come to it
 };
 
 } // namespace tallivo

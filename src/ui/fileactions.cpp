@@ -64,8 +64,10 @@ void FileActions::openRow(const QModelIndex &index)
         index.column() == int(Column::Check))
         return;
     const QUrl url = m_model.files().at(index.row())->filePath();
-    if (!m_desktop.openUrl(url))
-        callFileManager(QStringLiteral("ShowItems"), {url});
+    m_desktop.openUrl(url, [this, url](bool opened) {
+        if (!opened)
+            callFileManager(QStringLiteral("ShowItems"), {url});
+    });
 }
 
 void FileActions::callFileManager(const QString &method, const QList<QUrl> &files)

@@ -47,18 +47,31 @@ FileTableModel::FileTableModel(QObject *parent)
 {
 }
 
-void FileTableModel::syncRows()
+int FileTableModel::appendFiles(std::vector<std::unique_ptr<FileItem>> items)
 {
-    // Only a run adds behind the model's back, and only at the end.
-    const int now = m_files.size();
-    if (now <= m_rows)
-        return;
-    for (int row = m_rows; row < now; ++row)
-        tally(*m_files.at(row), +1);
-    beginInsertRows({}, m_rows, now - 1);
-    m_rows = now;
+    // Files already listed, or twice in the batch, are left out first, so
+    // that the rows announced are the rows added.
+    std::vector<std::unique_ptr<FileItem>> fresh;
+    fresh.reserve(items.size());
+    QSet<QString> seen;
+    for (auto &item : items) {
+        if (!item || m_files.contains(item->urlText()) || seen.contains(item->urlText()))
+            continue;
+        seen.insert(item->urlText());
+        fresh.push_back(std::move(item));
+    }
+    if (fresh.empty())
+        return 0;
+    const int count = int(fresh.size());
+    beginInsertRows({}, m_rows, m_rows + count - 1);
+    for (auto &item : fresh) {
+        tally(*item, +1);
+        m_files.append(std::move(item));
+    }
+    m_rows = m_files.size();
     endInsertRows();
     Q_EMIT tallyChanged();
+    return count;
 }
 
 bool FileTableModel::isUncounted(const FileItem &item)
@@ -249,7 +262,6 @@ void FileTableModel::sort(int column, Qt::SortOrder order)
 
 void FileTableModel::resort()
 {
-    syncRows();
     if ((m_sort.isEmpty() && !m_uncountedFirst) || m_rows < 2)
         return;
     // The persistent indexes stay where they are: a selection keeps its rows
@@ -285,9 +297,6 @@ void FileTableModel::partitionUncounted()
 
 void FileTableModel::reorderRows(std::vector<int> order)
 {
-    // Rows a run has appended but not yet shown keep their places.
-    for (int row = int(order.size()); row < m_files.size(); ++row)
-        order.push_back(row);
     std::vector<int> newRow(order.size());
     for (size_t i = 0; i < order.size(); ++i)
         newRow[size_t(order[i])] = int(i);
@@ -370,17 +379,21 @@ void FileTableModel::swapList(FileList &other)
 
 QList<int> FileTableModel::insertFiles(std::vector<std::pair<int, std::unique_ptr<FileItem>>> files)
 {
-    syncRows();
     std::stable_sort(files.begin(), files.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<int> targets;
+    std::vector<std::unique_ptr<FileItem>> fresh;
+    QSet<QString> seen;
     for (auto &[row, item] : files) {
-        if (m_files.append(std::move(item)))
-            targets.push_back(row);
+        if (!item || m_files.contains(item->urlText()) || seen.contains(item->urlText()))
+            continue;
+        seen.insert(item->urlText());
+        targets.push_back(row);
+        fresh.push_back(std::move(item));
     }
     if (targets.empty())
         return {};
-    syncRows();
+    appendFiles(std::move(fresh));
     // Merge the new files, now at the end, into the others at their rows.
     const int k = int(targets.size());
     const int old = m_rows - k;

@@ -34,10 +34,9 @@ public:
     explicit FileTableModel(QObject *parent = nullptr);
 
     const FileList &files() const { return m_files; }
-    // The list a run appends to; syncRows() announces what it added.
-    FileList &runList() { return m_files; }
-    // Shows the files a run appended since the last call.
-    void syncRows();
+    // Appends the files not yet listed, in order, as one block of new rows:
+    // a run's batches come in here. Returns how many were appended.
+    int appendFiles(std::vector<std::unique_ptr<FileItem>> items);
 
     // Kept up to date as rows come and go, so that a status line or a
     // summary over 100,000 files costs nothing per file already shown.
@@ -110,8 +109,8 @@ private:
     QList<int> moveBlocks(const QList<int> &rows, bool up);
 
     FileList m_files;
-    // Rows shown; a run appends to m_files ahead of them.
-    int m_rows = 0;
+    int m_rows = 0; // m_files.size(), at hand
+
     QList<SortDescriptor> m_sort;
     bool m_uncountedFirst = false;
     int m_uncounted = 0;

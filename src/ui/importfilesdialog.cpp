@@ -5,16 +5,15 @@
 #include "appinfo.h"
 #include "dialogs.h"
 #include "importparser.h"
+#include "iopool.h"
 #include "syslogline.h"
 
 #include "ui_importfilesdialog.h"
 
 #include <QClipboard>
-#include <QFutureWatcher>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QShowEvent>
-#include <QtConcurrent>
 #include <QTextDocument>
 
 #include <exception>
@@ -120,30 +119,31 @@ void ImportFilesDialog::startParse(std::function<QList<QByteArray>()> parse,
 {
     const quint64 generation = ++m_generation;
     setBusy(true);
-    auto *watcher = new QFutureWatcher<Parsed>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation, then] {
-        watcher->deleteLater();
-        if (generation != m_generation)
-            return;
-        setBusy(false);
-        const Parsed result = watcher->result();
-        m_files = result.urls;
-        m_ui->foundLabel->setText(tr("Total Files Found : %1").arg(m_files.size()));
-        then(result);
-        Q_EMIT parsed(int(m_files.size()));
-    });
-    watcher->setFuture(QtConcurrent::run([parse = std::move(parse)] {
-        Parsed result;
-        try {
-            result.paths = parse();
-            result.urls = importUrls(result.paths);
-        } catch (const std::exception &e) {
-            // Out of memory on a monstrous list: nothing is imported.
-            logError("(parseText:)", QString::fromLocal8Bit(e.what()));
-            return Parsed();
-        }
-        return result;
-    }));
+    // The list file may be on a share that stops answering: read on the
+    // I/O pool, never on Qt's, whose end the program would wait for.
+    runOnIoPool(
+        this,
+        [parse = std::move(parse)] {
+            Parsed result;
+            try {
+                result.paths = parse();
+                result.urls = importUrls(result.paths);
+            } catch (const std::exception &e) {
+                // Out of memory on a monstrous list: nothing is imported.
+                logError("(parseText:)", QString::fromLocal8Bit(e.what()));
+                return Parsed();
+            }
+            return result;
+        },
+        [this, generation, then](const Parsed &result) {
+            if (generation != m_generation)
+                return;
+            setBusy(false);
+            m_files = result.urls;
+            m_ui->foundLabel->setText(tr("Total Files Found : %1").arg(m_files.size()));
+            then(result);
+            Q_EMIT parsed(int(m_files.size()));
+        });
 }
 
 void ImportFilesDialog::pasteFromClipboard()

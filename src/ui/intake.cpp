@@ -5,6 +5,7 @@
 #include "dialogs.h"
 #include "filetablemodel.h"
 #include "importfilesdialog.h"
+#include "iopool.h"
 #include "listhistory.h"
 #include "localpath.h"
 #include "recentfolderscombo.h"
@@ -13,8 +14,6 @@
 
 #include <QFile>
 #include <QTimer>
-
-#include <sys/stat.h>
 
 namespace tallivo {
 
@@ -170,7 +169,19 @@ void Intake::openRecent(const QString &folder)
 {
     if (folder.isEmpty() || !isIdle())
         return;
-    if (RecentFolders::isFolderReadable(folder)) {
+    // The folder may be on a share that no longer answers: asked off the
+    // window's thread, and whatever was started meanwhile goes first.
+    runOnIoPool(
+        this, [folder] { return RecentFolders::isFolderReadable(folder); },
+        [this, folder](bool readable) {
+            if (isIdle())
+                openCheckedRecent(folder, readable);
+        });
+}
+
+void Intake::openCheckedRecent(const QString &folder, bool readable)
+{
+    if (readable) {
         m_recent.touch(folder);
         m_recent.showFolder(folder);
         start(Arguments{{urlFromLocalPath(RecentFolders::folderPath(folder))},
@@ -204,7 +215,7 @@ void Intake::start(const Arguments &arguments, bool replaceList, bool rememberFo
     m_showFirstFolder = rememberFolders && replaceList;
     if (replaceList)
         m_history.clear(tr("Open Recent Folder"));
-    m_run.start(arguments);
+    m_run.start(arguments, m_model.files().urlTexts());
 }
 
 } // namespace tallivo

@@ -61,6 +61,7 @@ private:
     void addUrls(const QList<QUrl> &urls, bool walkFolders, bool replaceList = false);
     void start(const Arguments &arguments, bool replaceList = false, bool rememberFolders = false);
     void startWaiting();
+    void openCheckedRecent(const QString &folder, bool readable);
 
     FileTableModel &m_model;
     CollectionRun &m_run;

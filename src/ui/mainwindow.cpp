@@ -10,6 +10,7 @@
 #include "filetablemodel.h"
 #include "filetableview.h"
 #include "intake.h"
+#include "iopool.h"
 #include "listeditor.h"
 #include "listhistory.h"
 #include "pagesummarydialog.h"
@@ -331,16 +332,28 @@ void MainWindow::exportList()
     request.defaultSuffix = QStringLiteral("txt");
     request.selectedFile = suggestedExportName(QDateTime::currentDateTime(), QLocale());
     m_dialogs->chooseFiles(this, request, [this](const QStringList &paths) {
-        QString error;
         const QString path = paths.first();
-        if (tallivo::exportList(m_model->files(), path, &error))
-            return;
-        // A list that was not written must not pass for exported.
-        MessageRequest alert;
-        alert.icon = QMessageBox::Critical;
-        alert.text = tr("The list was not exported.");
-        alert.informativeText = tr("\"%1\" could not be written: %2").arg(path, error);
-        m_dialogs->showMessage(this, alert);
+        // The text is made here, from the list as it is now; it is written
+        // on the I/O pool, as the destination may be on a share.
+        const QByteArray text = exportText(m_model->files());
+        runOnIoPool(
+            this,
+            [text, path] {
+                QString error;
+                return writeExport(text, path, &error) ? QString() : error;
+            },
+            [this, path](const QString &error) {
+                if (error.isEmpty()) {
+                    Q_EMIT exported(path);
+                    return;
+                }
+                // A list that was not written must not pass for exported.
+                MessageRequest alert;
+                alert.icon = QMessageBox::Critical;
+                alert.text = tr("The list was not exported.");
+                alert.informativeText = tr("\"%1\" could not be written: %2").arg(path, error);
+                m_dialogs->showMessage(this, alert);
+            });
     });
 }
 

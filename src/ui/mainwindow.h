@@ -55,6 +55,8 @@ public:
 
 Q_SIGNALS:
     void rateRequested();
+    // The list was written to `path`.
+    void exported(const QString &path);
 
 protected:
     // Esc cancels a run wherever the focus is, also where a menu bar or

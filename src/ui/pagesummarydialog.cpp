@@ -1,6 +1,7 @@
 #include "pagesummarydialog.h"
 
 #include "dialogs.h"
+#include "iopool.h"
 #include "pagebarchart.h"
 #include "pagereport.h"
 
@@ -174,14 +175,23 @@ void PageSummaryDialog::exportCsv()
     m_dialogs.chooseFiles(this, request, [self, table](const QStringList &paths) {
         if (!self || paths.isEmpty())
             return;
-        QString error;
-        if (savePageTableCsv(table, paths.first(), &error))
-            return;
-        MessageRequest message;
-        message.icon = QMessageBox::Critical;
-        message.text = PageSummaryDialog::tr("The page summary could not be saved.");
-        message.informativeText = error;
-        self->m_dialogs.showMessage(self, message);
+        // Written on the I/O pool: the destination may be on a share.
+        const QString path = paths.first();
+        runOnIoPool(
+            self,
+            [table, path] {
+                QString error;
+                return savePageTableCsv(table, path, &error) ? QString() : error;
+            },
+            [self](const QString &error) {
+                if (error.isEmpty())
+                    return;
+                MessageRequest message;
+                message.icon = QMessageBox::Critical;
+                message.text = PageSummaryDialog::tr("The page summary could not be saved.");
+                message.informativeText = error;
+                self->m_dialogs.showMessage(self, message);
+            });
     });
 }
 

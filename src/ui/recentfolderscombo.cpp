@@ -1,11 +1,11 @@
 #include "recentfolderscombo.h"
 
+#include "iopool.h"
+
 #include <QAbstractItemView>
-#include <QFutureWatcher>
 #include <QMenu>
 #include <QSettings>
 #include <QStylePainter>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace tallivo {
 
@@ -68,23 +68,25 @@ void RecentFoldersCombo::removeMissing()
     QStringList paths;
     for (const RecentFolder &folder : m_folders.folders())
         paths.append(folder.path);
-    auto *watcher = new QFutureWatcher<QStringList>(this);
-    connect(watcher, &QFutureWatcher<QStringList>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        m_checking = false;
-        const int count = m_folders.remove(watcher->result());
-        if (count > 0)
-            refill();
-        Q_EMIT missingRemoved(count);
-    });
-    watcher->setFuture(QtConcurrent::run([paths] {
-        QStringList missing;
-        for (const QString &path : paths) {
-            if (!RecentFolders::isFolderReadable(path))
-                missing.append(path);
-        }
-        return missing;
-    }));
+    // Off the window's thread, and off Qt's pool, whose end the program
+    // would wait for: a folder on a dead share may never answer.
+    runOnIoPool(
+        this,
+        [paths] {
+            QStringList missing;
+            for (const QString &path : paths) {
+                if (!RecentFolders::isFolderReadable(path))
+                    missing.append(path);
+            }
+            return missing;
+        },
+        [this](const QStringList &missing) {
+            m_checking = false;
+            const int count = m_folders.remove(missing);
+            if (count > 0)
+                refill();
+            Q_EMIT missingRemoved(count);
+        });
 }
 
 void RecentFoldersCombo::setMenu(QMenu *menu, const QList<QAction *> &commands)

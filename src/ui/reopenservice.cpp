@@ -4,8 +4,15 @@
 #include "mainwindow.h"
 #include "uilogging.h"
 
+#include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
+#include <QEventLoop>
+
+#include <memory>
 
 namespace tallivo {
 
@@ -17,11 +24,23 @@ ReopenService::ReopenService(MainWindow *window)
 
 bool ReopenService::claim(const QList<QUrl> &urls)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    return claim(QDBusConnection::sessionBus(), urls);
+}
+
+bool ReopenService::claim(QDBusConnection bus, const QList<QUrl> &urls)
+{
     if (!bus.isConnected() || bus.registerService(serviceName()))
         return true;
-    // A holder that does not answer is stuck or gone: run on our own.
-    return !handOver(bus, serviceName(), urls);
+    if (handOver(bus, serviceName(), urls))
+        return false;
+    // A holder that does not answer is quitting or stuck: run on our own,
+    // next in line for the name, which the bus hands over once it is free.
+    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> queued =
+        bus.interface()->registerService(serviceName(), QDBusConnectionInterface::QueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
+    if (!queued.isValid())
+        qCInfo(lcUi) << "Not in line for the name:" << queued.error();
+    return true;
 }
 
 bool ReopenService::handOver(const QDBusConnection &bus, const QString &service,
@@ -33,9 +52,28 @@ bool ReopenService::handOver(const QDBusConnection &bus, const QString &service,
     if (!urls.isEmpty())
         call << encodeUrls(urls);
     // Events go on meanwhile: the answer may come from this very process.
-    const QDBusMessage reply = bus.call(call, QDBus::BlockWithGui, 5000);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        qCInfo(lcUi) << "The running window did not answer:" << reply.errorMessage();
+    QDBusPendingCallWatcher answer(bus.asyncCall(call, 5000));
+    QEventLoop loop;
+    QObject::connect(&answer, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    // A holder that lets go of the name is quitting: no answer will come.
+    std::unique_ptr<QDBusServiceWatcher> gone;
+    if (!service.isEmpty() && bus.interface()) {
+        gone = std::make_unique<QDBusServiceWatcher>(service, bus,
+                                                     QDBusServiceWatcher::WatchForUnregistration);
+        QObject::connect(gone.get(), &QDBusServiceWatcher::serviceUnregistered, &loop,
+                         &QEventLoop::quit);
+        // Gone before the watch began.
+        if (!bus.interface()->isServiceRegistered(service).value())
+            return false;
+    }
+    if (!answer.isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!answer.isFinished()) {
+        qCInfo(lcUi) << "The running window is quitting";
+        return false;
+    }
+    if (answer.isError()) {
+        qCInfo(lcUi) << "The running window did not answer:" << answer.error().message();
         return false;
     }
     return true;
@@ -53,8 +91,14 @@ void ReopenService::serve(MainWindow *window)
 
 void ReopenService::serve(MainWindow *window, QDBusConnection bus)
 {
-    bus.registerObject(QStringLiteral("/"), new ReopenService(window),
-                       QDBusConnection::ExportScriptableSlots);
+    auto *service = new ReopenService(window);
+    bus.registerObject(QStringLiteral("/"), service, QDBusConnection::ExportScriptableSlots);
+    // Quitting may still wait on the way out; a launch meanwhile must find
+    // the name free rather than a holder that no longer answers.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, service, [bus]() mutable {
+        bus.unregisterService(serviceName());
+        bus.unregisterObject(QStringLiteral("/"));
+    });
 }
 
 QStringList ReopenService::encodeUrls(const QList<QUrl> &urls)

@@ -26,14 +26,19 @@ public:
 
     // Registers on the session bus. False when another instance holds the
     // name and has been asked to show its window and count `urls`; true
-    // otherwise (also when there is no session bus at all).
+    // otherwise (also when there is no session bus at all). A holder that
+    // does not answer is quitting or stuck: this instance runs on its own
+    // and takes the name over once the holder lets go of it.
     static bool claim(const QList<QUrl> &urls = {});
+    static bool claim(QDBusConnection bus, const QList<QUrl> &urls);
     // Asks the instance behind `service` on `bus` to show its window and
-    // count `urls`; true when it answered.
+    // count `urls`; true when it answered. Gives up at once when the holder
+    // lets go of the name meanwhile, as a quitting instance does.
     static bool handOver(const QDBusConnection &bus, const QString &service,
                          const QList<QUrl> &urls);
     // Answers reopen requests for the window from now on: a hidden or
-    // minimized window comes to the front.
+    // minimized window comes to the front. When the application is about
+    // to quit, the name goes first, before anything that might wait.
     static void serve(MainWindow *window);
     static void serve(MainWindow *window, QDBusConnection bus);
 

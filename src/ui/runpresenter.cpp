@@ -32,17 +32,30 @@ QString fileTotalsText(int files, int selected, const PageTotals &totals)
 
 } // namespace
 
+QString timeTakenString(const QDateTime &start, const QDateTime &end)
+{
+    if (!start.isValid() || !end.isValid())
+        return {};
+    const qint64 seconds = start.secsTo(end);
+    const qint64 h = seconds / 3600;
+    const qint64 m = (seconds % 3600) / 60;
+    const qint64 s = seconds % 60;
+    const QString time = h > 0 ? QString::asprintf("%02lld:%02lld:%02lld", h, m, s)
+                               : QString::asprintf("%02lld:%02lld", m, s);
+    return QStringLiteral("Total Time Taken : %1").arg(time);
+}
+
 RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Controls &controls,
                            QObject *parent)
     : QObject(parent)
     , m_model(model)
     , m_table(table)
     , m_controls(controls)
-    , m_run(model.runList(), *this)
 {
-    m_rowSync.setSingleShot(true);
-    m_rowSync.setInterval(150);
-    connect(&m_rowSync, &QTimer::timeout, &m_model, &FileTableModel::syncRows);
+    connect(&m_run, &CollectionRun::started, this, &RunPresenter::beginRun);
+    connect(&m_run, &CollectionRun::filesCounted, this, &RunPresenter::takeFiles);
+    connect(&m_run, &CollectionRun::progress, this, &RunPresenter::progress);
+    connect(&m_run, &CollectionRun::finished, this, &RunPresenter::endRun);
     connect(m_controls.cancel, &QAction::triggered, &m_run, &CollectionRun::cancel);
     connect(m_controls.cancelButton, &QAbstractButton::clicked, &m_run, &CollectionRun::cancel);
 
@@ -55,6 +68,8 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
         updateControls();
         if (!m_busy)
             m_statusUpdate.start();
+        else
+            updatePageTotals();
     };
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, listChanged);
     connect(&m_model, &QAbstractItemModel::rowsRemoved, this, listChanged);
@@ -80,6 +95,35 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
 RunPresenter::~RunPresenter()
 {
     m_run.shutdown();
+}
+
+void RunPresenter::beginRun()
+{
+    m_added = 0;
+    // Cancel first, so that it can take the focus from the table.
+    processStarted();
+    resetView(false);
+}
+
+void RunPresenter::takeFiles(FileBatch &batch)
+{
+    // The model is the list's one writer.
+    m_added += m_model.appendFiles(std::move(batch.items));
+}
+
+void RunPresenter::endRun(const RunResult &result)
+{
+    // Ordered the way the table is sorted, before the totals are read.
+    if (std::exchange(m_added, 0) > 0)
+        m_model.resort();
+    processStopped(result);
+    resetView(true);
+}
+
+void RunPresenter::updatePageTotals()
+{
+    m_controls.pageTotals->setText(pageTotalsText(m_model.files().totals()));
+    Q_EMIT totalsChanged();
 }
 
 void RunPresenter::updateControls()
@@ -129,13 +173,23 @@ void RunPresenter::resetView(bool enable)
 {
     const bool busy = !enable;
     const bool changed = busy != m_busy;
+    QWidget *window = m_table.window();
+    QWidget *focus = window->focusWidget();
     // The table gives up the focus while disabled; it gets it back after,
     // rather than leaving it on whatever control came next.
     if (busy && changed)
-        m_refocusTable =
-            m_table.window()->focusWidget() == &m_table || !m_table.window()->focusWidget();
+        m_refocusTable = focus == &m_table || !focus;
     m_busy = busy;
     updateControls();
+    if (busy && changed && (!focus || focus != window->focusWidget() || !focus->isEnabled())) {
+        // Whatever comes after the disabled controls (the Web Site button)
+        // must not catch a Space meant for the table.
+        QAbstractButton *cancel = m_controls.cancelButton;
+        if (cancel->isVisible() && cancel->isEnabled())
+            cancel->setFocus(Qt::OtherFocusReason);
+        else
+            window->setFocus(Qt::OtherFocusReason);
+    }
     if (!busy && changed && m_refocusTable)
         m_table.setFocus(Qt::OtherFocusReason);
     if (changed)
@@ -168,30 +222,14 @@ void RunPresenter::processStarted()
     m_controls.timeTaken->setText(tr("Total Time Taken : In Process..."));
 }
 
-void RunPresenter::updateTotalPagesLabel()
+void RunPresenter::processStopped(const RunResult &result)
 {
-    m_controls.pageTotals->setText(pageTotalsText(m_model.files().totals()));
-    if (!m_rowSync.isActive())
-        m_rowSync.start();
-    Q_EMIT totalsChanged();
-}
-
-void RunPresenter::sortFiles()
-{
-    m_rowSync.stop();
-    m_model.resort();
-}
-
-void RunPresenter::processStopped()
-{
-    m_rowSync.stop();
-    m_model.syncRows();
     m_controls.busyIndicator->setVisible(false);
     m_controls.cancelButton->setVisible(false);
     m_controls.progress->clear();
     m_controls.progress->setToolTip({});
     updateStatusLine();
-    m_controls.timeTaken->setText(timeTakenString(m_run.startTime(), m_run.endTime()));
+    m_controls.timeTaken->setText(timeTakenString(result.startTime, result.endTime));
     Q_EMIT runFinished(m_model.files().size());
 }
 

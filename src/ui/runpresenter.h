@@ -2,6 +2,7 @@
 
 #include "collectionrun.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -17,10 +18,14 @@ namespace tallivo {
 class FileTableModel;
 class FileTableView;
 
-// Runs collections over the table's list and shows them: the busy state of
-// the window's controls, the progress indicator and the status line. The
-// run's one host.
-class RunPresenter final : public QObject, public RunHost
+// "Total Time Taken : mm:ss", or "hh:mm:ss" from an hour on; "" when either
+// end is missing.
+QString timeTakenString(const QDateTime &start, const QDateTime &end);
+
+// Owns the collection run and shows it: it hands the run's batches to the
+// model, which appends them, and keeps the busy state of the window's
+// controls, the progress indicator and the status line.
+class RunPresenter final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(RunPresenter)
@@ -47,13 +52,16 @@ public:
 
     CollectionRun &run() { return m_run; }
 
-    // RunHost: the steps of a run, on this thread.
-    void resetView(bool enable) override;
-    void processStarted() override;
-    void updateTotalPagesLabel() override;
-    void sortFiles() override;
-    void processStopped() override;
-    void progress(const RunProgress &progress) override;
+    // What the run's signals come to, in this order.
+    // The controls as a whole: busy while a run appends to the list. Going
+    // busy, the keyboard focus goes to Cancel rather than to whatever
+    // control comes after the disabled ones; it comes back to the table.
+    void resetView(bool enable);
+    // The indicator, Cancel and the time as in process.
+    void processStarted();
+    void progress(const RunProgress &progress);
+    // The indicator stops; the totals, the time and the usage follow.
+    void processStopped(const RunResult &result);
 
     bool isBusy() const { return m_busy; }
     // The texts beside the status line.
@@ -63,12 +71,16 @@ public:
 Q_SIGNALS:
     // A run began or ended; the list may be edited only when idle.
     void busyChanged(bool busy);
-    // A run added a file; the page totals show it.
+    // A run added files; the page totals show them.
     void totalsChanged();
     // A run ended, with this many files listed.
     void runFinished(int fileCount);
 
 private:
+    void beginRun();
+    void takeFiles(FileBatch &batch);
+    void endRun(const RunResult &result);
+    void updatePageTotals();
     void updateControls();
     void updateStatusLine();
     void updateUncounted();
@@ -79,8 +91,7 @@ private:
     CollectionRun m_run;
     bool m_busy = false;
     bool m_refocusTable = false;
-    // Rows a run appends are shown a batch at a time, not one by one.
-    QTimer m_rowSync;
+    int m_added = 0; // rows the run under way has added
     // Edits and selections are summed up once they are done, not at every
     // step of a large one.
     QTimer m_statusUpdate;

@@ -1,7 +1,7 @@
 #include "collectionrun.h"
 #include "exporter.h"
 #include "fileio.h"
-#include "nullrunhost.h"
+#include "runtoend.h"
 #include "samplefiles.h"
 
 #include <QProcess>
@@ -220,11 +220,8 @@ void TestCli::exportMatchesTheWindowsExport()
     QCOMPARE(r.status, 0);
 
     FileList files;
-    test::NullRunHost host;
-    CollectionRun run(files, host);
-    QSignalSpy done(&run, &CollectionRun::finished);
-    run.start(Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true});
-    QVERIFY(done.wait(60000));
+    CollectionRun run;
+    QVERIFY(test::runToEnd(run, files, Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true}));
     QFile written(target);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), exportText(files));

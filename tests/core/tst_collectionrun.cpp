@@ -1,6 +1,7 @@
 #include "collectionrun.h"
+#include "fakeshare.h"
 #include "localpath.h"
-#include "nullrunhost.h"
+#include "runtoend.h"
 #include "samplefiles.h"
 
 #include <QSignalSpy>
@@ -18,30 +19,29 @@ using namespace tallivo;
 
 namespace {
 
-// Records what the run asks of the window, and checks it is asked on the
-// main thread.
-class FakeHost : public RunHost
+// Lists what a run hands over, as the window's model does, and records its
+// signals, checking that they come on the main thread.
+class Recorder
 {
 public:
-    explicit FakeHost(FileList &files)
+    Recorder(CollectionRun &run, FileList &files)
         : files(files)
     {
+        QObject::connect(&run, &CollectionRun::started, &m_context, [this] { note("start"); });
+        QObject::connect(&run, &CollectionRun::filesCounted, &m_context, [this](FileBatch &batch) {
+            note("files");
+            QVERIFY(!batch.items.empty());
+            for (auto &item : batch.items)
+                this->files.append(std::move(item));
+            totalsSeen << this->files.totals().tiffPages + this->files.totals().pdfPages;
+            if (onBatch)
+                onBatch();
+        });
+        QObject::connect(&run, &CollectionRun::finished, &m_context, [this](const RunResult &r) {
+            note("end");
+            result = r;
+        });
     }
-    void resetView(bool enable) override { note(enable ? "normal" : "busy"); }
-    void processStarted() override { note("start"); }
-    void updateTotalPagesLabel() override
-    {
-        note("total");
-        totalsSeen << files.totals().tiffPages + files.totals().pdfPages;
-        if (onTotal)
-            onTotal();
-    }
-    void sortFiles() override
-    {
-        note("sort");
-        files.sort({{Column::Name, false}});
-    }
-    void processStopped() override { note("stop"); }
 
     void note(const char *what)
     {
@@ -49,14 +49,15 @@ public:
             offMainThread = true;
         calls << QString::fromLatin1(what);
     }
+    // The calls, with one or more batches in a row as "files*".
     QString sequence() const
     {
         QStringList squeezed;
         for (const QString &c : calls) {
-            if (c == QLatin1String("total") && !squeezed.isEmpty() && squeezed.last().startsWith(c))
-                squeezed.last() = QStringLiteral("total*");
-            else
+            if (c != QLatin1String("files"))
                 squeezed << c;
+            else if (squeezed.isEmpty() || squeezed.last() != QLatin1String("files*"))
+                squeezed << QStringLiteral("files*");
         }
         return squeezed.join(QLatin1Char(' '));
     }
@@ -64,8 +65,12 @@ public:
     FileList &files;
     QStringList calls;
     QList<int> totalsSeen;
+    RunResult result;
     bool offMainThread = false;
-    std::function<void()> onTotal;
+    std::function<void()> onBatch;
+
+private:
+    QObject m_context;
 };
 
 } // namespace
@@ -85,11 +90,10 @@ private Q_SLOTS:
     void cancelWhileTheShareHangs_data();
     void cancelWhileTheShareHangs();
     void unreadableFoldersAreReported();
-    void timeTaken_data();
-    void timeTaken();
 
 private:
-    bool runAndWait(CollectionRun &run, std::optional<Arguments> args);
+    // Runs over the files not yet in `files`; a Recorder lists them there.
+    bool runAndWait(CollectionRun &run, std::optional<Arguments> args, const FileList &files);
     QTemporaryDir m_dir;
     Arguments m_args;
 };
@@ -110,10 +114,11 @@ void TestCollectionRun::initTestCase()
     m_args = Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true};
 }
 
-bool TestCollectionRun::runAndWait(CollectionRun &run, std::optional<Arguments> args)
+bool TestCollectionRun::runAndWait(CollectionRun &run, std::optional<Arguments> args,
+                                   const FileList &files)
 {
     QSignalSpy done(&run, &CollectionRun::finished);
-    if (!run.start(std::move(args)))
+    if (!run.start(std::move(args), files.urlTexts()))
         return false;
     return done.wait(60000);
 }
@@ -121,8 +126,8 @@ bool TestCollectionRun::runAndWait(CollectionRun &run, std::optional<Arguments> 
 void TestCollectionRun::sequenceAndOrder()
 {
     FileList files;
-    FakeHost host(files);
-    CollectionRun run(files, host);
+    CollectionRun run;
+    Recorder host(run, files);
     QSignalSpy done(&run, &CollectionRun::finished);
     QVERIFY(run.start(m_args));
     QVERIFY(run.isActive());
@@ -130,69 +135,86 @@ void TestCollectionRun::sequenceAndOrder()
     QVERIFY(done.wait(60000));
     QVERIFY(!run.isActive());
     QVERIFY(!host.offMainThread);
-    QCOMPARE(host.sequence(), QStringLiteral("busy start total* sort stop normal"));
-    QCOMPARE(host.calls.count(QStringLiteral("total")), 40);
+    QCOMPARE(host.sequence(), QStringLiteral("start files* end"));
     QCOMPARE(files.size(), 40);
-    // Totals grew by one file at a time.
+    QCOMPARE(host.result.handedOver, 40);
+    QVERIFY(!host.result.cancelled);
+    // Totals grew with every batch.
     for (qsizetype i = 1; i < host.totalsSeen.size(); ++i)
         QVERIFY(host.totalsSeen[i] > host.totalsSeen[i - 1]);
     QCOMPARE(files.totals().pdfPages, 40);
     QCOMPARE(files.totals().tiffPages, 1 * 7 + 2 * 7 + 3 * 6);
-    // Sorted by the host after the walk (names descending).
-    QCOMPARE(files.at(0)->name(), QStringLiteral("f39.tif"));
+    // In walk order: the folder's files by name, then its subfolder's.
+    QCOMPARE(files.at(0)->name(), QStringLiteral("f01.tif"));
+    QCOMPARE(files.at(39)->name(), QStringLiteral("f38.pdf"));
     QVERIFY(!run.isProcessing());
-    QVERIFY(run.startTime().isValid() && run.endTime() >= run.startTime());
+    const RunResult &r = host.result;
+    QVERIFY(r.startTime.isValid() && r.endTime >= r.startTime);
 }
 
 void TestCollectionRun::secondRunAddsNothing()
 {
     FileList files;
-    FakeHost host(files);
-    CollectionRun run(files, host);
-    QVERIFY(runAndWait(run, m_args));
+    CollectionRun run;
+    Recorder host(run, files);
+    QVERIFY(runAndWait(run, m_args, files));
     host.calls.clear();
-    QVERIFY(runAndWait(run, m_args));
-    QCOMPARE(host.sequence(), QStringLiteral("busy start stop normal"));
+    // Files listed when the run starts are neither counted nor handed over.
+    QVERIFY(runAndWait(run, m_args, files));
+    QCOMPARE(host.sequence(), QStringLiteral("start end"));
+    QCOMPARE(host.result.handedOver, 0);
     QCOMPARE(files.size(), 40);
 
     // Files walk: duplicates in one run are offered once.
     const QUrl extra = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("notes.txt")));
     host.calls.clear();
-    QVERIFY(runAndWait(run, Arguments{{extra, extra}, false, false}));
-    QCOMPARE(host.sequence(), QStringLiteral("busy start total sort stop normal"));
+    QVERIFY(runAndWait(run, Arguments{{extra, extra}, false, false}, files));
+    QCOMPARE(host.sequence(), QStringLiteral("start files* end"));
+    QCOMPARE(host.result.handedOver, 1);
     QCOMPARE(files.size(), 41);
 
     // No arguments at all: still the whole start and end sequence.
     host.calls.clear();
-    QVERIFY(runAndWait(run, std::nullopt));
-    QCOMPARE(host.sequence(), QStringLiteral("busy start stop normal"));
+    QVERIFY(runAndWait(run, std::nullopt, files));
+    QCOMPARE(host.sequence(), QStringLiteral("start end"));
 }
 
 void TestCollectionRun::cancelStopsBeforeNextFile()
 {
     FileList files;
-    FakeHost host(files);
-    CollectionRun run(files, host);
+    CollectionRun run;
+    Recorder host(run, files);
+    // The subfolder's files wait, so the folder's come first, on their own.
+    test::FakeShare share;
+    share.hang("/sub/");
     // A cancel given before the run has started has no effect on it.
     run.cancel();
-    host.onTotal = [&] {
-        if (files.size() == 5)
-            run.cancel();
+    int firstBatch = 0;
+    host.onBatch = [&] {
+        firstBatch = files.size();
+        run.cancel();
     };
-    QVERIFY(runAndWait(run, m_args));
-    QCOMPARE(files.size(), 5);
-    QCOMPARE(host.sequence(), QStringLiteral("busy start total* sort stop normal"));
+    QVERIFY(runAndWait(run, m_args, files));
+    share.release();
+    // Nothing comes after the batch that was being taken.
+    QVERIFY(firstBatch > 0 && firstBatch < 40);
+    QCOMPARE(files.size(), firstBatch);
+    QCOMPARE(host.sequence(), QStringLiteral("start files* end"));
+    QCOMPARE(host.calls.count(QStringLiteral("files")), 1);
+    QVERIFY(host.result.cancelled);
+    QCOMPARE(host.result.handedOver, firstBatch);
 
     // A cancel given as soon as the run is asked for is not lost.
     files.clear();
     host.calls.clear();
-    host.onTotal = nullptr;
+    host.onBatch = nullptr;
     QSignalSpy done(&run, &CollectionRun::finished);
     QVERIFY(run.start(m_args));
     run.cancel();
     QVERIFY(done.wait(60000));
     QCOMPARE(files.size(), 0);
-    QCOMPARE(host.sequence(), QStringLiteral("busy start stop normal"));
+    QCOMPARE(host.sequence(), QStringLiteral("start end"));
+    QVERIFY(host.result.cancelled);
 }
 
 void TestCollectionRun::badEntriesAreListedNotFatal()
@@ -209,10 +231,10 @@ void TestCollectionRun::badEntriesAreListedNotFatal()
     QVERIFY(test::writeTiff(at("vanishing.tif"), 1));
 
     FileList files;
-    FakeHost host(files);
-    CollectionRun run(files, host);
-    host.onTotal = [&] { QFile::remove(at("vanishing.tif")); };
-    QVERIFY(runAndWait(run, Arguments{{QUrl::fromLocalFile(dir.path())}, true, false}));
+    CollectionRun run;
+    Recorder host(run, files);
+    host.onBatch = [&] { QFile::remove(at("vanishing.tif")); };
+    QVERIFY(runAndWait(run, Arguments{{QUrl::fromLocalFile(dir.path())}, true, false}, files));
     QCOMPARE(files.size(), 7);
     QHash<QString, int> pages;
     for (int i = 0; i < files.size(); ++i)
@@ -238,23 +260,22 @@ void TestCollectionRun::badEntriesAreListedNotFatal()
 void TestCollectionRun::shutdownDuringRunNeverTouchesHost()
 {
     FileList files;
-    auto host = std::make_unique<FakeHost>(files);
-    CollectionRun run(files, *host);
+    CollectionRun run;
+    auto host = std::make_unique<Recorder>(run, files);
     bool shutDown = false;
     int sizeAtShutdown = -1;
-    host->onTotal = [&] {
+    host->onBatch = [&] {
         // As when the application quits mid-run, from inside a run's step.
-        if (files.size() == 3) {
-            sizeAtShutdown = files.size();
-            run.shutdown();
-            shutDown = true;
-        }
+        sizeAtShutdown = files.size();
+        run.shutdown();
+        shutDown = true;
     };
     QVERIFY(run.start(m_args));
     QTRY_VERIFY_WITH_TIMEOUT(shutDown, 60000);
-    QVERIFY(sizeAtShutdown >= 3);
+    QVERIFY(sizeAtShutdown >= 1);
     QCOMPARE(files.size(), sizeAtShutdown);
-    QCOMPARE(host->sequence(), QStringLiteral("busy start total*"));
+    QCOMPARE(host->sequence(), QStringLiteral("start files*"));
+    QCOMPARE(host->calls.count(QStringLiteral("files")), 1);
     host.reset();
     QCoreApplication::processEvents();
     QVERIFY(!run.isActive());
@@ -262,72 +283,6 @@ void TestCollectionRun::shutdownDuringRunNeverTouchesHost()
 }
 
 namespace {
-
-// A share that answers slowly, in no particular order, or not at all until
-// told: installed as the I/O hook for the life of the object.
-class FakeShare
-{
-public:
-    FakeShare()
-    {
-        // The state outlives the object: a thread may still be on its way
-        // out of the hook.
-        testing::setIoHook([state = m_state](const QByteArray &path) { state->visit(path); });
-    }
-    ~FakeShare()
-    {
-        testing::setIoHook({});
-        release();
-    }
-
-    // Paths containing `part` wait until release().
-    void hang(const QByteArray &part)
-    {
-        std::lock_guard lock(m_state->mutex);
-        m_state->hang = part;
-    }
-    void release()
-    {
-        std::lock_guard lock(m_state->mutex);
-        m_state->hang.clear();
-        m_state->released.notify_all();
-    }
-    bool isHanging()
-    {
-        std::lock_guard lock(m_state->mutex);
-        return m_state->hanging > 0;
-    }
-    int visits(const QByteArray &path)
-    {
-        std::lock_guard lock(m_state->mutex);
-        return m_state->visits.value(path);
-    }
-    void scramble() { m_state->scramble = true; }
-
-private:
-    struct State
-    {
-        void visit(const QByteArray &path)
-        {
-            if (scramble)
-                QThread::usleep(qHash(path) % 3000);
-            std::unique_lock lock(mutex);
-            ++visits[path];
-            if (!hang.isEmpty() && path.contains(hang)) {
-                ++hanging;
-                released.wait(lock, [&] { return hang.isEmpty(); });
-                --hanging;
-            }
-        }
-        std::atomic_bool scramble{false};
-        std::mutex mutex;
-        std::condition_variable released;
-        QByteArray hang;
-        int hanging = 0;
-        QHash<QByteArray, int> visits;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-};
 
 QStringList names(const FileList &files)
 {
@@ -360,29 +315,27 @@ void TestCollectionRun::walkOrderWithReadsOutOfOrder()
         expected << localPath(found->url);
     QCOMPARE(expected.size(), 6 * 21);
 
-    FakeShare share;
+    test::FakeShare share;
     share.scramble();
     FileList files;
-    test::NullRunHost host;
-    CollectionRun run(files, host);
-    QVERIFY(runAndWait(run, args));
+    CollectionRun run;
+    QVERIFY(test::runToEnd(run, files, args));
     QCOMPARE(names(files), expected);
 }
 
 void TestCollectionRun::listedFilesAreNeverOpenedAgain()
 {
-    FakeShare share;
+    test::FakeShare share;
     FileList files;
-    test::NullRunHost host;
-    CollectionRun run(files, host);
+    CollectionRun run;
     const QByteArray tif = QFile::encodeName(m_dir.filePath(QStringLiteral("f01.tif")));
     // The folder twice: each file is opened once.
     Arguments args = m_args;
     args.urls << args.urls.first();
-    QVERIFY(runAndWait(run, args));
+    QVERIFY(test::runToEnd(run, files, args));
     QCOMPARE(files.size(), 40);
     QCOMPARE(share.visits(tif), 1);
-    QVERIFY(runAndWait(run, args));
+    QVERIFY(test::runToEnd(run, files, args));
     QCOMPARE(share.visits(tif), 1);
 }
 
@@ -397,22 +350,22 @@ void TestCollectionRun::cancelWhileTheShareHangs_data()
 void TestCollectionRun::cancelWhileTheShareHangs()
 {
     QFETCH(QByteArray, hang);
-    FakeShare share;
+    test::FakeShare share;
     FileList files;
-    FakeHost host(files);
-    auto run = std::make_unique<CollectionRun>(files, host);
+    auto run = std::make_unique<CollectionRun>();
+    Recorder host(*run, files);
     const Arguments three{{QUrl::fromLocalFile(m_dir.filePath("f01.tif")),
                            QUrl::fromLocalFile(m_dir.filePath("f03.tif")),
                            QUrl::fromLocalFile(m_dir.filePath("sub/f00.pdf"))},
                           false,
                           false};
-    QVERIFY(runAndWait(*run, three));
+    QVERIFY(runAndWait(*run, three, files));
     const QStringList before = names(files);
     host.calls.clear();
 
     share.hang(hang);
     QSignalSpy done(run.get(), &CollectionRun::finished);
-    QVERIFY(run->start(m_args));
+    QVERIFY(run->start(m_args, files.urlTexts()));
     QTRY_VERIFY_WITH_TIMEOUT(share.isHanging(), 20000);
     run->cancel();
     // The run ends while the share still hangs, and what was listed before
@@ -420,7 +373,8 @@ void TestCollectionRun::cancelWhileTheShareHangs()
     QVERIFY(done.wait(20000));
     QVERIFY(share.isHanging());
     QVERIFY(!run->isActive());
-    QVERIFY(host.sequence().endsWith(QStringLiteral("stop normal")));
+    QVERIFY(host.sequence().endsWith(QStringLiteral("end")));
+    QVERIFY(host.result.cancelled);
     for (const QString &name : before)
         QVERIFY(names(files).contains(name));
 
@@ -433,7 +387,7 @@ void TestCollectionRun::cancelWhileTheShareHangs()
     QVERIFY(share.isHanging());
     run.reset();
     QCoreApplication::processEvents();
-    QVERIFY(!host.sequence().contains(QStringLiteral("stop")));
+    QVERIFY(!host.sequence().contains(QStringLiteral("end")));
     share.release();
 }
 
@@ -449,33 +403,13 @@ void TestCollectionRun::unreadableFoldersAreReported()
             QDir(QFile::decodeName(path)).removeRecursively();
     });
     FileList files;
-    test::NullRunHost host;
-    CollectionRun run(files, host);
-    QVERIFY(runAndWait(run, Arguments{{QUrl::fromLocalFile(dir.path())}, true, true}));
+    CollectionRun run;
+    Recorder host(run, files);
+    QVERIFY(runAndWait(run, Arguments{{QUrl::fromLocalFile(dir.path())}, true, true}, files));
     QCOMPARE(files.size(), 1);
-    QCOMPARE(run.unreadableFolders().size(), 1);
-    QCOMPARE(run.unreadableFolders().first().error, ENOENT);
+    QCOMPARE(host.result.unreadableFolders.size(), 1);
+    QCOMPARE(host.result.unreadableFolders.first().error, ENOENT);
     testing::setIoHook({});
-}
-
-void TestCollectionRun::timeTaken_data()
-{
-    QTest::addColumn<int>("seconds");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("zero") << 0 << "Total Time Taken : 00:00";
-    QTest::newRow("59 s") << 59 << "Total Time Taken : 00:59";
-    QTest::newRow("61 min 5 s") << 61 * 60 + 5 << "Total Time Taken : 01:01:05";
-    QTest::newRow("25 h") << 25 * 3600 << "Total Time Taken : 25:00:00";
-}
-
-void TestCollectionRun::timeTaken()
-{
-    QFETCH(int, seconds);
-    const QDateTime start(QDate(2026, 3, 29), QTime(0, 30), Qt::LocalTime);
-    // Fractions of a second are dropped.
-    QTEST(timeTakenString(start, start.addSecs(seconds).addMSecs(999)), "text");
-    QCOMPARE(timeTakenString(QDateTime(), start), QString());
-    QCOMPARE(timeTakenString(start, QDateTime()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestCollectionRun)

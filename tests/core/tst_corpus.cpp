@@ -1,5 +1,5 @@
 #include "collectionrun.h"
-#include "nullrunhost.h"
+#include "runtoend.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -66,11 +66,8 @@ void TestCorpus::wholeCorpus()
         args.urls << QUrl::fromLocalFile(root + QLatin1Char('/') + it.key());
 
     FileList files;
-    test::NullRunHost host;
-    CollectionRun run(files, host);
-    QSignalSpy done(&run, &CollectionRun::finished);
-    QVERIFY(run.start(args));
-    QVERIFY(done.wait(300000));
+    CollectionRun run;
+    QVERIFY(test::runToEnd(run, files, args, 300000));
     QCOMPARE(files.size(), int(expected.size()));
 
     QHash<QString, int> deviating;

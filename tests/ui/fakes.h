@@ -3,11 +3,14 @@
 #include "desktop.h"
 #include "dialogs.h"
 #include "filelist.h"
+#include "filetablemodel.h"
 #include "pagesummary.h"
 
 #include <QList>
 #include <QStringList>
 #include <QUrl>
+
+#include <functional>
 
 namespace tallivo::test {
 
@@ -15,6 +18,18 @@ namespace tallivo::test {
 inline void addItem(FileList &files, const QString &path, int pages = 1, int size = 0)
 {
     files.append(std::make_unique<FileItem>(QUrl::fromLocalFile(path), pages, size));
+}
+
+// Lists a file that need not exist as a run's batch would; `set` may change
+// it first.
+inline void appendFile(FileTableModel &model, const QString &path, int pages = 1, int size = 0,
+                       const std::function<void(FileItem &)> &set = {})
+{
+    std::vector<std::unique_ptr<FileItem>> batch;
+    batch.push_back(std::make_unique<FileItem>(QUrl::fromLocalFile(path), pages, size));
+    if (set)
+        set(*batch.back());
+    model.appendFiles(std::move(batch));
 }
 
 // The listed names without extensions, in list order: "a b c".
@@ -70,10 +85,11 @@ public:
     QList<QUrl> opened;
     QList<QPair<QString, QStringList>> fileManagerCalls;
 
-    bool openUrl(const QUrl &url) override
+    void openUrl(const QUrl &url, std::function<void(bool)> done) override
     {
         opened.append(url);
-        return canOpen;
+        if (done)
+            done(canOpen);
     }
     void callFileManager(const QString &method, const QStringList &uris,
                          std::function<void(bool)> done) override

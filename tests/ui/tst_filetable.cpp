@@ -99,12 +99,14 @@ void TestFileTable::init()
 
 void TestFileTable::fill(int rows, const std::function<void(FileItem &, int)> &set)
 {
+    std::vector<std::unique_ptr<FileItem>> batch;
     for (int i = 0; i < rows; ++i) {
-        addItem(m_model->runList(), QStringLiteral("/d/r%1.pdf").arg(i), i + 1);
+        batch.push_back(std::make_unique<FileItem>(
+            QUrl::fromLocalFile(QStringLiteral("/d/r%1.pdf").arg(i)), i + 1, 0));
         if (set)
-            set(*m_model->runList().at(i), i);
+            set(*batch.back(), i);
     }
-    m_model->syncRows();
+    m_model->appendFiles(std::move(batch));
 }
 
 // Three real files whose names, pages, sizes, types, folders and dates all
@@ -120,13 +122,13 @@ void TestFileTable::fillSample()
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        addItem(m_model->runList(), path, pages, size);
-        FileList &list = m_model->runList();
-        list.at(list.size() - 1)
-            ->setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {}, {});
+        const bool last = name == std::get<0>(sample[2]);
+        test::appendFile(*m_model, path, pages, size, [&](FileItem &item) {
+            item.setFileTimes(QDateTime(modified, QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(), {},
+                              {});
+            item.setChecked(!last);
+        });
     }
-    m_model->runList().at(2)->setChecked(false);
-    m_model->syncRows();
 }
 
 // Rows as text, "1 3".
@@ -151,7 +153,7 @@ void TestFileTable::runAdditionsAndCheckBoxes()
     fillSample();
     m_model->sort(int(Column::Pages));
     // A run's additions appear and are sorted in by the same column.
-    addItem(m_model->runList(), QStringLiteral("/d/late.pdf"), 1);
+    test::appendFile(*m_model, QStringLiteral("/d/late.pdf"), 1);
     m_model->resort();
     QCOMPARE(m_model->rowCount(), 4);
     QCOMPARE(order(m_model->files()), QStringLiteral("late c b2 a10"));
@@ -439,8 +441,8 @@ void TestFileTable::uncountedFirst()
     // Each group keeps the order of the last sort, also for a run's additions.
     m_model->setUncountedFirst(true);
     QCOMPARE(order(m_model->files()), QStringLiteral("r3 r1 r4 r2 r0"));
-    addItem(m_model->runList(), QStringLiteral("/d/late.pdf"), 0);
-    m_model->runList().at(5)->setCountStatus(CountStatus::Locked);
+    test::appendFile(*m_model, QStringLiteral("/d/late.pdf"), 0, 0,
+                     [](FileItem &item) { item.setCountStatus(CountStatus::Locked); });
     m_model->resort();
     QCOMPARE(order(m_model->files()), QStringLiteral("r3 r1 late r4 r2 r0"));
     QCOMPARE(m_model->uncountedCount(), 3);

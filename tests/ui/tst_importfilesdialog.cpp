@@ -1,6 +1,7 @@
 #include "fakes.h"
 #include "importfilesdialog.h"
 #include "importparser.h"
+#include "iopool.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -11,7 +12,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThreadPool>
 
 using namespace tallivo;
 
@@ -58,7 +58,7 @@ void TestImportFilesDialog::init()
 void TestImportFilesDialog::cleanup()
 {
     m_dialog.reset();
-    QThreadPool::globalInstance()->waitForDone();
+    QVERIFY(QTest::qWaitFor([] { return IoPool::instance().pending() == 0; }, 300000));
 }
 
 // A browsed input is the content of the chosen list file, or with a leading
@@ -164,7 +164,8 @@ void TestImportFilesDialog::cancelDropsPendingParse()
     child("importButton")->click();
     child("cancelButton")->click();
     QVERIFY(!m_dialog->isBusy());
-    QThreadPool::globalInstance()->waitForDone();
+    // The parse is done and its answer on its way, to be dropped.
+    QTRY_COMPARE(IoPool::instance().pending(), 0);
     QCoreApplication::processEvents();
     QCOMPARE(parsed.count(), 0);
 }

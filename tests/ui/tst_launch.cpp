@@ -8,8 +8,10 @@
 #include "runpresenter.h"
 #include "samplefiles.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusServer>
 #include <QDir>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -28,6 +30,7 @@ private Q_SLOTS:
     void commandLine();
     void urlsTravelAsBytes();
     void handOverToRunningWindow();
+    void quittingInstanceLetsTheNameGo();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -141,6 +144,57 @@ void TestLaunch::handOverToRunningWindow()
     // Without paths the window only comes back.
     QVERIFY(ReopenService::handOver(second, QString(), {}));
     QDBusConnection::disconnectFromPeer(QStringLiteral("second launch"));
+}
+
+void TestLaunch::quittingInstanceLetsTheNameGo()
+{
+    // A bus of our own stands for the session bus.
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address")});
+    if (!daemon.waitForStarted())
+        QSKIP("no dbus-daemon");
+    QTRY_VERIFY_WITH_TIMEOUT(daemon.canReadLine(), 20000);
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    const QString name = ReopenService::serviceName();
+    const auto connect = [&](const char *launch) {
+        return QDBusConnection::connectToBus(address, QString::fromLatin1(launch));
+    };
+    QDBusConnection first = connect("first");
+    QDBusConnection second = connect("second");
+    QDBusConnection stuck = connect("stuck");
+    QVERIFY(first.isConnected() && second.isConnected() && stuck.isConnected());
+    const auto owner = [&] { return second.interface()->serviceOwner(name).value(); };
+
+    {
+        MainWindow window(std::make_unique<test::FakeDialogs>(),
+                          std::make_unique<test::FakeDesktop>());
+        QVERIFY(ReopenService::claim(first, {}));
+        ReopenService::serve(&window, first);
+        // While it runs, a launch hands over to it.
+        QVERIFY(!ReopenService::claim(second, {}));
+        // Quitting lets go of the name before anything else.
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+        QVERIFY(!first.interface()->isServiceRegistered(name).value());
+    }
+    // So a launch meanwhile runs with the name at once.
+    QVERIFY(ReopenService::claim(second, {}));
+    QCOMPARE(owner(), second.baseService());
+    QVERIFY(second.unregisterService(name));
+
+    // A holder that does not answer: the launch runs on its own and takes
+    // the name over once it is free.
+    QVERIFY(stuck.registerService(name));
+    QVERIFY(ReopenService::claim(second, {}));
+    QCOMPARE(owner(), stuck.baseService());
+    QVERIFY(stuck.unregisterService(name));
+    QTRY_COMPARE(owner(), second.baseService());
+
+    for (const char *launch : {"first", "second", "stuck"})
+        QDBusConnection::disconnectFromBus(QString::fromLatin1(launch));
+    daemon.terminate();
+    daemon.waitForFinished();
 }
 
 QTEST_MAIN(TestLaunch)

@@ -1,10 +1,12 @@
 #include "buttonbar.h"
 #include "fakes.h"
+#include "fakeshare.h"
 #include "fileactions.h"
 #include "filetablemodel.h"
 #include "filetableview.h"
 #include "importfilesdialog.h"
 #include "intake.h"
+#include "iopool.h"
 #include "listhistory.h"
 #include "mainwindow.h"
 #include "pagesummarydialog.h"
@@ -26,11 +28,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 
 using namespace tallivo;
-using tallivo::test::addItem;
 using tallivo::test::order;
 
 class TestMainWindow : public QObject
@@ -64,6 +66,11 @@ private Q_SLOTS:
     void pageDetailsOnlyWhenShown();
     void pageSummaryListOrSelection();
     void launchedPathsWaitForRun();
+    void focusStaysOffTheWebSiteDuringRun();
+    void hungShareHoldsNothingUp();
+    void openingAFileAsksOffTheMainThread();
+    void timeTaken_data();
+    void timeTaken();
 
 private:
     void makeWindow();
@@ -97,6 +104,8 @@ void TestMainWindow::initTestCase()
     // The texts below are the English ones; the progress line follows the
     // user's locale.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    // Few enough threads that the hung share below can take them all.
+    qputenv("TALLIVO_IO_THREADS", "2");
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
 }
@@ -119,12 +128,13 @@ void TestMainWindow::makeWindow()
     m_window = std::make_unique<MainWindow>(std::move(dialogs), std::move(desktop));
 }
 
-// Runs whatever start() begins to its end; true when nothing was begun.
+// Runs the run that start() begins, at once or once a check off the main
+// thread has answered, to its end.
 bool TestMainWindow::run(const std::function<void()> &start)
 {
     QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
     start();
-    return !finished.isEmpty() || !collectionRun().isActive() || finished.wait(60000);
+    return !finished.isEmpty() || finished.wait(60000);
 }
 
 QString TestMainWindow::makeFolder(const QString &name, int tiffs, int pdfs)
@@ -143,8 +153,7 @@ QString TestMainWindow::makeFolder(const QString &name, int tiffs, int pdfs)
 void TestMainWindow::addRows(const QStringList &paths)
 {
     for (const QString &path : paths)
-        addItem(m_window->model().runList(), path);
-    m_window->model().syncRows();
+        test::appendFile(m_window->model(), path);
 }
 
 QString TestMainWindow::enabledSegments() const
@@ -192,10 +201,9 @@ void TestMainWindow::includeSubfoldersSurvivesRestart()
 
 void TestMainWindow::statusTexts()
 {
-    addItem(m_window->model().runList(), QStringLiteral("/x/a.tif"), 4);
-    addItem(m_window->model().runList(), QStringLiteral("/x/b.PDF"), 10);
-    addItem(m_window->model().runList(), QStringLiteral("/x/c.tiff"), 2);
-    m_window->model().syncRows();
+    test::appendFile(m_window->model(), QStringLiteral("/x/a.tif"), 4);
+    test::appendFile(m_window->model(), QStringLiteral("/x/b.PDF"), 10);
+    test::appendFile(m_window->model(), QStringLiteral("/x/c.tiff"), 2);
     table()->selectRows({0, 1});
     // Check boxes play no part in the totals, which follow once the edit is
     // done.
@@ -278,7 +286,7 @@ void TestMainWindow::addsToTheList()
     m_window->intake().setIncludeSubfolders(via == QLatin1String("files+sub"));
     if (via != QLatin1String("cancel"))
         m_dialogs->fileAnswers = {paths};
-    QVERIFY(run([&] {
+    const auto add = [&] {
         if (via == QLatin1String("drop")) {
             Q_EMIT table()->filesDropped(urls);
         } else if (via == QLatin1String("import")) {
@@ -296,7 +304,13 @@ void TestMainWindow::addsToTheList()
             QCOMPARE(m_dialogs->fileRequests.first().caption,
                      QStringLiteral("Select TIFF and PDF File(s):"));
         }
-    }));
+    };
+    if (via == QLatin1String("cancel")) {
+        add();
+        QVERIFY(!collectionRun().isActive());
+    } else {
+        QVERIFY(run(add));
+    }
     m_window->model().sort(int(Column::Name));
     QCOMPARE(order(files()), listed);
     QCOMPARE(popupEntries().size(), folderRemembered ? 2 : 1);
@@ -367,7 +381,10 @@ void TestMainWindow::exportWritesOrReportsFailure()
 
     const QString good = m_data->filePath(QStringLiteral("out.txt"));
     m_dialogs->fileAnswers = {{good}};
+    QSignalSpy exported(m_window.get(), &MainWindow::exported);
     segment(4)->click();
+    QVERIFY(exported.wait());
+    QCOMPARE(exported.first().first().toString(), good);
     QCOMPARE(m_dialogs->fileRequests.last().mode, FileDialogRequest::SaveFile);
     QCOMPARE(m_dialogs->fileRequests.last().caption,
              QStringLiteral("Export List To Tab Delimited Text File :"));
@@ -379,7 +396,7 @@ void TestMainWindow::exportWritesOrReportsFailure()
     // A destination that cannot be written is reported, not passed over.
     m_dialogs->fileAnswers = {{m_data->filePath(QStringLiteral("no/such/folder/out.txt"))}};
     trigger("actionExport");
-    QCOMPARE(m_dialogs->messages.size(), 1);
+    QTRY_COMPARE(m_dialogs->messages.size(), 1);
     QVERIFY(m_dialogs->messages.first().informativeText.contains(QStringLiteral("out.txt")));
 }
 
@@ -402,7 +419,9 @@ void TestMainWindow::recentFolders()
 
     // A missing one asks for another; cancelling changes nothing.
     QVERIFY(QDir(gone).removeRecursively());
+    const qsizetype asked = m_dialogs->fileRequests.size();
     Q_EMIT popup()->activated(1);
+    QTRY_COMPARE(m_dialogs->fileRequests.size(), asked + 1);
     QCOMPARE(m_dialogs->fileRequests.last().caption, QStringLiteral("Choose folder(s):"));
     QCOMPARE(m_dialogs->fileRequests.last().directory, gone);
     QCOMPARE(order(files()), QStringLiteral("t0"));
@@ -429,6 +448,9 @@ void TestMainWindow::stopDuringRun()
 {
     QFETCH(bool, quit);
     const QString dir = makeFolder(QStringLiteral("many"), 0, 200);
+    // The last file waits, so the run is still going when it is stopped.
+    test::FakeShare share;
+    share.hang("/p199.pdf");
     int finishedRuns = 0;
     connect(&m_window->presenter(), &RunPresenter::runFinished, this, [&] { ++finishedRuns; });
     QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
@@ -490,15 +512,14 @@ void TestMainWindow::refusedDuringRun()
 
 void TestMainWindow::uncountedBesideStatusTexts()
 {
-    FileList &list = m_window->model().runList();
-    addItem(list, QStringLiteral("/x/a.tif"), 4);
-    addItem(list, QStringLiteral("/x/b.pdf"), 0);
-    addItem(list, QStringLiteral("/x/c.pdf"), 0);
-    list.at(1)->setCountStatus(CountStatus::Locked);
-    list.at(2)->setCountStatus(CountStatus::Damaged);
     auto *uncounted = child<QToolButton>("uncountedButton");
     QVERIFY(uncounted->isHidden());
-    m_window->model().syncRows();
+    FileTableModel &model = m_window->model();
+    test::appendFile(model, QStringLiteral("/x/a.tif"), 4);
+    test::appendFile(model, QStringLiteral("/x/b.pdf"), 0, 0,
+                     [](FileItem &f) { f.setCountStatus(CountStatus::Locked); });
+    test::appendFile(model, QStringLiteral("/x/c.pdf"), 0, 0,
+                     [](FileItem &f) { f.setCountStatus(CountStatus::Damaged); });
     QVERIFY(!uncounted->isHidden());
     QCOMPARE(uncounted->text(), QStringLiteral("2 files could not be counted"));
     // The status texts stay exactly as they are.
@@ -702,7 +723,7 @@ void TestMainWindow::progressBesideIndicator()
     QVERIFY(text.size() < folder.size());
     QCOMPARE(progress->toolTip(), folder);
     QCOMPARE(label("timeTakenLabel"), QStringLiteral("Total Time Taken : In Process..."));
-    presenter.processStopped();
+    presenter.processStopped(RunResult());
     presenter.resetView(true);
     QVERIFY(progress->text().isEmpty());
     // Late progress from a finished run shows nothing.
@@ -718,6 +739,7 @@ void TestMainWindow::missingRecentFolders()
     QVERIFY(QDir(gone).removeRecursively());
     // The folder dialog says why it appears and makes no new folders.
     Q_EMIT popup()->activated(popupEntries().indexOf(gone));
+    QTRY_COMPARE(m_dialogs->fileRequests.size(), 1);
     const FileDialogRequest request = m_dialogs->fileRequests.last();
     QCOMPARE(request.caption, QStringLiteral("Choose folder(s):"));
     QVERIFY(request.note.contains(gone));
@@ -778,15 +800,14 @@ void TestMainWindow::pageDetailsOnlyWhenShown()
 
 void TestMainWindow::pageSummaryListOrSelection()
 {
-    FileList &list = m_window->model().runList();
     const std::vector<PageInfo> a4(3, PageInfo{210, 297, ColourClass::BlackWhite});
     const std::vector<PageInfo> a3(2, PageInfo{297, 420, ColourClass::Colour});
-    addItem(list, QStringLiteral("/s/a.pdf"), 3);
-    addItem(list, QStringLiteral("/s/b.pdf"), 2);
-    addItem(list, QStringLiteral("/s/c.pdf"), 5); // counted without details
-    list.at(0)->setPageSummary(PageSummary::fromPages(a4, 3));
-    list.at(1)->setPageSummary(PageSummary::fromPages(a3, 2));
-    m_window->model().syncRows();
+    FileTableModel &model = m_window->model();
+    test::appendFile(model, QStringLiteral("/s/a.pdf"), 3, 0,
+                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(a4, 3)); });
+    test::appendFile(model, QStringLiteral("/s/b.pdf"), 2, 0,
+                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(a3, 2)); });
+    test::appendFile(model, QStringLiteral("/s/c.pdf"), 5); // counted without details
     trigger("actionPageSummary");
     PageSummaryDialog *summary = m_window->pageSummary();
     QVERIFY(summary && summary->isVisible() && !summary->isModal());
@@ -824,6 +845,103 @@ void TestMainWindow::launchedPathsWaitForRun()
     QTRY_VERIFY_WITH_TIMEOUT(finished.size() == 2, 60000);
     QCOMPARE(files().size(), 31);
     QCOMPARE(popupEntries().mid(1), (QStringList{later, busy}));
+}
+
+void TestMainWindow::focusStaysOffTheWebSiteDuringRun()
+{
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    table()->setFocus();
+    QTRY_VERIFY(table()->hasFocus());
+    QWidget *during = nullptr;
+    connect(
+        &m_window->presenter(), &RunPresenter::totalsChanged, this,
+        [&] { during = QApplication::focusWidget(); }, Qt::SingleShotConnection);
+    m_dialogs->fileAnswers = {{makeFolder(QStringLiteral("focus"), 0, 20)}};
+    QVERIFY(run([&] { trigger("actionAddFolder"); }));
+    // Not the first control left enabled, where Space would open the web
+    // site, but Cancel; and the table once the run is over.
+    QVERIFY(during != child<ButtonBar>("helpBar")->button(0));
+    QCOMPARE(during, child<QPushButton>("cancelButton"));
+    QCOMPARE(QApplication::focusWidget(), table());
+}
+
+void TestMainWindow::hungShareHoldsNothingUp()
+{
+    QCOMPARE(IoPool::instance().threadCount(), 2);
+    const QString share = makeFolder(QStringLiteral("share"), 1, 0);
+    popup()->add({share});
+    addRows({share + QStringLiteral("/t0.tif")});
+    test::FakeShare hung;
+    hung.hang("/share");
+
+    // Choosing the recent folder asks whether it is there: the share does
+    // not answer, and the window goes on.
+    Q_EMIT popup()->activated(1);
+    QTRY_VERIFY(hung.isHanging());
+    QSignalSpy removed(popup(), &RecentFoldersCombo::missingRemoved);
+    trigger("actionRemoveMissingRecent");
+    // Both of the pool's threads wait on the share now, so the export waits
+    // for one of them, not the window for the share.
+    const QString out = share + QStringLiteral("/list.txt");
+    m_dialogs->fileAnswers = {{out}};
+    trigger("actionExport");
+    QCoreApplication::processEvents();
+    QVERIFY(!QFile::exists(out));
+    QVERIFY(removed.isEmpty());
+    QVERIFY(!collectionRun().isActive());
+    QCOMPARE(hung.mainThreadVisits(), QList<QByteArray>());
+    // Nothing waits on Qt's pool either, which the end of the program
+    // would wait for.
+    QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+
+    // Quitting waits for none of it.
+    m_window->prepareToQuit();
+    m_window.reset();
+    QVERIFY(hung.isHanging());
+    QCOMPARE(hung.mainThreadVisits(), QList<QByteArray>());
+    // Once the share answers, what was asked is done, for no window.
+    hung.release();
+    QTRY_VERIFY(QFile::exists(out));
+}
+
+void TestMainWindow::openingAFileAsksOffTheMainThread()
+{
+    // Whether the file is still there is asked before the launcher is: on
+    // the I/O pool, as the file may be on a share that does not answer.
+    SystemDesktop desktop;
+    test::FakeShare hung;
+    hung.hang("/share");
+    QList<bool> answers;
+    desktop.openUrl(QUrl::fromLocalFile(m_data->filePath(QStringLiteral("share/gone.pdf"))),
+                    [&](bool opened) { answers << opened; });
+    QTRY_VERIFY(hung.isHanging());
+    QVERIFY(answers.isEmpty());
+    QCOMPARE(hung.mainThreadVisits(), QList<QByteArray>());
+    hung.release();
+    // A file that has gone is not handed to the launcher.
+    QTRY_COMPARE(answers, QList<bool>{false});
+}
+
+void TestMainWindow::timeTaken_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << 0 << "Total Time Taken : 00:00";
+    QTest::newRow("59 s") << 59 << "Total Time Taken : 00:59";
+    QTest::newRow("61 min 5 s") << 61 * 60 + 5 << "Total Time Taken : 01:01:05";
+    QTest::newRow("25 h") << 25 * 3600 << "Total Time Taken : 25:00:00";
+}
+
+void TestMainWindow::timeTaken()
+{
+    QFETCH(int, seconds);
+    const QDateTime start(QDate(2026, 3, 29), QTime(0, 30), Qt::LocalTime);
+    // Fractions of a second are dropped.
+    QTEST(timeTakenString(start, start.addSecs(seconds).addMSecs(999)), "text");
+    QCOMPARE(timeTakenString(QDateTime(), start), QString());
+    QCOMPARE(timeTakenString(start, QDateTime()), QString());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -122,6 +122,8 @@ void TestPageSummaryDialog::exportsCsv()
     m_dialog->exportCsv();
     QCOMPARE(m_dialogs->fileRequests.size(), 1);
     QCOMPARE(m_dialogs->fileRequests[0].mode, FileDialogRequest::SaveFile);
+    // Written off the window's thread; whole once it is there.
+    QTRY_VERIFY(QFile::exists(path));
     QFile saved(path);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), pageTableCsv(table));
@@ -134,7 +136,7 @@ void TestPageSummaryDialog::exportsCsv()
     // A destination that cannot be written is reported.
     m_dialogs->fileAnswers << QStringList{dir.filePath(QStringLiteral("gone/summary.csv"))};
     m_dialog->exportCsv();
-    QCOMPARE(m_dialogs->messages.size(), 1);
+    QTRY_COMPARE(m_dialogs->messages.size(), 1);
     QCOMPARE(m_dialogs->messages[0].text, QStringLiteral("The page summary could not be saved."));
     QVERIFY(!m_dialogs->messages[0].informativeText.isEmpty());
 }
