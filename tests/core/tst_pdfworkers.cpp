@@ -1,6 +1,6 @@
 #include "collectionrun.h"
-#include "nullrunhost.h"
 #include "pdfworkers.h"
+#include "runtoend.h"
 #include "samplefiles.h"
 
 #include <QSignalSpy>
@@ -185,8 +185,8 @@ void TestPdfWorkers::cancelledRunKillsTheSharedWorkers()
             test::writeBytes(folder.filePath(QStringLiteral("h%1.pdf").arg(i)), faultFile("hang")));
     }
     FileList files;
-    test::NullRunHost host;
-    CollectionRun run(files, host);
+    CollectionRun run;
+    test::listInto(run, files);
     QSignalSpy finished(&run, &CollectionRun::finished);
     Arguments arguments;
     arguments.urls << QUrl::fromLocalFile(folder.path());
