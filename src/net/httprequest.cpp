@@ -527,6 +527,42 @@ bool HttpRequest::redirected()
     return true;
 }
 
+HttpRequest::Error HttpRequest::decodeBody(const QByteArray &contentEncoding,
+                                           const QByteArray &raw, QByteArray *body, QString *why)
+{
+    body->clear();
+    const QByteArray coding = contentEncoding.trimmed().toLower();
+    if (coding.isEmpty() || coding == "identity") {
+        if (raw.size() > MaxResponseSize) {
+            *why = tr("The answer is larger than %1 bytes").arg(MaxResponseSize);
+            return Error::ResponseTooLarge;
+        }
+        *body = raw;
+        return Error::NoError;
+    }
+    if (coding != "gzip" && coding != "x-gzip") {
+        *why = tr("The answer is encoded as %1, which was not asked for")
+                   .arg(QString::fromLatin1(coding));
+        return Error::InflateFailed;
+    }
+    if (raw.isEmpty())
+        return Error::NoError;
+    switch (gunzip(raw, MaxResponseSize, body)) {
+    case GunzipResult::Done:
+        return Error::NoError;
+    case GunzipResult::TooLarge:
+        *why = tr("The answer is larger than %1 bytes, inflated").arg(MaxResponseSize);
+        return Error::ResponseTooLarge;
+    case GunzipResult::OutOfProportion:
+        *why = tr("The answer inflates out of all proportion");
+        return Error::InflateFailed;
+    case GunzipResult::Damaged:
+        break;
+    }
+    *why = tr("The compressed answer is damaged or cut short");
+    return Error::InflateFailed;
+}
+
 void HttpRequest::answered()
 {
     dropConnection();
@@ -535,34 +571,11 @@ void HttpRequest::answered()
         return;
     const std::unique_ptr<HttpResponseParser> parser = std::move(m_parser);
     QByteArray body;
-    const QByteArray coding = parser->header("Content-Encoding").trimmed().toLower();
-    if (coding.isEmpty() || coding == "identity") {
-        body = parser->body();
-        if (body.size() > MaxResponseSize) {
-            fail(Error::ResponseTooLarge,
-                 tr("The answer is larger than %1 bytes").arg(MaxResponseSize));
-            return;
-        }
-    } else if (coding == "gzip" || coding == "x-gzip") {
-        if (!parser->body().isEmpty()) {
-            switch (gunzip(parser->body(), MaxResponseSize, &body)) {
-            case GunzipResult::Done:
-                break;
-            case GunzipResult::TooLarge:
-                fail(Error::ResponseTooLarge,
-                     tr("The answer is larger than %1 bytes, inflated").arg(MaxResponseSize));
-                return;
-            case GunzipResult::OutOfProportion:
-                fail(Error::InflateFailed, tr("The answer inflates out of all proportion"));
-                return;
-            case GunzipResult::Damaged:
-                fail(Error::InflateFailed, tr("The compressed answer is damaged or cut short"));
-                return;
-            }
-        }
-    } else {
-        fail(Error::InflateFailed, tr("The answer is encoded as %1, which was not asked for")
-                                       .arg(QString::fromLatin1(coding)));
+    QString why;
+    const Error error =
+        decodeBody(parser->header("Content-Encoding"), parser->body(), &body, &why);
+    if (error != Error::NoError) {
+        fail(error, why);
         return;
     }
     m_overall.stop();

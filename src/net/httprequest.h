@@ -98,6 +98,11 @@ public:
     bool isCancelled() const { return m_cancelled; }
     bool isRunning() const { return m_socket != nullptr; }
 
+    // The body of a complete answer in its content coding, as delivered:
+    // NoError with the body, or the error and why, with no body at all.
+    static Error decodeBody(const QByteArray &contentEncoding, const QByteArray &raw,
+                            QByteArray *body, QString *why);
+
     // Sends the request; ends with finished or failed, never both. A request
     // that failed before it started reports its failure from the event loop.
     void start();
