@@ -93,7 +93,7 @@ QString tr(const char *text)
 
 void refuse(QStringList *refused, const QString &line)
 {
-    qCWarning(lcUi) << line;
+    qCInfo(lcUi) << line;
     if (refused)
         refused->append(line);
 }
