@@ -47,12 +47,18 @@ int main(int argc, char *argv[])
                      qPrintable(tallivo::commandLineHelp()));
         return 2;
     }
+    for (const QString &skipped : line.skipped)
+        std::fprintf(stderr, "tallivo: %s\n", qPrintable(skipped));
     QApplication::setOrganizationName(QStringLiteral("Kelmarin"));
     QApplication::setApplicationName(QStringLiteral(TALLIVO_NAME));
     QApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("tallivo"));
 
-    if (!tallivo::ReopenService::claim(line.urls))
+    QStringList refused;
+    const bool first = tallivo::ReopenService::claim(line.urls, &refused);
+    for (const QString &reason : std::as_const(refused))
+        std::fprintf(stderr, "tallivo: %s\n", qPrintable(reason));
+    if (!first)
         return 0;
 
     tallivo::MainWindow window;

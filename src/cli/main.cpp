@@ -127,6 +127,11 @@ int main(int argc, char *argv[])
     const RowTarget stdoutTarget = ::isatty(STDOUT_FILENO) ? RowTarget::Terminal : RowTarget::File;
     const RowTarget stderrTarget = stderrIsTerminal ? RowTarget::Terminal : RowTarget::File;
     int status = Ok;
+    // A file URL naming another machine is not a local path: said, not counted.
+    for (const QString &skipped : line.skipped) {
+        std::fprintf(stderr, "tallivo-count: %s\n", skipped.toUtf8().constData());
+        status = Failed;
+    }
     Arguments arguments;
     arguments.isFolders = true;
     arguments.includeSubfolders = line.subfolders;

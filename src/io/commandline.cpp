@@ -36,6 +36,12 @@ bool takeFileOption(const QList<QByteArray> &arguments, qsizetype *i, const QByt
 
 } // namespace
 
+bool isOnThisMachine(const QUrl &url)
+{
+    const QString host = url.host();
+    return host.isEmpty() || host.compare(u"localhost", Qt::CaseInsensitive) == 0;
+}
+
 CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArray &workingFolder,
                              Program program)
 {
@@ -72,6 +78,11 @@ CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArra
         if (argument.startsWith("file://")) {
             const QUrl url = QUrl::fromEncoded(argument, QUrl::StrictMode);
             if (url.isValid() && !localPath(url).isEmpty()) {
+                if (!isOnThisMachine(url)) {
+                    line.skipped.append(tr("%1 is on the machine %2, not this one: skipped")
+                                            .arg(displayPath(argument), url.host()));
+                    continue;
+                }
                 line.urls.append(urlFromLocalPath(tidyPath(localPath(url))));
                 continue;
             }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -31,8 +32,13 @@ struct CommandLine
     bool summary = false;
     std::optional<QByteArray> exportPath; // as given, never decoded
     std::optional<QByteArray> pagesPath;
-    QString error; // for people; empty when the line made sense
+    QString error;       // for people; empty when the line made sense
+    QStringList skipped; // for people: each argument left out, and why
 };
+
+// Whether a file URL names this machine: no host, or "localhost". A file
+// URL naming another machine is not a local file, whatever its path.
+bool isOnThisMachine(const QUrl &url);
 
 // Reads the arguments after the program name. Relative paths are taken from
 // `workingFolder` (an absolute path) and tidied without resolving "..";

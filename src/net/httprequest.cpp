@@ -2,16 +2,15 @@
 
 #include "netlogging.h"
 
+#include "httpresponseparser.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QLocale>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QSslSocket>
 #include <QStringDecoder>
 #include <QSysInfo>
 #include <QTemporaryFile>
-#include <QTimer>
 #include <QVersionNumber>
 
 #include <fcntl.h>
@@ -54,14 +53,36 @@ bool isHttpUrl(const QUrl &url)
            !url.host().isEmpty();
 }
 
-// Errors Qt reports for an answer that did arrive, with an error status.
-bool isStatusError(QNetworkReply::NetworkError code)
+// A header name is a token; no value may carry a line break or a NUL.
+bool isSendableHeader(const QByteArray &name, const QByteArray &value)
 {
-    return (code >= QNetworkReply::ContentAccessDenied &&
-            code <= QNetworkReply::UnknownContentError) ||
-           code == QNetworkReply::ProtocolInvalidOperationError ||
-           (code >= QNetworkReply::InternalServerError &&
-            code <= QNetworkReply::UnknownServerError);
+    if (name.isEmpty())
+        return false;
+    for (const char c : name) {
+        if (uchar(c) <= 0x20 || uchar(c) >= 0x7f || c == ':')
+            return false;
+    }
+    for (const char c : value) {
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    }
+    return true;
+}
+
+// Headers the request itself decides.
+bool isOwnHeader(const QByteArray &name)
+{
+    for (const char *own : {"Host", "Connection", "Accept-Encoding", "Content-Length",
+                            "Transfer-Encoding", "User-Agent", "TE", "Upgrade"}) {
+        if (name.compare(own, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 } // namespace
@@ -71,6 +92,14 @@ HttpRequest::HttpRequest(const QUrl &url, QObject *parent)
     , m_url(url)
     , m_userAgent(defaultUserAgent())
 {
+    m_silence.setSingleShot(true);
+    m_overall.setSingleShot(true);
+    connect(&m_silence, &QTimer::timeout, this, [this] {
+        abortWith(Error::TimedOut, tr("No network activity for %1 ms").arg(m_transferTimeout));
+    });
+    connect(&m_overall, &QTimer::timeout, this, [this] {
+        abortWith(Error::TimedOut, tr("The request took longer than %1 ms").arg(m_deadline));
+    });
 }
 
 HttpRequest::~HttpRequest()
@@ -244,91 +273,163 @@ void HttpRequest::failLater()
     });
 }
 
-void HttpRequest::start(QNetworkAccessManager *manager)
+void HttpRequest::start()
 {
-    if (m_done || m_reply || m_cancelled)
+    if (m_done || m_socket || m_cancelled)
         return;
     if (!isHttpUrl(m_url))
         setError(Error::InvalidRequest,
                  tr("Not an http or https address: %1").arg(m_url.toDisplayString()));
-    buildBody();
-    if (m_error == Error::NoError) {
-        if (m_bodyFile) {
-            auto file = std::make_unique<QFile>(m_bodyFile->fileName());
-            if (file->open(QIODevice::ReadOnly))
-                m_uploadDevice = std::move(file);
-            else
-                setError(Error::InvalidRequest, tr("Failed to open the body"));
-        } else if (!m_body.isEmpty()) {
-            auto buffer = std::make_unique<QBuffer>();
-            buffer->setData(m_body);
-            buffer->open(QIODevice::ReadOnly);
-            m_uploadDevice = std::move(buffer);
-        }
+    for (const auto &header : std::as_const(m_headers)) {
+        if (!isSendableHeader(header.first, header.second))
+            setError(Error::InvalidRequest,
+                     tr("The header %1 cannot be sent").arg(QString::fromLatin1(header.first)));
     }
-    if (m_error != Error::NoError) {
+    if (!isSendableHeader("User-Agent", m_userAgent.toUtf8()))
+        setError(Error::InvalidRequest, tr("The User-Agent cannot be sent"));
+    buildBody();
+    m_finalUrl = m_url.adjusted(QUrl::RemoveFragment);
+    m_sentMethod = m_method;
+    m_sendBody = true;
+    m_redirects = 0;
+    if (m_error != Error::NoError || !openUpload()) {
         failLater();
         return;
     }
-
-    QNetworkRequest request(m_url);
-    // Qt follows http(s) redirects, never from https to http, and inflates
-    // compressed answers itself (it sends Accept-Encoding when we do not).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(MaxRedirects);
-    request.setTransferTimeout(m_transferTimeout);
-    // Qt judges the compression ratio only past this size: at our cap, a bomb stops early.
-    request.setDecompressedSafetyCheckThreshold(MaxResponseSize);
-    request.setRawHeader(QByteArrayLiteral("User-Agent"), m_userAgent.toUtf8());
-    for (const auto &header : std::as_const(m_headers))
-        request.setRawHeader(header.first, header.second);
-
-    QIODevice *body = m_uploadDevice.get();
-    if (m_method == "GET" && !body)
-        m_reply = manager->get(request);
-    else if (m_method == "POST")
-        m_reply = manager->post(request, body);
-    else if (m_method == "PUT")
-        m_reply = manager->put(request, body);
-    else if (m_method == "HEAD")
-        m_reply = manager->head(request);
-    else
-        m_reply = manager->sendCustomRequest(request, m_method, body);
-    // Never more than the cap waits in Qt's buffer: it is read as it comes.
-    m_reply->setReadBufferSize(MaxResponseSize + 1);
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
-        const QVariant length =
-            m_reply ? m_reply->header(QNetworkRequest::ContentLengthHeader) : QVariant();
-        if (length.isValid() && length.toLongLong() > MaxResponseSize)
-            abortWith(Error::ResponseTooLarge,
-                      tr("The answer announces %1 bytes").arg(length.toLongLong()));
-    });
-    connect(m_reply, &QNetworkReply::readyRead, this, &HttpRequest::readAvailable);
-    connect(m_reply, &QNetworkReply::finished, this, &HttpRequest::onReplyFinished);
+    if (m_deadline > 0)
+        m_overall.start(m_deadline);
+    connectTo();
 }
 
-bool HttpRequest::dropReply()
+bool HttpRequest::openUpload()
 {
-    if (!m_reply)
+    m_uploadDevice.reset();
+    if (!m_sendBody || bodySize() == 0)
+        return true;
+    if (m_bodyFile) {
+        auto file = std::make_unique<QFile>(m_bodyFile->fileName());
+        if (!file->open(QIODevice::ReadOnly)) {
+            setError(Error::InvalidRequest, tr("Failed to open the body"));
+            return false;
+        }
+        m_uploadDevice = std::move(file);
+    } else {
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(m_body);
+        buffer->open(QIODevice::ReadOnly);
+        m_uploadDevice = std::move(buffer);
+    }
+    return true;
+}
+
+void HttpRequest::connectTo()
+{
+    const bool tls = m_finalUrl.scheme() == u"https";
+    m_parser = std::make_unique<HttpResponseParser>(MaxTransferSize, m_sentMethod == "HEAD");
+    if (tls && !QSslSocket::supportsSsl()) {
+        m_uploadDevice.reset();
+        fail(Error::ConnectionFailed, tr("TLS is not available"));
+        return;
+    }
+    QTcpSocket *socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
+    m_socket = socket;
+    // Never more than this waits unread: it is read as it comes.
+    socket->setReadBufferSize(64 * 1024);
+    if (tls)
+        connect(static_cast<QSslSocket *>(socket), &QSslSocket::encrypted, this,
+                &HttpRequest::sendHead);
+    else
+        connect(socket, &QAbstractSocket::connected, this, &HttpRequest::sendHead);
+    connect(socket, &QIODevice::readyRead, this, &HttpRequest::readAvailable);
+    connect(socket, &QIODevice::bytesWritten, this, [this] {
+        if (m_transferTimeout > 0)
+            m_silence.start(m_transferTimeout);
+        sendBody();
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, this, &HttpRequest::connectionEnded);
+    connect(socket, &QAbstractSocket::disconnected, this, &HttpRequest::connectionEnded);
+    if (m_transferTimeout > 0)
+        m_silence.start(m_transferTimeout);
+    const QString host = m_finalUrl.host();
+    const quint16 port = quint16(m_finalUrl.port(tls ? 443 : 80));
+    if (tls)
+        static_cast<QSslSocket *>(socket)->connectToHostEncrypted(host, port);
+    else
+        socket->connectToHost(host, port);
+}
+
+void HttpRequest::sendHead()
+{
+    if (!m_socket)
+        return;
+    if (m_transferTimeout > 0)
+        m_silence.start(m_transferTimeout);
+    QByteArray target = m_finalUrl.path(QUrl::FullyEncoded).toLatin1();
+    if (target.isEmpty())
+        target = "/";
+    if (m_finalUrl.hasQuery())
+        target += '?' + m_finalUrl.query(QUrl::FullyEncoded).toLatin1();
+    QByteArray head = m_sentMethod + ' ' + target + " HTTP/1.1\r\n";
+    head += "Host: " +
+            m_finalUrl.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1() +
+            "\r\n";
+    const QByteArray agent = rawHeader("User-Agent");
+    head += "User-Agent: " + (agent.isEmpty() ? m_userAgent.toUtf8() : agent) + "\r\n";
+    // Only what is inflated and checked here: a gzip stream ends in a trailer.
+    head += "Accept-Encoding: gzip\r\nConnection: close\r\n";
+    for (const auto &header : std::as_const(m_headers)) {
+        if (isOwnHeader(header.first))
+            continue;
+        if (!m_uploadDevice && header.first.compare("Content-Type", Qt::CaseInsensitive) == 0)
+            continue;
+        head += header.first + ": " + header.second + "\r\n";
+    }
+    if (m_uploadDevice)
+        head += "Content-Length: " + QByteArray::number(m_uploadDevice->size()) + "\r\n";
+    else if (m_sentMethod == "POST" || m_sentMethod == "PUT")
+        head += "Content-Length: 0\r\n";
+    head += "\r\n";
+    m_socket->write(head);
+    sendBody();
+}
+
+void HttpRequest::sendBody()
+{
+    // A piece at a time, so a large body never sits in memory whole.
+    while (m_socket && m_uploadDevice && !m_uploadDevice->atEnd() &&
+           m_socket->bytesToWrite() < 64 * 1024) {
+        const QByteArray piece = m_uploadDevice->read(16 * 1024);
+        if (piece.isEmpty()) {
+            abortWith(Error::InvalidRequest, tr("Failed to read the body"));
+            return;
+        }
+        m_socket->write(piece);
+    }
+}
+
+bool HttpRequest::dropConnection()
+{
+    m_silence.stop();
+    if (!m_socket)
         return false;
-    QNetworkReply *reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    reply->abort();
-    reply->deleteLater();
+    QTcpSocket *socket = std::exchange(m_socket, nullptr);
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
     return true;
 }
 
 void HttpRequest::cancel()
 {
     m_cancelled = !m_done;
-    dropReply();
+    m_overall.stop();
+    dropConnection();
+    m_uploadDevice.reset();
 }
 
 void HttpRequest::abortWith(Error error, const QString &text)
 {
-    if (!dropReply())
+    if (!dropConnection())
         return;
     m_uploadDevice.reset();
     fail(error, text);
@@ -338,6 +439,7 @@ void HttpRequest::fail(Error error, const QString &text)
 {
     // Part of an answer is no answer.
     m_responseBody.clear();
+    m_overall.stop();
     setError(error, text);
     m_done = true;
     emit failed(this);
@@ -345,70 +447,142 @@ void HttpRequest::fail(Error error, const QString &text)
 
 void HttpRequest::readAvailable()
 {
-    // A reply that timed out or was refused is closed already.
-    if (!m_reply || !m_reply->isOpen())
+    if (!m_socket)
         return;
-    if (m_reply->bytesAvailable() > MaxResponseSize - m_responseBody.size()) {
+    if (m_transferTimeout > 0)
+        m_silence.start(m_transferTimeout);
+    switch (m_parser->feed(m_socket->readAll())) {
+    case HttpResponseParser::State::Reading:
+        return;
+    case HttpResponseParser::State::Complete:
+        answered();
+        return;
+    case HttpResponseParser::State::TooLarge:
         abortWith(Error::ResponseTooLarge,
-                  tr("The answer is larger than %1 bytes").arg(MaxResponseSize));
+                  tr("The answer is larger than %1 bytes").arg(MaxTransferSize));
+        return;
+    case HttpResponseParser::State::Malformed:
+    case HttpResponseParser::State::Incomplete:
+        abortWith(Error::MalformedResponse, tr("The answer is not HTTP/1.1"));
         return;
     }
-    m_responseBody += m_reply->readAll();
 }
 
-void HttpRequest::onReplyFinished()
+void HttpRequest::connectionEnded()
 {
-    readAvailable();
-    QNetworkReply *reply = m_reply;
-    if (!reply)
+    // What arrived before the end is read first.
+    while (m_socket && m_socket->bytesAvailable() > 0)
+        readAvailable();
+    if (!m_socket)
         return;
-    m_reply = nullptr;
-    reply->deleteLater();
+    const QAbstractSocket::SocketError code = m_socket->error();
+    const QString reason = m_socket->errorString();
+    dropConnection();
+    if (!m_parser->hasStarted()) {
+        m_uploadDevice.reset();
+        fail(Error::ConnectionFailed, reason);
+        return;
+    }
+    // A close ends an answer that announced neither length nor chunks;
+    // any other answer it cuts short.
+    const bool closed = code == QAbstractSocket::RemoteHostClosedError ||
+                        code == QAbstractSocket::UnknownSocketError;
+    if (closed && m_parser->finish() == HttpResponseParser::State::Complete) {
+        answered();
+        return;
+    }
     m_uploadDevice.reset();
+    fail(Error::ResponseIncomplete, tr("The connection ended before the answer did"));
+}
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QNetworkReply::NetworkError code = reply->error();
-    // An error status is still an answer; anything else going wrong is not.
-    const bool answered =
-        code == QNetworkReply::NoError || (status.toInt() >= 400 && isStatusError(code));
-    if (!answered) {
-        switch (code) {
-        case QNetworkReply::TimeoutError:
-        case QNetworkReply::OperationCanceledError:
-            fail(Error::TimedOut, tr("The request timed out"));
-            break;
-        case QNetworkReply::TooManyRedirectsError:
-        case QNetworkReply::InsecureRedirectError:
-        case QNetworkReply::ProtocolUnknownError:
-            fail(Error::RedirectRefused, reply->errorString());
-            break;
-        case QNetworkReply::UnknownContentError:
-            // Qt's own check of the compression ratio, or a damaged stream.
-            fail(Error::InflateFailed, reply->errorString());
-            break;
-        default:
-            // An answer had begun: the connection ended before it did.
-            fail(status.isValid() ? Error::ResponseIncomplete : Error::ConnectionFailed,
-                 reply->errorString());
-            break;
+bool HttpRequest::redirected()
+{
+    const int status = m_parser->statusCode();
+    const QByteArray location = m_parser->header("Location").trimmed();
+    if (!isRedirect(status) || location.isEmpty())
+        return false;
+    const QUrl target =
+        m_finalUrl.resolved(QUrl::fromEncoded(location)).adjusted(QUrl::RemoveFragment);
+    if (!isHttpUrl(target) || (m_finalUrl.scheme() == u"https" && target.scheme() != u"https")) {
+        fail(Error::RedirectRefused, tr("Refused a redirect to %1").arg(target.toDisplayString()));
+        return true;
+    }
+    if (++m_redirects > MaxRedirects) {
+        fail(Error::RedirectRefused, tr("More than %1 redirects").arg(MaxRedirects));
+        return true;
+    }
+    // As browsers do: a 303, and a 301 or 302 after a POST, fetch the new
+    // place with GET; a 307 or 308 repeats the request, body and all.
+    if ((status == 303 && m_sentMethod != "HEAD") ||
+        ((status == 301 || status == 302) && m_sentMethod == "POST")) {
+        m_sentMethod = QByteArrayLiteral("GET");
+        m_sendBody = false;
+    }
+    m_finalUrl = target;
+    if (!openUpload()) {
+        fail(m_error, m_errorString);
+        return true;
+    }
+    connectTo();
+    return true;
+}
+
+HttpRequest::Error HttpRequest::decodeBody(const QByteArray &contentEncoding,
+                                           const QByteArray &raw, QByteArray *body, QString *why)
+{
+    body->clear();
+    const QByteArray coding = contentEncoding.trimmed().toLower();
+    if (coding.isEmpty() || coding == "identity") {
+        if (raw.size() > MaxResponseSize) {
+            *why = tr("The answer is larger than %1 bytes").arg(MaxResponseSize);
+            return Error::ResponseTooLarge;
         }
-        return;
+        *body = raw;
+        return Error::NoError;
     }
+    if (coding != "gzip" && coding != "x-gzip") {
+        *why = tr("The answer is encoded as %1, which was not asked for")
+                   .arg(QString::fromLatin1(coding));
+        return Error::InflateFailed;
+    }
+    if (raw.isEmpty())
+        return Error::NoError;
+    switch (gunzip(raw, MaxResponseSize, body)) {
+    case GunzipResult::Done:
+        return Error::NoError;
+    case GunzipResult::TooLarge:
+        *why = tr("The answer is larger than %1 bytes, inflated").arg(MaxResponseSize);
+        return Error::ResponseTooLarge;
+    case GunzipResult::OutOfProportion:
+        *why = tr("The answer inflates out of all proportion");
+        return Error::InflateFailed;
+    case GunzipResult::Damaged:
+        break;
+    }
+    *why = tr("The compressed answer is damaged or cut short");
+    return Error::InflateFailed;
+}
 
-    m_done = true;
-    m_status = status.toInt();
-    m_responseHeaders = reply->rawHeaderPairs();
-    m_finalUrl = reply->url();
-    // Qt accepts a body shorter than its Content-Length when the connection
-    // closes; an inflated body is measured against what it inflated from.
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool inflated = !reply->rawHeader(QByteArrayLiteral("Content-Encoding")).isEmpty();
-    if (!inflated && length.isValid() && m_responseBody.size() != length.toLongLong()) {
-        fail(Error::ResponseIncomplete, tr("The answer ended after %1 of %2 bytes")
-                                            .arg(m_responseBody.size())
-                                            .arg(length.toLongLong()));
+void HttpRequest::answered()
+{
+    dropConnection();
+    m_uploadDevice.reset();
+    if (redirected())
+        return;
+    const std::unique_ptr<HttpResponseParser> parser = std::move(m_parser);
+    QByteArray body;
+    QString why;
+    const Error error =
+        decodeBody(parser->header("Content-Encoding"), parser->body(), &body, &why);
+    if (error != Error::NoError) {
+        fail(error, why);
         return;
     }
+    m_overall.stop();
+    m_done = true;
+    m_status = parser->statusCode();
+    m_responseHeaders = parser->headers();
+    m_responseBody = body;
     emit finished(this);
 }
 

@@ -61,7 +61,7 @@ void NetworkQueue::startWaiting()
     while (!m_suspended && !m_waiting.isEmpty() && m_running.size() < m_maxConcurrent) {
         HttpRequest *request = m_waiting.takeFirst();
         m_running.append(request);
-        request->start(&m_manager);
+        request->start();
     }
 }
 

@@ -3,7 +3,6 @@
 #include "httprequest.h"
 
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QObject>
 
 namespace tallivo {
@@ -38,8 +37,6 @@ public:
     void reset();
     int requestCount() const { return int(m_waiting.size() + m_running.size()); }
 
-    QNetworkAccessManager *networkAccessManager() { return &m_manager; }
-
 Q_SIGNALS:
     void requestFinished(tallivo::HttpRequest *request);
     void requestFailed(tallivo::HttpRequest *request);
@@ -48,7 +45,6 @@ private:
     void startWaiting();
     void requestDone(HttpRequest *request, bool finished);
 
-    QNetworkAccessManager m_manager;
     QList<HttpRequest *> m_waiting;
     QList<HttpRequest *> m_running;
     int m_maxConcurrent = 4;

@@ -55,6 +55,44 @@ bool isSaveLeftover(const QString &name)
     return true;
 }
 
+QString cutText(const QString &text)
+{
+    if (text.size() <= MaxSavedTextLength)
+        return text;
+    qsizetype length = MaxSavedTextLength;
+    if (text.at(length - 1).isHighSurrogate())
+        --length; // never half a character
+    return text.left(length);
+}
+
+// Makes the state fit the file: the oldest features go first, but the
+// entry counting "Output Files" always stays, and long texts are cut.
+void boundForSaving(UsagesLogState *state)
+{
+    QList<FeatureUsage> &features = state->features;
+    if (features.size() > MaxSavedFeatures) {
+        qsizetype output = -1;
+        for (qsizetype i = features.size() - 1; i >= 0 && output < 0; --i) {
+            if (features.at(i).name == QLatin1String(OutputFilesFeature))
+                output = i;
+        }
+        const qsizetype first = features.size() - MaxSavedFeatures;
+        QList<FeatureUsage> bounded;
+        if (output >= 0 && output < first) {
+            bounded.append(features.at(output));
+            bounded.append(features.mid(first + 1));
+        } else {
+            bounded = features.mid(first);
+        }
+        features = bounded;
+    }
+    for (FeatureUsage &feature : features)
+        feature.name = cutText(feature.name);
+    state->productName = cutText(state->productName);
+    state->version = cutText(state->version);
+    state->machineId = cutText(state->machineId);
+}
+
 } // namespace
 
 UsageCounters::UsageCounters(const QString &folder)
@@ -149,8 +187,16 @@ bool UsageCounters::save()
                  error.isEmpty() ? QStringLiteral("No folder for %1").arg(filePath()) : error);
         return false;
     }
-    const QByteArray text = writeUsagesLog(m_state, QTimeZone::systemTimeZone());
-    if (text.isEmpty()) {
+    QByteArray text = writeUsagesLog(m_state, QTimeZone::systemTimeZone());
+    if (text.size() > MaxUsagesLogSize) {
+        // Written whole, the file would be refused at the next start and
+        // every counter lost with it.
+        qCWarning(lcUsage) << "The counters outgrew" << MaxUsagesLogSize
+                           << "bytes: the oldest features and long texts are cut";
+        boundForSaving(&m_state);
+        text = writeUsagesLog(m_state, QTimeZone::systemTimeZone());
+    }
+    if (text.isEmpty() || text.size() > MaxUsagesLogSize) {
         logError("save", QStringLiteral("The counters could not be written as XML"));
         return false;
     }

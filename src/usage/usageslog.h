@@ -12,7 +12,13 @@ namespace tallivo {
 
 inline constexpr char UsagesLogFileName[] = "Usages.Log";
 // A counters file is a few hundred bytes; anything beyond this is not ours.
+// Loading refuses a larger file, and saving never writes one.
 inline constexpr qint64 MaxUsagesLogSize = qint64(8) * 1024 * 1024;
+// What a save keeps of a state that would outgrow the file: the last
+// features and the first characters of every text. Even with every
+// character escaped, this much stays far below MaxUsagesLogSize.
+inline constexpr qsizetype MaxSavedFeatures = 256;
+inline constexpr qsizetype MaxSavedTextLength = 1024;
 
 // What "Usages.Log" holds.
 struct UsagesLogState

@@ -2,12 +2,14 @@
 
 // A tiny HTTP/1.1 server on 127.0.0.1 for tests: it records each request and
 // answers with whatever the handler returns (raw bytes, so answers may lie
-// about their length or end early), or holds the answer back.
+// about their length or end early), or holds the answer back. It may send
+// each answer a byte at a time, so the client meets every cut of the framing.
 
 #include <QHash>
 #include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -74,12 +76,15 @@ public:
     const QList<TestHttpRequest> &requests() const { return m_requests; }
     // Closes each connection once its answer is written, as HTTP/1.0 servers do.
     void setCloseAfterAnswer(bool close) { m_closeAfterAnswer = close; }
+    // Sends every answer one byte at a time, a byte per `interval` ms (0: one
+    // per turn of the event loop); -1 sends each answer whole.
+    void setTrickle(int interval) { m_trickle = interval; }
     // Requests whose answer is being held back.
     int pendingCount() const { return int(m_pending.size()); }
     void answerPending(const QByteArray &response)
     {
         for (QTcpSocket *socket : std::exchange(m_pending, {}))
-            socket->write(response);
+            send(socket, response);
     }
 
 private:
@@ -105,13 +110,41 @@ private:
         request.body = buffer.mid(end + 4, length);
         buffer.remove(0, end + 4 + length);
         m_requests.append(request);
-        if (const std::optional<QByteArray> answer = m_handler(request)) {
-            socket->write(*answer);
-            if (m_closeAfterAnswer)
-                socket->disconnectFromHost();
-        } else
+        if (const std::optional<QByteArray> answer = m_handler(request))
+            send(socket, *answer);
+        else
             m_pending.append(socket);
         return true;
+    }
+
+    void send(QTcpSocket *socket, const QByteArray &answer)
+    {
+        if (m_trickle < 0) {
+            socket->write(answer);
+            if (m_closeAfterAnswer)
+                socket->disconnectFromHost();
+            return;
+        }
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto *timer = new QTimer(socket);
+        auto left = std::make_shared<QByteArray>(answer);
+        const bool close = m_closeAfterAnswer;
+        connect(timer, &QTimer::timeout, socket, [socket, timer, left, close] {
+            if (socket->state() != QAbstractSocket::ConnectedState) {
+                timer->stop();
+                return;
+            }
+            if (left->isEmpty()) {
+                timer->stop();
+                if (close)
+                    socket->disconnectFromHost();
+                return;
+            }
+            socket->write(left->left(1));
+            left->remove(0, 1);
+            socket->flush();
+        });
+        timer->start(m_trickle);
     }
 
     QTcpServer m_server;
@@ -119,4 +152,5 @@ private:
     QList<TestHttpRequest> m_requests;
     QList<QTcpSocket *> m_pending; // sockets live as long as the server
     bool m_closeAfterAnswer = false;
+    int m_trickle = -1;
 };

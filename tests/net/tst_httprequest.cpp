@@ -1,12 +1,15 @@
 #include "httprequest.h"
 #include "testhttpserver.h"
 
-#include <QNetworkAccessManager>
+#include <QEventLoop>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
 
 #include <zlib.h>
 
@@ -36,15 +39,21 @@ struct Outcome
     qsizetype bodySize = 0;
 };
 
-Outcome run(HttpRequest *request)
+Outcome run(HttpRequest *request, int settle = 50)
 {
-    QNetworkAccessManager manager;
     QSignalSpy finished(request, &HttpRequest::finished);
     QSignalSpy failed(request, &HttpRequest::failed);
-    request->start(&manager);
-    if (!QTest::qWaitFor([&] { return finished.size() + failed.size() > 0; }, 20000))
+    // A loop of its own: a byte at a time must not wait for polling.
+    QEventLoop loop;
+    QObject::connect(request, &HttpRequest::finished, &loop, &QEventLoop::quit);
+    QObject::connect(request, &HttpRequest::failed, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    request->start();
+    if (finished.size() + failed.size() == 0)
+        loop.exec();
+    if (finished.size() + failed.size() == 0)
         return {QStringLiteral("no end")};
-    QTest::qWait(50); // a second signal would arrive now
+    QTest::qWait(settle); // a second signal would arrive now
     if (finished.size() + failed.size() != 1)
         return {QStringLiteral("both signals")};
     if (!failed.isEmpty())
@@ -84,6 +93,8 @@ private Q_SLOTS:
             << "finished 200 /old é";
         QTest::newRow("error status is still an answer")
             << httpResponse(404, "gone") << once << "finished 404 /old gone";
+        QTest::newRow("400 is still an answer")
+            << httpResponse(400, "bad") << once << "finished 400 /old bad";
         QTest::newRow("chunked") << chunkedResponse(200, {"O", "K"}) << once
                                  << "finished 200 /old OK";
         QTest::newRow("302 turns the post into a get")
@@ -115,7 +126,8 @@ private Q_SLOTS:
         QCOMPARE(requests.join('|'), seen);
 
         const TestHttpRequest &sent = server.requests().first();
-        QVERIFY(sent.headers.value("accept-encoding").contains("gzip"));
+        // Only what is inflated and checked here is asked for.
+        QCOMPARE(sent.headers.value("accept-encoding"), QByteArray("gzip"));
         // "<name> <version> (<machine>; <system> <x.y.z>; <locale>)"
         const QString agent = QString::fromUtf8(sent.headers.value("user-agent"));
         QVERIFY2(
@@ -178,10 +190,91 @@ private Q_SLOTS:
         server.setCloseAfterAnswer(close);
         HttpRequest request(server.url(QStringLiteral("/loop")));
         const Outcome result = run(&request);
-        QEXPECT_FAIL("cut inside compressed data",
-                     "Qt drops a compressed answer's length and ends it quietly at the cut", Abort);
         QCOMPARE(result.summary, outcome);
         QCOMPARE(result.bodySize, 0); // part of an answer is no answer
+    }
+
+    // Every answer is sent a byte at a time to a POST, many rounds over, so
+    // each cut of the framing meets the client at some point and a race
+    // with the body being sent shows under the address sanitizer.
+    void framingByteByByte_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<QString>("outcome");
+        const QByteArray gzipHead = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n";
+        const QByteArray chunkedGzipHead =
+            "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n";
+        const QString ok = QStringLiteral("finished 200 /up OK");
+        const QString incomplete = QStringLiteral("failed ResponseIncomplete");
+        const QString damaged = QStringLiteral("failed InflateFailed");
+        QTest::newRow("gzip without a length, ended by the close")
+            << gzipHead + "\r\n" + gzippedOK << ok;
+        QTest::newRow("gzip without a length, trailer cut")
+            << gzipHead + "\r\n" + gzippedOK.chopped(5) << damaged;
+        QTest::newRow("gzip shorter than its length")
+            << gzipHead + "Content-Length: 40\r\n\r\n" + gzippedOK << incomplete;
+        QTest::newRow("gzip longer than its length")
+            << gzipHead + "Content-Length: 18\r\n\r\n" + gzippedOK << damaged;
+        QTest::newRow("gzip with data after its trailer")
+            << gzipHead + "\r\n" + gzippedOK + "x" << damaged;
+        QTest::newRow("chunked gzip")
+            << chunkedGzipHead + "5\r\n" + gzippedOK.left(5) + "\r\n11;x=y\r\n" + gzippedOK.mid(5) +
+                   "\r\n0\r\nX-Sum: 1\r\n\r\n"
+            << ok;
+        QTest::newRow("chunked gzip without the last chunk")
+            << chunkedGzipHead + "16\r\n" + gzippedOK + "\r\n"
+            << incomplete;
+        QTest::newRow("chunked without the last chunk")
+            << chunkedResponse(200, {"O", "K"}, true) << incomplete;
+        QTest::newRow("chunked without the end of its trailer")
+            << chunkedResponse(200, {"O", "K"}).chopped(2) << incomplete;
+        QTest::newRow("chunked cut inside a chunk")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nOK")
+            << incomplete;
+        QTest::newRow("plain, shorter than its length")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nOK") << incomplete;
+        QTest::newRow("cut inside the head")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Le") << incomplete;
+        QTest::newRow("length and chunks at once")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: "
+                          "chunked\r\n\r\n2\r\nOK\r\n0\r\n\r\n")
+            << "failed MalformedResponse";
+        QTest::newRow("an encoding not asked for")
+            << httpResponse(200, "OK", {"Content-Encoding: br"}) << damaged;
+    }
+    void framingByteByByte()
+    {
+        QFETCH(QByteArray, response);
+        QFETCH(QString, outcome);
+        TestHttpServer server([&](const TestHttpRequest &) { return response; });
+        server.setCloseAfterAnswer(true);
+        server.setTrickle(0);
+        for (int round = 0; round < 50; ++round) {
+            auto request = std::make_unique<HttpRequest>(server.url(QStringLiteral("/up")));
+            request->setMethod("POST");
+            request->setBody(QByteArray(32 * 1024, 'b'));
+            const Outcome result = run(request.get(), 0);
+            QCOMPARE(result.summary, outcome);
+            if (!outcome.startsWith(u"finished"))
+                QCOMPARE(result.bodySize, 0);
+        }
+        QCOMPARE(server.requests().size(), 50);
+        QCOMPARE(server.requests().last().body.size(), 32 * 1024);
+    }
+
+    // A server that sends a byte now and then is never silent for long, so
+    // only the deadline of the whole request ends it.
+    void deadlineEndsATrickle()
+    {
+        TestHttpServer server(
+            [](const TestHttpRequest &) { return httpResponse(200, QByteArray(1000, 'x')); });
+        server.setTrickle(100);
+        HttpRequest request(server.url(QStringLiteral("/slow")));
+        request.setTransferTimeout(1000);
+        request.setDeadline(1500);
+        QCOMPARE(run(&request).summary, QStringLiteral("failed TimedOut"));
+        QVERIFY2(request.errorString().contains(u"longer"), qPrintable(request.errorString()));
+        QCOMPARE(HttpRequest::DefaultDeadline, 60000);
     }
 
     void onlyHttpIsSpoken()
@@ -194,6 +287,13 @@ private Q_SLOTS:
         HttpRequest request(QUrl::fromLocalFile(path));
         QCOMPARE(run(&request).summary, QStringLiteral("failed InvalidRequest"));
         QVERIFY(request.responseBody().isEmpty());
+
+        // Nor can a header carry a second one.
+        TestHttpServer server;
+        HttpRequest injected(server.url(QStringLiteral("/")));
+        injected.setRawHeader("X-Note", "a\r\nUPLOAD_ID: forged");
+        QCOMPARE(run(&injected).summary, QStringLiteral("failed InvalidRequest"));
+        QVERIFY(server.requests().isEmpty());
     }
 };
 

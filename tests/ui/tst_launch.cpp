@@ -9,12 +9,14 @@
 #include "samplefiles.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusServer>
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -46,7 +48,7 @@ void TestLaunch::commandLine_data()
 {
     QTest::addColumn<QList<QByteArray>>("arguments");
     QTest::addColumn<QList<QByteArray>>("paths"); // local paths of the URLs
-    QTest::addColumn<QString>("flags");           // "h" help, "v" version, "e" error
+    QTest::addColumn<QString>("flags");           // "h" help, "v" version, "e" error, "s" skipped
     using L = QList<QByteArray>;
     QTest::newRow("none") << L{} << L{} << "";
     QTest::newRow("absolute and relative") << L{"/scans/a.pdf", "b", "./c/../d//e"}
@@ -54,6 +56,11 @@ void TestLaunch::commandLine_data()
     // Names are bytes: not UTF-8, blanks, "%", "#" and "?" come through.
     QTest::newRow("any bytes") << L{"/s/caf\xe9 50%#?.tif"} << L{"/s/caf\xe9 50%#?.tif"} << "";
     QTest::newRow("file url") << L{"file:///s/a%20b.pdf"} << L{"/s/a b.pdf"} << "";
+    QTest::newRow("file url of localhost")
+        << L{"file://localhost/s/a.pdf", "file://LOCALHOST/b"} << L{"/s/a.pdf", "/b"} << "";
+    // Another machine's file is not the local file of the same path.
+    QTest::newRow("file url of another host")
+        << L{"file://scanner/s/a.pdf", "c"} << L{"/work/c"} << "s";
     QTest::newRow("help") << L{"--help", "x"} << L{"/work/x"} << "h";
     QTest::newRow("version") << L{"--version"} << L{} << "v";
     QTest::newRow("unknown option") << L{"-x", "a"} << L{"/work/a"} << "e";
@@ -75,38 +82,64 @@ void TestLaunch::commandLine()
     QCOMPARE(line.help, flags.contains(QLatin1Char('h')));
     QCOMPARE(line.version, flags.contains(QLatin1Char('v')));
     QCOMPARE(!line.error.isEmpty(), flags.contains(QLatin1Char('e')));
+    QCOMPARE(line.skipped.size(), flags.contains(QLatin1Char('s')) ? 1 : 0);
+    if (!line.skipped.isEmpty())
+        QVERIFY2(line.skipped.first().contains(u"file://scanner/s/a.pdf") &&
+                     line.skipped.first().contains(u"scanner"),
+                 qPrintable(line.skipped.first()));
     QVERIFY(commandLineHelp().startsWith(QStringLiteral("Usage: tallivo [PATH...]")));
 }
 
 void TestLaunch::urlsTravelAsBytes()
 {
-    const QList<QUrl> urls = {urlFromLocalPath("/s/caf\xe9 #1.tif"),
-                              urlFromLocalPath("/s/\xff\x01 tab\there.pdf"),
-                              QUrl(QStringLiteral("https://example.org/x.pdf"))};
-    const QStringList texts = ReopenService::encodeUrls(urls);
-    QCOMPARE(texts.size(), 2); // only local files travel
+    // A 22 KB Latin-1 path is three times that as a URL, far past 64 KiB.
+    QByteArray longPath;
+    while (longPath.size() < 22000)
+        longPath += '/' + QByteArray(200, '\xe9');
+    const QList<QUrl> urls = {
+        urlFromLocalPath("/s/caf\xe9 #1.tif"), urlFromLocalPath("/s/\xff\x01 tab\there.pdf"),
+        urlFromLocalPath(longPath), QUrl(QStringLiteral("https://example.org/x.pdf")),
+        QUrl(QStringLiteral("file://scanner/s/x.pdf"))};
+    QStringList unsent;
+    const QStringList texts = ReopenService::encodeUrls(urls, &unsent);
+    QCOMPARE(texts.size(), 3);  // only files on this machine travel
+    QCOMPARE(unsent.size(), 2); // and the rest are named
+    QVERIFY(texts.at(2).size() > 64 * 1024);
     for (const QString &text : texts) {
         for (QChar c : text)
             QVERIFY(c.unicode() > 0x20 && c.unicode() < 0x7f);
     }
-    const QList<QUrl> back = ReopenService::decodeUrls(texts);
-    QCOMPARE(back.size(), 2);
+    QStringList refused;
+    const QList<QUrl> back = ReopenService::decodeUrls(texts, &refused);
+    QCOMPARE(back.size(), 3);
+    QVERIFY(refused.isEmpty());
     QCOMPARE(localPath(back.at(0)), QByteArray("/s/caf\xe9 #1.tif"));
     QCOMPARE(localPath(back.at(1)), QByteArray("/s/\xff\x01 tab\there.pdf"));
+    QCOMPARE(localPath(back.at(2)), longPath);
 
-    // What a stranger sends is bounded and checked.
+    // What a stranger sends is bounded and checked, and nothing is left
+    // out without a word.
     const QStringList hostile = {QStringLiteral("file:///ok.pdf"),
+                                 QStringLiteral("file://localhost/ok2.pdf"),
                                  QStringLiteral("relative/path.pdf"),
                                  QStringLiteral("http://host/x.pdf"),
+                                 QStringLiteral("file://otherhost/etc/x.pdf"),
                                  QStringLiteral("file:///n\u00e4me.pdf"),
                                  QStringLiteral("file:///nul%00byte.pdf"),
-                                 QStringLiteral("file:///") + QString(70000, QLatin1Char('a')),
+                                 QStringLiteral("file:///") +
+                                     QString(ReopenService::kMaxUrlLength, QLatin1Char('a')),
                                  QString()};
-    const QList<QUrl> kept = ReopenService::decodeUrls(hostile);
-    QCOMPARE(kept.size(), 1);
-    QCOMPARE(localPath(kept.first()), QByteArray("/ok.pdf"));
+    refused.clear();
+    const QList<QUrl> kept = ReopenService::decodeUrls(hostile, &refused);
+    QCOMPARE(kept.size(), 2);
+    QCOMPARE(localPath(kept.at(0)), QByteArray("/ok.pdf"));
+    QCOMPARE(localPath(kept.at(1)), QByteArray("/ok2.pdf"));
+    QCOMPARE(refused.size(), hostile.size() - 2);
+    QVERIFY(refused.at(2).contains(u"otherhost"));
     QStringList many(ReopenService::kMaxUrls + 5, QStringLiteral("file:///a.pdf"));
-    QCOMPARE(ReopenService::decodeUrls(many).size(), ReopenService::kMaxUrls);
+    refused.clear();
+    QCOMPARE(ReopenService::decodeUrls(many, &refused).size(), ReopenService::kMaxUrls);
+    QCOMPARE(refused.size(), 1);
 }
 
 void TestLaunch::handOverToRunningWindow()
@@ -141,6 +174,16 @@ void TestLaunch::handOverToRunningWindow()
         listed << files.at(i)->localPath();
     QCOMPARE(listed, (QSet<QByteArray>{odd, folder + "/b.tif"}));
     QVERIFY(window.isVisible());
+    // What the window cannot count is said in its status line.
+    QVERIFY(!window.findChild<QStatusBar *>());
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString(), QStringLiteral("/"), ReopenService::serviceName(), QStringLiteral("open"));
+    call << QStringList{QStringLiteral("file://otherhost/scans/x.pdf")};
+    QCOMPARE(second.call(call, QDBus::BlockWithGui, 5000).type(), QDBusMessage::ReplyMessage);
+    QStatusBar *status = window.findChild<QStatusBar *>();
+    QVERIFY(status);
+    QVERIFY2(status->currentMessage().contains(u"otherhost"), qPrintable(status->currentMessage()));
+    QCOMPARE(files.size(), 2);
     // Without paths the window only comes back.
     QVERIFY(ReopenService::handOver(second, QString(), {}));
     QDBusConnection::disconnectFromPeer(QStringLiteral("second launch"));

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+#include <QTimeZone>
 
 #include <csignal>
 #include <ctime>
@@ -377,6 +378,41 @@ private Q_SLOTS:
         auto counters = open();
         counters->updateUsages(outputFiles, 5);
         QCOMPARE(featuresOf(*counters), QStringLiteral("Output Files:1:10,Output Files:2:15"));
+    }
+
+    // Whatever the state holds, a save writes a file the next start reads:
+    // up to the limit as it is, past it cut down, "Output Files" kept.
+    void savedFileStaysReadable_data()
+    {
+        QTest::addColumn<int>("over"); // bytes past the limit, written whole
+        QTest::newRow("exactly the limit") << 0;
+        QTest::newRow("one byte over") << 1;
+    }
+    void savedFileStaysReadable()
+    {
+        QFETCH(int, over);
+        auto counters = open();
+        counters->updateUsages(outputFiles, 7);
+        QList<FeatureUsage> &features = counters->state().features;
+        for (int i = 0; i < 3900; ++i)
+            features.append({QString::number(i) + QString(2000, QLatin1Char('f')), 1, 1});
+        // The machine's identifier is written once: it sets the exact size.
+        UsagesLogState &state = counters->state();
+        state.machineId = QStringLiteral("m");
+        const qint64 base = writeUsagesLog(state, QTimeZone::utc()).size();
+        QVERIFY(base < MaxUsagesLogSize);
+        state.machineId += QString(MaxUsagesLogSize - base + over, QLatin1Char('m'));
+        QCOMPARE(writeUsagesLog(state, QTimeZone::utc()).size(), MaxUsagesLogSize + over);
+
+        QVERIFY(counters->save());
+        QVERIFY(QFileInfo(logPath()).size() <= MaxUsagesLogSize);
+        UsageCounters again(folder());
+        QCOMPARE(again.load(), LoadResult::Loaded);
+        const QList<FeatureUsage> &loaded = again.state().features;
+        QCOMPARE(loaded.size(), over ? MaxSavedFeatures : 3901);
+        QCOMPARE(loaded.first(), (FeatureUsage{outputFiles, 1, 7}));
+        const QString last = QStringLiteral("3899") + QString(2000, QLatin1Char('f'));
+        QCOMPARE(loaded.last().name, over ? last.left(MaxSavedTextLength) : last);
     }
 
     void saveRecreatesADeletedFolder()

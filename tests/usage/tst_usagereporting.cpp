@@ -148,6 +148,11 @@ private Q_SLOTS:
             << httpResponse(302, "", {"Location: /elsewhere"}) << true;
         QTest::newRow("OK cut from a longer answer")
             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nOK") << false;
+        // An OK cut short is no answer: the report is not recorded.
+        QTest::newRow("OK without its last chunk")
+            << chunkedResponse(200, {"O", "K"}, true) << false;
+        QTest::newRow("gzip OK with its trailer cut")
+            << "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzippedOK.chopped(4) << false;
         QTest::newRow("redirect to a local file saying OK")
             << httpResponse(302, "", {"Location: file://OKFILE"}) << false;
         QTest::newRow("error page") << httpResponse(500, "<html>Internal error</html>") << false;
