@@ -140,11 +140,6 @@ void ReopenService::serve(MainWindow *window, QDBusConnection bus)
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("ReopenService", text);
-}
-
 void refuse(QStringList *refused, const QString &line)
 {
     qCInfo(lcUi) << line;
