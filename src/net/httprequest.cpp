@@ -527,8 +527,8 @@ bool HttpRequest::redirected()
     return true;
 }
 
-HttpRequest::Error HttpRequest::decodeBody(const QByteArray &contentEncoding,
-                                           const QByteArray &raw, QByteArray *body, QString *why)
+HttpRequest::Error HttpRequest::decodeBody(const QByteArray &contentEncoding, const QByteArray &raw,
+                                           QByteArray *body, QString *why)
 {
     body->clear();
     const QByteArray coding = contentEncoding.trimmed().toLower();
@@ -572,8 +572,7 @@ void HttpRequest::answered()
     const std::unique_ptr<HttpResponseParser> parser = std::move(m_parser);
     QByteArray body;
     QString why;
-    const Error error =
-        decodeBody(parser->header("Content-Encoding"), parser->body(), &body, &why);
+    const Error error = decodeBody(parser->header("Content-Encoding"), parser->body(), &body, &why);
     if (error != Error::NoError) {
         fail(error, why);
         return;
