@@ -36,12 +36,14 @@ enum Status
 class ProgressLine
 {
 public:
-    void show(const RunProgress &p, const PageTotals &t)
+    // `listed` files are those whose pages are in `t`: the run counts ahead
+    // of them, out of order, so its own figure would not match the totals.
+    void show(const RunProgress &p, qint64 listed, const PageTotals &t)
     {
         const QByteArray folder = escapedForRow(p.folder.right(60).toUtf8(), RowTarget::Terminal);
         std::fprintf(stderr,
                      "\r\033[K%lld found, %lld counted, TIFF pages %lld, PDF pages %lld  %s",
-                     p.found, p.counted, t.tiffPages, t.pdfPages, folder.constData());
+                     p.found, listed, t.tiffPages, t.pdfPages, folder.constData());
         std::fflush(stderr);
         m_dirty = true;
     }
@@ -161,8 +163,9 @@ int main(int argc, char *argv[])
     });
     ProgressLine progress;
     if (!quiet && stderrIsTerminal) {
-        QObject::connect(&run, &CollectionRun::progress,
-                         [&](const RunProgress &p) { progress.show(p, files.totals()); });
+        QObject::connect(&run, &CollectionRun::progress, [&](const RunProgress &p) {
+            progress.show(p, files.size(), files.totals());
+        });
     }
     QList<UnreadableFolder> unreadable;
     QObject::connect(&run, &CollectionRun::finished, &app, [&](const RunResult &result) {
@@ -190,9 +193,9 @@ int main(int argc, char *argv[])
     }
     const PageTotals t = files.totals();
     std::printf("Total Pages TIFF : %lld PDF : %lld\n", t.tiffPages, t.pdfPages);
-    std::printf("%d Total file(s); 0 file selected; Total page count of selected TIFF "
-                "file(s) : 0 PDF file(s) : 0\n",
-                files.size());
+    // The window's status text, without its selection part: nothing is
+    // selected here.
+    std::printf("%d Total file(s)\n", files.size());
     std::fflush(stdout);
 
     for (const UnreadableFolder &folder : unreadable) {
