@@ -106,7 +106,7 @@ list_files() {
 read_counter() {
     pages=$(sed -n 's/^Total Pages TIFF : \([0-9]*\) PDF : \([0-9]*\)$/\1 \2/p' "$1" |
         awk '{ print $1 + $2 }')
-    files=$(sed -n 's/^\([0-9]*\) Total file(s);.*/\1/p' "$1")
+    files=$(sed -n 's/^\([0-9]*\) Total file(s).*/\1/p' "$1")
 }
 
 row() { # label seconds files pages load [note]
