@@ -269,7 +269,7 @@ void HttpRequest::failLater()
         if (m_cancelled || m_done)
             return;
         m_done = true;
-        emit failed(this);
+        Q_EMIT failed(this);
     });
 }
 
@@ -442,7 +442,7 @@ void HttpRequest::fail(Error error, const QString &text)
     m_overall.stop();
     setError(error, text);
     m_done = true;
-    emit failed(this);
+    Q_EMIT failed(this);
 }
 
 void HttpRequest::readAvailable()
@@ -582,7 +582,7 @@ void HttpRequest::answered()
     m_status = parser->statusCode();
     m_responseHeaders = parser->headers();
     m_responseBody = body;
-    emit finished(this);
+    Q_EMIT finished(this);
 }
 
 } // namespace tallivo

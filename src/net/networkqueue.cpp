@@ -74,9 +74,9 @@ void NetworkQueue::requestDone(HttpRequest *request, bool finished)
     if (!finished && m_cancelAllOnFailure)
         cancelAll();
     if (finished)
-        emit requestFinished(request);
+        Q_EMIT requestFinished(request);
     else
-        emit requestFailed(request);
+        Q_EMIT requestFailed(request);
     startWaiting();
 }
 

@@ -14,9 +14,10 @@ ReportUploader::ReportUploader(QObject *parent)
 {
     m_queue.setMaxConcurrentRequests(4);
     m_queue.setCancelAllOnFailure(true);
-    connect(&m_queue, &NetworkQueue::requestFinished, this,
-            [this](HttpRequest *request) { emit answered(isAcceptance(request->responseText())); });
-    connect(&m_queue, &NetworkQueue::requestFailed, this, [this] { emit answered(false); });
+    connect(&m_queue, &NetworkQueue::requestFinished, this, [this](HttpRequest *request) {
+        Q_EMIT answered(isAcceptance(request->responseText()));
+    });
+    connect(&m_queue, &NetworkQueue::requestFailed, this, [this] { Q_EMIT answered(false); });
 }
 
 bool ReportUploader::isAcceptance(const QString &answer)

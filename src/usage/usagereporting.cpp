@@ -115,7 +115,7 @@ void UsageReporting::reportAnswer(bool accepted)
         m_announceAnswer = false;
         showAlert(accepted);
     }
-    emit reportAnswered(accepted);
+    Q_EMIT reportAnswered(accepted);
 }
 
 void UsageReporting::showAlert(bool success)

@@ -25,7 +25,7 @@ class TestExporter : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void exportText();
     void exportList();

@@ -8,7 +8,7 @@ class TestImportParser : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void parse_data();
     void parse();
 };

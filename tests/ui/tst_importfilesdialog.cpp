@@ -26,7 +26,7 @@ class TestImportFilesDialog : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void init();
     void cleanup();
     void importAction_data();

@@ -180,7 +180,7 @@ private Q_SLOTS:
         const QByteArray content = readFile(logPath());
 
         usages->showReportingDialog();
-        emit usages->reportingDialog()->submitRequested();
+        Q_EMIT usages->reportingDialog()->submitRequested();
         QVERIFY(m_alerts.isEmpty()); // nothing is told before the server answers
         QTRY_COMPARE(m_alerts, QStringList{accepted ? submitted : refused});
         // The new time is saved, so it survives a restart.
@@ -219,11 +219,11 @@ private Q_SLOTS:
         usages->uploader()->setTransferTimeout(10000);
         usages->showReportingDialog();
         usages->counters().updateUsages(outputFiles, 1);
-        emit usages->reportingDialog()->submitRequested();
+        Q_EMIT usages->reportingDialog()->submitRequested();
         QTRY_COMPARE(server.pendingCount(), 1);
 
         usages->counters().updateUsages(outputFiles, 1);
-        emit usages->reportingDialog()->submitRequested();
+        Q_EMIT usages->reportingDialog()->submitRequested();
         QTRY_COMPARE(m_alerts, QStringList{submitted});
         QCOMPARE(server.requests().size(), 2);
         QVERIFY(server.requests().last().body.contains("<filescount>2</filescount>"));
@@ -255,7 +255,7 @@ private Q_SLOTS:
         }
         QVERIFY(!usages->submitReport());
         usages->showReportingDialog();
-        emit usages->reportingDialog()->submitRequested();
+        Q_EMIT usages->reportingDialog()->submitRequested();
         QCOMPARE(m_alerts, QStringList{refused});
         QTest::qWait(100);
         QCOMPARE(server.requests().size(), 0);
