@@ -11,7 +11,10 @@ namespace tallivo {
 // The threads that touch the file system for runs. Many requests in flight
 // hide the round trips of a network share; the threads are many because
 // most of their time is spent waiting, not computing. Work that is heavy on
-// the CPU or on memory takes a ParseSlot first.
+// the CPU or on memory takes a ParseSlot first, once its bytes are read: the
+// structural PDF reader's inflation of compressed streams does. Reading a
+// TIFF's directories or a PDF's tables is light; what the PDF library does
+// runs in worker processes, bounded by PdfWorkers.
 //
 // The pool lives as long as the process and its threads are never joined: a
 // thread stuck on a share that stopped answering must not hold up a

@@ -1,5 +1,7 @@
 #include "pdffilters.h"
 
+#include "iopool.h"
+
 #include <libdeflate.h>
 
 #include <cstdlib>
@@ -53,6 +55,10 @@ QByteArray inflateAll(BlockReader &reader, qint64 start, qint64 length)
         libdeflate_alloc_decompressor());
     if (!decompressor)
         stepAside(Reason::LimitExceeded);
+    // Inflating is the heavy part of this reader, on the CPU and in memory
+    // (up to kMaxInflated): it waits for a parse slot. The compressed bytes
+    // are read before, so a slow share holds up no other parse.
+    const ParseSlot slot;
     // The decoded size is not known ahead: guess, and try again with twice
     // the room while there is more.
     qint64 capacity = qBound<qint64>(16 * 1024, 8 * qint64(raw.size()), kMaxInflated);

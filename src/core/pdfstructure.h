@@ -12,6 +12,13 @@ namespace tallivo {
 
 class BlockReader;
 
+// The structural PDF reader. Its reference is poppler, the PDF library the
+// worker processes run, as Debian 12 ships it (22.12, libpoppler126): where
+// this reader answers, poppler gives the same count, and wherever poppler
+// would repair, recover or guess, this reader gives no answer instead. "The
+// library" in this reader's comments is that poppler. The agreement is held
+// by tests/core/tst_pdfstructure.cpp, which asks poppler-cpp beside it.
+//
 // Why the structural reader gave no count. Each one is a case where the PDF
 // library would have to repair the file, or could count differently, so the
 // caller asks the library instead.

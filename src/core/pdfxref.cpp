@@ -207,7 +207,7 @@ qint64 Document::readTable(Cursor &cursor, Lexer &lexer, qint64 offset,
             // leave to it.
             if (sub.first == 1) {
                 const QByteArrayView e = m_reader.view(sub.at, kEntrySize);
-                if (e.size() == kEntrySize && e.first(17) == "0000000000 65535 f")
+                if (e.size() == kEntrySize && e.first(18) == "0000000000 65535 f")
                     stepAside(Reason::DamagedXref);
             }
             cursor.seek(sub.at + sub.count * kEntrySize);

@@ -199,6 +199,8 @@ private Q_SLOTS:
     void crafted_data();
     void crafted();
     void incrementalUpdates();
+    void xrefSections_data();
+    void xrefSections();
     void unreadableFile();
     void qpdfRewrites_data();
     void qpdfRewrites();
@@ -421,6 +423,131 @@ void TestPdfStructure::incrementalUpdates()
     loop.replace(firstPrev, 10, number(second).rightJustified(10, '0'));
     examined = examine(write(QStringLiteral("two.pdf"), loop));
     QCOMPARE(examined.result.reason, Reason::XrefLoop);
+}
+
+// The cross-reference reader: tables, streams and chains of sections that
+// the library reads as they are, and damage it would repair by scanning the
+// file. `repaired` rows are ones poppler still counts after its repair: the
+// reader must step aside there rather than guess.
+void TestPdfStructure::xrefSections_data()
+{
+    QTest::addColumn<QByteArray>("pdf");
+    QTest::addColumn<PdfStructureReason>("reason");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<bool>("repaired");
+
+    const QByteArray classic = plainPdf(3).bytes();
+    const qint64 classicXref = lastStartxref(classic);
+    {
+        // Two subsections, and white space before the first entry.
+        QByteArray pdf = classic;
+        const qsizetype table = pdf.indexOf("xref\n0 6\n");
+        const QByteArray entries = pdf.mid(table + 9, 120);
+        pdf.replace(table, 9 + 120, "xref\n0 2  \n" + entries.left(40) + "2 4\n" + entries.mid(40));
+        pdf.replace(pdf.lastIndexOf("startxref\n"), 30,
+                    "startxref\n" + number(table) + "\n%%EOF\n");
+        QTest::newRow("table in two subsections") << pdf << Reason::Counted << 3 << false;
+    }
+    {
+        QByteArray pdf = classic;
+        const qsizetype at = pdf.indexOf(entry(pdf.indexOf("2 0 obj")));
+        pdf.replace(at, 10, number(pdf.indexOf("2 0 obj") + 4).rightJustified(10, '0'));
+        QTest::newRow("entry offset a few bytes off") << pdf << Reason::DamagedObject << -1 << true;
+        pdf = classic;
+        pdf.replace(at, 10, number(pdf.size() + 100).rightJustified(10, '0'));
+        QTest::newRow("entry offset past the end") << pdf << Reason::DamagedObject << -1 << true;
+    }
+    {
+        ClassicPdf pdf = plainPdf(3);
+        pdf.startxrefShift = 1 << 20;
+        QTest::newRow("startxref past the end") << pdf.bytes() << Reason::DamagedXref << -1 << true;
+    }
+    {
+        // The library moves a subsection "1 n" that starts with object 0's
+        // free entry to 0.
+        QByteArray pdf = classic;
+        pdf.replace("xref\n0 6\n", "xref\n1 6\n");
+        QTest::newRow("subsection off by one") << pdf << Reason::DamagedXref << -1 << true;
+        pdf = classic;
+        pdf.replace("xref\n0 6\n", "xref\n0 7\n");
+        QTest::newRow("subsection longer than its entries")
+            << pdf << Reason::DamagedXref << -1 << true;
+        pdf = classic;
+        pdf.replace("xref\n0 6\n", "xref\n0 -6\n");
+        QTest::newRow("negative subsection count") << pdf << Reason::DamagedXref << -1 << true;
+    }
+    {
+        // The page tree lies only in the older section.
+        const QByteArray catalog = "<< /Type /Catalog /Pages 2 0 R /Lang (en) >>";
+        QByteArray pdf = appendUpdate(classic, {{1, catalog}}, classicXref, 6);
+        pdf.replace(pdf.lastIndexOf("/Prev ") + 6, 10,
+                    number(pdf.size() * 2).rightJustified(10, '0'));
+        QTest::newRow("/Prev past the end") << pdf << Reason::DamagedXref << -1 << true;
+        pdf = appendUpdate(classic, {{1, catalog}}, classicXref, 6);
+        pdf.replace(pdf.lastIndexOf("/Prev ") + 6, 10, "1 0 R     ");
+        QTest::newRow("/Prev a reference") << pdf << Reason::DamagedXref << -1 << true;
+        // A chain longer than the reader follows.
+        pdf = classic;
+        qint64 prev = classicXref;
+        for (int i = 0; i < 70; ++i) {
+            qint64 at = 0;
+            pdf = appendUpdate(pdf, {{1, catalog}}, prev, 6, &at);
+            prev = at;
+        }
+        QTest::newRow("seventy sections") << pdf << Reason::LimitExceeded << -1 << false;
+    }
+    {
+        StreamPdf hybrid{pageTree(3, "/Count 3"), {true, true, true, true, false}};
+        hybrid.hybrid = true;
+        QByteArray pdf = hybrid.bytes();
+        const qsizetype at = pdf.lastIndexOf("/XRefStm ") + 9;
+        pdf.replace(at, pdf.indexOf(' ', at) - at, number(lastStartxref(pdf)));
+        QTest::newRow("/XRefStm back to its own table") << pdf << Reason::XrefLoop << -1 << false;
+    }
+    {
+        const QByteArray stream = StreamPdf{pageTree(3, "/Count 3"), {}}.bytes();
+        QTest::newRow("stream") << stream << Reason::Counted << 3 << false;
+        QByteArray pdf = stream;
+        pdf.replace("/W [1 4 2]", "/W [1 4 9]");
+        QTest::newRow("stream field wider than 8 bytes")
+            << pdf << Reason::DamagedXref << -1 << false;
+        pdf = stream;
+        pdf.replace("/W [1 4 2]", "/W [1 4 3]");
+        QTest::newRow("stream shorter than its entries")
+            << pdf << Reason::DamagedXref << -1 << false;
+        pdf = stream;
+        pdf.replace("/W [1 4 2]", "/W [1 4]  ");
+        QTest::newRow("stream with two widths") << pdf << Reason::DamagedXref << -1 << false;
+        pdf = stream;
+        pdf.replace("/Index [0 ", "/Index [0 1 ");
+        QTest::newRow("stream /Index of odd length") << pdf << Reason::DamagedXref << -1 << false;
+        pdf = stream;
+        const qsizetype length = pdf.lastIndexOf("/Length ") + 8;
+        pdf.replace(length, pdf.indexOf(' ', length) - length, "1 0 R");
+        QTest::newRow("stream /Length a reference") << pdf << Reason::DamagedXref << -1 << true;
+        pdf = stream;
+        pdf.replace(pdf.lastIndexOf("/Length ") + 8, 1, "9");
+        QTest::newRow("stream /Length wrong") << pdf << Reason::DamagedObject << -1 << true;
+        // The first entry's type, 0, becomes 3.
+        pdf = stream;
+        pdf[pdf.lastIndexOf(">>\nstream\n") + 10] = 3;
+        QTest::newRow("stream entry of unknown type") << pdf << Reason::DamagedXref << -1 << false;
+    }
+}
+
+void TestPdfStructure::xrefSections()
+{
+    QFETCH(QByteArray, pdf);
+    QFETCH(PdfStructureReason, reason);
+    QFETCH(int, pages);
+    QFETCH(bool, repaired);
+    const QString path = write(QStringLiteral("xref.pdf"), pdf);
+    const Examined examined = examine(path);
+    QCOMPARE(examined.result.reason, reason);
+    QCOMPARE(examined.result.pages.value_or(-1), pages);
+    checkAgainstPoppler(path, examined);
+    if (repaired)
+        QVERIFY(popplerPages(path).has_value());
 }
 
 void TestPdfStructure::unreadableFile()
