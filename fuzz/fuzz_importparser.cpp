@@ -1,6 +1,7 @@
-// Import lists: any bytes give absolute paths of the allowed types, as the
-// bytes of their lines, each at most once; never a path that Qt would take
-// for one of its resources.
+// Import lists, and the export and page listing read back: any bytes give
+// absolute paths of the allowed types, as the bytes of their lines (or of
+// their fields, unescaped), each at most once; never a path that Qt would
+// take for one of its resources.
 
 #include "importparser.h"
 #include "localpath.h"
@@ -21,11 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QSet<QByteArray> seen;
     for (const QByteArray &path : paths) {
         const QByteArray type = extensionOf(path).toUpper();
-        if (!path.startsWith('/') || path.contains('\0') || path.contains('\n') ||
+        // A line feed comes only from an escaped field of a table.
+        if (!path.startsWith('/') || path.contains('\0') ||
+            (path.contains('\n') && !bytes.contains("\\n")) ||
             (type != "TIF" && type != "TIFF" && type != "PDF") || seen.contains(path))
             std::abort();
-        // Every path is tidy, and names a file the input names.
-        if (tidyPath(path) != path || !bytes.contains(fileNameOf(path)))
+        // Every path is tidy, and names a file the input names, as it is or
+        // escaped as a field.
+        const QByteArray name = fileNameOf(path);
+        if (tidyPath(path) != path ||
+            !(bytes.contains(name) || bytes.contains(escapedForRow(name))))
             std::abort();
         seen.insert(path);
     }

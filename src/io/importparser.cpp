@@ -12,8 +12,149 @@
 
 #include <cerrno>
 #include <exception>
+#include <optional>
 
 namespace tallivo {
+
+namespace {
+
+// The lists this program writes, recognised by their header line: the
+// export (a file's name and folder in the columns "Name" and "Location")
+// and the page listing (its path in "Path", one row per page).
+struct TableLayout
+{
+    enum Kind
+    {
+        Lines, // one path a line
+        Export,
+        PageList
+    };
+    Kind kind = Lines;
+    int nameColumn = -1;     // Export
+    int locationColumn = -1; // Export
+};
+
+// A line without the carriage return a spreadsheet may have added: in the
+// tables this program writes, a carriage return inside a field is escaped.
+QByteArrayView withoutCr(QByteArrayView line)
+{
+    return line.endsWith('\r') ? line.chopped(1) : line;
+}
+
+TableLayout layoutOf(QByteArrayView header)
+{
+    TableLayout layout;
+    int column = 0;
+    qsizetype start = 0;
+    header = withoutCr(header);
+    for (;;) {
+        qsizetype end = header.indexOf('\t', start);
+        if (end < 0)
+            end = header.size();
+        const QByteArrayView title = header.sliced(start, end - start);
+        if (title == "Name" && layout.nameColumn < 0)
+            layout.nameColumn = column;
+        else if (title == "Location" && layout.locationColumn < 0)
+            layout.locationColumn = column;
+        else if (column == 0 && title == "Path" && header.sliced(end).startsWith("\tPage\t"))
+            return {TableLayout::PageList};
+        if (end == header.size())
+            break;
+        start = end + 1;
+        ++column;
+    }
+    if (layout.nameColumn >= 0 && layout.locationColumn >= 0 && column > 0)
+        layout.kind = TableLayout::Export;
+    return layout;
+}
+
+// Field `column` of a tab-separated line; nullopt when the line is shorter.
+std::optional<QByteArrayView> fieldOf(QByteArrayView line, int column)
+{
+    qsizetype start = 0;
+    for (int i = 0; i < column; ++i) {
+        start = line.indexOf('\t', start);
+        if (start < 0)
+            return std::nullopt;
+        ++start;
+    }
+    qsizetype end = line.indexOf('\t', start);
+    if (end < 0)
+        end = line.size();
+    return line.sliced(start, end - start);
+}
+
+// A field's bytes as they were before escapedForRow(). That escapes only
+// fields holding a control character, and leaves a backslash alone in any
+// other, so a field is read as escaped only where unescaping gives a control
+// character and escaping the result gives the field back; otherwise its
+// backslashes are the name's own.
+QByteArray unescapedField(QByteArrayView field)
+{
+    if (!field.contains('\\'))
+        return field.toByteArray();
+    QByteArray out;
+    out.reserve(field.size());
+    bool control = false;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (i + 1 == field.size())
+            return field.toByteArray();
+        const char e = field[++i];
+        if (e == 't' || e == 'n' || e == 'r') {
+            out += e == 't' ? '\t' : e == 'n' ? '\n' : '\r';
+            control = true;
+        } else if (e == '\\') {
+            out += '\\';
+        } else if (e == 'x' && i + 2 < field.size()) {
+            bool ok = false;
+            const int value = field.sliced(i + 1, 2).toByteArray().toInt(&ok, 16);
+            if (!ok || value < 0)
+                return field.toByteArray();
+            out += char(value);
+            control = control || value < 0x20 || value == 0x7f;
+            i += 2;
+        } else {
+            return field.toByteArray();
+        }
+    }
+    if (!control || escapedForRow(out) != field)
+        return field.toByteArray();
+    return out;
+}
+
+// The path a line of `layout` names, before tidying; empty for none.
+QByteArray pathOfLine(QByteArrayView line, const TableLayout &layout)
+{
+    switch (layout.kind) {
+    case TableLayout::Lines:
+        return line.toByteArray();
+    case TableLayout::PageList: {
+        const auto path = fieldOf(withoutCr(line), 0);
+        return path ? unescapedField(*path) : QByteArray();
+    }
+    case TableLayout::Export: {
+        line = withoutCr(line);
+        const auto name = fieldOf(line, layout.nameColumn);
+        const auto location = fieldOf(line, layout.locationColumn);
+        if (!name || !location || name->isEmpty())
+            return {};
+        const QByteArray folder = unescapedField(*location);
+        const QByteArray file = unescapedField(*name);
+        // A name with a slash is no name: the row was not written here.
+        if (file.contains('/'))
+            return {};
+        return folder.isEmpty() ? file : childPath(folder, file);
+    }
+    }
+    return {};
+}
+
+} // namespace
 
 QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir)
 {
@@ -28,19 +169,26 @@ QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir
         // that no line is ever taken for anything but a file.
         const QByteArray base = baseDir.isEmpty() ? currentFolder() : baseDir;
         QSet<QByteArray> seen;
+        TableLayout layout;
         qsizetype start = 0;
-        while (start <= data.size()) {
+        for (bool first = true; start <= data.size(); first = false) {
             qsizetype end = data.indexOf('\n', start);
             if (end < 0)
                 end = data.size();
             const QByteArrayView line = data.sliced(start, end - start);
             start = end + 1;
+            if (first) {
+                layout = layoutOf(line);
+                if (layout.kind != TableLayout::Lines)
+                    continue;
+            }
             if (line.isEmpty() || line.contains('\0'))
                 continue;
-            if (!isCountableName(line))
+            const QByteArray named = pathOfLine(line, layout);
+            if (named.isEmpty() || named.contains('\0') || !isCountableName(named))
                 continue;
             // Tidied as a command line's paths are; ".." is left to the kernel.
-            QByteArray path = absolutePath(line, base);
+            QByteArray path = absolutePath(named, base);
             if (seen.contains(path))
                 continue;
             seen.insert(path);

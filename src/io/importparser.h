@@ -17,6 +17,12 @@ namespace tallivo {
 // folder when empty), so the result holds absolute paths, tidied as every
 // path is (tidyPath). Lines holding a NUL byte name no file and are dropped;
 // a leading byte-order mark is skipped. Linear in the size of the text.
+//
+// The lists this program writes are read back too, recognised by their
+// header line: the export takes each row's "Location" and "Name" columns,
+// the page listing (--pages) each row's "Path", once per file. Their fields
+// are unescaped as escapedForRow() wrote them, and a carriage return ending
+// a row is dropped.
 QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir = {});
 // The same for pasted text.
 QList<QByteArray> parseImportText(QStringView text, const QByteArray &baseDir = {});

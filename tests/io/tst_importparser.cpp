@@ -1,4 +1,9 @@
+#include "exporter.h"
+#include "fileitem.h"
+#include "filelist.h"
 #include "importparser.h"
+#include "localpath.h"
+#include "pagereport.h"
 
 #include <QTest>
 
@@ -11,6 +16,10 @@ class TestImportParser : public QObject
 private Q_SLOTS:
     void parse_data();
     void parse();
+    void ownTables_data();
+    void ownTables();
+    void exportRoundTrip();
+    void pageListRoundTrip();
 };
 
 void TestImportParser::parse_data()
@@ -52,6 +61,87 @@ void TestImportParser::parse()
     QFETCH(QByteArray, data);
     QFETCH(QList<QByteArray>, accepted);
     QCOMPARE(parseImportList(data, "/base"), accepted);
+}
+
+void TestImportParser::ownTables_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QList<QByteArray>>("accepted");
+    const QByteArray header = "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated "
+                              "Date\tLocation\n";
+    const QByteArray dates = "\t(null)\t(null)\t(null)\t";
+
+    QTest::newRow("export") << header + "b.tif\t3\t 1 KB\ttif" + dates + "/a\n" +
+                                   "c.PDF\t1\t 1 KB\tPDF" + dates + "/\n" + "x.jpg\t0\t\tjpg" +
+                                   dates + "/a\n"
+                            << QList<QByteArray>{"/a/b.tif", "/c.PDF"};
+    QTest::newRow("export, columns in another order")
+        << QByteArray("Location\tPages\tName\n/a/b\t2\tx.pdf\n/a\t1\ty.tif\n")
+        << QList<QByteArray>{"/a/b/x.pdf", "/a/y.tif"};
+    QTest::newRow("export saved with CR LF")
+        << QByteArray("Name\tLocation\r\nx.pdf\t/a\r\ny.tif\t/a\r\n")
+        << QList<QByteArray>{"/a/x.pdf", "/a/y.tif"};
+    QTest::newRow("export, escaped fields")
+        << QByteArray("Name\tLocation\na\\tb.pdf\t/c\\x01d\nback\\\\\\nslash.tif\t/e\n")
+        << QList<QByteArray>{"/c\x01"
+                             "d/a\tb.pdf",
+                             "/e/back\\\nslash.tif"};
+    // Fields without a control character were written as they are. (A name
+    // such as "C:\new.pdf" reads both ways; it is taken as the writer's
+    // escape for "C:", a line feed and "ew.pdf".)
+    QTest::newRow("export, a name's own backslashes")
+        << QByteArray("Name\tLocation\nC:\\data\\scan.pdf\t/w\\x41\nb\\\\.tif\t/w\n")
+        << QList<QByteArray>{"/w\\x41/C:\\data\\scan.pdf", "/w/b\\\\.tif"};
+    QTest::newRow("export, short and odd rows")
+        << QByteArray("Name\tLocation\nonly-a-name.pdf\n\t/a\na/b.pdf\t/c\nrel.pdf\tsub\n")
+        << QList<QByteArray>{"/base/sub/rel.pdf"};
+    QTest::newRow("page listing") << QByteArray(
+                                         "Path\tPage\tWidth mm\tHeight mm\tSize\tA4 eq.\tColour\n"
+                                         "/a/x.pdf\t1\t210.0\t297.0\tA4\t1\tColour\n"
+                                         "/a/x.pdf\t2\t\t\tUnknown\t1\tUnknown\n"
+                                         "/a/t\\tab.tif\t1\t\t\tUnknown\t1\tUnknown\n")
+                                  << QList<QByteArray>{"/a/x.pdf", "/a/t\tab.tif"};
+    // A list of paths whose first line happens to hold these words.
+    QTest::newRow("not a header") << QByteArray("/a/Name Location.pdf\n/a/Path\tPage.tif\n")
+                                  << QList<QByteArray>{"/a/Name Location.pdf", "/a/Path\tPage.tif"};
+}
+
+void TestImportParser::ownTables()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QList<QByteArray>, accepted);
+    QCOMPARE(parseImportList(data, "/base"), accepted);
+}
+
+namespace {
+
+// Names the export and the page listing must carry through unchanged.
+QList<QByteArray> oddPaths()
+{
+    return {"/srv/scans/Box 1/a.tif",    "/srv/scans/Box 1/b.PDF",         "/x.Tiff",
+            "/srv/t\tab/n\nl.pdf",       "/srv/back\\slash\\n/c\\x41.pdf", "/srv/both\\n\t.pdf",
+            "/srv/caf\xe9/\xff\xfe.tif", "/srv/ctrl\x01\x7f/bell\a.pdf",   "/srv/cr\r/.pdf.tif"};
+}
+
+} // namespace
+
+void TestImportParser::exportRoundTrip()
+{
+    // The real writer's text, read back: the same files in the same order.
+    FileList files;
+    for (const QByteArray &path : oddPaths())
+        QVERIFY(files.append(std::make_unique<FileItem>(urlFromLocalPath(path), 2, 1000)));
+    const QByteArray text = tallivo::exportText(files);
+    QCOMPARE(parseImportList(text, "/elsewhere"), oddPaths());
+    QCOMPARE(parseImportList("\xef\xbb\xbf" + text, "/elsewhere"), oddPaths());
+}
+
+void TestImportParser::pageListRoundTrip()
+{
+    std::vector<FilePages> files;
+    for (const QByteArray &path : oddPaths())
+        files.push_back({urlFromLocalPath(path), 3, {}});
+    QCOMPARE(parseImportList(pageListText(files), "/elsewhere"), oddPaths());
 }
 
 QTEST_GUILESS_MAIN(TestImportParser)
