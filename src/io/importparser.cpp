@@ -7,12 +7,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <cerrno>
 #include <exception>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace tallivo {
 
@@ -223,28 +224,48 @@ bool readImportFile(const QString &path, QByteArray *data, QString *error)
                                                 "\"%1\" is too large to be a list of files.")
                         .arg(path));
     };
-    const QFileInfo info(path);
-    // A device or pipe could be read forever.
-    if (!info.isFile())
+    auto notAFile = [&] {
         return fail(QCoreApplication::translate("ImportParser", "\"%1\" is not a file.").arg(path));
-    if (info.size() > maxImportFileSize)
+    };
+    // Through the file layer, as every path is: its bytes, of any length.
+    const QByteArray bytes = QFile::encodeName(path);
+    // A device or pipe could be read forever, and opening a pipe waits.
+    const std::optional<FileStatus> status = statusOf(bytes);
+    if (!status)
+        return fail(qt_error_string(errno));
+    if (!status->isRegular())
+        return notAFile();
+    if (status->size > maxImportFileSize)
         return tooLarge();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
+    const FileDescriptor fd(openPath(bytes, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        return fail(qt_error_string(errno));
+    // It may have been replaced since it was looked at.
+    const std::optional<FileStatus> opened = statusOf(fd.get());
+    if (!opened || !opened->isRegular())
+        return notAFile();
     try {
-        QByteArray content = file.read(info.size());
-        // The file may have grown since it was measured.
-        while (content.size() <= maxImportFileSize) {
-            const QByteArray more = file.read(1 << 20);
-            if (more.isEmpty())
+        // Read to the end, as the file may have grown since it was measured.
+        QByteArray content;
+        qsizetype size = 0;
+        for (;;) {
+            if (size > maxImportFileSize)
+                return tooLarge();
+            const qsizetype room =
+                qMax<qsizetype>(1 << 20, qMin<qint64>(opened->size, maxImportFileSize) + 1 - size);
+            content.resize(size + room);
+            const ssize_t got = ::read(fd.get(), content.data() + size, size_t(room));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return fail(qt_error_string(errno));
+            if (got == 0)
                 break;
-            content += more;
+            size += got;
         }
-        if (content.size() > maxImportFileSize)
+        if (size > maxImportFileSize)
             return tooLarge();
-        if (file.error() != QFileDevice::NoError)
-            return fail(file.errorString());
+        content.truncate(size);
         *data = std::move(content);
         return true;
     } catch (const std::exception &e) {
