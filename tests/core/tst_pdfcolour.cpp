@@ -237,6 +237,15 @@ void TestPdfColour::classes_data()
         return b.finish();
     }() << grey;
 
+    QTest::newRow("inline grey image")
+        << one("q 100 0 0 100 20 20 cm BI /W 4 /H 4 /CS /G /BPC 8 ID " +
+               QByteArray(16, char(0x70)) + " EI Q")
+        << grey;
+    QTest::newRow("inline colour image")
+        << one("q 100 0 0 100 20 20 cm BI /W 2 /H 2 /CS /RGB /BPC 8 ID " + hexPixels(4, 0, 0, 255) +
+               " EI Q")
+        << colour;
+
     // Forms and transparency.
     QTest::newRow("red inside a form") << []() {
         PdfBuilder b;
