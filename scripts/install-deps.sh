@@ -10,7 +10,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl-dev
     libtiff-dev libpoppler-cpp-dev libxml2-dev zlib1g-dev libdeflate-dev
-    poppler-utils libtiff-tools qpdf locales
+    poppler-utils libtiff-tools qpdf libqpdf-dev locales
     "$@"
 )
 # One dpkg-query for all of them; a package dpkg has never heard of is

@@ -7,6 +7,7 @@
 #include "localpath.h"
 #include "pagereport.h"
 #include "pagesummary.h"
+#include "pdfworkers.h"
 #include "savefile.h"
 
 #include <QCoreApplication>
@@ -236,6 +237,12 @@ int main(int argc, char *argv[])
                          escapedForRow(exportPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;
         }
+    }
+    // For the colour benchmark: how the PDF pages' colours were decided.
+    if (qEnvironmentVariableIsSet("TALLIVO_COLOUR_STATS")) {
+        const PdfWorkers::ColourTally tally = PdfWorkers::colourTally();
+        std::fprintf(stderr, "colour: %lld pages decided from their operators, %lld rendered\n",
+                     qlonglong(tally.scanned), qlonglong(tally.rendered));
     }
     return status;
 }

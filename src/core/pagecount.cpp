@@ -208,18 +208,28 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
         const qint32 count = *structure.pages;
         if (!pages)
             return {count, CountStatus::Counted};
-        if (structure.boxesRead) {
-            pages->insert(pages->end(), boxes.begin(), boxes.end());
-            return {count, CountStatus::Counted};
-        }
-        // The count stands; the library is asked for the sizes alone.
-        PdfWorkerAnswer answer = PdfWorkers::shared().count(fd, reader.size(), true);
+        // The count stands; a worker is asked for the colours, and for the
+        // sizes where the structure did not give them.
+        PdfWorkerAnswer answer = PdfWorkers::shared().count(fd, reader.size(), true, true);
+        const size_t detailed = size_t(qBound(0, count, kMaxDetailedPages));
         if (answer.status != PdfWorkerAnswer::Counted && answer.status != PdfWorkerAnswer::Locked &&
             answer.status != PdfWorkerAnswer::Damaged) {
+            if (structure.boxesRead) {
+                // Sizes without colours: the count and the sizes are sound.
+                pages->insert(pages->end(), boxes.begin(), boxes.end());
+                if (answer.status != PdfWorkerAnswer::Cancelled)
+                    qCWarning(lcCore, "%s: page colours not read",
+                              qUtf8Printable(displayPath(path)));
+                return {count, CountStatus::Counted};
+            }
             appendUnknownPages(count, pages);
             return failedCount(answer.status, count, path);
         }
-        answer.boxes.resize(size_t(qBound(0, count, kMaxDetailedPages)));
+        answer.boxes.resize(detailed);
+        if (structure.boxesRead) {
+            for (size_t i = 0; i < detailed && i < boxes.size(); ++i)
+                answer.boxes[i] = {boxes[i].widthMm, boxes[i].heightMm, answer.boxes[i].colour};
+        }
         pages->insert(pages->end(), answer.boxes.begin(), answer.boxes.end());
         return {count, CountStatus::Counted};
     }
@@ -235,7 +245,8 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
                   qUtf8Printable(displayPath(path)));
         return {0, CountStatus::Damaged};
     }
-    const PdfWorkerAnswer answer = PdfWorkers::shared().count(fd, reader.size(), pages != nullptr);
+    const PdfWorkerAnswer answer =
+        PdfWorkers::shared().count(fd, reader.size(), pages != nullptr, pages != nullptr);
     switch (answer.status) {
     case PdfWorkerAnswer::Counted:
         if (pages)

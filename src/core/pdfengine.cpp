@@ -1,6 +1,8 @@
 #include "pdfengine.h"
 
+#include "pdfcolour.h"
 #include "pdfpageboxes.h"
+#include "tiffdirectories.h"
 
 #include <poppler-document.h>
 #include <poppler-global.h>
@@ -54,7 +56,7 @@ bool readWhole(int fd, qint64 size, std::string &bytes)
 
 } // namespace
 
-LibraryCount countWithLibrary(int fd, qint64 size, bool boxes)
+LibraryCount countWithLibrary(int fd, qint64 size, LibraryRequest request)
 {
     prepareLibrary();
     LibraryCount count;
@@ -80,8 +82,19 @@ LibraryCount countWithLibrary(int fd, qint64 size, bool boxes)
         return count;
     count.outcome = pdfworker::Outcome::Counted;
     count.pages = qint32(pages);
-    if (boxes)
+    if (request.boxes || request.colour)
         appendPdfPageBoxes(*doc, &count.boxes);
+    if (request.colour) {
+        ColourStats stats;
+        const std::string path =
+            bytes.empty() ? "/proc/self/fd/" + std::to_string(fd) : std::string();
+        const std::vector<ColourClass> classes = classifyPdfColours(
+            *doc, bytes, path, kMaxDetailedPages, request.colourCpuDeadline, &stats);
+        for (size_t i = 0; i < classes.size() && i < count.boxes.size(); ++i)
+            count.boxes[i].colour = classes[i];
+        count.coloursScanned = stats.scanned;
+        count.coloursRendered = stats.rendered;
+    }
     return count;
 }
 

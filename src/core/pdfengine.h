@@ -15,11 +15,24 @@ struct LibraryCount
     pdfworker::Outcome outcome = pdfworker::Outcome::Damaged;
     qint32 pages = 0;
     std::vector<PageInfo> boxes;
+    int coloursScanned = 0;
+    int coloursRendered = 0;
+};
+
+struct LibraryRequest
+{
+    bool boxes = false;
+    bool colour = false;
+    // Seconds of the process's CPU time after which colour classes are no
+    // longer worked out (the pages left stay Unknown), so that the count
+    // and the sizes arrive within the worker's limit.
+    double colourCpuDeadline = 0;
 };
 
 // Opens the file `fd` of `size` bytes with the PDF library and asks it for
-// the page count, and each page's box with `boxes`. Runs only in the PDF
-// worker process, under its limits.
-LibraryCount countWithLibrary(int fd, qint64 size, bool boxes);
+// the page count, and, as asked, each page's box and colour class (one
+// record per page, up to kMaxDetailedPages, with either). Runs only in the
+// PDF worker process, under its limits.
+LibraryCount countWithLibrary(int fd, qint64 size, LibraryRequest request);
 
 } // namespace tallivo

@@ -20,7 +20,8 @@ enum class FrameType : std::uint32_t
 
 enum RequestFlags : std::uint32_t
 {
-    WantBoxes = 1, // also each page's visible box
+    WantBoxes = 1,  // also each page's visible box
+    WantColour = 2, // also each page's colour class (implies a record per page)
 };
 
 // What the PDF library made of a file.
@@ -49,13 +50,19 @@ struct Result
     std::int32_t pages = 0;
     Outcome outcome = Outcome::Damaged;
     std::uint32_t boxCount = 0; // PageBox records that follow
+    // Of the colour classes: pages decided from their operators, pages
+    // rendered.
+    std::uint32_t coloursScanned = 0;
+    std::uint32_t coloursRendered = 0;
 };
 
-// A page's visible size in millimetres; 0 x 0 when unknown.
+// A page's visible size in millimetres, 0 x 0 when unknown, and its
+// colour class (a ColourClass value; Unknown when not asked for).
 struct PageBox
 {
     float widthMm = 0;
     float heightMm = 0;
+    std::uint32_t colour = 0;
 };
 
 // The socket is the worker's file descriptor 3.

@@ -128,6 +128,8 @@ struct PdfWorkers::Private
     void release(const std::shared_ptr<Worker> &worker);
     int retire(const std::shared_ptr<Worker> &worker, bool kill);
     PdfWorkerAnswer await(const std::shared_ptr<Worker> &worker, bool boxes);
+    static std::atomic<qint64> coloursScanned;
+    static std::atomic<qint64> coloursRendered;
 };
 
 std::shared_ptr<Worker> PdfWorkers::Private::spawn()
@@ -312,6 +314,8 @@ PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker
             break;
         }
         answer.pages = answer.status == PdfWorkerAnswer::Counted ? qMax(0, result.pages) : 0;
+        coloursScanned += result.coloursScanned;
+        coloursRendered += result.coloursRendered;
         if (boxes) {
             answer.boxes.reserve(received.size());
             for (const PageBox &box : received) {
@@ -321,6 +325,8 @@ PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker
                     info.widthMm = box.widthMm;
                     info.heightMm = box.heightMm;
                 }
+                if (box.colour < std::uint32_t(kColourClassCount))
+                    info.colour = ColourClass(box.colour);
                 answer.boxes.push_back(info);
             }
         }
@@ -386,9 +392,19 @@ QByteArray PdfWorkers::workerProgram()
     return beside.isEmpty() ? name : beside;
 }
 
-PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes)
+std::atomic<qint64> PdfWorkers::Private::coloursScanned{0};
+std::atomic<qint64> PdfWorkers::Private::coloursRendered{0};
+
+PdfWorkers::ColourTally PdfWorkers::colourTally()
 {
-    const std::uint32_t flags = boxes ? std::uint32_t(WantBoxes) : 0;
+    return {Private::coloursScanned.load(), Private::coloursRendered.load()};
+}
+
+PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes, bool colour)
+{
+    const std::uint32_t flags =
+        (boxes ? std::uint32_t(WantBoxes) : 0) | (colour ? std::uint32_t(WantColour) : 0);
+    boxes = boxes || colour;
     // A worker found dead when the request is sent had died between files
     // (killed from outside): one more try with a fresh one.
     PdfWorkerAnswer answer;

@@ -65,9 +65,19 @@ public:
     static QByteArray workerProgram();
 
     // Has a worker count the open file `fd` of `size` bytes, with each
-    // page's box when `boxes`. Blocks the calling thread until the answer,
-    // a limit or stopAll().
-    PdfWorkerAnswer count(int fd, qint64 size, bool boxes);
+    // page's box when `boxes`, and each page's box and colour class when
+    // `colour`. Blocks the calling thread until the answer, a limit or
+    // stopAll().
+    PdfWorkerAnswer count(int fd, qint64 size, bool boxes, bool colour = false);
+
+    // How many pages' colour classes the workers of every pool have decided
+    // from the pages' operators, and how many by rendering, so far.
+    struct ColourTally
+    {
+        qint64 scanned = 0;
+        qint64 rendered = 0;
+    };
+    static ColourTally colourTally();
 
     // Kills every worker, busy or idle, at once; their files end Cancelled.
     void stopAll();

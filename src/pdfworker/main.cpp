@@ -3,6 +3,7 @@
 // socket it finds as descriptor 3, one file at a time, under an
 // address-space limit and a CPU-time limit per file, until the socket
 // closes.
+#include "pdfcolour.h"
 #include "pdfengine.h"
 #include "pdfworkerprotocol.h"
 
@@ -232,7 +233,12 @@ int main(int argc, char *argv[])
             testFault(fd);
         LibraryCount count;
         try {
-            count = countWithLibrary(fd, request.size, request.flags & WantBoxes);
+            LibraryRequest what;
+            what.boxes = request.flags & WantBoxes;
+            what.colour = request.flags & WantColour;
+            // Colour stops in time for the count to be sent within the limit.
+            what.colourCpuDeadline = processCpuSeconds() + cpuSeconds * 0.6;
+            count = countWithLibrary(fd, request.size, what);
         } catch (const std::bad_alloc &) {
             noteAllocationFailure();
             ::_exit(kExitOutOfMemory);
@@ -242,10 +248,12 @@ int main(int argc, char *argv[])
         result.pages = count.pages;
         result.outcome = count.outcome;
         result.boxCount = std::uint32_t(count.boxes.size());
+        result.coloursScanned = std::uint32_t(count.coloursScanned);
+        result.coloursRendered = std::uint32_t(count.coloursRendered);
         std::vector<PageBox> boxes;
         boxes.reserve(count.boxes.size());
         for (const PageInfo &info : count.boxes)
-            boxes.push_back({info.widthMm, info.heightMm});
+            boxes.push_back({info.widthMm, info.heightMm, std::uint32_t(info.colour)});
         const Frame frame{kMagic, FrameType::Result,
                           std::uint32_t(sizeof result + boxes.size() * sizeof(PageBox))};
         if (!sendAll(&frame, sizeof frame) || !sendAll(&result, sizeof result) ||

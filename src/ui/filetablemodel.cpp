@@ -106,6 +106,43 @@ void FileTableModel::retally()
     Q_EMIT tallyChanged();
 }
 
+QList<QUrl> FileTableModel::filesWithoutDetails() const
+{
+    QList<QUrl> files;
+    for (int row = 0; row < m_rows; ++row) {
+        const FileItem &item = *m_files.at(row);
+        if (lacksDetails(item))
+            files.append(item.filePath());
+    }
+    return files;
+}
+
+int FileTableModel::setPageSummaries(const QHash<QString, std::pair<qint32, PageSummary>> &read)
+{
+    int first = m_rows;
+    int last = -1;
+    int taken = 0;
+    for (int row = 0; row < m_rows && taken < read.size(); ++row) {
+        FileItem &item = *m_files.at(row);
+        if (!lacksDetails(item))
+            continue;
+        const auto found = read.constFind(item.urlText());
+        if (found == read.cend() || found->first != item.pages() || found->second.isEmpty())
+            continue;
+        tally(item, -1);
+        item.setPageSummary(found->second);
+        tally(item, +1);
+        first = std::min(first, row);
+        last = row;
+        ++taken;
+    }
+    if (taken > 0) {
+        Q_EMIT dataChanged(index(first, int(Column::Sizes)), index(last, int(Column::Colour)));
+        Q_EMIT tallyChanged();
+    }
+    return taken;
+}
+
 PageTable FileTableModel::pageTableOf(const QList<int> &rows, int *withoutDetails) const
 {
     PageTable table;

@@ -5,7 +5,9 @@
 #include "pagesummary.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
+#include <QUrl>
 
 #include <utility>
 #include <vector>
@@ -50,6 +52,13 @@ public:
     PageTable pageTableOf(const QList<int> &rows, int *withoutDetails = nullptr) const;
     static bool isUncounted(const FileItem &item);
     static bool lacksDetails(const FileItem &item);
+    // The listed files that lack page details, for reading them on request.
+    QList<QUrl> filesWithoutDetails() const;
+    // Page details read for listed files after their count: URL text to the
+    // page count read with them and their summary. Files no longer listed,
+    // already detailed, or whose count differs from the one shown are left
+    // alone. One pass over the list; returns how many files took them.
+    int setPageSummaries(const QHash<QString, std::pair<qint32, PageSummary>> &read);
 
     // Files that could not be counted go before all others, each group in
     // the order of the last sort.

@@ -3,6 +3,7 @@
 #include "appinfo.h"
 #include "buttonbar.h"
 #include "desktop.h"
+#include "detailsreader.h"
 #include "dialogs.h"
 #include "exporter.h"
 #include "exportname.h"
@@ -113,6 +114,19 @@ void MainWindow::setupWindow()
     columns->setTitle(tr("&Columns"));
     m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, columns);
 
+    // Page details of files counted while they were off, read on request.
+    m_detailsReader = new DetailsReader(*m_model, this);
+    connect(m_detailsReader, &DetailsReader::progressChanged, this, [this] {
+        if (m_pageSummary && m_pageSummary->isVisible())
+            m_summaryUpdate.start();
+    });
+    connect(m_presenter, &RunPresenter::busyChanged, this, [this](bool busy) {
+        if (m_pageSummary)
+            m_pageSummary->setRunning(busy || m_detailsReader->isReading());
+        if (!busy)
+            updatePageDetails();
+    });
+
     m_summaryUpdate.setSingleShot(true);
     m_summaryUpdate.setInterval(200);
     connect(&m_summaryUpdate, &QTimer::timeout, this, &MainWindow::updatePageSummary);
@@ -210,6 +224,7 @@ void MainWindow::connectActions()
             &FileTableModel::setUncountedFirst);
     connect(m_ui->uncountedButton, &QToolButton::clicked, this, &MainWindow::showUncounted);
     on(m_ui->actionPageSummary, this, &MainWindow::showPageSummary);
+    on(m_ui->actionReadPageDetails, m_detailsReader, &DetailsReader::readMissing);
 
     on(m_ui->actionExport, this, &MainWindow::exportList);
     on(m_ui->actionWebsite, this, &MainWindow::openWebsite);
@@ -271,6 +286,13 @@ void MainWindow::showPageSummary()
         connect(m_pageSummary, &PageSummaryDialog::scopeChanged, this,
                 &MainWindow::updatePageSummary);
         connect(m_pageSummary, &QDialog::finished, this, &MainWindow::updatePageDetails);
+        // Esc there cancels a count, or a reading of page details, as it
+        // does in the window.
+        connect(m_pageSummary, &PageSummaryDialog::cancelRequested, this, [this] {
+            if (m_ui->actionCancel->isEnabled())
+                m_ui->actionCancel->trigger();
+            m_detailsReader->cancel();
+        });
     }
     updatePageSummary();
     m_pageSummary->show();
@@ -292,7 +314,9 @@ void MainWindow::updatePageSummary()
         m_pageSummary->setSummary(
             m_model->pageTableOf(m_ui->fileTable->selectedRowsAnyOrder(), &withoutDetails));
     }
-    m_pageSummary->setFilesWithoutDetails(withoutDetails);
+    const bool reading = m_detailsReader->isReading();
+    m_pageSummary->setFilesWithoutDetails(withoutDetails, reading || m_presenter->isBusy());
+    m_pageSummary->setRunning(reading || m_presenter->isBusy());
 }
 
 void MainWindow::updatePageDetails()
@@ -300,6 +324,9 @@ void MainWindow::updatePageDetails()
     const bool shown =
         m_ui->fileTable->showsPageDetails() || (m_pageSummary && m_pageSummary->isVisible());
     m_presenter->run().setPageDetails(shown ? PageDetails::Summary : PageDetails::None);
+    // Files counted before get theirs now, or once the count is over.
+    if (shown && !m_presenter->isBusy() && m_model->withoutDetailsCount() > 0)
+        m_detailsReader->readMissing();
 }
 
 void MainWindow::bringToFront()

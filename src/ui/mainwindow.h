@@ -20,6 +20,7 @@ namespace tallivo {
 
 class FileActions;
 class FileTableModel;
+class DetailsReader;
 class Intake;
 class ListEditor;
 class ListHistory;
@@ -87,6 +88,7 @@ private:
     ListHistory *m_history = nullptr;
     FileActions *m_fileActions = nullptr;
     QPointer<PageSummaryDialog> m_pageSummary;
+    DetailsReader *m_detailsReader = nullptr;
     QTimer m_summaryUpdate;
     bool m_escapeTaken = false; // the key's override already cancelled
 };

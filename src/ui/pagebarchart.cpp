@@ -22,6 +22,7 @@ PageBarChart::PageBarChart(QWidget *parent)
 
 void PageBarChart::setTable(const PageTable &table)
 {
+    const qsizetype barsBefore = m_bars.size();
     m_bars.clear();
     const std::vector<PageTable::Row> rows = table.rows();
     // Which rows get a bar of their own: the ones with the most pages.
@@ -50,6 +51,8 @@ void PageBarChart::setTable(const PageTable &table)
     for (const Bar &bar : std::as_const(m_bars))
         m_maxTotal = qMax(m_maxTotal, bar.total);
     updateGeometry();
+    if (m_bars.size() != barsBefore)
+        updateGeometry();
     update();
 }
 
@@ -113,8 +116,9 @@ QSize PageBarChart::sizeHint() const
 
 QSize PageBarChart::minimumSizeHint() const
 {
-    const QFontMetrics fm(font());
-    return QSize(240, int(kMargin * 2 + fm.height() * 5));
+    // Every bar, the last ("unknown size") included: a scroll area around
+    // the chart scrolls rather than cut them off.
+    return QSize(240, sizeHint().height());
 }
 
 void PageBarChart::paintEvent(QPaintEvent *)

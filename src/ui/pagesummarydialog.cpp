@@ -7,15 +7,21 @@
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tallivo {
 namespace {
@@ -85,9 +91,19 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     top->addStretch();
     top->addWidget(m_totals);
 
+    // The chart keeps the height of all its bars and scrolls when the
+    // dialog is made smaller than that.
+    auto *chartArea = new QScrollArea(this);
+    chartArea->setObjectName(QStringLiteral("chartArea"));
+    chartArea->setWidget(m_chart);
+    chartArea->setWidgetResizable(true);
+    chartArea->setFrameShape(QFrame::NoFrame);
+    chartArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
     auto *splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("splitter"));
     splitter->addWidget(m_tableWidget);
-    splitter->addWidget(m_chart);
+    splitter->addWidget(chartArea);
     splitter->setChildrenCollapsible(false);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -100,8 +116,52 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     layout->addWidget(m_note);
     layout->addWidget(splitter, 1);
     layout->addWidget(buttons);
-    resize(560, 520);
+    m_splitter = splitter;
+    resize(600, 520);
     fillTable();
+}
+
+void PageSummaryDialog::showEvent(QShowEvent *event)
+{
+    if (!m_sized) {
+        m_sized = true;
+        fitToContents();
+    }
+    QDialog::showEvent(event);
+}
+
+void PageSummaryDialog::fitToContents()
+{
+    // Room for the table's rows and for every bar of the chart, the
+    // "unknown size" one included, within the screen.
+    const int tableHeight = m_tableWidget->horizontalHeader()->sizeHint().height() +
+                            m_tableWidget->verticalHeader()->defaultSectionSize() *
+                                std::max(m_tableWidget->rowCount(), 4) +
+                            2 * m_tableWidget->frameWidth() + 4;
+    const int chartHeight = m_chart->sizeHint().height();
+    const int around = std::max(0, sizeHint().height() - m_splitter->sizeHint().height());
+    int height = std::max(520, around + tableHeight + m_splitter->handleWidth() + chartHeight + 8);
+    const QScreen *screen =
+        parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        height = std::min(height, screen->availableGeometry().height() * 9 / 10);
+    resize(std::max(width(), 600), height);
+    m_splitter->setSizes({tableHeight, chartHeight});
+}
+
+void PageSummaryDialog::setRunning(bool running)
+{
+    m_running = running;
+}
+
+void PageSummaryDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (m_running && event->matches(QKeySequence::Cancel)) {
+        Q_EMIT cancelRequested();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 PageSummaryDialog::~PageSummaryDialog() = default;
@@ -112,13 +172,18 @@ void PageSummaryDialog::setSummary(const PageTable &table)
     fillTable();
 }
 
-void PageSummaryDialog::setFilesWithoutDetails(int files)
+void PageSummaryDialog::setFilesWithoutDetails(int files, bool reading)
 {
-    m_note->setText(files == 1 ? tr("1 file was counted while page details were off and is not "
-                                    "included. Remove it and add it again to include it.")
-                               : tr("%1 files were counted while page details were off and are not "
-                                    "included. Remove them and add them again to include them.")
-                                     .arg(files));
+    if (reading)
+        m_note->setText(
+            files == 1 ? tr("Reading the page details of 1 file counted before…")
+                       : tr("Reading the page details of %1 files counted before…").arg(files));
+    else
+        m_note->setText(files == 1 ? tr("1 file has no page details: it could not be read again, "
+                                        "and is not included.")
+                                   : tr("%1 files have no page details: they could not be read "
+                                        "again, and are not included.")
+                                         .arg(files));
     m_note->setVisible(files > 0);
 }
 

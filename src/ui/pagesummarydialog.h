@@ -7,6 +7,7 @@
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class QSplitter;
 class QTableWidget;
 
 namespace tallivo {
@@ -41,16 +42,28 @@ public Q_SLOTS:
     void setSummary(const tallivo::PageTable &table);
     void setScope(tallivo::PageSummaryDialog::Scope scope);
     // Files in scope that were counted while page details were off: they
-    // are not in the table, and a note says so.
-    void setFilesWithoutDetails(int files);
+    // are not in the table yet. While `reading`, their details are being
+    // read and a note says how many are left; otherwise the note says they
+    // could not be read.
+    void setFilesWithoutDetails(int files, bool reading = false);
+    // While a count runs, Esc asks for it to be cancelled instead of
+    // closing the summary.
+    void setRunning(bool running);
     // Asks where to save the table as CSV and saves it there.
     void exportCsv();
 
 Q_SIGNALS:
     void scopeChanged(tallivo::PageSummaryDialog::Scope scope);
+    // Esc while a count runs.
+    void cancelRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void fillTable();
+    void fitToContents();
 
     Dialogs &m_dialogs;
     PageTable m_table;
@@ -62,6 +75,9 @@ private:
     QLabel *m_totals;
     QLabel *m_note;
     QPushButton *m_export;
+    QSplitter *m_splitter = nullptr;
+    bool m_running = false;
+    bool m_sized = false;
 };
 
 } // namespace tallivo

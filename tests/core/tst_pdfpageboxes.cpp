@@ -112,7 +112,8 @@ void TestPdfPageBoxes::boxes()
     const std::vector<PageInfo> pages = read(bytes, &count);
     QCOMPARE(count, 1);
     QCOMPARE(int(pages.size()), 1);
-    QCOMPARE(pages[0].colour, ColourClass::Unknown);
+    // Pages without content print nothing: B/W.
+    QCOMPARE(pages[0].colour, ColourClass::BlackWhite);
     QVERIFY2(std::abs(pages[0].widthMm - widthPt * float(kMmPerPoint)) < 0.01f,
              qPrintable(QString::number(pages[0].widthMm)));
     QVERIFY2(std::abs(pages[0].heightMm - heightPt * float(kMmPerPoint)) < 0.01f,
@@ -197,7 +198,7 @@ void TestPdfPageBoxes::filesAreReadLikeTheyAreCounted_data()
     };
     row("TIFF", "a.tif", "tiff", 3, ColourClass::Grey);
     row("BigTIFF named .pdf", "b.pdf", "bigtiff", 2, ColourClass::Grey);
-    row("PDF", "c.PDF", "pdf", 4, ColourClass::Unknown);
+    row("PDF", "c.PDF", "pdf", 4, ColourClass::BlackWhite);
     row("PDF named .tif", "d.tif", "pdf", 0, ColourClass::Unknown);
     row("FIFO named .pdf", "e.pdf", "fifo", 0, ColourClass::Unknown);
     row("nothing there", "f.pdf", "none", 0, ColourClass::Unknown);

@@ -65,6 +65,7 @@ private Q_SLOTS:
     void missingRecentFolders();
     void pageDetailsOnlyWhenShown();
     void pageSummaryListOrSelection();
+    void detailsOnRequest();
     void launchedPathsWaitForRun();
     void focusStaysOffTheWebSiteDuringRun();
     void hungShareHoldsNothingUp();
@@ -814,7 +815,9 @@ void TestMainWindow::pageSummaryListOrSelection()
     QCOMPARE(summary->table().totals().total, 5);
     QCOMPARE(summary->table().totals().a4Equivalents, 3 + 2 * 2);
     auto *note = summary->findChild<QLabel *>(QStringLiteral("note"));
-    QVERIFY(!note->isHidden() && note->text().startsWith(QStringLiteral("1 file was counted")));
+    // The file counted without details is read again for them; it is gone.
+    QTRY_VERIFY(!note->isHidden() &&
+                note->text().startsWith(QStringLiteral("1 file has no page details")));
 
     table()->selectRows({1});
     summary->setScope(PageSummaryDialog::Scope::Selection);
@@ -830,6 +833,32 @@ void TestMainWindow::pageSummaryListOrSelection()
     QTRY_COMPARE(summary->table().totals().total, 0);
     child<QAction>("actionUndo")->trigger();
     QTRY_COMPARE(summary->table().totals().total, 5);
+}
+
+void TestMainWindow::detailsOnRequest()
+{
+    // Files counted while details were off get them when the summary
+    // opens, read again in the background, through the model.
+    const QString dir = makeFolder(QStringLiteral("later"), 1, 1);
+    FileTableModel &model = m_window->model();
+    test::appendFile(model, dir + QStringLiteral("/p0.pdf"), 2);
+    test::appendFile(model, dir + QStringLiteral("/t0.tif"), 1);
+    QCOMPARE(model.withoutDetailsCount(), 2);
+    trigger("actionPageSummary");
+    PageSummaryDialog *summary = m_window->pageSummary();
+    QTRY_COMPARE(model.withoutDetailsCount(), 0);
+    QTRY_COMPARE(summary->table().totals().total, 3);
+    QCOMPARE(summary->table().totals().pages[size_t(ColourClass::Unknown)], 0);
+    QVERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))->isHidden());
+    QVERIFY(!model.index(0, int(Column::Colour)).data().toString().isEmpty());
+    // A file whose count changed since is left for a new count.
+    model.removeRowList({1});
+    test::appendFile(model, dir + QStringLiteral("/t0.tif"), 7);
+    child<QAction>("actionReadPageDetails")->trigger();
+    QTRY_VERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))
+                    ->text()
+                    .startsWith(QStringLiteral("1 file has no page details")));
+    QCOMPARE(model.withoutDetailsCount(), 1);
 }
 
 void TestMainWindow::launchedPathsWaitForRun()

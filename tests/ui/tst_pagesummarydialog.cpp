@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -42,6 +44,8 @@ private Q_SLOTS:
     void exportsCsv();
     void chartBars();
     void manySizesShareTheLastBar();
+    void defaultSizeShowsTheWholeChart();
+    void escapeCancelsARunningCount();
 
 private:
     test::FakeDialogs *m_dialogs = nullptr;
@@ -184,6 +188,48 @@ void TestPageSummaryDialog::manySizesShareTheLastBar()
     QCOMPARE(chart.bars().front().label, QStringLiteral("other 100 x 110 mm"));
     QCOMPARE(chart.bars().back().label, QStringLiteral("other sizes"));
     QCOMPARE(chart.bars().back().total, qint64(1 + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9));
+}
+
+void TestPageSummaryDialog::defaultSizeShowsTheWholeChart()
+{
+    // Eleven sizes, a shared bar and the unknown size: at the size it
+    // opens with, every bar is in view, the last one included.
+    PageTable table;
+    for (int i = 1; i <= 20; ++i)
+        table.add(summaryOf({{i, PageInfo{float(100 + i), 100.f, ColourClass::Grey}}}));
+    table.add(summaryOf({{3, PageInfo{0, 0, ColourClass::Colour}}}));
+    m_dialog->setSummary(table);
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    auto *chart = m_dialog->findChild<PageBarChart *>(QStringLiteral("pageChart"));
+    auto *area = m_dialog->findChild<QScrollArea *>(QStringLiteral("chartArea"));
+    QVERIFY(chart && area);
+    QCOMPARE(chart->bars().back().label, QStringLiteral("unknown size"));
+    const QRectF last = chart->segmentRect(int(chart->bars().size()) - 1, ColourClass::Colour);
+    QVERIFY(!last.isEmpty());
+    QVERIFY2(
+        area->viewport()->height() >= int(last.bottom()),
+        qPrintable(QStringLiteral("%1 < %2").arg(area->viewport()->height()).arg(last.bottom())));
+    // Made small, it scrolls to them instead of cutting them off.
+    m_dialog->resize(m_dialog->width(), 300);
+    QTRY_VERIFY(area->verticalScrollBar()->isVisible());
+    QVERIFY(chart->height() >= int(last.bottom()));
+}
+
+void TestPageSummaryDialog::escapeCancelsARunningCount()
+{
+    QSignalSpy cancel(m_dialog, &PageSummaryDialog::cancelRequested);
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    m_dialog->setRunning(true);
+    QTest::keyClick(m_table, Qt::Key_Escape);
+    QCOMPARE(cancel.count(), 1);
+    QVERIFY(m_dialog->isVisible());
+    // With nothing running, Esc closes it as any dialog.
+    m_dialog->setRunning(false);
+    QTest::keyClick(m_table, Qt::Key_Escape);
+    QCOMPARE(cancel.count(), 1);
+    QVERIFY(!m_dialog->isVisible());
 }
 
 QTEST_MAIN(TestPageSummaryDialog)

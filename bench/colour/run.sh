@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The colour benchmark: agreement of the PDF colour classes with Ghostscript's
+# print rendering on every page of the colour set, and the speed of
+# `tallivo-count --pages` against `gs -sDEVICE=inkcov` on the same files, on
+# the colour set and on the Debian manuals (bench/pdf's seeds).
+#
+# Usage: run.sh BUILD_DIR [SET_DIR] [MANUALS_DIR]
+#   BUILD_DIR    a build with tallivo-count (Release is best)
+#   SET_DIR      made by make-set.sh when missing (default /tmp/tallivo-colour-bench)
+#   MANUALS_DIR  default: the installed PDF manuals, copied to SET_DIR/manuals
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:?usage: run.sh BUILD_DIR [SET_DIR] [MANUALS_DIR]}
+dir=${2:-/tmp/tallivo-colour-bench}
+count=$build/src/cli/tallivo-count
+py=${PYTHON:-/usr/bin/python3}
+[[ -x $count ]] || { echo "run.sh: no $count; build it first" >&2; exit 1; }
+[[ -d $dir/set ]] || "$here/make-set.sh" "$dir"
+manuals=${3:-$dir/manuals}
+if [[ ! -d $manuals ]]; then
+    mkdir -p "$manuals"
+    n=0
+    while IFS= read -r -d '' f; do
+        n=$((n + 1))
+        case $f in
+        *.gz) gzip -dc -- "$f" >"$manuals/m$n.pdf" ;;
+        *) cp -- "$f" "$manuals/m$n.pdf" ;;
+        esac
+    done < <(find /usr/share/doc -type f \( -name '*.pdf' -o -name '*.pdf.gz' \) -print0)
+fi
+
+echo "== agreement with gs -sDEVICE=ppmraw -r72 -dPrinted -dUseCropBox"
+"$count" --pages --subfolders "$dir/set" >"$dir/pages.tsv" 2>/dev/null || true
+"$py" "$here/judge.py" "$dir/pages.tsv" "$dir"/set/*.pdf || true
+
+speed() { # $1 label, $2 folder
+    local files pages
+    files=$(find "$2" -name '*.pdf' | wc -l)
+    sync
+    echo "== speed: $1 ($files files)"
+    TALLIVO_COLOUR_STATS=1 /usr/bin/time -f '%e s, peak RSS %M KB' -o "$dir/time.txt" \
+        "$count" --pages --subfolders "$2" >"$dir/speed.tsv" 2>"$dir/stats.txt" || true
+    pages=$(awk -F'\t' 'NR > 1 && $2 ~ /^[0-9]+$/' "$dir/speed.tsv" | wc -l)
+    echo "tallivo-count --pages: $pages pages, $(cat "$dir/time.txt"); $(grep -h colour: "$dir/stats.txt" || true)"
+    echo "  classes: $(awk -F'\t' 'NR > 1 {print $7}' "$dir/speed.tsv" | sort | uniq -c | tr '\n' ' ')"
+    find "$2" -name '*.pdf' -print0 |
+        /usr/bin/time -f '%e s, peak RSS %M KB' -o "$dir/time.txt" \
+            xargs -0 gs -q -dSAFER -o - -sDEVICE=inkcov >/dev/null 2>&1 || true
+    echo "gs -sDEVICE=inkcov:  $(cat "$dir/time.txt")"
+}
+speed "colour set" "$dir/set"
+speed "Debian manuals" "$manuals"

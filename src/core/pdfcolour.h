@@ -1,0 +1,65 @@
+#pragma once
+
+#include "pagedetails.h"
+
+#include <QtGlobal>
+
+#include <string>
+#include <vector>
+
+namespace poppler {
+class document;
+}
+
+namespace tallivo {
+
+// The colour rule for PDF pages. A page is Colour when its printed form
+// shows visible colour: its 50-dpi rendering (clipped to the CropBox, with
+// the annotations that print and without those that do not) holds at least
+// kMinColourPixels pixels whose strongest and weakest RGB channels differ
+// by more than kChromaThreshold of 255. Otherwise it is Grey when it draws a
+// continuous-tone image (a grey scan), else B/W.
+//
+// Where the page's own operators prove it neutral, no rendering is needed:
+// grey and black operators only (grey in any colour space: DeviceGray,
+// CalGray, one-channel ICC, RGB with equal channels, CMYK with no cyan,
+// magenta and yellow or with full black, /All and /Black separations),
+// images in grey colour spaces or grey palettes, form XObjects and
+// appearance streams of the same kind, and no transfer functions.
+inline constexpr double kColourDpi = 50.0;
+inline constexpr int kChromaThreshold = 26;
+// 4 pixels at 50 dpi: about 1 mm^2.
+inline constexpr int kMinColourPixels = 4;
+
+// How many pixels of a 32-bit image (any channel order, the fourth byte
+// ignored) are chromatic by the rule above; stops counting at `enough`.
+int countChromaticPixels(const uchar *pixels, int width, int height, int bytesPerRow,
+                         int enough = kMinColourPixels);
+
+// What the page's operators say, before any rendering.
+enum class PageScan : quint8
+{
+    BlackWhite, // only grey and black painting, no continuous-tone image
+    Grey,       // as B/W, with a continuous-tone grey image
+    Unsure,     // colour may show: render it
+};
+
+struct ColourStats
+{
+    int scanned = 0;  // pages decided from their operators
+    int rendered = 0; // pages rendered
+    int unknown = 0;  // pages left Unknown (damaged, or out of time)
+};
+
+// The colour class of each page of the document held in `bytes` (or read
+// from `path` when `bytes` is empty), up to `maxPages` pages, in `doc`'s
+// page order. Pages not reached by `cpuDeadline` (seconds of the process's
+// CPU time) stay Unknown. Runs only in the PDF worker process.
+std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::string &bytes,
+                                            const std::string &path, int maxPages,
+                                            double cpuDeadline, ColourStats *stats = nullptr);
+
+// This process's CPU time in seconds.
+double processCpuSeconds();
+
+} // namespace tallivo

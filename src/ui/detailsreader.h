@@ -1,0 +1,58 @@
+#pragma once
+
+#include "pagesummary.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+#include <utility>
+
+namespace tallivo {
+
+class FileTableModel;
+
+// Reads the page details (sizes and colours) of listed files that were
+// counted while details were off, on request: when a details column is
+// shown, the Page Summary opens, or View > Read Page Details. Each file is
+// measured again on the I/O pool; what is read reaches the table through
+// the model, in batches. Main thread.
+class DetailsReader final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DetailsReader)
+public:
+    explicit DetailsReader(FileTableModel &model, QObject *parent = nullptr);
+    ~DetailsReader() override;
+
+    // Starts reading the details the listed files lack; a reading under
+    // way goes on and takes the new files as well.
+    void readMissing();
+    // Stops: files under way finish, their answers are dropped.
+    void cancel();
+
+    bool isReading() const { return m_inFlight > 0 || m_next < m_queue.size(); }
+    int done() const { return m_done; }
+    int total() const { return int(m_queue.size()); }
+
+Q_SIGNALS:
+    void progressChanged();
+    void finished();
+
+private:
+    void startMore();
+    void flush();
+
+    FileTableModel &m_model;
+    QList<QUrl> m_queue;
+    qsizetype m_next = 0;
+    int m_inFlight = 0;
+    int m_done = 0;
+    quint64 m_generation = 0;
+    QHash<QString, std::pair<qint32, PageSummary>> m_pending;
+    QTimer m_flushTimer;
+};
+
+} // namespace tallivo
