@@ -26,7 +26,7 @@ struct Arguments
 
 class FolderReader;
 
-// Yields, in order, the files a run is to add: every given URL for a file
+// Yields, in order, the files a run is to add: every given local URL for a file
 // walk; for a folder walk the top-level files with a countable name
 // (isCountableName) and the countable files found below the given folders, depth first, each
 // folder's entries in byte order of their names. Hidden entries (names starting with

@@ -21,6 +21,7 @@
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QToolButton>
