@@ -19,7 +19,9 @@ measure() { # label command...: wall seconds and peak RSS in MB
     label=$1
     shift
     /usr/bin/time -f '%e %M' -o "$out/time" "$@" >"$out/stdout" 2>/dev/null || true
-    read -r secs kib <"$out/time"
+    read -r secs kib <<EOT
+$(tail -n 1 "$out/time")
+EOT
     printf '%-44s %8s s %8d MB\n' "$label" "$secs" $((kib / 1024))
 }
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -6,8 +6,10 @@
 #include "localpath.h"
 #include "syslogline.h"
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QFile>
+#include <QTimer>
 
 #include <cstdio>
 #include <exception>
@@ -247,27 +249,10 @@ void writeNextBlock(QObject *context, std::shared_ptr<ExportJob> job)
         });
 }
 
-} // namespace
-
-void exportInBackground(QObject *context, const FileList &files, const QByteArray &path,
-                        ExportCallbacks callbacks, int rowsPerBlock)
+// Opens the file on the pool; every later step writes a block, and the
+// last commits.
+void startWriting(QObject *context, std::shared_ptr<ExportJob> job)
 {
-    auto job = std::make_shared<ExportJob>();
-    job->callbacks = std::move(callbacks);
-    job->path = path;
-    job->total = files.size();
-    const int perBlock = qMax(1, rowsPerBlock);
-    job->blocks.reserve(size_t(files.size() / perBlock + 1));
-    for (int row = 0; row < files.size(); row += perBlock) {
-        std::vector<FileRecord> block;
-        const int end = qMin(files.size(), row + perBlock);
-        block.reserve(size_t(end - row));
-        for (int i = row; i < end; ++i)
-            block.push_back(files.at(i)->record());
-        job->blocks.push_back(std::move(block));
-    }
-    // The first step opens the file, on the pool; every later one writes a
-    // block, and the last commits.
     runOnIoPool(
         context,
         [job]() -> BlockResult {
@@ -292,6 +277,85 @@ void exportInBackground(QObject *context, const FileList &files, const QByteArra
             }
             writeNextBlock(context, job);
         });
+}
+
+// Copies the list's rows a block per turn of the event loop, so that a
+// million rows never hold the thread up for long. An edit among the rows
+// already copied starts the copy again; edits only among the rows still to
+// copy leave what was copied true, so the rows written are the list as it
+// was at one moment: when the last block was copied.
+class RowCopier : public QObject
+{
+public:
+    RowCopier(QObject *context, const FileList &files, const QAbstractItemModel *model,
+              std::shared_ptr<ExportJob> job, int rowsPerBlock)
+        : QObject(context)
+        , m_context(context)
+        , m_files(files)
+        , m_job(std::move(job))
+        , m_rowsPerBlock(qMax(1, rowsPerBlock))
+    {
+        if (!model)
+            return;
+        const auto atRow = [this](const QModelIndex &, int first, int) {
+            if (first < m_copied)
+                m_changed = true;
+        };
+        const auto always = [this] { m_changed = true; };
+        connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, atRow);
+        connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, atRow);
+        connect(model, &QAbstractItemModel::rowsAboutToBeMoved, this, always);
+        connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this, always);
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, always);
+        connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &topLeft) {
+            if (topLeft.row() < m_copied)
+                m_changed = true;
+        });
+    }
+
+    void step()
+    {
+        if (std::exchange(m_changed, false)) {
+            m_job->blocks.clear();
+            m_copied = 0;
+        }
+        const int end = qMin(m_files.size(), m_copied + m_rowsPerBlock);
+        if (m_copied < end) {
+            std::vector<FileRecord> block;
+            block.reserve(size_t(end - m_copied));
+            for (int i = m_copied; i < end; ++i)
+                block.push_back(m_files.at(i)->record());
+            m_job->blocks.push_back(std::move(block));
+            m_copied = end;
+        }
+        if (m_copied < m_files.size() || m_changed) {
+            QTimer::singleShot(0, this, [this] { step(); });
+            return;
+        }
+        m_job->total = m_copied;
+        startWriting(m_context, m_job);
+        deleteLater();
+    }
+
+private:
+    QObject *m_context;
+    const FileList &m_files;
+    std::shared_ptr<ExportJob> m_job;
+    const int m_rowsPerBlock;
+    int m_copied = 0;
+    bool m_changed = false;
+};
+
+} // namespace
+
+void exportInBackground(QObject *context, const FileList &files, const QByteArray &path,
+                        ExportCallbacks callbacks, const QAbstractItemModel *model,
+                        int rowsPerBlock)
+{
+    auto job = std::make_shared<ExportJob>();
+    job->callbacks = std::move(callbacks);
+    job->path = path;
+    (new RowCopier(context, files, model, job, rowsPerBlock))->step();
 }
 
 } // namespace tallivo

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class QAbstractItemModel;
 class QObject;
 
 namespace tallivo {
@@ -61,18 +62,22 @@ bool exportList(const FileList &files, const QString &path, QString *error = nul
 bool writeExport(const QByteArray &text, const QByteArray &path, QString *error = nullptr);
 bool writeExport(const QByteArray &text, const QString &path, QString *error = nullptr);
 
-// The window's export. The rows are copied from the list as it is now, on the
-// calling thread (plain records, cheap); they are formatted and written on
-// the I/O pool a block at a time, each block answering on the thread of
-// `context` with `progress` before the next is written, and `done` at the
-// end with an empty error on success. Nothing more is called once `context`
-// has gone; the destination is then left as it was.
+// The window's export. The rows are copied from the list on the calling
+// thread as plain records, a block per turn of its event loop; an edit
+// `model` announces among the rows already copied starts the copy again, so
+// the rows written are the list as it was at one moment. They are then
+// formatted and written on the I/O pool a block at a time, each block
+// answering on the thread of `context` with `progress` before the next is
+// written, and `done` at the end with an empty error on success. Nothing
+// more is called once `context` has gone; the destination is then left as
+// it was. `files` must last as long as `context`.
 struct ExportCallbacks
 {
     std::function<void(qint64 written, qint64 total)> progress;
     std::function<void(const QString &error)> done;
 };
 void exportInBackground(QObject *context, const FileList &files, const QByteArray &path,
-                        ExportCallbacks callbacks, int rowsPerBlock = 20000);
+                        ExportCallbacks callbacks, const QAbstractItemModel *model = nullptr,
+                        int rowsPerBlock = 20000);
 
 } // namespace tallivo

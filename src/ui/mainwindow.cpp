@@ -356,7 +356,8 @@ void MainWindow::exportList()
             alert.informativeText = tr("\"%1\" could not be written: %2").arg(path, error);
             m_dialogs->showMessage(this, alert);
         };
-        exportInBackground(this, m_model->files(), QFile::encodeName(path), std::move(callbacks));
+        exportInBackground(this, m_model->files(), QFile::encodeName(path), std::move(callbacks),
+                           m_model);
     });
 }
 

@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QStringListModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -276,17 +278,17 @@ static bool waitFor(const bool &flag)
     return flag;
 }
 
-// The rows are the list's when the export was chosen, whatever happens to
-// the list afterwards; they are written on other threads, and only the
-// answers come back, in order, each block before the next is written.
+// The rows written are the list as it was at one moment, however it is
+// edited while they are copied; they are written on other threads, and only
+// the answers come back, in order, each block before the next is written.
 void TestExporter::backgroundExportIsTheListAsChosen()
 {
     QTemporaryDir dir;
     const QString out = dir.filePath("out.txt");
     QVERIFY(writeFile(out, "old"));
     FileList files = manyFiles(dir.path(), 5000);
-    const QByteArray expected = tallivo::exportText(files);
-    QVERIFY(expected.size() > 512 * 1024); // more than one write
+    // Stands in for the table's model, which announces every edit.
+    QStringListModel model(QStringList(5000, QString()));
     QObject window;
     QList<qint64> progress;
     bool done = false;
@@ -294,27 +296,49 @@ void TestExporter::backgroundExportIsTheListAsChosen()
     ExportCallbacks callbacks;
     callbacks.progress = [&](qint64 written, qint64 total) {
         QCOMPARE(QThread::currentThread(), window.thread());
-        QCOMPARE(total, 5000);
-        progress << written;
+        progress << written << total;
     };
     callbacks.done = [&](const QString &e) {
         error = e;
         done = true;
     };
-    exportInBackground(&window, files, QFile::encodeName(out), callbacks, 700);
-    files.removeRows({0, 1, 2});
-    files.at(0)->setFileTimes(1, 1, 1);
-    files.clear();
+    const auto removeRows = [&](int first, int count) {
+        QList<int> rows;
+        for (int i = first; i < first + count; ++i)
+            rows << i;
+        model.removeRows(first, count);
+        files.removeRows(rows);
+    };
+
+    // Rows taken away among those copied already, then at the end: the
+    // copy starts again once, and what is written is the list after both.
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model, 700);
+    removeRows(0, 3);
+    QTimer::singleShot(0, &window, [&] { removeRows(4990, 7); });
     QVERIFY(waitFor(done));
     QCOMPARE(error, QString());
+    QCOMPARE(files.size(), 4990);
+    const QByteArray expected = tallivo::exportText(files);
+    QVERIFY(expected.size() > 512 * 1024); // more than one write
     QCOMPARE(readAll(out), expected);
-    QCOMPARE(progress, QList<qint64>({700, 1400, 2100, 2800, 3500, 4200, 4900, 5000}));
+    QCOMPARE(progress, QList<qint64>({700, 4990, 1400, 4990, 2100, 4990, 2800, 4990, 3500, 4990,
+                                      4200, 4990, 4900, 4990, 4990, 4990}));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
 
-    // An empty list is a header.
+    // Once the rows are copied, edits no longer matter.
+    done = false;
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model);
+    removeRows(0, 10);
+    files.at(0)->setFileTimes(1, 1, 1);
+    QVERIFY(waitFor(done));
+    QCOMPARE(readAll(out), expected);
+
+    // Emptied while being copied: a header alone.
     done = false;
     progress.clear();
-    exportInBackground(&window, files, QFile::encodeName(out), callbacks);
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model, 1000);
+    model.setStringList({});
+    files.clear();
     QVERIFY(waitFor(done));
     QCOMPARE(error, QString());
     QCOMPARE(readAll(out), exportHeader());
@@ -352,7 +376,7 @@ void TestExporter::backgroundExportFullDisk()
     struct rlimit limit = saved;
     limit.rlim_cur = 100 * 1024;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    exportInBackground(&window, files, QFile::encodeName(out), callbacks, 500);
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 500);
     const bool finished = waitFor(done);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
@@ -379,7 +403,7 @@ void TestExporter::backgroundExportStopsWithItsWindow()
         ExportCallbacks callbacks;
         callbacks.progress = [&](qint64, qint64) { called = true; };
         callbacks.done = [&](const QString &) { called = true; };
-        exportInBackground(&window, files, QFile::encodeName(out), callbacks, 100);
+        exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 3000);
     }
     const QStringList alone{"out.txt"};
     for (int i = 0; i < 6000 && QDir(dir.path()).entryList(QDir::Files | QDir::Hidden) != alone;
