@@ -64,7 +64,8 @@ int main(int argc, char *argv[])
     qint64 pages = 0;
     Walk walk(arguments, keepGoing, false);
     while (const std::optional<Walk::Found> found = walk.next()) {
-        const QUrl *url = &found->url;
+        const QUrl found_url = found->url();
+        const QUrl *url = &found_url;
         const qint32 count = pageCount(*url);
         ++files;
         pages += count;

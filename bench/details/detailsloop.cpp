@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
     Walk walk(arguments, keepGoing, false);
     QList<QUrl> urls;
     while (const std::optional<Walk::Found> found = walk.next())
-        urls << found->url;
+        urls << found->url();
 
     const int repeat = qMax(1, qEnvironmentVariableIntValue("REPEAT"));
     // Split by kind: PDF names apart from the rest (TIFF and others).

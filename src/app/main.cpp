@@ -1,5 +1,4 @@
 #include "commandline.h"
-#include "iopool.h"
 #include "localpath.h"
 #include "mainwindow.h"
 #include "reopenservice.h"
@@ -83,13 +82,13 @@ int main(int argc, char *argv[])
     if (!line.urls.isEmpty())
         QTimer::singleShot(0, &window, [&window, &line] { window.openLaunched(line.urls); });
     const int status = QApplication::exec();
-    // Files still being read from a share that stopped answering: their
-    // threads cannot be waited for, so leave without running destructors
-    // under them once the settings are on disk.
-    if (tallivo::IoPool::instance().pending() > 0) {
-        QSettings().sync();
-        std::fflush(nullptr);
-        ::_exit(status);
-    }
-    return status;
+    // Everything that must outlast the program is on disk by now: the
+    // recent folders and settings (prepareToQuit), the usage counters (saved
+    // at every change). What is left is memory: freeing a million listed
+    // files one by one would hold up the quit for seconds, and files still
+    // being read from a share that stopped answering cannot be waited for.
+    // So leave without running destructors.
+    QSettings().sync();
+    std::fflush(nullptr);
+    ::_exit(status);
 }

@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 
 using namespace tallivo;
@@ -74,25 +75,34 @@ void printRow(FILE *out, RowTarget target, const FileItem &f)
     std::fwrite(line.constData(), 1, size_t(line.size()), out);
 }
 
-// The per-page listing, written whole or not at all.
-bool writePageList(const FileList &files, const QByteArray &path, QString *error)
+// The per-page listing, written as the files come, whole or not at all.
+class PageListWriter
 {
-    SaveFile out(path);
-    bool ok = out.open(QIODevice::WriteOnly);
-    const QByteArray header = pageListHeader();
-    ok = ok && out.write(header) == header.size();
-    for (int i = 0; ok && i < files.size(); ++i) {
-        const FileItem &f = *files.at(i);
-        FilePages pages{f.filePath(), f.pages(), {}};
-        if (f.pageInfo())
-            pages.pages = *f.pageInfo();
-        ok = writePageListRows(out, pages);
+public:
+    explicit PageListWriter(const QByteArray &path)
+        : m_file(path)
+    {
+        m_ok = m_file.open(QIODevice::WriteOnly);
+        m_chunk = pageListHeader();
     }
-    ok = ok && out.commit();
-    if (!ok && error)
-        *error = out.errorString();
-    return ok;
-}
+    void add(const FileItem &f)
+    {
+        m_ok = m_ok && writePageListRows(m_file, f.localPath(), f.pages(), f.pageInfo(), m_chunk);
+    }
+    bool commit(QString *error)
+    {
+        m_ok = m_ok && (m_chunk.isEmpty() || m_file.write(m_chunk) == m_chunk.size());
+        m_ok = m_ok && m_file.commit();
+        if (!m_ok && error)
+            *error = m_file.errorString();
+        return m_ok;
+    }
+
+private:
+    SaveFile m_file;
+    QByteArray m_chunk;
+    bool m_ok = false;
+};
 
 } // namespace
 
@@ -150,23 +160,67 @@ int main(int argc, char *argv[])
         arguments.urls << url;
     }
 
-    FileList files;
+    // Each file is printed, written to the listings and added to the totals
+    // as it comes, in walk order, and then forgotten: the run keeps only a
+    // key of each path for its duplicate test.
     CollectionRun run;
     if (pagesGiven)
         run.setPageDetails(PageDetails::Pages);
     else if (summary)
         run.setPageDetails(PageDetails::Summary);
-    // The run's files are listed here in walk order, as the window's model
-    // lists them.
-    QObject::connect(&run, &CollectionRun::filesCounted, [&files](FileBatch &batch) {
-        for (auto &item : batch.items)
-            files.append(std::move(item));
-    });
+    std::optional<ExportWriter> exportWriter;
+    if (exportGiven) {
+        exportWriter.emplace(exportPath);
+        exportWriter->open();
+    }
+    std::optional<PageListWriter> pageList;
+    if (pagesGiven)
+        pageList.emplace(pagesPath);
+    PageTotals t;
+    PageTable table;
+    qint64 listed = 0;
+    int uncounted = 0;
     ProgressLine progress;
+    QObject::connect(&run, &CollectionRun::filesCounted, [&](FileBatch &batch) {
+        if (!quiet)
+            progress.clear();
+        for (const auto &item : batch.items) {
+            const FileItem &f = *item;
+            ++listed;
+            switch (pageGroupOf(f)) {
+            case PageGroup::Tiff:
+                t.tiffPages += f.pages();
+                break;
+            case PageGroup::Pdf:
+                t.pdfPages += f.pages();
+                break;
+            case PageGroup::None:
+                break;
+            }
+            if (summary)
+                table.add(f.pageSummary());
+            if (exportWriter)
+                exportWriter->add(f.record());
+            if (pageList)
+                pageList->add(f);
+            if (!quiet)
+                printRow(stdout, stdoutTarget, f);
+            if (f.countStatus() == CountStatus::Counted)
+                continue;
+            ++uncounted;
+            if (!quiet) {
+                const QByteArray line =
+                    "tallivo-count: " + escapedForRow(f.localPath(), stderrTarget) + ": " +
+                    countStatusText(f.countStatus()).toUtf8() + '\n';
+                std::fflush(stdout);
+                std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+            }
+        }
+        batch.items.clear();
+    });
     if (!quiet && stderrIsTerminal) {
-        QObject::connect(&run, &CollectionRun::progress, [&](const RunProgress &p) {
-            progress.show(p, files.size(), files.totals());
-        });
+        QObject::connect(&run, &CollectionRun::progress,
+                         [&](const RunProgress &p) { progress.show(p, listed, t); });
     }
     QList<UnreadableFolder> unreadable;
     QObject::connect(&run, &CollectionRun::finished, &app, [&](const RunResult &result) {
@@ -177,26 +231,10 @@ int main(int argc, char *argv[])
     run.start(arguments);
     app.exec();
 
-    int uncounted = 0;
-    for (int i = 0; i < files.size(); ++i) {
-        const FileItem &f = *files.at(i);
-        if (!quiet)
-            printRow(stdout, stdoutTarget, f);
-        if (f.countStatus() == CountStatus::Counted)
-            continue;
-        ++uncounted;
-        if (!quiet) {
-            const QByteArray line = "tallivo-count: " + escapedForRow(f.localPath(), stderrTarget) +
-                                    ": " + countStatusText(f.countStatus()).toUtf8() + '\n';
-            std::fflush(stdout);
-            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-        }
-    }
-    const PageTotals t = files.totals();
     std::printf("Total Pages TIFF : %lld PDF : %lld\n", t.tiffPages, t.pdfPages);
     // The window's status text, without its selection part: nothing is
     // selected here.
-    std::printf("%d Total file(s)\n", files.size());
+    std::printf("%lld Total file(s)\n", listed);
     std::fflush(stdout);
 
     for (const UnreadableFolder &folder : unreadable) {
@@ -216,15 +254,12 @@ int main(int argc, char *argv[])
         status = NotAllCounted;
 
     if (summary) {
-        PageTable table;
-        for (int i = 0; i < files.size(); ++i)
-            table.add(files.at(i)->pageSummary());
         std::fputs(pageTableText(table).toUtf8().constData(), stdout);
         std::fflush(stdout);
     }
     if (pagesGiven) {
         QString error;
-        if (!writePageList(files, pagesPath, &error)) {
+        if (!pageList->commit(&error)) {
             std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
                          escapedForRow(pagesPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;
@@ -232,7 +267,7 @@ int main(int argc, char *argv[])
     }
     if (exportGiven) {
         QString error;
-        if (!exportList(files, exportPath, &error)) {
+        if (!exportWriter->commit(&error)) {
             std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
                          escapedForRow(exportPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;

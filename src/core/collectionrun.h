@@ -71,9 +71,9 @@ public:
     ~CollectionRun() override;
 
     // Starts a run and returns at once; the signals follow from the event
-    // loop. Files whose URL texts are in `listed` are neither opened nor
+    // loop. Files whose path keys are in `listed` are neither opened nor
     // offered. Refused (false) while a run is active.
-    bool start(std::optional<Arguments> arguments, const QSet<QString> &listed = {});
+    bool start(std::optional<Arguments> arguments, const PathSet &listed = {});
 
     // Stops the run before its next entry; batches not yet handed over are
     // dropped. Takes effect even before the run has started. Files in the
@@ -118,7 +118,7 @@ private:
     std::atomic_bool m_shuttingDown{false};
     bool m_active = false;
     PageDetails m_pageDetails = PageDetails::None;
-    QSet<QString> m_listedAtStart;
+    PathSet m_listedAtStart;
     RunResult m_result;
     std::unique_ptr<QThread> m_thread;
     std::mutex m_mailboxMutex;

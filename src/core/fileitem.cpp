@@ -5,9 +5,12 @@
 #include "localpath.h"
 
 #include <QLocale>
+#include <QTimeZone>
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <mutex>
 
 namespace tallivo {
 
@@ -18,79 +21,137 @@ QDateTime toDate(std::optional<qint64> msecs)
     return msecs ? QDateTime::fromMSecsSinceEpoch(*msecs) : QDateTime();
 }
 
+// The zone the table's dates are shown in. Finding it reads the system's
+// zone files, which costs a file system round trip or more, so it is done
+// once, not for every date; it is looked up again only when TZ changes.
+QTimeZone displayZone()
+{
+    static std::mutex mutex;
+    static QByteArray zoneVariable;
+    static bool known = false;
+    static QTimeZone zone;
+    const QByteArray variable = qgetenv("TZ");
+    std::lock_guard lock(mutex);
+    if (!known || variable != zoneVariable) {
+        zoneVariable = variable;
+        zone = QTimeZone::systemTimeZone();
+        known = true;
+    }
+    return zone;
+}
+
 } // namespace
 
-std::unique_ptr<FileItem> FileItem::create(const QUrl &url, EntryType hint, PageDetails details)
+QByteArray FileRecord::path() const
 {
-    if (url.isEmpty() || !url.isValid() || !url.isLocalFile())
-        return nullptr;
+    return childPath(folderPath(), name);
+}
+
+std::unique_ptr<FileItem> FileItem::create(Folder folder, QByteArray name, EntryType hint,
+                                           PageDetails details)
+{
     std::unique_ptr<FileItem> item(new FileItem);
-    item->setFilePath(url);
+    item->m_record.folder = std::move(folder);
+    item->m_record.name = std::move(name);
     std::vector<PageInfo> pages;
     const MeasuredFile measured =
         measureFile(item->localPath(), hint, details == PageDetails::None ? nullptr : &pages);
-    item->m_pages = measured.count.pages;
+    item->m_record.pages = measured.count.pages;
     if (details != PageDetails::None) {
-        item->m_pageSummary = PageSummary::fromPages(pages, measured.count.pages);
-        if (details == PageDetails::Pages)
-            item->m_pageInfo = std::make_unique<std::vector<PageInfo>>(std::move(pages));
+        item->setPageSummary(PageSummary::fromPages(pages, measured.count.pages));
+        if (details == PageDetails::Pages) {
+            if (!item->m_details)
+                item->m_details = std::make_unique<Details>();
+            item->m_details->pages = std::make_unique<std::vector<PageInfo>>(std::move(pages));
+        }
     }
-    item->m_status = measured.count.status;
+    item->m_record.status = measured.count.status;
     if (measured.status) {
-        item->m_size = measured.status->allocated;
+        item->m_record.size = measured.status->allocated;
         item->setFileTimes(measured.status->modified, measured.status->created,
                            measured.status->accessed);
     }
     return item;
 }
 
+std::unique_ptr<FileItem> FileItem::create(const QUrl &url, EntryType hint, PageDetails details)
+{
+    if (url.isEmpty() || !url.isValid() || !url.isLocalFile())
+        return nullptr;
+    const QByteArray path = tallivo::localPath(url);
+    return create(makeFolder(folderOf(path)), fileNameOf(path), hint, details);
+}
+
 FileItem::FileItem(const QUrl &url, qint32 pages, qint64 size)
-    : m_size(size)
-    , m_pages(pages)
 {
-    setFilePath(url);
+    const QByteArray path = url.isLocalFile() ? tallivo::localPath(url) : url.path().toUtf8();
+    if (!path.isEmpty()) {
+        m_record.folder = makeFolder(folderOf(path));
+        m_record.name = fileNameOf(path);
+    }
+    m_record.pages = pages;
+    m_record.size = size;
 }
 
-void FileItem::setFilePath(const QUrl &url)
+FileItem::FileItem(FileRecord record)
+    : m_record(std::move(record))
 {
-    m_filePath = url;
-    m_urlText = url.toString();
 }
 
-QByteArray FileItem::localPath() const
+std::unique_ptr<FileItem> FileItem::clone() const
 {
-    return m_filePath.isLocalFile() ? tallivo::localPath(m_filePath) : m_filePath.path().toUtf8();
+    auto copy = std::make_unique<FileItem>(m_record);
+    if (m_details) {
+        copy->m_details = std::make_unique<Details>();
+        copy->m_details->summary = m_details->summary;
+        if (m_details->pages)
+            copy->m_details->pages = std::make_unique<std::vector<PageInfo>>(*m_details->pages);
+    }
+    return copy;
 }
 
-QByteArray FileItem::nameBytes() const
+QUrl FileItem::filePath() const
 {
-    if (m_filePath.isEmpty())
+    if (m_record.name.isEmpty())
         return {};
-    return fileNameOf(localPath());
+    return urlFromLocalPath(localPath());
 }
 
-QByteArray FileItem::locationBytes() const
+const PageSummary &FileItem::pageSummary() const
 {
-    if (m_filePath.isEmpty())
-        return {};
-    return folderOf(localPath());
+    static const PageSummary none;
+    return m_details ? m_details->summary : none;
+}
+
+void FileItem::setPageSummary(PageSummary summary)
+{
+    if (summary.isEmpty() && (!m_details || !m_details->pages)) {
+        m_details.reset();
+        return;
+    }
+    if (!m_details)
+        m_details = std::make_unique<Details>();
+    m_details->summary = std::move(summary);
+}
+
+const std::vector<PageInfo> *FileItem::pageInfo() const
+{
+    return m_details ? m_details->pages.get() : nullptr;
 }
 
 QString FileItem::name() const
 {
-    return displayPath(nameBytes());
+    return displayPath(m_record.name);
 }
 
 QString FileItem::location() const
 {
-    return displayPath(locationBytes());
+    return displayPath(m_record.folderPath());
 }
 
 QString FileItem::type() const
 {
-    if (m_filePath.isEmpty())
-        return {};
-    return displayPath(extensionOf(nameBytes()));
+    return displayPath(extensionOf(m_record.name));
 }
 
 QString FileItem::typeToUpper() const
@@ -101,26 +162,26 @@ QString FileItem::typeToUpper() const
 void FileItem::setFileTimes(std::optional<qint64> modified, std::optional<qint64> created,
                             std::optional<qint64> accessed)
 {
-    m_modified = modified.value_or(kNoTime);
-    m_created = created.value_or(kNoTime);
-    m_accessed = accessed.value_or(kNoTime);
+    m_record.modified = modified.value_or(FileRecord::kNoTime);
+    m_record.created = created.value_or(FileRecord::kNoTime);
+    m_record.accessed = accessed.value_or(FileRecord::kNoTime);
 }
 
 std::optional<qint64> FileItem::fileTimeMSecs(FileTime which) const
 {
-    qint64 t = kNoTime;
+    qint64 t = FileRecord::kNoTime;
     switch (which) {
     case FileTime::Modified:
-        t = m_modified;
+        t = m_record.modified;
         break;
     case FileTime::Created:
-        t = m_created;
+        t = m_record.created;
         break;
     case FileTime::Accessed:
-        t = m_accessed;
+        t = m_record.accessed;
         break;
     }
-    if (t == kNoTime)
+    if (t == FileRecord::kNoTime)
         return std::nullopt;
     return t;
 }
@@ -140,45 +201,68 @@ QDateTime FileItem::dateAccessed() const
     return toDate(fileTimeMSecs(FileTime::Accessed));
 }
 
+namespace {
+const QString &displayDateFormat()
+{
+    static const QString format = QStringLiteral("dd-MMM-yyyy h:mm AP");
+    return format;
+}
+} // namespace
+
 QString FileItem::displayDate(const QDateTime &date)
 {
     if (!date.isValid())
         return {};
-    return QLocale().toString(date.toLocalTime(), QStringLiteral("dd-MMM-yyyy h:mm AP"));
+    return QLocale().toString(date.toLocalTime(), displayDateFormat());
+}
+
+QString FileItem::displayDate(qint64 msecs)
+{
+    if (msecs == FileRecord::kNoTime)
+        return {};
+    const QTimeZone zone = displayZone();
+    if (!zone.isValid())
+        return displayDate(QDateTime::fromMSecsSinceEpoch(msecs));
+    return QLocale().toString(QDateTime::fromMSecsSinceEpoch(msecs, zone), displayDateFormat());
 }
 
 QVariant FileItem::displayField(Column column) const
 {
     switch (column) {
     case Column::Check:
-        return m_checked;
+        return m_record.checked;
     case Column::Name:
         return name();
     case Column::Pages:
-        return m_pages;
+        return m_record.pages;
     case Column::Size:
         return sizeInKB();
     case Column::Type:
         return type();
     case Column::Modified:
-        return displayDate(dateModified());
+        return displayDate(m_record.modified);
     case Column::Created:
-        return displayDate(dateCreated());
+        return displayDate(m_record.created);
     case Column::Accessed:
-        return displayDate(dateAccessed());
+        return displayDate(m_record.accessed);
     case Column::Location:
         return location();
     case Column::Sizes:
-        return m_pageSummary.sizesText();
+        return pageSummary().sizesText();
     case Column::A4Equivalents:
-        return m_pageSummary.a4EquivalentsText();
+        return pageSummary().a4EquivalentsText();
     case Column::Colour:
-        return m_pageSummary.colourText();
+        return pageSummary().colourText();
     }
     return QString();
 }
 
 QString FileItem::sizeText(qint64 bytes)
+{
+    return QString::fromLatin1(sizeTextBytes(bytes));
+}
+
+QByteArray FileItem::sizeTextBytes(qint64 bytes)
 {
     // Single precision on purpose: it decides how borderline sizes round
     // (1,050,000 bytes reads " 1 MB"). The digits are C's "%4.1f" in the C
@@ -192,7 +276,7 @@ QString FileItem::sizeText(qint64 bytes)
     }
     if (i <= 1) {
         const float kb = float(bytes) / 1000.0f;
-        return QStringLiteral("%1 KB").arg(qint64(std::round(kb)));
+        return QByteArray::number(qint64(std::round(kb))) + " KB";
     }
     static const char *const units[] = {"B", "KB", "MB", "GB", "TB", "PB", "EB"};
     const char *unit = units[qMin(i, 6)];
@@ -204,7 +288,7 @@ QString FileItem::sizeText(qint64 bytes)
         text.prepend(QByteArray(4 - text.size(), ' '));
     if (text.endsWith(".0"))
         text.chop(2);
-    return QString::fromLatin1(text + ' ' + unit);
+    return text + ' ' + unit;
 }
 
 } // namespace tallivo

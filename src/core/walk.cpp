@@ -239,7 +239,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
             Pending folder = std::move(*m_pending);
             m_pending.reset();
             if (listing->error == 0) {
-                Level level{folder.path, folder.key, {}, 0};
+                Level level{makeFolder(folder.path), folder.path, folder.key, {}, 0};
                 level.entries.reserve(listing->entries.size());
                 for (FolderEntry &entry : listing->entries) {
                     if (!isHidden(entry.name))
@@ -250,7 +250,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
                     m_onTopFolder(folder.url);
             } else if (listing->error == ENOTDIR) {
                 if (folder.topLevel && isCountableName(folder.path)) {
-                    *found = {folder.url, EntryType::Unknown};
+                    *found = foundAt(folder.path);
                     return Step::Found;
                 }
             } else if (listing->error != ECANCELED && m_onUnreadable) {
@@ -274,7 +274,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
                 continue;
             }
             if (isCountableName(entry.name)) {
-                *found = {urlFromLocalPath(childPath(level.path, entry.name)), entry.type};
+                *found = {level.folder, entry.name, entry.type};
                 return Step::Found;
             }
             continue;
@@ -284,12 +284,33 @@ Walk::Step Walk::next(Found *found, int waitMs)
         const qsizetype index = m_nextUrl++;
         const QUrl &url = m_urls.at(index);
         if (!m_isFolders) {
-            *found = {url, EntryType::Unknown};
+            // Only local files can be counted.
+            if (!url.isLocalFile())
+                continue;
+            *found = foundAt(localPath(url));
             return Step::Found;
         }
         if (url.isLocalFile())
             m_pending = Pending{localPath(url), rootKey(index), true, url};
     }
+}
+
+QByteArray Walk::Found::path() const
+{
+    return childPath(folder ? folder->path : QByteArray(), name);
+}
+
+QUrl Walk::Found::url() const
+{
+    return urlFromLocalPath(path());
+}
+
+Walk::Found Walk::foundAt(const QByteArray &path)
+{
+    QByteArray folder = folderOf(path);
+    if (!m_lastTopFolder || m_lastTopFolder->path != folder)
+        m_lastTopFolder = makeFolder(std::move(folder));
+    return {m_lastTopFolder, fileNameOf(path), EntryType::Unknown};
 }
 
 std::optional<Walk::Found> Walk::next()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fileio.h"
+#include "pathset.h"
 
 #include <QList>
 #include <QString>
@@ -25,7 +26,7 @@ struct Arguments
 
 class FolderReader;
 
-// Yields, in order, the files a run is to add: every given URL for a file
+// Yields, in order, the files a run is to add: every given local URL for a file
 // walk; for a folder walk the top-level files with a countable name
 // (isCountableName) and the countable files found below the given folders, depth first, each
 // folder's entries in byte order of their names. Hidden entries (names starting with
@@ -39,10 +40,15 @@ class FolderReader;
 class Walk
 {
 public:
+    // A file: its name in a folder shared by every file found there.
     struct Found
     {
-        QUrl url;
+        Folder folder;
+        QByteArray name;
         EntryType type = EntryType::Unknown; // as the folder listing gave it
+
+        QByteArray path() const;
+        QUrl url() const;
     };
     enum class Step
     {
@@ -76,6 +82,7 @@ public:
 private:
     struct Level
     {
+        Folder folder;
         QByteArray path;
         QByteArray key;
         std::vector<FolderEntry> entries;
@@ -92,6 +99,9 @@ private:
     };
 
     bool keepGoing();
+    // A file given by its path, in the folder record of the file before it
+    // where that is the same folder.
+    Found foundAt(const QByteArray &path);
 
     QList<QUrl> m_urls;
     bool m_isFolders;
@@ -104,6 +114,7 @@ private:
     bool m_stopped = false;
     std::function<void(const QByteArray &, int)> m_onUnreadable;
     std::function<void(const QUrl &)> m_onTopFolder;
+    Folder m_lastTopFolder;
 };
 
 } // namespace tallivo

@@ -2,83 +2,148 @@
 
 #include "column.h"
 #include "filelist.h"
+#include "iopool.h"
 #include "localpath.h"
-#include "savefile.h"
 #include "syslogline.h"
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QFile>
+#include <QTimer>
 
+#include <cstdio>
 #include <exception>
 
 namespace tallivo {
 
 namespace {
 
-struct ExportColumn
-{
-    Column column;
-    const char *title;
-};
-
 // The export's own order: the accessed date comes before the created one.
-constexpr ExportColumn exportColumns[] = {
-    {Column::Name, "Name"},
-    {Column::Pages, "Pages"},
-    {Column::Size, "Size"},
-    {Column::Type, "Type"},
-    {Column::Modified, "Modified Date"},
-    {Column::Accessed, "Accessed Date"},
-    {Column::Created, "Created Date"},
-    {Column::Location, "Location"},
-};
+constexpr const char *kHeader =
+    "Name\tPages\tSize\tType\tModified Date\tAccessed Date\tCreated Date\tLocation\n";
 
-QString exportDate(const QDateTime &date)
+// A block is written once this much has gathered.
+constexpr qsizetype kWriteSize = 256 * 1024;
+
+void appendDate(QByteArray &out, qint64 msecs)
 {
-    if (!date.isValid())
-        return QStringLiteral("(null)");
-    return date.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000");
+    if (msecs == FileRecord::kNoTime) {
+        out += "(null)";
+        return;
+    }
+    const QDateTime date = QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+    if (!date.isValid()) {
+        out += "(null)";
+        return;
+    }
+    const QDate day = date.date();
+    const QTime time = date.time();
+    if (day.year() < 1000 || day.year() > 9999) {
+        out += date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8() + " +0000";
+        return;
+    }
+    // Digits only: the same in every locale.
+    char text[32];
+    const int n =
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d +0000", day.year(),
+                      day.month(), day.day(), time.hour(), time.minute(), time.second());
+    out.append(text, n);
 }
 
-// Dates in one fixed form and zone, whatever the table shows; names and
-// folders as the file system's bytes, made safe for a row.
-QByteArray exportField(const FileItem &file, Column column)
+QString failure(const QByteArray &path, QString why)
 {
-    switch (column) {
-    case Column::Name:
-        return escapedForRow(file.nameBytes());
-    case Column::Type:
-        return escapedForRow(extensionOf(file.nameBytes()));
-    case Column::Location:
-        return escapedForRow(file.locationBytes());
-    case Column::Modified:
-        return exportDate(file.dateModified()).toUtf8();
-    case Column::Created:
-        return exportDate(file.dateCreated()).toUtf8();
-    case Column::Accessed:
-        return exportDate(file.dateAccessed()).toUtf8();
-    default:
-        return file.displayField(column).toString().toUtf8();
-    }
+    if (why.isEmpty())
+        why = QCoreApplication::translate("Exporter", "The file could not be written.");
+    logError("(export)", displayPath(path) + QStringLiteral(": ") + why);
+    return why;
 }
 
 } // namespace
 
+QByteArray exportHeader()
+{
+    return QByteArray(kHeader);
+}
+
+void appendExportRow(QByteArray &out, const FileRecord &file)
+{
+    out += escapedForRow(file.name);
+    out += '\t';
+    out += QByteArray::number(file.pages);
+    out += '\t';
+    out += FileItem::sizeTextBytes(file.size);
+    out += '\t';
+    out += escapedForRow(extensionOf(file.name));
+    out += '\t';
+    appendDate(out, file.modified);
+    out += '\t';
+    appendDate(out, file.accessed);
+    out += '\t';
+    appendDate(out, file.created);
+    out += '\t';
+    out += escapedForRow(file.folderPath());
+    out += '\n';
+}
+
 QByteArray exportText(const FileList &files)
 {
-    QByteArray text;
-    const auto addLine = [&text](auto field) {
-        for (const ExportColumn &c : exportColumns) {
-            if (&c != exportColumns)
-                text += '\t';
-            text += field(c);
-        }
-        text += '\n';
-    };
-    addLine([](const ExportColumn &c) { return QByteArray(c.title); });
+    QByteArray text = exportHeader();
     for (int i = 0; i < files.size(); ++i)
-        addLine([&](const ExportColumn &c) { return exportField(*files.at(i), c.column); });
+        appendExportRow(text, files.at(i)->record());
     return text;
+}
+
+ExportWriter::ExportWriter(QByteArray path)
+    : m_path(std::move(path))
+{
+}
+
+ExportWriter::~ExportWriter() = default;
+
+bool ExportWriter::open()
+{
+    if (m_path.isEmpty())
+        return false;
+    m_file = std::make_unique<SaveFile>(m_path);
+    m_ok = m_file->open(QIODevice::WriteOnly);
+    if (m_ok)
+        m_buffer = exportHeader();
+    return m_ok;
+}
+
+void ExportWriter::add(const FileRecord &file)
+{
+    if (!m_ok)
+        return;
+    appendExportRow(m_buffer, file);
+    if (m_buffer.size() >= kWriteSize)
+        flush();
+}
+
+void ExportWriter::flush()
+{
+    if (m_ok && !m_buffer.isEmpty())
+        m_ok = m_file->write(m_buffer) == m_buffer.size();
+    m_buffer.clear();
+}
+
+bool ExportWriter::commit(QString *error)
+{
+    QString why;
+    if (m_path.isEmpty()) {
+        why = QCoreApplication::translate("Exporter", "No destination was given.");
+    } else if (m_file) {
+        flush();
+        if (m_ok && m_file->commit())
+            return true;
+        why = m_file->errorString();
+        m_file->cancelWriting();
+    }
+    m_ok = false;
+    why = failure(m_path, why);
+    if (error)
+        *error = why;
+    return false;
 }
 
 bool exportList(const FileList &files, const QString &path, QString *error)
@@ -88,17 +153,19 @@ bool exportList(const FileList &files, const QString &path, QString *error)
 
 bool exportList(const FileList &files, const QByteArray &path, QString *error)
 {
-    QByteArray data;
     try {
-        data = exportText(files);
+        ExportWriter writer(path);
+        if (writer.open()) {
+            for (int i = 0; i < files.size(); ++i)
+                writer.add(files.at(i)->record());
+        }
+        return writer.commit(error);
     } catch (const std::exception &e) {
-        const QString why = QString::fromLocal8Bit(e.what());
-        logError("(export)", displayPath(path) + QStringLiteral(": ") + why);
+        const QString why = failure(path, QString::fromLocal8Bit(e.what()));
         if (error)
             *error = why;
         return false;
     }
-    return writeExport(data, path, error);
 }
 
 bool writeExport(const QByteArray &data, const QString &path, QString *error)
@@ -108,24 +175,187 @@ bool writeExport(const QByteArray &data, const QString &path, QString *error)
 
 bool writeExport(const QByteArray &data, const QByteArray &path, QString *error)
 {
-    auto fail = [&](QString why) {
-        if (why.isEmpty())
-            why = QCoreApplication::translate("Exporter", "The file could not be written.");
-        logError("(export)", displayPath(path) + QStringLiteral(": ") + why);
-        if (error)
-            *error = why;
-        return false;
-    };
+    QString why;
     if (path.isEmpty())
-        return fail(QCoreApplication::translate("Exporter", "No destination was given."));
-    try {
-        QString why;
-        if (!saveFile(path, data, &why))
-            return fail(why);
-        return true;
-    } catch (const std::exception &e) {
-        return fail(QString::fromLocal8Bit(e.what()));
+        why = QCoreApplication::translate("Exporter", "No destination was given.");
+    else {
+        try {
+            if (saveFile(path, data, &why))
+                return true;
+        } catch (const std::exception &e) {
+            why = QString::fromLocal8Bit(e.what());
+        }
     }
+    why = failure(path, why);
+    if (error)
+        *error = why;
+    return false;
+}
+
+namespace {
+
+// One export on its way: the rows not yet written, a block each, and the
+// writer, which only the I/O pool touches.
+struct ExportJob
+{
+    QByteArray path;
+    std::vector<std::vector<FileRecord>> blocks;
+    size_t next = 0;
+    qint64 written = 0;
+    qint64 total = 0;
+    std::unique_ptr<ExportWriter> writer;
+    ExportCallbacks callbacks;
+};
+
+struct BlockResult
+{
+    bool finished = false;
+    QString error;
+};
+
+void writeNextBlock(QObject *context, std::shared_ptr<ExportJob> job)
+{
+    runOnIoPool(
+        context,
+        [job]() -> BlockResult {
+            try {
+                if (!job->writer)
+                    return {true, failure(job->path, {})};
+                if (job->next < job->blocks.size() && !job->writer->failed()) {
+                    std::vector<FileRecord> block = std::move(job->blocks[job->next++]);
+                    for (const FileRecord &row : block)
+                        job->writer->add(row);
+                    job->written += qint64(block.size());
+                    return {false, {}};
+                }
+                QString error;
+                const bool ok = job->writer->commit(&error);
+                job->writer.reset();
+                return {true, ok ? QString() : error};
+            } catch (const std::exception &e) {
+                job->writer.reset();
+                return {true, failure(job->path, QString::fromLocal8Bit(e.what()))};
+            }
+        },
+        [context, job](const BlockResult &result) {
+            if (result.finished) {
+                if (job->callbacks.done)
+                    job->callbacks.done(result.error);
+                return;
+            }
+            if (job->callbacks.progress)
+                job->callbacks.progress(job->written, job->total);
+            writeNextBlock(context, job);
+        });
+}
+
+// Opens the file on the pool; every later step writes a block, and the
+// last commits.
+void startWriting(QObject *context, std::shared_ptr<ExportJob> job)
+{
+    runOnIoPool(
+        context,
+        [job]() -> BlockResult {
+            try {
+                job->writer = std::make_unique<ExportWriter>(job->path);
+                if (job->writer->open())
+                    return {false, {}};
+                QString error;
+                job->writer->commit(&error);
+                job->writer.reset();
+                return {true, error};
+            } catch (const std::exception &e) {
+                job->writer.reset();
+                return {true, failure(job->path, QString::fromLocal8Bit(e.what()))};
+            }
+        },
+        [context, job](const BlockResult &result) {
+            if (result.finished) {
+                if (job->callbacks.done)
+                    job->callbacks.done(result.error);
+                return;
+            }
+            writeNextBlock(context, job);
+        });
+}
+
+// Copies the list's rows a block per turn of the event loop, so that a
+// million rows never hold the thread up for long. An edit among the rows
+// already copied starts the copy again; edits only among the rows still to
+// copy leave what was copied true, so the rows written are the list as it
+// was at one moment: when the last block was copied.
+class RowCopier : public QObject
+{
+public:
+    RowCopier(QObject *context, const FileList &files, const QAbstractItemModel *model,
+              std::shared_ptr<ExportJob> job, int rowsPerBlock)
+        : QObject(context)
+        , m_context(context)
+        , m_files(files)
+        , m_job(std::move(job))
+        , m_rowsPerBlock(qMax(1, rowsPerBlock))
+    {
+        if (!model)
+            return;
+        const auto atRow = [this](const QModelIndex &, int first, int) {
+            if (first < m_copied)
+                m_changed = true;
+        };
+        const auto always = [this] { m_changed = true; };
+        connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, atRow);
+        connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, atRow);
+        connect(model, &QAbstractItemModel::rowsAboutToBeMoved, this, always);
+        connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this, always);
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, always);
+        connect(model, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex &topLeft) {
+            if (topLeft.row() < m_copied)
+                m_changed = true;
+        });
+    }
+
+    void step()
+    {
+        if (std::exchange(m_changed, false)) {
+            m_job->blocks.clear();
+            m_copied = 0;
+        }
+        const int end = qMin(m_files.size(), m_copied + m_rowsPerBlock);
+        if (m_copied < end) {
+            std::vector<FileRecord> block;
+            block.reserve(size_t(end - m_copied));
+            for (int i = m_copied; i < end; ++i)
+                block.push_back(m_files.at(i)->record());
+            m_job->blocks.push_back(std::move(block));
+            m_copied = end;
+        }
+        if (m_copied < m_files.size() || m_changed) {
+            QTimer::singleShot(0, this, [this] { step(); });
+            return;
+        }
+        m_job->total = m_copied;
+        startWriting(m_context, m_job);
+        deleteLater();
+    }
+
+private:
+    QObject *m_context;
+    const FileList &m_files;
+    std::shared_ptr<ExportJob> m_job;
+    const int m_rowsPerBlock;
+    int m_copied = 0;
+    bool m_changed = false;
+};
+
+} // namespace
+
+void exportInBackground(QObject *context, const FileList &files, const QByteArray &path,
+                        ExportCallbacks callbacks, const QAbstractItemModel *model,
+                        int rowsPerBlock)
+{
+    auto job = std::make_shared<ExportJob>();
+    job->callbacks = std::move(callbacks);
+    job->path = path;
+    (new RowCopier(context, files, model, job, rowsPerBlock))->step();
 }
 
 } // namespace tallivo

@@ -59,15 +59,23 @@ bool writePageListRows(QIODevice &out, const FilePages &file)
     QByteArray path = localPath(file.url);
     if (path.isEmpty())
         path = file.url.toEncoded();
-    const QByteArray prefix = escapedPath(path) + '\t';
     QByteArray chunk;
+    return writePageListRows(out, path, file.pageCount, &file.pages, chunk) &&
+           (chunk.isEmpty() || out.write(chunk) == chunk.size());
+}
+
+bool writePageListRows(QIODevice &out, const QByteArray &path, qint32 pageCount,
+                       const std::vector<PageInfo> *pages, QByteArray &chunk)
+{
+    const QByteArray prefix = escapedPath(path) + '\t';
     const auto flush = [&out, &chunk] {
         const bool ok = chunk.isEmpty() || out.write(chunk) == chunk.size();
         chunk.clear();
         return ok;
     };
-    for (qint32 i = 0; i < file.pageCount; ++i) {
-        const PageInfo page = size_t(i) < file.pages.size() ? file.pages[size_t(i)] : PageInfo();
+    const size_t described = pages ? pages->size() : 0;
+    for (qint32 i = 0; i < pageCount; ++i) {
+        const PageInfo page = size_t(i) < described ? (*pages)[size_t(i)] : PageInfo();
         const SizeClass size = SizeClass::classify(page.widthMm, page.heightMm);
         const bool known = !size.isUnknown();
         chunk += prefix;
@@ -83,7 +91,7 @@ bool writePageListRows(QIODevice &out, const FilePages &file)
         if (chunk.size() >= 64 * 1024 && !flush())
             return false;
     }
-    return flush();
+    return true;
 }
 
 QByteArray pageListRows(const FilePages &file)

@@ -30,6 +30,11 @@ QByteArray pageListHeader();
 // Writes one file's lines to `out` a few thousand at a time, so a file of a
 // million pages needs no buffer of its size; false when a write fails.
 bool writePageListRows(QIODevice &out, const FilePages &file);
+// The same for a file given by its path, gathering the lines in `chunk` and
+// writing only once 64 KiB have gathered, so that a list of many small files
+// takes few writes; the caller writes what is left in `chunk` at the end.
+bool writePageListRows(QIODevice &out, const QByteArray &path, qint32 pageCount,
+                       const std::vector<PageInfo> *pages, QByteArray &chunk);
 QByteArray pageListRows(const FilePages &file);
 QByteArray pageListText(const std::vector<FilePages> &files);
 // A path's bytes as the listing writes them.

@@ -53,11 +53,14 @@ int FileTableModel::appendFiles(std::vector<std::unique_ptr<FileItem>> items)
     // that the rows announced are the rows added.
     std::vector<std::unique_ptr<FileItem>> fresh;
     fresh.reserve(items.size());
-    QSet<QString> seen;
+    PathSet seen;
     for (auto &item : items) {
-        if (!item || m_files.contains(item->urlText()) || seen.contains(item->urlText()))
+        if (!item)
             continue;
-        seen.insert(item->urlText());
+        const PathKey key = item->key();
+        if (m_files.contains(key) || seen.contains(key))
+            continue;
+        seen.insert(key);
         fresh.push_back(std::move(item));
     }
     if (fresh.empty())
@@ -420,11 +423,14 @@ QList<int> FileTableModel::insertFiles(std::vector<std::pair<int, std::unique_pt
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<int> targets;
     std::vector<std::unique_ptr<FileItem>> fresh;
-    QSet<QString> seen;
+    PathSet seen;
     for (auto &[row, item] : files) {
-        if (!item || m_files.contains(item->urlText()) || seen.contains(item->urlText()))
+        if (!item)
             continue;
-        seen.insert(item->urlText());
+        const PathKey key = item->key();
+        if (m_files.contains(key) || seen.contains(key))
+            continue;
+        seen.insert(key);
         targets.push_back(row);
         fresh.push_back(std::move(item));
     }

@@ -215,7 +215,7 @@ void Intake::start(const Arguments &arguments, bool replaceList, bool rememberFo
     m_showFirstFolder = rememberFolders && replaceList;
     if (replaceList)
         m_history.clear(tr("Open Recent Folder"));
-    m_run.start(arguments, m_model.files().urlTexts());
+    m_run.start(arguments, m_model.files().pathKeys());
 }
 
 } // namespace tallivo

@@ -22,6 +22,7 @@
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QToolButton>
@@ -360,27 +361,30 @@ void MainWindow::exportList()
     request.selectedFile = suggestedExportName(QDateTime::currentDateTime(), QLocale());
     m_dialogs->chooseFiles(this, request, [this](const QStringList &paths) {
         const QString path = paths.first();
-        // The text is made here, from the list as it is now; it is written
-        // on the I/O pool, as the destination may be on a share.
-        const QByteArray text = exportText(m_model->files());
-        runOnIoPool(
-            this,
-            [text, path] {
-                QString error;
-                return writeExport(text, path, &error) ? QString() : error;
-            },
-            [this, path](const QString &error) {
-                if (error.isEmpty()) {
-                    Q_EMIT exported(path);
-                    return;
-                }
-                // A list that was not written must not pass for exported.
-                MessageRequest alert;
-                alert.icon = QMessageBox::Critical;
-                alert.text = tr("The list was not exported.");
-                alert.informativeText = tr("\"%1\" could not be written: %2").arg(path, error);
-                m_dialogs->showMessage(this, alert);
-            });
+        // The rows are copied here, from the list as it is now; they are
+        // formatted and written on the I/O pool a block at a time, as the
+        // destination may be on a share.
+        ExportCallbacks callbacks;
+        callbacks.progress = [this](qint64 written, qint64 total) {
+            m_ui->progressLabel->setText(
+                tr("Exporting: %1 of %2 files")
+                    .arg(QLocale().toString(written), QLocale().toString(total)));
+        };
+        callbacks.done = [this, path](const QString &error) {
+            m_ui->progressLabel->clear();
+            if (error.isEmpty()) {
+                Q_EMIT exported(path);
+                return;
+            }
+            // A list that was not written must not pass for exported.
+            MessageRequest alert;
+            alert.icon = QMessageBox::Critical;
+            alert.text = tr("The list was not exported.");
+            alert.informativeText = tr("\"%1\" could not be written: %2").arg(path, error);
+            m_dialogs->showMessage(this, alert);
+        };
+        exportInBackground(this, m_model->files(), QFile::encodeName(path), std::move(callbacks),
+                           m_model);
     });
 }
 

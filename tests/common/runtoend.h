@@ -26,7 +26,7 @@ inline bool runToEnd(CollectionRun &run, FileList &files, std::optional<Argument
 {
     QSignalSpy done(&run, &CollectionRun::finished);
     const QMetaObject::Connection listing = listInto(run, files);
-    const bool ended = run.start(std::move(arguments), files.urlTexts()) && done.wait(timeoutMs);
+    const bool ended = run.start(std::move(arguments), files.pathKeys()) && done.wait(timeoutMs);
     QObject::disconnect(listing);
     return ended;
 }

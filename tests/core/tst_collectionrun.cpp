@@ -118,7 +118,7 @@ bool TestCollectionRun::runAndWait(CollectionRun &run, std::optional<Arguments> 
                                    const FileList &files)
 {
     QSignalSpy done(&run, &CollectionRun::finished);
-    if (!run.start(std::move(args), files.urlTexts()))
+    if (!run.start(std::move(args), files.pathKeys()))
         return false;
     return done.wait(60000);
 }
@@ -312,7 +312,7 @@ void TestCollectionRun::walkOrderWithReadsOutOfOrder()
     std::atomic_bool keepGoing{true};
     Walk walk(args, keepGoing, false);
     while (auto found = walk.next())
-        expected << localPath(found->url);
+        expected << localPath(found->url());
     QCOMPARE(expected.size(), 6 * 21);
 
     test::FakeShare share;
@@ -365,7 +365,7 @@ void TestCollectionRun::cancelWhileTheShareHangs()
 
     share.hang(hang);
     QSignalSpy done(run.get(), &CollectionRun::finished);
-    QVERIFY(run->start(m_args, files.urlTexts()));
+    QVERIFY(run->start(m_args, files.pathKeys()));
     QTRY_VERIFY_WITH_TIMEOUT(share.isHanging(), 20000);
     run->cancel();
     // The run ends while the share still hangs, and what was listed before

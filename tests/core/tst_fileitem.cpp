@@ -2,12 +2,16 @@
 #include "filelist.h"
 #include "localpath.h"
 #include "samplefiles.h"
+#include "walk.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <clocale>
+#include <ctime>
 #include <string>
+#include <tuple>
 
 using namespace tallivo;
 
@@ -25,6 +29,10 @@ private Q_SLOTS:
     void listKeepsTotalsAndUrlsInStep();
     void sortReordersListStablyByEveryKey();
     void moveWithinList();
+    void datesFollowTheZoneWithoutAskingPerRow();
+    void detailsOnlyWhereCounted();
+    void filesOfAFolderShareItsRecord();
+    void duplicatesAreFoundByPathBytes();
 };
 
 void TestFileItem::sizeText_data()
@@ -264,6 +272,135 @@ void TestFileItem::moveWithinList()
     for (int i = 0; i < list.size(); ++i)
         order += list.at(i)->name().at(0);
     QCOMPARE(order, QStringLiteral("acbd"));
+}
+
+// The zone is looked up once, not for every date, yet a changed TZ is
+// followed, and the text is the one a QDateTime in local time gives.
+void TestFileItem::datesFollowTheZoneWithoutAskingPerRow()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const QByteArray saved = qgetenv("TZ");
+    const qint64 winter = QDateTime(QDate(2013, 1, 5), QTime(21, 7), Qt::UTC).toMSecsSinceEpoch();
+    const qint64 summer = QDateTime(QDate(2013, 7, 5), QTime(3, 59), Qt::UTC).toMSecsSinceEpoch();
+    FileItem item(QUrl::fromLocalFile(QStringLiteral("/a/b.tif")), 1, 1);
+    item.setFileTimes(winter, summer, std::nullopt);
+    const QList<std::tuple<QByteArray, QString, QString>> zones = {
+        {"Asia/Kolkata", "06-Jan-2013 2:37 AM", "05-Jul-2013 9:29 AM"},
+        {"America/New_York", "05-Jan-2013 4:07 PM", "04-Jul-2013 11:59 PM"},
+        {"UTC", "05-Jan-2013 9:07 PM", "05-Jul-2013 3:59 AM"},
+    };
+    for (const auto &[zone, modified, created] : zones) {
+        qputenv("TZ", zone);
+        tzset();
+        QCOMPARE(item.displayField(Column::Modified).toString(), modified);
+        QCOMPARE(item.displayField(Column::Created).toString(), created);
+        QCOMPARE(FileItem::displayDate(QDateTime::fromMSecsSinceEpoch(winter)), modified);
+        QCOMPARE(item.displayField(Column::Accessed).toString(), QString());
+    }
+    if (saved.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", saved);
+    tzset();
+}
+
+// Page details take room only on the files counted with them, and go along
+// when an item is copied.
+void TestFileItem::detailsOnlyWhereCounted()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("two.tif"));
+    QVERIFY(test::writeTiff(path, 2));
+    const auto plain = FileItem::create(QUrl::fromLocalFile(path));
+    QVERIFY(plain->pageSummary().isEmpty());
+    QVERIFY(!plain->pageInfo());
+    const auto detailed =
+        FileItem::create(QUrl::fromLocalFile(path), EntryType::Unknown, PageDetails::Pages);
+    QCOMPARE(detailed->pages(), 2);
+    QVERIFY(!detailed->pageSummary().isEmpty());
+    QVERIFY(detailed->pageInfo());
+    QCOMPARE(detailed->pageInfo()->size(), size_t(2));
+
+    const auto copy = detailed->clone();
+    QVERIFY(*copy == *detailed);
+    QCOMPARE(copy->pageSummary().sizesText(), detailed->pageSummary().sizesText());
+    QCOMPARE(copy->pageInfo()->size(), size_t(2));
+    QCOMPARE(copy->fileTimeMSecs(FileItem::FileTime::Modified),
+             detailed->fileTimeMSecs(FileItem::FileTime::Modified));
+    // An empty summary takes the summary away, not the pages.
+    copy->setPageSummary({});
+    QVERIFY(copy->pageSummary().isEmpty());
+    QVERIFY(copy->pageInfo());
+    FileItem bare(QUrl::fromLocalFile(path), 2, 1);
+    bare.setPageSummary(detailed->pageSummary());
+    QVERIFY(!bare.pageSummary().isEmpty());
+    bare.setPageSummary({});
+    QVERIFY(bare.pageSummary().isEmpty());
+}
+
+// A walk names each folder once: its files share the record, and so do the
+// items made of them; files given one by one share it where they follow one
+// another in the same folder.
+void TestFileItem::filesOfAFolderShareItsRecord()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("sub")));
+    for (const char *name : {"a.tif", "b.pdf", "sub/c.tif", "sub/d.tif"})
+        QVERIFY(test::writeTiff(dir.filePath(QString::fromLatin1(name)), 1));
+    const std::atomic_bool keepGoing{true};
+    Arguments folders{{QUrl::fromLocalFile(dir.path())}, true, true};
+    Walk walk(folders, keepGoing, false);
+    std::vector<Walk::Found> found;
+    while (auto f = walk.next())
+        found.push_back(*f);
+    QCOMPARE(found.size(), size_t(4));
+    QCOMPARE(found[0].folder.data(), found[1].folder.data());
+    QCOMPARE(found[2].folder.data(), found[3].folder.data());
+    QVERIFY(found[1].folder.data() != found[2].folder.data());
+    QCOMPARE(found[3].path(), QFile::encodeName(dir.filePath(QStringLiteral("sub/d.tif"))));
+    const auto c = FileItem::create(found[2].folder, found[2].name, found[2].type);
+    const auto d = FileItem::create(found[3].folder, found[3].name, found[3].type);
+    QCOMPARE(c->folder().data(), d->folder().data());
+    QCOMPARE(d->location(), dir.filePath(QStringLiteral("sub")));
+    QCOMPARE(d->urlText(),
+             QUrl::fromLocalFile(dir.filePath(QStringLiteral("sub/d.tif"))).toString());
+
+    Arguments files{{QUrl::fromLocalFile(dir.filePath(QStringLiteral("a.tif"))),
+                     QUrl::fromLocalFile(dir.filePath(QStringLiteral("b.pdf"))),
+                     QUrl::fromLocalFile(dir.filePath(QStringLiteral("sub/c.tif"))),
+                     QUrl(QStringLiteral("https://example.com/x.pdf"))},
+                    false,
+                    false};
+    Walk given(files, keepGoing, false);
+    found.clear();
+    while (auto f = given.next())
+        found.push_back(*f);
+    // Only local files can be counted.
+    QCOMPARE(found.size(), size_t(3));
+    QCOMPARE(found[0].folder.data(), found[1].folder.data());
+    QVERIFY(found[1].folder.data() != found[2].folder.data());
+    QCOMPARE(found[2].name, QByteArray("c.tif"));
+}
+
+void TestFileItem::duplicatesAreFoundByPathBytes()
+{
+    QCOMPARE(pathKey("/a/b.tif"), pathKey(QByteArray("/a/b.tif")));
+    QVERIFY(pathKey("/a/\xe9.tif") != pathKey("/a/\xe8.tif"));
+    QVERIFY(pathKey("/a/b.tif") != pathKey("/a/b.tif/"));
+    QVERIFY(pathKey("") != pathKey("/"));
+    FileList list;
+    QVERIFY(list.append(std::make_unique<FileItem>(urlFromLocalPath("/a/\xe9.tif"), 1, 1)));
+    QVERIFY(list.append(std::make_unique<FileItem>(urlFromLocalPath("/a/\xe8.tif"), 1, 1)));
+    // The same bytes however the item was made.
+    FileRecord record;
+    record.folder = makeFolder("/a");
+    record.name = "\xe9.tif";
+    QVERIFY(!list.append(std::make_unique<FileItem>(record)));
+    QVERIFY(list.contains(pathKey("/a/\xe9.tif")));
+    QVERIFY(list.pathKeys().contains(pathKey("/a/\xe8.tif")));
+    list.removeRows({0});
+    QVERIFY(!list.contains(pathKey("/a/\xe9.tif")));
+    QVERIFY(list.append(std::make_unique<FileItem>(record)));
 }
 
 QTEST_GUILESS_MAIN(TestFileItem)

@@ -64,7 +64,7 @@ QStringList TestWalk::walk(const Arguments &args, std::atomic_bool *flag)
     Walk w(args, flag ? *flag : keepGoing);
     QStringList found;
     while (auto u = w.next())
-        found << QDir(m_dir->path()).relativeFilePath(QFile::decodeName(localPath(u->url)));
+        found << QDir(m_dir->path()).relativeFilePath(QFile::decodeName(localPath(u->url())));
     return found;
 }
 
@@ -121,8 +121,10 @@ void TestWalk::fileWalkTakesEverything()
     Walk w(args, keepGoing);
     QList<QUrl> found;
     while (auto u = w.next())
-        found << u->url;
-    QCOMPARE(found, args.urls);
+        found << u->url();
+    // Every local path as given, whatever it names; a URL of another
+    // scheme is no file to count.
+    QCOMPARE(found, args.urls.mid(0, 3));
     QCOMPARE(walk(Arguments{}), QStringList());
 }
 
@@ -189,9 +191,9 @@ void TestWalk::deeperThanPathMax()
     Walk walk(args, keepGoing);
     const auto found = walk.next();
     QVERIFY(found);
-    QVERIFY(localPath(found->url).size() > 4 * PATH_MAX);
+    QVERIFY(localPath(found->url()).size() > 4 * PATH_MAX);
     QVERIFY(!walk.next());
-    const auto item = FileItem::create(found->url, found->type);
+    const auto item = FileItem::create(found->url(), found->type);
     QCOMPARE(item->pages(), 3);
     QVERIFY(item->size() > 0);
     QVERIFY(item->dateModified().isValid());

@@ -8,8 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QStringListModel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -33,6 +36,10 @@ private Q_SLOTS:
     void destinationNameIsBytes();
     void suggestedName();
     void oddPathsRoundTrip();
+    void datesOfEveryYear();
+    void backgroundExportIsTheListAsChosen();
+    void backgroundExportFullDisk();
+    void backgroundExportStopsWithItsWindow();
 
 private:
     QTemporaryDir m_dir;
@@ -225,6 +232,186 @@ void TestExporter::oddPathsRoundTrip()
     }
     // The files exist, so their dates are real.
     QVERIFY(!text.contains("\t(null)\t(null)\t"));
+}
+
+// The fast form of a date gives what QDateTime gives, and the years it does
+// not cover go the long way.
+void TestExporter::datesOfEveryYear()
+{
+    const QList<QDateTime> dates = {
+        QDateTime(QDate(1969, 12, 31), QTime(23, 59, 59, 999), Qt::UTC),
+        QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC),
+        QDateTime(QDate(2038, 1, 19), QTime(3, 14, 8), Qt::UTC),
+        QDateTime(QDate(999, 12, 31), QTime(23, 0), Qt::UTC),
+        QDateTime(QDate(12000, 6, 1), QTime(1, 2, 3), Qt::UTC),
+    };
+    for (const QDateTime &date : dates) {
+        FileRecord record;
+        record.folder = makeFolder("/a");
+        record.name = "b.tif";
+        record.modified = record.created = record.accessed = date.toMSecsSinceEpoch();
+        QByteArray row;
+        appendExportRow(row, record);
+        const QByteArray expected =
+            date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8() + " +0000";
+        QCOMPARE(row,
+                 "b.tif\t0\t0 KB\ttif\t" + expected + '\t' + expected + '\t' + expected + "\t/a\n");
+    }
+}
+
+static FileList manyFiles(const QString &folder, int count)
+{
+    FileList files;
+    for (int i = 0; i < count; ++i) {
+        auto item = std::make_unique<FileItem>(
+            QUrl::fromLocalFile(folder + QStringLiteral("/scan %1.pdf").arg(i)), i, 1000 * i);
+        item->setFileTimes(qint64(i) * 86'400'000, std::nullopt, 1'600'000'000'000 + i);
+        files.append(std::move(item));
+    }
+    return files;
+}
+
+static bool waitFor(const bool &flag)
+{
+    for (int i = 0; i < 6000 && !flag; ++i)
+        QTest::qWait(10);
+    return flag;
+}
+
+// The rows written are the list as it was at one moment, however it is
+// edited while they are copied; they are written on other threads, and only
+// the answers come back, in order, each block before the next is written.
+void TestExporter::backgroundExportIsTheListAsChosen()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out.txt");
+    QVERIFY(writeFile(out, "old"));
+    FileList files = manyFiles(dir.path(), 5000);
+    // Stands in for the table's model, which announces every edit.
+    QStringListModel model(QStringList(5000, QString()));
+    QObject window;
+    QList<qint64> progress;
+    bool done = false;
+    QString error = QStringLiteral("not called");
+    ExportCallbacks callbacks;
+    callbacks.progress = [&](qint64 written, qint64 total) {
+        QCOMPARE(QThread::currentThread(), window.thread());
+        progress << written << total;
+    };
+    callbacks.done = [&](const QString &e) {
+        error = e;
+        done = true;
+    };
+    const auto removeRows = [&](int first, int count) {
+        QList<int> rows;
+        for (int i = first; i < first + count; ++i)
+            rows << i;
+        model.removeRows(first, count);
+        files.removeRows(rows);
+    };
+
+    // Rows taken away among those copied already, then at the end: the
+    // copy starts again once, and what is written is the list after both.
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model, 700);
+    removeRows(0, 3);
+    QTimer::singleShot(0, &window, [&] { removeRows(4990, 7); });
+    QVERIFY(waitFor(done));
+    QCOMPARE(error, QString());
+    QCOMPARE(files.size(), 4990);
+    const QByteArray expected = tallivo::exportText(files);
+    QVERIFY(expected.size() > 512 * 1024); // more than one write
+    QCOMPARE(readAll(out), expected);
+    QCOMPARE(progress, QList<qint64>({700, 4990, 1400, 4990, 2100, 4990, 2800, 4990, 3500, 4990,
+                                      4200, 4990, 4900, 4990, 4990, 4990}));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+
+    // Once the rows are copied, edits no longer matter.
+    done = false;
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model);
+    removeRows(0, 10);
+    files.at(0)->setFileTimes(1, 1, 1);
+    QVERIFY(waitFor(done));
+    QCOMPARE(readAll(out), expected);
+
+    // Emptied while being copied: a header alone.
+    done = false;
+    progress.clear();
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model, 1000);
+    model.setStringList({});
+    files.clear();
+    QVERIFY(waitFor(done));
+    QCOMPARE(error, QString());
+    QCOMPARE(readAll(out), exportHeader());
+    QVERIFY(progress.isEmpty());
+
+    // A destination that cannot be written is said so.
+    done = false;
+    exportInBackground(&window, files, QFile::encodeName(dir.filePath("missing/out.txt")),
+                       callbacks);
+    QVERIFY(waitFor(done));
+    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
+}
+
+// A write that fails halfway fails the export, and the old file stays.
+void TestExporter::backgroundExportFullDisk()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out.txt");
+    QVERIFY(writeFile(out, "the good export\n"));
+    const FileList files = manyFiles(dir.path(), 5000);
+    QObject window;
+    bool done = false;
+    QString error;
+    qint64 lastProgress = 0;
+    ExportCallbacks callbacks;
+    callbacks.progress = [&](qint64 written, qint64) { lastProgress = written; };
+    callbacks.done = [&](const QString &e) {
+        error = e;
+        done = true;
+    };
+
+    struct rlimit saved;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 100 * 1024;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 500);
+    const bool finished = waitFor(done);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QVERIFY(finished);
+    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
+    QCOMPARE(readAll(out), QByteArray("the good export\n"));
+    // The blocks after the failed write were not formatted for nothing.
+    QVERIFY(lastProgress < 5000);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+}
+
+// A window closed during its export hears nothing more, and the file it was
+// replacing stays as it was.
+void TestExporter::backgroundExportStopsWithItsWindow()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out.txt");
+    QVERIFY(writeFile(out, "old"));
+    const FileList files = manyFiles(dir.path(), 3000);
+    bool called = false;
+    {
+        QObject window;
+        ExportCallbacks callbacks;
+        callbacks.progress = [&](qint64, qint64) { called = true; };
+        callbacks.done = [&](const QString &) { called = true; };
+        exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 3000);
+    }
+    const QStringList alone{"out.txt"};
+    for (int i = 0; i < 6000 && QDir(dir.path()).entryList(QDir::Files | QDir::Hidden) != alone;
+         ++i)
+        QTest::qWait(10);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), alone);
+    QVERIFY(!called);
+    QCOMPARE(readAll(out), QByteArray("old"));
 }
 
 QTEST_GUILESS_MAIN(TestExporter)
