@@ -30,7 +30,7 @@ if [[ ! -d $manuals ]]; then
 fi
 
 echo "== agreement with gs -sDEVICE=ppmraw -r72 -dPrinted -dUseCropBox"
-"$count" --pages --subfolders "$dir/set" >"$dir/pages.tsv" 2>/dev/null || true
+"$count" --quiet --subfolders --pages "$dir/pages.tsv" "$dir/set" >/dev/null 2>&1 || true
 "$py" "$here/judge.py" "$dir/pages.tsv" "$dir"/set/*.pdf || true
 
 speed() { # $1 label, $2 folder
@@ -38,10 +38,26 @@ speed() { # $1 label, $2 folder
     files=$(find "$2" -name '*.pdf' | wc -l)
     sync
     echo "== speed: $1 ($files files)"
+    # The workers' peak, sampled: they outlive the waits /usr/bin/time sees.
+    (
+        peak=0
+        while :; do
+            for p in $(pgrep -x tallivo-pdfworke || true); do
+                kb=$(awk '/VmHWM/ {print $2}' "/proc/$p/status" 2>/dev/null || echo 0)
+                ((${kb:-0} > peak)) && peak=$kb && echo "$peak" >"$dir/worker-peak.txt"
+            done
+            sleep 0.2
+        done
+    ) &
+    sampler=$!
+    echo 0 >"$dir/worker-peak.txt"
     TALLIVO_COLOUR_STATS=1 /usr/bin/time -f '%e s, peak RSS %M KB' -o "$dir/time.txt" \
-        "$count" --pages --subfolders "$2" >"$dir/speed.tsv" 2>"$dir/stats.txt" || true
+        "$count" --quiet --subfolders --pages "$dir/speed.tsv" "$2" >/dev/null 2>"$dir/stats.txt" || true
+    kill "$sampler" 2>/dev/null || true
+    wait "$sampler" 2>/dev/null || true
     pages=$(awk -F'\t' 'NR > 1 && $2 ~ /^[0-9]+$/' "$dir/speed.tsv" | wc -l)
-    echo "tallivo-count --pages: $pages pages, $(cat "$dir/time.txt"); $(grep -h colour: "$dir/stats.txt" || true)"
+    echo "tallivo-count --pages: $pages pages, $(cat "$dir/time.txt") (workers: peak RSS $(cat "$dir/worker-peak.txt") KB)"
+    echo "  $(grep -h colour: "$dir/stats.txt" || true)"
     echo "  classes: $(awk -F'\t' 'NR > 1 {print $7}' "$dir/speed.tsv" | sort | uniq -c | tr '\n' ' ')"
     find "$2" -name '*.pdf' -print0 |
         /usr/bin/time -f '%e s, peak RSS %M KB' -o "$dir/time.txt" \
