@@ -29,6 +29,11 @@ namespace {
 constexpr int kMaxDepth = 12;
 constexpr long kMaxObjectsPerPage = 4'000'000;
 constexpr double kNeutralSlack = 0.01;
+// RGB and CMYK colours whose components differ by less than the chroma
+// threshold render as pixels the rule calls neutral: a tint of grey, such
+// as the pale blue-grey of a code listing's box, is decided as grey here as
+// the rendering would.
+constexpr double kTintSlack = (kChromaThreshold - 1) / 255.0;
 
 enum class Kind : quint8
 {
@@ -62,10 +67,11 @@ bool neutralValues(const Space &space, const std::vector<double> &v)
         return true;
     case Kind::Rgb:
         return v.size() >= 3 &&
-               std::max({v[0], v[1], v[2]}) - std::min({v[0], v[1], v[2]}) <= kNeutralSlack;
+               std::max({v[0], v[1], v[2]}) - std::min({v[0], v[1], v[2]}) <= kTintSlack;
     case Kind::Cmyk:
+        // Full black prints black whatever lies under it (rich black).
         return v.size() >= 4 &&
-               ((v[0] <= kNeutralSlack && v[1] <= kNeutralSlack && v[2] <= kNeutralSlack) ||
+               (std::max({v[0], v[1], v[2]}) - std::min({v[0], v[1], v[2]}) <= kTintSlack ||
                 v[3] >= 1 - kNeutralSlack);
     case Kind::Lab:
         return v.size() >= 3 && std::abs(v[1]) <= 1 && std::abs(v[2]) <= 1;

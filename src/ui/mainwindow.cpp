@@ -92,6 +92,19 @@ void MainWindow::setupWindow()
     controls.uncounted = m_ui->uncountedButton;
     m_presenter = new RunPresenter(*m_model, *table, controls, this);
 
+    // Page details of files counted while they were off, read on request.
+    m_detailsReader = new DetailsReader(*m_model, this);
+    connect(m_detailsReader, &DetailsReader::progressChanged, this, [this] {
+        if (m_pageSummary && m_pageSummary->isVisible())
+            m_summaryUpdate.start();
+    });
+    connect(m_presenter, &RunPresenter::busyChanged, this, [this](bool busy) {
+        if (m_pageSummary)
+            m_pageSummary->setRunning(busy || m_detailsReader->isReading());
+        if (!busy)
+            updatePageDetails();
+    });
+
     m_history = new ListHistory(*m_model, *table, this);
     m_history->setActions(m_ui->actionUndo, m_ui->actionRedo);
     connect(m_presenter, &RunPresenter::busyChanged, m_history,
@@ -114,19 +127,6 @@ void MainWindow::setupWindow()
     QMenu *columns = table->headerMenu();
     columns->setTitle(tr("&Columns"));
     m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, columns);
-
-    // Page details of files counted while they were off, read on request.
-    m_detailsReader = new DetailsReader(*m_model, this);
-    connect(m_detailsReader, &DetailsReader::progressChanged, this, [this] {
-        if (m_pageSummary && m_pageSummary->isVisible())
-            m_summaryUpdate.start();
-    });
-    connect(m_presenter, &RunPresenter::busyChanged, this, [this](bool busy) {
-        if (m_pageSummary)
-            m_pageSummary->setRunning(busy || m_detailsReader->isReading());
-        if (!busy)
-            updatePageDetails();
-    });
 
     m_summaryUpdate.setSingleShot(true);
     m_summaryUpdate.setInterval(200);

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -146,7 +147,12 @@ void PageSummaryDialog::fitToContents()
     if (screen)
         height = std::min(height, screen->availableGeometry().height() * 9 / 10);
     resize(std::max(width(), 600), height);
-    m_splitter->setSizes({tableHeight, chartHeight});
+    // Where the screen is too small for both, the chart keeps its height
+    // and the table, which scrolls by itself, gives way.
+    layout()->activate();
+    const int room = m_splitter->height() - m_splitter->handleWidth();
+    const int chartPart = std::min(chartHeight, std::max(room - 3 * tableHeight / 10, room / 2));
+    m_splitter->setSizes({room - chartPart, chartPart});
 }
 
 void PageSummaryDialog::setRunning(bool running)

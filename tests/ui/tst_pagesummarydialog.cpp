@@ -192,10 +192,10 @@ void TestPageSummaryDialog::manySizesShareTheLastBar()
 
 void TestPageSummaryDialog::defaultSizeShowsTheWholeChart()
 {
-    // Eleven sizes, a shared bar and the unknown size: at the size it
-    // opens with, every bar is in view, the last one included.
+    // Eleven sizes and the unknown size: at the size it opens with, every
+    // bar is in view, the last one included.
     PageTable table;
-    for (int i = 1; i <= 20; ++i)
+    for (int i = 1; i <= PageBarChart::kMaxBars - 1; ++i)
         table.add(summaryOf({{i, PageInfo{float(100 + i), 100.f, ColourClass::Grey}}}));
     table.add(summaryOf({{3, PageInfo{0, 0, ColourClass::Colour}}}));
     m_dialog->setSummary(table);
