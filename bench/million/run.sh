@@ -41,6 +41,5 @@ for n in $sizes; do
             echo "exports of $n files: identical" || echo "exports of $n files: DIFFER"
     fi
     "$build/bench/million/bench-million" "$tree" | sed "s/^/  list $n: /"
-    "$build/bench/million/bench-million" "$tree" --free | tail -n 1 | sed "s/^/  list $n: /"
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

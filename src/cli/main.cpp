@@ -14,10 +14,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QSocketNotifier>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
@@ -58,6 +61,32 @@ public:
 private:
     bool m_dirty = false;
 };
+
+// Interrupts reach the event loop through a pipe, so that the run stops and
+// the listings being written are dropped the ordinary way: nothing is left
+// beside the files they were to replace. A second interrupt ends the
+// program at once.
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int signal)
+{
+    const char code = char(signal);
+    const ssize_t written = ::write(interruptPipe[1], &code, 1);
+    (void)written;
+}
+
+bool catchInterrupts()
+{
+    if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    return true;
+}
 
 int usageError(const QString &message)
 {
@@ -222,6 +251,18 @@ int main(int argc, char *argv[])
         QObject::connect(&run, &CollectionRun::progress,
                          [&](const RunProgress &p) { progress.show(p, listed, t); });
     }
+    int interrupted = 0;
+    std::optional<QSocketNotifier> interrupts;
+    if (catchInterrupts()) {
+        interrupts.emplace(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&*interrupts, &QSocketNotifier::activated, [&] {
+            char code = 0;
+            if (::read(interruptPipe[0], &code, 1) == 1 && interrupted == 0) {
+                interrupted = code;
+                run.cancel();
+            }
+        });
+    }
     QList<UnreadableFolder> unreadable;
     QObject::connect(&run, &CollectionRun::finished, &app, [&](const RunResult &result) {
         progress.clear();
@@ -230,6 +271,13 @@ int main(int argc, char *argv[])
     });
     run.start(arguments);
     app.exec();
+    if (interrupted != 0) {
+        // Neither listing replaces anything; the new files go.
+        exportWriter.reset();
+        pageList.reset();
+        std::fflush(stdout);
+        return 128 + interrupted;
+    }
 
     std::printf("Total Pages TIFF : %lld PDF : %lld\n", t.tiffPages, t.pdfPages);
     // The window's status text, without its selection part: nothing is

@@ -4,7 +4,6 @@
 #include <QCollatorSortKey>
 
 #include <algorithm>
-#include <iterator>
 #include <numeric>
 
 namespace tallivo {
@@ -72,16 +71,6 @@ void FileList::clear()
 {
     m_items.clear();
     m_keys.clear();
-    m_totals = {};
-}
-
-void FileList::abandon()
-{
-    // Kept reachable, so that a leak checker sees the items as still in use.
-    static auto *abandoned = new std::vector<std::vector<std::unique_ptr<FileItem>>>;
-    abandoned->push_back(std::move(m_items));
-    m_items.clear();
-    m_keys = PathSet();
     m_totals = {};
 }
 

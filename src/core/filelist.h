@@ -55,9 +55,6 @@ public:
     // Removes the given rows (any order, duplicates ignored).
     void removeRows(QList<int> rows);
     void clear();
-    // Lets go of every item without freeing them one by one, for a program
-    // on its way out: a million frees would hold up the quit for seconds.
-    void abandon();
     // Moves the item at `from` so that it ends up at `to`.
     void move(int from, int to);
     // Reorders the list: row i gets the item that was at row order[i]. The

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 
@@ -194,88 +195,56 @@ bool writeExport(const QByteArray &data, const QByteArray &path, QString *error)
 
 namespace {
 
-// One export on its way: the rows not yet written, a block each, and the
-// writer, which only the I/O pool touches.
+// One export on its way: the rows copied from the list, a block each, freed
+// as they are written.
 struct ExportJob
 {
     QByteArray path;
     std::vector<std::vector<FileRecord>> blocks;
-    size_t next = 0;
-    qint64 written = 0;
     qint64 total = 0;
-    std::unique_ptr<ExportWriter> writer;
+    std::atomic<qint64> written{0};
     ExportCallbacks callbacks;
 };
 
-struct BlockResult
-{
-    bool finished = false;
-    QString error;
-};
-
-void writeNextBlock(QObject *context, std::shared_ptr<ExportJob> job)
-{
-    runOnIoPool(
-        context,
-        [job]() -> BlockResult {
-            try {
-                if (!job->writer)
-                    return {true, failure(job->path, {})};
-                if (job->next < job->blocks.size() && !job->writer->failed()) {
-                    std::vector<FileRecord> block = std::move(job->blocks[job->next++]);
-                    for (const FileRecord &row : block)
-                        job->writer->add(row);
-                    job->written += qint64(block.size());
-                    return {false, {}};
-                }
-                QString error;
-                const bool ok = job->writer->commit(&error);
-                job->writer.reset();
-                return {true, ok ? QString() : error};
-            } catch (const std::exception &e) {
-                job->writer.reset();
-                return {true, failure(job->path, QString::fromLocal8Bit(e.what()))};
-            }
-        },
-        [context, job](const BlockResult &result) {
-            if (result.finished) {
-                if (job->callbacks.done)
-                    job->callbacks.done(result.error);
-                return;
-            }
-            if (job->callbacks.progress)
-                job->callbacks.progress(job->written, job->total);
-            writeNextBlock(context, job);
-        });
-}
-
-// Opens the file on the pool; every later step writes a block, and the
-// last commits.
+// Writes the copied rows on the I/O pool. Once the rows are copied the export
+// no longer depends on the window: closed meanwhile, it still finishes, as a
+// save does. The window learns how far it has got a few times a second.
 void startWriting(QObject *context, std::shared_ptr<ExportJob> job)
 {
+    QTimer *ticker = nullptr;
+    if (job->callbacks.progress) {
+        ticker = new QTimer(context);
+        ticker->setInterval(200);
+        QObject::connect(ticker, &QTimer::timeout, context, [job] {
+            job->callbacks.progress(job->written.load(std::memory_order_relaxed), job->total);
+        });
+        ticker->start();
+    }
     runOnIoPool(
         context,
-        [job]() -> BlockResult {
+        [job]() -> QString {
             try {
-                job->writer = std::make_unique<ExportWriter>(job->path);
-                if (job->writer->open())
-                    return {false, {}};
+                ExportWriter writer(job->path);
+                if (writer.open()) {
+                    for (std::vector<FileRecord> &block : job->blocks) {
+                        for (const FileRecord &row : block)
+                            writer.add(row);
+                        job->written.fetch_add(qint64(block.size()), std::memory_order_relaxed);
+                        std::vector<FileRecord>().swap(block);
+                        if (writer.failed())
+                            break;
+                    }
+                }
                 QString error;
-                job->writer->commit(&error);
-                job->writer.reset();
-                return {true, error};
+                return writer.commit(&error) ? QString() : error;
             } catch (const std::exception &e) {
-                job->writer.reset();
-                return {true, failure(job->path, QString::fromLocal8Bit(e.what()))};
+                return failure(job->path, QString::fromLocal8Bit(e.what()));
             }
         },
-        [context, job](const BlockResult &result) {
-            if (result.finished) {
-                if (job->callbacks.done)
-                    job->callbacks.done(result.error);
-                return;
-            }
-            writeNextBlock(context, job);
+        [job, ticker](const QString &error) {
+            delete ticker;
+            if (job->callbacks.done)
+                job->callbacks.done(error);
         });
 }
 

@@ -66,11 +66,11 @@ bool writeExport(const QByteArray &text, const QString &path, QString *error = n
 // thread as plain records, a block per turn of its event loop; an edit
 // `model` announces among the rows already copied starts the copy again, so
 // the rows written are the list as it was at one moment. They are then
-// formatted and written on the I/O pool a block at a time, each block
-// answering on the thread of `context` with `progress` before the next is
-// written, and `done` at the end with an empty error on success. Nothing
-// more is called once `context` has gone; the destination is then left as
-// it was. `files` must last as long as `context`.
+// formatted and written on the I/O pool, block by block; `progress` is called
+// a few times a second meanwhile and `done` at the end, with an empty error
+// on success, on the thread of `context`. Once the rows are copied the
+// writing goes on whatever happens to `context`, but nothing more is called
+// once it has gone. `files` must last as long as `context`.
 struct ExportCallbacks
 {
     std::function<void(qint64 written, qint64 total)> progress;

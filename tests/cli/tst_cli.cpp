@@ -170,6 +170,7 @@ private Q_SLOTS:
     void fullDiskFailsAndKeepsTheOldFiles();
     void moreFilesThanCountAhead();
     void filesForOtherProgramsIgnoreTheLocale();
+    void interruptLeavesTheOldFiles();
 
 private:
     QTemporaryDir m_dir;
@@ -529,6 +530,47 @@ void TestCli::filesForOtherProgramsIgnoreTheLocale()
     }
     if (tried == 0)
         QSKIP("neither de_DE.UTF-8 nor tr_TR.UTF-8 is installed here");
+}
+
+// Ctrl+C during a run: the listings being written replace nothing and leave
+// nothing beside the old files. (A run may end before the interrupt comes;
+// then it has written both whole.)
+void TestCli::interruptLeavesTheOldFiles()
+{
+    QTemporaryDir dir;
+    const QString seed = dir.filePath(QStringLiteral("seed"));
+    QVERIFY(test::writeTiff(seed, 2));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("scans"))));
+    const QByteArray seedPath = QFile::encodeName(seed);
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray link =
+            QFile::encodeName(dir.path()) + "/scans/f" + QByteArray::number(i) + ".tif";
+        QCOMPARE(::link(seedPath.constData(), link.constData()), 0);
+    }
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    QVERIFY(writeBytes(QFile::encodeName(out) + "/list.txt", "good list\n"));
+    QVERIFY(writeBytes(QFile::encodeName(out) + "/pages.tsv", "good pages\n"));
+    QProcess p;
+    p.start(QStringLiteral(TALLIVO_COUNT_BINARY),
+            {QStringLiteral("--export"), out + QStringLiteral("/list.txt"),
+             QStringLiteral("--pages"), out + QStringLiteral("/pages.tsv"),
+             dir.filePath(QStringLiteral("scans"))});
+    // The rows come as the files are counted: the first says the run is on.
+    QVERIFY(p.waitForReadyRead(60000));
+    QCOMPARE(::kill(pid_t(p.processId()), SIGINT), 0);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    const QStringList left = QDir(out).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left, QStringList({"list.txt", "pages.tsv"}));
+    if (p.exitCode() == 128 + SIGINT) {
+        QCOMPARE(readBytes(QFile::encodeName(out) + "/list.txt"), QByteArray("good list\n"));
+        QCOMPARE(readBytes(QFile::encodeName(out) + "/pages.tsv"), QByteArray("good pages\n"));
+        QVERIFY(!p.readAllStandardOutput().contains("Total Pages"));
+    } else {
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(readBytes(QFile::encodeName(out) + "/list.txt").startsWith("Name\t"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

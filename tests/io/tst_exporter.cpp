@@ -39,7 +39,7 @@ private Q_SLOTS:
     void datesOfEveryYear();
     void backgroundExportIsTheListAsChosen();
     void backgroundExportFullDisk();
-    void backgroundExportStopsWithItsWindow();
+    void backgroundExportOutlivesItsWindow();
 
 private:
     QTemporaryDir m_dir;
@@ -279,8 +279,8 @@ static bool waitFor(const bool &flag)
 }
 
 // The rows written are the list as it was at one moment, however it is
-// edited while they are copied; they are written on other threads, and only
-// the answers come back, in order, each block before the next is written.
+// edited while they are copied; they are written on another thread, and
+// only the answers come back.
 void TestExporter::backgroundExportIsTheListAsChosen()
 {
     QTemporaryDir dir;
@@ -296,7 +296,9 @@ void TestExporter::backgroundExportIsTheListAsChosen()
     ExportCallbacks callbacks;
     callbacks.progress = [&](qint64 written, qint64 total) {
         QCOMPARE(QThread::currentThread(), window.thread());
-        progress << written << total;
+        QVERIFY(written <= total);
+        QVERIFY(progress.isEmpty() || progress.last() <= written);
+        progress << written;
     };
     callbacks.done = [&](const QString &e) {
         error = e;
@@ -321,8 +323,6 @@ void TestExporter::backgroundExportIsTheListAsChosen()
     const QByteArray expected = tallivo::exportText(files);
     QVERIFY(expected.size() > 512 * 1024); // more than one write
     QCOMPARE(readAll(out), expected);
-    QCOMPARE(progress, QList<qint64>({700, 4990, 1400, 4990, 2100, 4990, 2800, 4990, 3500, 4990,
-                                      4200, 4990, 4900, 4990, 4990, 4990}));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
 
     // Once the rows are copied, edits no longer matter.
@@ -342,7 +342,6 @@ void TestExporter::backgroundExportIsTheListAsChosen()
     QVERIFY(waitFor(done));
     QCOMPARE(error, QString());
     QCOMPARE(readAll(out), exportHeader());
-    QVERIFY(progress.isEmpty());
 
     // A destination that cannot be written is said so.
     done = false;
@@ -362,9 +361,7 @@ void TestExporter::backgroundExportFullDisk()
     QObject window;
     bool done = false;
     QString error;
-    qint64 lastProgress = 0;
     ExportCallbacks callbacks;
-    callbacks.progress = [&](qint64 written, qint64) { lastProgress = written; };
     callbacks.done = [&](const QString &e) {
         error = e;
         done = true;
@@ -384,34 +381,41 @@ void TestExporter::backgroundExportFullDisk()
     QVERIFY(finished);
     QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
     QCOMPARE(readAll(out), QByteArray("the good export\n"));
-    // The blocks after the failed write were not formatted for nothing.
-    QVERIFY(lastProgress < 5000);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
 }
 
-// A window closed during its export hears nothing more, and the file it was
-// replacing stays as it was.
-void TestExporter::backgroundExportStopsWithItsWindow()
+// A window closed while its rows are being copied exports nothing; closed
+// once they are copied, the export is written all the same, as a save is,
+// and the window hears nothing more of it.
+void TestExporter::backgroundExportOutlivesItsWindow()
 {
     QTemporaryDir dir;
     const QString out = dir.filePath("out.txt");
     QVERIFY(writeFile(out, "old"));
     const FileList files = manyFiles(dir.path(), 3000);
     bool called = false;
+    ExportCallbacks callbacks;
+    callbacks.progress = [&](qint64, qint64) { called = true; };
+    callbacks.done = [&](const QString &) { called = true; };
     {
         QObject window;
-        ExportCallbacks callbacks;
-        callbacks.progress = [&](qint64, qint64) { called = true; };
-        callbacks.done = [&](const QString &) { called = true; };
+        exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 100);
+    }
+    QTest::qWait(50);
+    QCOMPARE(readAll(out), QByteArray("old"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+
+    {
+        QObject window;
         exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 3000);
     }
-    const QStringList alone{"out.txt"};
-    for (int i = 0; i < 6000 && QDir(dir.path()).entryList(QDir::Files | QDir::Hidden) != alone;
-         ++i)
+    const QByteArray expected = tallivo::exportText(files);
+    for (int i = 0; i < 6000 && readAll(out) != expected; ++i)
         QTest::qWait(10);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), alone);
+    QCOMPARE(readAll(out), expected);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
+    QTest::qWait(50);
     QVERIFY(!called);
-    QCOMPARE(readAll(out), QByteArray("old"));
 }
 
 QTEST_GUILESS_MAIN(TestExporter)
