@@ -78,7 +78,8 @@ void MainWindow::setupWindow()
                          m_ui->actionMoveDown,
                          m_ui->actionUncountedFirst,
                          m_ui->menuRecentFolders->menuAction()};
-    controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionRemoveAll};
+    controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionExportChecked,
+                          m_ui->actionRemoveAll};
     controls.idleWidgets = {table, m_ui->recentFolders, m_ui->uncountedButton};
     controls.cancel = m_ui->actionCancel;
     controls.busyIndicator = m_ui->busyIndicator;
@@ -211,7 +212,8 @@ void MainWindow::connectActions()
     connect(m_ui->uncountedButton, &QToolButton::clicked, this, &MainWindow::showUncounted);
     on(m_ui->actionPageSummary, this, &MainWindow::showPageSummary);
 
-    on(m_ui->actionExport, this, &MainWindow::exportList);
+    on(m_ui->actionExport, this, [this] { exportList(false); });
+    on(m_ui->actionExportChecked, this, [this] { exportList(true); });
     on(m_ui->actionWebsite, this, &MainWindow::openWebsite);
     on(m_ui->actionRateUs, this, &MainWindow::rateRequested);
     on(m_ui->actionAbout, this, &MainWindow::showAbout);
@@ -323,7 +325,27 @@ void MainWindow::openWebsite()
     m_desktop->openUrl(QUrl(QString::fromLatin1(MakerWebsite)));
 }
 
-void MainWindow::exportList()
+namespace {
+
+// The export's header and the lines of the checked files: the export has one
+// line a file, in list order, as its names and folders are escaped for a row.
+QByteArray checkedLines(const QByteArray &text, const FileList &files)
+{
+    QByteArray out;
+    qsizetype from = 0;
+    for (int row = -1; row < files.size() && from < text.size(); ++row) {
+        qsizetype end = text.indexOf('\n', from);
+        end = end < 0 ? text.size() : end + 1;
+        if (row < 0 || files.at(row)->isChecked())
+            out.append(text.constData() + from, end - from);
+        from = end;
+    }
+    return out;
+}
+
+} // namespace
+
+void MainWindow::exportList(bool checkedOnly)
 {
     FileDialogRequest request;
     request.mode = FileDialogRequest::SaveFile;
@@ -331,11 +353,13 @@ void MainWindow::exportList()
     request.nameFilters = {tr("Text files (*.txt)")};
     request.defaultSuffix = QStringLiteral("txt");
     request.selectedFile = suggestedExportName(QDateTime::currentDateTime(), QLocale());
-    m_dialogs->chooseFiles(this, request, [this](const QStringList &paths) {
+    m_dialogs->chooseFiles(this, request, [this, checkedOnly](const QStringList &paths) {
         const QString path = paths.first();
         // The text is made here, from the list as it is now; it is written
         // on the I/O pool, as the destination may be on a share.
-        const QByteArray text = exportText(m_model->files());
+        QByteArray text = exportText(m_model->files());
+        if (checkedOnly)
+            text = checkedLines(text, m_model->files());
         runOnIoPool(
             this,
             [text, path] {
