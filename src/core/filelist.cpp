@@ -130,6 +130,7 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         return placed;
     const size_t old = m_items.size();
     const size_t total = old + added;
+    m_urls.reserve(qsizetype(total));
     m_items.resize(total);
     m_rowPages.resize(total);
     // From the end backwards: every old row moves down by the files put

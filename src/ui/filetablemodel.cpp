@@ -100,6 +100,7 @@ int FileTableModel::appendFiles(std::vector<std::unique_ptr<FileItem>> items)
         m_files.append(std::move(item));
     }
     m_rows = m_files.size();
+    m_appended += quint64(count);
     edited();
     endInsertRows();
     Q_EMIT tallyChanged();
@@ -504,6 +505,12 @@ std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &range
 
 QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks)
 {
+    return insertBlocks(std::move(blocks), quint64(-1));
+}
+
+QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quint64 appendedSince)
+{
+    const bool mayBeListed = appendedSince != m_appended;
     std::stable_sort(blocks.begin(), blocks.end(),
                      [](const FileBlock &a, const FileBlock &b) { return a.row < b.row; });
     // Files listed meanwhile (a run may have found them again) stay where
@@ -515,7 +522,7 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks)
         const bool known = block.pages.size() == block.items.size();
         for (size_t i = 0; i < block.items.size(); ++i) {
             std::unique_ptr<FileItem> &item = block.items[i];
-            if (!item || m_files.isListed(*item))
+            if (!item || (mayBeListed && m_files.isListed(*item)))
                 continue;
             kept.items.push_back(std::move(item));
             if (known)

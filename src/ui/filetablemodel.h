@@ -94,6 +94,10 @@ public:
     // them; files listed meanwhile are left out), as row insertions.
     // Returns the ranges they are at now.
     QList<RowRange> insertBlocks(std::vector<FileBlock> blocks);
+    // Counts the files appended, so that insertBlocks() need not look up
+    // files that cannot have been listed again meanwhile.
+    quint64 appendedCount() const { return m_appended; }
+    QList<RowRange> insertBlocks(std::vector<FileBlock> blocks, quint64 appendedSince);
     // How many blocks removeRanges() and insertBlocks() announce one by one.
     static constexpr int kMaxBlockSignals = 32;
     void clear();
@@ -147,6 +151,7 @@ private:
     int m_checked = 0;
     int m_withoutDetails = 0;
     quint64 m_generation = 0;
+    quint64 m_appended = 0;
     std::shared_ptr<SortJob> m_job;
     int m_backgroundSortFrom = 20000;
     PageTable m_pageTable;

@@ -31,12 +31,13 @@ public:
         m_first = false;
         m_placed.clear();
         m_removed = m_model.removeRanges(m_ranges);
+        m_appendedAt = m_model.appendedCount();
     }
 
     void undo() override
     {
         m_table.selectionModel()->clearSelection();
-        m_ranges = m_model.insertBlocks(std::move(m_removed));
+        m_ranges = m_model.insertBlocks(std::move(m_removed), m_appendedAt);
         m_removed.clear();
         // Files listed again meanwhile stayed where they were and were let
         // go; those put back are listed in order in the ranges.
@@ -83,6 +84,9 @@ private:
     FileTableView &m_table;
     QList<RowRange> m_ranges; // ascending, apart
     std::vector<FileBlock> m_removed;
+    // Files appended to the list before the removal: none of the removed
+    // ones can be listed again unless more were appended since.
+    quint64 m_appendedAt = 0;
     // After undo: the files put back, in list order.
     std::vector<const FileItem *> m_placed;
     bool m_first = true;

@@ -560,6 +560,17 @@ void TestFileTable::undoRemovals()
     QCOMPARE(order(m_model->files()), after);
     m_history->undo();
     QCOMPARE(m_model->rowCount(), 6);
+
+    // A removed file that a run lists again stays where the run put it; undo
+    // brings back the others.
+    m_model->sort(int(Column::Name));
+    select(QStringLiteral("1 2"));
+    m_editor->removeSelected();
+    test::appendFile(*m_model, QStringLiteral("/d/r1.pdf"), 2);
+    m_history->undo();
+    QCOMPARE(order(m_model->files()).split(QLatin1Char(' ')).size(), 6);
+    QVERIFY(order(m_model->files()).endsWith(QLatin1String(" r1")));
+    QCOMPARE(m_model->files().totals().pdfPages, qint64(21));
 }
 
 void TestFileTable::tallyFollowsTheList()
