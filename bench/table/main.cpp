@@ -110,7 +110,8 @@ int main(int argc, char *argv[])
     const auto [filledRss, filledPeak] = memory();
     std::printf("%d rows, filled in %lld ms, RSS %ld MB (peak %ld MB)\n", rows,
                 static_cast<long long>(clock.elapsed()), filledRss, filledPeak);
-    std::printf("%-26s %10s %10s %8s %8s\n", "command", "block ms", "wall ms", "RSS MB", "peak MB");
+    std::printf("%-26s %10s %10s %10s %8s %8s\n", "command", "block ms", "wall ms", "main cpu ms",
+                "RSS MB", "peak MB");
     std::fflush(stdout);
 
     qint64 worst = 0;
