@@ -18,6 +18,11 @@ PageGroup pageGroupOf(const FileItem &item)
     return PageGroup::None;
 }
 
+RowPages FileList::rowPages(const FileItem &item)
+{
+    return {item.pages(), pageGroupOf(item)};
+}
+
 void FileList::count(const FileItem &item, int sign)
 {
     switch (pageGroupOf(item)) {
@@ -26,6 +31,20 @@ void FileList::count(const FileItem &item, int sign)
         break;
     case PageGroup::Pdf:
         m_totals.pdfPages += qint64(sign) * item.pages();
+        break;
+    case PageGroup::None:
+        break;
+    }
+}
+
+void FileList::count(const RowPages &row, int sign)
+{
+    switch (row.group) {
+    case PageGroup::Tiff:
+        m_totals.tiffPages += qint64(sign) * row.pages;
+        break;
+    case PageGroup::Pdf:
+        m_totals.pdfPages += qint64(sign) * row.pages;
         break;
     case PageGroup::None:
         break;
@@ -41,37 +60,135 @@ bool FileList::append(std::unique_ptr<FileItem> item)
         return false;
     m_keys.insert(key);
     count(*item, +1);
+    m_rowPages.push_back(rowPages(*item));
     m_items.push_back(std::move(item));
+    changed();
     return true;
 }
 
 void FileList::removeRows(QList<int> rows)
 {
-    if (rows.isEmpty())
-        return;
-    std::vector<bool> doomed(m_items.size(), false);
-    for (int row : rows) {
-        if (row >= 0 && row < size())
-            doomed[size_t(row)] = true;
+    std::sort(rows.begin(), rows.end());
+    QList<RowRange> ranges;
+    for (int row : std::as_const(rows)) {
+        if (row < 0 || row >= size())
+            continue;
+        if (!ranges.isEmpty() && row <= ranges.last().second + 1)
+            ranges.last().second = row;
+        else
+            ranges.append({row, row});
     }
-    std::vector<std::unique_ptr<FileItem>> kept;
-    kept.reserve(m_items.size());
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        if (doomed[i]) {
-            count(*m_items[i], -1);
-            m_keys.remove(m_items[i]->key());
-        } else {
-            kept.push_back(std::move(m_items[i]));
+    takeBlocks(ranges);
+}
+
+std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
+{
+    std::vector<FileBlock> blocks;
+    if (ranges.isEmpty() || m_items.empty())
+        return blocks;
+    blocks.reserve(size_t(ranges.size()));
+    size_t kept = size_t(qMax(ranges.first().first, 0));
+    size_t next = kept;
+    for (qsizetype r = 0; r < ranges.size(); ++r) {
+        const int from = qMax(ranges[r].first, 0);
+        const int to = qMin(ranges[r].second, size() - 1);
+        if (from > to || size_t(from) < next)
+            continue;
+        const size_t first = size_t(from);
+        const size_t last = size_t(to);
+        // The rows between the last block and this one close up.
+        for (; next < first; ++next, ++kept) {
+            m_items[kept] = std::move(m_items[next]);
+            m_rowPages[kept] = m_rowPages[next];
+        }
+        FileBlock block;
+        block.row = int(first);
+        block.items.reserve(last - first + 1);
+        block.pages.reserve(last - first + 1);
+        for (; next <= last; ++next) {
+            m_keys.remove(m_items[next]->key());
+            count(m_rowPages[next], -1);
+            block.items.push_back(std::move(m_items[next]));
+            block.pages.push_back(m_rowPages[next]);
+        }
+        blocks.push_back(std::move(block));
+    }
+    for (; next < m_items.size(); ++next, ++kept) {
+        m_items[kept] = std::move(m_items[next]);
+        m_rowPages[kept] = m_rowPages[next];
+    }
+    m_items.resize(kept);
+    m_rowPages.resize(kept);
+    changed();
+    return blocks;
+}
+
+QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
+{
+    QList<RowRange> placed;
+    size_t added = 0;
+    for (const FileBlock &block : blocks)
+        added += block.items.size();
+    if (added == 0)
+        return placed;
+    const size_t old = m_items.size();
+    const size_t total = old + added;
+    m_keys.reserve(qsizetype(total));
+    m_items.resize(total);
+    m_rowPages.resize(total);
+    // From the end backwards: every old row moves down by the files put
+    // back before it, each once.
+    size_t from = old; // old rows not yet moved: [0, from)
+    size_t to = total; // rows filled: [to, total)
+    std::vector<size_t> starts(blocks.size());
+    // Where each block lands: its row, but never past the rows before it.
+    size_t before = 0;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        starts[b] = qMin(size_t(qMax(blocks[b].row, 0)), before + old);
+        starts[b] = qMax(starts[b], before);
+        before = starts[b] + blocks[b].items.size();
+    }
+    for (size_t b = blocks.size(); b-- > 0;) {
+        std::vector<std::unique_ptr<FileItem>> &items = blocks[b].items;
+        const std::vector<RowPages> &pages = blocks[b].pages;
+        const bool known = pages.size() == items.size();
+        const size_t end = starts[b] + items.size();
+        while (to > end) {
+            --to;
+            --from;
+            m_items[to] = std::move(m_items[from]);
+            m_rowPages[to] = m_rowPages[from];
+        }
+        for (size_t i = items.size(); i-- > 0;) {
+            --to;
+            FileItem &item = *items[i];
+            m_keys.insert(item.key());
+            m_rowPages[to] = known ? pages[i] : rowPages(item);
+            count(m_rowPages[to], +1);
+            m_items[to] = std::move(items[i]);
         }
     }
-    m_items = std::move(kept);
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        if (blocks[b].items.empty())
+            continue;
+        const int first = int(starts[b]);
+        const int last = first + int(blocks[b].items.size()) - 1;
+        if (!placed.isEmpty() && placed.last().second + 1 == first)
+            placed.last().second = last;
+        else
+            placed.append({first, last});
+    }
+    changed();
+    return placed;
 }
 
 void FileList::clear()
 {
     m_items.clear();
+    m_rowPages.clear();
     m_keys.clear();
     m_totals = {};
+    changed();
 }
 
 void FileList::move(int from, int to)
@@ -79,10 +196,15 @@ void FileList::move(int from, int to)
     if (from < 0 || from >= size() || to < 0 || to >= size() || from == to)
         return;
     auto first = m_items.begin();
-    if (from < to)
+    auto pages = m_rowPages.begin();
+    if (from < to) {
         std::rotate(first + from, first + from + 1, first + to + 1);
-    else
+        std::rotate(pages + from, pages + from + 1, pages + to + 1);
+    } else {
         std::rotate(first + to, first + from, first + from + 1);
+        std::rotate(pages + to, pages + from, pages + from + 1);
+    }
+    changed();
 }
 
 void FileList::reorder(const std::vector<int> &order)
@@ -90,11 +212,35 @@ void FileList::reorder(const std::vector<int> &order)
     if (order.size() != m_items.size())
         return;
     std::vector<std::unique_ptr<FileItem>> items;
+    std::vector<RowPages> pages;
     items.reserve(m_items.size());
-    for (int from : order)
+    pages.reserve(m_items.size());
+    for (int from : order) {
         items.push_back(std::move(m_items[size_t(from)]));
+        pages.push_back(m_rowPages[size_t(from)]);
+    }
     m_items = std::move(items);
+    m_rowPages = std::move(pages);
+    changed();
 }
+
+namespace {
+
+void add(PageTotals &totals, PageGroup group, qint64 pages)
+{
+    switch (group) {
+    case PageGroup::Tiff:
+        totals.tiffPages += pages;
+        break;
+    case PageGroup::Pdf:
+        totals.pdfPages += pages;
+        break;
+    case PageGroup::None:
+        break;
+    }
+}
+
+} // namespace
 
 PageTotals FileList::totalsOf(const QList<int> &rows) const
 {
@@ -102,64 +248,42 @@ PageTotals FileList::totalsOf(const QList<int> &rows) const
     for (int row : rows) {
         if (row < 0 || row >= size())
             continue;
-        const FileItem &item = *m_items[size_t(row)];
-        switch (pageGroupOf(item)) {
-        case PageGroup::Tiff:
-            t.tiffPages += item.pages();
-            break;
-        case PageGroup::Pdf:
-            t.pdfPages += item.pages();
-            break;
-        case PageGroup::None:
-            break;
+        const RowPages &p = m_rowPages[size_t(row)];
+        add(t, p.group, p.pages);
+    }
+    return t;
+}
+
+PageTotals FileList::totalsOf(const QList<RowRange> &ranges) const
+{
+    PageTotals t;
+    if (ranges.isEmpty() || m_items.empty())
+        return t;
+    if (m_sums.size() != m_items.size() + 1) {
+        m_sums.resize(m_items.size() + 1);
+        PageTotals running;
+        for (size_t row = 0; row < m_rowPages.size(); ++row) {
+            m_sums[row] = running;
+            add(running, m_rowPages[row].group, m_rowPages[row].pages);
         }
+        m_sums.back() = running;
+    }
+    for (const auto &[first, last] : ranges) {
+        const int from = qMax(first, 0);
+        const int to = qMin(last, size() - 1);
+        if (from > to)
+            continue;
+        t.tiffPages += m_sums[size_t(to) + 1].tiffPages - m_sums[size_t(from)].tiffPages;
+        t.pdfPages += m_sums[size_t(to) + 1].pdfPages - m_sums[size_t(from)].pdfPages;
     }
     return t;
 }
 
 namespace {
 
-template <typename Key, typename Extract, typename Less>
-void stableSortBy(std::vector<std::unique_ptr<FileItem>> &items, bool ascending, Extract extract,
-                  Less less)
+bool isTextColumn(Column column)
 {
-    std::vector<std::pair<Key, size_t>> keyed;
-    keyed.reserve(items.size());
-    for (size_t i = 0; i < items.size(); ++i)
-        keyed.emplace_back(extract(*items[i]), i);
-    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto &a, const auto &b) {
-        return ascending ? less(a.first, b.first) : less(b.first, a.first);
-    });
-    std::vector<std::unique_ptr<FileItem>> sorted;
-    sorted.reserve(items.size());
-    for (auto &k : keyed)
-        sorted.push_back(std::move(items[k.second]));
-    items = std::move(sorted);
-}
-
-void sortByText(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
-                QString (FileItem::*field)() const)
-{
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
-    stableSortBy<QCollatorSortKey>(
-        items, ascending,
-        // Folded first: the C locale's collation ignores the case setting.
-        [&](const FileItem &f) { return collator.sortKey((f.*field)().toCaseFolded()); },
-        [](const QCollatorSortKey &a, const QCollatorSortKey &b) { return a.compare(b) < 0; });
-}
-
-void sortByNumber(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
-                  qint64 (*field)(const FileItem &))
-{
-    stableSortBy<qint64>(items, ascending, field, std::less<qint64>());
-}
-
-void sortByUnsigned(std::vector<std::unique_ptr<FileItem>> &items, bool ascending,
-                    quint64 (*field)(const FileItem &))
-{
-    stableSortBy<quint64>(items, ascending, field, std::less<quint64>());
+    return column == Column::Name || column == Column::Type || column == Column::Location;
 }
 
 qint64 msecs(const FileItem &f, FileItem::FileTime which)
@@ -168,59 +292,121 @@ qint64 msecs(const FileItem &f, FileItem::FileTime which)
     return f.fileTimeMSecs(which).value_or(std::numeric_limits<qint64>::min());
 }
 
+// Unsigned keys as signed ones of the same order.
+qint64 flipped(quint64 key)
+{
+    return qint64(key ^ (quint64(1) << 63));
+}
+
+qint64 numberOf(const FileItem &f, Column column)
+{
+    switch (column) {
+    case Column::Check:
+        return f.isChecked();
+    case Column::Pages:
+        return f.pages();
+    case Column::Size:
+        return f.size();
+    case Column::Modified:
+        return msecs(f, FileItem::FileTime::Modified);
+    case Column::Created:
+        return msecs(f, FileItem::FileTime::Created);
+    case Column::Accessed:
+        return msecs(f, FileItem::FileTime::Accessed);
+    case Column::Sizes:
+        return flipped(f.pageSummary().sizesSortKey());
+    case Column::A4Equivalents:
+        return f.pageSummary().a4EquivalentsSortKey();
+    case Column::Colour:
+        return flipped(f.pageSummary().colourSortKey());
+    default:
+        return 0;
+    }
+}
+
+QString textOf(const FileItem &f, Column column)
+{
+    switch (column) {
+    case Column::Name:
+        return f.name();
+    case Column::Type:
+        return f.type();
+    default:
+        return f.displayField(column).toString();
+    }
+}
+
+template <typename Key>
+void stableSortBy(std::vector<int> &order, const std::vector<Key> &keys, bool ascending)
+{
+    // Keys are indexed by data row; the order is refined in place.
+    if (ascending)
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+    else
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return keys[size_t(b)] < keys[size_t(a)]; });
+}
+
+struct TextKey
+{
+    QCollatorSortKey key;
+    bool operator<(const TextKey &other) const { return key.compare(other.key) < 0; }
+};
+
 } // namespace
+
+void gatherSortData(const FileList &files, int from, int to, SortColumnData &data)
+{
+    const Column column = data.descriptor.column;
+    data.text = isTextColumn(column);
+    for (int row = qMax(from, 0); row < to && row < files.size(); ++row) {
+        if (data.text)
+            data.texts.append(textOf(*files.at(row), column));
+        else
+            data.numbers.push_back(numberOf(*files.at(row), column));
+    }
+}
+
+std::vector<int> sortOrder(const std::vector<SortColumnData> &columns, int rows)
+{
+    std::vector<int> order(size_t(qMax(rows, 0)));
+    std::iota(order.begin(), order.end(), 0);
+    // Stable passes from the last column to the first give the
+    // lexicographic order of all of them.
+    for (auto c = columns.crbegin(); c != columns.crend(); ++c) {
+        const bool asc = c->descriptor.ascending;
+        if (c->text) {
+            if (c->texts.size() != rows)
+                continue;
+            QCollator collator;
+            collator.setCaseSensitivity(Qt::CaseInsensitive);
+            collator.setNumericMode(true);
+            std::vector<TextKey> keys;
+            keys.reserve(size_t(rows));
+            // Folded first: the C locale's collation ignores the case setting.
+            for (const QString &text : c->texts)
+                keys.push_back({collator.sortKey(text.toCaseFolded())});
+            stableSortBy(order, keys, asc);
+        } else {
+            if (c->numbers.size() != size_t(rows))
+                continue;
+            stableSortBy(order, c->numbers, asc);
+        }
+    }
+    return order;
+}
 
 void FileList::sort(const QList<SortDescriptor> &descriptors)
 {
-    // Stable passes from the last descriptor to the first give the
-    // lexicographic order of all of them.
-    for (auto d = descriptors.crbegin(); d != descriptors.crend(); ++d) {
-        const bool asc = d->ascending;
-        switch (d->column) {
-        case Column::Check:
-            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.isChecked()); });
-            break;
-        case Column::Name:
-            sortByText(m_items, asc, &FileItem::name);
-            break;
-        case Column::Pages:
-            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.pages()); });
-            break;
-        case Column::Size:
-            sortByNumber(m_items, asc, [](const FileItem &f) { return qint64(f.size()); });
-            break;
-        case Column::Type:
-            sortByText(m_items, asc, &FileItem::type);
-            break;
-        case Column::Modified:
-            sortByNumber(m_items, asc,
-                         [](const FileItem &f) { return msecs(f, FileItem::FileTime::Modified); });
-            break;
-        case Column::Created:
-            sortByNumber(m_items, asc,
-                         [](const FileItem &f) { return msecs(f, FileItem::FileTime::Created); });
-            break;
-        case Column::Accessed:
-            sortByNumber(m_items, asc,
-                         [](const FileItem &f) { return msecs(f, FileItem::FileTime::Accessed); });
-            break;
-        case Column::Location:
-            sortByText(m_items, asc, &FileItem::location);
-            break;
-        case Column::Sizes:
-            sortByUnsigned(m_items, asc,
-                           [](const FileItem &f) { return f.pageSummary().sizesSortKey(); });
-            break;
-        case Column::A4Equivalents:
-            sortByNumber(m_items, asc,
-                         [](const FileItem &f) { return f.pageSummary().a4EquivalentsSortKey(); });
-            break;
-        case Column::Colour:
-            sortByUnsigned(m_items, asc,
-                           [](const FileItem &f) { return f.pageSummary().colourSortKey(); });
-            break;
-        }
+    std::vector<SortColumnData> columns;
+    for (const SortDescriptor &d : descriptors) {
+        SortColumnData data;
+        data.descriptor = d;
+        gatherSortData(*this, 0, size(), data);
+        columns.push_back(std::move(data));
     }
+    reorder(sortOrder(columns, size()));
 }
 
 } // namespace tallivo

@@ -7,7 +7,10 @@
 #include <QSet>
 #include <QString>
 
+#include <QStringList>
+
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace tallivo {
@@ -34,6 +37,45 @@ struct PageTotals
     qint64 pdfPages = 0;
 };
 
+// Rows first..last, both included.
+using RowRange = std::pair<int, int>;
+
+// What a row adds to the totals.
+struct RowPages
+{
+    qint32 pages = 0;
+    PageGroup group = PageGroup::None;
+};
+
+// Files taken off the list together, and the row the first of them had;
+// with what each adds to the totals, so that putting them back reads no
+// item for it.
+struct FileBlock
+{
+    int row = 0;
+    std::vector<std::unique_ptr<FileItem>> items;
+    std::vector<RowPages> pages; // beside items, or empty
+};
+
+// What a sort reads of each row for one column: a text or a number per row,
+// gathered on the thread that owns the list, so that the keys can be built
+// and compared on another.
+struct SortColumnData
+{
+    SortDescriptor descriptor;
+    bool text = false;
+    QStringList texts;
+    std::vector<qint64> numbers;
+};
+
+// Reads the sort data of rows [from, to) and appends it to `data`.
+class FileList;
+void gatherSortData(const FileList &files, int from, int to, SortColumnData &data);
+// The order the data sorts to (row i of the result is row order[i] of the
+// data); the first column decides, later ones break ties, equal rows keep
+// their order. Reads nothing but its arguments: any thread.
+std::vector<int> sortOrder(const std::vector<SortColumnData> &columns, int rows);
+
 // The ordered list of files, in table order. Keeps a set of path keys and the
 // page totals up to date, so that the duplicate test and the totals cost the
 // same for the hundred-thousandth file as for the first.
@@ -49,11 +91,20 @@ public:
     bool contains(const PathKey &key) const { return m_keys.contains(key); }
     // A copy of the listed files' path keys; cheap until either side changes.
     PathSet pathKeys() const { return m_keys; }
+    // Whether a file of the same path is listed.
+    bool isListed(const FileItem &item) const { return contains(item); }
 
     // Appends unless an equal item is listed; true when appended.
     bool append(std::unique_ptr<FileItem> item);
     // Removes the given rows (any order, duplicates ignored).
     void removeRows(QList<int> rows);
+    // Takes the rows of each range (ascending, apart) off the list in one
+    // pass, and hands them over; each block has the row it started at.
+    std::vector<FileBlock> takeBlocks(const QList<RowRange> &ranges);
+    // Puts blocks back (ascending rows, files not listed, as takeBlocks()
+    // gave them) in one pass, each at its row as far as the list reaches.
+    // Returns the rows each block is at now.
+    QList<RowRange> putBlocks(std::vector<FileBlock> blocks);
     void clear();
     // Moves the item at `from` so that it ends up at `to`.
     void move(int from, int to);
@@ -68,13 +119,25 @@ public:
     PageTotals totals() const { return m_totals; }
     // Totals of the given rows only.
     PageTotals totalsOf(const QList<int> &rows) const;
+    // Totals of row ranges (apart from each other), at the cost of the
+    // ranges, not of their rows: from running sums over the rows, made again
+    // on the first call after the list changed.
+    PageTotals totalsOf(const QList<RowRange> &ranges) const;
 
 private:
+    static RowPages rowPages(const FileItem &item);
     void count(const FileItem &item, int sign);
+    void count(const RowPages &row, int sign);
+    void changed() { m_sums.clear(); }
 
     std::vector<std::unique_ptr<FileItem>> m_items;
+    // What each row adds to the totals, beside m_items, so that the running
+    // sums and the removals read no item.
+    std::vector<RowPages> m_rowPages;
     PathSet m_keys;
     PageTotals m_totals;
+    // Totals of the rows before each row, and of all: empty when stale.
+    mutable std::vector<PageTotals> m_sums;
 };
 
 } // namespace tallivo

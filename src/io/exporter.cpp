@@ -257,12 +257,13 @@ class RowCopier : public QObject
 {
 public:
     RowCopier(QObject *context, const FileList &files, const QAbstractItemModel *model,
-              std::shared_ptr<ExportJob> job, int rowsPerBlock)
+              std::shared_ptr<ExportJob> job, int rowsPerBlock, ExportRows which)
         : QObject(context)
         , m_context(context)
         , m_files(files)
         , m_job(std::move(job))
         , m_rowsPerBlock(qMax(1, rowsPerBlock))
+        , m_checkedOnly(which == ExportRows::Checked)
     {
         if (!model)
             return;
@@ -287,13 +288,18 @@ public:
         if (std::exchange(m_changed, false)) {
             m_job->blocks.clear();
             m_copied = 0;
+            m_records = 0;
         }
         const int end = qMin(m_files.size(), m_copied + m_rowsPerBlock);
         if (m_copied < end) {
             std::vector<FileRecord> block;
             block.reserve(size_t(end - m_copied));
-            for (int i = m_copied; i < end; ++i)
-                block.push_back(m_files.at(i)->record());
+            for (int i = m_copied; i < end; ++i) {
+                const FileItem &item = *m_files.at(i);
+                if (!m_checkedOnly || item.isChecked())
+                    block.push_back(item.record());
+            }
+            m_records += qint64(block.size());
             m_job->blocks.push_back(std::move(block));
             m_copied = end;
         }
@@ -301,7 +307,7 @@ public:
             QTimer::singleShot(0, this, [this] { step(); });
             return;
         }
-        m_job->total = m_copied;
+        m_job->total = m_records;
         startWriting(m_context, m_job);
         deleteLater();
     }
@@ -311,7 +317,9 @@ private:
     const FileList &m_files;
     std::shared_ptr<ExportJob> m_job;
     const int m_rowsPerBlock;
+    const bool m_checkedOnly;
     int m_copied = 0;
+    qint64 m_records = 0;
     bool m_changed = false;
 };
 
@@ -319,12 +327,12 @@ private:
 
 void exportInBackground(QObject *context, const FileList &files, const QByteArray &path,
                         ExportCallbacks callbacks, const QAbstractItemModel *model,
-                        int rowsPerBlock)
+                        int rowsPerBlock, ExportRows which)
 {
     auto job = std::make_shared<ExportJob>();
     job->callbacks = std::move(callbacks);
     job->path = path;
-    (new RowCopier(context, files, model, job, rowsPerBlock))->step();
+    (new RowCopier(context, files, model, job, rowsPerBlock, which))->step();
 }
 
 } // namespace tallivo

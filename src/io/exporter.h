@@ -76,8 +76,16 @@ struct ExportCallbacks
     std::function<void(qint64 written, qint64 total)> progress;
     std::function<void(const QString &error)> done;
 };
+// Rows copied per turn of the event loop.
+inline constexpr int kExportRowsPerBlock = 20000;
+// Which rows go out: all, or only those whose check box is on.
+enum class ExportRows
+{
+    All,
+    Checked
+};
 void exportInBackground(QObject *context, const FileList &files, const QByteArray &path,
                         ExportCallbacks callbacks, const QAbstractItemModel *model = nullptr,
-                        int rowsPerBlock = 20000);
+                        int rowsPerBlock = kExportRowsPerBlock, ExportRows which = ExportRows::All);
 
 } // namespace tallivo

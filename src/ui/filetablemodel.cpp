@@ -1,6 +1,10 @@
 #include "filetablemodel.h"
 
+#include "iopool.h"
+
+#include <QElapsedTimer>
 #include <QIcon>
+#include <QTimer>
 
 #include <algorithm>
 #include <numeric>
@@ -42,6 +46,33 @@ QList<std::pair<int, int>> rowBlocks(const QList<int> &ascendingRows)
     return blocks;
 }
 
+QList<RowRange> mergedRanges(QList<RowRange> ranges)
+{
+    std::sort(ranges.begin(), ranges.end());
+    QList<RowRange> merged;
+    for (const RowRange &range : std::as_const(ranges)) {
+        if (range.first > range.second)
+            continue;
+        if (!merged.isEmpty() && range.first <= merged.last().second + 1)
+            merged.last().second = qMax(merged.last().second, range.second);
+        else
+            merged.append(range);
+    }
+    return merged;
+}
+
+// A sort in the background: the rows' sort data is read here in slices, the
+// keys are made and sorted on the I/O pool, and the order is shown here in
+// one step, unless the list changed meanwhile.
+struct FileTableModel::SortJob
+{
+    quint64 generation = 0;
+    int rows = 0;
+    int gathered = 0;
+    bool uncountedFirst = false;
+    std::vector<SortColumnData> columns;
+};
+
 FileTableModel::FileTableModel(QObject *parent)
     : QAbstractTableModel(parent)
 {
@@ -72,6 +103,8 @@ int FileTableModel::appendFiles(std::vector<std::unique_ptr<FileItem>> items)
         m_files.append(std::move(item));
     }
     m_rows = m_files.size();
+    m_appended += quint64(count);
+    edited();
     endInsertRows();
     Q_EMIT tallyChanged();
     return count;
@@ -91,6 +124,8 @@ void FileTableModel::tally(const FileItem &item, int sign)
 {
     if (isUncounted(item))
         m_uncounted += sign;
+    if (item.isChecked())
+        m_checked += sign;
     if (lacksDetails(item))
         m_withoutDetails += sign;
     if (sign > 0)
@@ -102,6 +137,7 @@ void FileTableModel::tally(const FileItem &item, int sign)
 void FileTableModel::retally()
 {
     m_uncounted = 0;
+    m_checked = 0;
     m_withoutDetails = 0;
     m_pageTable.clear();
     for (int row = 0; row < m_rows; ++row)
@@ -221,8 +257,15 @@ bool FileTableModel::setData(const QModelIndex &index, const QVariant &value, in
     if (!checkIndex(index, CheckIndexOption::IndexIsValid) ||
         index.column() != int(Column::Check) || role != Qt::CheckStateRole)
         return false;
-    m_files.at(index.row())->setChecked(value.toInt() == Qt::Checked);
+    FileItem *item = m_files.at(index.row());
+    const bool checked = value.toInt() == Qt::Checked;
+    if (checked != item->isChecked()) {
+        m_checked += checked ? 1 : -1;
+        item->setChecked(checked);
+        edited();
+    }
     Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
+    Q_EMIT tallyChanged();
     return true;
 }
 
@@ -302,16 +345,122 @@ void FileTableModel::sort(int column, Qt::SortOrder order)
 
 void FileTableModel::resort()
 {
-    if ((m_sort.isEmpty() && !m_uncountedFirst) || m_rows < 2)
+    if ((m_sort.isEmpty() && !m_uncountedFirst) || m_rows < 2) {
+        // A sort under way is overtaken by this one.
+        if (m_job)
+            endSort();
         return;
-    // The persistent indexes stay where they are: a selection keeps its rows
-    // while the files move under it.
-    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    if (!m_sort.isEmpty())
-        m_files.sort(m_sort);
+    }
+    if (m_rows < m_backgroundSortFrom) {
+        if (m_job)
+            endSort();
+        sortNow();
+        return;
+    }
+    const bool started = !m_job;
+    auto job = std::make_shared<SortJob>();
+    job->generation = m_generation;
+    job->rows = m_rows;
+    job->uncountedFirst = m_uncountedFirst;
     if (m_uncountedFirst)
-        partitionUncounted();
-    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        job->columns.push_back({{Column::Pages, true}, false, {}, {}});
+    for (const SortDescriptor &d : std::as_const(m_sort))
+        job->columns.push_back({d, false, {}, {}});
+    m_job = job;
+    if (started)
+        Q_EMIT sortingChanged(true);
+    gatherSortData(job);
+}
+
+void FileTableModel::sortNow()
+{
+    std::vector<SortColumnData> columns;
+    if (m_uncountedFirst) {
+        SortColumnData first;
+        for (int row = 0; row < m_rows; ++row)
+            first.numbers.push_back(!isUncounted(*m_files.at(row)));
+        columns.push_back(std::move(first));
+    }
+    for (const SortDescriptor &d : std::as_const(m_sort)) {
+        SortColumnData data;
+        data.descriptor = d;
+        tallivo::gatherSortData(m_files, 0, m_rows, data);
+        columns.push_back(std::move(data));
+    }
+    applyOrder(sortOrder(columns, m_rows));
+}
+
+void FileTableModel::gatherSortData(const std::shared_ptr<SortJob> &job)
+{
+    if (m_job != job)
+        return;
+    if (job->generation != m_generation) {
+        resort();
+        return;
+    }
+    // Slices short enough that the window keeps answering.
+    constexpr int kSlice = 4096;
+    QElapsedTimer clock;
+    clock.start();
+    while (job->gathered < job->rows && clock.elapsed() < 20) {
+        const int from = job->gathered;
+        const int to = qMin(from + kSlice, job->rows);
+        for (size_t c = 0; c < job->columns.size(); ++c) {
+            SortColumnData &data = job->columns[c];
+            if (c == 0 && job->uncountedFirst) {
+                for (int row = from; row < to; ++row)
+                    data.numbers.push_back(!isUncounted(*m_files.at(row)));
+            } else {
+                tallivo::gatherSortData(m_files, from, to, data);
+            }
+        }
+        job->gathered = to;
+    }
+    if (job->gathered < job->rows) {
+        QTimer::singleShot(0, this, [this, job] { gatherSortData(job); });
+        return;
+    }
+    sortGathered(job);
+}
+
+void FileTableModel::sortGathered(const std::shared_ptr<SortJob> &job)
+{
+    runOnIoPool(
+        this,
+        [job] {
+            // Heavy on the CPU: one core's worth, like a parse.
+            ParseSlot slot;
+            return std::make_shared<std::vector<int>>(sortOrder(job->columns, job->rows));
+        },
+        [this, job](const std::shared_ptr<std::vector<int>> &order) {
+            if (m_job != job)
+                return;
+            if (job->generation != m_generation) {
+                // The list changed under the sort: sort it again as it is.
+                resort();
+                return;
+            }
+            applyOrder(*order);
+            endSort();
+        });
+}
+
+void FileTableModel::endSort()
+{
+    m_job.reset();
+    Q_EMIT sortingChanged(false);
+}
+
+void FileTableModel::applyOrder(const std::vector<int> &order)
+{
+    if (order.size() != size_t(m_rows))
+        return;
+    std::vector<int> newRows(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        newRows[size_t(order[i])] = int(i);
+    Q_EMIT rowsAboutToBeReordered();
+    reorderRows(order);
+    Q_EMIT rowsReordered(newRows);
 }
 
 void FileTableModel::setUncountedFirst(bool first)
@@ -322,36 +471,26 @@ void FileTableModel::setUncountedFirst(bool first)
     resort();
 }
 
-void FileTableModel::partitionUncounted()
-{
-    std::vector<int> order;
-    order.reserve(size_t(m_files.size()));
-    for (bool uncounted : {true, false}) {
-        for (int row = 0; row < m_files.size(); ++row) {
-            if (isUncounted(*m_files.at(row)) == uncounted)
-                order.push_back(row);
-        }
-    }
-    m_files.reorder(order);
-}
-
-void FileTableModel::reorderRows(std::vector<int> order)
+void FileTableModel::reorderRows(const std::vector<int> &order)
 {
     std::vector<int> newRow(order.size());
     for (size_t i = 0; i < order.size(); ++i)
         newRow[size_t(order[i])] = int(i);
-    Q_EMIT layoutAboutToBeChanged();
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     m_files.reorder(order);
+    edited();
+    // Views that keep their selection as ranges take it off before this, so
+    // only a few indexes are left here.
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
     for (const QModelIndex &index : from)
         to.append(this->index(newRow[size_t(index.row())], index.column()));
     changePersistentIndexList(from, to);
-    Q_EMIT layoutChanged();
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void FileTableModel::removeRowList(const QList<int> &rows)
+std::vector<FileBlock> FileTableModel::removeRowList(const QList<int> &rows)
 {
     QList<int> ascending;
     ascending.reserve(rows.size());
@@ -361,49 +500,126 @@ void FileTableModel::removeRowList(const QList<int> &rows)
     }
     std::sort(ascending.begin(), ascending.end());
     ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
-    const QList<std::pair<int, int>> blocks = rowBlocks(ascending);
-    if (blocks.isEmpty())
-        return;
-    const int count = int(ascending.size());
-    int first = blocks.first().first;
-    // Scattered rows are gathered at the end first: one removal, not one a
-    // block, each of which would cost the views a pass over every row.
-    if (blocks.size() > 1) {
-        std::vector<int> order;
-        order.reserve(size_t(m_rows));
-        std::vector<bool> doomed(size_t(m_rows), false);
-        for (const auto &[first, last] : blocks)
-            std::fill(doomed.begin() + first, doomed.begin() + last + 1, true);
-        for (bool gathered : {false, true}) {
-            for (int row = 0; row < m_rows; ++row) {
-                if (doomed[size_t(row)] == gathered)
-                    order.push_back(row);
-            }
-        }
-        reorderRows(std::move(order));
-        first = m_rows - count;
+    return removeRanges(rowBlocks(ascending));
+}
+
+std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &ranges)
+{
+    QList<RowRange> blocks;
+    for (const auto &[first, last] : ranges) {
+        const int from = qMax(first, 0);
+        const int to = qMin(last, m_rows - 1);
+        if (from <= to)
+            blocks.append({from, to});
     }
-    QList<int> gone(count);
-    std::iota(gone.begin(), gone.end(), first);
-    for (int row : std::as_const(gone))
-        tally(*m_files.at(row), -1);
-    beginRemoveRows({}, first, first + count - 1);
-    m_files.removeRows(gone);
-    m_rows -= count;
-    endRemoveRows();
+    blocks = mergedRanges(blocks);
+    std::vector<FileBlock> taken;
+    if (blocks.isEmpty())
+        return taken;
+    if (blocks.size() > kMaxBlockSignals) {
+        beginResetModel();
+        taken = m_files.takeBlocks(blocks);
+        m_rows = m_files.size();
+        edited();
+        endResetModel();
+    } else {
+        // From the last block up, so that the rows above stay as they were.
+        for (qsizetype b = blocks.size(); b-- > 0;) {
+            const auto [first, last] = blocks[b];
+            beginRemoveRows({}, first, last);
+            std::vector<FileBlock> one = m_files.takeBlocks({blocks[b]});
+            m_rows = m_files.size();
+            edited();
+            endRemoveRows();
+            taken.push_back(std::move(one.front()));
+        }
+        std::reverse(taken.begin(), taken.end());
+    }
+    for (const FileBlock &block : taken) {
+        for (const auto &item : block.items)
+            tally(*item, -1);
+    }
     Q_EMIT tallyChanged();
+    return taken;
+}
+
+QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks)
+{
+    return insertBlocks(std::move(blocks), quint64(-1));
+}
+
+QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quint64 appendedSince)
+{
+    const bool mayBeListed = appendedSince != m_appended;
+    std::stable_sort(blocks.begin(), blocks.end(),
+                     [](const FileBlock &a, const FileBlock &b) { return a.row < b.row; });
+    // Files listed meanwhile (a run may have found them again) stay where
+    // they are.
+    std::vector<FileBlock> fresh;
+    for (FileBlock &block : blocks) {
+        FileBlock kept;
+        kept.row = block.row;
+        const bool known = block.pages.size() == block.items.size();
+        for (size_t i = 0; i < block.items.size(); ++i) {
+            std::unique_ptr<FileItem> &item = block.items[i];
+            if (!item || (mayBeListed && m_files.isListed(*item)))
+                continue;
+            kept.items.push_back(std::move(item));
+            if (known)
+                kept.pages.push_back(block.pages[i]);
+        }
+        if (!kept.items.empty())
+            fresh.push_back(std::move(kept));
+    }
+    QList<RowRange> placed;
+    if (fresh.empty())
+        return placed;
+    for (const FileBlock &block : fresh) {
+        for (const auto &item : block.items)
+            tally(*item, +1);
+    }
+    if (fresh.size() > size_t(kMaxBlockSignals)) {
+        beginResetModel();
+        placed = m_files.putBlocks(std::move(fresh));
+        m_rows = m_files.size();
+        edited();
+        endResetModel();
+    } else {
+        // From the first block down: each goes in at its row among the rows
+        // already back.
+        for (FileBlock &block : fresh) {
+            const int first = qBound(0, block.row, m_rows);
+            const int last = first + int(block.items.size()) - 1;
+            block.row = first;
+            beginInsertRows({}, first, last);
+            std::vector<FileBlock> one;
+            one.push_back(std::move(block));
+            m_files.putBlocks(std::move(one));
+            m_rows = m_files.size();
+            edited();
+            endInsertRows();
+            if (!placed.isEmpty() && placed.last().second + 1 == first)
+                placed.last().second = last;
+            else
+                placed.append({first, last});
+        }
+    }
+    Q_EMIT tallyChanged();
+    return placed;
 }
 
 void FileTableModel::clear()
 {
     if (m_rows == 0) {
         m_files.clear();
+        edited();
         retally();
         return;
     }
     beginRemoveRows({}, 0, m_rows - 1);
     m_files.clear();
     m_rows = 0;
+    edited();
     endRemoveRows();
     retally();
 }
@@ -413,58 +629,9 @@ void FileTableModel::swapList(FileList &other)
     beginResetModel();
     std::swap(m_files, other);
     m_rows = m_files.size();
+    edited();
     endResetModel();
     retally();
-}
-
-QList<int> FileTableModel::insertFiles(std::vector<std::pair<int, std::unique_ptr<FileItem>>> files)
-{
-    std::stable_sort(files.begin(), files.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<int> targets;
-    std::vector<std::unique_ptr<FileItem>> fresh;
-    PathSet seen;
-    for (auto &[row, item] : files) {
-        if (!item)
-            continue;
-        const PathKey key = item->key();
-        if (m_files.contains(key) || seen.contains(key))
-            continue;
-        seen.insert(key);
-        targets.push_back(row);
-        fresh.push_back(std::move(item));
-    }
-    if (targets.empty())
-        return {};
-    appendFiles(std::move(fresh));
-    // Merge the new files, now at the end, into the others at their rows.
-    const int k = int(targets.size());
-    const int old = m_rows - k;
-    std::vector<int> order;
-    order.reserve(size_t(m_rows));
-    QList<int> placed;
-    int nextOld = 0;
-    int nextNew = 0;
-    for (int row = 0; row < m_rows; ++row) {
-        if (nextNew < k && (targets[size_t(nextNew)] <= row || nextOld >= old)) {
-            order.push_back(old + nextNew++);
-            placed.append(row);
-        } else {
-            order.push_back(nextOld++);
-        }
-    }
-    reorderRows(std::move(order));
-    return placed;
-}
-
-QList<int> FileTableModel::rowsOf(const QSet<QString> &urlTexts) const
-{
-    QList<int> rows;
-    for (int row = 0; row < m_rows; ++row) {
-        if (urlTexts.contains(m_files.at(row)->urlText()))
-            rows.append(row);
-    }
-    return rows;
 }
 
 QList<int> FileTableModel::moveBlocks(const QList<int> &rows, bool up)
@@ -496,9 +663,10 @@ QList<int> FileTableModel::moveBlocks(const QList<int> &rows, bool up)
         // beginMoveRows() counts the destination before the row is taken out.
         beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
         m_files.move(from, to);
+        edited();
         endMoveRows();
     } else if (moves.size() > 1) {
-        reorderRows(std::move(order));
+        reorderRows(order);
     }
     std::sort(moved.begin(), moved.end());
     return moved;
@@ -522,14 +690,20 @@ void FileTableModel::setChecked(const QList<int> &rows, CheckChange change)
         if (row < 0 || row >= m_rows)
             continue;
         FileItem *item = m_files.at(row);
-        item->setChecked(change == CheckChange::Toggle ? !item->isChecked()
-                                                       : change == CheckChange::Check);
+        const bool checked =
+            change == CheckChange::Toggle ? !item->isChecked() : change == CheckChange::Check;
+        if (checked != item->isChecked())
+            m_checked += checked ? 1 : -1;
+        item->setChecked(checked);
         first = qMin(first, row);
         last = qMax(last, row);
     }
-    if (first <= last)
+    if (first <= last) {
+        edited();
         Q_EMIT dataChanged(index(first, int(Column::Check)), index(last, int(Column::Check)),
                            {Qt::CheckStateRole});
+        Q_EMIT tallyChanged();
+    }
 }
 
 void FileTableModel::setAllChecked(CheckChange change)

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QUrl>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,9 @@ namespace tallivo {
 
 // The runs of adjacent rows in ascending rows, as first and last row.
 QList<std::pair<int, int>> rowBlocks(const QList<int> &ascendingRows);
+// Row ranges in any order, overlapping or not, as ascending ranges apart
+// from each other (touching ones merged).
+QList<RowRange> mergedRanges(QList<RowRange> ranges);
 
 // The file list and the table's view of it: one row per file, in list order.
 // Every edit of the list goes through here, so that views, selections and
@@ -44,6 +48,8 @@ public:
     // summary over 100,000 files costs nothing per file already shown.
     // Files whose pages could not be read (they count 0).
     int uncountedCount() const { return m_uncounted; }
+    // Files whose check box is checked.
+    int checkedCount() const { return m_checked; }
     // Files with pages but no page details: counted while details were off.
     int withoutDetailsCount() const { return m_withoutDetails; }
     // Pages of all shown files by size and colour.
@@ -73,14 +79,36 @@ public:
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    // A header click: sorts the list by this column. Rows keep their
-    // positions, so a selection stays on the same rows, now other files.
+    // A header click: sorts the list by this column. A long list is sorted
+    // in the background and shown in its new order in one step; the list
+    // stays as it was until then, and a sort overtaken by an edit starts
+    // again. The rowsAboutToBeReordered() and rowsReordered() signals
+    // bracket the step, so that a view can keep its selection on the same
+    // files without moving a persistent index per row.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
     // Sorts the list again the way the last header click did.
     void resort();
+    bool isSorting() const { return bool(m_job); }
+    // Lists shorter than this are sorted at once, on the calling thread.
+    void setBackgroundSortFrom(int rows) { m_backgroundSortFrom = rows; }
 
     // Removes the given rows (any order, repeats ignored), a block at a time.
-    void removeRowList(const QList<int> &rows);
+    std::vector<FileBlock> removeRowList(const QList<int> &rows);
+    // Removes row ranges (ascending, apart) and hands their files over, each
+    // block with the row it started at. A few blocks go as row removals;
+    // many at once as one reset, which costs the views one pass instead of
+    // one a block.
+    std::vector<FileBlock> removeRanges(const QList<RowRange> &ranges);
+    // Puts blocks back at their rows (ascending, as removeRanges() gave
+    // them; files listed meanwhile are left out), as row insertions.
+    // Returns the ranges they are at now.
+    QList<RowRange> insertBlocks(std::vector<FileBlock> blocks);
+    // Counts the files appended, so that insertBlocks() need not look up
+    // files that cannot have been listed again meanwhile.
+    quint64 appendedCount() const { return m_appended; }
+    QList<RowRange> insertBlocks(std::vector<FileBlock> blocks, quint64 appendedSince);
+    // How many blocks removeRanges() and insertBlocks() announce one by one.
+    static constexpr int kMaxBlockSignals = 32;
     void clear();
     // Moves each block of the given rows (ascending) one place up or down,
     // the block nearest the edge first; once a block is at the edge nothing
@@ -93,26 +121,32 @@ public:
 
     // Undo support. Puts the other list in place of this one, whole.
     void swapList(FileList &other);
-    // Puts files back at the rows they had (ascending target rows; files
-    // already listed are left out). Returns the rows they are at now.
-    QList<int> insertFiles(std::vector<std::pair<int, std::unique_ptr<FileItem>>> files);
-    // The rows of the listed files among these URL texts, ascending.
-    QList<int> rowsOf(const QSet<QString> &urlTexts) const;
 
 Q_SIGNALS:
     // The counts and tables above changed.
     void tallyChanged();
+    // A sort started or ended.
+    void sortingChanged(bool sorting);
+    // Before and after a sort shows its new order: the file at row r
+    // before is at row newRows[r] after.
+    void rowsAboutToBeReordered();
+    void rowsReordered(const std::vector<int> &newRows);
 
 private:
+    struct SortJob;
     void tally(const FileItem &item, int sign);
+    // Every edit of the list makes a running sort stale.
+    void edited() { ++m_generation; }
+    void sortNow();
+    void gatherSortData(const std::shared_ptr<SortJob> &job);
+    void sortGathered(const std::shared_ptr<SortJob> &job);
+    void applyOrder(const std::vector<int> &order);
+    void endSort();
     void retally();
-    // Puts the files that could not be counted first, keeping each group's
-    // order; rows keep their places, like a sort.
-    void partitionUncounted();
 
     // Shows the list in a new order (row i shows what row order[i] showed)
     // in one layout change; persistent indexes go with their rows.
-    void reorderRows(std::vector<int> order);
+    void reorderRows(const std::vector<int> &order);
     // Moves each block one place up or down, the block nearest the edge
     // first, until one is at the edge; the new rows of the moved files.
     QList<int> moveBlocks(const QList<int> &rows, bool up);
@@ -123,7 +157,12 @@ private:
     QList<SortDescriptor> m_sort;
     bool m_uncountedFirst = false;
     int m_uncounted = 0;
+    int m_checked = 0;
     int m_withoutDetails = 0;
+    quint64 m_generation = 0;
+    quint64 m_appended = 0;
+    std::shared_ptr<SortJob> m_job;
+    int m_backgroundSortFrom = 20000;
     PageTable m_pageTable;
 };
 

@@ -83,6 +83,17 @@ void FileTableView::setModel(QAbstractItemModel *model)
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(model, signal, this, &FileTableView::updateLook);
     connect(model, &QAbstractItemModel::modelReset, this, &FileTableView::updateLook);
+    if (auto *files = qobject_cast<FileTableModel *>(model)) {
+        connect(files, &FileTableModel::rowsAboutToBeReordered, this,
+                &FileTableView::holdSelection);
+        connect(files, &FileTableModel::rowsReordered, this, &FileTableView::restoreSelection);
+        connect(files, &FileTableModel::sortingChanged, this, [this](bool sorting) {
+            if (sorting)
+                viewport()->setCursor(Qt::BusyCursor);
+            else
+                viewport()->unsetCursor();
+        });
+    }
     QHeaderView *header = horizontalHeader();
     for (int column = 0; column < ColumnCount && column < header->count(); ++column)
         header->resizeSection(column, columnWidths[column]);
@@ -96,19 +107,25 @@ void FileTableView::setModel(QAbstractItemModel *model)
     updateLook();
 }
 
+QList<std::pair<int, int>> FileTableView::selectedRowRanges() const
+{
+    if (!selectionModel() || !model())
+        return {};
+    QList<RowRange> ranges;
+    const QItemSelection selection = selectionModel()->selection();
+    ranges.reserve(selection.size());
+    for (const QItemSelectionRange &range : selection) {
+        if (range.isValid())
+            ranges.append({range.top(), range.bottom()});
+    }
+    return mergedRanges(std::move(ranges));
+}
+
 QList<int> FileTableView::selectedRows() const
 {
     QList<int> rows;
-    if (!selectionModel() || !model())
-        return rows;
-    const int count = model()->rowCount();
-    std::vector<bool> seen(size_t(qMax(count, 0)), false);
-    for (const QItemSelectionRange &range : selectionModel()->selection()) {
-        for (int row = qMax(range.top(), 0); row <= range.bottom() && row < count; ++row)
-            seen[size_t(row)] = true;
-    }
-    for (int row = 0; row < count; ++row) {
-        if (seen[size_t(row)])
+    for (const auto &[first, last] : selectedRowRanges()) {
+        for (int row = first; row <= last; ++row)
             rows.append(row);
     }
     return rows;
@@ -116,35 +133,64 @@ QList<int> FileTableView::selectedRows() const
 
 QList<int> FileTableView::selectedRowsAnyOrder() const
 {
-    QList<int> rows;
-    if (!selectionModel() || !model())
-        return rows;
-    const int count = model()->rowCount();
-    const QItemSelection selection = selectionModel()->selection();
-    // Ranges may overlap only when there are several.
-    QSet<int> seen;
-    for (const QItemSelectionRange &range : selection) {
-        for (int row = qMax(range.top(), 0); row <= range.bottom() && row < count; ++row) {
-            if (selection.size() == 1 || !Q_UNLIKELY(seen.contains(row))) {
-                if (selection.size() > 1)
-                    seen.insert(row);
-                rows.append(row);
-            }
-        }
-    }
-    return rows;
+    return selectedRows();
 }
 
 void FileTableView::selectRows(const QList<int> &rows)
 {
+    selectRowRanges(rowBlocks(rows));
+}
+
+void FileTableView::selectRowRanges(const QList<std::pair<int, int>> &ranges, int current)
+{
     if (!model() || !selectionModel())
         return;
     QItemSelection selection;
+    const int rowCount = model()->rowCount();
     const int lastColumn = model()->columnCount() - 1;
-    // Adjacent rows go in as one range, so a long block stays one range.
-    for (const auto &[first, last] : rowBlocks(rows))
-        selection.select(model()->index(first, 0), model()->index(last, lastColumn));
+    selection.reserve(ranges.size());
+    for (const auto &[first, last] : ranges) {
+        const int from = qMax(first, 0);
+        const int to = qMin(last, rowCount - 1);
+        // Appended, not merged: the ranges are apart already.
+        if (from <= to)
+            selection.append(
+                QItemSelectionRange(model()->index(from, 0), model()->index(to, lastColumn)));
+    }
+    if (current >= 0 && current < rowCount)
+        selectionModel()->setCurrentIndex(model()->index(current, 0),
+                                          QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void FileTableView::holdSelection()
+{
+    m_heldSelection = selectedRowRanges();
+    // Without a selection the layout change moves only the current index.
+    if (!m_heldSelection.isEmpty())
+        selectionModel()->clearSelection();
+}
+
+void FileTableView::restoreSelection(const std::vector<int> &newRows)
+{
+    const QList<RowRange> held = std::exchange(m_heldSelection, {});
+    if (held.isEmpty())
+        return;
+    std::vector<bool> selected(newRows.size(), false);
+    for (const auto &[first, last] : held) {
+        for (int row = qMax(first, 0); row <= last && size_t(row) < newRows.size(); ++row)
+            selected[size_t(newRows[size_t(row)])] = true;
+    }
+    QList<RowRange> ranges;
+    for (int row = 0; size_t(row) < selected.size(); ++row) {
+        if (!selected[size_t(row)])
+            continue;
+        if (!ranges.isEmpty() && ranges.last().second + 1 == row)
+            ranges.last().second = row;
+        else
+            ranges.append({row, row});
+    }
+    selectRowRanges(ranges);
 }
 
 void FileTableView::updateLook()

@@ -4,6 +4,9 @@
 #include <QTableView>
 #include <QUrl>
 
+#include <utility>
+#include <vector>
+
 class QMenu;
 
 namespace tallivo {
@@ -28,6 +31,12 @@ public:
     QList<int> selectedRowsAnyOrder() const;
     // Replaces the selection by these rows (ascending).
     void selectRows(const QList<int> &rows);
+    // The selected rows as ascending ranges of whole rows, apart from each
+    // other, at the cost of the selection's ranges.
+    QList<std::pair<int, int>> selectedRowRanges() const;
+    // Replaces the selection by these row ranges in one change; the current
+    // row becomes `current` unless that is -1.
+    void selectRowRanges(const QList<std::pair<int, int>> &ranges, int current = -1);
 
     void setModel(QAbstractItemModel *model) override;
     // Whether a column of page sizes or colours is shown.
@@ -56,12 +65,17 @@ private:
     bool acceptsDrag(const QDropEvent *event) const;
     void setPictureHidden(bool hidden);
     void updateLook();
+    // A sort keeps the selection on the same files: taken off before the
+    // new order shows, put back on the files' new rows after.
+    void holdSelection();
+    void restoreSelection(const std::vector<int> &newRows);
 
     QMenu *m_contextMenu = nullptr;
     QMenu *m_headerMenu = nullptr;
     // While a column is dragged, the empty-list picture would smear.
     bool m_pictureHidden = false;
     QPoint m_headerPress;
+    QList<std::pair<int, int>> m_heldSelection;
 };
 
 } // namespace tallivo

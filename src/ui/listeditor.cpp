@@ -60,19 +60,16 @@ void ListEditor::invertAll()
 
 void ListEditor::removeSelected()
 {
-    const QList<int> rows = m_table.selectedRows();
-    if (rows.isEmpty())
+    const QList<std::pair<int, int>> ranges = m_table.selectedRowRanges();
+    if (ranges.isEmpty())
         return;
-    m_history.removeRows(rows);
-    QList<int> kept;
-    for (int row : rows) {
-        if (row < m_model.rowCount())
-            kept.append(row);
-    }
-    m_table.selectRows(kept);
-    if (!kept.isEmpty())
-        m_table.selectionModel()->setCurrentIndex(m_model.index(kept.first(), 0),
-                                                  QItemSelectionModel::NoUpdate);
+    // The selection goes first, so that the rows go without it; then the
+    // file after the first removed block is selected, if there is one.
+    m_table.selectionModel()->clearSelection();
+    m_history.removeRanges(ranges);
+    const int next = ranges.first().first;
+    if (next < m_model.rowCount())
+        m_table.selectRowRanges({{next, next}}, next);
 }
 
 void ListEditor::removeAll()
@@ -91,12 +88,17 @@ void ListEditor::removeAll()
 
 void ListEditor::moveUp()
 {
-    showMoved(m_model.moveUp(m_table.selectedRows()), true);
+    const QList<int> rows = m_table.selectedRows();
+    // Rows moved under a selection would each move an index of it.
+    m_table.selectionModel()->clearSelection();
+    showMoved(m_model.moveUp(rows), true);
 }
 
 void ListEditor::moveDown()
 {
-    showMoved(m_model.moveDown(m_table.selectedRows()), false);
+    const QList<int> rows = m_table.selectedRows();
+    m_table.selectionModel()->clearSelection();
+    showMoved(m_model.moveDown(rows), false);
 }
 
 void ListEditor::showMoved(const QList<int> &rows, bool up)

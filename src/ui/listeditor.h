@@ -27,8 +27,8 @@ public:
     void checkAll();
     void uncheckAll();
     void invertAll();
-    // The rows that remain at the selected positions stay selected; they
-    // now show the files that moved up into them.
+    // Afterwards the file that followed the first removed block is
+    // selected, or nothing when the block was at the end.
     void removeSelected();
     // Asks first.
     void removeAll();

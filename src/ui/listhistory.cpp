@@ -10,61 +10,85 @@ namespace tallivo {
 
 namespace {
 
-// Everything the window shows of a file, so that it comes back as it went.
-std::unique_ptr<FileItem> copyOf(const FileItem &file)
-{
-    auto copy = std::make_unique<FileItem>(file.filePath(), file.pages(), file.size());
-    copy->setCountStatus(file.countStatus());
-    copy->setPageSummary(file.pageSummary());
-    copy->setChecked(file.isChecked());
-    using Time = FileItem::FileTime;
-    copy->setFileTimes(file.fileTimeMSecs(Time::Modified), file.fileTimeMSecs(Time::Created),
-                       file.fileTimeMSecs(Time::Accessed));
-    return copy;
-}
-
+// Takes ranges of rows off the list and keeps their files, moved, not
+// copied, to put them back at their rows on undo. Redo finds them again by
+// identity: where undo put them, or wherever a sort or move took them since.
 class RemoveRowsCommand final : public QUndoCommand
 {
 public:
-    RemoveRowsCommand(FileTableModel &model, FileTableView &table, const QList<int> &rows)
+    RemoveRowsCommand(FileTableModel &model, FileTableView &table, QList<RowRange> ranges)
         : QUndoCommand(ListHistory::tr("Remove"))
         , m_model(model)
         , m_table(table)
+        , m_ranges(std::move(ranges))
     {
-        for (int row : rows) {
-            const FileItem &file = *model.files().at(row);
-            m_rows.append(row);
-            m_urls.insert(file.urlText());
-            m_files.push_back(copyOf(file));
-        }
     }
 
     void redo() override
     {
-        // The first time the rows are known; later the files are looked up,
-        // wherever other edits have put them.
-        m_model.removeRowList(m_first ? m_rows : m_model.rowsOf(m_urls));
+        if (!m_first)
+            m_ranges = rowsOfPlaced();
         m_first = false;
+        m_placed.clear();
+        m_removed = m_model.removeRanges(m_ranges);
+        m_appendedAt = m_model.appendedCount();
     }
 
     void undo() override
     {
-        std::vector<std::pair<int, std::unique_ptr<FileItem>>> back;
-        back.reserve(m_files.size());
-        for (size_t i = 0; i < m_files.size(); ++i)
-            back.emplace_back(m_rows.at(qsizetype(i)), copyOf(*m_files[i]));
-        const QList<int> rows = m_model.insertFiles(std::move(back));
-        m_table.selectRows(rows);
-        if (!rows.isEmpty())
-            m_table.scrollTo(m_model.index(rows.first(), 0));
+        m_table.selectionModel()->clearSelection();
+        m_ranges = m_model.insertBlocks(std::move(m_removed), m_appendedAt);
+        m_removed.clear();
+        // Files listed again meanwhile stayed where they were and were let
+        // go; those put back are listed in order in the ranges.
+        std::vector<const FileItem *> placed;
+        for (const auto &[first, last] : std::as_const(m_ranges)) {
+            for (int row = first; row <= last; ++row)
+                placed.push_back(m_model.files().at(row));
+        }
+        m_placed = std::move(placed);
+        if (m_ranges.isEmpty())
+            return;
+        m_table.selectRowRanges(m_ranges, m_ranges.first().first);
+        m_table.scrollTo(m_model.index(m_ranges.first().first, 0));
     }
 
 private:
+    // The rows of the files undo put back, ascending, as ranges.
+    QList<RowRange> rowsOfPlaced() const
+    {
+        const FileList &files = m_model.files();
+        size_t i = 0;
+        bool inPlace = true;
+        for (const auto &[first, last] : std::as_const(m_ranges)) {
+            for (int row = first; row <= last && inPlace; ++row, ++i)
+                inPlace = row < files.size() && i < m_placed.size() && files.at(row) == m_placed[i];
+        }
+        if (inPlace && i == m_placed.size())
+            return m_ranges;
+        // A sort or a move took them elsewhere: one pass over the list.
+        QSet<const FileItem *> wanted(m_placed.cbegin(), m_placed.cend());
+        QList<RowRange> ranges;
+        for (int row = 0; row < files.size(); ++row) {
+            if (!wanted.contains(files.at(row)))
+                continue;
+            if (!ranges.isEmpty() && ranges.last().second + 1 == row)
+                ranges.last().second = row;
+            else
+                ranges.append({row, row});
+        }
+        return ranges;
+    }
+
     FileTableModel &m_model;
     FileTableView &m_table;
-    QList<int> m_rows; // ascending
-    QSet<QString> m_urls;
-    std::vector<std::unique_ptr<FileItem>> m_files;
+    QList<RowRange> m_ranges; // ascending, apart
+    std::vector<FileBlock> m_removed;
+    // Files appended to the list before the removal: none of the removed
+    // ones can be listed again unless more were appended since.
+    quint64 m_appendedAt = 0;
+    // After undo: the files put back, in list order.
+    std::vector<const FileItem *> m_placed;
     bool m_first = true;
 };
 
@@ -131,15 +155,25 @@ void ListHistory::updateActions()
 
 void ListHistory::removeRows(const QList<int> &rows)
 {
-    QList<int> ascending;
-    for (int row : rows) {
-        if (row >= 0 && row < m_model.rowCount())
-            ascending.append(row);
+    QList<RowRange> ranges;
+    ranges.reserve(rows.size());
+    for (int row : rows)
+        ranges.append({row, row});
+    removeRanges(ranges);
+}
+
+void ListHistory::removeRanges(const QList<RowRange> &ranges)
+{
+    QList<RowRange> within;
+    for (const auto &[first, last] : ranges) {
+        const int from = qMax(first, 0);
+        const int to = qMin(last, m_model.rowCount() - 1);
+        if (from <= to)
+            within.append({from, to});
     }
-    std::sort(ascending.begin(), ascending.end());
-    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
-    if (!ascending.isEmpty())
-        m_stack.push(new RemoveRowsCommand(m_model, m_table, ascending));
+    within = mergedRanges(std::move(within));
+    if (!within.isEmpty())
+        m_stack.push(new RemoveRowsCommand(m_model, m_table, std::move(within)));
 }
 
 void ListHistory::clear(const QString &text)

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QUndoStack>
 
+#include <utility>
+
 class QAction;
 
 namespace tallivo {
@@ -33,6 +35,8 @@ public:
 
     // The rows go, and may come back at the same places.
     void removeRows(const QList<int> &rows);
+    // The same for ranges of rows (first and last row, any order).
+    void removeRanges(const QList<std::pair<int, int>> &ranges);
     // The list goes as a whole; `text` names the command ("Remove All").
     void clear(const QString &text);
 

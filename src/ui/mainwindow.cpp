@@ -80,7 +80,8 @@ void MainWindow::setupWindow()
                          m_ui->actionMoveDown,
                          m_ui->actionUncountedFirst,
                          m_ui->menuRecentFolders->menuAction()};
-    controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionRemoveAll};
+    controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionExportChecked,
+                          m_ui->actionRemoveAll};
     controls.idleWidgets = {table, m_ui->recentFolders, m_ui->uncountedButton};
     controls.cancel = m_ui->actionCancel;
     controls.busyIndicator = m_ui->busyIndicator;
@@ -227,7 +228,8 @@ void MainWindow::connectActions()
     on(m_ui->actionPageSummary, this, &MainWindow::showPageSummary);
     on(m_ui->actionReadPageDetails, m_detailsReader, &DetailsReader::readMissing);
 
-    on(m_ui->actionExport, this, &MainWindow::exportList);
+    on(m_ui->actionExport, this, [this] { exportList(false); });
+    on(m_ui->actionExportChecked, this, [this] { exportList(true); });
     on(m_ui->actionWebsite, this, &MainWindow::openWebsite);
     on(m_ui->actionRateUs, this, &MainWindow::rateRequested);
     on(m_ui->actionAbout, this, &MainWindow::showAbout);
@@ -351,7 +353,7 @@ void MainWindow::openWebsite()
     m_desktop->openUrl(QUrl(QString::fromLatin1(MakerWebsite)));
 }
 
-void MainWindow::exportList()
+void MainWindow::exportList(bool checkedOnly)
 {
     FileDialogRequest request;
     request.mode = FileDialogRequest::SaveFile;
@@ -359,7 +361,7 @@ void MainWindow::exportList()
     request.nameFilters = {tr("Text files (*.txt)")};
     request.defaultSuffix = QStringLiteral("txt");
     request.selectedFile = suggestedExportName(QDateTime::currentDateTime(), QLocale());
-    m_dialogs->chooseFiles(this, request, [this](const QStringList &paths) {
+    m_dialogs->chooseFiles(this, request, [this, checkedOnly](const QStringList &paths) {
         const QString path = paths.first();
         // The rows are copied here, from the list as it is now; they are
         // formatted and written on the I/O pool a block at a time, as the
@@ -384,7 +386,7 @@ void MainWindow::exportList()
             m_dialogs->showMessage(this, alert);
         };
         exportInBackground(this, m_model->files(), QFile::encodeName(path), std::move(callbacks),
-                           m_model);
+                           m_model, kExportRowsPerBlock, checkedOnly ? ExportRows::Checked : ExportRows::All);
     });
 }
 

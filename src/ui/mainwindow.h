@@ -70,7 +70,8 @@ private:
     void setupContextMenu();
     void connectActions();
     void openWebsite();
-    void exportList();
+    // The whole list, or only its checked files.
+    void exportList(bool checkedOnly);
     void showAbout();
     void showPageSummary();
     void updatePageSummary();

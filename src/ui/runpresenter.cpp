@@ -143,10 +143,14 @@ void RunPresenter::updateStatusLine()
 {
     m_statusUpdate.stop();
     const FileList &files = m_model.files();
-    const QList<int> selected = m_table.selectedRows();
+    // From the selection's ranges: the cost of a select-all is one range.
+    const QList<RowRange> selected = m_table.selectedRowRanges();
+    int count = 0;
+    for (const auto &[first, last] : selected)
+        count += last - first + 1;
     m_controls.pageTotals->setText(pageTotalsText(files.totals()));
-    m_controls.fileTotals->setText(
-        fileTotalsText(files.size(), int(selected.size()), files.totalsOf(selected)));
+    m_controls.fileTotals->setText(fileTotalsText(files.size(), count, files.totalsOf(selected)) +
+                                   QStringLiteral("; ") + checkedText(m_model.checkedCount()));
 }
 
 void RunPresenter::updateUncounted()
@@ -154,6 +158,12 @@ void RunPresenter::updateUncounted()
     const int files = m_model.uncountedCount();
     m_controls.uncounted->setText(uncountedText(files));
     m_controls.uncounted->setVisible(files > 0);
+}
+
+QString RunPresenter::checkedText(int files)
+{
+    return files == 1 ? tr("1 file checked")
+                      : tr("%1 files checked").arg(QLocale().toString(files));
 }
 
 QString RunPresenter::uncountedText(int files)

@@ -66,6 +66,8 @@ public:
     bool isBusy() const { return m_busy; }
     // The texts beside the status line.
     static QString progressText(const RunProgress &progress);
+    // Our own figure beside the selection's totals.
+    static QString checkedText(int files);
     static QString uncountedText(int files);
 
 Q_SIGNALS:

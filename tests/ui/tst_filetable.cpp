@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,6 +56,10 @@ private Q_SLOTS:
     void undoRemovals_data();
     void undoRemovals();
     void tallyFollowsTheList();
+    void largeRemovalsAreRanges_data();
+    void largeRemovalsAreRanges();
+    void totalsMatchARecount();
+    void backgroundSort();
 
 private:
     // Lists files r0, r1, ... of 1, 2, ... pages; `set` may change each
@@ -191,8 +196,12 @@ void TestFileTable::sorts()
     select(QStringLiteral("0 2"));
     m_model->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     QCOMPARE(order(m_model->files()), expected);
-    // The selection stays on the same row positions, not with the files.
-    QCOMPARE(selection(), QStringLiteral("0 2"));
+    // The selection stays on the same files, b2 and c, wherever they went.
+    const QStringList names = expected.split(QLatin1Char(' '));
+    QList<int> rows = {int(names.indexOf(QStringLiteral("b2"))),
+                       int(names.indexOf(QStringLiteral("c")))};
+    std::sort(rows.begin(), rows.end());
+    QCOMPARE(m_view->selectedRows(), rows);
 }
 
 void TestFileTable::contextMenuNeedsSelection()
@@ -331,8 +340,10 @@ void TestFileTable::edits_data()
     row("block up", "up", "1 2", "r1 r2 r0 r3 r4 r5", "0 1", "011011");
     row("first row up", "up", "0 3", same, "", "101011");
     row("up, nothing selected", "up", "", same, "", "101011");
-    // Row 1 stays selected, now showing the file that moved up into it; row 5 is gone.
+    // The file after the first removed block is selected, no other.
     row("remove", "remove", "1 5", "r0 r2 r3 r4", "1", "1101");
+    row("remove a block", "remove", "1 2 3", "r0 r4 r5", "1", "111");
+    row("remove at the end", "remove", "4 5", "r0 r1 r2 r3", "", "1010");
     row("remove, nothing selected", "remove", "", same, "", "101011");
     // Check boxes are not the selection.
     row("check selected", "check", "1 2", same, "1 2", "111011");
@@ -549,6 +560,17 @@ void TestFileTable::undoRemovals()
     QCOMPARE(order(m_model->files()), after);
     m_history->undo();
     QCOMPARE(m_model->rowCount(), 6);
+
+    // A removed file that a run lists again stays where the run put it; undo
+    // brings back the others.
+    m_model->sort(int(Column::Name));
+    select(QStringLiteral("1 2"));
+    m_editor->removeSelected();
+    test::appendFile(*m_model, QStringLiteral("/d/r1.pdf"), 2);
+    m_history->undo();
+    QCOMPARE(order(m_model->files()).split(QLatin1Char(' ')).size(), 6);
+    QVERIFY(order(m_model->files()).endsWith(QLatin1String(" r1")));
+    QCOMPARE(m_model->files().totals().pdfPages, qint64(21));
 }
 
 void TestFileTable::tallyFollowsTheList()
@@ -575,6 +597,209 @@ void TestFileTable::tallyFollowsTheList()
     m_model->clear();
     QVERIFY(m_model->pageTable().isEmpty());
     QCOMPARE(m_model->withoutDetailsCount(), 0);
+}
+
+void TestFileTable::largeRemovalsAreRanges_data()
+{
+    QTest::addColumn<int>("blocks");
+    // A few blocks go as row removals; many as one reset. Neither is a
+    // layout change that would move an index per selected row.
+    QTest::newRow("one block") << 1;
+    QTest::newRow("a few blocks") << FileTableModel::kMaxBlockSignals;
+    QTest::newRow("many blocks") << FileTableModel::kMaxBlockSignals * 3;
+}
+
+void TestFileTable::largeRemovalsAreRanges()
+{
+    QFETCH(int, blocks);
+    const int rows = 4000;
+    fill(rows);
+    const QString before = order(m_model->files());
+    // Blocks of 10 rows, spread over the list; or the top half as one.
+    QList<std::pair<int, int>> ranges;
+    if (blocks == 1)
+        ranges.append({0, rows / 2 - 1});
+    for (int b = 0; blocks > 1 && b < blocks; ++b)
+        ranges.append({b * 20 + 5, b * 20 + 14});
+    int removed = 0;
+    for (const auto &[first, last] : ranges)
+        removed += last - first + 1;
+    // A file outside the blocks, held elsewhere, stays on its file.
+    const QPersistentModelIndex held = m_model->index(rows - 1, int(Column::Name));
+    m_view->selectRowRanges(ranges, ranges.first().first);
+    QSignalSpy layouts(m_model.get(), &QAbstractItemModel::layoutAboutToBeChanged);
+    QSignalSpy removals(m_model.get(), &QAbstractItemModel::rowsAboutToBeRemoved);
+    QSignalSpy insertions(m_model.get(), &QAbstractItemModel::rowsAboutToBeInserted);
+    QSignalSpy resets(m_model.get(), &QAbstractItemModel::modelAboutToBeReset);
+
+    m_editor->removeSelected();
+    const QString after = order(m_model->files());
+    QCOMPARE(m_model->rowCount(), rows - removed);
+    const bool many = blocks > FileTableModel::kMaxBlockSignals;
+    // A reset lets go of every persistent index.
+    QCOMPARE(held.data().toString(), many ? QString() : QStringLiteral("r%1.pdf").arg(rows - 1));
+    // The file after the first block is selected, and nothing else.
+    QCOMPARE(m_view->selectedRows(), QList<int>({ranges.first().first}));
+    QCOMPARE(m_model->files().at(ranges.first().first)->name(),
+             QStringLiteral("r%1.pdf").arg(ranges.first().second + 1));
+    QCOMPARE(removals.size(), many ? 0 : blocks);
+    QCOMPARE(resets.size(), many ? 1 : 0);
+
+    // Undo puts the same files back at their rows, selected.
+    m_history->undo();
+    QCOMPARE(order(m_model->files()), before);
+    QCOMPARE(m_view->selectedRowRanges(), ranges);
+    QCOMPARE(insertions.size(), many ? 0 : blocks);
+    if (!many)
+        QCOMPARE(held.row(), rows - 1);
+    QCOMPARE(m_model->files().totals().pdfPages, qint64(rows) * (rows + 1) / 2);
+
+    m_history->redo();
+    QCOMPARE(order(m_model->files()), after);
+    m_history->undo();
+    QCOMPARE(order(m_model->files()), before);
+    QCOMPARE(layouts.size(), 0);
+    QCOMPARE(resets.size(), many ? 4 : 0);
+}
+
+// Totals, selection totals and counts after a seeded random run of edits,
+// sorts and undos, each against a count from scratch.
+void TestFileTable::totalsMatchARecount()
+{
+    QRandomGenerator random(2126);
+    int named = 0;
+    const auto addFiles = [&](int n) {
+        std::vector<std::unique_ptr<FileItem>> batch;
+        for (int i = 0; i < n; ++i, ++named) {
+            const char *type = random.bounded(3) == 0 ? "pdf" : random.bounded(2) ? "tif" : "txt";
+            batch.push_back(std::make_unique<FileItem>(
+                QUrl::fromLocalFile(QStringLiteral("/d/f%1.%2").arg(named).arg(type)),
+                int(random.bounded(50)), int(random.bounded(1000))));
+            batch.back()->setChecked(random.bounded(4) != 0);
+            if (random.bounded(8) == 0)
+                batch.back()->setCountStatus(CountStatus::Damaged);
+        }
+        m_model->appendFiles(std::move(batch));
+    };
+    addFiles(300);
+    const auto recount = [&](const QString &step) {
+        const FileList &files = m_model->files();
+        PageTotals all;
+        PageTotals selected;
+        int checked = 0;
+        int uncounted = 0;
+        const QList<int> rows = m_view->selectedRows();
+        for (int row = 0; row < files.size(); ++row) {
+            const FileItem &item = *files.at(row);
+            const QString type = item.type().toLower();
+            qint64 &sum = type == QLatin1String("pdf") ? all.pdfPages : all.tiffPages;
+            qint64 &part = type == QLatin1String("pdf") ? selected.pdfPages : selected.tiffPages;
+            if (type != QLatin1String("txt")) {
+                sum += item.pages();
+                if (rows.contains(row))
+                    part += item.pages();
+            }
+            checked += item.isChecked();
+            uncounted += FileTableModel::isUncounted(item);
+        }
+        const PageTotals kept = files.totals();
+        const PageTotals ofSelection = files.totalsOf(m_view->selectedRowRanges());
+        if (kept.tiffPages != all.tiffPages || kept.pdfPages != all.pdfPages ||
+            ofSelection.tiffPages != selected.tiffPages ||
+            ofSelection.pdfPages != selected.pdfPages || m_model->checkedCount() != checked ||
+            m_model->uncountedCount() != uncounted)
+            return step;
+        return QString();
+    };
+    for (int round = 0; round < 400; ++round) {
+        const int rows = m_model->rowCount();
+        QString step;
+        switch (random.bounded(8)) {
+        case 0:
+        case 1: { // select some ranges, and remove them
+            QList<std::pair<int, int>> ranges;
+            for (int n = int(random.bounded(4)); rows > 0 && n >= 0; --n) {
+                const int first = int(random.bounded(rows));
+                ranges.append({first, qMin(rows - 1, first + int(random.bounded(20)))});
+            }
+            m_view->selectRowRanges(mergedRanges(ranges));
+            step = QStringLiteral("select");
+            if (random.bounded(2)) {
+                m_editor->removeSelected();
+                step = QStringLiteral("remove");
+            }
+            break;
+        }
+        case 2:
+            m_history->undo();
+            step = QStringLiteral("undo");
+            break;
+        case 3:
+            m_history->redo();
+            step = QStringLiteral("redo");
+            break;
+        case 4: { // a sort keeps the selection on its files
+            QList<const FileItem *> selected;
+            for (int row : m_view->selectedRows())
+                selected.append(m_model->files().at(row));
+            m_model->sort(int(random.bounded(ColumnCount)),
+                          random.bounded(2) ? Qt::AscendingOrder : Qt::DescendingOrder);
+            QList<const FileItem *> now;
+            for (int row : m_view->selectedRows())
+                now.append(m_model->files().at(row));
+            std::sort(selected.begin(), selected.end());
+            std::sort(now.begin(), now.end());
+            QCOMPARE(now, selected);
+            step = QStringLiteral("sort");
+            break;
+        }
+        case 5:
+            m_model->setChecked(m_view->selectedRows(), FileTableModel::CheckChange::Toggle);
+            step = QStringLiteral("check");
+            break;
+        case 6:
+            addFiles(int(random.bounded(10)));
+            step = QStringLiteral("add");
+            break;
+        case 7:
+            m_view->selectAll();
+            if (random.bounded(4) == 0) {
+                m_dialogs.messageAnswers = {true};
+                m_editor->removeAll();
+                step = QStringLiteral("remove all");
+            } else {
+                step = QStringLiteral("select all");
+            }
+            break;
+        }
+        QCOMPARE(recount(step), QString());
+    }
+}
+
+void TestFileTable::backgroundSort()
+{
+    m_model->setBackgroundSortFrom(0);
+    fill(40);
+    select(QStringLiteral("0 1"));
+    QSignalSpy sorting(m_model.get(), &FileTableModel::sortingChanged);
+    m_model->sort(int(Column::Pages), Qt::DescendingOrder);
+    // The list stays as it was until the order is ready; the view is busy.
+    QVERIFY(m_model->isSorting());
+    QCOMPARE(m_view->viewport()->cursor().shape(), Qt::BusyCursor);
+    QCOMPARE(m_model->files().at(0)->pages(), 1);
+    // An edit meanwhile makes the sort start again on the list as it is.
+    select(QStringLiteral("39"));
+    m_editor->removeSelected();
+    select(QStringLiteral("0 1"));
+    QTRY_VERIFY(!m_model->isSorting());
+    QCOMPARE(sorting.size(), 2);
+    QCOMPARE(m_view->viewport()->cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(m_model->rowCount(), 39);
+    for (int row = 0; row < 39; ++row)
+        QCOMPARE(m_model->files().at(row)->pages(), 39 - row);
+    // The selection went with its files, r0 and r1, now at the end.
+    QCOMPARE(selection(), QStringLiteral("37 38"));
+    QCOMPARE(m_history->stack().count(), 1);
 }
 
 QTEST_MAIN(TestFileTable)

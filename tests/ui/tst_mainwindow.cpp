@@ -51,6 +51,7 @@ private Q_SLOTS:
     void fileActions_data();
     void fileActions();
     void exportWritesOrReportsFailure();
+    void exportCheckedFiles();
     void recentFolders();
     void stopDuringRun_data();
     void stopDuringRun();
@@ -212,12 +213,17 @@ void TestMainWindow::statusTexts()
     QTRY_COMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 6 PDF : 10"));
     QCOMPARE(label("fileTotalsLabel"),
              QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
-                            "TIFF file(s) : 4 PDF file(s) : 10"));
-    // Sorted, the selected rows hold other files, and their totals follow.
+                            "TIFF file(s) : 4 PDF file(s) : 10; 0 files checked"));
+    // Sorted, the selection stays on the same files, now at other rows.
     m_window->model().sort(int(Column::Pages));
+    QCOMPARE(table()->selectedRows(), QList<int>({1, 2}));
+    trigger("actionCheckAll");
     QTRY_COMPARE(label("fileTotalsLabel"),
                  QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
-                                "TIFF file(s) : 6 PDF file(s) : 0"));
+                                "TIFF file(s) : 4 PDF file(s) : 10; 3 files checked"));
+    m_window->model().setData(m_window->model().index(0, int(Column::Check)), Qt::Unchecked,
+                              Qt::CheckStateRole);
+    QTRY_VERIFY(label("fileTotalsLabel").endsWith(QLatin1String("; 2 files checked")));
 }
 
 void TestMainWindow::segmentsBeforeDuringAfterRun()
@@ -401,6 +407,34 @@ void TestMainWindow::exportWritesOrReportsFailure()
     QVERIFY(m_dialogs->messages.first().informativeText.contains(QStringLiteral("out.txt")));
 }
 
+void TestMainWindow::exportCheckedFiles()
+{
+    FileTableModel &model = m_window->model();
+    // A name with a line break and a tab stays one line of the export.
+    for (const char *name : {"a.tif", "b\nc.pdf", "d\te.tif", "f.pdf"})
+        test::appendFile(model, QStringLiteral("/x/") + QLatin1String(name), 3);
+    model.setChecked({1, 3}, FileTableModel::CheckChange::Uncheck);
+    const auto exportTo = [&](const char *action, const QString &name) {
+        const QString path = m_data->filePath(name);
+        m_dialogs->fileAnswers = {{path}};
+        QSignalSpy exported(m_window.get(), &MainWindow::exported);
+        trigger(action);
+        [&] { QVERIFY(exported.wait()); }();
+        QFile out(path);
+        [&] { QVERIFY(out.open(QIODevice::ReadOnly)); }();
+        return out.readAll().split('\n');
+    };
+    const QList<QByteArray> all = exportTo("actionExport", QStringLiteral("all.txt"));
+    const QList<QByteArray> checked =
+        exportTo("actionExportChecked", QStringLiteral("checked.txt"));
+    // The whole list stays the whole list; the checked export is its header
+    // and the lines of rows 0 and 2, byte for byte.
+    QCOMPARE(all.size(), 6);
+    QCOMPARE(checked, QList<QByteArray>({all[0], all[1], all[3], QByteArray()}));
+    QVERIFY(checked[2].startsWith("d"));
+    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 6 PDF : 6"));
+}
+
 void TestMainWindow::recentFolders()
 {
     const QString gone = makeFolder(QStringLiteral("gone"), 1, 0);
@@ -526,7 +560,7 @@ void TestMainWindow::uncountedBesideStatusTexts()
     // The status texts stay exactly as they are.
     QTRY_COMPARE(label("fileTotalsLabel"),
                  QStringLiteral("3 Total file(s); 0 file selected; Total page count of selected "
-                                "TIFF file(s) : 0 PDF file(s) : 0"));
+                                "TIFF file(s) : 0 PDF file(s) : 0; 3 files checked"));
     QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 4 PDF : 0"));
     // A click brings them together at the top.
     uncounted->click();
