@@ -239,6 +239,7 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         post([this, path, error] { m_result.unreadableFolders.append({path, error}); });
     });
     qint64 found = 0;
+    qint64 alreadyListed = 0;
     qint64 handedOver = 0;
     QElapsedTimer sinceHandOver;
     sinceHandOver.start();
@@ -278,7 +279,9 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
             break;
         if (step == Walk::Step::Found) {
             const QString text = file.url.toString();
-            if (!listed.contains(text) && !offered.contains(text)) {
+            if (listed.contains(text)) {
+                ++alreadyListed;
+            } else if (!offered.contains(text)) {
                 offered.insert(text);
                 queue.push(file);
                 ++found;
@@ -297,6 +300,13 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         reportProgress();
     }
     queue.abandon();
+    post([this, alreadyListed] { m_result.alreadyListed = alreadyListed; });
+    // Nothing here, perhaps everything below: worth saying how much.
+    if (arguments.isFolders && !arguments.includeSubfolders && found == 0 && alreadyListed == 0 &&
+        isProcessing()) {
+        const SubfolderFiles below = countSubfolderFiles(arguments.urls, m_isProcessing);
+        post([this, below] { m_result.subfolderFiles = below; });
+    }
 }
 
 } // namespace tallivo

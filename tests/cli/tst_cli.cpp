@@ -170,6 +170,7 @@ private Q_SLOTS:
     void fullDiskFailsAndKeepsTheOldFiles();
     void moreFilesThanCountAhead();
     void filesForOtherProgramsIgnoreTheLocale();
+    void saysWhatTheSubfoldersHold();
 
 private:
     QTemporaryDir m_dir;
@@ -529,6 +530,23 @@ void TestCli::filesForOtherProgramsIgnoreTheLocale()
     }
     if (tried == 0)
         QSKIP("neither de_DE.UTF-8 nor tr_TR.UTF-8 is installed here");
+}
+
+void TestCli::saysWhatTheSubfoldersHold()
+{
+    // Files only below: the count of them and the option that takes them.
+    const QString deep = m_dir.filePath(QStringLiteral("deep"));
+    Result r = countWith({deep});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QStringLiteral("Total Pages TIFF : 0 PDF : 0\n0 Total file(s)\n"));
+    QCOMPARE(r.err, QStringLiteral("tallivo-count: no TIFF or PDF files here, but the subfolders "
+                                   "hold 1; add --subfolders to count them\n"));
+    // Files of its own, or the subfolders walked: nothing to add.
+    for (const QStringList &args :
+         {QStringList{m_dir.path()}, QStringList{QStringLiteral("--subfolders"), deep}}) {
+        r = countWith(args);
+        QVERIFY2(!r.err.contains(QStringLiteral("subfolders")), qPrintable(r.err));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
