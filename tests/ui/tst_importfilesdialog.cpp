@@ -187,7 +187,13 @@ void TestImportFilesDialog::chosenListShowsItsCount()
     auto *found = child<QLabel>("foundLabel");
     QCOMPARE(found->text(), QStringLiteral("Total Files Found : 0"));
     // Chosen, the list is read for its count: never "0" meanwhile.
-    enter(Browsed, "/a/x.tif\n/a/y.pdf\n/a/z.txt\n/a/w.TIFF\n");
+    const QString list = m_dir.filePath("chosen.txt");
+    {
+        QFile f(list);
+        QVERIFY(f.open(QIODevice::WriteOnly) &&
+                f.write("/a/x.tif\n/a/y.pdf\n/a/z.txt\n/a/w.TIFF\n"));
+    }
+    enter(Browsed, "@" + list.toUtf8());
     QVERIFY(found->text() != QStringLiteral("Total Files Found : 0"));
     QTRY_COMPARE(found->text(), QStringLiteral("Total Files Found : 3"));
     QVERIFY(!m_dialog->isBusy());
@@ -195,7 +201,7 @@ void TestImportFilesDialog::chosenListShowsItsCount()
     QTest::keyClick(child<QLineEdit>("listFileEdit"), Qt::Key_Backspace);
     QVERIFY(found->text().isEmpty());
     // Importing shows the count of what was read.
-    child<QLineEdit>("listFileEdit")->setText(m_dir.filePath("l.txt"));
+    child<QLineEdit>("listFileEdit")->setText(list);
     QSignalSpy imported(m_dialog.get(), &ImportFilesDialog::filesImported);
     child("importButton")->click();
     QVERIFY(waitParsed());

@@ -168,6 +168,9 @@ void TestWindowFeedback::statusLineIsNeverCut()
             for (const QRect &other : std::as_const(areas))
                 QVERIFY2(!area.intersects(other), qPrintable(name));
             areas.append(area);
+            // A line is broken only where it must be.
+            if (part->objectName() == QLatin1String("pageTotalsLabel") && width >= 900)
+                QVERIFY2(part->height() < 2 * part->fontMetrics().lineSpacing(), qPrintable(name));
             auto *text = qobject_cast<QLabel *>(part);
             if (part->objectName() == QLatin1String("progressLabel")) {
                 // The counts at least; the folder is cut, in the middle.
