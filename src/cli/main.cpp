@@ -264,9 +264,11 @@ int main(int argc, char *argv[])
         });
     }
     QList<UnreadableFolder> unreadable;
+    SubfolderFiles below;
     QObject::connect(&run, &CollectionRun::finished, &app, [&](const RunResult &result) {
         progress.clear();
         unreadable = result.unreadableFolders;
+        below = result.subfolderFiles;
         QCoreApplication::quit();
     });
     run.start(arguments);
@@ -297,6 +299,13 @@ int main(int argc, char *argv[])
     if (!unreadable.isEmpty()) {
         const qsizetype n = unreadable.size();
         std::fprintf(stderr, "%lld folder%s could not be read\n", qint64(n), n == 1 ? "" : "s");
+    }
+    // Nothing found, but the subfolders not walked hold files.
+    if (below.files > 0) {
+        std::fprintf(stderr,
+                     "tallivo-count: no TIFF or PDF files here, but the subfolders hold %s%lld; "
+                     "add --subfolders to count them\n",
+                     below.complete ? "" : "at least ", below.files);
     }
     if ((uncounted > 0 || !unreadable.isEmpty()) && status == Ok)
         status = NotAllCounted;

@@ -241,6 +241,7 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         post([this, path, error] { m_result.unreadableFolders.append({path, error}); });
     });
     qint64 found = 0;
+    qint64 alreadyListed = 0;
     qint64 handedOver = 0;
     QElapsedTimer sinceHandOver;
     sinceHandOver.start();
@@ -280,7 +281,9 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
             break;
         if (step == Walk::Step::Found) {
             const PathKey key = pathKey(file.path());
-            if (!listed.contains(key) && !offered.contains(key)) {
+            if (listed.contains(key)) {
+                ++alreadyListed;
+            } else if (!offered.contains(key)) {
                 offered.insert(key);
                 queue.push(file);
                 ++found;
@@ -299,6 +302,13 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         reportProgress();
     }
     queue.abandon();
+    post([this, alreadyListed] { m_result.alreadyListed = alreadyListed; });
+    // Nothing here, perhaps everything below: worth saying how much.
+    if (arguments.isFolders && !arguments.includeSubfolders && found == 0 && alreadyListed == 0 &&
+        isProcessing()) {
+        const SubfolderFiles below = countSubfolderFiles(arguments.urls, m_isProcessing);
+        post([this, below] { m_result.subfolderFiles = below; });
+    }
 }
 
 } // namespace tallivo

@@ -54,6 +54,10 @@ struct RunResult
     qint64 handedOver = 0; // files passed on through filesCounted()
     bool cancelled = false;
     QList<UnreadableFolder> unreadableFolders;
+    qint64 alreadyListed = 0; // files found that were listed before the run
+    // A walk of folders without their subfolders that found no file looks
+    // at what the subfolders hold.
+    SubfolderFiles subfolderFiles;
 };
 
 // One collection run at a time. A run thread walks and hands the files to

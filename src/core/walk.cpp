@@ -3,6 +3,7 @@
 #include "iopool.h"
 #include "localpath.h"
 
+#include <QSet>
 #include <QtEndian>
 
 #include <cerrno>
@@ -239,6 +240,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
             Pending folder = std::move(*m_pending);
             m_pending.reset();
             if (listing->error == 0) {
+                ++m_foldersRead;
                 Level level{makeFolder(folder.path), folder.path, folder.key, {}, 0};
                 level.entries.reserve(listing->entries.size());
                 for (FolderEntry &entry : listing->entries) {
@@ -322,6 +324,38 @@ std::optional<Walk::Found> Walk::next()
     if (step == Step::End)
         return std::nullopt;
     return found;
+}
+
+SubfolderFiles countSubfolderFiles(const QList<QUrl> &folders, const std::atomic_bool &keepGoing,
+                                   qint64 maxFiles, qint64 maxFolders)
+{
+    SubfolderFiles result;
+    QSet<QByteArray> tops;
+    for (const QUrl &url : folders)
+        tops.insert(localPath(url));
+    Walk walk(Arguments{folders, true, true}, keepGoing);
+    Walk::Found found;
+    for (;;) {
+        if (walk.foldersRead() > maxFolders) {
+            result.complete = false;
+            break;
+        }
+        const Walk::Step step = walk.next(&found, 20);
+        if (step == Walk::Step::End)
+            break;
+        // The folders' own files, and files given as such, are not what is
+        // asked about.
+        const QByteArray folder = walk.currentFolder();
+        if (step != Walk::Step::Found || folder.isEmpty() || tops.contains(folder))
+            continue;
+        if (++result.files >= maxFiles) {
+            result.complete = false;
+            break;
+        }
+    }
+    if (walk.wasStopped())
+        result.complete = false;
+    return result;
 }
 
 } // namespace tallivo

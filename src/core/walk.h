@@ -66,6 +66,8 @@ public:
     std::optional<Found> next();
 
     bool wasStopped() const { return m_stopped; }
+    // How many folders have been read so far.
+    qint64 foldersRead() const { return m_foldersRead; }
     // The folder whose entries are being walked, as bytes.
     QByteArray currentFolder() const;
     // Called for each folder given at the top once its listing is read.
@@ -112,9 +114,26 @@ private:
     std::vector<Level> m_stack;
     std::optional<Pending> m_pending;
     bool m_stopped = false;
+    qint64 m_foldersRead = 0;
     std::function<void(const QByteArray &, int)> m_onUnreadable;
     std::function<void(const QUrl &)> m_onTopFolder;
     Folder m_lastTopFolder;
 };
+
+// What the subfolders of folders walked without them hold.
+struct SubfolderFiles
+{
+    qint64 files = 0;     // countable files below the folders' subfolders
+    bool complete = true; // false: the look stopped early; there are at least `files`
+};
+
+// Counts the countable files in the subfolders of `folders` (not in the
+// folders themselves), as a walk with subfolders would find them. A tree of a
+// million files is not walked in full: the look stops once `maxFiles` files
+// are found or more than `maxFolders` folders read, and once the flag is
+// false. The folders are read on the I/O pool; the caller looks at the
+// flag every few milliseconds meanwhile.
+SubfolderFiles countSubfolderFiles(const QList<QUrl> &folders, const std::atomic_bool &keepGoing,
+                                   qint64 maxFiles = 10000, qint64 maxFolders = 5000);
 
 } // namespace tallivo

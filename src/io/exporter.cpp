@@ -243,6 +243,10 @@ void startWriting(QObject *context, std::shared_ptr<ExportJob> job)
         },
         [job, ticker](const QString &error) {
             delete ticker;
+            // The last word on how far it got, so that the window can say
+            // how many rows went out.
+            if (job->callbacks.progress)
+                job->callbacks.progress(job->written.load(std::memory_order_relaxed), job->total);
             if (job->callbacks.done)
                 job->callbacks.done(error);
         });

@@ -67,7 +67,7 @@ bool writeExport(const QByteArray &text, const QString &path, QString *error = n
 // `model` announces among the rows already copied starts the copy again, so
 // the rows written are the list as it was at one moment. They are then
 // formatted and written on the I/O pool, block by block; `progress` is called
-// a few times a second meanwhile and `done` at the end, with an empty error
+// a few times a second meanwhile and once more at the end, then `done`, with an empty error
 // on success, on the thread of `context`. Once the rows are copied the
 // writing goes on whatever happens to `context`, but nothing more is called
 // once it has gone. `files` must last as long as `context`.

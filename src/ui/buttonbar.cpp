@@ -42,6 +42,9 @@ ButtonBar::ButtonBar(QWidget *parent)
             border: 2px solid palette(highlight);
             padding: 3px 9px;
         }
+        QToolButton:checked:focus, QToolButton:pressed:focus {
+            border: 2px solid palette(text);
+        }
         QToolButton[popupMode="1"] { padding-right: 22px; }
         QToolButton::menu-button {
             border-left: 1px solid palette(mid);

@@ -5,6 +5,7 @@
 #include "filetableview.h"
 #include "localpath.h"
 
+#include <QAction>
 #include <QSet>
 #include <QStringList>
 #include <QUrl>
@@ -31,6 +32,27 @@ FileActions::FileActions(const FileTableModel &model, const FileTableView &table
     , m_table(table)
     , m_desktop(desktop)
 {
+}
+
+void FileActions::setSelectionActions(const QList<QAction *> &actions)
+{
+    m_selectionActions = actions;
+    // A removal or a reset may take the selection with it without a word
+    // from the selection model.
+    for (const auto signal : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
+        connect(&m_model, signal, this, &FileActions::updateActions);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &FileActions::updateActions);
+    connect(m_table.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &FileActions::updateActions);
+    updateActions();
+}
+
+void FileActions::updateActions()
+{
+    const QItemSelectionModel *selection = m_table.selectionModel();
+    const bool any = selection && selection->hasSelection();
+    for (QAction *action : std::as_const(m_selectionActions))
+        action->setEnabled(any);
 }
 
 QList<QUrl> FileActions::selectedUrls() const

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 
+class QAction;
 class QModelIndex;
 class QUrl;
 
@@ -22,6 +23,9 @@ public:
     FileActions(const FileTableModel &model, const FileTableView &table, Desktop &desktop,
                 QObject *parent = nullptr);
 
+    // These act on the selection: they rest while nothing is selected.
+    void setSelectionActions(const QList<QAction *> &actions);
+
     void openSelected();
     void showInFileManager();
     void showProperties();
@@ -34,9 +38,12 @@ private:
     // Asks the file manager; when none answers, opens the containing folders.
     void callFileManager(const QString &method, const QList<QUrl> &files);
 
+    void updateActions();
+
     const FileTableModel &m_model;
     const FileTableView &m_table;
     Desktop &m_desktop;
+    QList<QAction *> m_selectionActions;
 };
 
 } // namespace tallivo

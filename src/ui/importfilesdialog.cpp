@@ -36,6 +36,13 @@ ImportFilesDialog::ImportFilesDialog(Dialogs &dialogs, QWidget *parent)
     connect(m_ui->pasteButton, &QAbstractButton::clicked, this,
             &ImportFilesDialog::pasteFromClipboard);
     connect(m_ui->importButton, &QAbstractButton::clicked, this, &ImportFilesDialog::importFiles);
+    // A path typed by hand has not been read: no count is known for it.
+    connect(m_ui->listFileEdit, &QLineEdit::textEdited, this, [this] {
+        if (m_busy)
+            return;
+        ++m_generation;
+        m_ui->foundLabel->clear();
+    });
 
     setSource(Source::File);
     reset();
@@ -109,9 +116,35 @@ void ImportFilesDialog::browse()
     request.multiple = false;
     request.nameFilters = {tr("Text files (*.txt *.TXT)")};
     m_dialogs.chooseFiles(this, request, [this](const QStringList &paths) {
-        if (!m_busy)
-            m_ui->listFileEdit->setText(paths.first());
+        if (m_busy)
+            return;
+        m_ui->listFileEdit->setText(paths.first());
+        countChosenFile(paths.first());
     });
+}
+
+void ImportFilesDialog::countChosenFile(const QString &path)
+{
+    // Dropped when the input changes or an import starts meanwhile.
+    const quint64 generation = ++m_generation;
+    m_ui->foundLabel->setText(tr("Reading the list\u2026"));
+    runOnIoPool(
+        this,
+        [path]() -> qint64 {
+            try {
+                QString error;
+                return qint64(importUrls(parseImportFile(path, &error)).size());
+            } catch (const std::exception &) {
+                return -1;
+            }
+        },
+        [this, generation](qint64 files) {
+            if (generation != m_generation)
+                return;
+            // A list that cannot be read is said so when it is imported.
+            m_ui->foundLabel->setText(files < 0 ? QString()
+                                                : tr("Total Files Found : %1").arg(files));
+        });
 }
 
 void ImportFilesDialog::startParse(std::function<QList<QByteArray>()> parse,

@@ -72,6 +72,8 @@ private:
     void startParse(std::function<QList<QByteArray>()> parse,
                     std::function<void(const Parsed &)> then);
     void showAlert(const QString &message, QWidget *focusAfter);
+    // Shows how many files the chosen list holds once it has been read.
+    void countChosenFile(const QString &path);
     QString pathsText() const;
 
     std::unique_ptr<Ui::ImportFilesDialog> m_ui;

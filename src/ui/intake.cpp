@@ -190,6 +190,9 @@ void Intake::openCheckedRecent(const QString &folder, bool readable)
               true);
         return;
     }
+    // The pop-up shows no folder that is not there, also once the dialog is
+    // cancelled.
+    m_recent.showCaption();
     FileDialogRequest request;
     request.mode = FileDialogRequest::OpenFolders;
     request.caption = tr("Choose folder(s):");

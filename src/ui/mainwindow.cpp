@@ -21,11 +21,65 @@
 
 #include "ui_mainwindow.h"
 
+#include <QActionGroup>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QSet>
 #include <QToolButton>
+
+#include <memory>
+
+namespace tallivo {
+
+void addMnemonics(QMenu *menu)
+{
+    const QList<QAction *> actions = menu->actions();
+    QSet<QChar> taken;
+    const auto mnemonic = [](const QString &text) -> QChar {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            if (text.at(i) != QLatin1Char('&'))
+                continue;
+            if (text.at(i + 1) != QLatin1Char('&'))
+                return text.at(i + 1).toLower();
+            ++i; // "&&" is an ampersand
+        }
+        return {};
+    };
+    for (const QAction *action : actions) {
+        const QChar key = mnemonic(action->text());
+        if (!key.isNull())
+            taken.insert(key);
+    }
+    for (QAction *action : actions) {
+        const QString text = action->text();
+        if (action->isSeparator() || text.isEmpty() || !mnemonic(text).isNull())
+            continue;
+        // The first letter no other entry has, preferring the starts of words.
+        qsizetype pick = -1;
+        for (int pass = 0; pass < 2 && pick < 0; ++pass) {
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                const QChar c = text.at(i);
+                const bool wordStart = i == 0 || text.at(i - 1).isSpace();
+                if (c.isLetterOrNumber() && (pass == 1 || wordStart) &&
+                    !taken.contains(c.toLower())) {
+                    pick = i;
+                    break;
+                }
+            }
+        }
+        if (pick < 0)
+            continue;
+        taken.insert(text.at(pick).toLower());
+        action->setText(QString(text).insert(pick, QLatin1Char('&')));
+    }
+}
+
+} // namespace tallivo
 
 // Resources of a static library are registered by hand.
 static void initResources()
@@ -82,7 +136,9 @@ void MainWindow::setupWindow()
                          m_ui->menuRecentFolders->menuAction()};
     controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionExportChecked,
                           m_ui->actionRemoveAll};
-    controls.idleWidgets = {table, m_ui->recentFolders, m_ui->uncountedButton};
+    // The table stays enabled during a run, for reading: the presenter keeps
+    // its check boxes and its sort still.
+    controls.idleWidgets = {m_ui->recentFolders, m_ui->uncountedButton};
     controls.cancel = m_ui->actionCancel;
     controls.busyIndicator = m_ui->busyIndicator;
     controls.cancelButton = m_ui->cancelButton;
@@ -90,6 +146,7 @@ void MainWindow::setupWindow()
     controls.fileTotals = m_ui->fileTotalsLabel;
     controls.timeTaken = m_ui->timeTakenLabel;
     controls.progress = m_ui->progressLabel;
+    controls.message = m_ui->messageLabel;
     controls.uncounted = m_ui->uncountedButton;
     m_presenter = new RunPresenter(*m_model, *table, controls, this);
 
@@ -128,6 +185,9 @@ void MainWindow::setupWindow()
     QMenu *columns = table->headerMenu();
     columns->setTitle(tr("&Columns"));
     m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, columns);
+    // Filled when it opens, after the table has filled it.
+    connect(columns, &QMenu::aboutToShow, this, [columns] { addMnemonics(columns); });
+    setupSortMenu();
 
     m_summaryUpdate.setSingleShot(true);
     m_summaryUpdate.setInterval(200);
@@ -168,6 +228,64 @@ void MainWindow::setupCommandBars()
     help->setToolButtonStyle(Qt::ToolButtonIconOnly);
 }
 
+void MainWindow::setupSortMenu()
+{
+    FileTableView *table = m_ui->fileTable;
+    auto *menu = new QMenu(tr("&Sort By"), this);
+    menu->setObjectName(QStringLiteral("menuSortBy"));
+    m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, menu);
+    // Sorting moves rows a run is appending to.
+    m_presenter->addIdleOnly(menu->menuAction());
+    // Filled as it opens: the columns shown, in their order, then the order.
+    connect(menu, &QMenu::aboutToShow, this, [this, menu, table] {
+        menu->clear();
+        const QHeaderView *header = table->horizontalHeader();
+        const int sorted = header->sortIndicatorSection();
+        const Qt::SortOrder order = header->sortIndicatorOrder();
+        auto *columns = new QActionGroup(menu);
+        for (int visual = 0; visual < header->count(); ++visual) {
+            const int column = header->logicalIndex(visual);
+            if (column == int(Column::Check) || header->isSectionHidden(column))
+                continue;
+            QAction *entry =
+                menu->addAction(m_model->headerData(column, Qt::Horizontal).toString());
+            entry->setCheckable(true);
+            entry->setChecked(column == sorted);
+            entry->setActionGroup(columns);
+            connect(entry, &QAction::triggered, this,
+                    [this, column, order] { sortBy(column, order); });
+        }
+        menu->addSeparator();
+        auto *orders = new QActionGroup(menu);
+        for (const auto &[text, entryOrder] : {std::pair{tr("Ascending"), Qt::AscendingOrder},
+                                               std::pair{tr("Descending"), Qt::DescendingOrder}}) {
+            QAction *entry = menu->addAction(text);
+            entry->setCheckable(true);
+            entry->setChecked(sorted >= 0 && order == entryOrder);
+            entry->setEnabled(sorted >= 0);
+            entry->setActionGroup(orders);
+            const Qt::SortOrder chosen = entryOrder;
+            connect(entry, &QAction::triggered, this,
+                    [this, sorted, chosen] { sortBy(sorted, chosen); });
+        }
+        addMnemonics(menu);
+    });
+}
+
+void MainWindow::sortBy(int column, Qt::SortOrder order)
+{
+    if (column < 0 || m_presenter->isBusy())
+        return;
+    FileTableView *table = m_ui->fileTable;
+    const QHeaderView *header = table->horizontalHeader();
+    // What a click on the header does; the same indicator sorts again, as
+    // rows moved by hand may have left that order.
+    if (header->sortIndicatorSection() == column && header->sortIndicatorOrder() == order)
+        m_model->sort(column, order);
+    else
+        table->sortByColumn(column, order);
+}
+
 void MainWindow::setupContextMenu()
 {
     auto *menu = new QMenu(this);
@@ -180,6 +298,23 @@ void MainWindow::setupContextMenu()
     menu->addSeparator();
     menu->addAction(m_ui->actionRemoveSelected);
     m_ui->fileTable->setContextMenu(menu);
+
+    // The keyboard's other way to the context menu, besides the Menu key.
+    auto *key = new QAction(this);
+    key->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    key->setShortcutContext(Qt::WidgetShortcut);
+    m_ui->fileTable->addAction(key);
+    connect(key, &QAction::triggered, this, [this] {
+        FileTableView *table = m_ui->fileTable;
+        const QModelIndex current = table->currentIndex();
+        QRect area = table->visualRect(current);
+        if (!current.isValid() || !table->viewport()->rect().intersects(area))
+            area = QRect(QPoint(0, 0), QSize(1, 1));
+        const QPoint at = area.center();
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, at,
+                                table->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(table->viewport(), &event);
+    });
 }
 
 void MainWindow::connectActions()
@@ -212,13 +347,17 @@ void MainWindow::connectActions()
     on(m_ui->actionMoveDown, editor, &ListEditor::moveDown);
     on(m_ui->actionRemoveSelected, editor, &ListEditor::removeSelected);
     on(m_ui->actionRemoveAll, editor, &ListEditor::removeAll);
-    connect(m_ui->fileTable, &FileTableView::removeRequested, editor, &ListEditor::removeSelected);
+    // Through the action, which rests while a run appends to the list.
+    connect(m_ui->fileTable, &FileTableView::removeRequested, m_ui->actionRemoveSelected,
+            &QAction::trigger);
 
     FileActions *files = m_fileActions;
     on(m_ui->actionOpen, files, &FileActions::openSelected);
     on(m_ui->actionShowInFileManager, files, &FileActions::showInFileManager);
     on(m_ui->actionProperties, files, &FileActions::showProperties);
     connect(m_ui->fileTable, &QAbstractItemView::doubleClicked, files, &FileActions::openRow);
+    files->setSelectionActions(
+        {m_ui->actionOpen, m_ui->actionShowInFileManager, m_ui->actionProperties});
 
     on(m_ui->actionClearRecent, m_ui->recentFolders, &RecentFoldersCombo::clearFolders);
     on(m_ui->actionRemoveMissingRecent, m_ui->recentFolders, &RecentFoldersCombo::removeMissing);
@@ -367,14 +506,21 @@ void MainWindow::exportList(bool checkedOnly)
         // formatted and written on the I/O pool a block at a time, as the
         // destination may be on a share.
         ExportCallbacks callbacks;
-        callbacks.progress = [this](qint64 written, qint64 total) {
+        auto rowsWritten = std::make_shared<qint64>(0);
+        callbacks.progress = [this, rowsWritten](qint64 written, qint64 total) {
+            *rowsWritten = written;
             m_ui->progressLabel->setText(
                 tr("Exporting: %1 of %2 files")
                     .arg(QLocale().toString(written), QLocale().toString(total)));
         };
-        callbacks.done = [this, path](const QString &error) {
+        callbacks.done = [this, path, rowsWritten](const QString &error) {
             m_ui->progressLabel->clear();
             if (error.isEmpty()) {
+                const qint64 files = *rowsWritten;
+                m_presenter->showMessage(
+                    tr("Exported %1 to \u201c%2\u201d.")
+                        .arg(files == 1 ? tr("1 file") : tr("%1 files").arg(QLocale().toString(files)),
+                             QFileInfo(path).fileName()));
                 Q_EMIT exported(path);
                 return;
             }

@@ -12,6 +12,8 @@
 
 #include <memory>
 
+class QMenu;
+
 namespace Ui {
 class MainWindow;
 }
@@ -25,6 +27,10 @@ class Intake;
 class ListEditor;
 class ListHistory;
 class RunPresenter;
+
+// Gives each entry of the menu without a mnemonic the first free letter,
+// preferring the starts of words.
+void addMnemonics(QMenu *menu);
 
 // The one window. It holds the file table and wires the parts that do the
 // work: the intake starts runs, the run presenter shows them, the list
@@ -68,6 +74,9 @@ private:
     void setupWindow();
     void setupCommandBars();
     void setupContextMenu();
+    void setupSortMenu();
+    // As a click on the column's header would, in this order.
+    void sortBy(int column, Qt::SortOrder order);
     void connectActions();
     void openWebsite();
     // The whole list, or only its checked files.

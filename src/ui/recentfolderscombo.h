@@ -30,6 +30,8 @@ public:
     void touch(const QString &folder);
     // Shows this folder as the current entry.
     void showFolder(const QString &folder);
+    // Shows the caption entry, no folder.
+    void showCaption() { setCurrentIndex(0); }
     // Forgets every folder.
     void clearFolders();
     // Forgets the folders that no longer exist or cannot be read. The look

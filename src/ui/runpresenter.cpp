@@ -5,8 +5,11 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QPointer>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 
 namespace tallivo {
@@ -29,6 +32,28 @@ QString fileTotalsText(int files, int selected, const PageTotals &totals)
         .arg(totals.tiffPages)
         .arg(totals.pdfPages);
 }
+
+// While a run appends, the table can be scrolled and its rows selected, but
+// no check box changes: every edit of an item goes through here.
+class RunGuardDelegate final : public QStyledItemDelegate
+{
+public:
+    RunGuardDelegate(const RunPresenter &presenter, QObject *parent)
+        : QStyledItemDelegate(parent)
+        , m_presenter(&presenter)
+    {
+    }
+    bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                     const QModelIndex &index) override
+    {
+        if (m_presenter && m_presenter->isBusy())
+            return false;
+        return QStyledItemDelegate::editorEvent(event, model, option, index);
+    }
+
+private:
+    QPointer<const RunPresenter> m_presenter;
+};
 
 } // namespace
 
@@ -66,10 +91,12 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
     connect(&m_statusUpdate, &QTimer::timeout, this, &RunPresenter::updateStatusLine);
     const auto listChanged = [this] {
         updateControls();
-        if (!m_busy)
+        if (!m_busy) {
+            showMessage({});
             m_statusUpdate.start();
-        else
+        } else {
             updatePageTotals();
+        }
     };
     connect(&m_model, &QAbstractItemModel::rowsInserted, this, listChanged);
     connect(&m_model, &QAbstractItemModel::rowsRemoved, this, listChanged);
@@ -83,6 +110,12 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
             qOverload<>(&QTimer::start));
     connect(&m_model, &FileTableModel::tallyChanged, this, &RunPresenter::updateUncounted);
 
+    // The table stays usable for reading while a run appends to it.
+    if (m_table.itemDelegate() &&
+        m_table.itemDelegate()->metaObject() == &QStyledItemDelegate::staticMetaObject)
+        m_table.setItemDelegate(new RunGuardDelegate(*this, &m_table));
+
+    m_controls.message->setVisible(false);
     m_controls.busyIndicator->setVisible(false);
     m_controls.cancelButton->setVisible(false);
     m_controls.timeTaken->setText(tr("Total Time Taken : %1").arg(QStringLiteral("00:00")));
@@ -95,6 +128,12 @@ RunPresenter::RunPresenter(FileTableModel &model, FileTableView &table, const Co
 RunPresenter::~RunPresenter()
 {
     m_run.shutdown();
+}
+
+void RunPresenter::addIdleOnly(QAction *action)
+{
+    m_controls.idleOnly.append(action);
+    updateControls();
 }
 
 void RunPresenter::beginRun()
@@ -114,16 +153,56 @@ void RunPresenter::takeFiles(FileBatch &batch)
 void RunPresenter::endRun(const RunResult &result)
 {
     // Ordered the way the table is sorted, before the totals are read.
-    if (std::exchange(m_added, 0) > 0)
+    const int added = std::exchange(m_added, 0);
+    if (added > 0)
         m_model.resort();
     processStopped(result);
     resetView(true);
+    showMessage(resultText(result, added));
 }
 
 void RunPresenter::updatePageTotals()
 {
-    m_controls.pageTotals->setText(pageTotalsText(m_model.files().totals()));
+    // The file count grows with the page totals, not only at the end.
+    updateStatusLine();
     Q_EMIT totalsChanged();
+}
+
+void RunPresenter::showMessage(const QString &text)
+{
+    m_controls.message->setText(text);
+    m_controls.message->setVisible(!text.isEmpty());
+}
+
+QString RunPresenter::message() const
+{
+    return m_controls.message->text();
+}
+
+QString RunPresenter::resultText(const RunResult &result, qint64 added)
+{
+    if (result.cancelled)
+        return {};
+    const QLocale locale;
+    const SubfolderFiles &below = result.subfolderFiles;
+    if (below.files > 0) {
+        const QString count = below.complete ? locale.toString(below.files)
+                                             : tr("at least %1").arg(locale.toString(below.files));
+        return tr("No TIFF or PDF files here, but the subfolders hold %1. To count them, turn on "
+                  "Subfolders (Ctrl+Shift+S) and add the folder again.")
+            .arg(count);
+    }
+    const qint64 listed = result.alreadyListed;
+    if (listed <= 0)
+        return {};
+    if (added <= 0) {
+        return listed == 1 ? tr("Nothing was added: the file found is listed already.")
+                           : tr("Nothing was added: the %1 files found are listed already.")
+                                 .arg(locale.toString(listed));
+    }
+    return tr("%1 added; %2 listed already.")
+        .arg(added == 1 ? tr("1 file") : tr("%1 files").arg(locale.toString(added)),
+             locale.toString(listed));
 }
 
 void RunPresenter::updateControls()
@@ -137,6 +216,8 @@ void RunPresenter::updateControls()
     for (QWidget *widget : std::as_const(m_controls.idleWidgets))
         widget->setEnabled(idle);
     m_controls.cancel->setEnabled(!idle);
+    // A sort would move the rows a run is appending to.
+    m_table.horizontalHeader()->setSectionsClickable(idle);
 }
 
 void RunPresenter::updateStatusLine()
@@ -227,6 +308,7 @@ void RunPresenter::progress(const RunProgress &progress)
 
 void RunPresenter::processStarted()
 {
+    showMessage({});
     m_controls.busyIndicator->setVisible(true);
     m_controls.cancelButton->setVisible(true);
     m_controls.timeTaken->setText(tr("Total Time Taken : In Process..."));

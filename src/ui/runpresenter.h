@@ -42,6 +42,7 @@ public:
         QLabel *fileTotals = nullptr;
         QLabel *timeTaken = nullptr;
         QLabel *progress = nullptr;       // how far a run has got
+        QLabel *message = nullptr;        // what the last command came to
         QToolButton *uncounted = nullptr; // how many files could not be counted
     };
 
@@ -51,6 +52,8 @@ public:
     ~RunPresenter() override;
 
     CollectionRun &run() { return m_run; }
+    // One more action that rests while a run appends to the list.
+    void addIdleOnly(QAction *action);
 
     // What the run's signals come to, in this order.
     // The controls as a whole: busy while a run appends to the list. Going
@@ -64,11 +67,20 @@ public:
     void processStopped(const RunResult &result);
 
     bool isBusy() const { return m_busy; }
+    // A short word under the totals on what a command came to; it stays
+    // until the list changes or the next run starts. Empty hides it.
+    void showMessage(const QString &text);
+    QString message() const;
+
     // The texts beside the status line.
     static QString progressText(const RunProgress &progress);
     // Our own figure beside the selection's totals.
     static QString checkedText(int files);
     static QString uncountedText(int files);
+    // What a run that ended came to, where the list alone does not say it:
+    // files passed over as listed already, or a folder whose files all sit
+    // in subfolders that were not walked. `added` is the rows it added.
+    static QString resultText(const RunResult &result, qint64 added);
 
 Q_SIGNALS:
     // A run began or ended; the list may be edited only when idle.

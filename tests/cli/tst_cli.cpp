@@ -171,6 +171,7 @@ private Q_SLOTS:
     void moreFilesThanCountAhead();
     void filesForOtherProgramsIgnoreTheLocale();
     void interruptLeavesTheOldFiles();
+    void saysWhatTheSubfoldersHold();
 
 private:
     QTemporaryDir m_dir;
@@ -570,6 +571,23 @@ void TestCli::interruptLeavesTheOldFiles()
     } else {
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(readBytes(QFile::encodeName(out) + "/list.txt").startsWith("Name\t"));
+    }
+}
+
+void TestCli::saysWhatTheSubfoldersHold()
+{
+    // Files only below: the count of them and the option that takes them.
+    const QString deep = m_dir.filePath(QStringLiteral("deep"));
+    Result r = countWith({deep});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out, QStringLiteral("Total Pages TIFF : 0 PDF : 0\n0 Total file(s)\n"));
+    QCOMPARE(r.err, QStringLiteral("tallivo-count: no TIFF or PDF files here, but the subfolders "
+                                   "hold 1; add --subfolders to count them\n"));
+    // Files of its own, or the subfolders walked: nothing to add.
+    for (const QStringList &args :
+         {QStringList{m_dir.path()}, QStringList{QStringLiteral("--subfolders"), deep}}) {
+        r = countWith(args);
+        QVERIFY2(!r.err.contains(QStringLiteral("subfolders")), qPrintable(r.err));
     }
 }
 

@@ -90,6 +90,7 @@ private Q_SLOTS:
     void cancelWhileTheShareHangs_data();
     void cancelWhileTheShareHangs();
     void unreadableFoldersAreReported();
+    void saysWhatItPassedOver();
 
 private:
     // Runs over the files not yet in `files`; a Recorder lists them there.
@@ -410,6 +411,35 @@ void TestCollectionRun::unreadableFoldersAreReported()
     QCOMPARE(host.result.unreadableFolders.size(), 1);
     QCOMPARE(host.result.unreadableFolders.first().error, ENOENT);
     testing::setIoHook({});
+}
+
+void TestCollectionRun::saysWhatItPassedOver()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("box1"))));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("box2/deep"))));
+    for (const char *name : {"box1/a.tif", "box1/b.tif", "box2/deep/c.tif"})
+        QVERIFY(test::writeTiff(dir.filePath(QString::fromLatin1(name)), 1));
+    const QUrl top = QUrl::fromLocalFile(dir.path());
+    FileList files;
+    CollectionRun run;
+    Recorder host(run, files);
+    // Without subfolders nothing is found; the subfolders' files are counted,
+    // not listed.
+    QVERIFY(runAndWait(run, Arguments{{top}, true, false}, files));
+    QCOMPARE(files.size(), 0);
+    QCOMPARE(host.result.subfolderFiles.files, 3);
+    QVERIFY(host.result.subfolderFiles.complete);
+    // With them, all are listed and nothing is left to say.
+    QVERIFY(runAndWait(run, Arguments{{top}, true, true}, files));
+    QCOMPARE(files.size(), 3);
+    QCOMPARE(host.result.subfolderFiles.files, 0);
+    QCOMPARE(host.result.alreadyListed, 0);
+    // Again: everything found was listed already.
+    QVERIFY(runAndWait(run, Arguments{{top}, true, true}, files));
+    QCOMPARE(host.result.handedOver, 0);
+    QCOMPARE(host.result.alreadyListed, 3);
+    QCOMPARE(host.result.subfolderFiles.files, 0);
 }
 
 QTEST_GUILESS_MAIN(TestCollectionRun)

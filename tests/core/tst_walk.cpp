@@ -28,6 +28,7 @@ private Q_SLOTS:
     void clearedFlagStopsBeforeNextEntry();
     void deeperThanPathMax();
     void reportsTheFoldersItEnters();
+    void countsWhatTheSubfoldersHold();
 
 private:
     void touch(const QString &relative);
@@ -216,6 +217,40 @@ void TestWalk::reportsTheFoldersItEnters()
     while (walk.next()) {
     }
     QCOMPARE(entered, (QList<QUrl>{url("top"), url("top/sub")}));
+}
+
+void TestWalk::countsWhatTheSubfoldersHold()
+{
+    std::atomic_bool keepGoing{true};
+    for (int i = 0; i < 30; ++i)
+        touch(QStringLiteral("big/box%1/s.tif").arg(i, 2, 10, QLatin1Char('0')));
+    // Only what lies below: the folder's own files, hidden folders and other
+    // types are left out.
+    SubfolderFiles below = countSubfolderFiles({url("top")}, keepGoing);
+    QCOMPARE(below.files, 3);
+    QVERIFY(below.complete);
+    // Several folders, one missing and one a file: counted together.
+    below =
+        countSubfolderFiles({url("top/sub"), url("gone"), url("loose.pdf"), url("big")}, keepGoing);
+    QCOMPARE(below.files, 1 + 30);
+    QVERIFY(below.complete);
+    below = countSubfolderFiles({url("top/sub/deeper")}, keepGoing);
+    QCOMPARE(below.files, 0);
+    QVERIFY(below.complete);
+
+    // A big tree is not walked to its end: the look stops at either limit,
+    // or at once when the flag is down, and says it stopped.
+    QCOMPARE(countSubfolderFiles({url("big")}, keepGoing).files, 30);
+    below = countSubfolderFiles({url("big")}, keepGoing, 10);
+    QCOMPARE(below.files, 10);
+    QVERIFY(!below.complete);
+    below = countSubfolderFiles({url("big")}, keepGoing, 1000, 5);
+    QVERIFY(below.files >= 3 && below.files <= 5);
+    QVERIFY(!below.complete);
+    std::atomic_bool stop{false};
+    below = countSubfolderFiles({url("big")}, stop);
+    QCOMPARE(below.files, 0);
+    QVERIFY(!below.complete);
 }
 
 QTEST_GUILESS_MAIN(TestWalk)

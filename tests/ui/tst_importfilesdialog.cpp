@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void importAction();
     void cancelDropsPendingParse();
     void keyboardShortcuts();
+    void chosenListShowsItsCount();
 
 private:
     template <typename T = QPushButton> T *child(const char *name) const
@@ -178,6 +180,33 @@ void TestImportFilesDialog::keyboardShortcuts()
     QTRY_COMPARE(m_dialog->source(), ImportFilesDialog::Source::Text);
     QTest::keyClick(m_dialog.get(), Qt::Key_I, Qt::AltModifier);
     QTRY_COMPARE(alerts(), QStringList{"Tallivo: Please paste file(s) path to import!"});
+}
+
+void TestImportFilesDialog::chosenListShowsItsCount()
+{
+    auto *found = child<QLabel>("foundLabel");
+    QCOMPARE(found->text(), QStringLiteral("Total Files Found : 0"));
+    // Chosen, the list is read for its count: never "0" meanwhile.
+    const QString list = m_dir.filePath("chosen.txt");
+    {
+        QFile f(list);
+        QVERIFY(f.open(QIODevice::WriteOnly) &&
+                f.write("/a/x.tif\n/a/y.pdf\n/a/z.txt\n/a/w.TIFF\n"));
+    }
+    enter(Browsed, "@" + list.toUtf8());
+    QVERIFY(found->text() != QStringLiteral("Total Files Found : 0"));
+    QTRY_COMPARE(found->text(), QStringLiteral("Total Files Found : 3"));
+    QVERIFY(!m_dialog->isBusy());
+    // A path typed over it has not been read: no count.
+    QTest::keyClick(child<QLineEdit>("listFileEdit"), Qt::Key_Backspace);
+    QVERIFY(found->text().isEmpty());
+    // Importing shows the count of what was read.
+    child<QLineEdit>("listFileEdit")->setText(list);
+    QSignalSpy imported(m_dialog.get(), &ImportFilesDialog::filesImported);
+    child("importButton")->click();
+    QVERIFY(waitParsed());
+    QCOMPARE(imported.size(), 1);
+    QCOMPARE(found->text(), QStringLiteral("Total Files Found : 3"));
 }
 
 QTEST_MAIN(TestImportFilesDialog)

@@ -1,0 +1,472 @@
+// What the window shows and allows while it counts and after: the status
+// line at every width, the table during a run, the keyboard's ways to the
+// sort and the menus, and the short words on what a command came to.
+#include "buttonbar.h"
+#include "fakes.h"
+#include "fakeshare.h"
+#include "filetablemodel.h"
+#include "filetableview.h"
+#include "intake.h"
+#include "mainwindow.h"
+#include "recentfolderscombo.h"
+#include "runpresenter.h"
+#include "samplefiles.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+using namespace tallivo;
+using tallivo::test::order;
+
+class TestWindowFeedback : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void statusLineIsNeverCut();
+    void tableDuringRun();
+    void sortByMenu();
+    void keyboardReachesMenusAndFocus();
+    void fileActionsNeedASelection();
+    void wordsOnWhatACommandCameTo();
+    void folderWhoseFilesAreInSubfolders();
+    void cancelledMissingRecentFolderIsNotShown();
+
+private:
+    void makeWindow();
+    void showActive();
+    bool run(const std::function<void()> &start);
+    QString makeFolder(const QString &name, int tiffs, int pdfs);
+    template <typename T> T *child(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+    QAction *action(const char *name) const { return child<QAction>(name); }
+    FileTableView *table() const { return child<FileTableView>("fileTable"); }
+    QToolButton *segment(int index) const { return child<ButtonBar>("commandBar")->button(index); }
+    QString label(const char *name) const { return child<QLabel>(name)->text(); }
+    RecentFoldersCombo *popup() const { return child<RecentFoldersCombo>("recentFolders"); }
+    CollectionRun &collectionRun() const { return m_window->presenter().run(); }
+    const FileList &files() const { return m_window->model().files(); }
+    QString message() const { return m_window->presenter().message(); }
+
+    QTemporaryDir m_settingsDir;
+    std::unique_ptr<QTemporaryDir> m_data;
+    test::FakeDialogs *m_dialogs = nullptr;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestWindowFeedback::initTestCase()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestWindowFeedback::init()
+{
+    QSettings(QStringLiteral("Kelmarin"), QStringLiteral("Tallivo")).clear();
+    m_data = std::make_unique<QTemporaryDir>();
+    makeWindow();
+}
+
+void TestWindowFeedback::cleanup()
+{
+    m_window.reset();
+}
+
+void TestWindowFeedback::makeWindow()
+{
+    m_window.reset();
+    auto dialogs = std::make_unique<test::FakeDialogs>();
+    m_dialogs = dialogs.get();
+    m_window =
+        std::make_unique<MainWindow>(std::move(dialogs), std::make_unique<test::FakeDesktop>());
+}
+
+void TestWindowFeedback::showActive()
+{
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+}
+
+bool TestWindowFeedback::run(const std::function<void()> &start)
+{
+    QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
+    start();
+    return !finished.isEmpty() || finished.wait(60000);
+}
+
+QString TestWindowFeedback::makeFolder(const QString &name, int tiffs, int pdfs)
+{
+    const QString dir = m_data->filePath(name);
+    QDir().mkpath(dir);
+    for (int i = 0; i < tiffs; ++i)
+        test::writeTiff(dir + QStringLiteral("/t%1.tif").arg(i, 3, 10, QLatin1Char('0')), 1);
+    for (int i = 0; i < pdfs; ++i)
+        test::writePdf(dir + QStringLiteral("/p%1.pdf").arg(i, 3, 10, QLatin1Char('0')), 2);
+    return dir;
+}
+
+void TestWindowFeedback::statusLineIsNeverCut()
+{
+    // The longest texts a run shows: large totals, a selection, files that
+    // could not be counted, the progress of a deep folder, "In Process".
+    FileTableModel &model = m_window->model();
+    test::appendFile(model, QStringLiteral("/x/a.tif"), 186754321);
+    test::appendFile(model, QStringLiteral("/x/b.pdf"), 123456789);
+    test::appendFile(model, QStringLiteral("/x/c.pdf"), 0, 0,
+                     [](FileItem &f) { f.setCountStatus(CountStatus::Locked); });
+    table()->selectAll();
+    m_window->resize(1240, 700);
+    showActive();
+    RunPresenter &presenter = m_window->presenter();
+    presenter.resetView(false);
+    presenter.processStarted();
+    presenter.showMessage(QStringLiteral("A word on the last command, long enough to need a "
+                                         "second line in a narrow window, which it gets."));
+    QWidget *central = m_window->centralWidget();
+    const QList<QWidget *> parts = {
+        child<QLabel>("pageTotalsLabel"),   child<QToolButton>("uncountedButton"),
+        child<QLabel>("fileTotalsLabel"),   child<QLabel>("messageLabel"),
+        child<QLabel>("progressLabel"),     child<QProgressBar>("busyIndicator"),
+        child<QPushButton>("cancelButton"), child<QLabel>("timeTakenLabel")};
+    const int least = m_window->minimumWidth();
+    for (int width : {least, 640, 900, 1240}) {
+        m_window->resize(width, 500);
+        QTRY_COMPARE(m_window->width(), qMax(width, least));
+        central->layout()->activate();
+        QCoreApplication::processEvents();
+        presenter.progress({2802, 1000, QStringLiteral("/srv/scans/customer/Box 12/2019-03")});
+        const QString at = QStringLiteral(" at %1 px").arg(m_window->width());
+        QList<QRect> areas;
+        for (QWidget *part : parts) {
+            const QString name = part->objectName() + at;
+            QVERIFY2(part->isVisible(), qPrintable(name));
+            const QRect area(part->mapTo(central, QPoint(0, 0)), part->size());
+            QVERIFY2(central->rect().contains(area), qPrintable(name));
+            for (const QRect &other : std::as_const(areas))
+                QVERIFY2(!area.intersects(other), qPrintable(name));
+            areas.append(area);
+            // A line is broken only where it must be.
+            if (part->objectName() == QLatin1String("pageTotalsLabel") && width >= 900)
+                QVERIFY2(part->height() < 2 * part->fontMetrics().lineSpacing(), qPrintable(name));
+            auto *text = qobject_cast<QLabel *>(part);
+            if (part->objectName() == QLatin1String("progressLabel")) {
+                // The counts at least; the folder is cut, in the middle.
+                QVERIFY2(
+                    text->text().startsWith(QStringLiteral("2,802 files found, 1,000 counted")),
+                    qPrintable(text->text() + at));
+                QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <=
+                             text->contentsRect().width(),
+                         qPrintable(name));
+            } else if (text && text->wordWrap()) {
+                // Wrapped, never cut: every line has its room.
+                QVERIFY2(text->heightForWidth(text->width()) <= text->height(), qPrintable(name));
+                QVERIFY2(text->minimumSizeHint().width() <= text->width(), qPrintable(name));
+            } else {
+                QVERIFY2(part->sizeHint().width() <= part->width(), qPrintable(name));
+            }
+        }
+    }
+    QCOMPARE(label("pageTotalsLabel"),
+             QStringLiteral("Total Pages TIFF : 186754321 PDF : 123456789"));
+}
+
+void TestWindowFeedback::tableDuringRun()
+{
+    // The last file in walk order does not answer, so the run stays on with
+    // the others listed.
+    const QString dir = makeFolder(QStringLiteral("run"), 120, 0);
+    QVERIFY(test::writePdf(dir + QStringLiteral("/zz.pdf"), 1));
+    test::FakeShare share;
+    share.hang("/zz.pdf");
+    m_window->resize(900, 420);
+    showActive();
+    m_dialogs->fileAnswers = {{dir}};
+    QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
+    action("actionAddFolder")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->model().rowCount(), 120, 60000);
+    QVERIFY(collectionRun().isActive());
+    // The file count goes with the totals, not only at the end.
+    QTRY_VERIFY(label("fileTotalsLabel").startsWith(QStringLiteral("120 Total file(s);")));
+    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 120 PDF : 0"));
+    QTRY_VERIFY(label("progressLabel").startsWith(QStringLiteral("121 files found")));
+
+    // Scrolled and selected, but not edited: no check box, no removal, no
+    // sort.
+    FileTableView *view = table();
+    QVERIFY(view->isEnabled());
+    QVERIFY(view->verticalScrollBar()->maximum() > 0);
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    QVERIFY(view->rowAt(0) > 0);
+    view->setFocus();
+    view->selectRows({0});
+    view->setCurrentIndex(m_window->model().index(0, int(Column::Check)));
+    view->scrollToTop();
+    const QModelIndex check = m_window->model().index(0, int(Column::Check));
+    const QVariant before = check.data(Qt::CheckStateRole);
+    const QPoint box = view->visualRect(check).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, box);
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(check.data(Qt::CheckStateRole), before);
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(m_window->model().rowCount(), 120);
+    const QString unsorted = order(files());
+    QHeaderView *header = view->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(int(Column::Name)) + 5, 5));
+    QCOMPARE(order(files()), unsorted);
+    QTRY_VERIFY(label("fileTotalsLabel").startsWith(QStringLiteral("120 Total file(s); 1 file")));
+
+    share.release();
+    QVERIFY(!finished.isEmpty() || finished.wait(60000));
+    QCOMPARE(m_window->model().rowCount(), 121);
+    // Once the run is over, the same click checks.
+    view->scrollToTop();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(m_window->model().index(0, int(Column::Check))).center());
+    QVERIFY(m_window->model().index(0, int(Column::Check)).data(Qt::CheckStateRole) != before);
+}
+
+void TestWindowFeedback::sortByMenu()
+{
+    FileTableModel &model = m_window->model();
+    test::appendFile(model, QStringLiteral("/s/b.pdf"), 5);
+    test::appendFile(model, QStringLiteral("/s/a.pdf"), 9);
+    test::appendFile(model, QStringLiteral("/s/c.pdf"), 1);
+    auto *menu = child<QMenu>("menuSortBy");
+    QVERIFY(menu);
+    QVERIFY(child<QMenu>("menuView")->actions().contains(menu->menuAction()));
+    const auto entry = [menu](const QString &text) -> QAction * {
+        Q_EMIT menu->aboutToShow();
+        for (QAction *a : menu->actions()) {
+            if (a->text().remove(QLatin1Char('&')) == text)
+                return a;
+        }
+        return nullptr;
+    };
+    QHeaderView *header = table()->horizontalHeader();
+    // The columns shown, no more.
+    table()->setColumnHidden(int(Column::Type), true);
+    QVERIFY(entry(QStringLiteral("Name")) && entry(QStringLiteral("Location")));
+    QVERIFY(!entry(QStringLiteral("Type")));
+
+    entry(QStringLiteral("Pages"))->trigger();
+    QCOMPARE(header->sortIndicatorSection(), int(Column::Pages));
+    QCOMPARE(order(files()), QStringLiteral("c b a"));
+    QVERIFY(entry(QStringLiteral("Pages"))->isChecked());
+    QVERIFY(entry(QStringLiteral("Ascending"))->isChecked());
+    entry(QStringLiteral("Descending"))->trigger();
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(order(files()), QStringLiteral("a b c"));
+    // Another column keeps the order chosen, as the header would.
+    entry(QStringLiteral("Name"))->trigger();
+    QCOMPARE(order(files()), QStringLiteral("c b a"));
+    QCOMPARE(header->sortIndicatorSection(), int(Column::Name));
+    // The same choice again sorts again, after rows were moved by hand.
+    table()->selectRows({0});
+    action("actionMoveDown")->trigger();
+    QCOMPARE(order(files()), QStringLiteral("b c a"));
+    entry(QStringLiteral("Name"))->trigger();
+    QCOMPARE(order(files()), QStringLiteral("c b a"));
+
+    // Not while a run appends.
+    m_window->presenter().resetView(false);
+    QVERIFY(!menu->menuAction()->isEnabled());
+    m_window->presenter().resetView(true);
+    QVERIFY(menu->menuAction()->isEnabled());
+}
+
+void TestWindowFeedback::keyboardReachesMenusAndFocus()
+{
+    showActive();
+    test::appendFile(m_window->model(), QStringLiteral("/k/a.pdf"));
+    test::appendFile(m_window->model(), QStringLiteral("/k/b.pdf"));
+    FileTableView *view = table();
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+
+    // Shift+F10 opens the context menu, as the Menu key does, over a
+    // selection.
+    view->setCurrentIndex(m_window->model().index(1, int(Column::Name)));
+    view->selectRows({1});
+    QTest::keyClick(view, Qt::Key_F10, Qt::ShiftModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    auto *context = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QVERIFY(context && context->actions().contains(action("actionOpen")));
+    context->close();
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+
+    // A pressed button shows the focus as well as a raised one.
+    QToolButton *subfolders = segment(2);
+    subfolders->click();
+    QVERIFY(subfolders->isChecked());
+    view->setFocus();
+    const QImage plain = subfolders->grab().toImage();
+    subfolders->setFocus(Qt::TabFocusReason);
+    QVERIFY(subfolders->hasFocus());
+    QVERIFY(subfolders->grab().toImage() != plain);
+
+    // Every entry of these menus has a letter of its own.
+    QMenu *columns = view->headerMenu();
+    for (QMenu *menu : {child<QMenu>("menuWindow"), columns, child<QMenu>("menuSortBy")}) {
+        Q_EMIT menu->aboutToShow();
+        QSet<QChar> keys;
+        for (QAction *a : menu->actions()) {
+            if (a->isSeparator())
+                continue;
+            const qsizetype amp = a->text().indexOf(QLatin1Char('&'));
+            QVERIFY2(amp >= 0 && amp + 1 < a->text().size(), qPrintable(a->text()));
+            const QChar key = a->text().at(amp + 1).toLower();
+            QVERIFY2(!keys.contains(key), qPrintable(a->text()));
+            keys.insert(key);
+        }
+        QVERIFY(!keys.isEmpty());
+    }
+    // Opened again, the entries keep one mnemonic each.
+    Q_EMIT columns->aboutToShow();
+    for (QAction *a : columns->actions())
+        QCOMPARE(a->text().count(QLatin1Char('&')), 1);
+}
+
+void TestWindowFeedback::fileActionsNeedASelection()
+{
+    const QList<QAction *> acting = {action("actionOpen"), action("actionShowInFileManager"),
+                                     action("actionProperties")};
+    const auto enabled = [&] {
+        QString out;
+        for (QAction *a : acting)
+            out += a->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        return out;
+    };
+    QCOMPARE(enabled(), QStringLiteral("000"));
+    test::appendFile(m_window->model(), QStringLiteral("/f/a.pdf"));
+    test::appendFile(m_window->model(), QStringLiteral("/f/b.pdf"));
+    QCOMPARE(enabled(), QStringLiteral("000"));
+    table()->selectRows({1});
+    QCOMPARE(enabled(), QStringLiteral("111"));
+    // The selected row removed: nothing is selected any more.
+    m_dialogs->messageAnswers = {true};
+    action("actionRemoveSelected")->trigger();
+    QCOMPARE(m_window->model().rowCount(), 1);
+    QCOMPARE(enabled(), table()->selectionModel()->hasSelection() ? QStringLiteral("111")
+                                                                  : QStringLiteral("000"));
+    table()->selectAll();
+    QCOMPARE(enabled(), QStringLiteral("111"));
+    m_dialogs->messageAnswers = {true};
+    action("actionRemoveAll")->trigger();
+    QCOMPARE(m_window->model().rowCount(), 0);
+    QCOMPARE(enabled(), QStringLiteral("000"));
+}
+
+void TestWindowFeedback::wordsOnWhatACommandCameTo()
+{
+    auto *words = child<QLabel>("messageLabel");
+    QVERIFY(words->isHidden());
+    const QString dir = makeFolder(QStringLiteral("again"), 2, 1);
+    m_dialogs->fileAnswers = {{dir}};
+    QVERIFY(run([&] { action("actionAddFolder")->trigger(); }));
+    QCOMPARE(files().size(), 3);
+    QVERIFY(message().isEmpty() && words->isHidden());
+
+    // The same folder again adds nothing, and says why.
+    m_dialogs->fileAnswers = {{dir}};
+    QVERIFY(run([&] { action("actionAddFolder")->trigger(); }));
+    QCOMPARE(message(), QStringLiteral("Nothing was added: the 3 files found are listed already."));
+    QVERIFY(!words->isHidden());
+    // Partly listed: how many of each.
+    test::writeTiff(dir + QStringLiteral("/new.tif"), 1);
+    m_dialogs->fileAnswers = {{dir}};
+    QVERIFY(run([&] { action("actionAddFolder")->trigger(); }));
+    QCOMPARE(message(), QStringLiteral("1 file added; 3 listed already."));
+
+    // An edit of the list makes the word stale: it goes.
+    table()->selectRows({0});
+    m_dialogs->messageAnswers = {true};
+    action("actionRemoveSelected")->trigger();
+    QVERIFY(message().isEmpty() && words->isHidden());
+
+    // A finished export says where the list went.
+    const QString out = m_data->filePath(QStringLiteral("out.txt"));
+    m_dialogs->fileAnswers = {{out}};
+    QSignalSpy exported(m_window.get(), &MainWindow::exported);
+    action("actionExport")->trigger();
+    QVERIFY(exported.wait());
+    QCOMPARE(message(), QStringLiteral("Exported 3 files to \u201cout.txt\u201d."));
+
+    // The pieces of the texts.
+    RunResult result;
+    result.alreadyListed = 1;
+    QCOMPARE(RunPresenter::resultText(result, 0),
+             QStringLiteral("Nothing was added: the file found is listed already."));
+    QCOMPARE(RunPresenter::resultText(result, 2500),
+             QStringLiteral("2,500 files added; 1 listed already."));
+    result.cancelled = true;
+    QVERIFY(RunPresenter::resultText(result, 0).isEmpty());
+    result = RunResult();
+    result.subfolderFiles = {10000, false};
+    QVERIFY(RunPresenter::resultText(result, 0).contains(QStringLiteral("hold at least 10,000.")));
+}
+
+void TestWindowFeedback::folderWhoseFilesAreInSubfolders()
+{
+    // Boxes of scans, nothing at the top.
+    const QString top = m_data->filePath(QStringLiteral("customer"));
+    makeFolder(QStringLiteral("customer/Box 1"), 2, 0);
+    makeFolder(QStringLiteral("customer/Box 2/inner"), 0, 3);
+    popup()->add({top});
+    test::appendFile(m_window->model(), QStringLiteral("/old/one.pdf"));
+    QVERIFY(!m_window->intake().includeSubfolders());
+    QVERIFY(run([&] { Q_EMIT popup()->activated(1); }));
+    // The list is emptied for the folder, and the window says where its
+    // files are and how to take them.
+    QCOMPARE(files().size(), 0);
+    QCOMPARE(message(),
+             QStringLiteral("No TIFF or PDF files here, but the subfolders hold 5. To count them, "
+                            "turn on Subfolders (Ctrl+Shift+S) and add the folder again."));
+    segment(2)->click();
+    QVERIFY(run([&] { Q_EMIT popup()->activated(1); }));
+    QCOMPARE(files().size(), 5);
+    QVERIFY(message().isEmpty());
+}
+
+void TestWindowFeedback::cancelledMissingRecentFolderIsNotShown()
+{
+    const QString gone = makeFolder(QStringLiteral("gone"), 0, 0);
+    const QString kept = makeFolder(QStringLiteral("kept"), 0, 0);
+    popup()->add({kept});
+    popup()->add({gone});
+    QVERIFY(QDir(gone).removeRecursively());
+    // Chosen in the pop-up, as a click would.
+    const int index = popup()->findText(gone);
+    QVERIFY(index > 0);
+    popup()->setCurrentIndex(index);
+    Q_EMIT popup()->activated(index);
+    QTRY_COMPARE(m_dialogs->fileRequests.size(), 1); // and cancelled
+    QCOMPARE(popup()->currentIndex(), 0);
+    QCOMPARE(popup()->currentText(), QStringLiteral("Recent Folders..."));
+}
+
+QTEST_MAIN(TestWindowFeedback)
+#include "tst_windowfeedback.moc"
