@@ -327,6 +327,7 @@ void TestExporter::backgroundExportIsTheListAsChosen()
 
     // Once the rows are copied, edits no longer matter.
     done = false;
+    progress.clear();
     exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model);
     removeRows(0, 10);
     files.at(0)->setFileTimes(1, 1, 1);
