@@ -215,11 +215,12 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
         if (answer.status != PdfWorkerAnswer::Counted && answer.status != PdfWorkerAnswer::Locked &&
             answer.status != PdfWorkerAnswer::Damaged) {
             if (structure.boxesRead) {
-                // Sizes without colours: the count and the sizes are sound.
-                pages->insert(pages->end(), boxes.begin(), boxes.end());
+                // The count and the sizes stand without the colours (no
+                // worker was needed for them before colours were read).
                 if (answer.status != PdfWorkerAnswer::Cancelled)
                     qCWarning(lcCore, "%s: page colours not read",
                               qUtf8Printable(displayPath(path)));
+                pages->insert(pages->end(), boxes.begin(), boxes.end());
                 return {count, CountStatus::Counted};
             }
             appendUnknownPages(count, pages);

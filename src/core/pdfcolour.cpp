@@ -219,7 +219,47 @@ struct GraphicsState
     QPDFObjectHandle font;
 };
 
-class Scanner : public QPDFObjectHandle::ParserCallbacks
+// An operand of a content-stream operator, as far as the scan needs it.
+struct Operand
+{
+    enum Type : quint8
+    {
+        Number,
+        Name,
+        Bool,
+        Other, // strings, arrays, dictionaries, null
+    };
+    Type type = Other;
+    double number = 0;
+    std::string name; // with its slash
+
+    QPDFObjectHandle object() const
+    {
+        switch (type) {
+        case Number:
+            if (number == std::floor(number) && std::abs(number) < 1e9)
+                return QPDFObjectHandle::newInteger(qint64(number));
+            return QPDFObjectHandle::newReal(number, 6);
+        case Name:
+            return QPDFObjectHandle::newName(name);
+        case Bool:
+            return QPDFObjectHandle::newBool(name == "true");
+        case Other:
+            break;
+        }
+        return QPDFObjectHandle::newNull();
+    }
+};
+
+// Thrown from the token handler to stop reading a stream once the page is
+// known to need rendering.
+struct StopScan
+{
+};
+
+// Follows a page's content streams token by token, with the colour state
+// of the graphics state stack, without building objects for its operands.
+class Scanner : public QPDFObjectHandle::TokenFilter
 {
 public:
     Scanner(PageState &page, QPDFObjectHandle resources, int depth, GraphicsState start,
@@ -232,33 +272,87 @@ public:
         m_stack.push_back(start);
     }
 
-    using QPDFObjectHandle::ParserCallbacks::handleObject;
-    void handleObject(QPDFObjectHandle object) override
+    void handleToken(QPDFTokenizer::Token const &token) override
     {
         if (m_page.unsure)
+            throw StopScan();
+        switch (token.getType()) {
+        case QPDFTokenizer::tt_space:
+        case QPDFTokenizer::tt_comment:
+        case QPDFTokenizer::tt_inline_image:
+        case QPDFTokenizer::tt_eof:
             return;
+        case QPDFTokenizer::tt_array_open:
+        case QPDFTokenizer::tt_dict_open:
+        case QPDFTokenizer::tt_brace_open:
+            ++m_nesting;
+            return;
+        case QPDFTokenizer::tt_array_close:
+        case QPDFTokenizer::tt_dict_close:
+        case QPDFTokenizer::tt_brace_close:
+            if (m_nesting > 0 && --m_nesting == 0)
+                push({});
+            return;
+        case QPDFTokenizer::tt_bad:
+            m_page.unsure = true;
+            throw StopScan();
+        default:
+            break;
+        }
         if (++m_page.objects > kMaxObjectsPerPage) {
             m_page.unsure = true;
-            terminateParsing();
-            return;
+            throw StopScan();
         }
-        if (!object.isOperator()) {
-            if (m_operands.size() < 64)
-                m_operands.push_back(object);
+        if (m_nesting > 0)
             return;
+        Operand operand;
+        switch (token.getType()) {
+        case QPDFTokenizer::tt_integer:
+        case QPDFTokenizer::tt_real:
+            operand.type = Operand::Number;
+            operand.number = std::strtod(token.getValue().c_str(), nullptr);
+            if (!std::isfinite(operand.number))
+                operand.number = 0;
+            break;
+        case QPDFTokenizer::tt_name:
+            operand.type = Operand::Name;
+            operand.name = token.getValue();
+            break;
+        case QPDFTokenizer::tt_bool:
+            operand.type = Operand::Bool;
+            operand.name = token.getValue();
+            break;
+        case QPDFTokenizer::tt_word:
+            if (token.getValue() == "true" || token.getValue() == "false") {
+                operand.type = Operand::Bool;
+                operand.name = token.getValue();
+                break;
+            }
+            operate(token.getValue());
+            m_operands.clear();
+            if (m_page.unsure)
+                throw StopScan();
+            return;
+        default:
+            break;
         }
-        operate(object.getOperatorValue());
-        m_operands.clear();
-        if (m_page.unsure)
-            terminateParsing();
+        push(std::move(operand));
     }
-    void handleEOF() override {}
 
     // Scans a content stream, or an array of them, with this scanner.
     void scan(QPDFObjectHandle contents)
     {
         try {
-            QPDFObjectHandle::parseContentStream(contents, this);
+            if (contents.isArray()) {
+                for (QPDFObjectHandle part : contents.getArrayAsVector()) {
+                    if (part.isStream())
+                        part.filterAsContents(this);
+                }
+            } else if (contents.isStream()) {
+                contents.filterAsContents(this);
+            }
+        } catch (const StopScan &) {
+            m_page.unsure = true;
         } catch (...) {
             m_page.unsure = true;
         }
@@ -267,39 +361,45 @@ public:
 private:
     GraphicsState &state() { return m_stack.back(); }
 
+    void push(Operand operand)
+    {
+        if (m_operands.size() < 64)
+            m_operands.push_back(std::move(operand));
+    }
+
     std::vector<double> numbers() const
     {
         std::vector<double> v;
-        for (QPDFObjectHandle o : m_operands) {
-            if (o.isNumber())
-                v.push_back(o.getNumericValue());
+        for (const Operand &o : m_operands) {
+            if (o.type == Operand::Number)
+                v.push_back(o.number);
         }
         return v;
     }
 
     QPDFObjectHandle resource(const char *category, size_t operand)
     {
-        if (operand >= m_operands.size() || !m_operands[operand].isName() ||
+        if (operand >= m_operands.size() || m_operands[operand].type != Operand::Name ||
             !m_resources.isDictionary())
             return QPDFObjectHandle::newNull();
         QPDFObjectHandle dict = m_resources.getKey(category);
         if (!dict.isDictionary())
             return QPDFObjectHandle::newNull();
-        return dict.getKey(m_operands[operand].getName());
+        return dict.getKey(m_operands[operand].name);
     }
 
     void setSpace(Paint &paint)
     {
         if (m_operands.empty())
             return;
-        paint.space = resolveSpace(m_operands.back(), m_resources, 0);
+        paint.space = resolveSpace(m_operands.back().object(), m_resources, 0);
         paint.neutral = neutralInitially(paint.space);
     }
 
     void setColour(Paint &paint)
     {
         // A pattern name as the last operand paints the pattern's colours.
-        if (!m_operands.empty() && m_operands.back().isName()) {
+        if (!m_operands.empty() && m_operands.back().type == Operand::Name) {
             paint.neutral = false;
             return;
         }
@@ -512,8 +612,8 @@ private:
             // Inline image: its dictionary's keys and values came as operands.
             QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
             for (size_t i = 0; i + 1 < m_operands.size(); i += 2) {
-                if (m_operands[i].isName())
-                    dict.replaceKey(m_operands[i].getName(), m_operands[i + 1]);
+                if (m_operands[i].type == Operand::Name)
+                    dict.replaceKey(m_operands[i].name, m_operands[i + 1].object());
             }
             image(dict);
         } else if (op == "gs") {
@@ -526,7 +626,8 @@ private:
     int m_depth;
     std::map<QPDFObjGen, bool> &m_type3Cache;
     std::vector<GraphicsState> m_stack;
-    std::vector<QPDFObjectHandle> m_operands;
+    std::vector<Operand> m_operands;
+    int m_nesting = 0; // inside an array or dictionary operand
 };
 
 constexpr int kFlagHidden = 2;
@@ -705,6 +806,9 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
         if (!structure.empty()) {
             try {
                 QPDFPageObjectHelper &page = structure[size_t(i)];
+                // What the library had to repair or could not read is
+                // rendered rather than trusted.
+                pdf.getWarnings();
                 QPDFObjectHandle resources = page.getAttribute("/Resources", false);
                 Scanner scanner(state, resources, 0, GraphicsState{}, type3Cache);
                 QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
@@ -719,6 +823,8 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
                         hiddenOnPrint =
                             hiddenOnPrint || !(a.getFlags() & (kFlagPrint | kFlagHidden));
                 }
+                if (!pdf.getWarnings().empty())
+                    state.unsure = true;
                 haveScan = true;
             } catch (...) {
                 state.unsure = true;

@@ -41,7 +41,7 @@ public:
                               resources + ">>/Contents " + ref(contents) + extra + ">>"));
     }
 
-    QByteArray finish()
+    QByteArray finish(const QByteArray &comment = {})
     {
         QByteArray kids;
         for (int p : m_pages)
@@ -49,7 +49,7 @@ public:
         m_objects[0] = "<</Type/Catalog/Pages 2 0 R>>";
         m_objects[1] = "<</Type/Pages/Kids[" + kids + "]/Count " +
                        QByteArray::number(qsizetype(m_pages.size())) + ">>";
-        QByteArray out = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n";
+        QByteArray out = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n" + comment;
         std::vector<qsizetype> offsets;
         for (size_t i = 0; i < m_objects.size(); ++i) {
             offsets.push_back(out.size());
@@ -109,12 +109,44 @@ class TestPdfColour : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
+    void colourFailureKeepsCountAndSizes();
     void chromaticPixels();
     void classes_data();
     void classes();
     void neutralPagesAreNotRendered();
     void countedFilesCarryTheirColours();
 };
+
+void TestPdfColour::initTestCase()
+{
+    // Workers started from here on fail on files marked for it.
+    qputenv("TALLIVO_PDFWORKER_TEST_FAULTS", "1");
+}
+
+void TestPdfColour::colourFailureKeepsCountAndSizes()
+{
+    // The structure gives the count and the sizes; the worker asked for the
+    // colours crashes: the file stays counted, with its sizes, colours
+    // unknown.
+    PdfBuilder b;
+    b.page("1 0 0 rg " + kRect);
+    b.page("0 g " + kRect);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("crash.pdf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(b.finish("%TALLIVO-TEST-FAULT crash\n"));
+    file.close();
+    std::vector<PageInfo> pages;
+    const MeasuredFile measured = measureFile(QFile::encodeName(path), EntryType::File, &pages);
+    QCOMPARE(measured.count.status, CountStatus::Counted);
+    QCOMPARE(measured.count.pages, 2);
+    QCOMPARE(pages.size(), size_t(2));
+    QVERIFY(pages[0].hasSize() && pages[1].hasSize());
+    QCOMPARE(pages[0].colour, ColourClass::Unknown);
+}
 
 void TestPdfColour::chromaticPixels()
 {
