@@ -239,6 +239,7 @@ void MainWindow::setupSortMenu()
     // Filled as it opens: the columns shown, in their order, then the order.
     connect(menu, &QMenu::aboutToShow, this, [this, menu, table] {
         menu->clear();
+        qDeleteAll(menu->findChildren<QActionGroup *>(Qt::FindDirectChildrenOnly));
         const QHeaderView *header = table->horizontalHeader();
         const int sorted = header->sortIndicatorSection();
         const Qt::SortOrder order = header->sortIndicatorOrder();
