@@ -5,7 +5,7 @@
 #include "localpath.h"
 #include "pagecount.h"
 
-#include <QSet>
+#include <utility>
 
 namespace tallivo {
 namespace {
@@ -15,9 +15,7 @@ constexpr int kInFlight = 4;
 
 struct ReadDetails
 {
-    QString urlText;
-    qint32 pages = 0;
-    PageSummary summary;
+    FileTableModel::DetailsRead read;
     bool counted = false;
 };
 
@@ -36,17 +34,12 @@ DetailsReader::~DetailsReader() = default;
 
 void DetailsReader::readMissing()
 {
-    const QList<QUrl> missing = m_model.filesWithoutDetails();
-    if (!isReading()) {
-        m_queue.clear();
-        m_next = 0;
+    // The list as it is now: files under way that still lack details are
+    // listed again, and may be read twice; the model takes the first.
+    if (!isReading())
         m_done = 0;
-    }
-    QSet<QUrl> queued(m_queue.cbegin() + m_next, m_queue.cend());
-    for (const QUrl &url : missing) {
-        if (!queued.contains(url))
-            m_queue.append(url);
-    }
+    m_queue = m_model.filesWithoutDetails();
+    m_next = 0;
     startMore();
     Q_EMIT progressChanged();
 }
@@ -66,31 +59,33 @@ void DetailsReader::cancel()
 void DetailsReader::startMore()
 {
     while (m_inFlight < kInFlight && m_next < m_queue.size()) {
-        const QUrl url = m_queue.at(m_next++);
+        FileTableModel::DetailsWanted file = std::move(m_queue[m_next++]);
         ++m_inFlight;
         const quint64 generation = m_generation;
         runOnIoPool(
             this,
-            [url] {
-                ReadDetails read;
-                read.urlText = url.toString();
+            [file = std::move(file)] {
+                ReadDetails result;
+                const QByteArray path =
+                    childPath(file.folder ? file.folder->path : QByteArray(), file.name);
+                result.read.key = pathKey(path);
+                result.read.row = file.row;
                 std::vector<PageInfo> pages;
                 ParseSlot slot;
-                const MeasuredFile measured =
-                    measureFile(localPath(url), EntryType::Unknown, &pages);
-                read.counted = measured.count.status == CountStatus::Counted;
-                read.pages = measured.count.pages;
-                if (read.counted)
-                    read.summary = PageSummary::fromPages(pages, measured.count.pages);
-                return read;
+                const MeasuredFile measured = measureFile(path, EntryType::Unknown, &pages);
+                result.counted = measured.count.status == CountStatus::Counted;
+                result.read.pages = measured.count.pages;
+                if (result.counted)
+                    result.read.summary = PageSummary::fromPages(pages, measured.count.pages);
+                return result;
             },
-            [this, generation](ReadDetails read) {
+            [this, generation](ReadDetails result) {
                 if (generation != m_generation)
                     return;
                 --m_inFlight;
                 ++m_done;
-                if (read.counted)
-                    m_pending.insert(read.urlText, {read.pages, std::move(read.summary)});
+                if (result.counted)
+                    m_pending.push_back(std::move(result.read));
                 startMore();
                 if (!isReading()) {
                     flush();
@@ -108,10 +103,9 @@ void DetailsReader::startMore()
 void DetailsReader::flush()
 {
     m_flushTimer.stop();
-    if (m_pending.isEmpty())
+    if (m_pending.empty())
         return;
-    m_model.setPageSummaries(m_pending);
-    m_pending.clear();
+    m_model.setPageSummaries(std::exchange(m_pending, {}));
 }
 
 } // namespace tallivo

@@ -1,18 +1,13 @@
 #pragma once
 
-#include "pagesummary.h"
+#include "filetablemodel.h"
 
-#include <QHash>
-#include <QList>
 #include <QObject>
 #include <QTimer>
-#include <QUrl>
 
-#include <utility>
+#include <vector>
 
 namespace tallivo {
-
-class FileTableModel;
 
 // Reads the page details (sizes and colours) of listed files that were
 // counted while details were off, on request: when a details column is
@@ -35,7 +30,7 @@ public:
 
     bool isReading() const { return m_inFlight > 0 || m_next < m_queue.size(); }
     int done() const { return m_done; }
-    int total() const { return int(m_queue.size()); }
+    int total() const { return m_done + m_inFlight + int(m_queue.size() - m_next); }
 
 Q_SIGNALS:
     void progressChanged();
@@ -46,12 +41,12 @@ private:
     void flush();
 
     FileTableModel &m_model;
-    QList<QUrl> m_queue;
-    qsizetype m_next = 0;
+    std::vector<FileTableModel::DetailsWanted> m_queue;
+    size_t m_next = 0;
     int m_inFlight = 0;
     int m_done = 0;
     quint64 m_generation = 0;
-    QHash<QString, std::pair<qint32, PageSummary>> m_pending;
+    std::vector<FileTableModel::DetailsRead> m_pending;
     QTimer m_flushTimer;
 };
 

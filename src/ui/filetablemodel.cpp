@@ -145,35 +145,63 @@ void FileTableModel::retally()
     Q_EMIT tallyChanged();
 }
 
-QList<QUrl> FileTableModel::filesWithoutDetails() const
+std::vector<FileTableModel::DetailsWanted> FileTableModel::filesWithoutDetails() const
 {
-    QList<QUrl> files;
+    std::vector<DetailsWanted> files;
+    files.reserve(size_t(m_withoutDetails));
     for (int row = 0; row < m_rows; ++row) {
         const FileItem &item = *m_files.at(row);
         if (lacksDetails(item))
-            files.append(item.filePath());
+            files.push_back({item.folder(), item.nameBytes(), row});
     }
     return files;
 }
 
-int FileTableModel::setPageSummaries(const QHash<QString, std::pair<qint32, PageSummary>> &read)
+int FileTableModel::setPageSummaries(std::vector<DetailsRead> reads)
 {
     int first = m_rows;
     int last = -1;
     int taken = 0;
-    for (int row = 0; row < m_rows && taken < read.size(); ++row) {
+    const auto take = [&](int row, DetailsRead &read) {
         FileItem &item = *m_files.at(row);
-        if (!lacksDetails(item))
-            continue;
-        const auto found = read.constFind(item.urlText());
-        if (found == read.cend() || found->first != item.pages() || found->second.isEmpty())
-            continue;
         tally(item, -1);
-        item.setPageSummary(found->second);
+        item.setPageSummary(std::move(read.summary));
         tally(item, +1);
         first = std::min(first, row);
-        last = row;
+        last = std::max(last, row);
         ++taken;
+    };
+    const auto wants = [this](const FileItem &item, const DetailsRead &read) {
+        return lacksDetails(item) && item.pages() == read.pages && !read.summary.isEmpty();
+    };
+    // Most files are where they were when asked for.
+    QHash<PathKey, qsizetype> moved;
+    for (qsizetype i = 0; i < qsizetype(reads.size()); ++i) {
+        DetailsRead &read = reads[size_t(i)];
+        if (read.summary.isEmpty())
+            continue;
+        if (read.row >= 0 && read.row < m_rows) {
+            const FileItem &item = *m_files.at(read.row);
+            if (item.key() == read.key) {
+                if (wants(item, read))
+                    take(read.row, read);
+                continue;
+            }
+        }
+        moved.insert(read.key, i);
+    }
+    // The others, after a sort or an edit, in one pass.
+    for (int row = 0; row < m_rows && !moved.isEmpty(); ++row) {
+        const FileItem &item = *m_files.at(row);
+        if (!lacksDetails(item))
+            continue;
+        const auto found = moved.constFind(item.key());
+        if (found == moved.cend())
+            continue;
+        DetailsRead &read = reads[size_t(*found)];
+        moved.erase(found);
+        if (wants(item, read))
+            take(row, read);
     }
     if (taken > 0) {
         Q_EMIT dataChanged(index(first, int(Column::Sizes)), index(last, int(Column::Colour)));

@@ -58,13 +58,29 @@ public:
     PageTable pageTableOf(const QList<int> &rows, int *withoutDetails = nullptr) const;
     static bool isUncounted(const FileItem &item);
     static bool lacksDetails(const FileItem &item);
-    // The listed files that lack page details, for reading them on request.
-    QList<QUrl> filesWithoutDetails() const;
-    // Page details read for listed files after their count: URL text to the
-    // page count read with them and their summary. Files no longer listed,
-    // already detailed, or whose count differs from the one shown are left
-    // alone. One pass over the list; returns how many files took them.
-    int setPageSummaries(const QHash<QString, std::pair<qint32, PageSummary>> &read);
+    // A listed file that lacks page details, to be read on request: where it
+    // is, and the row it had when asked for.
+    struct DetailsWanted
+    {
+        Folder folder;
+        QByteArray name;
+        int row = 0;
+    };
+    std::vector<DetailsWanted> filesWithoutDetails() const;
+    // Page details read for a listed file after its count: its path key, the
+    // row it had when asked for, and the page count read with them.
+    struct DetailsRead
+    {
+        PathKey key;
+        int row = 0;
+        qint32 pages = 0;
+        PageSummary summary;
+    };
+    // Files no longer listed, already detailed, or whose count differs from
+    // the one shown are left alone. A file still at its row is found at
+    // once; only files the list has moved since cost a pass over the list.
+    // Returns how many files took them.
+    int setPageSummaries(std::vector<DetailsRead> reads);
 
     // Files that could not be counted go before all others, each group in
     // the order of the last sort.
