@@ -27,11 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             (path.contains('\n') && !bytes.contains("\\n")) ||
             (type != "TIF" && type != "TIFF" && type != "PDF") || seen.contains(path))
             std::abort();
-        // Every path is tidy, and names a file the input names, as it is or
-        // escaped as a field.
+        // Every path is tidy, and names a file the input names: as it is, or
+        // escaped as a field, alone or within a path escaped as a whole
+        // (its backslashes doubled).
         const QByteArray name = fileNameOf(path);
+        QByteArray doubled = name;
+        doubled.replace("\\", "\\\\");
         if (tidyPath(path) != path ||
-            !(bytes.contains(name) || bytes.contains(escapedForRow(name))))
+            !(bytes.contains(name) || bytes.contains(escapedForRow(name)) ||
+              bytes.contains(doubled)))
             std::abort();
         seen.insert(path);
     }
