@@ -520,7 +520,8 @@ void MainWindow::exportList(bool checkedOnly)
                 const qint64 files = *rowsWritten;
                 m_presenter->showMessage(
                     tr("Exported %1 to \u201c%2\u201d.")
-                        .arg(files == 1 ? tr("1 file") : tr("%1 files").arg(QLocale().toString(files)),
+                        .arg(files == 1 ? tr("1 file")
+                                        : tr("%1 files").arg(QLocale().toString(files)),
                              QFileInfo(path).fileName()));
                 Q_EMIT exported(path);
                 return;
@@ -533,7 +534,8 @@ void MainWindow::exportList(bool checkedOnly)
             m_dialogs->showMessage(this, alert);
         };
         exportInBackground(this, m_model->files(), QFile::encodeName(path), std::move(callbacks),
-                           m_model, kExportRowsPerBlock, checkedOnly ? ExportRows::Checked : ExportRows::All);
+                           m_model, kExportRowsPerBlock,
+                           checkedOnly ? ExportRows::Checked : ExportRows::All);
     });
 }
 
