@@ -179,7 +179,7 @@ QString displayPath(const QByteArray &path)
             continue;
         }
         text += QString::fromUtf8(path.constData() + runStart, i - runStart);
-        text += QChar(p[i]);
+        text += QLatin1Char(path.at(i));
         runStart = ++i;
     }
     text += QString::fromUtf8(path.constData() + runStart, size - runStart);

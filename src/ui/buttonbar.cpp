@@ -147,10 +147,10 @@ void ButtonBar::restyle()
     for (qsizetype i = 0; i < m_buttons.size(); ++i) {
         const bool first = i == 0;
         const bool last = i == m_buttons.size() - 1;
-        m_buttons.at(i)->setProperty("position", first && last ? "only"
-                                                 : first       ? "first"
-                                                 : last        ? "last"
-                                                               : "middle");
+        m_buttons.at(i)->setProperty("position", first && last ? QStringLiteral("only")
+                                                 : first       ? QStringLiteral("first")
+                                                 : last        ? QStringLiteral("last")
+                                                               : QStringLiteral("middle"));
         m_buttons.at(i)->setObjectName(QStringLiteral("button%1").arg(i));
     }
 }
