@@ -99,7 +99,7 @@ QByteArray encode(const std::vector<const FileItem *> &files)
     QByteArray folders;
     Writer folderWriter(folders);
     QByteArray rows;
-    rows.reserve(qsizetype(files.size()) * 80);
+    rows.reserve(qsizetype(files.size()) * 128);
     Writer rowWriter(rows);
     for (const FileItem *file : files) {
         const FileRecord &record = file->record();
@@ -172,7 +172,9 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
 
     std::vector<std::unique_ptr<FileItem>> read;
     read.reserve(fileCount);
-    std::vector<bool> folderUsed(folderCount, false);
+    // Folders are numbered in the order files first use them, so a list
+    // has one form only.
+    quint32 nextFolder = 0;
     for (quint32 i = 0; i < fileCount; ++i) {
         FileRecord record;
         quint32 folder = 0, summaryRows = 0;
@@ -184,8 +186,8 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
             !in.number(&record.accessed) || !in.number(&pages) || !in.number(&status) ||
             !in.number(&checked) || !in.number(&summaryRows))
             return fail(error, "The stored list is damaged.");
-        if (folder >= folderCount || !isFileName(record.name) || size < 0 || pages < 0 ||
-            status > quint8(CountStatus::NeededTooMuchMemory) || checked > 1 ||
+        if (folder > nextFolder || folder >= folderCount || !isFileName(record.name) || size < 0 ||
+            pages < 0 || status > quint8(CountStatus::NeededTooMuchMemory) || checked > 1 ||
             summaryRows > kMaxSummaryRows || qint64(summaryRows) * kSummaryRowBytes > in.left())
             return fail(error, "The stored list is damaged.");
         std::vector<PageSummary::Row> rows(summaryRows);
@@ -199,7 +201,8 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
         PageSummary summary;
         if (!PageSummary::fromRows(std::move(rows), &summary))
             return fail(error, "The stored list is damaged.");
-        folderUsed[folder] = true;
+        if (folder == nextFolder)
+            ++nextFolder;
         record.folder = folders[folder];
         record.size = size;
         record.pages = pages;
@@ -209,11 +212,8 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
         item->setPageSummary(std::move(summary));
         read.push_back(std::move(item));
     }
-    if (in.left() != 0)
+    if (in.left() != 0 || nextFolder != folderCount)
         return fail(error, "The stored list is damaged.");
-    for (bool used : folderUsed)
-        if (!used)
-            return fail(error, "The stored list is damaged.");
     *files = std::move(read);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "fileitem.h"
 #include "listsnapshot.h"
 
+#include <QFile>
 #include <QtEndian>
 #include <QTest>
 
@@ -76,6 +77,7 @@ private Q_SLOTS:
     void garbledIsRefused_data();
     void garbledIsRefused();
     void badFieldsAreRefused();
+    void fuzzSeedsAreLists();
 };
 
 void TestListSnapshot::roundTripKeepsEveryField()
@@ -208,6 +210,28 @@ void TestListSnapshot::badFieldsAreRefused()
     std::vector<std::unique_ptr<FileItem>> back;
     QVERIFY(listsnapshot::decode(good, &back));
     QCOMPARE(back.size(), size_t(1));
+}
+
+// The fuzzer starts from these; they must stay lists it reads through.
+void TestListSnapshot::fuzzSeedsAreLists()
+{
+    const QString path = QFINDTESTDATA("../../fuzz/seeds/listsnapshot/two-folders.bin");
+    QFile seed(path);
+    QVERIFY2(seed.open(QIODevice::ReadOnly), qPrintable(path));
+    const QByteArray bytes = seed.readAll();
+    std::vector<std::unique_ptr<FileItem>> back;
+    QString error;
+    QVERIFY2(listsnapshot::decode(bytes, &back, &error), qPrintable(error));
+    QCOMPARE(back.size(), size_t(3));
+    QCOMPARE(back[1]->localPath(), QByteArray("/srv/caf\xe9/r\xe9sum\xe9.pdf"));
+    QCOMPARE(back[0]->pageSummary().rows().size(), size_t(3));
+    QCOMPARE(back[2]->countStatus(), CountStatus::Locked);
+    QVERIFY(!back[2]->isChecked());
+    // One form only: written again, the same bytes.
+    std::vector<const FileItem *> list;
+    for (const auto &item : back)
+        list.push_back(item.get());
+    QCOMPARE(listsnapshot::encode(list), bytes);
 }
 
 QTEST_GUILESS_MAIN(TestListSnapshot)
