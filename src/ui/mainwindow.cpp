@@ -539,6 +539,10 @@ QByteArray MainWindow::defaultLastListPath()
 bool MainWindow::saveLastList()
 {
     const QByteArray &path = m_lastListPath;
+    // A kept list not yet offered, or offered and not yet answered, stays
+    // for the next start.
+    if (m_lastListPending)
+        return true;
     const FileList &files = m_model->files();
     if (files.size() == 0) {
         if (::unlink(path.constData()) == 0 || errno == ENOENT)
@@ -568,6 +572,7 @@ void MainWindow::offerLastList()
     if (m_lastListPath.isEmpty())
         return;
     using Files = std::vector<std::unique_ptr<FileItem>>;
+    m_lastListPending = true;
     runOnIoPool(
         this,
         [path = m_lastListPath] {
@@ -587,8 +592,10 @@ void MainWindow::offerLastList()
             return files;
         },
         [this](std::shared_ptr<Files> files) {
-            if (files->empty())
+            if (files->empty()) {
+                m_lastListPending = false;
                 return;
+            }
             const int count = int(files->size());
             MessageRequest ask;
             ask.icon = QMessageBox::Question;
@@ -601,6 +608,7 @@ void MainWindow::offerLastList()
             ask.acceptText = tr("&Restore");
             ask.rejectText = tr("&Discard");
             m_dialogs->showMessage(this, ask, [this, files](bool accepted) {
+                m_lastListPending = false;
                 if (accepted)
                     m_model->appendFiles(std::move(*files));
                 files->clear();

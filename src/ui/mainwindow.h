@@ -68,7 +68,8 @@ public:
     static QByteArray defaultLastListPath();
     void setLastListPath(const QByteArray &path) { m_lastListPath = path; }
     // Writes the list there, whole or not at all; an empty list removes the
-    // file. False, with the reason logged, when it could not be kept.
+    // file. A kept list still being offered is left as it is. False, with
+    // the reason logged, when the list could not be kept.
     bool saveLastList();
     // Reads the kept list off the main thread and, when it holds files,
     // offers to put them back as they were, without opening them again.
@@ -120,7 +121,8 @@ private:
     QTimer m_summaryUpdate;
     bool m_escapeTaken = false; // the key's override already cancelled
     QByteArray m_lastListPath;
-    bool m_quitting = false; // the user chose to quit
+    bool m_quitting = false;        // the user chose to quit
+    bool m_lastListPending = false; // read or offered, not yet answered
 };
 
 } // namespace tallivo

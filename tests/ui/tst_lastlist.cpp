@@ -150,6 +150,14 @@ void TestLastList::quitAsksAndListComesBack()
     m_window->prepareToQuit();
     m_window.reset();
 
+    // Quitting before the question is answered keeps the list for the next
+    // start, not the empty list of this one.
+    m_window = makeWindow();
+    m_window->offerLastList();
+    m_window->prepareToQuit();
+    QVERIFY(QFile::exists(QFile::decodeName(m_listPath)));
+    m_window.reset();
+
     // Discard leaves the list empty; quitting with an empty list keeps none.
     m_window = makeWindow();
     QSignalSpy discarded(m_window.get(), &MainWindow::lastListOffered);
