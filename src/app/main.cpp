@@ -78,12 +78,15 @@ int main(int argc, char *argv[])
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      &tallivo::MainWindow::prepareToQuit);
+    window.setLastListPath(tallivo::MainWindow::defaultLastListPath());
     window.bringToFront();
     if (!line.urls.isEmpty())
         QTimer::singleShot(0, &window, [&window, &line] { window.openLaunched(line.urls); });
+    else
+        window.offerLastList();
     const int status = QApplication::exec();
     // Everything that must outlast the program is on disk by now: the
-    // recent folders and settings (prepareToQuit), the usage counters (saved
+    // recent folders, settings and the list (prepareToQuit), the usage counters (saved
     // at every change). What is left is memory: freeing a million listed
     // files one by one would hold up the quit for seconds, and files still
     // being read from a share that stopped answering cannot be waited for.

@@ -55,6 +55,26 @@ PageSummary PageSummary::fromPages(const std::vector<PageInfo> &pages, qint32 pa
     return summary;
 }
 
+bool PageSummary::fromRows(std::vector<Row> rows, PageSummary *summary)
+{
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row &row = rows[i];
+        if (SizeClass::fromKey(row.size).key() != row.size ||
+            quint8(row.colour) >= kColourClassCount || row.pages <= 0 || row.a4Equivalents < 0)
+            return false;
+        if (i > 0) {
+            const Row &before = rows[i - 1];
+            const auto beforeSize = SizeClass::fromKey(before.size);
+            const auto size = SizeClass::fromKey(row.size);
+            if (!(beforeSize < size || (beforeSize == size && before.colour < row.colour)))
+                return false;
+        }
+    }
+    summary->m_rows = std::move(rows);
+    summary->m_rows.shrink_to_fit();
+    return true;
+}
+
 qint64 PageSummary::pages() const
 {
     qint64 n = 0;

@@ -29,6 +29,10 @@ public:
     // A file of `pageCount` pages of which the first ones are described by
     // `pages`; the rest count as unknown.
     static PageSummary fromPages(const std::vector<PageInfo> &pages, qint32 pageCount);
+    // A summary kept before, from its rows as rows() gave them. Returns
+    // false, leaving `summary` as it was, unless the rows are such a list:
+    // known size and colour classes, some pages each, in rows() order.
+    static bool fromRows(std::vector<Row> rows, PageSummary *summary);
 
     // Sorted by size class, then colour class.
     const std::vector<Row> &rows() const { return m_rows; }

@@ -14,25 +14,33 @@
 #include "iopool.h"
 #include "listeditor.h"
 #include "listhistory.h"
+#include "listsnapshot.h"
 #include "pagesummarydialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
+#include "savefile.h"
 #include "uilogging.h"
 
 #include "ui_mainwindow.h"
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMenu>
 #include <QSet>
 #include <QToolButton>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <unistd.h>
 
 namespace tallivo {
 
@@ -374,7 +382,7 @@ void MainWindow::connectActions()
     on(m_ui->actionRateUs, this, &MainWindow::rateRequested);
     on(m_ui->actionAbout, this, &MainWindow::showAbout);
     on(m_ui->actionShowWindow, this, &MainWindow::bringToFront);
-    on(m_ui->actionQuit, qApp, &QCoreApplication::quit);
+    on(m_ui->actionQuit, this, &MainWindow::requestQuit);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -486,6 +494,128 @@ void MainWindow::prepareToQuit()
     if (!m_ui->recentFolders->save(settings))
         qCWarning(lcUi) << "The recent folders were not stored:" << settings.status();
     m_presenter->run().shutdown();
+    if (!m_lastListPath.isEmpty())
+        saveLastList();
+}
+
+void MainWindow::requestQuit()
+{
+    if (!m_presenter->isBusy() || m_quitting) {
+        m_quitting = true;
+        QCoreApplication::quit();
+        return;
+    }
+    MessageRequest ask;
+    ask.icon = QMessageBox::Question;
+    ask.title = appTitle();
+    ask.text = tr("Files are still being counted. Quit anyway?");
+    ask.informativeText = tr("The files counted so far are kept for the next start; the "
+                             "others are not counted.");
+    ask.acceptText = tr("&Quit");
+    ask.rejectText = tr("Cancel");
+    m_dialogs->showMessage(this, ask, [this](bool accepted) {
+        if (!accepted)
+            return;
+        m_quitting = true;
+        QCoreApplication::quit();
+    });
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_quitting || !m_presenter->isBusy())
+        return QMainWindow::closeEvent(event);
+    event->ignore();
+    requestQuit();
+}
+
+QByteArray MainWindow::defaultLastListPath()
+{
+    const QString folder = appDataPath();
+    if (folder.isEmpty())
+        return {};
+    return QFile::encodeName(folder + QStringLiteral("/LastList.bin"));
+}
+
+bool MainWindow::saveLastList()
+{
+    const QByteArray &path = m_lastListPath;
+    // A kept list not yet offered, or offered and not yet answered, stays
+    // for the next start.
+    if (m_lastListPending)
+        return true;
+    const FileList &files = m_model->files();
+    if (files.size() == 0) {
+        if (::unlink(path.constData()) == 0 || errno == ENOENT)
+            return true;
+        qCWarning(lcUi) << "The kept list could not be removed:" << path << strerror(errno);
+        return false;
+    }
+    const int slash = path.lastIndexOf('/');
+    if (slash > 0 && !QDir().mkpath(QFile::decodeName(path.left(slash)))) {
+        qCWarning(lcUi) << "No folder for the kept list:" << path.left(slash);
+        return false;
+    }
+    std::vector<const FileItem *> items;
+    items.reserve(size_t(files.size()));
+    for (int row = 0; row < files.size(); ++row)
+        items.push_back(files.at(row));
+    QString error;
+    if (!saveFile(path, listsnapshot::encode(items), &error)) {
+        qCWarning(lcUi) << "The list was not kept:" << error;
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::offerLastList()
+{
+    if (m_lastListPath.isEmpty())
+        return;
+    using Files = std::vector<std::unique_ptr<FileItem>>;
+    m_lastListPending = true;
+    runOnIoPool(
+        this,
+        [path = m_lastListPath] {
+            auto files = std::make_shared<Files>();
+            QFile file(QFile::decodeName(path));
+            if (!file.exists())
+                return files;
+            QString error;
+            if (!file.open(QIODevice::ReadOnly))
+                error = file.errorString();
+            else if (file.size() > listsnapshot::kMaxBytes)
+                error = QStringLiteral("too large");
+            else
+                listsnapshot::decode(file.readAll(), files.get(), &error);
+            if (!error.isEmpty())
+                qCWarning(lcUi) << "The kept list was not read:" << path << error;
+            return files;
+        },
+        [this](std::shared_ptr<Files> files) {
+            if (files->empty()) {
+                m_lastListPending = false;
+                return;
+            }
+            const int count = int(files->size());
+            MessageRequest ask;
+            ask.icon = QMessageBox::Question;
+            ask.title = appTitle();
+            ask.text = count == 1 ? tr("Restore the list of 1 file from the last session?")
+                                  : tr("Restore the list of %1 files from the last session?")
+                                        .arg(QLocale().toString(count));
+            ask.informativeText =
+                tr("The files come back with their page counts; none is opened again.");
+            ask.acceptText = tr("&Restore");
+            ask.rejectText = tr("&Discard");
+            m_dialogs->showMessage(this, ask, [this, files](bool accepted) {
+                m_lastListPending = false;
+                if (accepted)
+                    m_model->appendFiles(std::move(*files));
+                files->clear();
+                Q_EMIT lastListOffered(accepted);
+            });
+        });
 }
 
 void MainWindow::openWebsite()

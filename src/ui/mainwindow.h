@@ -57,15 +57,34 @@ public:
 
     void bringToFront();
     // Stores the recent folders and ends any run without waiting for the
-    // files still to be counted; the list stays as it is.
+    // files still to be counted; the list stays as it is, and is kept for
+    // the next start when a place for it was set.
     void prepareToQuit();
+    // Quits, after asking whether to while a run is counting.
+    void requestQuit();
+
+    // Where the list is kept between sessions: ".../LastList.bin" in the
+    // data folder; empty when the platform gives no data folder.
+    static QByteArray defaultLastListPath();
+    void setLastListPath(const QByteArray &path) { m_lastListPath = path; }
+    // Writes the list there, whole or not at all; an empty list removes the
+    // file. A kept list still being offered is left as it is. False, with
+    // the reason logged, when the list could not be kept.
+    bool saveLastList();
+    // Reads the kept list off the main thread and, when it holds files,
+    // offers to put them back as they were, without opening them again.
+    void offerLastList();
 
 Q_SIGNALS:
     void rateRequested();
+    // A kept list was read and the question about it answered.
+    void lastListOffered(bool restored);
     // The list was written to `path`.
     void exported(const QString &path);
 
 protected:
+    // Closing the window quits: it asks first while a run is counting.
+    void closeEvent(QCloseEvent *event) override;
     // Esc cancels a run wherever the focus is, also where a menu bar or
     // another control would keep it for itself.
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -101,6 +120,9 @@ private:
     DetailsReader *m_detailsReader = nullptr;
     QTimer m_summaryUpdate;
     bool m_escapeTaken = false; // the key's override already cancelled
+    QByteArray m_lastListPath;
+    bool m_quitting = false;        // the user chose to quit
+    bool m_lastListPending = false; // read or offered, not yet answered
 };
 
 } // namespace tallivo

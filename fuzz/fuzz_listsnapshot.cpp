@@ -1,0 +1,32 @@
+// The list kept between sessions: any bytes give a whole list or none, and
+// a list read back is written again as the same bytes.
+
+#include "fileitem.h"
+#include "listsnapshot.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace tallivo;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size > 1024 * 1024)
+        return 0;
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    std::vector<std::unique_ptr<FileItem>> files;
+    if (!listsnapshot::decode(bytes, &files)) {
+        if (!files.empty())
+            std::abort();
+        return 0;
+    }
+    std::vector<const FileItem *> list;
+    for (const auto &file : files) {
+        if (file->nameBytes().isEmpty() || file->nameBytes().contains('/') || file->pages() < 0)
+            std::abort();
+        list.push_back(file.get());
+    }
+    if (listsnapshot::encode(list) != bytes)
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,221 @@
+#include "listsnapshot.h"
+
+#include "fileitem.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QSet>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace tallivo::listsnapshot {
+
+namespace {
+
+constexpr char kMagic[] = "TLVLIST\n";
+constexpr qsizetype kMagicSize = 8;
+constexpr quint32 kVersion = 1;
+// The fewest bytes a file takes: folder, name length and one byte of name,
+// size, three times, pages, status, check box, summary rows.
+constexpr qsizetype kMinFileBytes = 4 + 4 + 1 + 8 + 3 * 8 + 4 + 1 + 1 + 4;
+constexpr qsizetype kSummaryRowBytes = 4 + 4 + 8 + 1;
+
+class Writer
+{
+public:
+    explicit Writer(QByteArray &out)
+        : m_out(out)
+    {
+    }
+    template <typename T> void number(T value)
+    {
+        const T little = qToLittleEndian(value);
+        m_out.append(reinterpret_cast<const char *>(&little), sizeof(T));
+    }
+    void bytes(const QByteArray &value)
+    {
+        number(quint32(value.size()));
+        m_out.append(value);
+    }
+
+private:
+    QByteArray &m_out;
+};
+
+class Reader
+{
+public:
+    explicit Reader(QByteArrayView in)
+        : m_in(in)
+    {
+    }
+    qsizetype left() const { return m_in.size() - m_at; }
+    template <typename T> bool number(T *value)
+    {
+        if (left() < qsizetype(sizeof(T)))
+            return false;
+        T little;
+        std::memcpy(&little, m_in.data() + m_at, sizeof(T));
+        m_at += sizeof(T);
+        *value = qFromLittleEndian(little);
+        return true;
+    }
+    bool bytes(quint32 maxSize, QByteArray *value)
+    {
+        quint32 size = 0;
+        if (!number(&size) || size > maxSize || left() < qsizetype(size))
+            return false;
+        *value = m_in.sliced(m_at, size).toByteArray();
+        m_at += size;
+        return true;
+    }
+
+private:
+    QByteArrayView m_in;
+    qsizetype m_at = 0;
+};
+
+bool fail(QString *error, const char *why)
+{
+    if (error)
+        *error = QCoreApplication::translate("ListSnapshot", why);
+    return false;
+}
+
+bool isFileName(const QByteArray &name)
+{
+    return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') &&
+           !name.contains('\0');
+}
+
+} // namespace
+
+QByteArray encode(const std::vector<const FileItem *> &files)
+{
+    // Folders are shared records: each is written once, numbered by first
+    // use.
+    QHash<const FolderRecord *, quint32> folderNumbers;
+    QByteArray folders;
+    Writer folderWriter(folders);
+    QByteArray rows;
+    rows.reserve(qsizetype(files.size()) * 128);
+    Writer rowWriter(rows);
+    for (const FileItem *file : files) {
+        const FileRecord &record = file->record();
+        const FolderRecord *folder = record.folder.data();
+        auto found = folderNumbers.constFind(folder);
+        if (found == folderNumbers.cend()) {
+            found = folderNumbers.insert(folder, quint32(folderNumbers.size()));
+            folderWriter.bytes(record.folderPath());
+        }
+        rowWriter.number(found.value());
+        rowWriter.bytes(record.name);
+        rowWriter.number(qint64(record.size));
+        rowWriter.number(qint64(record.modified));
+        rowWriter.number(qint64(record.created));
+        rowWriter.number(qint64(record.accessed));
+        rowWriter.number(qint32(record.pages));
+        rowWriter.number(quint8(record.status));
+        rowWriter.number(quint8(record.checked ? 1 : 0));
+        const auto &summary = file->pageSummary().rows();
+        rowWriter.number(quint32(summary.size()));
+        for (const PageSummary::Row &row : summary) {
+            rowWriter.number(quint32(row.size));
+            rowWriter.number(qint32(row.pages));
+            rowWriter.number(qint64(row.a4Equivalents));
+            rowWriter.number(quint8(row.colour));
+        }
+    }
+    QByteArray out;
+    out.reserve(kMagicSize + 12 + folders.size() + rows.size());
+    out.append(kMagic, kMagicSize);
+    Writer head(out);
+    head.number(kVersion);
+    head.number(quint32(folderNumbers.size()));
+    head.number(quint32(files.size()));
+    out.append(folders);
+    out.append(rows);
+    return out;
+}
+
+bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files, QString *error)
+{
+    files->clear();
+    if (bytes.size() > kMaxBytes)
+        return fail(error, "The stored list is too large.");
+    if (bytes.size() < kMagicSize || std::memcmp(bytes.data(), kMagic, kMagicSize) != 0)
+        return fail(error, "The stored list is not a list of this program.");
+    Reader in(bytes.sliced(kMagicSize));
+    quint32 version = 0, folderCount = 0, fileCount = 0;
+    if (!in.number(&version) || !in.number(&folderCount) || !in.number(&fileCount))
+        return fail(error, "The stored list is cut short.");
+    if (version != kVersion)
+        return fail(error, "The stored list is of another version.");
+    // Counts are checked against the bytes left before anything is
+    // reserved for them.
+    if (fileCount > kMaxFiles || folderCount > fileCount ||
+        qint64(folderCount) * 4 + qint64(fileCount) * kMinFileBytes > in.left())
+        return fail(error, "The stored list is damaged.");
+
+    std::vector<Folder> folders;
+    folders.reserve(folderCount);
+    QSet<QByteArray> folderPaths;
+    for (quint32 i = 0; i < folderCount; ++i) {
+        QByteArray path;
+        if (!in.bytes(kMaxFolderBytes, &path) || !path.startsWith('/') || path.contains('\0') ||
+            folderPaths.contains(path))
+            return fail(error, "The stored list is damaged.");
+        folderPaths.insert(path);
+        folders.push_back(makeFolder(std::move(path)));
+    }
+
+    std::vector<std::unique_ptr<FileItem>> read;
+    read.reserve(fileCount);
+    // Folders are numbered in the order files first use them, so a list
+    // has one form only.
+    quint32 nextFolder = 0;
+    for (quint32 i = 0; i < fileCount; ++i) {
+        FileRecord record;
+        quint32 folder = 0, summaryRows = 0;
+        quint8 status = 0, checked = 0;
+        qint64 size = 0;
+        qint32 pages = 0;
+        if (!in.number(&folder) || !in.bytes(kMaxNameBytes, &record.name) || !in.number(&size) ||
+            !in.number(&record.modified) || !in.number(&record.created) ||
+            !in.number(&record.accessed) || !in.number(&pages) || !in.number(&status) ||
+            !in.number(&checked) || !in.number(&summaryRows))
+            return fail(error, "The stored list is damaged.");
+        if (folder > nextFolder || folder >= folderCount || !isFileName(record.name) || size < 0 ||
+            pages < 0 || status > quint8(CountStatus::NeededTooMuchMemory) || checked > 1 ||
+            summaryRows > kMaxSummaryRows || qint64(summaryRows) * kSummaryRowBytes > in.left())
+            return fail(error, "The stored list is damaged.");
+        std::vector<PageSummary::Row> rows(summaryRows);
+        for (PageSummary::Row &row : rows) {
+            quint8 colour = 0;
+            if (!in.number(&row.size) || !in.number(&row.pages) || !in.number(&row.a4Equivalents) ||
+                !in.number(&colour))
+                return fail(error, "The stored list is damaged.");
+            row.colour = ColourClass(colour);
+        }
+        PageSummary summary;
+        if (!PageSummary::fromRows(std::move(rows), &summary))
+            return fail(error, "The stored list is damaged.");
+        if (folder == nextFolder)
+            ++nextFolder;
+        record.folder = folders[folder];
+        record.size = size;
+        record.pages = pages;
+        record.status = CountStatus(status);
+        record.checked = checked == 1;
+        auto item = std::make_unique<FileItem>(std::move(record));
+        item->setPageSummary(std::move(summary));
+        read.push_back(std::move(item));
+    }
+    if (in.left() != 0 || nextFolder != folderCount)
+        return fail(error, "The stored list is damaged.");
+    *files = std::move(read);
+    return true;
+}
+
+} // namespace tallivo::listsnapshot

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace tallivo {
+
+class FileItem;
+
+// The file list kept between sessions: every file's name and folder as
+// bytes, its measurements, check box and page summary, so a restored list
+// shows what was counted without opening a file again.
+//
+// The bytes: "TLVLIST\n", the version, the number of folders and of files
+// (little-endian 32-bit numbers), then each folder's path once, then each
+// file: its folder's number, name, size, times, pages, status, check box and
+// summary rows. Every byte string goes with its length before it.
+namespace listsnapshot {
+
+// Nothing longer is read back.
+inline constexpr qint64 kMaxBytes = qint64(2) * 1024 * 1024 * 1024 - 1;
+inline constexpr quint32 kMaxFiles = 10'000'000;
+inline constexpr quint32 kMaxNameBytes = 64 * 1024;
+inline constexpr quint32 kMaxFolderBytes = 1024 * 1024;
+inline constexpr quint32 kMaxSummaryRows = 4096;
+
+// The bytes of a list, in its order.
+QByteArray encode(const std::vector<const FileItem *> &files);
+
+// The list those bytes hold, whole, or nothing: on any fault (a short,
+// damaged or oversized list, another format) returns false with the reason
+// in `error` and leaves `files` empty.
+bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
+            QString *error = nullptr);
+
+} // namespace listsnapshot
+} // namespace tallivo

@@ -1,0 +1,238 @@
+#include "fileitem.h"
+#include "listsnapshot.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <QTest>
+
+#include <cstring>
+
+using namespace tallivo;
+
+namespace {
+
+std::unique_ptr<FileItem> makeItem(const Folder &folder, QByteArray name, qint32 pages,
+                                   const std::vector<PageInfo> &details = {})
+{
+    FileRecord record;
+    record.folder = folder;
+    record.name = std::move(name);
+    record.size = 4096 + pages;
+    record.modified = 1'700'000'000'000 + pages;
+    record.created = FileRecord::kNoTime;
+    record.accessed = -5; // before the epoch
+    record.pages = pages;
+    auto item = std::make_unique<FileItem>(std::move(record));
+    if (!details.empty())
+        item->setPageSummary(PageSummary::fromPages(details, pages));
+    return item;
+}
+
+std::vector<const FileItem *> pointers(const std::vector<std::unique_ptr<FileItem>> &items)
+{
+    std::vector<const FileItem *> out;
+    for (const auto &item : items)
+        out.push_back(item.get());
+    return out;
+}
+
+// A small list with two folders, one of them a name that is not UTF-8, a
+// file of every status, unchecked ones, and page summaries.
+std::vector<std::unique_ptr<FileItem>> sampleList()
+{
+    const Folder scans = makeFolder("/srv/scans/Box 1");
+    const Folder latin1 = makeFolder(QByteArray("/srv/caf\xe9/\xff\xfe"));
+    std::vector<std::unique_ptr<FileItem>> items;
+    items.push_back(makeItem(scans, "a.tif", 3,
+                             {{210, 297, ColourClass::BlackWhite},
+                              {297, 420, ColourClass::Colour},
+                              {0, 0, ColourClass::Unknown}}));
+    items.push_back(makeItem(latin1, QByteArray("r\xe9sum\xe9.pdf"), 12,
+                             {{215.9f, 279.4f, ColourClass::Grey}}));
+    items.push_back(makeItem(scans, "b.pdf", 0));
+    items.back()->setCountStatus(CountStatus::Locked);
+    items.back()->setChecked(false);
+    items.push_back(makeItem(latin1, "c.tiff", 1));
+    items.back()->setCountStatus(CountStatus::NeededTooMuchMemory);
+    return items;
+}
+
+void writeU32(QByteArray &bytes, qsizetype at, quint32 value)
+{
+    const quint32 little = qToLittleEndian(value);
+    std::memcpy(bytes.data() + at, &little, 4);
+}
+
+} // namespace
+
+class TestListSnapshot : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void roundTripKeepsEveryField();
+    void emptyList();
+    void foldersAreStoredOnce();
+    void truncatedIsRefused();
+    void garbledIsRefused_data();
+    void garbledIsRefused();
+    void badFieldsAreRefused();
+    void fuzzSeedsAreLists();
+};
+
+void TestListSnapshot::roundTripKeepsEveryField()
+{
+    const auto items = sampleList();
+    std::vector<std::unique_ptr<FileItem>> back;
+    QString error;
+    QVERIFY2(listsnapshot::decode(listsnapshot::encode(pointers(items)), &back, &error),
+             qPrintable(error));
+    QCOMPARE(back.size(), items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const FileRecord &a = items[i]->record();
+        const FileRecord &b = back[i]->record();
+        QCOMPARE(b.name, a.name);
+        QCOMPARE(b.folderPath(), a.folderPath());
+        QCOMPARE(b.size, a.size);
+        QCOMPARE(b.modified, a.modified);
+        QCOMPARE(b.created, a.created);
+        QCOMPARE(b.accessed, a.accessed);
+        QCOMPARE(b.pages, a.pages);
+        QCOMPARE(b.status, a.status);
+        QCOMPARE(b.checked, a.checked);
+        QVERIFY(back[i]->pageSummary() == items[i]->pageSummary());
+        QCOMPARE(back[i]->localPath(), items[i]->localPath());
+    }
+    QVERIFY(!back[0]->pageSummary().isEmpty());
+    // Files of one folder share its record again.
+    QCOMPARE(back[0]->folder().data(), back[2]->folder().data());
+}
+
+void TestListSnapshot::emptyList()
+{
+    const QByteArray bytes = listsnapshot::encode({});
+    std::vector<std::unique_ptr<FileItem>> back;
+    QVERIFY(listsnapshot::decode(bytes, &back));
+    QVERIFY(back.empty());
+}
+
+void TestListSnapshot::foldersAreStoredOnce()
+{
+    const Folder folder = makeFolder("/a/folder/with/a/rather/long/path/for/this/test");
+    std::vector<std::unique_ptr<FileItem>> items;
+    for (int i = 0; i < 100; ++i)
+        items.push_back(makeItem(folder, QByteArray::number(i) + ".tif", i));
+    QCOMPARE(listsnapshot::encode(pointers(items)).count(folder->path), 1);
+}
+
+void TestListSnapshot::truncatedIsRefused()
+{
+    const auto items = sampleList();
+    const QByteArray bytes = listsnapshot::encode(pointers(items));
+    for (qsizetype size = 0; size < bytes.size(); ++size) {
+        std::vector<std::unique_ptr<FileItem>> back;
+        QString error;
+        QVERIFY2(!listsnapshot::decode(bytes.first(size), &back, &error),
+                 qPrintable(QString::number(size)));
+        QVERIFY(back.empty());
+        QVERIFY(!error.isEmpty());
+    }
+    // Bytes after the list are a fault too.
+    std::vector<std::unique_ptr<FileItem>> back;
+    QVERIFY(!listsnapshot::decode(bytes + '\0', &back));
+    QVERIFY(back.empty());
+}
+
+void TestListSnapshot::garbledIsRefused_data()
+{
+    QTest::addColumn<qsizetype>("at");
+    QTest::addColumn<quint32>("value");
+    // The head: magic, version, folders, files.
+    QTest::newRow("magic") << qsizetype(0) << quint32(0x41414141);
+    QTest::newRow("version") << qsizetype(8) << quint32(2);
+    QTest::newRow("more folders than files") << qsizetype(12) << quint32(5);
+    QTest::newRow("unused folder") << qsizetype(12) << quint32(3);
+    QTest::newRow("huge file count") << qsizetype(16) << quint32(0xffffffff);
+    QTest::newRow("too many files for the bytes") << qsizetype(16) << quint32(9'999'999);
+    QTest::newRow("fewer files than stored") << qsizetype(16) << quint32(3);
+    QTest::newRow("huge folder length") << qsizetype(20) << quint32(0xfffffff0);
+}
+
+void TestListSnapshot::garbledIsRefused()
+{
+    QFETCH(qsizetype, at);
+    QFETCH(quint32, value);
+    const auto items = sampleList();
+    QByteArray bytes = listsnapshot::encode(pointers(items));
+    writeU32(bytes, at, value);
+    std::vector<std::unique_ptr<FileItem>> back;
+    QVERIFY(!listsnapshot::decode(bytes, &back));
+    QVERIFY(back.empty());
+}
+
+// Every field of a file record is checked: a bad folder number, status,
+// check box, name or summary row refuses the whole list.
+void TestListSnapshot::badFieldsAreRefused()
+{
+    const Folder folder = makeFolder("/x");
+    std::vector<std::unique_ptr<FileItem>> items;
+    items.push_back(makeItem(folder, "one.tif", 2, {{210, 297, ColourClass::Grey}}));
+    const QByteArray good = listsnapshot::encode(pointers(items));
+    // Head 20, folder 4 + 2, then the file.
+    const qsizetype file = 20 + 4 + 2;
+    const qsizetype name = file + 4;
+    const qsizetype status = name + 4 + 7 + 8 * 4 + 4;
+    const qsizetype summary = status + 2;
+    struct Change
+    {
+        qsizetype at;
+        QByteArray bytes;
+    };
+    const QList<Change> changes = {
+        {file, QByteArray("\x01\0\0\0", 4)},              // folder number
+        {name + 4, "a/b.tif"},                            // a slash in a name
+        {name + 4, QByteArray("on\0.tif", 7)},            // a NUL in a name
+        {status, "\x0f"},                                 // no such status
+        {status + 1, "\x02"},                             // check box
+        {summary, QByteArray("\0\x10\0\0", 4)},           // too many summary rows
+        {summary + 4, QByteArray("\xff\xff\xff\xff", 4)}, // no such size class
+        {summary + 8, QByteArray("\0\0\0\0", 4)},         // a row of no pages
+        {summary + 20, "\x09"},                           // no such colour
+    };
+    for (const Change &change : changes) {
+        QByteArray bytes = good;
+        bytes.replace(change.at, change.bytes.size(), change.bytes);
+        QCOMPARE(bytes.size(), good.size());
+        std::vector<std::unique_ptr<FileItem>> back;
+        QVERIFY2(!listsnapshot::decode(bytes, &back), qPrintable(QString::number(change.at)));
+        QVERIFY(back.empty());
+    }
+    std::vector<std::unique_ptr<FileItem>> back;
+    QVERIFY(listsnapshot::decode(good, &back));
+    QCOMPARE(back.size(), size_t(1));
+}
+
+// The fuzzer starts from these; they must stay lists it reads through.
+void TestListSnapshot::fuzzSeedsAreLists()
+{
+    const QString path = QFINDTESTDATA("../../fuzz/seeds/listsnapshot/two-folders.bin");
+    QFile seed(path);
+    QVERIFY2(seed.open(QIODevice::ReadOnly), qPrintable(path));
+    const QByteArray bytes = seed.readAll();
+    std::vector<std::unique_ptr<FileItem>> back;
+    QString error;
+    QVERIFY2(listsnapshot::decode(bytes, &back, &error), qPrintable(error));
+    QCOMPARE(back.size(), size_t(3));
+    QCOMPARE(back[1]->localPath(), QByteArray("/srv/caf\xe9/r\xe9sum\xe9.pdf"));
+    QCOMPARE(back[0]->pageSummary().rows().size(), size_t(3));
+    QCOMPARE(back[2]->countStatus(), CountStatus::Locked);
+    QVERIFY(!back[2]->isChecked());
+    // One form only: written again, the same bytes.
+    std::vector<const FileItem *> list;
+    for (const auto &item : back)
+        list.push_back(item.get());
+    QCOMPARE(listsnapshot::encode(list), bytes);
+}
+
+QTEST_GUILESS_MAIN(TestListSnapshot)
+#include "tst_listsnapshot.moc"
