@@ -22,6 +22,9 @@ else
     targets=()
     for source in "$top"/fuzz/fuzz_*.cpp; do
         name=$(basename "$source" .cpp)
+        # The colour scan's headers do not compile with clang 14 (see
+        # src/core/CMakeLists.txt); its replay test runs in the other builds.
+        [ "$name" = fuzz_pdfcolour ] && continue
         targets+=("${name#fuzz_}")
     done
 fi

@@ -738,28 +738,6 @@ bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *pag
 
 } // namespace
 
-int countChromaticPixels(const uchar *pixels, int width, int height, int bytesPerRow, int enough)
-{
-    int found = 0;
-    for (int y = 0; y < height; ++y) {
-        const uchar *p = pixels + qint64(y) * bytesPerRow;
-        for (int x = 0; x < width; ++x, p += 4) {
-            const int hi = std::max({p[0], p[1], p[2]});
-            const int lo = std::min({p[0], p[1], p[2]});
-            if (hi - lo > kChromaThreshold && ++found >= enough)
-                return found;
-        }
-    }
-    return found;
-}
-
-double processCpuSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
 std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::string &bytes,
                                             const std::string &path, int maxPages,
                                             double cpuDeadline, ColourStats *stats)
