@@ -4,12 +4,19 @@
 #include "localpath.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tallivo {
@@ -233,6 +240,90 @@ bool saveFile(const QByteArray &path, QByteArrayView data, QString *error)
     if (!ok && error)
         *error = file.errorString();
     return ok;
+}
+
+namespace {
+
+// Written a block at a time, so that a waiting caller sees the progress.
+constexpr qint64 kKeepBlock = 1 << 20;
+
+bool writeOrRemove(const QByteArray &path, const QByteArray &data,
+                   const std::function<void()> &progress, QString *error)
+{
+    if (data.isEmpty()) {
+        if (::unlink(path.constData()) == 0 || errno == ENOENT)
+            return true;
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash > 0 && !QDir().mkpath(QFile::decodeName(path.left(slash)))) {
+        *error = QCoreApplication::translate("SaveFile", "Its folder could not be made");
+        return false;
+    }
+    SaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        for (qint64 at = 0; at < data.size(); at += kKeepBlock) {
+            const qint64 size = std::min(kKeepBlock, data.size() - at);
+            if (file.write(data.constData() + at, size) != size)
+                break;
+            progress();
+        }
+        if (file.commit())
+            return true;
+    }
+    *error = file.errorString();
+    return false;
+}
+
+} // namespace
+
+bool keepFile(const QByteArray &path, QByteArray data, std::chrono::milliseconds patience,
+              QString *error)
+{
+    struct State
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        qint64 progress = 0;
+        bool done = false;
+        bool ok = false;
+        QString error;
+    };
+    auto state = std::make_shared<State>();
+    // Its own thread, not the I/O pool: the pool's threads may all be held
+    // by a share that stopped answering. Left behind, it ends with the
+    // program.
+    std::thread([state, path, data = std::move(data)] {
+        QString error;
+        const bool ok = writeOrRemove(
+            path, data,
+            [&state] {
+                std::lock_guard lock(state->mutex);
+                ++state->progress;
+                state->changed.notify_all();
+            },
+            &error);
+        std::lock_guard lock(state->mutex);
+        state->done = true;
+        state->ok = ok;
+        state->error = error;
+        state->changed.notify_all();
+    }).detach();
+
+    std::unique_lock lock(state->mutex);
+    for (qint64 seen = -1; !state->done;) {
+        seen = state->progress;
+        if (!state->changed.wait_for(lock, patience,
+                                     [&] { return state->done || state->progress != seen; })) {
+            if (error)
+                *error = QCoreApplication::translate("SaveFile", "The folder stopped answering");
+            return false;
+        }
+    }
+    if (!state->ok && error)
+        *error = state->error;
+    return state->ok;
 }
 
 } // namespace tallivo

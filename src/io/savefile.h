@@ -5,6 +5,8 @@
 #include <QIODevice>
 #include <QString>
 
+#include <chrono>
+
 namespace tallivo {
 
 // A file written whole or not at all. The bytes go to a new file beside the
@@ -53,5 +55,13 @@ private:
 // Writes `data` to `path` through SaveFile. On failure returns false with the
 // reason in `error`.
 bool saveFile(const QByteArray &path, QByteArrayView data, QString *error = nullptr);
+
+// Replaces the file at `path` with `data` as saveFile() does, making its
+// folder when missing; empty `data` removes the file instead. The work runs
+// on a thread of its own while the caller waits for as long as it makes
+// progress: a folder on a share that stops answering holds the caller up
+// for `patience` at most, and the old file then stays as it was.
+bool keepFile(const QByteArray &path, QByteArray data, std::chrono::milliseconds patience,
+              QString *error = nullptr);
 
 } // namespace tallivo

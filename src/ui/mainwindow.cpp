@@ -44,6 +44,12 @@
 
 namespace tallivo {
 
+namespace {
+// Files handed to the table per turn of the event loop when a kept list is
+// restored: about 60 ms of work.
+constexpr size_t kRestoreRowsPerStep = 20000;
+} // namespace
+
 void addMnemonics(QMenu *menu)
 {
     const QList<QAction *> actions = menu->actions();
@@ -490,6 +496,10 @@ void MainWindow::bringToFront()
 
 void MainWindow::prepareToQuit()
 {
+    // Nothing is left to look at: the window goes at once, however long
+    // keeping the list takes.
+    hide();
+    QGuiApplication::sync();
     QSettings settings = userSettings();
     if (!m_ui->recentFolders->save(settings))
         qCWarning(lcUi) << "The recent folders were not stored:" << settings.status();
@@ -539,29 +549,21 @@ QByteArray MainWindow::defaultLastListPath()
 
 bool MainWindow::saveLastList()
 {
-    const QByteArray &path = m_lastListPath;
     // A kept list not yet offered, or offered and not yet answered, stays
     // for the next start.
     if (m_lastListPending)
         return true;
     const FileList &files = m_model->files();
-    if (files.size() == 0) {
-        if (::unlink(path.constData()) == 0 || errno == ENOENT)
-            return true;
-        qCWarning(lcUi) << "The kept list could not be removed:" << path << strerror(errno);
-        return false;
+    QByteArray bytes;
+    if (files.size() > 0) {
+        std::vector<const FileItem *> items;
+        items.reserve(size_t(files.size()));
+        for (int row = 0; row < files.size(); ++row)
+            items.push_back(files.at(row));
+        bytes = listsnapshot::encode(items);
     }
-    const int slash = path.lastIndexOf('/');
-    if (slash > 0 && !QDir().mkpath(QFile::decodeName(path.left(slash)))) {
-        qCWarning(lcUi) << "No folder for the kept list:" << path.left(slash);
-        return false;
-    }
-    std::vector<const FileItem *> items;
-    items.reserve(size_t(files.size()));
-    for (int row = 0; row < files.size(); ++row)
-        items.push_back(files.at(row));
     QString error;
-    if (!saveFile(path, listsnapshot::encode(items), &error)) {
+    if (!keepFile(m_lastListPath, std::move(bytes), m_quitPatience, &error)) {
         qCWarning(lcUi) << "The list was not kept:" << error;
         return false;
     }
@@ -609,13 +611,34 @@ void MainWindow::offerLastList()
             ask.acceptText = tr("&Restore");
             ask.rejectText = tr("&Discard");
             m_dialogs->showMessage(this, ask, [this, files](bool accepted) {
-                m_lastListPending = false;
                 if (accepted)
-                    m_model->appendFiles(std::move(*files));
-                files->clear();
-                Q_EMIT lastListOffered(accepted);
+                    return restoreLastList(files, 0);
+                m_lastListPending = false;
+                // A million files take a second or two to free.
+                IoPool::instance().submit(IoPool::Priority::Normal, [files] { files->clear(); });
+                Q_EMIT lastListOffered(false);
             });
         });
+}
+
+void MainWindow::restoreLastList(std::shared_ptr<std::vector<std::unique_ptr<FileItem>>> files,
+                                 size_t from)
+{
+    // A block at a time, each in its own turn of the event loop, so that a
+    // long list comes back without freezing the window. Until the last
+    // block is in, quitting leaves the kept list as it is.
+    const size_t to = std::min(files->size(), from + kRestoreRowsPerStep);
+    std::vector<std::unique_ptr<FileItem>> block;
+    block.reserve(to - from);
+    for (size_t i = from; i < to; ++i)
+        block.push_back(std::move((*files)[i]));
+    m_model->appendFiles(std::move(block));
+    if (to < files->size()) {
+        QTimer::singleShot(0, this, [this, files, to] { restoreLastList(files, to); });
+        return;
+    }
+    m_lastListPending = false;
+    Q_EMIT lastListOffered(true);
 }
 
 void MainWindow::openWebsite()

@@ -10,7 +10,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
 #include <memory>
+#include <vector>
 
 class QMenu;
 
@@ -21,6 +23,7 @@ class MainWindow;
 namespace tallivo {
 
 class FileActions;
+class FileItem;
 class FileTableModel;
 class DetailsReader;
 class Intake;
@@ -67,6 +70,9 @@ public:
     // data folder; empty when the platform gives no data folder.
     static QByteArray defaultLastListPath();
     void setLastListPath(const QByteArray &path) { m_lastListPath = path; }
+    // How long quitting waits for the kept list's folder while it makes no
+    // progress; after that the program ends and the old file stays.
+    void setQuitPatience(std::chrono::milliseconds patience) { m_quitPatience = patience; }
     // Writes the list there, whole or not at all; an empty list removes the
     // file. A kept list still being offered is left as it is. False, with
     // the reason logged, when the list could not be kept.
@@ -106,6 +112,9 @@ private:
     // Page details are read only while something shows them.
     void updatePageDetails();
     void showUncounted();
+    // Hands the restored files to the table from `from` on.
+    void restoreLastList(std::shared_ptr<std::vector<std::unique_ptr<FileItem>>> files,
+                         size_t from);
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     std::unique_ptr<Dialogs> m_dialogs;
@@ -122,7 +131,8 @@ private:
     bool m_escapeTaken = false; // the key's override already cancelled
     QByteArray m_lastListPath;
     bool m_quitting = false;        // the user chose to quit
-    bool m_lastListPending = false; // read or offered, not yet answered
+    bool m_lastListPending = false; // read, offered or restoring, not yet done
+    std::chrono::milliseconds m_quitPatience{10000};
 };
 
 } // namespace tallivo

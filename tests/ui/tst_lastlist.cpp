@@ -3,6 +3,7 @@
 
 #include "fakes.h"
 #include "fakeshare.h"
+#include "fileitem.h"
 #include "filetablemodel.h"
 #include "iopool.h"
 #include "mainwindow.h"
@@ -29,6 +30,8 @@ private Q_SLOTS:
     void initTestCase();
     void quitAsksAndListComesBack();
     void damagedListIsNotOffered();
+    void longListComesBackInBlocks();
+    void quitDoesNotWaitForAHungDataFolder();
 
 private:
     struct Row
@@ -41,6 +44,9 @@ private:
     };
     static QList<Row> rows(const MainWindow &window);
     std::unique_ptr<MainWindow> makeWindow();
+    // `count` made-up files, a thousand a folder; none exists.
+    static std::vector<std::unique_ptr<FileItem>> madeUpFiles(int count, int firstPages = 1);
+    QByteArray listBytes() const;
     void trigger(const char *action) const
     {
         m_window->findChild<QAction *>(QLatin1String(action))->trigger();
@@ -188,6 +194,96 @@ void TestLastList::damagedListIsNotOffered()
         QCOMPARE(m_window->model().rowCount(), 0);
         m_window.reset();
     }
+}
+
+std::vector<std::unique_ptr<FileItem>> TestLastList::madeUpFiles(int count, int firstPages)
+{
+    std::vector<std::unique_ptr<FileItem>> files;
+    Folder folder;
+    for (int i = 0; i < count; ++i) {
+        if (i % 1000 == 0)
+            folder = makeFolder("/nowhere/box " + QByteArray::number(i / 1000));
+        FileRecord record;
+        record.folder = folder;
+        record.name = "scan" + QByteArray::number(i) + ".tif";
+        record.size = 1000 + i;
+        record.pages = firstPages + i % 7;
+        files.push_back(std::make_unique<FileItem>(std::move(record)));
+    }
+    return files;
+}
+
+QByteArray TestLastList::listBytes() const
+{
+    QFile file(QFile::decodeName(m_listPath));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TestLastList::longListComesBackInBlocks()
+{
+    // Kept off the main thread: the fake share notes any path the main
+    // thread asks for.
+    test::FakeShare share;
+    m_window = makeWindow();
+    m_window->model().appendFiles(madeUpFiles(45000));
+    const QList<Row> kept = rows(*m_window);
+    m_window->prepareToQuit();
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(share.mainThreadVisits(), QList<QByteArray>());
+    const QByteArray bytes = listBytes();
+    QVERIFY(!bytes.isEmpty());
+    m_window.reset();
+
+    // Restored a block at a time; quitting before the last block keeps the
+    // whole list, not the part restored so far.
+    m_window = makeWindow();
+    QSignalSpy offered(m_window.get(), &MainWindow::lastListOffered);
+    QSignalSpy blocks(&m_window->model(), &QAbstractItemModel::rowsInserted);
+    m_dialogs->messageAnswers = {true};
+    m_window->offerLastList();
+    QTRY_VERIFY(!blocks.isEmpty());
+    QVERIFY(offered.isEmpty());
+    QVERIFY(m_window->model().rowCount() < 45000);
+    m_window->prepareToQuit();
+    QCOMPARE(listBytes(), bytes);
+    QTRY_COMPARE(offered.size(), 1);
+    QVERIFY(blocks.size() > 1);
+    QCOMPARE(rows(*m_window), kept);
+    m_window.reset();
+}
+
+void TestLastList::quitDoesNotWaitForAHungDataFolder()
+{
+    m_window = makeWindow();
+    m_window->model().appendFiles(madeUpFiles(3));
+    m_window->prepareToQuit();
+    const QByteArray old = listBytes();
+    QVERIFY(!old.isEmpty());
+    m_window.reset();
+
+    test::FakeShare share;
+    share.hang(QFile::encodeName(m_data.filePath(QStringLiteral("data"))));
+    m_window = makeWindow();
+    m_window->setQuitPatience(std::chrono::milliseconds(300));
+    m_window->model().appendFiles(madeUpFiles(5, 10));
+    const QList<Row> kept = rows(*m_window);
+    m_window->prepareToQuit();
+    QVERIFY(share.isHanging());
+    // Given up on: the old list is still whole.
+    QCOMPARE(listBytes(), old);
+    m_window.reset();
+
+    // The write was left behind, not lost: once the folder answers, the new
+    // list replaces the old one whole.
+    share.release();
+    QTRY_VERIFY(listBytes() != old);
+    m_window = makeWindow();
+    m_dialogs->messageAnswers = {true};
+    QSignalSpy offered(m_window.get(), &MainWindow::lastListOffered);
+    m_window->offerLastList();
+    QTRY_COMPARE(offered.size(), 1);
+    QCOMPARE(rows(*m_window), kept);
+    m_window.reset();
 }
 
 QTEST_MAIN(TestLastList)
