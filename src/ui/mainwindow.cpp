@@ -497,9 +497,9 @@ void MainWindow::bringToFront()
 void MainWindow::prepareToQuit()
 {
     // Nothing is left to look at: the window goes at once, however long
-    // keeping the list takes.
+    // keeping the list takes. (No events are processed here: an answer or
+    // a run's step arriving now must not change the list being kept.)
     hide();
-    QGuiApplication::sync();
     QSettings settings = userSettings();
     if (!m_ui->recentFolders->save(settings))
         qCWarning(lcUi) << "The recent folders were not stored:" << settings.status();
