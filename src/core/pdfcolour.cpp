@@ -45,6 +45,36 @@ bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *pag
     return false;
 }
 
+// A page box as a rectangle, or an empty one.
+Box boxOf(QPDFObjectHandle array)
+{
+    if (!array.isArray() || array.getArrayNItems() != 4)
+        return {};
+    double v[4];
+    for (int i = 0; i < 4; ++i) {
+        QPDFObjectHandle n = array.getArrayItem(i);
+        if (!n.isNumber())
+            return {};
+        v[i] = n.getNumericValue();
+    }
+    return {std::min(v[0], v[2]), std::min(v[1], v[3]), std::max(v[0], v[2]), std::max(v[1], v[3])};
+}
+
+// Where the page's colour may certainly show: its CropBox within its
+// MediaBox, as rendered. Empty where colour is not sought on this page.
+Box visibleArea(QPDFPageObjectHelper &page)
+{
+    // A page group blends in its own colour space, which may be grey.
+    QPDFObjectHandle group = page.getObjectHandle().getKey("/Group");
+    if (!group.isNull()) {
+        QPDFObjectHandle cs = group.isDictionary() ? group.getKey("/CS") : group;
+        if (!cs.isNull() &&
+            !(cs.isName() && (cs.getName() == "/DeviceRGB" || cs.getName() == "/DeviceCMYK")))
+            return {};
+    }
+    return boxOf(page.getCropBox()).meet(boxOf(page.getMediaBox()));
+}
+
 } // namespace
 
 std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::string &bytes,
@@ -74,6 +104,14 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
     // Pages the two readers do not agree on are rendered, every one.
     if (structure.size() != size_t(doc.pages()))
         structure.clear();
+    // Colour that shows is sought in the operators unless optional content
+    // may hide some of it.
+    bool seekColour = false;
+    try {
+        seekColour = !structure.empty() && !pdf.getRoot().hasKey("/OCProperties");
+    } catch (...) {
+        seekColour = false;
+    }
 
     poppler::page_renderer renderer;
     renderer.set_image_format(poppler::image::format_argb32);
@@ -90,6 +128,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
         PageState state;
         bool haveScan = false;
         bool hiddenOnPrint = false;
+        bool shownColour = false;
         if (!structure.empty()) {
             try {
                 QPDFPageObjectHelper &page = structure[size_t(i)];
@@ -97,10 +136,28 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
                 // rendered rather than trusted.
                 pdf.getWarnings();
                 QPDFObjectHandle resources = page.getAttribute("/Resources", false);
-                Scanner scanner(state, resources, 0, GraphicsState{}, type3Cache);
+                GraphicsState start;
+                if (seekColour) {
+                    start.placed = true;
+                    start.clip = visibleArea(page);
+                    start.clipExact = true;
+                    state.seekColour = !start.clip.empty();
+                }
+                Scanner scanner(state, resources, 0, start, type3Cache);
                 QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
                 if (contents.isStream() || contents.isArray())
                     scanner.scan(contents);
+                // Annotations that print are drawn over the content. Their
+                // appearances are scanned for colour only as before.
+                if (state.seekColour && !state.shown.empty()) {
+                    for (QPDFAnnotationObjectHelper &a : page.getAnnotations()) {
+                        if ((a.getFlags() & (kFlagPrint | kFlagHidden)) == kFlagPrint)
+                            state.cover(boxOf(a.getObjectHandle().getKey("/Rect")));
+                    }
+                }
+                shownColour = state.seekColour && !state.broken && !state.noShownColour &&
+                              state.shownWeight() >= kShownWeight;
+                state.seekColour = false;
                 if (!state.unsure) {
                     const AnnotationScan annotations = scanAnnotations(page, state, type3Cache);
                     state.unsure = state.unsure || annotations.unsure;
@@ -110,12 +167,21 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
                         hiddenOnPrint =
                             hiddenOnPrint || !(a.getFlags() & (kFlagPrint | kFlagHidden));
                 }
-                if (!pdf.getWarnings().empty())
+                if (!pdf.getWarnings().empty()) {
                     state.unsure = true;
+                    shownColour = false;
+                }
                 haveScan = true;
             } catch (...) {
                 state.unsure = true;
+                shownColour = false;
             }
+        }
+        if (haveScan && shownColour) {
+            // Colour certainly shows: no need to render.
+            classes[size_t(i)] = ColourClass::Colour;
+            ++counted.scanned;
+            continue;
         }
         if (haveScan && !state.unsure) {
             classes[size_t(i)] = state.greyImage ? ColourClass::Grey : ColourClass::BlackWhite;

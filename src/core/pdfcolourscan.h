@@ -10,6 +10,8 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 #include <string>
@@ -45,6 +47,7 @@ struct Space
 {
     Kind kind = Kind::Grey;
     std::vector<bool> blackColorant; // Spot: which colorants print black
+    bool device = false;             // DeviceRGB or DeviceCMYK itself
     bool greyPalette = false;        // Indexed
     int paletteSize = 0;             // Indexed
 };
@@ -57,19 +60,100 @@ bool neutralInitially(const Space &space);
 // of `resources`.
 Space resolveSpace(QPDFObjectHandle cs, QPDFObjectHandle resources, int depth);
 
+// A point transformation, as PDF writes it: (x y 1) times [a b 0, c d 0, e f 1].
+struct Matrix
+{
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+
+    // This matrix, then `then`.
+    Matrix times(const Matrix &then) const
+    {
+        return {a * then.a + b * then.c,          a * then.b + b * then.d,
+                c * then.a + d * then.c,          c * then.b + d * then.d,
+                e * then.a + f * then.c + then.e, e * then.b + f * then.d + then.f};
+    }
+    double x(double px, double py) const { return a * px + c * py + e; }
+    double y(double px, double py) const { return b * px + d * py + f; }
+    // Whether it maps rectangles to rectangles with sides along the axes.
+    bool keepsAxes() const { return (b == 0 && c == 0) || (a == 0 && d == 0); }
+};
+
+// A rectangle in the page's default space.
+struct Box
+{
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+
+    bool empty() const { return !(x0 < x1 && y0 < y1); }
+    Box meet(const Box &o) const
+    {
+        return {std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
+    }
+    bool overlaps(const Box &o) const { return !meet(o).empty(); }
+    bool contains(const Box &o) const
+    {
+        return x0 <= o.x0 && y0 <= o.y0 && o.x1 <= x1 && o.y1 <= y1;
+    }
+    void add(double x, double y)
+    {
+        x0 = std::min(x0, x);
+        y0 = std::min(y0, y);
+        x1 = std::max(x1, x);
+        y1 = std::max(y1, y);
+    }
+    static Box at(double x, double y) { return {x, y, x, y}; }
+};
+
+// Whether `profile` is an RGB ICC profile of three distinct primaries and
+// plain tone curves, whose clear colours stay clearly coloured (sRGB, Adobe
+// RGB and the like).
+bool plainRgbProfile(const std::string &profile);
+
+// The smallest box holding the rectangle (x, y, w, h) mapped by `m`.
+Box mappedBox(const Matrix &m, double x, double y, double w, double h);
+
+// Chromatic paint the page certainly shows, where it was painted: text or
+// a filled rectangle. `weight` counts its glyphs; a rectangle counts as
+// enough by itself.
+struct ShownColour
+{
+    Box area;
+    int weight = 0;
+};
+
+// How much shown colour decides a page Colour: four glyphs, or one
+// rectangle.
+inline constexpr int kShownWeight = 4;
+
 struct PageState
 {
     bool unsure = false;
+    bool broken = false;    // the scan could not follow the page to its end
     bool greyImage = false; // a continuous-tone image in a grey space
     bool toneImage = false; // a continuous-tone image in any space
     long objects = 0;
     std::set<QPDFObjGen> active; // forms being scanned, against cycles
+
+    // Looking for colour that certainly shows: the scan then goes on past
+    // the first colour, noting where colour was painted and dropping what
+    // later painting may cover.
+    bool seekColour = false;
+    bool noShownColour = false; // something may turn colour grey (a transfer function)
+    std::vector<ShownColour> shown;
+
+    bool stops() const { return broken || (unsure && !seekColour); }
+    // Paint over `area`: colour shown under it may be hidden.
+    void cover(const Box &area);
+    int shownWeight() const;
 };
 
 struct Paint
 {
     Space space;
     bool neutral = true;
+    // How far apart the RGB channels certainly are when this paint renders
+    // (0 to 1); 0 when unsure, as in any space other than DeviceRGB and
+    // DeviceCMYK.
+    double chroma = 0;
 };
 
 struct GraphicsState
@@ -79,6 +163,24 @@ struct GraphicsState
     int textMode = 0;
     bool type3 = false;
     QPDFObjectHandle font;
+
+    // Where the page's geometry is followed: in the page's content and its
+    // forms, not in Type 3 glyphs and annotation appearances.
+    bool placed = false;
+    Matrix ctm;
+    Box clip;               // holds the clipping region; is it, when clipExact
+    bool clipExact = false; // the clip is this rectangle
+    bool softMask = false;
+    bool normalBlend = true;
+    bool opaqueFill = true;
+    bool simpleFont = false; // a font of one-byte glyph codes with glyphs in it
+    double fontSize = 0;
+    double horizontalScale = 1;
+    double rise = 0;
+    double leading = 0;
+    double lineWidth = 1;
+    double charSpacing = 0;
+    double wordSpacing = 0;
 };
 
 // An operand of a content-stream operator, as far as the scan needs it.
@@ -89,10 +191,12 @@ struct Operand
         Number,
         Name,
         Bool,
-        Other, // strings, arrays, dictionaries, null
+        String,
+        Other, // arrays, dictionaries, null
     };
     Type type = Other;
     double number = 0;
+    int glyphs = 0;   // strings and arrays of strings: the glyphs that certainly draw
     std::string name; // with its slash
 
     QPDFObjectHandle object() const
@@ -106,6 +210,7 @@ struct Operand
             return QPDFObjectHandle::newName(name);
         case Bool:
             return QPDFObjectHandle::newBool(name == "true");
+        case String:
         case Other:
             break;
         }
@@ -147,6 +252,24 @@ private:
     void form(QPDFObjectHandle xobject);
     void extGState();
     void operate(const std::string &op);
+    void operateGeometry(const std::string &op);
+    void paintPath(bool fill, bool stroke);
+    void showColourText(int glyphs);
+    bool showsColour(const GraphicsState &s) const;
+    bool remapped(Kind kind) const;
+    void coverUnitSquare();
+
+    // The path being built, in the page's default space.
+    struct Path
+    {
+        Box box;
+        bool empty = true;
+        int rectangles = 0;
+        bool other = false; // anything but one rectangle
+        Box rectangle;      // the one rectangle, when exact
+        bool rectangleExact = false;
+    };
+    void addPoint(double x, double y);
 
     PageState &m_page;
     QPDFObjectHandle m_resources;
@@ -155,6 +278,19 @@ private:
     std::vector<GraphicsState> m_stack;
     std::vector<Operand> m_operands;
     int m_nesting = 0; // inside an array or dictionary operand
+    int m_arrayGlyphs = 0;
+    bool m_arrayFar = false; // a large move inside a TJ array: glyphs after it not counted
+    // The resources remap DeviceRGB or DeviceCMYK to a space whose colours
+    // may not be what the values say.
+    bool m_rgbRemapped = false;
+    bool m_cmykRemapped = false;
+    Path m_path;
+    bool m_clipNext = false; // W or W*: the path clips once painted
+    // Text objects: the text and line matrices.
+    Matrix m_textMatrix;
+    Matrix m_lineMatrix;
+    bool m_textPlaced = true; // where the next glyph goes is known
+    bool m_textClips = false; // glyphs were added to the clip
 };
 
 constexpr int kFlagHidden = 2;

@@ -1,11 +1,202 @@
 #include "pdfcolourscan.h"
 
+#include <qpdf/Buffer.hh>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 // The content scan: follows the operators of a page, its forms and Type 3
-// glyphs, and notes whether anything painted may show colour.
+// glyphs, and notes whether anything painted may show colour. Looking for
+// colour that certainly shows, it also follows where things are painted:
+// the transformation, rectangular clips, the text position and the paths.
 namespace tallivo::pdfcolour {
+namespace {
+
+// Colour that certainly shows: RGB channels at least this far apart
+// (0.35 of 255 is 89 levels, over three times the pixel rule's threshold),
+// in glyphs at least kMinGlyphSize high (in points) or in rectangles at
+// least kMinRectangleSide on each side (4 pixels at 50 dpi).
+constexpr double kShownChroma = 0.35;
+constexpr double kMinGlyphSize = 7;
+constexpr double kMaxGlyphSize = 300;
+constexpr double kMinRectangleSide = 6;
+// Text adjustments inside a TJ array beyond this (thousandths of an em)
+// move the glyphs after them too far to count.
+constexpr double kFarAdjustment = 300;
+
+// The glyphs a simple font's string draws, spaces left out.
+int glyphsOf(const std::string &text)
+{
+    int n = 0;
+    for (const char c : text)
+        n += c != ' ' && uchar(c) != 0xA0;
+    return n;
+}
+
+// How far apart the RGB channels are when the values render, at least.
+double chromaOf(Kind kind, const std::vector<double> &v)
+{
+    auto unit = [](double x) { return std::clamp(x, 0.0, 1.0); };
+    if (kind == Kind::Rgb && v.size() >= 3) {
+        const double r = unit(v[0]), g = unit(v[1]), b = unit(v[2]);
+        return std::max({r, g, b}) - std::min({r, g, b});
+    }
+    if (kind == Kind::Cmyk && v.size() >= 4) {
+        const double k = 1 - unit(v[3]);
+        const double r = (1 - unit(v[0])) * k, g = (1 - unit(v[1])) * k, b = (1 - unit(v[2])) * k;
+        return std::max({r, g, b}) - std::min({r, g, b});
+    }
+    return 0;
+}
+
+double length(double x, double y)
+{
+    return std::sqrt(x * x + y * y);
+}
+
+std::vector<double> numbersOf(QPDFObjectHandle array)
+{
+    std::vector<double> v;
+    if (array.isArray()) {
+        for (QPDFObjectHandle n : array.getArrayAsVector()) {
+            if (!n.isNumber())
+                return {};
+            v.push_back(n.getNumericValue());
+        }
+    }
+    return v;
+}
+
+std::string profileBytes(QPDFObjectHandle stream)
+{
+    std::shared_ptr<Buffer> data = stream.getStreamData(qpdf_dl_generalized);
+    return std::string(reinterpret_cast<const char *>(data->getBuffer()), data->getSize());
+}
+
+quint32 bigEndian32(const std::string &b, size_t at)
+{
+    return quint32(uchar(b[at])) << 24 | quint32(uchar(b[at + 1])) << 16 |
+           quint32(uchar(b[at + 2])) << 8 | quint32(uchar(b[at + 3]));
+}
+
+quint16 bigEndian16(const std::string &b, size_t at)
+{
+    return quint16(uchar(b[at]) << 8 | uchar(b[at + 1]));
+}
+
+} // namespace
+
+bool plainRgbProfile(const std::string &p)
+{
+    if (p.size() < 132 || p.size() > 1'000'000 || p.compare(16, 4, "RGB ") != 0 ||
+        p.compare(20, 4, "XYZ ") != 0)
+        return false;
+    const quint32 tags = bigEndian32(p, 128);
+    if (tags > 100 || 132 + size_t(tags) * 12 > p.size())
+        return false;
+    double xy[3][2] = {};
+    int primaries = 0, curves = 0;
+    for (quint32 t = 0; t < tags; ++t) {
+        const size_t entry = 132 + size_t(t) * 12;
+        const std::string sig = p.substr(entry, 4);
+        const size_t at = bigEndian32(p, entry + 4);
+        const size_t size = bigEndian32(p, entry + 8);
+        if (at > p.size() || size > p.size() - at)
+            return false;
+        // Lookup tables take the place of the primaries and curves.
+        if (sig.compare(0, 3, "A2B") == 0 || sig.compare(0, 3, "D2B") == 0)
+            return false;
+        const int primary = sig == "rXYZ" ? 0 : sig == "gXYZ" ? 1 : sig == "bXYZ" ? 2 : -1;
+        if (primary >= 0) {
+            if (size < 20 || p.compare(at, 4, "XYZ ") != 0)
+                return false;
+            double v[3];
+            for (int i = 0; i < 3; ++i)
+                v[i] = qint32(bigEndian32(p, at + 8 + size_t(i) * 4)) / 65536.0;
+            const double sum = v[0] + v[1] + v[2];
+            if (!(v[0] >= 0 && v[1] >= 0 && v[2] >= 0 && sum > 0.01))
+                return false;
+            xy[primary][0] = v[0] / sum;
+            xy[primary][1] = v[1] / sum;
+            ++primaries;
+        } else if (sig == "rTRC" || sig == "gTRC" || sig == "bTRC") {
+            if (size < 12)
+                return false;
+            if (p.compare(at, 4, "curv") == 0) {
+                const quint32 count = bigEndian32(p, at + 8);
+                if (count == 1) {
+                    const double gamma = bigEndian16(p, at + 12) / 256.0;
+                    if (size < 14 || !(gamma >= 0.5 && gamma <= 3))
+                        return false;
+                } else if (count > 1) {
+                    // A table from black to white, never falling.
+                    if (count > 65536 || size < 12 + size_t(count) * 2)
+                        return false;
+                    quint16 last = 0;
+                    for (quint32 i = 0; i < count; ++i) {
+                        const quint16 v = bigEndian16(p, at + 12 + size_t(i) * 2);
+                        if (v < last)
+                            return false;
+                        last = v;
+                    }
+                    if (bigEndian16(p, at + 12) > 6553 || last < 58982)
+                        return false;
+                }
+            } else if (p.compare(at, 4, "para") == 0) {
+                if (size < 16)
+                    return false;
+                const double gamma = qint32(bigEndian32(p, at + 12)) / 65536.0;
+                if (!(gamma >= 0.5 && gamma <= 3))
+                    return false;
+            } else {
+                return false;
+            }
+            ++curves;
+        }
+    }
+    if (primaries != 3 || curves != 3)
+        return false;
+    // The primaries far apart in chromaticity (sRGB's are 0.25 to 0.6).
+    for (int i = 0; i < 3; ++i) {
+        for (int j = i + 1; j < 3; ++j) {
+            if (length(xy[i][0] - xy[j][0], xy[i][1] - xy[j][1]) < 0.15)
+                return false;
+        }
+    }
+    return true;
+}
+
+Box mappedBox(const Matrix &m, double x, double y, double w, double h)
+{
+    Box box = Box::at(m.x(x, y), m.y(x, y));
+    box.add(m.x(x + w, y), m.y(x + w, y));
+    box.add(m.x(x, y + h), m.y(x, y + h));
+    box.add(m.x(x + w, y + h), m.y(x + w, y + h));
+    return box;
+}
+
+void PageState::cover(const Box &area)
+{
+    if (area.empty() && !(area.x0 <= area.x1 && area.y0 <= area.y1))
+        return;
+    shown.erase(std::remove_if(shown.begin(), shown.end(),
+                               [&](const ShownColour &c) {
+                                   // Touching counts: a box of no width may
+                                   // be a line with width.
+                                   return c.area.x0 <= area.x1 && area.x0 <= c.area.x1 &&
+                                          c.area.y0 <= area.y1 && area.y0 <= c.area.y1;
+                               }),
+                shown.end());
+}
+
+int PageState::shownWeight() const
+{
+    int weight = 0;
+    for (const ShownColour &c : shown)
+        weight += c.weight;
+    return weight;
+}
 
 Scanner::Scanner(PageState &page, QPDFObjectHandle resources, int depth, GraphicsState start,
                  std::map<QPDFObjGen, bool> &type3Cache)
@@ -15,11 +206,31 @@ Scanner::Scanner(PageState &page, QPDFObjectHandle resources, int depth, Graphic
     , m_type3Cache(type3Cache)
 {
     m_stack.push_back(start);
+    if (resources.isDictionary()) {
+        QPDFObjectHandle spaces = resources.getKey("/ColorSpace");
+        if (spaces.isDictionary()) {
+            m_cmykRemapped = spaces.hasKey("/DefaultCMYK");
+            // Producers such as FOP name sRGB as the default RGB.
+            QPDFObjectHandle rgb = spaces.getKey("/DefaultRGB");
+            m_rgbRemapped = !rgb.isNull();
+            if (rgb.isArray() && rgb.getArrayNItems() == 2 && rgb.getArrayItem(0).isName() &&
+                rgb.getArrayItem(0).getName() == "/ICCBased" && rgb.getArrayItem(1).isStream()) {
+                QPDFObjectHandle icc = rgb.getArrayItem(1);
+                QPDFObjectHandle n = icc.getDict().getKey("/N");
+                try {
+                    m_rgbRemapped = !(n.isInteger() && n.getIntValue() == 3 &&
+                                      plainRgbProfile(profileBytes(icc)));
+                } catch (...) {
+                    m_rgbRemapped = true;
+                }
+            }
+        }
+    }
 }
 
 void Scanner::handleToken(QPDFTokenizer::Token const &token)
 {
-    if (m_page.unsure)
+    if (m_page.stops())
         throw StopScan();
     switch (token.getType()) {
     case QPDFTokenizer::tt_space:
@@ -30,26 +241,42 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
     case QPDFTokenizer::tt_array_open:
     case QPDFTokenizer::tt_dict_open:
     case QPDFTokenizer::tt_brace_open:
-        ++m_nesting;
+        if (m_nesting++ == 0) {
+            m_arrayGlyphs = 0;
+            m_arrayFar = false;
+        }
         return;
     case QPDFTokenizer::tt_array_close:
     case QPDFTokenizer::tt_dict_close:
     case QPDFTokenizer::tt_brace_close:
-        if (m_nesting > 0 && --m_nesting == 0)
-            push({});
+        if (m_nesting > 0 && --m_nesting == 0) {
+            Operand array;
+            array.glyphs = m_arrayGlyphs;
+            push(std::move(array));
+        }
         return;
     case QPDFTokenizer::tt_bad:
-        m_page.unsure = true;
+        m_page.unsure = m_page.broken = true;
         throw StopScan();
     default:
         break;
     }
     if (++m_page.objects > kMaxObjectsPerPage) {
-        m_page.unsure = true;
+        m_page.unsure = m_page.broken = true;
         throw StopScan();
     }
-    if (m_nesting > 0)
+    if (m_nesting > 0) {
+        // A TJ array's glyphs, up to the first large move.
+        if (m_nesting == 1 && !m_arrayFar) {
+            if (token.getType() == QPDFTokenizer::tt_string)
+                m_arrayGlyphs += glyphsOf(token.getValue());
+            else if (token.getType() == QPDFTokenizer::tt_integer ||
+                     token.getType() == QPDFTokenizer::tt_real)
+                m_arrayFar =
+                    !(std::abs(std::strtod(token.getValue().c_str(), nullptr)) <= kFarAdjustment);
+        }
         return;
+    }
     Operand operand;
     switch (token.getType()) {
     case QPDFTokenizer::tt_integer:
@@ -67,6 +294,10 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         operand.type = Operand::Bool;
         operand.name = token.getValue();
         break;
+    case QPDFTokenizer::tt_string:
+        operand.type = Operand::String;
+        operand.glyphs = glyphsOf(token.getValue());
+        break;
     case QPDFTokenizer::tt_word:
         if (token.getValue() == "true" || token.getValue() == "false") {
             operand.type = Operand::Bool;
@@ -75,7 +306,7 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         }
         operate(token.getValue());
         m_operands.clear();
-        if (m_page.unsure)
+        if (m_page.stops())
             throw StopScan();
         return;
     default:
@@ -98,7 +329,7 @@ void Scanner::scan(QPDFObjectHandle contents)
     } catch (const StopScan &) {
         m_page.unsure = true;
     } catch (...) {
-        m_page.unsure = true;
+        m_page.unsure = m_page.broken = true;
     }
 }
 
@@ -129,12 +360,18 @@ QPDFObjectHandle Scanner::resource(const char *category, size_t operand)
     return dict.getKey(m_operands[operand].name);
 }
 
+bool Scanner::remapped(Kind kind) const
+{
+    return kind == Kind::Rgb ? m_rgbRemapped : kind == Kind::Cmyk ? m_cmykRemapped : false;
+}
+
 void Scanner::setSpace(Paint &paint)
 {
     if (m_operands.empty())
         return;
     paint.space = resolveSpace(m_operands.back().object(), m_resources, 0);
     paint.neutral = neutralInitially(paint.space);
+    paint.chroma = 0;
 }
 
 void Scanner::setColour(Paint &paint)
@@ -142,16 +379,23 @@ void Scanner::setColour(Paint &paint)
     // A pattern name as the last operand paints the pattern's colours.
     if (!m_operands.empty() && m_operands.back().type == Operand::Name) {
         paint.neutral = false;
+        paint.chroma = 0;
         return;
     }
-    paint.neutral = neutralValues(paint.space, numbers());
+    const std::vector<double> v = numbers();
+    paint.neutral = neutralValues(paint.space, v);
+    paint.chroma =
+        paint.space.device && !remapped(paint.space.kind) ? chromaOf(paint.space.kind, v) : 0;
 }
 
 void Scanner::setDevice(Paint &paint, Kind kind)
 {
     paint.space = Space{};
     paint.space.kind = kind;
-    paint.neutral = neutralValues(paint.space, numbers());
+    paint.space.device = kind != Kind::Grey;
+    const std::vector<double> v = numbers();
+    paint.neutral = neutralValues(paint.space, v);
+    paint.chroma = remapped(kind) ? 0 : chromaOf(kind, v);
 }
 
 void Scanner::paintWith(const Paint &paint)
@@ -163,8 +407,20 @@ void Scanner::paintWith(const Paint &paint)
 void Scanner::showText()
 {
     GraphicsState &s = state();
+    int glyphs = 0;
+    if (!m_operands.empty() &&
+        (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other))
+        glyphs = m_operands.back().glyphs;
+    if (s.textMode >= 4)
+        m_textClips = true;
+    if (s.placed && (s.type3 || !s.normalBlend)) {
+        // Type 3 glyphs may paint anything anywhere; a blend mode may take
+        // the colour out of what lies under the text.
+        m_page.cover(s.clip);
+    }
     if (s.type3 && !type3Neutral(s.font)) {
         m_page.unsure = true;
+        m_textPlaced = false;
         return;
     }
     const int mode = s.textMode & 3;
@@ -172,6 +428,45 @@ void Scanner::showText()
         paintWith(s.fill);
     if (mode == 1 || mode == 2)
         paintWith(s.stroke);
+    if (mode == 0 || mode == 2)
+        showColourText(glyphs);
+    m_textPlaced = false;
+}
+
+bool Scanner::showsColour(const GraphicsState &s) const
+{
+    return s.placed && m_page.seekColour && !m_page.noShownColour && s.clipExact && !s.softMask &&
+           s.normalBlend && s.opaqueFill && s.fill.chroma >= kShownChroma;
+}
+
+// Text in a clearly chromatic fill, of a reasonable size, whose first glyphs
+// lie inside the clip (which lies inside the CropBox).
+void Scanner::showColourText(int glyphs)
+{
+    const GraphicsState &s = state();
+    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s))
+        return;
+    const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
+                            .times(m_textMatrix)
+                            .times(s.ctm);
+    const double across = length(text.a, text.b);
+    const double up = length(text.c, text.d);
+    if (!(up >= kMinGlyphSize && across >= kMinGlyphSize / 2 && up <= kMaxGlyphSize &&
+          across <= kMaxGlyphSize))
+        return;
+    // The first glyphs, from a little before the origin to four and a half
+    // ems after it, below the baseline to above the tallest letters.
+    Box area = Box::at(text.x(-0.25, -0.5), text.y(-0.25, -0.5));
+    area.add(text.x(4.5, -0.5), text.y(4.5, -0.5));
+    area.add(text.x(-0.25, 1.25), text.y(-0.25, 1.25));
+    area.add(text.x(4.5, 1.25), text.y(4.5, 1.25));
+    if (!s.clip.contains(area))
+        return;
+    // Spacing may spread the glyphs out of that area: count the first.
+    const bool spread = !(std::abs(s.charSpacing) <= 0.2 * std::abs(s.fontSize)) ||
+                        !(std::abs(s.wordSpacing) <= std::abs(s.fontSize));
+    if (m_page.shown.size() < 256)
+        m_page.shown.push_back({area, spread ? 1 : std::min(glyphs, kShownWeight)});
 }
 
 bool Scanner::type3Neutral(QPDFObjectHandle font)
@@ -219,6 +514,7 @@ void Scanner::image(QPDFObjectHandle dict)
         QPDFObjectHandle v = dict.getKey(full);
         return v.isNull() ? dict.getKey(abbreviation) : v;
     };
+    coverUnitSquare();
     QPDFObjectHandle mask = key("/ImageMask", "/IM");
     if (mask.isBool() && mask.getBoolValue()) {
         paintWith(state().fill);
@@ -259,14 +555,38 @@ void Scanner::form(QPDFObjectHandle xobject)
 {
     const QPDFObjGen id = xobject.getObjGen();
     if (m_depth >= kMaxDepth || m_page.active.count(id)) {
-        m_page.unsure = true;
+        m_page.unsure = m_page.broken = true;
         return;
     }
-    QPDFObjectHandle resources = xobject.getDict().getKey("/Resources");
+    QPDFObjectHandle dict = xobject.getDict();
+    QPDFObjectHandle resources = dict.getKey("/Resources");
     if (!resources.isDictionary())
         resources = m_resources;
+    GraphicsState start = state();
+    if (start.placed) {
+        const std::vector<double> m = numbersOf(dict.getKey("/Matrix"));
+        if (m.size() == 6)
+            start.ctm = Matrix{m[0], m[1], m[2], m[3], m[4], m[5]}.times(start.ctm);
+        const std::vector<double> b = numbersOf(dict.getKey("/BBox"));
+        if (b.size() == 4) {
+            start.clip =
+                start.clip.meet(mappedBox(start.ctm, std::min(b[0], b[2]), std::min(b[1], b[3]),
+                                          std::abs(b[2] - b[0]), std::abs(b[3] - b[1])));
+            start.clipExact = start.clipExact && start.ctm.keepsAxes();
+        } else {
+            start.clipExact = false;
+        }
+        // A group blends in its own colour space, which may be grey.
+        QPDFObjectHandle group = dict.getKey("/Group");
+        if (!group.isNull()) {
+            QPDFObjectHandle cs = group.isDictionary() ? group.getKey("/CS") : group;
+            if (!cs.isNull() &&
+                !(cs.isName() && (cs.getName() == "/DeviceRGB" || cs.getName() == "/DeviceCMYK")))
+                start.opaqueFill = false;
+        }
+    }
     m_page.active.insert(id);
-    Scanner inner(m_page, resources, m_depth + 1, state(), m_type3Cache);
+    Scanner inner(m_page, resources, m_depth + 1, start, m_type3Cache);
     inner.scan(xobject);
     m_page.active.erase(id);
 }
@@ -280,13 +600,180 @@ void Scanner::extGState()
     for (const char *key : {"/TR", "/TR2"}) {
         QPDFObjectHandle tr = gs.getKey(key);
         if (!tr.isNull() &&
-            !(tr.isName() && (tr.getName() == "/Identity" || tr.getName() == "/Default")))
+            !(tr.isName() && (tr.getName() == "/Identity" || tr.getName() == "/Default"))) {
             m_page.unsure = true;
+            m_page.noShownColour = true;
+        }
+    }
+    GraphicsState &s = state();
+    QPDFObjectHandle mask = gs.getKey("/SMask");
+    if (!mask.isNull())
+        s.softMask = !(mask.isName() && mask.getName() == "/None");
+    QPDFObjectHandle blend = gs.getKey("/BM");
+    if (blend.isArray() && blend.getArrayNItems() > 0)
+        blend = blend.getArrayItem(0);
+    if (!blend.isNull())
+        s.normalBlend =
+            blend.isName() && (blend.getName() == "/Normal" || blend.getName() == "/Compatible");
+    QPDFObjectHandle alpha = gs.getKey("/ca");
+    if (!alpha.isNull())
+        s.opaqueFill = alpha.isNumber() && alpha.getNumericValue() >= 1;
+    QPDFObjectHandle width = gs.getKey("/LW");
+    if (width.isNumber())
+        s.lineWidth = width.getNumericValue();
+    if (gs.hasKey("/Font")) {
+        s.simpleFont = false;
+        s.font = QPDFObjectHandle::newNull();
+    }
+}
+
+void Scanner::coverUnitSquare()
+{
+    const GraphicsState &s = state();
+    if (s.placed)
+        m_page.cover(mappedBox(s.ctm, 0, 0, 1, 1).meet(s.clip));
+}
+
+void Scanner::addPoint(double x, double y)
+{
+    const Matrix &m = state().ctm;
+    const double px = m.x(x, y), py = m.y(x, y);
+    if (m_path.empty)
+        m_path.box = Box::at(px, py);
+    else
+        m_path.box.add(px, py);
+    m_path.empty = false;
+}
+
+void Scanner::paintPath(bool fill, bool stroke)
+{
+    GraphicsState &s = state();
+    if (s.placed && !m_path.empty && (fill || stroke)) {
+        Box painted = m_path.box;
+        if (stroke) {
+            // Joins and caps reach out, with the miter limit, up to ten
+            // line widths.
+            const double scale = std::max(std::abs(s.ctm.a) + std::abs(s.ctm.c),
+                                          std::abs(s.ctm.b) + std::abs(s.ctm.d));
+            const double reach = std::abs(s.lineWidth) * scale * 5 + 2;
+            painted = {painted.x0 - reach, painted.y0 - reach, painted.x1 + reach,
+                       painted.y1 + reach};
+        }
+        m_page.cover(painted.meet(s.clip));
+        const bool oneRectangle = m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact;
+        if (fill && !stroke && oneRectangle && showsColour(s)) {
+            const Box shown = m_path.rectangle.meet(s.clip);
+            if (shown.x1 - shown.x0 >= kMinRectangleSide &&
+                shown.y1 - shown.y0 >= kMinRectangleSide && m_page.shown.size() < 256)
+                m_page.shown.push_back({shown, kShownWeight});
+        }
+    }
+    if (m_clipNext) {
+        if (m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact) {
+            s.clip = s.clip.meet(m_path.rectangle);
+        } else {
+            if (!m_path.empty)
+                s.clip = s.clip.meet(m_path.box);
+            s.clipExact = false;
+        }
+        m_clipNext = false;
+    }
+    m_path = Path{};
+}
+
+void Scanner::operateGeometry(const std::string &op)
+{
+    GraphicsState &s = state();
+    const std::vector<double> v = numbers();
+    auto moveText = [&](double tx, double ty) {
+        m_lineMatrix = Matrix{1, 0, 0, 1, tx, ty}.times(m_lineMatrix);
+        m_textMatrix = m_lineMatrix;
+        m_textPlaced = true;
+    };
+    if (op == "cm") {
+        if (v.size() == 6)
+            s.ctm = Matrix{v[0], v[1], v[2], v[3], v[4], v[5]}.times(s.ctm);
+    } else if (op == "re") {
+        if (v.size() == 4) {
+            const Box box = mappedBox(s.ctm, v[0], v[1], v[2], v[3]);
+            if (m_path.empty) {
+                m_path.box = box;
+            } else {
+                m_path.box.add(box.x0, box.y0);
+                m_path.box.add(box.x1, box.y1);
+            }
+            m_path.empty = false;
+            m_path.rectangle = box;
+            m_path.rectangleExact = s.ctm.keepsAxes();
+            ++m_path.rectangles;
+        } else {
+            m_path.other = true;
+        }
+    } else if (op == "m" || op == "l" || op == "c" || op == "v" || op == "y") {
+        m_path.other = true;
+        for (size_t i = 0; i + 1 < v.size(); i += 2)
+            addPoint(v[i], v[i + 1]);
+    } else if (op == "W" || op == "W*") {
+        m_clipNext = true;
+    } else if (op == "n") {
+        paintPath(false, false);
+    } else if (op == "f" || op == "F" || op == "f*") {
+        paintPath(true, false);
+    } else if (op == "S" || op == "s") {
+        paintPath(false, true);
+    } else if (op == "B" || op == "B*" || op == "b" || op == "b*") {
+        paintPath(true, true);
+    } else if (op == "BT") {
+        m_textMatrix = m_lineMatrix = Matrix{};
+        m_textPlaced = true;
+        m_textClips = false;
+    } else if (op == "ET") {
+        if (m_textClips)
+            s.clipExact = false;
+    } else if (op == "Tm") {
+        if (v.size() == 6) {
+            m_textMatrix = m_lineMatrix = Matrix{v[0], v[1], v[2], v[3], v[4], v[5]};
+            m_textPlaced = true;
+        }
+    } else if (op == "Td" || op == "TD") {
+        if (v.size() == 2) {
+            moveText(v[0], v[1]);
+            if (op == "TD")
+                s.leading = -v[1];
+        }
+    } else if (op == "T*" || op == "'" || op == "\"") {
+        moveText(0, -s.leading);
+        if (op == "\"" && v.size() >= 2) {
+            s.wordSpacing = v[0];
+            s.charSpacing = v[1];
+        }
+    } else if (op == "TL") {
+        if (!v.empty())
+            s.leading = v[0];
+    } else if (op == "Tz") {
+        if (!v.empty())
+            s.horizontalScale = v[0] / 100;
+    } else if (op == "Ts") {
+        if (!v.empty())
+            s.rise = v[0];
+    } else if (op == "Tc") {
+        if (!v.empty())
+            s.charSpacing = v[0];
+    } else if (op == "Tw") {
+        if (!v.empty())
+            s.wordSpacing = v[0];
+    } else if (op == "w") {
+        if (!v.empty())
+            s.lineWidth = v[0];
+    } else if (op == "sh") {
+        if (s.placed)
+            m_page.cover(s.clip);
     }
 }
 
 void Scanner::operate(const std::string &op)
 {
+    operateGeometry(op);
     GraphicsState &s = state();
     if (op == "q") {
         if (m_stack.size() < 256)
@@ -328,8 +815,13 @@ void Scanner::operate(const std::string &op)
     } else if (op == "Tf") {
         QPDFObjectHandle font = resource("/Font", 0);
         s.font = font;
-        s.type3 = font.isDictionary() && font.getKey("/Subtype").isName() &&
-                  font.getKey("/Subtype").getName() == "/Type3";
+        const std::string subtype = font.isDictionary() && font.getKey("/Subtype").isName()
+                                        ? font.getKey("/Subtype").getName()
+                                        : std::string();
+        s.type3 = subtype == "/Type3";
+        s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
+        const std::vector<double> v = numbers();
+        s.fontSize = v.empty() ? 0 : v.back();
     } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {
         showText();
     } else if (op == "sh") {

@@ -79,8 +79,10 @@ Space resolveSpace(QPDFObjectHandle cs, QPDFObjectHandle resources, int depth)
             space.kind = Kind::Grey;
         } else if (name == "/DeviceRGB" || name == "/RGB" || name == "/CalRGB") {
             space.kind = Kind::Rgb;
+            space.device = name != "/CalRGB";
         } else if (name == "/DeviceCMYK" || name == "/CMYK") {
             space.kind = Kind::Cmyk;
+            space.device = true;
         } else if (name == "/Pattern") {
             space.kind = Kind::Pattern;
         } else if (resources.isDictionary()) {
