@@ -11,6 +11,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <map>
 #include <set>
@@ -173,7 +174,8 @@ struct GraphicsState
     bool softMask = false;
     bool normalBlend = true;
     bool opaqueFill = true;
-    bool simpleFont = false; // a font of one-byte glyph codes with glyphs in it
+    bool simpleFont = false;     // a font of one-byte glyph codes with glyphs in it
+    std::bitset<256> blankCodes; // its codes that draw nothing (spaces)
     double fontSize = 0;
     double horizontalScale = 1;
     double rise = 0;

@@ -26,12 +26,41 @@ constexpr double kMinRectangleSide = 6;
 constexpr double kFarAdjustment = 300;
 
 // The glyphs a simple font's string draws, spaces left out.
-int glyphsOf(const std::string &text)
+int glyphsOf(const std::string &text, const std::bitset<256> &blank)
 {
     int n = 0;
     for (const char c : text)
-        n += c != ' ' && uchar(c) != 0xA0;
+        n += !blank.test(uchar(c));
     return n;
+}
+
+// The codes of a simple font that name no visible glyph: the space, and
+// whatever its encoding's differences call a space or leave undefined.
+std::bitset<256> blankCodesOf(QPDFObjectHandle font)
+{
+    std::bitset<256> blank;
+    blank.set(0x20);
+    blank.set(0xA0);
+    QPDFObjectHandle encoding = font.isDictionary() ? font.getKey("/Encoding") : font;
+    QPDFObjectHandle differences =
+        encoding.isDictionary() ? encoding.getKey("/Differences") : QPDFObjectHandle::newNull();
+    if (!differences.isArray())
+        return blank;
+    long long code = 0;
+    for (QPDFObjectHandle item : differences.getArrayAsVector()) {
+        if (item.isInteger()) {
+            code = item.getIntValue();
+        } else if (item.isName()) {
+            const std::string name = item.getName();
+            if (code >= 0 && code < 256) {
+                const bool space = name == "/space" || name == "/nbspace" || name == "/uni0020" ||
+                                   name == "/uni00A0" || name == "/.notdef";
+                blank.set(size_t(code), space);
+            }
+            ++code;
+        }
+    }
+    return blank;
 }
 
 // How far apart the RGB channels are when the values render, at least.
@@ -269,7 +298,7 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         // A TJ array's glyphs, up to the first large move.
         if (m_nesting == 1 && !m_arrayFar) {
             if (token.getType() == QPDFTokenizer::tt_string)
-                m_arrayGlyphs += glyphsOf(token.getValue());
+                m_arrayGlyphs += glyphsOf(token.getValue(), state().blankCodes);
             else if (token.getType() == QPDFTokenizer::tt_integer ||
                      token.getType() == QPDFTokenizer::tt_real)
                 m_arrayFar =
@@ -296,7 +325,7 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         break;
     case QPDFTokenizer::tt_string:
         operand.type = Operand::String;
-        operand.glyphs = glyphsOf(token.getValue());
+        operand.glyphs = glyphsOf(token.getValue(), state().blankCodes);
         break;
     case QPDFTokenizer::tt_word:
         if (token.getValue() == "true" || token.getValue() == "false") {
@@ -820,6 +849,8 @@ void Scanner::operate(const std::string &op)
                                         : std::string();
         s.type3 = subtype == "/Type3";
         s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
+        if (s.simpleFont)
+            s.blankCodes = blankCodesOf(font);
         const std::vector<double> v = numbers();
         s.fontSize = v.empty() ? 0 : v.back();
     } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {

@@ -479,6 +479,11 @@ void TestPdfColour::shownColour_data()
         << one("BT /F1 12 Tf 0 0 1 rg 30 100 Td (I) Tj ET") << ColourClass::Unknown << true;
     QTest::newRow("blue spaces") << one("BT /F1 12 Tf 0 0 1 rg 30 100 Td (      ) Tj ET") << bw
                                  << true;
+    QTest::newRow("blue spaces by the encoding")
+        << one("BT /F2 12 Tf 0 0 1 rg 30 100 Td (ABCDEFG) Tj ET",
+               "/Font<</F2<</Type/Font/Subtype/Type1/BaseFont/Helvetica"
+               "/Encoding<</Differences[65/space/space/space/space/nbspace/space/.notdef]>>>>>>")
+        << bw << true;
     QTest::newRow("pale tint") << one("BT /F1 12 Tf 0.9 0.9 1 rg 30 100 Td (Invoice) Tj ET") << bw
                                << true;
     QTest::newRow("blue text painted over in white")
