@@ -207,7 +207,11 @@ Box mappedBox(const Matrix &m, double x, double y, double w, double h)
 
 void PageState::cover(const Box &area)
 {
-    if (area.empty() && !(area.x0 <= area.x1 && area.y0 <= area.y1))
+    if (std::isnan(area.x0) || std::isnan(area.y0) || std::isnan(area.x1) || std::isnan(area.y1)) {
+        shown.clear(); // somewhere
+        return;
+    }
+    if (area.x0 > area.x1 || area.y0 > area.y1)
         return;
     shown.erase(std::remove_if(shown.begin(), shown.end(),
                                [&](const ShownColour &c) {
@@ -457,7 +461,8 @@ void Scanner::showText()
         paintWith(s.fill);
     if (mode == 1 || mode == 2)
         paintWith(s.stroke);
-    if (mode == 0 || mode == 2)
+    // Filled only: a stroke in another colour may cover the fill.
+    if (mode == 0)
         showColourText(glyphs);
     m_textPlaced = false;
 }

@@ -484,6 +484,13 @@ void TestPdfColour::shownColour_data()
                "/Font<</F2<</Type/Font/Subtype/Type1/BaseFont/Helvetica"
                "/Encoding<</Differences[65/space/space/space/space/nbspace/space/.notdef]>>>>>>")
         << bw << true;
+    QTest::newRow("blue text stroked over in white")
+        << one("BT /F1 12 Tf 2 Tr 0 0 1 rg 1 G 3 w 30 100 Td (Invoice) Tj ET") << bw << true;
+    // Coordinates beyond any number: the fill may be anywhere.
+    const QByteArray huge = "1" + QByteArray(200, '0');
+    const QByteArray scale = huge + " 0 0 " + huge + " 0 0 cm ";
+    QTest::newRow("blue text under a fill beyond any size")
+        << one(blue + "q " + scale + scale + "1 g 0 0 1 1 re f Q") << ColourClass::Unknown << true;
     QTest::newRow("pale tint") << one("BT /F1 12 Tf 0.9 0.9 1 rg 30 100 Td (Invoice) Tj ET") << bw
                                << true;
     QTest::newRow("blue text painted over in white")
