@@ -242,7 +242,8 @@ public:
 private:
     GraphicsState &state() { return m_stack.back(); }
     void push(Operand operand);
-    std::vector<double> numbers() const;
+    // The operands that are numbers, in order.
+    const std::vector<double> &numbers() const;
     QPDFObjectHandle resource(const char *category, size_t operand);
     void setSpace(Paint &paint);
     void setColour(Paint &paint);
@@ -279,6 +280,7 @@ private:
     std::map<QPDFObjGen, bool> &m_type3Cache;
     std::vector<GraphicsState> m_stack;
     std::vector<Operand> m_operands;
+    std::vector<double> m_numbers;
     int m_nesting = 0; // inside an array or dictionary operand
     int m_arrayGlyphs = 0;
     bool m_arrayFar = false; // a large move inside a TJ array: glyphs after it not counted

@@ -339,6 +339,7 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         }
         operate(token.getValue());
         m_operands.clear();
+        m_numbers.clear();
         if (m_page.stops())
             throw StopScan();
         return;
@@ -368,18 +369,16 @@ void Scanner::scan(QPDFObjectHandle contents)
 
 void Scanner::push(Operand operand)
 {
-    if (m_operands.size() < 64)
+    if (m_operands.size() < 64) {
+        if (operand.type == Operand::Number)
+            m_numbers.push_back(operand.number);
         m_operands.push_back(std::move(operand));
+    }
 }
 
-std::vector<double> Scanner::numbers() const
+const std::vector<double> &Scanner::numbers() const
 {
-    std::vector<double> v;
-    for (const Operand &o : m_operands) {
-        if (o.type == Operand::Number)
-            v.push_back(o.number);
-    }
-    return v;
+    return m_numbers;
 }
 
 QPDFObjectHandle Scanner::resource(const char *category, size_t operand)
@@ -415,7 +414,7 @@ void Scanner::setColour(Paint &paint)
         paint.chroma = 0;
         return;
     }
-    const std::vector<double> v = numbers();
+    const std::vector<double> &v = numbers();
     paint.neutral = neutralValues(paint.space, v);
     paint.chroma =
         paint.space.device && !remapped(paint.space.kind) ? chromaOf(paint.space.kind, v) : 0;
@@ -426,7 +425,7 @@ void Scanner::setDevice(Paint &paint, Kind kind)
     paint.space = Space{};
     paint.space.kind = kind;
     paint.space.device = kind != Kind::Grey;
-    const std::vector<double> v = numbers();
+    const std::vector<double> &v = numbers();
     paint.neutral = neutralValues(paint.space, v);
     paint.chroma = remapped(kind) ? 0 : chromaOf(kind, v);
 }
@@ -718,7 +717,7 @@ void Scanner::paintPath(bool fill, bool stroke)
 void Scanner::operateGeometry(const std::string &op)
 {
     GraphicsState &s = state();
-    const std::vector<double> v = numbers();
+    const std::vector<double> &v = numbers();
     auto moveText = [&](double tx, double ty) {
         m_lineMatrix = Matrix{1, 0, 0, 1, tx, ty}.times(m_lineMatrix);
         m_textMatrix = m_lineMatrix;
@@ -843,7 +842,7 @@ void Scanner::operate(const std::string &op)
         paintWith(s.fill);
         paintWith(s.stroke);
     } else if (op == "Tr") {
-        const std::vector<double> v = numbers();
+        const std::vector<double> &v = numbers();
         if (!v.empty())
             s.textMode = int(v[0]);
     } else if (op == "Tf") {
@@ -856,7 +855,7 @@ void Scanner::operate(const std::string &op)
         s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
         if (s.simpleFont)
             s.blankCodes = blankCodesOf(font);
-        const std::vector<double> v = numbers();
+        const std::vector<double> &v = numbers();
         s.fontSize = v.empty() ? 0 : v.back();
     } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {
         showText();
