@@ -108,6 +108,8 @@ struct Box
 // plain tone curves, whose clear colours stay clearly coloured (sRGB, Adobe
 // RGB and the like).
 bool plainRgbProfile(const std::string &profile);
+// The decoded bytes of an ICC profile stream.
+std::string profileBytes(QPDFObjectHandle stream);
 
 // The smallest box holding the rectangle (x, y, w, h) mapped by `m`.
 Box mappedBox(const Matrix &m, double x, double y, double w, double h);

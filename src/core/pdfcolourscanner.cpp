@@ -1,7 +1,5 @@
 #include "pdfcolourscan.h"
 
-#include <qpdf/Buffer.hh>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -97,104 +95,7 @@ std::vector<double> numbersOf(QPDFObjectHandle array)
     return v;
 }
 
-std::string profileBytes(QPDFObjectHandle stream)
-{
-    std::shared_ptr<Buffer> data = stream.getStreamData(qpdf_dl_generalized);
-    return std::string(reinterpret_cast<const char *>(data->getBuffer()), data->getSize());
-}
-
-quint32 bigEndian32(const std::string &b, size_t at)
-{
-    return quint32(uchar(b[at])) << 24 | quint32(uchar(b[at + 1])) << 16 |
-           quint32(uchar(b[at + 2])) << 8 | quint32(uchar(b[at + 3]));
-}
-
-quint16 bigEndian16(const std::string &b, size_t at)
-{
-    return quint16(uchar(b[at]) << 8 | uchar(b[at + 1]));
-}
-
 } // namespace
-
-bool plainRgbProfile(const std::string &p)
-{
-    if (p.size() < 132 || p.size() > 1'000'000 || p.compare(16, 4, "RGB ") != 0 ||
-        p.compare(20, 4, "XYZ ") != 0)
-        return false;
-    const quint32 tags = bigEndian32(p, 128);
-    if (tags > 100 || 132 + size_t(tags) * 12 > p.size())
-        return false;
-    double xy[3][2] = {};
-    int primaries = 0, curves = 0;
-    for (quint32 t = 0; t < tags; ++t) {
-        const size_t entry = 132 + size_t(t) * 12;
-        const std::string sig = p.substr(entry, 4);
-        const size_t at = bigEndian32(p, entry + 4);
-        const size_t size = bigEndian32(p, entry + 8);
-        if (at > p.size() || size > p.size() - at)
-            return false;
-        // Lookup tables take the place of the primaries and curves.
-        if (sig.compare(0, 3, "A2B") == 0 || sig.compare(0, 3, "D2B") == 0)
-            return false;
-        const int primary = sig == "rXYZ" ? 0 : sig == "gXYZ" ? 1 : sig == "bXYZ" ? 2 : -1;
-        if (primary >= 0) {
-            if (size < 20 || p.compare(at, 4, "XYZ ") != 0)
-                return false;
-            double v[3];
-            for (int i = 0; i < 3; ++i)
-                v[i] = qint32(bigEndian32(p, at + 8 + size_t(i) * 4)) / 65536.0;
-            const double sum = v[0] + v[1] + v[2];
-            if (!(v[0] >= 0 && v[1] >= 0 && v[2] >= 0 && sum > 0.01))
-                return false;
-            xy[primary][0] = v[0] / sum;
-            xy[primary][1] = v[1] / sum;
-            ++primaries;
-        } else if (sig == "rTRC" || sig == "gTRC" || sig == "bTRC") {
-            if (size < 12)
-                return false;
-            if (p.compare(at, 4, "curv") == 0) {
-                const quint32 count = bigEndian32(p, at + 8);
-                if (count == 1) {
-                    const double gamma = bigEndian16(p, at + 12) / 256.0;
-                    if (size < 14 || !(gamma >= 0.5 && gamma <= 3))
-                        return false;
-                } else if (count > 1) {
-                    // A table from black to white, never falling.
-                    if (count > 65536 || size < 12 + size_t(count) * 2)
-                        return false;
-                    quint16 last = 0;
-                    for (quint32 i = 0; i < count; ++i) {
-                        const quint16 v = bigEndian16(p, at + 12 + size_t(i) * 2);
-                        if (v < last)
-                            return false;
-                        last = v;
-                    }
-                    if (bigEndian16(p, at + 12) > 6553 || last < 58982)
-                        return false;
-                }
-            } else if (p.compare(at, 4, "para") == 0) {
-                if (size < 16)
-                    return false;
-                const double gamma = qint32(bigEndian32(p, at + 12)) / 65536.0;
-                if (!(gamma >= 0.5 && gamma <= 3))
-                    return false;
-            } else {
-                return false;
-            }
-            ++curves;
-        }
-    }
-    if (primaries != 3 || curves != 3)
-        return false;
-    // The primaries far apart in chromaticity (sRGB's are 0.25 to 0.6).
-    for (int i = 0; i < 3; ++i) {
-        for (int j = i + 1; j < 3; ++j) {
-            if (length(xy[i][0] - xy[j][0], xy[i][1] - xy[j][1]) < 0.15)
-                return false;
-        }
-    }
-    return true;
-}
 
 Box mappedBox(const Matrix &m, double x, double y, double w, double h)
 {
