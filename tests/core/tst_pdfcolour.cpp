@@ -41,12 +41,14 @@ public:
                               resources + ">>/Contents " + ref(contents) + extra + ">>"));
     }
 
+    void setCatalogExtra(const QByteArray &extra) { m_catalogExtra = extra; }
+
     QByteArray finish(const QByteArray &comment = {})
     {
         QByteArray kids;
         for (int p : m_pages)
             kids += ref(p) + ' ';
-        m_objects[0] = "<</Type/Catalog/Pages 2 0 R>>";
+        m_objects[0] = "<</Type/Catalog/Pages 2 0 R" + m_catalogExtra + ">>";
         m_objects[1] = "<</Type/Pages/Kids[" + kids + "]/Count " +
                        QByteArray::number(qsizetype(m_pages.size())) + ">>";
         QByteArray out = "%PDF-1.7\n%\xe2\xe3\xcf\xd3\n" + comment;
@@ -68,6 +70,7 @@ public:
 private:
     std::vector<QByteArray> m_objects;
     std::vector<int> m_pages;
+    QByteArray m_catalogExtra;
 };
 
 struct Classified
@@ -103,6 +106,43 @@ QByteArray hexPixels(int count, int r, int g, int b)
     return data;
 }
 
+// A matrix-and-curve RGB ICC profile with the given primaries (XYZ) and
+// gamma 2.2 curves: enough for the scan's test of a default RGB space.
+QByteArray rgbProfile(const double primaries[3][3])
+{
+    auto be32 = [](quint32 v) {
+        QByteArray b(4, 0);
+        for (int i = 0; i < 4; ++i)
+            b[i] = char(v >> (24 - 8 * i));
+        return b;
+    };
+    QByteArray header(128, 0);
+    header.replace(12, 4, "mntr");
+    header.replace(16, 4, "RGB ");
+    header.replace(20, 4, "XYZ ");
+    header.replace(36, 4, "acsp");
+    QByteArray table = be32(6);
+    QByteArray data;
+    const qsizetype dataStart = 128 + 4 + 6 * 12;
+    const char *names[] = {"rXYZ", "gXYZ", "bXYZ", "rTRC", "gTRC", "bTRC"};
+    for (int t = 0; t < 6; ++t) {
+        QByteArray tag;
+        if (t < 3) {
+            tag = "XYZ " + be32(0);
+            for (int i = 0; i < 3; ++i)
+                tag += be32(quint32(qint32(primaries[t][i] * 65536)));
+        } else {
+            tag = "curv" + be32(0) + be32(1) + QByteArray("\x02\x33", 2) + QByteArray(2, 0);
+        }
+        table += QByteArray(names[t]) + be32(quint32(dataStart + data.size())) +
+                 be32(quint32(tag.size()));
+        data += tag;
+    }
+    QByteArray profile = header + table + data;
+    profile.replace(0, 4, be32(quint32(profile.size())));
+    return profile;
+}
+
 } // namespace
 
 class TestPdfColour : public QObject
@@ -115,6 +155,8 @@ private Q_SLOTS:
     void classes_data();
     void classes();
     void neutralPagesAreNotRendered();
+    void shownColour_data();
+    void shownColour();
     void countedFilesCarryTheirColours();
 };
 
@@ -352,7 +394,11 @@ void TestPdfColour::neutralPagesAreNotRendered()
     for (int i = 0; i < 8; ++i)
         b.page("BT /F1 12 Tf 0.2 g 20 100 Td (Page text) Tj ET 0 0 0 1 K 20 20 m 180 20 l S",
                kFont);
-    b.page("0 0.5 0 rg " + kRect);
+    // Colour in an image takes its pixels.
+    const int photo = b.stream("/Type/XObject/Subtype/Image/Width 8/Height 8"
+                               "/ColorSpace/DeviceRGB/BitsPerComponent 8",
+                               hexPixels(64, 40, 200, 40));
+    b.page("q 160 0 0 160 20 20 cm /Im Do Q", "/XObject<</Im " + PdfBuilder::ref(photo) + ">>");
     const int self = b.next();
     b.stream("/Type/XObject/Subtype/Form/BBox[0 0 200 200]/Resources<</XObject<</X " +
                  PdfBuilder::ref(self) + ">>>>",
@@ -364,6 +410,157 @@ void TestPdfColour::neutralPagesAreNotRendered()
     QCOMPARE(result.stats.rendered, 2);
     QCOMPARE(result.classes[8], ColourClass::Colour);
     QCOMPARE(result.classes[9], ColourClass::BlackWhite);
+}
+
+void TestPdfColour::shownColour_data()
+{
+    // Colour that certainly shows is decided from the operators; anything
+    // that may hide it, shrink it or move it out of sight leaves the page to
+    // the rendering. `rendered` says which; the class must be right either
+    // way (Unknown: whatever the pixels say).
+    QTest::addColumn<QByteArray>("pdf");
+    QTest::addColumn<ColourClass>("expected");
+    QTest::addColumn<bool>("rendered");
+    const auto bw = ColourClass::BlackWhite;
+    const auto colour = ColourClass::Colour;
+    auto one = [](const QByteArray &content, const QByteArray &resources = kFont,
+                  const QByteArray &extra = {}) {
+        PdfBuilder b;
+        b.page(content, resources, extra);
+        return b.finish();
+    };
+    const QByteArray blue = "BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET\n";
+
+    QTest::newRow("blue text") << one(blue) << colour << false;
+    QTest::newRow("dark red cmyk heading")
+        << one("BT /F1 14 Tf 0.28 1 1 0.35 k 30 100 Td [(T)94(able)-375(of)] TJ ET") << colour
+        << false;
+    QTest::newRow("page numbers, one glyph each")
+        << one("BT /F1 11 Tf 0 0 1 rg 150 150 Td (8) Tj 0 -15 Td (9) Tj 0 -15 Td (1) Tj "
+               "0 -15 Td (2) Tj ET")
+        << colour << false;
+    QTest::newRow("scaled text in a form") << []() {
+        PdfBuilder b;
+        const int form = b.stream("/Type/XObject/Subtype/Form/BBox[0 0 100 100]/Matrix[2 0 0 2 0 0]"
+                                  "/Resources<<" +
+                                      kFont + ">>",
+                                  "BT /F1 6 Tf 1 0 0 -1 10 50 Tm 1 0 0 rg (Invoice) Tj ET");
+        b.page("q 1 0 0 1 20 20 cm /X Do Q", "/XObject<</X " + PdfBuilder::ref(form) + ">>");
+        return b.finish();
+    }() << colour << false;
+    QTest::newRow("red rectangle") << one("1 0 0 rg 20 20 30 30 re f", {}) << colour << false;
+    QTest::newRow("red rectangle, clipped to a corner")
+        << one("q 20 20 10 10 re W n 1 0 0 rg 0 0 200 200 re f Q", {}) << colour << false;
+
+    // Not certain: rendered, and the pixels decide.
+    QTest::newRow("invisible blue text")
+        << one("BT /F1 12 Tf 3 Tr 0 0 1 rg 30 100 Td (Invoice) Tj ET") << bw << false;
+    QTest::newRow("blue text clipped away")
+        << one("q 0 0 20 20 re W n " + blue + "Q") << bw << true;
+    QTest::newRow("blue text half clipped")
+        << one("q 0 0 200 105 re W n " + blue + "Q") << colour << true;
+    QTest::newRow("blue text clipped by a triangle")
+        << one("q 0 0 m 200 0 l 0 200 l h W n " + blue + "Q") << colour << true;
+    QTest::newRow("blue text outside the crop box")
+        << one(blue, kFont, "/CropBox[0 0 100 90]") << bw << true;
+    QTest::newRow("blue text under a soft mask that hides it") << []() {
+        PdfBuilder b;
+        const int mask = b.stream("/Type/XObject/Subtype/Form/BBox[0 0 200 200]"
+                                  "/Group<</S/Transparency/CS/DeviceGray>>",
+                                  "0 g 0 0 200 200 re f");
+        b.page("/M gs BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET",
+               kFont + "/ExtGState<</M<</SMask<</S/Luminosity/G " + PdfBuilder::ref(mask) +
+                   ">>>>>>");
+        return b.finish();
+    }() << bw << true;
+    QTest::newRow("tiny blue text")
+        << one("BT /F1 3 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET") << ColourClass::Unknown << true;
+    QTest::newRow("one blue glyph")
+        << one("BT /F1 12 Tf 0 0 1 rg 30 100 Td (I) Tj ET") << ColourClass::Unknown << true;
+    QTest::newRow("blue spaces") << one("BT /F1 12 Tf 0 0 1 rg 30 100 Td (      ) Tj ET") << bw
+                                 << true;
+    QTest::newRow("blue spaces by the encoding")
+        << one("BT /F2 12 Tf 0 0 1 rg 30 100 Td (ABCDEFG) Tj ET",
+               "/Font<</F2<</Type/Font/Subtype/Type1/BaseFont/Helvetica"
+               "/Encoding<</Differences[65/space/space/space/space/nbspace/space/.notdef]>>>>>>")
+        << bw << true;
+    QTest::newRow("blue text stroked over in white")
+        << one("BT /F1 12 Tf 2 Tr 0 0 1 rg 1 G 3 w 30 100 Td (Invoice) Tj ET") << bw << true;
+    // Coordinates beyond any number: the fill may be anywhere.
+    const QByteArray huge = "1" + QByteArray(200, '0');
+    const QByteArray scale = huge + " 0 0 " + huge + " 0 0 cm ";
+    QTest::newRow("blue text under a fill beyond any size")
+        << one(blue + "q " + scale + scale + "1 g 0 0 1 1 re f Q") << ColourClass::Unknown << true;
+    QTest::newRow("pale tint") << one("BT /F1 12 Tf 0.9 0.9 1 rg 30 100 Td (Invoice) Tj ET") << bw
+                               << true;
+    QTest::newRow("blue text painted over in white")
+        << one(blue + "1 g 20 90 150 30 re f") << bw << true;
+    QTest::newRow("blue text under a grey image") << []() {
+        PdfBuilder b;
+        const int im = b.stream("/Type/XObject/Subtype/Image/Width 8/Height 8"
+                                "/ColorSpace/DeviceGray/BitsPerComponent 8",
+                                QByteArray(64, char(0x80)));
+        b.page("BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET q 180 0 0 180 10 10 cm /Im Do Q",
+               kFont + "/XObject<</Im " + PdfBuilder::ref(im) + ">>");
+        return b.finish();
+    }() << ColourClass::Grey << true;
+    QTest::newRow("blue text under a printing white stamp") << []() {
+        PdfBuilder b;
+        const int ap =
+            b.stream("/Type/XObject/Subtype/Form/BBox[0 0 180 40]", "1 g 0 0 180 40 re f");
+        const int annot = b.add("<</Type/Annot/Subtype/Stamp/Rect[10 85 190 125]/F 4/AP<</N " +
+                                PdfBuilder::ref(ap) + ">>>>");
+        b.page("BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET", kFont,
+               "/Annots[" + PdfBuilder::ref(annot) + "]");
+        return b.finish();
+    }() << bw << true;
+    QTest::newRow("half transparent blue text")
+        << one("/A gs " + blue, kFont + "/ExtGState<</A<</ca 0.5>>>>") << colour << true;
+    QTest::newRow("blue text in a grey group") << []() {
+        PdfBuilder b;
+        const int group = b.stream("/Type/XObject/Subtype/Form/BBox[0 0 200 200]"
+                                   "/Group<</S/Transparency/CS/DeviceGray>>/Resources<<" +
+                                       kFont + ">>",
+                                   "BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET");
+        b.page("/G Do", "/XObject<</G " + PdfBuilder::ref(group) + ">>");
+        return b.finish();
+    }() << ColourClass::Unknown << true;
+    QTest::newRow("device rgb remapped")
+        << one(blue, kFont + "/ColorSpace<</DefaultRGB/DeviceGray>>") << ColourClass::Unknown
+        << true;
+    // sRGB as the default RGB (as FOP writes it), and a profile whose
+    // primaries are all one grey.
+    auto withDefaultRgb = [](const double primaries[3][3]) {
+        PdfBuilder b;
+        const int icc = b.stream("/N 3", rgbProfile(primaries));
+        b.page("BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET",
+               kFont + "/ColorSpace<</DefaultRGB[/ICCBased " + PdfBuilder::ref(icc) + "]>>");
+        return b.finish();
+    };
+    const double srgb[3][3] = {
+        {0.4361, 0.2225, 0.0139}, {0.3851, 0.7169, 0.0971}, {0.1431, 0.0606, 0.7141}};
+    const double greys[3][3] = {{0.32, 0.33, 0.27}, {0.32, 0.33, 0.27}, {0.32, 0.33, 0.27}};
+    QTest::newRow("srgb as the default rgb") << withDefaultRgb(srgb) << colour << false;
+    QTest::newRow("grey primaries as the default rgb")
+        << withDefaultRgb(greys) << ColourClass::Unknown << true;
+    QTest::newRow("optional content") << []() {
+        PdfBuilder b;
+        b.page("BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET", kFont);
+        b.setCatalogExtra("/OCProperties<</OCGs[]/D<<>>>>");
+        return b.finish();
+    }() << colour << true;
+}
+
+void TestPdfColour::shownColour()
+{
+    QFETCH(QByteArray, pdf);
+    QFETCH(ColourClass, expected);
+    QFETCH(bool, rendered);
+    const Classified result = classify(pdf);
+    QCOMPARE(result.classes.size(), size_t(1));
+    if (expected != ColourClass::Unknown)
+        QCOMPARE(colourLabel(result.classes[0]), colourLabel(expected));
+    QCOMPARE(result.stats.rendered, rendered ? 1 : 0);
 }
 
 void TestPdfColour::countedFilesCarryTheirColours()

@@ -1,0 +1,82 @@
+#include "pdfcolourscan.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDFAnnotationObjectHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+// Annotations: which print, what their appearances paint, and the in-memory
+// copy in which those that do not print are hidden for the renderer.
+namespace tallivo::pdfcolour {
+namespace {
+
+bool neutralAnnotationColour(QPDFObjectHandle annotation)
+{
+    QPDFObjectHandle c = annotation.getKey("/C");
+    if (!c.isArray())
+        return true;
+    std::vector<double> v;
+    for (QPDFObjectHandle n : c.getArrayAsVector())
+        v.push_back(n.isNumber() ? n.getNumericValue() : 0);
+    Space space;
+    space.kind = v.size() == 3 ? Kind::Rgb : v.size() == 4 ? Kind::Cmyk : Kind::Grey;
+    return neutralValues(space, v);
+}
+
+} // namespace
+
+AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
+                               std::map<QPDFObjGen, bool> &type3Cache)
+{
+    AnnotationScan result;
+    for (QPDFAnnotationObjectHelper &annotation : page.getAnnotations()) {
+        const int flags = annotation.getFlags();
+        if (flags & kFlagHidden)
+            continue;
+        if (!(flags & kFlagPrint)) {
+            result.hiddenOnPrint = true;
+            continue;
+        }
+        QPDFObjectHandle appearance = annotation.getAppearanceStream("/N");
+        if (!appearance.isStream()) {
+            // The library draws links' borders, and makes up other kinds'
+            // appearances, in /C.
+            QPDFObjectHandle subtype = annotation.getObjectHandle().getKey("/Subtype");
+            const bool link = subtype.isName() && subtype.getName() == "/Link";
+            if (!link || !neutralAnnotationColour(annotation.getObjectHandle()))
+                result.unsure = true;
+            continue;
+        }
+        QPDFObjectHandle resources = appearance.getDict().getKey("/Resources");
+        Scanner scanner(state, resources, 1, GraphicsState{}, type3Cache);
+        scanner.scan(appearance);
+        if (state.unsure)
+            result.unsure = true;
+    }
+    return result;
+}
+
+std::string printableCopy(QPDF &pdf)
+{
+    try {
+        for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+            for (QPDFAnnotationObjectHelper &annotation : page.getAnnotations()) {
+                const int flags = annotation.getFlags();
+                if (!(flags & kFlagPrint) && !(flags & kFlagHidden))
+                    annotation.getObjectHandle().replaceKey(
+                        "/F", QPDFObjectHandle::newInteger(flags | kFlagHidden));
+            }
+        }
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        writer.setObjectStreamMode(qpdf_o_preserve);
+        writer.setStreamDataMode(qpdf_s_preserve);
+        writer.write();
+        std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        return std::string(reinterpret_cast<const char *>(buffer->getBuffer()), buffer->getSize());
+    } catch (...) {
+        return {};
+    }
+}
+
+} // namespace tallivo::pdfcolour

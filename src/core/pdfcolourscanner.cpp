@@ -1,0 +1,793 @@
+#include "pdfcolourscan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+// The content scan: follows the operators of a page, its forms and Type 3
+// glyphs, and notes whether anything painted may show colour. Looking for
+// colour that certainly shows, it also follows where things are painted:
+// the transformation, rectangular clips, the text position and the paths.
+namespace tallivo::pdfcolour {
+namespace {
+
+// Colour that certainly shows: RGB channels at least this far apart
+// (0.35 of 255 is 89 levels, over three times the pixel rule's threshold),
+// in glyphs at least kMinGlyphSize high (in points) or in rectangles at
+// least kMinRectangleSide on each side (4 pixels at 50 dpi).
+constexpr double kShownChroma = 0.35;
+constexpr double kMinGlyphSize = 7;
+constexpr double kMaxGlyphSize = 300;
+constexpr double kMinRectangleSide = 6;
+// Text adjustments inside a TJ array beyond this (thousandths of an em)
+// move the glyphs after them too far to count.
+constexpr double kFarAdjustment = 300;
+
+// The glyphs a simple font's string draws, spaces left out.
+int glyphsOf(const std::string &text, const std::bitset<256> &blank)
+{
+    int n = 0;
+    for (const char c : text)
+        n += !blank.test(uchar(c));
+    return n;
+}
+
+// The codes of a simple font that name no visible glyph: the space, and
+// whatever its encoding's differences call a space or leave undefined.
+std::bitset<256> blankCodesOf(QPDFObjectHandle font)
+{
+    std::bitset<256> blank;
+    blank.set(0x20);
+    blank.set(0xA0);
+    QPDFObjectHandle encoding = font.isDictionary() ? font.getKey("/Encoding") : font;
+    QPDFObjectHandle differences =
+        encoding.isDictionary() ? encoding.getKey("/Differences") : QPDFObjectHandle::newNull();
+    if (!differences.isArray())
+        return blank;
+    long long code = 0;
+    for (QPDFObjectHandle item : differences.getArrayAsVector()) {
+        if (item.isInteger()) {
+            code = item.getIntValue();
+        } else if (item.isName()) {
+            const std::string name = item.getName();
+            if (code >= 0 && code < 256) {
+                const bool space = name == "/space" || name == "/nbspace" || name == "/uni0020" ||
+                                   name == "/uni00A0" || name == "/.notdef";
+                blank.set(size_t(code), space);
+            }
+            ++code;
+        }
+    }
+    return blank;
+}
+
+// How far apart the RGB channels are when the values render, at least.
+double chromaOf(Kind kind, const std::vector<double> &v)
+{
+    auto unit = [](double x) { return std::clamp(x, 0.0, 1.0); };
+    if (kind == Kind::Rgb && v.size() >= 3) {
+        const double r = unit(v[0]), g = unit(v[1]), b = unit(v[2]);
+        return std::max({r, g, b}) - std::min({r, g, b});
+    }
+    if (kind == Kind::Cmyk && v.size() >= 4) {
+        const double k = 1 - unit(v[3]);
+        const double r = (1 - unit(v[0])) * k, g = (1 - unit(v[1])) * k, b = (1 - unit(v[2])) * k;
+        return std::max({r, g, b}) - std::min({r, g, b});
+    }
+    return 0;
+}
+
+double length(double x, double y)
+{
+    return std::sqrt(x * x + y * y);
+}
+
+std::vector<double> numbersOf(QPDFObjectHandle array)
+{
+    std::vector<double> v;
+    if (array.isArray()) {
+        for (QPDFObjectHandle n : array.getArrayAsVector()) {
+            if (!n.isNumber())
+                return {};
+            v.push_back(n.getNumericValue());
+        }
+    }
+    return v;
+}
+
+} // namespace
+
+Box mappedBox(const Matrix &m, double x, double y, double w, double h)
+{
+    Box box = Box::at(m.x(x, y), m.y(x, y));
+    box.add(m.x(x + w, y), m.y(x + w, y));
+    box.add(m.x(x, y + h), m.y(x, y + h));
+    box.add(m.x(x + w, y + h), m.y(x + w, y + h));
+    return box;
+}
+
+void PageState::cover(const Box &area)
+{
+    if (std::isnan(area.x0) || std::isnan(area.y0) || std::isnan(area.x1) || std::isnan(area.y1)) {
+        shown.clear(); // somewhere
+        return;
+    }
+    if (area.x0 > area.x1 || area.y0 > area.y1)
+        return;
+    shown.erase(std::remove_if(shown.begin(), shown.end(),
+                               [&](const ShownColour &c) {
+                                   // Touching counts: a box of no width may
+                                   // be a line with width.
+                                   return c.area.x0 <= area.x1 && area.x0 <= c.area.x1 &&
+                                          c.area.y0 <= area.y1 && area.y0 <= c.area.y1;
+                               }),
+                shown.end());
+}
+
+int PageState::shownWeight() const
+{
+    int weight = 0;
+    for (const ShownColour &c : shown)
+        weight += c.weight;
+    return weight;
+}
+
+Scanner::Scanner(PageState &page, QPDFObjectHandle resources, int depth, GraphicsState start,
+                 std::map<QPDFObjGen, bool> &type3Cache)
+    : m_page(page)
+    , m_resources(resources)
+    , m_depth(depth)
+    , m_type3Cache(type3Cache)
+{
+    m_stack.push_back(start);
+    if (resources.isDictionary()) {
+        QPDFObjectHandle spaces = resources.getKey("/ColorSpace");
+        if (spaces.isDictionary()) {
+            m_cmykRemapped = spaces.hasKey("/DefaultCMYK");
+            // Producers such as FOP name sRGB as the default RGB.
+            QPDFObjectHandle rgb = spaces.getKey("/DefaultRGB");
+            m_rgbRemapped = !rgb.isNull();
+            if (rgb.isArray() && rgb.getArrayNItems() == 2 && rgb.getArrayItem(0).isName() &&
+                rgb.getArrayItem(0).getName() == "/ICCBased" && rgb.getArrayItem(1).isStream()) {
+                QPDFObjectHandle icc = rgb.getArrayItem(1);
+                QPDFObjectHandle n = icc.getDict().getKey("/N");
+                try {
+                    m_rgbRemapped = !(n.isInteger() && n.getIntValue() == 3 &&
+                                      plainRgbProfile(profileBytes(icc)));
+                } catch (...) {
+                    m_rgbRemapped = true;
+                }
+            }
+        }
+    }
+}
+
+void Scanner::handleToken(QPDFTokenizer::Token const &token)
+{
+    if (m_page.stops())
+        throw StopScan();
+    switch (token.getType()) {
+    case QPDFTokenizer::tt_space:
+    case QPDFTokenizer::tt_comment:
+    case QPDFTokenizer::tt_inline_image:
+    case QPDFTokenizer::tt_eof:
+        return;
+    case QPDFTokenizer::tt_array_open:
+    case QPDFTokenizer::tt_dict_open:
+    case QPDFTokenizer::tt_brace_open:
+        if (m_nesting++ == 0) {
+            m_arrayGlyphs = 0;
+            m_arrayFar = false;
+        }
+        return;
+    case QPDFTokenizer::tt_array_close:
+    case QPDFTokenizer::tt_dict_close:
+    case QPDFTokenizer::tt_brace_close:
+        if (m_nesting > 0 && --m_nesting == 0) {
+            Operand array;
+            array.glyphs = m_arrayGlyphs;
+            push(std::move(array));
+        }
+        return;
+    case QPDFTokenizer::tt_bad:
+        m_page.unsure = m_page.broken = true;
+        throw StopScan();
+    default:
+        break;
+    }
+    if (++m_page.objects > kMaxObjectsPerPage) {
+        m_page.unsure = m_page.broken = true;
+        throw StopScan();
+    }
+    if (m_nesting > 0) {
+        // A TJ array's glyphs, up to the first large move.
+        if (m_nesting == 1 && !m_arrayFar) {
+            if (token.getType() == QPDFTokenizer::tt_string)
+                m_arrayGlyphs += glyphsOf(token.getValue(), state().blankCodes);
+            else if (token.getType() == QPDFTokenizer::tt_integer ||
+                     token.getType() == QPDFTokenizer::tt_real)
+                m_arrayFar =
+                    !(std::abs(std::strtod(token.getValue().c_str(), nullptr)) <= kFarAdjustment);
+        }
+        return;
+    }
+    Operand operand;
+    switch (token.getType()) {
+    case QPDFTokenizer::tt_integer:
+    case QPDFTokenizer::tt_real:
+        operand.type = Operand::Number;
+        operand.number = std::strtod(token.getValue().c_str(), nullptr);
+        if (!std::isfinite(operand.number))
+            operand.number = 0;
+        break;
+    case QPDFTokenizer::tt_name:
+        operand.type = Operand::Name;
+        operand.name = token.getValue();
+        break;
+    case QPDFTokenizer::tt_bool:
+        operand.type = Operand::Bool;
+        operand.name = token.getValue();
+        break;
+    case QPDFTokenizer::tt_string:
+        operand.type = Operand::String;
+        operand.glyphs = glyphsOf(token.getValue(), state().blankCodes);
+        break;
+    case QPDFTokenizer::tt_word:
+        if (token.getValue() == "true" || token.getValue() == "false") {
+            operand.type = Operand::Bool;
+            operand.name = token.getValue();
+            break;
+        }
+        operate(token.getValue());
+        m_operands.clear();
+        m_numbers.clear();
+        if (m_page.stops())
+            throw StopScan();
+        return;
+    default:
+        break;
+    }
+    push(std::move(operand));
+}
+
+void Scanner::scan(QPDFObjectHandle contents)
+{
+    try {
+        if (contents.isArray()) {
+            for (QPDFObjectHandle part : contents.getArrayAsVector()) {
+                if (part.isStream())
+                    part.filterAsContents(this);
+            }
+        } else if (contents.isStream()) {
+            contents.filterAsContents(this);
+        }
+    } catch (const StopScan &) {
+        m_page.unsure = true;
+    } catch (...) {
+        m_page.unsure = m_page.broken = true;
+    }
+}
+
+void Scanner::push(Operand operand)
+{
+    if (m_operands.size() < 64) {
+        if (operand.type == Operand::Number)
+            m_numbers.push_back(operand.number);
+        m_operands.push_back(std::move(operand));
+    }
+}
+
+const std::vector<double> &Scanner::numbers() const
+{
+    return m_numbers;
+}
+
+QPDFObjectHandle Scanner::resource(const char *category, size_t operand)
+{
+    if (operand >= m_operands.size() || m_operands[operand].type != Operand::Name ||
+        !m_resources.isDictionary())
+        return QPDFObjectHandle::newNull();
+    QPDFObjectHandle dict = m_resources.getKey(category);
+    if (!dict.isDictionary())
+        return QPDFObjectHandle::newNull();
+    return dict.getKey(m_operands[operand].name);
+}
+
+bool Scanner::remapped(Kind kind) const
+{
+    return kind == Kind::Rgb ? m_rgbRemapped : kind == Kind::Cmyk ? m_cmykRemapped : false;
+}
+
+void Scanner::setSpace(Paint &paint)
+{
+    if (m_operands.empty())
+        return;
+    paint.space = resolveSpace(m_operands.back().object(), m_resources, 0);
+    paint.neutral = neutralInitially(paint.space);
+    paint.chroma = 0;
+}
+
+void Scanner::setColour(Paint &paint)
+{
+    // A pattern name as the last operand paints the pattern's colours.
+    if (!m_operands.empty() && m_operands.back().type == Operand::Name) {
+        paint.neutral = false;
+        paint.chroma = 0;
+        return;
+    }
+    const std::vector<double> &v = numbers();
+    paint.neutral = neutralValues(paint.space, v);
+    paint.chroma =
+        paint.space.device && !remapped(paint.space.kind) ? chromaOf(paint.space.kind, v) : 0;
+}
+
+void Scanner::setDevice(Paint &paint, Kind kind)
+{
+    paint.space = Space{};
+    paint.space.kind = kind;
+    paint.space.device = kind != Kind::Grey;
+    const std::vector<double> &v = numbers();
+    paint.neutral = neutralValues(paint.space, v);
+    paint.chroma = remapped(kind) ? 0 : chromaOf(kind, v);
+}
+
+void Scanner::paintWith(const Paint &paint)
+{
+    if (!paint.neutral)
+        m_page.unsure = true;
+}
+
+void Scanner::showText()
+{
+    GraphicsState &s = state();
+    int glyphs = 0;
+    if (!m_operands.empty() &&
+        (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other))
+        glyphs = m_operands.back().glyphs;
+    if (s.textMode >= 4)
+        m_textClips = true;
+    if (s.placed && (s.type3 || !s.normalBlend)) {
+        // Type 3 glyphs may paint anything anywhere; a blend mode may take
+        // the colour out of what lies under the text.
+        m_page.cover(s.clip);
+    }
+    if (s.type3 && !type3Neutral(s.font)) {
+        m_page.unsure = true;
+        m_textPlaced = false;
+        return;
+    }
+    const int mode = s.textMode & 3;
+    if (mode == 0 || mode == 2)
+        paintWith(s.fill);
+    if (mode == 1 || mode == 2)
+        paintWith(s.stroke);
+    // Filled only: a stroke in another colour may cover the fill.
+    if (mode == 0)
+        showColourText(glyphs);
+    m_textPlaced = false;
+}
+
+bool Scanner::showsColour(const GraphicsState &s) const
+{
+    return s.placed && m_page.seekColour && !m_page.noShownColour && s.clipExact && !s.softMask &&
+           s.normalBlend && s.opaqueFill && s.fill.chroma >= kShownChroma;
+}
+
+// Text in a clearly chromatic fill, of a reasonable size, whose first glyphs
+// lie inside the clip (which lies inside the CropBox).
+void Scanner::showColourText(int glyphs)
+{
+    const GraphicsState &s = state();
+    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s))
+        return;
+    const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
+                            .times(m_textMatrix)
+                            .times(s.ctm);
+    const double across = length(text.a, text.b);
+    const double up = length(text.c, text.d);
+    if (!(up >= kMinGlyphSize && across >= kMinGlyphSize / 2 && up <= kMaxGlyphSize &&
+          across <= kMaxGlyphSize))
+        return;
+    // The first glyphs, from a little before the origin to four and a half
+    // ems after it, below the baseline to above the tallest letters.
+    Box area = Box::at(text.x(-0.25, -0.5), text.y(-0.25, -0.5));
+    area.add(text.x(4.5, -0.5), text.y(4.5, -0.5));
+    area.add(text.x(-0.25, 1.25), text.y(-0.25, 1.25));
+    area.add(text.x(4.5, 1.25), text.y(4.5, 1.25));
+    if (!s.clip.contains(area))
+        return;
+    // Spacing may spread the glyphs out of that area: count the first.
+    const bool spread = !(std::abs(s.charSpacing) <= 0.2 * std::abs(s.fontSize)) ||
+                        !(std::abs(s.wordSpacing) <= std::abs(s.fontSize));
+    if (m_page.shown.size() < 256)
+        m_page.shown.push_back({area, spread ? 1 : std::min(glyphs, kShownWeight)});
+}
+
+bool Scanner::type3Neutral(QPDFObjectHandle font)
+{
+    const QPDFObjGen id = font.getObjGen();
+    if (id.isIndirect()) {
+        auto cached = m_type3Cache.find(id);
+        if (cached != m_type3Cache.end())
+            return cached->second;
+    }
+    bool neutral = m_depth < kMaxDepth;
+    QPDFObjectHandle procs = font.getKey("/CharProcs");
+    QPDFObjectHandle resources = font.getKey("/Resources");
+    if (!resources.isDictionary())
+        resources = m_resources;
+    if (neutral && procs.isDictionary()) {
+        PageState glyphs;
+        int scanned = 0;
+        for (auto &[name, proc] : procs.getDictAsMap()) {
+            if (!proc.isStream() || ++scanned > 512) {
+                neutral = proc.isNull() && scanned <= 512;
+                if (!neutral)
+                    break;
+                continue;
+            }
+            // Glyphs paint with the text's colour unless they set one.
+            Scanner glyph(glyphs, resources, m_depth + 1, GraphicsState{}, m_type3Cache);
+            glyph.scan(proc);
+            if (glyphs.unsure) {
+                neutral = false;
+                break;
+            }
+        }
+        m_page.greyImage = m_page.greyImage || glyphs.greyImage;
+        m_page.toneImage = m_page.toneImage || glyphs.toneImage;
+    }
+    if (id.isIndirect())
+        m_type3Cache[id] = neutral;
+    return neutral;
+}
+
+void Scanner::image(QPDFObjectHandle dict)
+{
+    auto key = [&](const char *full, const char *abbreviation) {
+        QPDFObjectHandle v = dict.getKey(full);
+        return v.isNull() ? dict.getKey(abbreviation) : v;
+    };
+    coverUnitSquare();
+    QPDFObjectHandle mask = key("/ImageMask", "/IM");
+    if (mask.isBool() && mask.getBoolValue()) {
+        paintWith(state().fill);
+        return;
+    }
+    QPDFObjectHandle bpcObject = key("/BitsPerComponent", "/BPC");
+    const int bpc = bpcObject.isInteger() ? bpcObject.getIntValueAsInt() : 8;
+    QPDFObjectHandle cs = key("/ColorSpace", "/CS");
+    if (cs.isNull()) {
+        // Only JPEG 2000 images may leave their space to the codestream.
+        m_page.unsure = true;
+        return;
+    }
+    const Space space = resolveSpace(cs, m_resources, 0);
+    if (space.kind == Kind::Indexed) {
+        if (!space.greyPalette) {
+            m_page.unsure = true;
+        } else if (space.paletteSize > 2) {
+            m_page.greyImage = m_page.toneImage = true;
+        }
+        return;
+    }
+    const bool tone = bpc > 1;
+    const bool grey =
+        space.kind == Kind::Grey ||
+        (space.kind == Kind::Spot && space.blackColorant.size() == 1 && space.blackColorant[0]);
+    if (!grey) {
+        // Whether an RGB or CMYK image is grey takes its pixels.
+        m_page.toneImage = m_page.toneImage || tone;
+        m_page.unsure = true;
+        return;
+    }
+    if (tone)
+        m_page.greyImage = m_page.toneImage = true;
+}
+
+void Scanner::form(QPDFObjectHandle xobject)
+{
+    const QPDFObjGen id = xobject.getObjGen();
+    if (m_depth >= kMaxDepth || m_page.active.count(id)) {
+        m_page.unsure = m_page.broken = true;
+        return;
+    }
+    QPDFObjectHandle dict = xobject.getDict();
+    QPDFObjectHandle resources = dict.getKey("/Resources");
+    if (!resources.isDictionary())
+        resources = m_resources;
+    GraphicsState start = state();
+    if (start.placed) {
+        const std::vector<double> m = numbersOf(dict.getKey("/Matrix"));
+        if (m.size() == 6)
+            start.ctm = Matrix{m[0], m[1], m[2], m[3], m[4], m[5]}.times(start.ctm);
+        const std::vector<double> b = numbersOf(dict.getKey("/BBox"));
+        if (b.size() == 4) {
+            start.clip =
+                start.clip.meet(mappedBox(start.ctm, std::min(b[0], b[2]), std::min(b[1], b[3]),
+                                          std::abs(b[2] - b[0]), std::abs(b[3] - b[1])));
+            start.clipExact = start.clipExact && start.ctm.keepsAxes();
+        } else {
+            start.clipExact = false;
+        }
+        // A group blends in its own colour space, which may be grey.
+        QPDFObjectHandle group = dict.getKey("/Group");
+        if (!group.isNull()) {
+            QPDFObjectHandle cs = group.isDictionary() ? group.getKey("/CS") : group;
+            if (!cs.isNull() &&
+                !(cs.isName() && (cs.getName() == "/DeviceRGB" || cs.getName() == "/DeviceCMYK")))
+                start.opaqueFill = false;
+        }
+    }
+    m_page.active.insert(id);
+    Scanner inner(m_page, resources, m_depth + 1, start, m_type3Cache);
+    inner.scan(xobject);
+    m_page.active.erase(id);
+}
+
+void Scanner::extGState()
+{
+    QPDFObjectHandle gs = resource("/ExtGState", 0);
+    if (!gs.isDictionary())
+        return;
+    // A transfer function may turn grey into colour.
+    for (const char *key : {"/TR", "/TR2"}) {
+        QPDFObjectHandle tr = gs.getKey(key);
+        if (!tr.isNull() &&
+            !(tr.isName() && (tr.getName() == "/Identity" || tr.getName() == "/Default"))) {
+            m_page.unsure = true;
+            m_page.noShownColour = true;
+        }
+    }
+    GraphicsState &s = state();
+    QPDFObjectHandle mask = gs.getKey("/SMask");
+    if (!mask.isNull())
+        s.softMask = !(mask.isName() && mask.getName() == "/None");
+    QPDFObjectHandle blend = gs.getKey("/BM");
+    if (blend.isArray() && blend.getArrayNItems() > 0)
+        blend = blend.getArrayItem(0);
+    if (!blend.isNull())
+        s.normalBlend =
+            blend.isName() && (blend.getName() == "/Normal" || blend.getName() == "/Compatible");
+    QPDFObjectHandle alpha = gs.getKey("/ca");
+    if (!alpha.isNull())
+        s.opaqueFill = alpha.isNumber() && alpha.getNumericValue() >= 1;
+    QPDFObjectHandle width = gs.getKey("/LW");
+    if (width.isNumber())
+        s.lineWidth = width.getNumericValue();
+    if (gs.hasKey("/Font")) {
+        s.simpleFont = false;
+        s.font = QPDFObjectHandle::newNull();
+    }
+}
+
+void Scanner::coverUnitSquare()
+{
+    const GraphicsState &s = state();
+    if (s.placed)
+        m_page.cover(mappedBox(s.ctm, 0, 0, 1, 1).meet(s.clip));
+}
+
+void Scanner::addPoint(double x, double y)
+{
+    const Matrix &m = state().ctm;
+    const double px = m.x(x, y), py = m.y(x, y);
+    if (m_path.empty)
+        m_path.box = Box::at(px, py);
+    else
+        m_path.box.add(px, py);
+    m_path.empty = false;
+}
+
+void Scanner::paintPath(bool fill, bool stroke)
+{
+    GraphicsState &s = state();
+    if (s.placed && !m_path.empty && (fill || stroke)) {
+        Box painted = m_path.box;
+        if (stroke) {
+            // Joins and caps reach out, with the miter limit, up to ten
+            // line widths.
+            const double scale = std::max(std::abs(s.ctm.a) + std::abs(s.ctm.c),
+                                          std::abs(s.ctm.b) + std::abs(s.ctm.d));
+            const double reach = std::abs(s.lineWidth) * scale * 5 + 2;
+            painted = {painted.x0 - reach, painted.y0 - reach, painted.x1 + reach,
+                       painted.y1 + reach};
+        }
+        m_page.cover(painted.meet(s.clip));
+        const bool oneRectangle = m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact;
+        if (fill && !stroke && oneRectangle && showsColour(s)) {
+            const Box shown = m_path.rectangle.meet(s.clip);
+            if (shown.x1 - shown.x0 >= kMinRectangleSide &&
+                shown.y1 - shown.y0 >= kMinRectangleSide && m_page.shown.size() < 256)
+                m_page.shown.push_back({shown, kShownWeight});
+        }
+    }
+    if (m_clipNext) {
+        if (m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact) {
+            s.clip = s.clip.meet(m_path.rectangle);
+        } else {
+            if (!m_path.empty)
+                s.clip = s.clip.meet(m_path.box);
+            s.clipExact = false;
+        }
+        m_clipNext = false;
+    }
+    m_path = Path{};
+}
+
+void Scanner::operateGeometry(const std::string &op)
+{
+    GraphicsState &s = state();
+    const std::vector<double> &v = numbers();
+    auto moveText = [&](double tx, double ty) {
+        m_lineMatrix = Matrix{1, 0, 0, 1, tx, ty}.times(m_lineMatrix);
+        m_textMatrix = m_lineMatrix;
+        m_textPlaced = true;
+    };
+    if (op == "cm") {
+        if (v.size() == 6)
+            s.ctm = Matrix{v[0], v[1], v[2], v[3], v[4], v[5]}.times(s.ctm);
+    } else if (op == "re") {
+        if (v.size() == 4) {
+            const Box box = mappedBox(s.ctm, v[0], v[1], v[2], v[3]);
+            if (m_path.empty) {
+                m_path.box = box;
+            } else {
+                m_path.box.add(box.x0, box.y0);
+                m_path.box.add(box.x1, box.y1);
+            }
+            m_path.empty = false;
+            m_path.rectangle = box;
+            m_path.rectangleExact = s.ctm.keepsAxes();
+            ++m_path.rectangles;
+        } else {
+            m_path.other = true;
+        }
+    } else if (op == "m" || op == "l" || op == "c" || op == "v" || op == "y") {
+        m_path.other = true;
+        for (size_t i = 0; i + 1 < v.size(); i += 2)
+            addPoint(v[i], v[i + 1]);
+    } else if (op == "W" || op == "W*") {
+        m_clipNext = true;
+    } else if (op == "n") {
+        paintPath(false, false);
+    } else if (op == "f" || op == "F" || op == "f*") {
+        paintPath(true, false);
+    } else if (op == "S" || op == "s") {
+        paintPath(false, true);
+    } else if (op == "B" || op == "B*" || op == "b" || op == "b*") {
+        paintPath(true, true);
+    } else if (op == "BT") {
+        m_textMatrix = m_lineMatrix = Matrix{};
+        m_textPlaced = true;
+        m_textClips = false;
+    } else if (op == "ET") {
+        if (m_textClips)
+            s.clipExact = false;
+    } else if (op == "Tm") {
+        if (v.size() == 6) {
+            m_textMatrix = m_lineMatrix = Matrix{v[0], v[1], v[2], v[3], v[4], v[5]};
+            m_textPlaced = true;
+        }
+    } else if (op == "Td" || op == "TD") {
+        if (v.size() == 2) {
+            moveText(v[0], v[1]);
+            if (op == "TD")
+                s.leading = -v[1];
+        }
+    } else if (op == "T*" || op == "'" || op == "\"") {
+        moveText(0, -s.leading);
+        if (op == "\"" && v.size() >= 2) {
+            s.wordSpacing = v[0];
+            s.charSpacing = v[1];
+        }
+    } else if (op == "TL") {
+        if (!v.empty())
+            s.leading = v[0];
+    } else if (op == "Tz") {
+        if (!v.empty())
+            s.horizontalScale = v[0] / 100;
+    } else if (op == "Ts") {
+        if (!v.empty())
+            s.rise = v[0];
+    } else if (op == "Tc") {
+        if (!v.empty())
+            s.charSpacing = v[0];
+    } else if (op == "Tw") {
+        if (!v.empty())
+            s.wordSpacing = v[0];
+    } else if (op == "w") {
+        if (!v.empty())
+            s.lineWidth = v[0];
+    } else if (op == "sh") {
+        if (s.placed)
+            m_page.cover(s.clip);
+    }
+}
+
+void Scanner::operate(const std::string &op)
+{
+    operateGeometry(op);
+    GraphicsState &s = state();
+    if (op == "q") {
+        if (m_stack.size() < 256)
+            m_stack.push_back(s);
+    } else if (op == "Q") {
+        if (m_stack.size() > 1)
+            m_stack.pop_back();
+    } else if (op == "g") {
+        setDevice(s.fill, Kind::Grey);
+    } else if (op == "G") {
+        setDevice(s.stroke, Kind::Grey);
+    } else if (op == "rg") {
+        setDevice(s.fill, Kind::Rgb);
+    } else if (op == "RG") {
+        setDevice(s.stroke, Kind::Rgb);
+    } else if (op == "k") {
+        setDevice(s.fill, Kind::Cmyk);
+    } else if (op == "K") {
+        setDevice(s.stroke, Kind::Cmyk);
+    } else if (op == "cs") {
+        setSpace(s.fill);
+    } else if (op == "CS") {
+        setSpace(s.stroke);
+    } else if (op == "sc" || op == "scn") {
+        setColour(s.fill);
+    } else if (op == "SC" || op == "SCN") {
+        setColour(s.stroke);
+    } else if (op == "f" || op == "F" || op == "f*") {
+        paintWith(s.fill);
+    } else if (op == "S" || op == "s") {
+        paintWith(s.stroke);
+    } else if (op == "B" || op == "B*" || op == "b" || op == "b*") {
+        paintWith(s.fill);
+        paintWith(s.stroke);
+    } else if (op == "Tr") {
+        const std::vector<double> &v = numbers();
+        if (!v.empty())
+            s.textMode = int(v[0]);
+    } else if (op == "Tf") {
+        QPDFObjectHandle font = resource("/Font", 0);
+        s.font = font;
+        const std::string subtype = font.isDictionary() && font.getKey("/Subtype").isName()
+                                        ? font.getKey("/Subtype").getName()
+                                        : std::string();
+        s.type3 = subtype == "/Type3";
+        s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
+        if (s.simpleFont)
+            s.blankCodes = blankCodesOf(font);
+        const std::vector<double> &v = numbers();
+        s.fontSize = v.empty() ? 0 : v.back();
+    } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {
+        showText();
+    } else if (op == "sh") {
+        QPDFObjectHandle shading = resource("/Shading", 0);
+        QPDFObjectHandle dict = shading.isStream() ? shading.getDict() : shading;
+        if (!dict.isDictionary() ||
+            resolveSpace(dict.getKey("/ColorSpace"), m_resources, 0).kind != Kind::Grey)
+            m_page.unsure = true;
+    } else if (op == "Do") {
+        QPDFObjectHandle xobject = resource("/XObject", 0);
+        if (!xobject.isStream())
+            return;
+        QPDFObjectHandle subtype = xobject.getDict().getKey("/Subtype");
+        if (!subtype.isName())
+            return;
+        if (subtype.getName() == "/Image")
+            image(xobject.getDict());
+        else if (subtype.getName() == "/Form")
+            form(xobject);
+    } else if (op == "ID") {
+        // Inline image: its dictionary's keys and values came as operands.
+        QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+        for (size_t i = 0; i + 1 < m_operands.size(); i += 2) {
+            if (m_operands[i].type == Operand::Name)
+                dict.replaceKey(m_operands[i].name, m_operands[i + 1].object());
+        }
+        image(dict);
+    } else if (op == "gs") {
+        extGState();
+    }
+}
+
+} // namespace tallivo::pdfcolour
