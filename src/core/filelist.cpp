@@ -89,6 +89,8 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
     blocks.reserve(size_t(ranges.size()));
     size_t kept = size_t(qMax(ranges.first().first, 0));
     size_t next = kept;
+    // The keys go out together, in the key set's order.
+    std::vector<PathKey> keys;
     for (qsizetype r = 0; r < ranges.size(); ++r) {
         const int from = qMax(ranges[r].first, 0);
         const int to = qMin(ranges[r].second, size() - 1);
@@ -106,7 +108,7 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
         block.items.reserve(last - first + 1);
         block.pages.reserve(last - first + 1);
         for (; next <= last; ++next) {
-            m_keys.remove(m_items[next]->key());
+            keys.push_back(m_items[next]->key());
             count(m_rowPages[next], -1);
             block.items.push_back(std::move(m_items[next]));
             block.pages.push_back(m_rowPages[next]);
@@ -119,6 +121,7 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
     }
     m_items.resize(kept);
     m_rowPages.resize(kept);
+    m_keys.remove(std::move(keys));
     changed();
     return blocks;
 }
@@ -133,7 +136,8 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         return placed;
     const size_t old = m_items.size();
     const size_t total = old + added;
-    m_keys.reserve(qsizetype(total));
+    std::vector<PathKey> keys;
+    keys.reserve(added);
     m_items.resize(total);
     m_rowPages.resize(total);
     // From the end backwards: every old row moves down by the files put
@@ -162,7 +166,7 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         for (size_t i = items.size(); i-- > 0;) {
             --to;
             FileItem &item = *items[i];
-            m_keys.insert(item.key());
+            keys.push_back(item.key());
             m_rowPages[to] = known ? pages[i] : rowPages(item);
             count(m_rowPages[to], +1);
             m_items[to] = std::move(items[i]);
@@ -178,6 +182,7 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         else
             placed.append({first, last});
     }
+    m_keys.insert(std::move(keys));
     changed();
     return placed;
 }

@@ -585,6 +585,13 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
     // they are.
     std::vector<FileBlock> fresh;
     for (FileBlock &block : blocks) {
+        // Nothing appended since: every file goes back, and the block as it is.
+        if (!mayBeListed && std::none_of(block.items.cbegin(), block.items.cend(),
+                                         [](const auto &item) { return !item; })) {
+            if (!block.items.empty())
+                fresh.push_back(std::move(block));
+            continue;
+        }
         FileBlock kept;
         kept.row = block.row;
         const bool known = block.pages.size() == block.items.size();

@@ -5,11 +5,13 @@
 #include "walk.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <clocale>
 #include <ctime>
+#include <set>
 #include <string>
 #include <tuple>
 
@@ -33,6 +35,7 @@ private Q_SLOTS:
     void detailsOnlyWhereCounted();
     void filesOfAFolderShareItsRecord();
     void duplicatesAreFoundByPathBytes();
+    void keySetMatchesAPlainSet();
 };
 
 void TestFileItem::sizeText_data()
@@ -401,6 +404,89 @@ void TestFileItem::duplicatesAreFoundByPathBytes()
     list.removeRows({0});
     QVERIFY(!list.contains(pathKey("/a/\xe9.tif")));
     QVERIFY(list.append(std::make_unique<FileItem>(record)));
+}
+
+void TestFileItem::keySetMatchesAPlainSet()
+{
+    // Keys from few values, so that runs of neighbouring slots form and
+    // removals in their middle must close them up; the zero key too.
+    QRandomGenerator random(21);
+    const auto someKey = [&random] {
+        return PathKey{quint64(random.bounded(40)) * (quint64(1) << 58) +
+                           quint64(random.bounded(3)),
+                       quint64(random.bounded(2))};
+    };
+    PathSet set;
+    std::set<std::pair<quint64, quint64>> plain;
+    const auto same = [&](const PathSet &s) {
+        if (s.size() != qsizetype(plain.size()))
+            return false;
+        for (quint64 high = 0; high < 40; ++high) {
+            for (quint64 low = 0; low < 3; ++low) {
+                for (quint64 second = 0; second < 2; ++second) {
+                    const PathKey key{high * (quint64(1) << 58) + low, second};
+                    if (s.contains(key) != (plain.count({key.first, key.second}) > 0))
+                        return false;
+                }
+            }
+        }
+        return true;
+    };
+    PathSet before;
+    std::set<std::pair<quint64, quint64>> plainBefore;
+    for (int round = 0; round < 3000; ++round) {
+        const PathKey key = someKey();
+        switch (random.bounded(5)) {
+        case 0:
+        case 1:
+            QCOMPARE(set.insert(key), plain.insert({key.first, key.second}).second);
+            break;
+        case 2:
+            QCOMPARE(set.remove(key), plain.erase({key.first, key.second}) > 0);
+            break;
+        case 3: {
+            // Many at once, with repeats.
+            std::vector<PathKey> keys(size_t(random.bounded(60)));
+            for (PathKey &k : keys)
+                k = someKey();
+            if (random.bounded(2)) {
+                set.insert(keys);
+                for (const PathKey &k : keys)
+                    plain.insert({k.first, k.second});
+            } else {
+                set.remove(keys);
+                for (const PathKey &k : keys)
+                    plain.erase({k.first, k.second});
+            }
+            break;
+        }
+        default:
+            // A copy keeps what it had while the set goes on changing.
+            QVERIFY(same(set));
+            QVERIFY(before.size() == qsizetype(plainBefore.size()));
+            for (const auto &[first, second] : plainBefore)
+                QVERIFY(before.contains({first, second}));
+            before = set;
+            plainBefore = plain;
+            break;
+        }
+        if (random.bounded(200) == 0) {
+            set.clear();
+            plain.clear();
+        }
+    }
+    QVERIFY(same(set));
+    // A large batch, taken again in parts.
+    std::vector<PathKey> many(50000);
+    for (PathKey &k : many)
+        k = {random.generate64(), random.generate64()};
+    PathSet big;
+    big.insert(many);
+    QCOMPARE(big.size(), qsizetype(many.size()));
+    big.remove(std::vector<PathKey>(many.begin(), many.begin() + 45000));
+    QCOMPARE(big.size(), qsizetype(5000));
+    for (size_t i = 0; i < many.size(); i += 97)
+        QCOMPARE(big.contains(many[i]), i >= 45000);
 }
 
 QTEST_GUILESS_MAIN(TestFileItem)
