@@ -2,6 +2,9 @@
 
 #include <QCollator>
 #include <QCollatorSortKey>
+#include <QHash>
+
+#include "localpath.h"
 
 #include <algorithm>
 #include <numeric>
@@ -329,18 +332,6 @@ qint64 numberOf(const FileItem &f, Column column)
     }
 }
 
-QString textOf(const FileItem &f, Column column)
-{
-    switch (column) {
-    case Column::Name:
-        return f.name();
-    case Column::Type:
-        return f.type();
-    default:
-        return f.displayField(column).toString();
-    }
-}
-
 template <typename Key>
 void stableSortBy(std::vector<int> &order, const std::vector<Key> &keys, bool ascending)
 {
@@ -359,6 +350,77 @@ struct TextKey
     bool operator<(const TextKey &other) const { return key.compare(other.key) < 0; }
 };
 
+class TextKeys
+{
+public:
+    TextKeys()
+    {
+        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+        m_collator.setNumericMode(true);
+    }
+    // Folded first: the C locale's collation ignores the case setting.
+    TextKey operator()(const QString &text) const
+    {
+        return {m_collator.sortKey(text.toCaseFolded())};
+    }
+
+private:
+    QCollator m_collator;
+};
+
+// Ranks of distinct texts, equal texts ranking the same: each text's key is
+// made once, and only the distinct texts' keys are held at once.
+std::vector<qint64> ranksOf(const QStringList &texts, const TextKeys &keyOf)
+{
+    std::vector<TextKey> keys;
+    keys.reserve(size_t(texts.size()));
+    for (const QString &text : texts)
+        keys.push_back(keyOf(text));
+    std::vector<int> byKey(keys.size());
+    std::iota(byKey.begin(), byKey.end(), 0);
+    std::stable_sort(byKey.begin(), byKey.end(),
+                     [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+    std::vector<qint64> ranks(keys.size());
+    qint64 rank = 0;
+    for (size_t i = 0; i < byKey.size(); ++i) {
+        if (i > 0 && keys[size_t(byKey[i - 1])] < keys[size_t(byKey[i])])
+            ++rank;
+        ranks[size_t(byKey[i])] = rank;
+    }
+    return ranks;
+}
+
+// Each row's rank among the distinct values `idOf` finds and `textOf`
+// shows; rows of the same value share one text and one key.
+template <typename Value, typename IdOf, typename TextOf>
+std::vector<qint64> rowRanks(const std::vector<Value> &values, IdOf idOf, TextOf textOf,
+                             const TextKeys &keyOf)
+{
+    using Id = decltype(idOf(values.front()));
+    QHash<Id, int> seen;
+    QStringList texts;
+    std::vector<qint64> rows(values.size());
+    for (size_t row = 0; row < values.size(); ++row) {
+        // Rows of one value mostly come together.
+        if (row > 0 && values[row] == values[row - 1]) {
+            rows[row] = rows[row - 1];
+            continue;
+        }
+        const Id id = idOf(values[row]);
+        auto found = seen.constFind(id);
+        if (found == seen.cend()) {
+            found = seen.insert(id, int(texts.size()));
+            texts.append(textOf(values[row]));
+        }
+        rows[row] = *found;
+    }
+    seen.clear();
+    const std::vector<qint64> ranks = ranksOf(texts, keyOf);
+    for (qint64 &row : rows)
+        row = ranks[size_t(row)];
+    return rows;
+}
+
 } // namespace
 
 void gatherSortData(const FileList &files, int from, int to, SortColumnData &data)
@@ -366,37 +428,59 @@ void gatherSortData(const FileList &files, int from, int to, SortColumnData &dat
     const Column column = data.descriptor.column;
     data.text = isTextColumn(column);
     for (int row = qMax(from, 0); row < to && row < files.size(); ++row) {
-        if (data.text)
-            data.texts.append(textOf(*files.at(row), column));
+        const FileItem &item = *files.at(row);
+        if (column == Column::Location)
+            data.folders.push_back(item.folder());
+        else if (data.text)
+            data.names.push_back(item.nameBytes());
         else
-            data.numbers.push_back(numberOf(*files.at(row), column));
+            data.numbers.push_back(numberOf(item, column));
     }
 }
 
-std::vector<int> sortOrder(const std::vector<SortColumnData> &columns, int rows)
+std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows)
 {
     std::vector<int> order(size_t(qMax(rows, 0)));
     std::iota(order.begin(), order.end(), 0);
+    const TextKeys keyOf;
     // Stable passes from the last column to the first give the
     // lexicographic order of all of them.
-    for (auto c = columns.crbegin(); c != columns.crend(); ++c) {
+    for (auto c = columns.rbegin(); c != columns.rend(); ++c) {
         const bool asc = c->descriptor.ascending;
-        if (c->text) {
-            if (c->texts.size() != rows)
+        if (c->text && c->descriptor.column == Column::Location) {
+            if (c->folders.size() != size_t(rows))
                 continue;
-            QCollator collator;
-            collator.setCaseSensitivity(Qt::CaseInsensitive);
-            collator.setNumericMode(true);
+            // A few thousand folders for a million files; a folder met
+            // again under another record is the same text.
+            const std::vector<qint64> ranks = rowRanks(
+                c->folders, [](const Folder &f) { return f ? f->path : QByteArray(); },
+                [](const Folder &f) { return displayPath(f ? f->path : QByteArray()); }, keyOf);
+            c->folders = {};
+            stableSortBy(order, ranks, asc);
+        } else if (c->text && c->descriptor.column == Column::Type) {
+            if (c->names.size() != size_t(rows))
+                continue;
+            const std::vector<qint64> ranks = rowRanks(
+                c->names, [](const QByteArray &name) { return extensionOf(name); },
+                [](const QByteArray &name) { return displayPath(extensionOf(name)); }, keyOf);
+            c->names = {};
+            stableSortBy(order, ranks, asc);
+        } else if (c->text) {
+            if (c->names.size() != size_t(rows))
+                continue;
+            // Names are mostly distinct: a key per row, each text let go
+            // as soon as its key is made.
             std::vector<TextKey> keys;
             keys.reserve(size_t(rows));
-            // Folded first: the C locale's collation ignores the case setting.
-            for (const QString &text : c->texts)
-                keys.push_back({collator.sortKey(text.toCaseFolded())});
+            for (QByteArray &name : c->names)
+                keys.push_back(keyOf(displayPath(std::exchange(name, {}))));
+            c->names = {};
             stableSortBy(order, keys, asc);
         } else {
             if (c->numbers.size() != size_t(rows))
                 continue;
             stableSortBy(order, c->numbers, asc);
+            c->numbers = {};
         }
     }
     return order;
@@ -411,7 +495,7 @@ void FileList::sort(const QList<SortDescriptor> &descriptors)
         gatherSortData(*this, 0, size(), data);
         columns.push_back(std::move(data));
     }
-    reorder(sortOrder(columns, size()));
+    reorder(sortOrder(std::move(columns), size()));
 }
 
 } // namespace tallivo

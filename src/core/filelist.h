@@ -57,14 +57,17 @@ struct FileBlock
     std::vector<RowPages> pages; // beside items, or empty
 };
 
-// What a sort reads of each row for one column: a text or a number per row,
-// gathered on the thread that owns the list, so that the keys can be built
-// and compared on another.
+// What a sort reads of each row for one column, gathered on the thread that
+// owns the list, so that the keys can be built and compared on another. A
+// text column takes what its texts are made from, shared with the items
+// rather than copied: the names' bytes (Name, Type) or the folders
+// (Location); the texts are made where the keys are.
 struct SortColumnData
 {
     SortDescriptor descriptor;
     bool text = false;
-    QStringList texts;
+    std::vector<QByteArray> names;
+    std::vector<Folder> folders;
     std::vector<qint64> numbers;
 };
 
@@ -73,8 +76,10 @@ class FileList;
 void gatherSortData(const FileList &files, int from, int to, SortColumnData &data);
 // The order the data sorts to (row i of the result is row order[i] of the
 // data); the first column decides, later ones break ties, equal rows keep
-// their order. Reads nothing but its arguments: any thread.
-std::vector<int> sortOrder(const std::vector<SortColumnData> &columns, int rows);
+// their order. Texts compare as the user's language orders them, ignoring
+// case, numbers by value. Reads nothing but its arguments, and lets go of
+// each part of them once used: any thread.
+std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows);
 
 // The ordered list of files, in table order. Keeps a set of path keys and the
 // page totals up to date, so that the duplicate test and the totals cost the

@@ -390,10 +390,24 @@ void FileTableModel::resort()
     job->generation = m_generation;
     job->rows = m_rows;
     job->uncountedFirst = m_uncountedFirst;
+    const auto column = [this](SortDescriptor descriptor) {
+        SortColumnData data;
+        data.descriptor = descriptor;
+        // Room for every row at once: a vector doubling on a million rows
+        // would hold both sizes for a moment.
+        const auto rows = size_t(m_rows);
+        if (descriptor.column == Column::Location)
+            data.folders.reserve(rows);
+        else if (descriptor.column == Column::Name || descriptor.column == Column::Type)
+            data.names.reserve(rows);
+        else
+            data.numbers.reserve(rows);
+        return data;
+    };
     if (m_uncountedFirst)
-        job->columns.push_back({{Column::Pages, true}, false, {}, {}});
+        job->columns.push_back(column({Column::Pages, true}));
     for (const SortDescriptor &d : std::as_const(m_sort))
-        job->columns.push_back({d, false, {}, {}});
+        job->columns.push_back(column(d));
     m_job = job;
     if (started)
         Q_EMIT sortingChanged(true);
@@ -415,7 +429,7 @@ void FileTableModel::sortNow()
         tallivo::gatherSortData(m_files, 0, m_rows, data);
         columns.push_back(std::move(data));
     }
-    applyOrder(sortOrder(columns, m_rows));
+    applyOrder(sortOrder(std::move(columns), m_rows));
 }
 
 void FileTableModel::gatherSortData(const std::shared_ptr<SortJob> &job)
@@ -458,7 +472,8 @@ void FileTableModel::sortGathered(const std::shared_ptr<SortJob> &job)
         [job] {
             // Heavy on the CPU: one core's worth, like a parse.
             ParseSlot slot;
-            return std::make_shared<std::vector<int>>(sortOrder(job->columns, job->rows));
+            return std::make_shared<std::vector<int>>(
+                sortOrder(std::move(job->columns), job->rows));
         },
         [this, job](const std::shared_ptr<std::vector<int>> &order) {
             if (m_job != job)

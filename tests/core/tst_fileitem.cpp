@@ -4,13 +4,16 @@
 #include "samplefiles.h"
 #include "walk.h"
 
+#include <QCollator>
 #include <QDir>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <clocale>
 #include <ctime>
+#include <numeric>
 #include <set>
 #include <string>
 #include <tuple>
@@ -30,6 +33,7 @@ private Q_SLOTS:
     void equalityIsByUrlText();
     void listKeepsTotalsAndUrlsInStep();
     void sortReordersListStablyByEveryKey();
+    void textSortsMatchAKeyPerRow();
     void moveWithinList();
     void datesFollowTheZoneWithoutAskingPerRow();
     void detailsOnlyWhereCounted();
@@ -255,6 +259,85 @@ void TestFileItem::sortReordersListStablyByEveryKey()
         list.sort({{column, false}});
         QCOMPARE(names(), QStringList({"File2.pdf", "file1.TIF", "file10.tif"}));
     }
+}
+
+void TestFileItem::textSortsMatchAKeyPerRow()
+{
+    // Texts sort by distinct values; the order must be the one a key per
+    // row gives: repeated names and folders (some under separate folder
+    // records), case, numbers, bytes that are not UTF-8, no extension.
+    const QList<QByteArray> folders = {"/a",           "/A",     "/b/10",  "/b/9",
+                                       "/b/\xe9t\xe9", "/b/été", "/b/\xff"};
+    const QList<QByteArray> stems = {"scan", "Scan", "scan2",  "scan10", "SCAN 02",
+                                     "\xe9", "é",    "x\x80y", "",       ".hidden"};
+    const QList<QByteArray> extensions = {".tif", ".TIF", ".pdf", ".Pdf", "", ".tiff", ".\xe9"};
+    QRandomGenerator random(2101);
+    std::vector<std::unique_ptr<FileItem>> items;
+    PathSet paths;
+    QList<Folder> records;
+    for (const QByteArray &path : folders)
+        records.append(makeFolder(path));
+    for (int i = 0; i < 600; ++i) {
+        FileRecord record;
+        const qsizetype f = random.bounded(int(folders.size()));
+        // Now the folder's own record, now another one of the same path.
+        record.folder = random.bounded(3) ? records[f] : makeFolder(folders[f]);
+        record.name = stems[random.bounded(int(stems.size()))] +
+                      QByteArray::number(random.bounded(3)) +
+                      extensions[random.bounded(int(extensions.size()))];
+        record.pages = i; // tells the rows apart
+        auto item = std::make_unique<FileItem>(std::move(record));
+        if (paths.insert(item->key()))
+            items.push_back(std::move(item));
+    }
+    const auto textOf = [](const FileItem &item, Column column) {
+        return column == Column::Name   ? item.name()
+               : column == Column::Type ? item.type()
+                                        : item.location();
+    };
+    const QList<QList<SortDescriptor>> sorts = {
+        {{Column::Name, true}},
+        {{Column::Name, false}},
+        {{Column::Type, true}},
+        {{Column::Location, false}},
+        {{Column::Location, true}, {Column::Type, false}, {Column::Name, true}},
+        {{Column::Type, false}, {Column::Pages, false}},
+    };
+    const QLocale before;
+    for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::Swedish, QLocale::Sweden)}) {
+        QLocale::setDefault(locale);
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        collator.setNumericMode(true);
+        for (const QList<SortDescriptor> &sort : sorts) {
+            FileList list;
+            for (const auto &item : items)
+                list.append(item->clone());
+            list.sort(sort);
+            // Each row's key for each column, a stable sort on all of them.
+            std::vector<int> expected(items.size());
+            std::iota(expected.begin(), expected.end(), 0);
+            std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+                for (const SortDescriptor &d : sort) {
+                    const FileItem &x = *items[size_t(d.ascending ? a : b)];
+                    const FileItem &y = *items[size_t(d.ascending ? b : a)];
+                    const int c =
+                        d.column == Column::Pages
+                            ? x.pages() - y.pages()
+                            : collator.sortKey(textOf(x, d.column).toCaseFolded())
+                                  .compare(collator.sortKey(textOf(y, d.column).toCaseFolded()));
+                    if (c != 0)
+                        return c < 0;
+                }
+                return false;
+            });
+            QCOMPARE(size_t(list.size()), items.size());
+            for (int row = 0; row < list.size(); ++row)
+                QCOMPARE(list.at(row)->pages(), items[size_t(expected[size_t(row)])]->pages());
+        }
+    }
+    QLocale::setDefault(before);
 }
 
 void TestFileItem::moveWithinList()
