@@ -84,7 +84,7 @@ void FileList::removeRows(QList<int> rows)
     takeBlocks(ranges);
 }
 
-std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
+std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges, const Visit &visit)
 {
     std::vector<FileBlock> blocks;
     if (ranges.isEmpty() || m_items.empty())
@@ -94,6 +94,10 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
     size_t next = kept;
     // The keys go out together, in the key set's order.
     std::vector<PathKey> keys;
+    size_t taking = 0;
+    for (const auto &[first, last] : ranges)
+        taking += size_t(qMax(last - first + 1, 0));
+    keys.reserve(qMin(taking, m_items.size()));
     for (qsizetype r = 0; r < ranges.size(); ++r) {
         const int from = qMax(ranges[r].first, 0);
         const int to = qMin(ranges[r].second, size() - 1);
@@ -111,7 +115,14 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
         block.items.reserve(last - first + 1);
         block.pages.reserve(last - first + 1);
         for (; next <= last; ++next) {
-            keys.push_back(m_items[next]->key());
+            // The items lie all over the heap: the next ones are fetched
+            // while this one is read.
+            if (next + 8 <= last)
+                __builtin_prefetch(m_items[next + 8].get());
+            const FileItem &item = *m_items[next];
+            keys.push_back(item.key());
+            if (visit)
+                visit(item);
             count(m_rowPages[next], -1);
             block.items.push_back(std::move(m_items[next]));
             block.pages.push_back(m_rowPages[next]);
@@ -129,7 +140,7 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
     return blocks;
 }
 
-QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
+QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks, const Visit &visit)
 {
     QList<RowRange> placed;
     size_t added = 0;
@@ -168,8 +179,12 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         }
         for (size_t i = items.size(); i-- > 0;) {
             --to;
+            if (i >= 8)
+                __builtin_prefetch(items[i - 8].get());
             FileItem &item = *items[i];
             keys.push_back(item.key());
+            if (visit)
+                visit(item);
             m_rowPages[to] = known ? pages[i] : rowPages(item);
             count(m_rowPages[to], +1);
             m_items[to] = std::move(items[i]);
@@ -262,27 +277,38 @@ PageTotals FileList::totalsOf(const QList<int> &rows) const
     return t;
 }
 
+PageTotals FileList::totalsBefore(size_t row) const
+{
+    PageTotals t = m_sums[row / kSumStride];
+    for (size_t r = row / kSumStride * kSumStride; r < row; ++r)
+        add(t, m_rowPages[r].group, m_rowPages[r].pages);
+    return t;
+}
+
 PageTotals FileList::totalsOf(const QList<RowRange> &ranges) const
 {
     PageTotals t;
     if (ranges.isEmpty() || m_items.empty())
         return t;
-    if (m_sums.size() != m_items.size() + 1) {
-        m_sums.resize(m_items.size() + 1);
+    if (!m_sumsValid) {
+        m_sums.assign(m_rowPages.size() / kSumStride + 1, PageTotals());
         PageTotals running;
         for (size_t row = 0; row < m_rowPages.size(); ++row) {
-            m_sums[row] = running;
+            if (row % kSumStride == 0)
+                m_sums[row / kSumStride] = running;
             add(running, m_rowPages[row].group, m_rowPages[row].pages);
         }
-        m_sums.back() = running;
+        m_sumsValid = true;
     }
     for (const auto &[first, last] : ranges) {
         const int from = qMax(first, 0);
         const int to = qMin(last, size() - 1);
         if (from > to)
             continue;
-        t.tiffPages += m_sums[size_t(to) + 1].tiffPages - m_sums[size_t(from)].tiffPages;
-        t.pdfPages += m_sums[size_t(to) + 1].pdfPages - m_sums[size_t(from)].pdfPages;
+        const PageTotals end = totalsBefore(size_t(to) + 1);
+        const PageTotals start = totalsBefore(size_t(from));
+        t.tiffPages += end.tiffPages - start.tiffPages;
+        t.pdfPages += end.pdfPages - start.pdfPages;
     }
     return t;
 }

@@ -7,6 +7,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <numeric>
 
 namespace tallivo {
@@ -472,8 +475,17 @@ void FileTableModel::sortGathered(const std::shared_ptr<SortJob> &job)
         [job] {
             // Heavy on the CPU: one core's worth, like a parse.
             ParseSlot slot;
-            return std::make_shared<std::vector<int>>(
-                sortOrder(std::move(job->columns), job->rows));
+            const bool texts = std::any_of(job->columns.cbegin(), job->columns.cend(),
+                                           [](const SortColumnData &c) { return c.text; });
+            auto order =
+                std::make_shared<std::vector<int>>(sortOrder(std::move(job->columns), job->rows));
+#ifdef __GLIBC__
+            // The keys of a million texts, freed, would stay with the
+            // process until its end.
+            if (texts)
+                malloc_trim(0);
+#endif
+            return order;
         },
         [this, job](const std::shared_ptr<std::vector<int>> &order) {
             if (m_job != job)
@@ -502,7 +514,7 @@ void FileTableModel::applyOrder(const std::vector<int> &order)
     for (size_t i = 0; i < order.size(); ++i)
         newRows[size_t(order[i])] = int(i);
     Q_EMIT rowsAboutToBeReordered();
-    reorderRows(order);
+    reorderRows(order, newRows);
     Q_EMIT rowsReordered(newRows);
 }
 
@@ -519,6 +531,11 @@ void FileTableModel::reorderRows(const std::vector<int> &order)
     std::vector<int> newRow(order.size());
     for (size_t i = 0; i < order.size(); ++i)
         newRow[size_t(order[i])] = int(i);
+    reorderRows(order, newRow);
+}
+
+void FileTableModel::reorderRows(const std::vector<int> &order, const std::vector<int> &newRow)
+{
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     m_files.reorder(order);
     edited();
@@ -559,9 +576,10 @@ std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &range
     std::vector<FileBlock> taken;
     if (blocks.isEmpty())
         return taken;
+    const auto untally = [this](const FileItem &item) { tally(item, -1); };
     if (blocks.size() > kMaxBlockSignals) {
         beginResetModel();
-        taken = m_files.takeBlocks(blocks);
+        taken = m_files.takeBlocks(blocks, untally);
         m_rows = m_files.size();
         edited();
         endResetModel();
@@ -570,17 +588,13 @@ std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &range
         for (qsizetype b = blocks.size(); b-- > 0;) {
             const auto [first, last] = blocks[b];
             beginRemoveRows({}, first, last);
-            std::vector<FileBlock> one = m_files.takeBlocks({blocks[b]});
+            std::vector<FileBlock> one = m_files.takeBlocks({blocks[b]}, untally);
             m_rows = m_files.size();
             edited();
             endRemoveRows();
             taken.push_back(std::move(one.front()));
         }
         std::reverse(taken.begin(), taken.end());
-    }
-    for (const FileBlock &block : taken) {
-        for (const auto &item : block.items)
-            tally(*item, -1);
     }
     Q_EMIT tallyChanged();
     return taken;
@@ -624,13 +638,10 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
     QList<RowRange> placed;
     if (fresh.empty())
         return placed;
-    for (const FileBlock &block : fresh) {
-        for (const auto &item : block.items)
-            tally(*item, +1);
-    }
+    const auto count = [this](const FileItem &item) { tally(item, +1); };
     if (fresh.size() > size_t(kMaxBlockSignals)) {
         beginResetModel();
-        placed = m_files.putBlocks(std::move(fresh));
+        placed = m_files.putBlocks(std::move(fresh), count);
         m_rows = m_files.size();
         edited();
         endResetModel();
@@ -644,7 +655,7 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
             beginInsertRows({}, first, last);
             std::vector<FileBlock> one;
             one.push_back(std::move(block));
-            m_files.putBlocks(std::move(one));
+            m_files.putBlocks(std::move(one), count);
             m_rows = m_files.size();
             edited();
             endInsertRows();
