@@ -98,16 +98,20 @@ int main(int argc, char *argv[])
         Folder folder;
         for (int i = 0; i < rows; ++i) {
             const int n = int((qint64(i) * 7919) % rows);
-            if (i % 500 == 0 || folderPerFile)
-                folder = makeFolder(QStringLiteral("/archive/box%1")
-                                        .arg(i / 500, 4, 10, QLatin1Char('0'))
-                                        .toUtf8());
+            if (i % 500 == 0 || folderPerFile) {
+                QByteArray path =
+                    QStringLiteral("/archive/box%1").arg(i / 500, 4, 10, QLatin1Char('0')).toUtf8();
+                path.squeeze();
+                folder = makeFolder(std::move(path));
+            }
             FileRecord record;
             record.folder = folder;
             record.name = QStringLiteral("scan %1.%2")
                               .arg(n)
                               .arg(i % 3 ? QStringLiteral("tif") : QStringLiteral("pdf"))
                               .toUtf8();
+            // As read from a folder: no room to spare.
+            record.name.squeeze();
             record.pages = (i * 31) % 500;
             record.size = (qint64(i) * 104729) % 50000000;
             auto item = std::make_unique<FileItem>(std::move(record));
