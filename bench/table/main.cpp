@@ -91,14 +91,30 @@ int main(int argc, char *argv[])
         // types, varied pages, sizes and dates.
         std::vector<std::unique_ptr<FileItem>> items;
         items.reserve(size_t(rows));
+        // One folder record for the files of a folder, as a run makes
+        // them (FOLDER_PER_FILE=1: one record a file, as the earlier
+        // figures were taken).
+        const bool folderPerFile = qEnvironmentVariableIntValue("FOLDER_PER_FILE") == 1;
+        Folder folder;
         for (int i = 0; i < rows; ++i) {
             const int n = int((qint64(i) * 7919) % rows);
-            const QString path = QStringLiteral("/archive/box%1/scan %2.%3")
-                                     .arg(i / 500, 4, 10, QLatin1Char('0'))
-                                     .arg(n)
-                                     .arg(i % 3 ? QStringLiteral("tif") : QStringLiteral("pdf"));
-            auto item = std::make_unique<FileItem>(QUrl::fromLocalFile(path), (i * 31) % 500,
-                                                   (qint64(i) * 104729) % 50000000);
+            if (i % 500 == 0 || folderPerFile) {
+                QByteArray path =
+                    QStringLiteral("/archive/box%1").arg(i / 500, 4, 10, QLatin1Char('0')).toUtf8();
+                path.squeeze();
+                folder = makeFolder(std::move(path));
+            }
+            FileRecord record;
+            record.folder = folder;
+            record.name = QStringLiteral("scan %1.%2")
+                              .arg(n)
+                              .arg(i % 3 ? QStringLiteral("tif") : QStringLiteral("pdf"))
+                              .toUtf8();
+            // As read from a folder: no room to spare.
+            record.name.squeeze();
+            record.pages = (i * 31) % 500;
+            record.size = (qint64(i) * 104729) % 50000000;
+            auto item = std::make_unique<FileItem>(std::move(record));
             const qint64 t = 1600000000000LL + qint64(n) * 1000;
             item->setFileTimes(t, t - 5000, t + 5000);
             item->setChecked(i % 7 != 0);

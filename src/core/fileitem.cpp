@@ -53,6 +53,7 @@ std::unique_ptr<FileItem> FileItem::create(Folder folder, QByteArray name, Entry
     std::unique_ptr<FileItem> item(new FileItem);
     item->m_record.folder = std::move(folder);
     item->m_record.name = std::move(name);
+    item->m_key = pathKey(item->localPath());
     std::vector<PageInfo> pages;
     const MeasuredFile measured =
         measureFile(item->localPath(), hint, details == PageDetails::None ? nullptr : &pages);
@@ -89,12 +90,14 @@ FileItem::FileItem(const QUrl &url, qint32 pages, qint64 size)
         m_record.folder = makeFolder(folderOf(path));
         m_record.name = fileNameOf(path);
     }
+    m_key = pathKey(localPath());
     m_record.pages = pages;
     m_record.size = size;
 }
 
 FileItem::FileItem(FileRecord record)
     : m_record(std::move(record))
+    , m_key(pathKey(m_record.path()))
 {
 }
 

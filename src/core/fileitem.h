@@ -82,9 +82,10 @@ public:
     // The file's URL, made when asked for: for the edges only.
     QUrl filePath() const;
     QString urlText() const { return filePath().toString(); }
-    // The path as the file system knows it, and its duplicate-test key.
+    // The path as the file system knows it, and its duplicate-test key
+    // (made once, with the item).
     QByteArray localPath() const { return m_record.path(); }
-    PathKey key() const { return pathKey(localPath()); }
+    const PathKey &key() const { return m_key; }
     qint32 pages() const { return m_record.pages; }
     // Bytes the file takes on disk.
     qint64 size() const { return m_record.size; }
@@ -153,6 +154,7 @@ private:
     };
 
     FileRecord m_record;
+    PathKey m_key;
     std::unique_ptr<Details> m_details;
 };
 

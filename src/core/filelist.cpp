@@ -2,6 +2,9 @@
 
 #include <QCollator>
 #include <QCollatorSortKey>
+#include <QHash>
+
+#include "localpath.h"
 
 #include <algorithm>
 #include <numeric>
@@ -81,7 +84,7 @@ void FileList::removeRows(QList<int> rows)
     takeBlocks(ranges);
 }
 
-std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
+std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges, const Visit &visit)
 {
     std::vector<FileBlock> blocks;
     if (ranges.isEmpty() || m_items.empty())
@@ -89,6 +92,12 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
     blocks.reserve(size_t(ranges.size()));
     size_t kept = size_t(qMax(ranges.first().first, 0));
     size_t next = kept;
+    // The keys go out together, in the key set's order.
+    std::vector<PathKey> keys;
+    size_t taking = 0;
+    for (const auto &[first, last] : ranges)
+        taking += size_t(qMax(last - first + 1, 0));
+    keys.reserve(qMin(taking, m_items.size()));
     for (qsizetype r = 0; r < ranges.size(); ++r) {
         const int from = qMax(ranges[r].first, 0);
         const int to = qMin(ranges[r].second, size() - 1);
@@ -106,7 +115,14 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
         block.items.reserve(last - first + 1);
         block.pages.reserve(last - first + 1);
         for (; next <= last; ++next) {
-            m_keys.remove(m_items[next]->key());
+            // The items lie all over the heap: the next ones are fetched
+            // while this one is read.
+            if (next + 8 <= last)
+                __builtin_prefetch(m_items[next + 8].get());
+            const FileItem &item = *m_items[next];
+            keys.push_back(item.key());
+            if (visit)
+                visit(item);
             count(m_rowPages[next], -1);
             block.items.push_back(std::move(m_items[next]));
             block.pages.push_back(m_rowPages[next]);
@@ -119,11 +135,12 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges)
     }
     m_items.resize(kept);
     m_rowPages.resize(kept);
+    m_keys.remove(std::move(keys));
     changed();
     return blocks;
 }
 
-QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
+QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks, const Visit &visit)
 {
     QList<RowRange> placed;
     size_t added = 0;
@@ -133,7 +150,8 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         return placed;
     const size_t old = m_items.size();
     const size_t total = old + added;
-    m_keys.reserve(qsizetype(total));
+    std::vector<PathKey> keys;
+    keys.reserve(added);
     m_items.resize(total);
     m_rowPages.resize(total);
     // From the end backwards: every old row moves down by the files put
@@ -161,8 +179,12 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         }
         for (size_t i = items.size(); i-- > 0;) {
             --to;
+            if (i >= 8)
+                __builtin_prefetch(items[i - 8].get());
             FileItem &item = *items[i];
-            m_keys.insert(item.key());
+            keys.push_back(item.key());
+            if (visit)
+                visit(item);
             m_rowPages[to] = known ? pages[i] : rowPages(item);
             count(m_rowPages[to], +1);
             m_items[to] = std::move(items[i]);
@@ -178,6 +200,7 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks)
         else
             placed.append({first, last});
     }
+    m_keys.insert(std::move(keys));
     changed();
     return placed;
 }
@@ -254,27 +277,38 @@ PageTotals FileList::totalsOf(const QList<int> &rows) const
     return t;
 }
 
+PageTotals FileList::totalsBefore(size_t row) const
+{
+    PageTotals t = m_sums[row / kSumStride];
+    for (size_t r = row / kSumStride * kSumStride; r < row; ++r)
+        add(t, m_rowPages[r].group, m_rowPages[r].pages);
+    return t;
+}
+
 PageTotals FileList::totalsOf(const QList<RowRange> &ranges) const
 {
     PageTotals t;
     if (ranges.isEmpty() || m_items.empty())
         return t;
-    if (m_sums.size() != m_items.size() + 1) {
-        m_sums.resize(m_items.size() + 1);
+    if (!m_sumsValid) {
+        m_sums.assign(m_rowPages.size() / kSumStride + 1, PageTotals());
         PageTotals running;
         for (size_t row = 0; row < m_rowPages.size(); ++row) {
-            m_sums[row] = running;
+            if (row % kSumStride == 0)
+                m_sums[row / kSumStride] = running;
             add(running, m_rowPages[row].group, m_rowPages[row].pages);
         }
-        m_sums.back() = running;
+        m_sumsValid = true;
     }
     for (const auto &[first, last] : ranges) {
         const int from = qMax(first, 0);
         const int to = qMin(last, size() - 1);
         if (from > to)
             continue;
-        t.tiffPages += m_sums[size_t(to) + 1].tiffPages - m_sums[size_t(from)].tiffPages;
-        t.pdfPages += m_sums[size_t(to) + 1].pdfPages - m_sums[size_t(from)].pdfPages;
+        const PageTotals end = totalsBefore(size_t(to) + 1);
+        const PageTotals start = totalsBefore(size_t(from));
+        t.tiffPages += end.tiffPages - start.tiffPages;
+        t.pdfPages += end.pdfPages - start.pdfPages;
     }
     return t;
 }
@@ -324,18 +358,6 @@ qint64 numberOf(const FileItem &f, Column column)
     }
 }
 
-QString textOf(const FileItem &f, Column column)
-{
-    switch (column) {
-    case Column::Name:
-        return f.name();
-    case Column::Type:
-        return f.type();
-    default:
-        return f.displayField(column).toString();
-    }
-}
-
 template <typename Key>
 void stableSortBy(std::vector<int> &order, const std::vector<Key> &keys, bool ascending)
 {
@@ -354,6 +376,77 @@ struct TextKey
     bool operator<(const TextKey &other) const { return key.compare(other.key) < 0; }
 };
 
+class TextKeys
+{
+public:
+    TextKeys()
+    {
+        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+        m_collator.setNumericMode(true);
+    }
+    // Folded first: the C locale's collation ignores the case setting.
+    TextKey operator()(const QString &text) const
+    {
+        return {m_collator.sortKey(text.toCaseFolded())};
+    }
+
+private:
+    QCollator m_collator;
+};
+
+// Ranks of distinct texts, equal texts ranking the same: each text's key is
+// made once, and only the distinct texts' keys are held at once.
+std::vector<qint64> ranksOf(const QStringList &texts, const TextKeys &keyOf)
+{
+    std::vector<TextKey> keys;
+    keys.reserve(size_t(texts.size()));
+    for (const QString &text : texts)
+        keys.push_back(keyOf(text));
+    std::vector<int> byKey(keys.size());
+    std::iota(byKey.begin(), byKey.end(), 0);
+    std::stable_sort(byKey.begin(), byKey.end(),
+                     [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+    std::vector<qint64> ranks(keys.size());
+    qint64 rank = 0;
+    for (size_t i = 0; i < byKey.size(); ++i) {
+        if (i > 0 && keys[size_t(byKey[i - 1])] < keys[size_t(byKey[i])])
+            ++rank;
+        ranks[size_t(byKey[i])] = rank;
+    }
+    return ranks;
+}
+
+// Each row's rank among the distinct values `idOf` finds and `textOf`
+// shows; rows of the same value share one text and one key.
+template <typename Value, typename IdOf, typename TextOf>
+std::vector<qint64> rowRanks(const std::vector<Value> &values, IdOf idOf, TextOf textOf,
+                             const TextKeys &keyOf)
+{
+    using Id = decltype(idOf(values.front()));
+    QHash<Id, int> seen;
+    QStringList texts;
+    std::vector<qint64> rows(values.size());
+    for (size_t row = 0; row < values.size(); ++row) {
+        // Rows of one value mostly come together.
+        if (row > 0 && values[row] == values[row - 1]) {
+            rows[row] = rows[row - 1];
+            continue;
+        }
+        const Id id = idOf(values[row]);
+        auto found = seen.constFind(id);
+        if (found == seen.cend()) {
+            found = seen.insert(id, int(texts.size()));
+            texts.append(textOf(values[row]));
+        }
+        rows[row] = *found;
+    }
+    seen.clear();
+    const std::vector<qint64> ranks = ranksOf(texts, keyOf);
+    for (qint64 &row : rows)
+        row = ranks[size_t(row)];
+    return rows;
+}
+
 } // namespace
 
 void gatherSortData(const FileList &files, int from, int to, SortColumnData &data)
@@ -361,37 +454,59 @@ void gatherSortData(const FileList &files, int from, int to, SortColumnData &dat
     const Column column = data.descriptor.column;
     data.text = isTextColumn(column);
     for (int row = qMax(from, 0); row < to && row < files.size(); ++row) {
-        if (data.text)
-            data.texts.append(textOf(*files.at(row), column));
+        const FileItem &item = *files.at(row);
+        if (column == Column::Location)
+            data.folders.push_back(item.folder());
+        else if (data.text)
+            data.names.push_back(item.nameBytes());
         else
-            data.numbers.push_back(numberOf(*files.at(row), column));
+            data.numbers.push_back(numberOf(item, column));
     }
 }
 
-std::vector<int> sortOrder(const std::vector<SortColumnData> &columns, int rows)
+std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows)
 {
     std::vector<int> order(size_t(qMax(rows, 0)));
     std::iota(order.begin(), order.end(), 0);
+    const TextKeys keyOf;
     // Stable passes from the last column to the first give the
     // lexicographic order of all of them.
-    for (auto c = columns.crbegin(); c != columns.crend(); ++c) {
+    for (auto c = columns.rbegin(); c != columns.rend(); ++c) {
         const bool asc = c->descriptor.ascending;
-        if (c->text) {
-            if (c->texts.size() != rows)
+        if (c->text && c->descriptor.column == Column::Location) {
+            if (c->folders.size() != size_t(rows))
                 continue;
-            QCollator collator;
-            collator.setCaseSensitivity(Qt::CaseInsensitive);
-            collator.setNumericMode(true);
+            // A few thousand folders for a million files; a folder met
+            // again under another record is the same text.
+            const std::vector<qint64> ranks = rowRanks(
+                c->folders, [](const Folder &f) { return f ? f->path : QByteArray(); },
+                [](const Folder &f) { return displayPath(f ? f->path : QByteArray()); }, keyOf);
+            c->folders = {};
+            stableSortBy(order, ranks, asc);
+        } else if (c->text && c->descriptor.column == Column::Type) {
+            if (c->names.size() != size_t(rows))
+                continue;
+            const std::vector<qint64> ranks = rowRanks(
+                c->names, [](const QByteArray &name) { return extensionOf(name); },
+                [](const QByteArray &name) { return displayPath(extensionOf(name)); }, keyOf);
+            c->names = {};
+            stableSortBy(order, ranks, asc);
+        } else if (c->text) {
+            if (c->names.size() != size_t(rows))
+                continue;
+            // Names are mostly distinct: a key per row, each text let go
+            // as soon as its key is made.
             std::vector<TextKey> keys;
             keys.reserve(size_t(rows));
-            // Folded first: the C locale's collation ignores the case setting.
-            for (const QString &text : c->texts)
-                keys.push_back({collator.sortKey(text.toCaseFolded())});
+            for (QByteArray &name : c->names)
+                keys.push_back(keyOf(displayPath(std::exchange(name, {}))));
+            c->names = {};
             stableSortBy(order, keys, asc);
         } else {
             if (c->numbers.size() != size_t(rows))
                 continue;
             stableSortBy(order, c->numbers, asc);
+            c->numbers = {};
         }
     }
     return order;
@@ -406,7 +521,7 @@ void FileList::sort(const QList<SortDescriptor> &descriptors)
         gatherSortData(*this, 0, size(), data);
         columns.push_back(std::move(data));
     }
-    reorder(sortOrder(columns, size()));
+    reorder(sortOrder(std::move(columns), size()));
 }
 
 } // namespace tallivo

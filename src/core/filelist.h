@@ -9,6 +9,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -57,14 +58,17 @@ struct FileBlock
     std::vector<RowPages> pages; // beside items, or empty
 };
 
-// What a sort reads of each row for one column: a text or a number per row,
-// gathered on the thread that owns the list, so that the keys can be built
-// and compared on another.
+// What a sort reads of each row for one column, gathered on the thread that
+// owns the list, so that the keys can be built and compared on another. A
+// text column takes what its texts are made from, shared with the items
+// rather than copied: the names' bytes (Name, Type) or the folders
+// (Location); the texts are made where the keys are.
 struct SortColumnData
 {
     SortDescriptor descriptor;
     bool text = false;
-    QStringList texts;
+    std::vector<QByteArray> names;
+    std::vector<Folder> folders;
     std::vector<qint64> numbers;
 };
 
@@ -73,8 +77,10 @@ class FileList;
 void gatherSortData(const FileList &files, int from, int to, SortColumnData &data);
 // The order the data sorts to (row i of the result is row order[i] of the
 // data); the first column decides, later ones break ties, equal rows keep
-// their order. Reads nothing but its arguments: any thread.
-std::vector<int> sortOrder(const std::vector<SortColumnData> &columns, int rows);
+// their order. Texts compare as the user's language orders them, ignoring
+// case, numbers by value. Reads nothing but its arguments, and lets go of
+// each part of them once used: any thread.
+std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows);
 
 // The ordered list of files, in table order. Keeps a set of path keys and the
 // page totals up to date, so that the duplicate test and the totals cost the
@@ -100,11 +106,13 @@ public:
     void removeRows(QList<int> rows);
     // Takes the rows of each range (ascending, apart) off the list in one
     // pass, and hands them over; each block has the row it started at.
-    std::vector<FileBlock> takeBlocks(const QList<RowRange> &ranges);
+    // `visit`, if given, sees each file as it goes, while it is at hand.
+    using Visit = std::function<void(const FileItem &)>;
+    std::vector<FileBlock> takeBlocks(const QList<RowRange> &ranges, const Visit &visit = {});
     // Puts blocks back (ascending rows, files not listed, as takeBlocks()
     // gave them) in one pass, each at its row as far as the list reaches.
     // Returns the rows each block is at now.
-    QList<RowRange> putBlocks(std::vector<FileBlock> blocks);
+    QList<RowRange> putBlocks(std::vector<FileBlock> blocks, const Visit &visit = {});
     void clear();
     // Moves the item at `from` so that it ends up at `to`.
     void move(int from, int to);
@@ -128,7 +136,9 @@ private:
     static RowPages rowPages(const FileItem &item);
     void count(const FileItem &item, int sign);
     void count(const RowPages &row, int sign);
-    void changed() { m_sums.clear(); }
+    void changed() { m_sumsValid = false; }
+    // The totals of rows [0, row).
+    PageTotals totalsBefore(size_t row) const;
 
     std::vector<std::unique_ptr<FileItem>> m_items;
     // What each row adds to the totals, beside m_items, so that the running
@@ -136,8 +146,11 @@ private:
     std::vector<RowPages> m_rowPages;
     PathSet m_keys;
     PageTotals m_totals;
-    // Totals of the rows before each row, and of all: empty when stale.
+    // Totals of the rows before every kSumStride-th row, and of all: a
+    // sixty-fourth of a sum per row; the rest is read from m_rowPages.
+    static constexpr size_t kSumStride = 64;
     mutable std::vector<PageTotals> m_sums;
+    mutable bool m_sumsValid = false;
 };
 
 } // namespace tallivo

@@ -4,8 +4,10 @@
 #include <QByteArrayView>
 #include <QExplicitlySharedDataPointer>
 #include <QHashFunctions>
-#include <QSet>
 #include <QSharedData>
+#include <QSharedDataPointer>
+
+#include <vector>
 
 namespace tallivo {
 
@@ -50,7 +52,39 @@ inline size_t qHash(const PathKey &key, size_t seed = 0) noexcept
 
 PathKey pathKey(QByteArrayView path);
 
-// The paths already listed or offered, by key.
-using PathSet = QSet<PathKey>;
+// The paths already listed or offered, by key: an open-addressed table of
+// keys, shared between copies until one of them changes. A key's slot
+// follows the order of its first half, so that many keys added or taken in
+// that order walk the table from one end to the other instead of jumping
+// about it: half a million keys go in or out at memory speed.
+class PathSet
+{
+public:
+    bool isEmpty() const { return size() == 0; }
+    qsizetype size() const { return d ? d->count : 0; }
+    bool contains(const PathKey &key) const;
+    // True when the key was not in the set.
+    bool insert(const PathKey &key);
+    // True when the key was in the set.
+    bool remove(const PathKey &key);
+    // Many keys at once; the same as one by one, in the table's order.
+    void insert(std::vector<PathKey> keys);
+    void remove(std::vector<PathKey> keys);
+    // Room for this many keys in all without growing again.
+    void reserve(qsizetype count);
+    void clear() { d.reset(); }
+
+private:
+    struct Table : QSharedData
+    {
+        std::vector<PathKey> slots; // {0, 0} marks a free slot
+        qsizetype count = 0;
+        bool zero = false; // the key {0, 0} itself
+    };
+    Table &table();
+    void rebuild(size_t slots);
+
+    QSharedDataPointer<Table> d;
+};
 
 } // namespace tallivo

@@ -7,6 +7,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <numeric>
 
 namespace tallivo {
@@ -390,10 +393,24 @@ void FileTableModel::resort()
     job->generation = m_generation;
     job->rows = m_rows;
     job->uncountedFirst = m_uncountedFirst;
+    const auto column = [this](SortDescriptor descriptor) {
+        SortColumnData data;
+        data.descriptor = descriptor;
+        // Room for every row at once: a vector doubling on a million rows
+        // would hold both sizes for a moment.
+        const auto rows = size_t(m_rows);
+        if (descriptor.column == Column::Location)
+            data.folders.reserve(rows);
+        else if (descriptor.column == Column::Name || descriptor.column == Column::Type)
+            data.names.reserve(rows);
+        else
+            data.numbers.reserve(rows);
+        return data;
+    };
     if (m_uncountedFirst)
-        job->columns.push_back({{Column::Pages, true}, false, {}, {}});
+        job->columns.push_back(column({Column::Pages, true}));
     for (const SortDescriptor &d : std::as_const(m_sort))
-        job->columns.push_back({d, false, {}, {}});
+        job->columns.push_back(column(d));
     m_job = job;
     if (started)
         Q_EMIT sortingChanged(true);
@@ -415,7 +432,7 @@ void FileTableModel::sortNow()
         tallivo::gatherSortData(m_files, 0, m_rows, data);
         columns.push_back(std::move(data));
     }
-    applyOrder(sortOrder(columns, m_rows));
+    applyOrder(sortOrder(std::move(columns), m_rows));
 }
 
 void FileTableModel::gatherSortData(const std::shared_ptr<SortJob> &job)
@@ -458,7 +475,17 @@ void FileTableModel::sortGathered(const std::shared_ptr<SortJob> &job)
         [job] {
             // Heavy on the CPU: one core's worth, like a parse.
             ParseSlot slot;
-            return std::make_shared<std::vector<int>>(sortOrder(job->columns, job->rows));
+            const bool texts = std::any_of(job->columns.cbegin(), job->columns.cend(),
+                                           [](const SortColumnData &c) { return c.text; });
+            auto order =
+                std::make_shared<std::vector<int>>(sortOrder(std::move(job->columns), job->rows));
+#ifdef __GLIBC__
+            // The keys of a million texts, freed, would stay with the
+            // process until its end.
+            if (texts)
+                malloc_trim(0);
+#endif
+            return order;
         },
         [this, job](const std::shared_ptr<std::vector<int>> &order) {
             if (m_job != job)
@@ -487,7 +514,7 @@ void FileTableModel::applyOrder(const std::vector<int> &order)
     for (size_t i = 0; i < order.size(); ++i)
         newRows[size_t(order[i])] = int(i);
     Q_EMIT rowsAboutToBeReordered();
-    reorderRows(order);
+    reorderRows(order, newRows);
     Q_EMIT rowsReordered(newRows);
 }
 
@@ -504,6 +531,11 @@ void FileTableModel::reorderRows(const std::vector<int> &order)
     std::vector<int> newRow(order.size());
     for (size_t i = 0; i < order.size(); ++i)
         newRow[size_t(order[i])] = int(i);
+    reorderRows(order, newRow);
+}
+
+void FileTableModel::reorderRows(const std::vector<int> &order, const std::vector<int> &newRow)
+{
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     m_files.reorder(order);
     edited();
@@ -544,9 +576,10 @@ std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &range
     std::vector<FileBlock> taken;
     if (blocks.isEmpty())
         return taken;
+    const auto untally = [this](const FileItem &item) { tally(item, -1); };
     if (blocks.size() > kMaxBlockSignals) {
         beginResetModel();
-        taken = m_files.takeBlocks(blocks);
+        taken = m_files.takeBlocks(blocks, untally);
         m_rows = m_files.size();
         edited();
         endResetModel();
@@ -555,17 +588,13 @@ std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &range
         for (qsizetype b = blocks.size(); b-- > 0;) {
             const auto [first, last] = blocks[b];
             beginRemoveRows({}, first, last);
-            std::vector<FileBlock> one = m_files.takeBlocks({blocks[b]});
+            std::vector<FileBlock> one = m_files.takeBlocks({blocks[b]}, untally);
             m_rows = m_files.size();
             edited();
             endRemoveRows();
             taken.push_back(std::move(one.front()));
         }
         std::reverse(taken.begin(), taken.end());
-    }
-    for (const FileBlock &block : taken) {
-        for (const auto &item : block.items)
-            tally(*item, -1);
     }
     Q_EMIT tallyChanged();
     return taken;
@@ -585,6 +614,13 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
     // they are.
     std::vector<FileBlock> fresh;
     for (FileBlock &block : blocks) {
+        // Nothing appended since: every file goes back, and the block as it is.
+        if (!mayBeListed && std::none_of(block.items.cbegin(), block.items.cend(),
+                                         [](const auto &item) { return !item; })) {
+            if (!block.items.empty())
+                fresh.push_back(std::move(block));
+            continue;
+        }
         FileBlock kept;
         kept.row = block.row;
         const bool known = block.pages.size() == block.items.size();
@@ -602,13 +638,10 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
     QList<RowRange> placed;
     if (fresh.empty())
         return placed;
-    for (const FileBlock &block : fresh) {
-        for (const auto &item : block.items)
-            tally(*item, +1);
-    }
+    const auto count = [this](const FileItem &item) { tally(item, +1); };
     if (fresh.size() > size_t(kMaxBlockSignals)) {
         beginResetModel();
-        placed = m_files.putBlocks(std::move(fresh));
+        placed = m_files.putBlocks(std::move(fresh), count);
         m_rows = m_files.size();
         edited();
         endResetModel();
@@ -622,7 +655,7 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
             beginInsertRows({}, first, last);
             std::vector<FileBlock> one;
             one.push_back(std::move(block));
-            m_files.putBlocks(std::move(one));
+            m_files.putBlocks(std::move(one), count);
             m_rows = m_files.size();
             edited();
             endInsertRows();

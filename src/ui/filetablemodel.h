@@ -163,6 +163,8 @@ private:
     // Shows the list in a new order (row i shows what row order[i] showed)
     // in one layout change; persistent indexes go with their rows.
     void reorderRows(const std::vector<int> &order);
+    // The same, with the row each row goes to (newRow[order[i]] == i).
+    void reorderRows(const std::vector<int> &order, const std::vector<int> &newRow);
     // Moves each block one place up or down, the block nearest the edge
     // first, until one is at the edge; the new rows of the moved files.
     QList<int> moveBlocks(const QList<int> &rows, bool up);

@@ -80,6 +80,7 @@ void FileTableView::setModel(QAbstractItemModel *model)
     QTableView::setModel(model);
     if (!model)
         return;
+    keepHeaderOffSelection();
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(model, signal, this, &FileTableView::updateLook);
     connect(model, &QAbstractItemModel::modelReset, this, &FileTableView::updateLook);
@@ -105,6 +106,30 @@ void FileTableView::setModel(QAbstractItemModel *model)
     // Unsorted until a header is clicked.
     header->setSortIndicator(-1, Qt::AscendingOrder);
     updateLook();
+}
+
+void FileTableView::setSelectionModel(QItemSelectionModel *selectionModel)
+{
+    QTableView::setSelectionModel(selectionModel);
+    keepHeaderOffSelection();
+}
+
+void FileTableView::keepHeaderOffSelection()
+{
+    // A header asks whether each column it paints is selected whole, which
+    // the selection model answers by reading every row of the column: a
+    // million rows, each repaint after a Select All. The header highlights
+    // nothing and clicks on it sort, so it gets a selection of its own that
+    // stays empty.
+    QAbstractItemModel *model = this->model();
+    QHeaderView *header = horizontalHeader();
+    if (!model || !header)
+        return;
+    if (!m_headerSelection || m_headerSelection->model() != model) {
+        delete m_headerSelection;
+        m_headerSelection = new QItemSelectionModel(model, this);
+    }
+    header->setSelectionModel(m_headerSelection);
 }
 
 QList<std::pair<int, int>> FileTableView::selectedRowRanges() const

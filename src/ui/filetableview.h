@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QItemSelectionModel>
 #include <QList>
+#include <QPointer>
 #include <QTableView>
 #include <QUrl>
 
@@ -39,6 +41,7 @@ public:
     void selectRowRanges(const QList<std::pair<int, int>> &ranges, int current = -1);
 
     void setModel(QAbstractItemModel *model) override;
+    void setSelectionModel(QItemSelectionModel *selectionModel) override;
     // Whether a column of page sizes or colours is shown.
     bool showsPageDetails() const;
 
@@ -68,6 +71,7 @@ private:
     // A sort keeps the selection on the same files: taken off before the
     // new order shows, put back on the files' new rows after.
     void holdSelection();
+    void keepHeaderOffSelection();
     void restoreSelection(const std::vector<int> &newRows);
 
     QMenu *m_contextMenu = nullptr;
@@ -76,6 +80,7 @@ private:
     bool m_pictureHidden = false;
     QPoint m_headerPress;
     QList<std::pair<int, int>> m_heldSelection;
+    QPointer<QItemSelectionModel> m_headerSelection;
 };
 
 } // namespace tallivo

@@ -4,12 +4,17 @@
 #include "samplefiles.h"
 #include "walk.h"
 
+#include <QCollator>
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <clocale>
 #include <ctime>
+#include <numeric>
+#include <set>
 #include <string>
 #include <tuple>
 
@@ -28,11 +33,13 @@ private Q_SLOTS:
     void equalityIsByUrlText();
     void listKeepsTotalsAndUrlsInStep();
     void sortReordersListStablyByEveryKey();
+    void textSortsMatchAKeyPerRow();
     void moveWithinList();
     void datesFollowTheZoneWithoutAskingPerRow();
     void detailsOnlyWhereCounted();
     void filesOfAFolderShareItsRecord();
     void duplicatesAreFoundByPathBytes();
+    void keySetMatchesAPlainSet();
 };
 
 void TestFileItem::sizeText_data()
@@ -254,6 +261,85 @@ void TestFileItem::sortReordersListStablyByEveryKey()
     }
 }
 
+void TestFileItem::textSortsMatchAKeyPerRow()
+{
+    // Texts sort by distinct values; the order must be the one a key per
+    // row gives: repeated names and folders (some under separate folder
+    // records), case, numbers, bytes that are not UTF-8, no extension.
+    const QList<QByteArray> folders = {"/a",           "/A",     "/b/10",  "/b/9",
+                                       "/b/\xe9t\xe9", "/b/été", "/b/\xff"};
+    const QList<QByteArray> stems = {"scan", "Scan", "scan2",  "scan10", "SCAN 02",
+                                     "\xe9", "é",    "x\x80y", "",       ".hidden"};
+    const QList<QByteArray> extensions = {".tif", ".TIF", ".pdf", ".Pdf", "", ".tiff", ".\xe9"};
+    QRandomGenerator random(2101);
+    std::vector<std::unique_ptr<FileItem>> items;
+    PathSet paths;
+    QList<Folder> records;
+    for (const QByteArray &path : folders)
+        records.append(makeFolder(path));
+    for (int i = 0; i < 600; ++i) {
+        FileRecord record;
+        const qsizetype f = random.bounded(int(folders.size()));
+        // Now the folder's own record, now another one of the same path.
+        record.folder = random.bounded(3) ? records[f] : makeFolder(folders[f]);
+        record.name = stems[random.bounded(int(stems.size()))] +
+                      QByteArray::number(random.bounded(3)) +
+                      extensions[random.bounded(int(extensions.size()))];
+        record.pages = i; // tells the rows apart
+        auto item = std::make_unique<FileItem>(std::move(record));
+        if (paths.insert(item->key()))
+            items.push_back(std::move(item));
+    }
+    const auto textOf = [](const FileItem &item, Column column) {
+        return column == Column::Name   ? item.name()
+               : column == Column::Type ? item.type()
+                                        : item.location();
+    };
+    const QList<QList<SortDescriptor>> sorts = {
+        {{Column::Name, true}},
+        {{Column::Name, false}},
+        {{Column::Type, true}},
+        {{Column::Location, false}},
+        {{Column::Location, true}, {Column::Type, false}, {Column::Name, true}},
+        {{Column::Type, false}, {Column::Pages, false}},
+    };
+    const QLocale before;
+    for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::Swedish, QLocale::Sweden)}) {
+        QLocale::setDefault(locale);
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        collator.setNumericMode(true);
+        for (const QList<SortDescriptor> &sort : sorts) {
+            FileList list;
+            for (const auto &item : items)
+                list.append(item->clone());
+            list.sort(sort);
+            // Each row's key for each column, a stable sort on all of them.
+            std::vector<int> expected(items.size());
+            std::iota(expected.begin(), expected.end(), 0);
+            std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+                for (const SortDescriptor &d : sort) {
+                    const FileItem &x = *items[size_t(d.ascending ? a : b)];
+                    const FileItem &y = *items[size_t(d.ascending ? b : a)];
+                    const int c =
+                        d.column == Column::Pages
+                            ? x.pages() - y.pages()
+                            : collator.sortKey(textOf(x, d.column).toCaseFolded())
+                                  .compare(collator.sortKey(textOf(y, d.column).toCaseFolded()));
+                    if (c != 0)
+                        return c < 0;
+                }
+                return false;
+            });
+            QCOMPARE(size_t(list.size()), items.size());
+            for (int row = 0; row < list.size(); ++row)
+                QCOMPARE(list.at(row)->pages(), items[size_t(expected[size_t(row)])]->pages());
+        }
+    }
+    QLocale::setDefault(before);
+}
+
 void TestFileItem::moveWithinList()
 {
     FileList list;
@@ -401,6 +487,89 @@ void TestFileItem::duplicatesAreFoundByPathBytes()
     list.removeRows({0});
     QVERIFY(!list.contains(pathKey("/a/\xe9.tif")));
     QVERIFY(list.append(std::make_unique<FileItem>(record)));
+}
+
+void TestFileItem::keySetMatchesAPlainSet()
+{
+    // Keys from few values, so that runs of neighbouring slots form and
+    // removals in their middle must close them up; the zero key too.
+    QRandomGenerator random(21);
+    const auto someKey = [&random] {
+        return PathKey{quint64(random.bounded(40)) * (quint64(1) << 58) +
+                           quint64(random.bounded(3)),
+                       quint64(random.bounded(2))};
+    };
+    PathSet set;
+    std::set<std::pair<quint64, quint64>> plain;
+    const auto same = [&](const PathSet &s) {
+        if (s.size() != qsizetype(plain.size()))
+            return false;
+        for (quint64 high = 0; high < 40; ++high) {
+            for (quint64 low = 0; low < 3; ++low) {
+                for (quint64 second = 0; second < 2; ++second) {
+                    const PathKey key{high * (quint64(1) << 58) + low, second};
+                    if (s.contains(key) != (plain.count({key.first, key.second}) > 0))
+                        return false;
+                }
+            }
+        }
+        return true;
+    };
+    PathSet before;
+    std::set<std::pair<quint64, quint64>> plainBefore;
+    for (int round = 0; round < 3000; ++round) {
+        const PathKey key = someKey();
+        switch (random.bounded(5)) {
+        case 0:
+        case 1:
+            QCOMPARE(set.insert(key), plain.insert({key.first, key.second}).second);
+            break;
+        case 2:
+            QCOMPARE(set.remove(key), plain.erase({key.first, key.second}) > 0);
+            break;
+        case 3: {
+            // Many at once, with repeats.
+            std::vector<PathKey> keys(size_t(random.bounded(60)));
+            for (PathKey &k : keys)
+                k = someKey();
+            if (random.bounded(2)) {
+                set.insert(keys);
+                for (const PathKey &k : keys)
+                    plain.insert({k.first, k.second});
+            } else {
+                set.remove(keys);
+                for (const PathKey &k : keys)
+                    plain.erase({k.first, k.second});
+            }
+            break;
+        }
+        default:
+            // A copy keeps what it had while the set goes on changing.
+            QVERIFY(same(set));
+            QVERIFY(before.size() == qsizetype(plainBefore.size()));
+            for (const auto &[first, second] : plainBefore)
+                QVERIFY(before.contains({first, second}));
+            before = set;
+            plainBefore = plain;
+            break;
+        }
+        if (random.bounded(200) == 0) {
+            set.clear();
+            plain.clear();
+        }
+    }
+    QVERIFY(same(set));
+    // A large batch, taken again in parts.
+    std::vector<PathKey> many(50000);
+    for (PathKey &k : many)
+        k = {random.generate64(), random.generate64()};
+    PathSet big;
+    big.insert(many);
+    QCOMPARE(big.size(), qsizetype(many.size()));
+    big.remove(std::vector<PathKey>(many.begin(), many.begin() + 45000));
+    QCOMPARE(big.size(), qsizetype(5000));
+    for (size_t i = 0; i < many.size(); i += 97)
+        QCOMPARE(big.contains(many[i]), i >= 45000);
 }
 
 QTEST_GUILESS_MAIN(TestFileItem)
