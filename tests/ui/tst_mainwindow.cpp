@@ -767,8 +767,7 @@ void TestMainWindow::progressBesideIndicator()
         QStringLiteral("/srv/scans/") + QString(300, QLatin1Char('x')) + QStringLiteral("/2019-03");
     presenter.progress({12345, 12000, folder});
     const QString text = progress->text();
-    QVERIFY2(text.startsWith(QStringLiteral("12,345 files found, 0 counted")),
-             qPrintable(text));
+    QVERIFY2(text.startsWith(QStringLiteral("12,345 files found, 0 counted")), qPrintable(text));
     // Cut in the middle: the start and the folder's own name stay.
     QVERIFY2(text.contains(QStringLiteral("/srv/")) && text.endsWith(QStringLiteral("2019-03")),
              qPrintable(text));
