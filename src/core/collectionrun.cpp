@@ -302,7 +302,10 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         reportProgress();
     }
     queue.abandon();
-    post([this, alreadyListed] { m_result.alreadyListed = alreadyListed; });
+    post([this, alreadyListed, found] {
+        m_result.alreadyListed = alreadyListed;
+        m_result.found = found;
+    });
     // Nothing here, perhaps everything below: worth saying how much.
     if (arguments.isFolders && !arguments.includeSubfolders && found == 0 && alreadyListed == 0 &&
         isProcessing()) {

@@ -51,6 +51,7 @@ struct RunResult
 {
     QDateTime startTime;
     QDateTime endTime;
+    qint64 found = 0;      // files the walk offered (not those listed already)
     qint64 handedOver = 0; // files passed on through filesCounted()
     bool cancelled = false;
     QList<UnreadableFolder> unreadableFolders;

@@ -74,6 +74,12 @@ bool writePageListRows(QIODevice &out, const QByteArray &path, qint32 pageCount,
         return ok;
     };
     const size_t described = pages ? pages->size() : 0;
+    // A file without pages (or whose pages could not be counted) still has
+    // its line, page 0, so that the listing names every file it was given.
+    if (pageCount <= 0) {
+        chunk += prefix + "0\t\t\t\t0\t\n";
+        return chunk.size() < 64 * 1024 || flush();
+    }
     for (qint32 i = 0; i < pageCount; ++i) {
         const PageInfo page = size_t(i) < described ? (*pages)[size_t(i)] : PageInfo();
         const SizeClass size = SizeClass::classify(page.widthMm, page.heightMm);

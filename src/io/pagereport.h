@@ -24,7 +24,8 @@ struct FilePages
 
 // The per-page listing, tab-separated: a header line, then one line per
 // page: path, page number from 1, width and height in millimetres to one
-// decimal (empty when unknown), size class, A4 equivalents, colour class.
+// decimal (empty when unknown), size class, A4 equivalents, colour class. A
+// file without pages has one line: page 0, A4 equivalents 0, the rest empty.
 // Paths are the file's bytes, escaped as in the export (escapedForRow()).
 QByteArray pageListHeader();
 // Writes one file's lines to `out` a few thousand at a time, so a file of a

@@ -123,12 +123,27 @@ bool FileTableModel::lacksDetails(const FileItem &item)
     return item.pages() > 0 && item.pageSummary().isEmpty();
 }
 
+void FileTableModel::tallyChecked(const FileItem &item, int sign)
+{
+    m_checked += sign;
+    switch (pageGroupOf(item)) {
+    case PageGroup::Tiff:
+        m_checkedPages.tiffPages += qint64(sign) * item.pages();
+        break;
+    case PageGroup::Pdf:
+        m_checkedPages.pdfPages += qint64(sign) * item.pages();
+        break;
+    case PageGroup::None:
+        break;
+    }
+}
+
 void FileTableModel::tally(const FileItem &item, int sign)
 {
     if (isUncounted(item))
         m_uncounted += sign;
     if (item.isChecked())
-        m_checked += sign;
+        tallyChecked(item, sign);
     if (lacksDetails(item))
         m_withoutDetails += sign;
     if (sign > 0)
@@ -141,6 +156,7 @@ void FileTableModel::retally()
 {
     m_uncounted = 0;
     m_checked = 0;
+    m_checkedPages = {};
     m_withoutDetails = 0;
     m_pageTable.clear();
     for (int row = 0; row < m_rows; ++row)
@@ -291,7 +307,7 @@ bool FileTableModel::setData(const QModelIndex &index, const QVariant &value, in
     FileItem *item = m_files.at(index.row());
     const bool checked = value.toInt() == Qt::Checked;
     if (checked != item->isChecked()) {
-        m_checked += checked ? 1 : -1;
+        tallyChecked(*item, checked ? 1 : -1);
         item->setChecked(checked);
         edited();
     }
@@ -754,7 +770,7 @@ void FileTableModel::setChecked(const QList<int> &rows, CheckChange change)
         const bool checked =
             change == CheckChange::Toggle ? !item->isChecked() : change == CheckChange::Check;
         if (checked != item->isChecked())
-            m_checked += checked ? 1 : -1;
+            tallyChecked(*item, checked ? 1 : -1);
         item->setChecked(checked);
         first = qMin(first, row);
         last = qMax(last, row);

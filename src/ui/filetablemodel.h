@@ -50,6 +50,8 @@ public:
     int uncountedCount() const { return m_uncounted; }
     // Files whose check box is checked.
     int checkedCount() const { return m_checked; }
+    // Their pages, as the list's totals group them.
+    PageTotals checkedTotals() const { return m_checkedPages; }
     // Files with pages but no page details: counted while details were off.
     int withoutDetailsCount() const { return m_withoutDetails; }
     // Pages of all shown files by size and colour.
@@ -151,6 +153,7 @@ Q_SIGNALS:
 private:
     struct SortJob;
     void tally(const FileItem &item, int sign);
+    void tallyChecked(const FileItem &item, int sign);
     // Every edit of the list makes a running sort stale.
     void edited() { ++m_generation; }
     void sortNow();
@@ -176,6 +179,7 @@ private:
     bool m_uncountedFirst = false;
     int m_uncounted = 0;
     int m_checked = 0;
+    PageTotals m_checkedPages;
     int m_withoutDetails = 0;
     quint64 m_generation = 0;
     quint64 m_appended = 0;

@@ -188,6 +188,29 @@ void FileTableView::selectRowRanges(const QList<std::pair<int, int>> &ranges, in
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
+void FileTableView::selectAnchorRow(int row)
+{
+    if (!model() || !selectionModel() || row < 0 || row >= model()->rowCount())
+        return;
+    const QModelIndex index = model()->index(row, int(Column::Name));
+    scrollTo(index);
+    // The view keeps the anchor to itself and moves it only on a press, or a
+    // key that moves without Shift; the selection model's current index is
+    // not it. A plain press on the row, handed to the view, moves it.
+    const QRect area = visualRect(index);
+    if (area.isValid() && indexAt(area.center()) == index) {
+        const QPointF at = area.center();
+        const QPointF global = viewport()->mapToGlobal(at);
+        QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QTableView::mousePressEvent(&press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QTableView::mouseReleaseEvent(&release);
+    }
+    selectRowRanges({{row, row}}, row);
+}
+
 void FileTableView::holdSelection()
 {
     m_heldSelection = selectedRowRanges();

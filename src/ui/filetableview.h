@@ -39,6 +39,9 @@ public:
     // Replaces the selection by these row ranges in one change; the current
     // row becomes `current` unless that is -1.
     void selectRowRanges(const QList<std::pair<int, int>> &ranges, int current = -1);
+    // Selects `row` alone and makes it current and the anchor that a
+    // Shift+click or Shift+arrow extends from, as a plain click on it would.
+    void selectAnchorRow(int row);
 
     void setModel(QAbstractItemModel *model) override;
     void setSelectionModel(QItemSelectionModel *selectionModel) override;

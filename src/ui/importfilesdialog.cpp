@@ -62,8 +62,14 @@ void ImportFilesDialog::reset()
 
 void ImportFilesDialog::showEvent(QShowEvent *event)
 {
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         reset();
+        // Opened, it waits for a path or the paths themselves.
+        if (m_source == Source::File)
+            m_ui->listFileEdit->setFocus(Qt::OtherFocusReason);
+        else
+            m_ui->pathsEdit->setFocus(Qt::OtherFocusReason);
+    }
     QDialog::showEvent(event);
 }
 

@@ -22,10 +22,7 @@ ListEditor::ListEditor(FileTableModel &model, FileTableView &table, Dialogs &dia
 
 void ListEditor::selectFirst()
 {
-    if (m_model.rowCount() == 0)
-        return;
-    m_table.selectionModel()->setCurrentIndex(m_model.index(0, 0), QItemSelectionModel::NoUpdate);
-    m_table.selectRows({0});
+    m_table.selectAnchorRow(0);
 }
 
 void ListEditor::checkSelected()

@@ -132,24 +132,17 @@ void MainWindow::setupWindow()
     table->setModel(m_model);
 
     RunPresenter::Controls controls;
-    controls.idleOnly = {m_ui->actionAddFiles,
-                         m_ui->actionAddFolder,
-                         m_ui->actionIncludeSubfolders,
-                         m_ui->actionImport,
-                         m_ui->actionSelectAll,
-                         m_ui->actionSelectFirst,
-                         m_ui->actionCheckSelected,
-                         m_ui->actionUncheckSelected,
-                         m_ui->actionInvertSelected,
-                         m_ui->actionCheckAll,
-                         m_ui->actionUncheckAll,
-                         m_ui->actionInvertAll,
-                         m_ui->actionMoveUp,
-                         m_ui->actionMoveDown,
-                         m_ui->actionUncountedFirst,
-                         m_ui->menuRecentFolders->menuAction()};
-    controls.withFiles = {m_ui->actionRemoveSelected, m_ui->actionExport, m_ui->actionExportChecked,
-                          m_ui->actionRemoveAll};
+    controls.idleOnly = {m_ui->actionAddFiles,          m_ui->actionAddFolder,
+                         m_ui->actionIncludeSubfolders, m_ui->actionImport,
+                         m_ui->actionUncountedFirst,    m_ui->menuRecentFolders->menuAction()};
+    // The commands that act on the list's files have nothing to act on in
+    // an empty one.
+    controls.withFiles = {
+        m_ui->actionSelectAll,       m_ui->actionSelectFirst,    m_ui->actionCheckSelected,
+        m_ui->actionUncheckSelected, m_ui->actionInvertSelected, m_ui->actionCheckAll,
+        m_ui->actionUncheckAll,      m_ui->actionInvertAll,      m_ui->actionMoveUp,
+        m_ui->actionMoveDown,        m_ui->actionRemoveSelected, m_ui->actionRemoveAll,
+        m_ui->actionExport,          m_ui->actionExportChecked};
     // The table stays enabled during a run, for reading: the presenter keeps
     // its check boxes and its sort still.
     controls.idleWidgets = {m_ui->recentFolders, m_ui->uncountedButton};
@@ -245,7 +238,7 @@ void MainWindow::setupCommandBars()
 void MainWindow::setupSortMenu()
 {
     FileTableView *table = m_ui->fileTable;
-    auto *menu = new QMenu(tr("&Sort By"), this);
+    auto *menu = new QMenu(tr("S&ort By"), this);
     menu->setObjectName(QStringLiteral("menuSortBy"));
     m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, menu);
     // Sorting moves rows a run is appending to.

@@ -16,21 +16,23 @@ namespace tallivo {
 
 namespace {
 
+// Figures for people, in the one form the whole window uses.
+QString number(qint64 value)
+{
+    return QLocale().toString(value);
+}
+
 QString pageTotalsText(const PageTotals &totals)
 {
     return RunPresenter::tr("Total Pages TIFF : %1 PDF : %2")
-        .arg(totals.tiffPages)
-        .arg(totals.pdfPages);
+        .arg(number(totals.tiffPages), number(totals.pdfPages));
 }
 
 QString fileTotalsText(int files, int selected, const PageTotals &totals)
 {
     return RunPresenter::tr("%1 Total file(s); %2 file selected; Total page count of selected "
                             "TIFF file(s) : %3 PDF file(s) : %4")
-        .arg(files)
-        .arg(selected)
-        .arg(totals.tiffPages)
-        .arg(totals.pdfPages);
+        .arg(number(files), number(selected), number(totals.tiffPages), number(totals.pdfPages));
 }
 
 // While a run appends, the table can be scrolled and its rows selected, but
@@ -139,6 +141,7 @@ void RunPresenter::addIdleOnly(QAction *action)
 void RunPresenter::beginRun()
 {
     m_added = 0;
+    m_lastProgress = {};
     // Cancel first, so that it can take the focus from the table.
     processStarted();
     resetView(false);
@@ -148,6 +151,7 @@ void RunPresenter::takeFiles(FileBatch &batch)
 {
     // The model is the list's one writer.
     m_added += m_model.appendFiles(std::move(batch.items));
+    showProgress();
 }
 
 void RunPresenter::endRun(const RunResult &result)
@@ -181,9 +185,23 @@ QString RunPresenter::message() const
 
 QString RunPresenter::resultText(const RunResult &result, qint64 added)
 {
-    if (result.cancelled)
-        return {};
     const QLocale locale;
+    if (result.cancelled) {
+        // A list cut short must not pass for the whole folder.
+        const qint64 found = result.found;
+        const qint64 missed = qMax<qint64>(0, found - result.handedOver);
+        if (found == 0)
+            return tr("Cancelled before any file was found.");
+        if (missed == 0)
+            return found == 1 ? tr("Cancelled; the file found was counted.")
+                              : tr("Cancelled; all %1 files found were counted.")
+                                    .arg(locale.toString(found));
+        if (found == 1)
+            return tr("The file found was not counted: cancelled.");
+        return (missed == 1 ? tr("%1 of %2 files found was not counted: cancelled.")
+                            : tr("%1 of %2 files found were not counted: cancelled."))
+            .arg(locale.toString(missed), locale.toString(found));
+    }
     const SubfolderFiles &below = result.subfolderFiles;
     if (below.files > 0) {
         const QString count = below.complete ? locale.toString(below.files)
@@ -231,7 +249,8 @@ void RunPresenter::updateStatusLine()
         count += last - first + 1;
     m_controls.pageTotals->setText(pageTotalsText(files.totals()));
     m_controls.fileTotals->setText(fileTotalsText(files.size(), count, files.totalsOf(selected)) +
-                                   QStringLiteral("; ") + checkedText(m_model.checkedCount()));
+                                   QStringLiteral("; ") +
+                                   checkedText(m_model.checkedCount(), m_model.checkedTotals()));
 }
 
 void RunPresenter::updateUncounted()
@@ -241,16 +260,18 @@ void RunPresenter::updateUncounted()
     m_controls.uncounted->setVisible(files > 0);
 }
 
-QString RunPresenter::checkedText(int files)
+QString RunPresenter::checkedText(int files, const PageTotals &pages)
 {
-    return files == 1 ? tr("1 file checked")
-                      : tr("%1 files checked").arg(QLocale().toString(files));
+    const QString checked =
+        files == 1 ? tr("1 file checked") : tr("%1 files checked").arg(number(files));
+    return tr("%1; Total page count of checked TIFF file(s) : %2 PDF file(s) : %3")
+        .arg(checked, number(pages.tiffPages), number(pages.pdfPages));
 }
 
 QString RunPresenter::uncountedText(int files)
 {
     return files == 1 ? tr("1 file could not be counted")
-                      : tr("%1 files could not be counted").arg(files);
+                      : tr("%1 files could not be counted").arg(number(files));
 }
 
 QString RunPresenter::progressText(const RunProgress &progress)
@@ -291,6 +312,20 @@ void RunPresenter::progress(const RunProgress &progress)
 {
     if (!m_busy)
         return;
+    m_lastProgress = progress;
+    showProgress();
+}
+
+void RunPresenter::showProgress()
+{
+    if (!m_busy)
+        return;
+    // Counted are the files the table lists: the run's batches may come
+    // before or after its word on how far it has got, and the table must
+    // never list more than the label says. Found is never less.
+    RunProgress progress = m_lastProgress;
+    progress.counted = m_added;
+    progress.found = qMax(progress.found, progress.counted);
     QLabel *label = m_controls.progress;
     QString text = progressText(progress);
     if (!progress.folder.isEmpty()) {

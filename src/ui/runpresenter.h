@@ -1,6 +1,7 @@
 #pragma once
 
 #include "collectionrun.h"
+#include "filelist.h"
 
 #include <QDateTime>
 #include <QList>
@@ -74,12 +75,14 @@ public:
 
     // The texts beside the status line.
     static QString progressText(const RunProgress &progress);
-    // Our own figure beside the selection's totals.
-    static QString checkedText(int files);
+    // Our own figure beside the selection's totals: the checked files and
+    // their pages.
+    static QString checkedText(int files, const PageTotals &pages);
     static QString uncountedText(int files);
     // What a run that ended came to, where the list alone does not say it:
-    // files passed over as listed already, or a folder whose files all sit
-    // in subfolders that were not walked. `added` is the rows it added.
+    // how many of the files found a cancel left out, files passed over as
+    // listed already, or a folder whose files all sit in subfolders that
+    // were not walked. `added` is the rows it added.
     static QString resultText(const RunResult &result, qint64 added);
 
 Q_SIGNALS:
@@ -98,6 +101,8 @@ private:
     void updateControls();
     void updateStatusLine();
     void updateUncounted();
+    // How far the run has got, with the files it has listed as counted.
+    void showProgress();
 
     FileTableModel &m_model;
     FileTableView &m_table;
@@ -106,6 +111,7 @@ private:
     bool m_busy = false;
     bool m_refocusTable = false;
     int m_added = 0; // rows the run under way has added
+    RunProgress m_lastProgress;
     // Edits and selections are summed up once they are done, not at every
     // step of a large one.
     QTimer m_statusUpdate;

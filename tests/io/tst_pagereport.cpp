@@ -60,7 +60,8 @@ void TestPageReport::pageList()
                         "/scans/\xff\\tplan.tif\t2\t297.0\t210.0\tA4\t1\tB/W\n"
                         "/docs/letter.pdf\t1\t215.9\t279.4\tLetter\t1\tUnknown\n"
                         "/docs/letter.pdf\t2\t100.0\t100.0\tother 100 x 100 mm\t1\tUnknown\n"
-                        "/docs/letter.pdf\t3\t\t\tunknown size\t1\tUnknown\n"));
+                        "/docs/letter.pdf\t3\t\t\tunknown size\t1\tUnknown\n"
+                        "/docs/empty.pdf\t0\t\t\t\t0\t\n"));
 
     // Many pages go out in pieces; a device that refuses them is reported.
     QBuffer sink;

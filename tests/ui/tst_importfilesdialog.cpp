@@ -2,6 +2,8 @@
 #include "importfilesdialog.h"
 #include "importparser.h"
 #include "iopool.h"
+#include "localpath.h"
+#include "pagereport.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -34,6 +36,7 @@ private Q_SLOTS:
     void importAction();
     void cancelDropsPendingParse();
     void keyboardShortcuts();
+    void openingFocusesTheInput();
     void chosenListShowsItsCount();
 
 private:
@@ -120,6 +123,16 @@ void TestImportFilesDialog::importAction_data()
                            << QStringList{"/a/x.tif", "/a/y.PDF", nbsp} << QString();
     QTest::newRow("pasted") << Pasted << QByteArray("/a/x.jpg\n/a/b.pdf\n/a/b.pdf\n/c d.TIF")
                             << QStringList{"/a/b.pdf", "/c d.TIF"} << QString();
+    // A page listing names a file once per page, and once when it has none.
+    std::vector<FilePages> listed;
+    const std::pair<const char *, int> counts[] = {
+        {"/l/two.pdf", 2}, {"/l/none.pdf", 0}, {"/l/broken.tif", 0}, {"/l/one.tif", 1}};
+    for (const auto &[path, pages] : counts)
+        listed.push_back({urlFromLocalPath(path), pages, {}});
+    QTest::newRow("page listing") << Browsed << pageListText(listed)
+                                  << QStringList{"/l/two.pdf", "/l/none.pdf", "/l/broken.tif",
+                                                 "/l/one.tif"}
+                                  << QString();
     // Every path twice: a quadratic duplicate test would not finish.
     QByteArray data;
     QStringList paths;
@@ -180,6 +193,22 @@ void TestImportFilesDialog::keyboardShortcuts()
     QTRY_COMPARE(m_dialog->source(), ImportFilesDialog::Source::Text);
     QTest::keyClick(m_dialog.get(), Qt::Key_I, Qt::AltModifier);
     QTRY_COMPARE(alerts(), QStringList{"Tallivo: Please paste file(s) path to import!"});
+}
+
+void TestImportFilesDialog::openingFocusesTheInput()
+{
+    // Opened, the dialog waits for the input of its source, typed at once.
+    for (const auto source : {ImportFilesDialog::Source::File, ImportFilesDialog::Source::Text}) {
+        m_dialog->hide();
+        m_dialog->setSource(source);
+        m_dialog->show();
+        QApplication::setActiveWindow(m_dialog.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
+        QWidget *input = source == ImportFilesDialog::Source::File
+                             ? static_cast<QWidget *>(child<QLineEdit>("listFileEdit"))
+                             : child<QPlainTextEdit>("pathsEdit");
+        QTRY_COMPARE(QApplication::focusWidget(), input);
+    }
 }
 
 void TestImportFilesDialog::chosenListShowsItsCount()

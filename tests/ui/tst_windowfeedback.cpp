@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
@@ -46,6 +47,12 @@ private Q_SLOTS:
     void tableDuringRun();
     void sortByMenu();
     void keyboardReachesMenusAndFocus();
+    void everyMenuHasOneLetterPerEntry();
+    void editCommandsFollowTheList();
+    void ctrlHomeAndEndMoveTheAnchor_data();
+    void ctrlHomeAndEndMoveTheAnchor();
+    void countedIsWhatTheTableLists();
+    void cancelledRunSaysWhatWasLeft();
     void fileActionsNeedASelection();
     void wordsOnWhatACommandCameTo();
     void folderWhoseFilesAreInSubfolders();
@@ -174,9 +181,8 @@ void TestWindowFeedback::statusLineIsNeverCut()
             auto *text = qobject_cast<QLabel *>(part);
             if (part->objectName() == QLatin1String("progressLabel")) {
                 // The counts at least; the folder is cut, in the middle.
-                QVERIFY2(
-                    text->text().startsWith(QStringLiteral("2,802 files found, 1,000 counted")),
-                    qPrintable(text->text() + at));
+                QVERIFY2(text->text().startsWith(QStringLiteral("2,802 files found, 0 counted")),
+                         qPrintable(text->text() + at));
                 QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <=
                              text->contentsRect().width(),
                          qPrintable(name));
@@ -190,7 +196,7 @@ void TestWindowFeedback::statusLineIsNeverCut()
         }
     }
     QCOMPARE(label("pageTotalsLabel"),
-             QStringLiteral("Total Pages TIFF : 186754321 PDF : 123456789"));
+             QStringLiteral("Total Pages TIFF : 186,754,321 PDF : 123,456,789"));
 }
 
 void TestWindowFeedback::tableDuringRun()
@@ -350,6 +356,173 @@ void TestWindowFeedback::keyboardReachesMenusAndFocus()
         QCOMPARE(a->text().count(QLatin1Char('&')), 1);
 }
 
+void TestWindowFeedback::everyMenuHasOneLetterPerEntry()
+{
+    showActive();
+    test::appendFile(m_window->model(), QStringLiteral("/m/a.pdf"));
+    popup()->add({m_data->path()});
+    const auto mnemonic = [](const QString &text) -> QChar {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            if (text.at(i) == QLatin1Char('&') && text.at(i + 1) != QLatin1Char('&'))
+                return text.at(i + 1).toLower();
+            if (text.at(i) == QLatin1Char('&'))
+                ++i;
+        }
+        return {};
+    };
+    // Every menu of the window, the context menu and the menus filled as
+    // they open among them.
+    auto *recent = child<QMenu>("menuRecentFolders");
+    QList<QMenu *> menus = m_window->findChildren<QMenu *>();
+    QVERIFY(menus.size() >= 10);
+    for (QMenu *menu : std::as_const(menus)) {
+        Q_EMIT menu->aboutToShow();
+        QHash<QChar, QString> keys;
+        for (QAction *a : menu->actions()) {
+            if (a->isSeparator() || a->text().isEmpty())
+                continue;
+            const QChar key = mnemonic(a->text());
+            // The folders in Recent Folders are paths, not commands.
+            if (menu == recent && a != action("actionRemoveMissingRecent") &&
+                a != action("actionClearRecent"))
+                continue;
+            const QString where = menu->title() + QLatin1String(": ") + a->text();
+            QVERIFY2(!key.isNull(), qPrintable(where));
+            QVERIFY2(!keys.contains(key), qPrintable(where + QLatin1String(" and ") + keys[key]));
+            keys.insert(key, a->text());
+        }
+    }
+    QSet<QChar> titles;
+    for (QAction *a : m_window->menuBar()->actions()) {
+        const QChar key = mnemonic(a->text());
+        QVERIFY2(!key.isNull() && !titles.contains(key), qPrintable(a->text()));
+        titles.insert(key);
+    }
+
+    // Alt+V, then S: Subfolders, not Sort By.
+    QAction *subfolders = action("actionIncludeSubfolders");
+    const bool before = subfolders->isChecked();
+    QTest::keyClick(m_window.get(), Qt::Key_V, Qt::AltModifier);
+    QTRY_COMPARE(QApplication::activePopupWidget(), child<QMenu>("menuView"));
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_S);
+    QTRY_COMPARE(subfolders->isChecked(), !before);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+}
+
+void TestWindowFeedback::editCommandsFollowTheList()
+{
+    // All but Undo and Redo, which follow the history.
+    QList<QAction *> commands;
+    for (QAction *a : child<QMenu>("menuEdit")->actions()) {
+        if (!a->isSeparator() && a != action("actionUndo") && a != action("actionRedo"))
+            commands.append(a);
+    }
+    QCOMPARE(commands.size(), 12);
+    const auto enabled = [&] {
+        QString out;
+        for (QAction *a : std::as_const(commands))
+            out += a->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        return out;
+    };
+    const QString none(commands.size(), QLatin1Char('0'));
+    const QString all(commands.size(), QLatin1Char('1'));
+    QCOMPARE(enabled(), none);
+    test::appendFile(m_window->model(), QStringLiteral("/e/a.pdf"));
+    QCOMPARE(enabled(), all);
+    m_window->presenter().resetView(false);
+    QCOMPARE(enabled(), none);
+    m_window->presenter().resetView(true);
+    QCOMPARE(enabled(), all);
+    m_dialogs->messageAnswers = {true};
+    action("actionRemoveAll")->trigger();
+    QCOMPARE(m_window->model().rowCount(), 0);
+    QCOMPARE(enabled(), none);
+}
+
+void TestWindowFeedback::ctrlHomeAndEndMoveTheAnchor_data()
+{
+    QTest::addColumn<int>("clicked");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("shiftClicked");
+    QTest::addColumn<QList<int>>("selected");
+    // Ten rows: a click, the key, then Shift+click selects from where the
+    // key went.
+    QTest::newRow("Ctrl+Home") << 6 << int(Qt::Key_Home) << 3 << QList<int>{0, 1, 2, 3};
+    QTest::newRow("Ctrl+Home, below")
+        << 2 << int(Qt::Key_Home) << 5 << QList<int>{0, 1, 2, 3, 4, 5};
+    QTest::newRow("Ctrl+End") << 2 << int(Qt::Key_End) << 6 << QList<int>{6, 7, 8, 9};
+}
+
+void TestWindowFeedback::ctrlHomeAndEndMoveTheAnchor()
+{
+    QFETCH(int, clicked);
+    QFETCH(int, key);
+    QFETCH(int, shiftClicked);
+    QFETCH(QList<int>, selected);
+    for (int i = 0; i < 10; ++i)
+        test::appendFile(m_window->model(), QStringLiteral("/h/%1.pdf").arg(i));
+    showActive();
+    FileTableView *view = table();
+    view->setFocus();
+    QTRY_VERIFY(view->hasFocus());
+    const auto at = [&](int row) {
+        return view->visualRect(m_window->model().index(row, int(Column::Name))).center();
+    };
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at(clicked));
+    QCOMPARE(view->selectedRows(), QList<int>{clicked});
+    QTest::keyClick(view, Qt::Key(key), Qt::ControlModifier);
+    QCOMPARE(view->currentIndex().row(), key == Qt::Key_Home ? 0 : 9);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(shiftClicked));
+    QCOMPARE(view->selectedRows(), selected);
+    // Shift+arrows extend from there too.
+    QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+    QVERIFY(view->selectedRows().contains(key == Qt::Key_Home ? 0 : 9));
+}
+
+void TestWindowFeedback::countedIsWhatTheTableLists()
+{
+    showActive();
+    test::appendFile(m_window->model(), QStringLiteral("/before/a.pdf"), 3);
+    RunPresenter &presenter = m_window->presenter();
+    presenter.resetView(false);
+    presenter.processStarted();
+    // The run's word on how far it got, then a batch that overtakes it.
+    presenter.progress({3000, 1000, QString()});
+    FileBatch batch;
+    for (int i = 0; i < 1200; ++i)
+        batch.items.push_back(std::make_unique<FileItem>(
+            QUrl::fromLocalFile(QStringLiteral("/run/%1.tif").arg(i)), 1, 0));
+    Q_EMIT collectionRun().filesCounted(batch);
+    QCOMPARE(m_window->model().rowCount(), 1201);
+    QCOMPARE(label("progressLabel"), QStringLiteral("3,000 files found, 1,200 counted"));
+    // Found is never fewer than counted.
+    presenter.progress({1100, 1100, QString()});
+    QCOMPARE(label("progressLabel"), QStringLiteral("1,200 files found, 1,200 counted"));
+    // One form for every figure.
+    QTRY_VERIFY(label("fileTotalsLabel").startsWith(QStringLiteral("1,201 Total file(s);")));
+    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 1,200 PDF : 3"));
+    presenter.resetView(true);
+}
+
+void TestWindowFeedback::cancelledRunSaysWhatWasLeft()
+{
+    // The last file in walk order does not answer: cancelled, the run
+    // leaves it out, and says so.
+    const QString dir = makeFolder(QStringLiteral("cut"), 30, 0);
+    QVERIFY(test::writePdf(dir + QStringLiteral("/zz.pdf"), 1));
+    test::FakeShare share;
+    share.hang("/zz.pdf");
+    m_dialogs->fileAnswers = {{dir}};
+    QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
+    action("actionAddFolder")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->model().rowCount(), 30, 60000);
+    QTRY_VERIFY(share.isHanging());
+    action("actionCancel")->trigger();
+    QVERIFY(!finished.isEmpty() || finished.wait(60000));
+    QCOMPARE(message(), QStringLiteral("1 of 31 files found was not counted: cancelled."));
+    share.release();
+}
+
 void TestWindowFeedback::fileActionsNeedASelection()
 {
     const QList<QAction *> acting = {action("actionOpen"), action("actionShowInFileManager"),
@@ -422,8 +595,21 @@ void TestWindowFeedback::wordsOnWhatACommandCameTo()
              QStringLiteral("Nothing was added: the file found is listed already."));
     QCOMPARE(RunPresenter::resultText(result, 2500),
              QStringLiteral("2,500 files added; 1 listed already."));
+    // A cancel says what it left out.
+    result = RunResult();
     result.cancelled = true;
-    QVERIFY(RunPresenter::resultText(result, 0).isEmpty());
+    QCOMPARE(RunPresenter::resultText(result, 0),
+             QStringLiteral("Cancelled before any file was found."));
+    result.found = 5241;
+    result.handedOver = 3193;
+    QCOMPARE(RunPresenter::resultText(result, 3193),
+             QStringLiteral("2,048 of 5,241 files found were not counted: cancelled."));
+    result.handedOver = 5240;
+    QCOMPARE(RunPresenter::resultText(result, 5240),
+             QStringLiteral("1 of 5,241 files found was not counted: cancelled."));
+    result.handedOver = 5241;
+    QCOMPARE(RunPresenter::resultText(result, 5241),
+             QStringLiteral("Cancelled; all 5,241 files found were counted."));
     result = RunResult();
     result.subfolderFiles = {10000, false};
     QVERIFY(RunPresenter::resultText(result, 0).contains(QStringLiteral("hold at least 10,000.")));
