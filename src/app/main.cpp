@@ -42,7 +42,8 @@ QByteArray platformAsked(const QList<QByteArray> &arguments)
 // Qt.
 bool mayHaveDisplay(const QList<QByteArray> &arguments)
 {
-    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY") || arguments.contains("-display") ||
+                     arguments.contains("--display");
     const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const QByteArray platforms = platformAsked(arguments);
     if (platforms.isEmpty())
