@@ -190,8 +190,8 @@ int main(int argc, char *argv[])
     }
 
     // Each file is printed, written to the listings and added to the totals
-    // as it comes, in walk order, and then forgotten: the run keeps only a
-    // key of each path for its duplicate test.
+    // as it comes, in walk order, and then forgotten: the run keeps a key
+    // for its duplicate test only of files that two given paths may share.
     CollectionRun run;
     if (pagesGiven)
         run.setPageDetails(PageDetails::Pages);
