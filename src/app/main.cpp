@@ -23,29 +23,98 @@ QList<QByteArray> argumentsOf(int argc, char *argv[])
     return arguments;
 }
 
+// The window system Qt is to use: -platform on the command line, else
+// QT_QPA_PLATFORM; empty for Qt's own choice.
+QByteArray platformAsked(const QList<QByteArray> &arguments)
+{
+    for (qsizetype i = 0; i + 1 < arguments.size(); ++i) {
+        if (arguments.at(i) == "--")
+            break;
+        if (arguments.at(i) == "-platform" || arguments.at(i) == "--platform")
+            return arguments.at(i + 1);
+    }
+    return qgetenv("QT_QPA_PLATFORM");
+}
+
+// Whether there is a display to try. Qt without one aborts, telling the
+// user to reinstall; an X11 or Wayland session always names its display.
+// Other platforms (offscreen, vnc, eglfs, ...) need none, and are left to
+// Qt.
+bool mayHaveDisplay(const QList<QByteArray> &arguments)
+{
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY") || arguments.contains("-display") ||
+                     arguments.contains("--display");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QByteArray platforms = platformAsked(arguments);
+    if (platforms.isEmpty())
+        return x11 || wayland;
+    for (const QByteArray &platform : platforms.split(';')) {
+        const QByteArray name = platform.split(':').first();
+        if (name == "xcb" ? x11 : !name.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+constexpr int kNoDisplay = 1;
+
+void noDisplay(const char *why)
+{
+    std::fprintf(stderr,
+                 "tallivo: cannot open the window: %s.\n"
+                 "To count without a window, use tallivo-count (see tallivo-count --help).\n",
+                 why);
+}
+
+// While the application connects to the display, a failure is Qt's fatal
+// error: said plainly instead, with the documented status.
+QtMessageHandler qtHandler = nullptr;
+
+void startupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtFatalMsg) {
+        noDisplay("the display could not be reached");
+        std::fflush(stderr);
+        ::_exit(kNoDisplay);
+    }
+    // Says the plugin is broken where the display is missing.
+    if (qstrcmp(context.category, "qt.qpa.plugin") == 0)
+        return;
+    qtHandler(type, context, message);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // Help and version need no display, so they come before the application.
-    const tallivo::CommandLine early = tallivo::parseCommandLine(argumentsOf(argc, argv), {});
-    if (early.help || early.version) {
-        if (early.help)
-            std::fputs(qPrintable(tallivo::commandLineHelp()), stdout);
-        else
-            std::printf("%s %s\n", TALLIVO_DISPLAY_NAME, TALLIVO_VERSION);
+    // The whole line is read before the window system is asked for
+    // anything: help, version and mistakes need no display.
+    const QList<QByteArray> arguments = argumentsOf(argc, argv);
+    const tallivo::CommandLine line =
+        tallivo::parseCommandLine(arguments, tallivo::currentFolder());
+    if (line.help) {
+        std::fputs(qPrintable(tallivo::commandLineHelp()), stdout);
         return 0;
     }
-
-    QApplication app(argc, argv);
-    // Qt has taken its own options out of argv by now.
-    const tallivo::CommandLine line =
-        tallivo::parseCommandLine(argumentsOf(argc, argv), tallivo::currentFolder());
+    if (line.version) {
+        std::printf("%s %s\n", TALLIVO_DISPLAY_NAME, TALLIVO_VERSION);
+        return 0;
+    }
     if (!line.error.isEmpty()) {
         std::fprintf(stderr, "tallivo: %s\n%s", qPrintable(line.error),
                      qPrintable(tallivo::commandLineHelp()));
         return 2;
     }
+    if (!mayHaveDisplay(arguments)) {
+        noDisplay(platformAsked(arguments).isEmpty()
+                      ? "there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set)"
+                      : "there is no display (DISPLAY is not set, and X11 was asked for)");
+        return kNoDisplay;
+    }
+
+    qtHandler = qInstallMessageHandler(startupMessage);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(qtHandler);
     for (const QString &skipped : line.skipped)
         std::fprintf(stderr, "tallivo: %s\n", qPrintable(skipped));
     QApplication::setOrganizationName(QStringLiteral("Kelmarin"));

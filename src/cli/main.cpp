@@ -190,8 +190,8 @@ int main(int argc, char *argv[])
     }
 
     // Each file is printed, written to the listings and added to the totals
-    // as it comes, in walk order, and then forgotten: the run keeps only a
-    // key of each path for its duplicate test.
+    // as it comes, in walk order, and then forgotten: the run keeps a key
+    // for its duplicate test only of files that two given paths may share.
     CollectionRun run;
     if (pagesGiven)
         run.setPageDetails(PageDetails::Pages);
@@ -237,13 +237,11 @@ int main(int argc, char *argv[])
             if (f.countStatus() == CountStatus::Counted)
                 continue;
             ++uncounted;
-            if (!quiet) {
-                const QByteArray line =
-                    "tallivo-count: " + escapedForRow(f.localPath(), stderrTarget) + ": " +
-                    countStatusText(f.countStatus()).toUtf8() + '\n';
-                std::fflush(stdout);
-                std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-            }
+            // A problem, not progress: named under --quiet too.
+            const QByteArray line = "tallivo-count: " + escapedForRow(f.localPath(), stderrTarget) +
+                                    ": " + countStatusText(f.countStatus()).toUtf8() + '\n';
+            std::fflush(stdout);
+            std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         }
         batch.items.clear();
     });
@@ -282,6 +280,9 @@ int main(int argc, char *argv[])
     }
 
     std::printf("Total Pages TIFF : %lld PDF : %lld\n", t.tiffPages, t.pdfPages);
+    // The sum on a line of its own, so that the line above stays as scripts
+    // read it.
+    std::printf("Total pages: %lld\n", t.tiffPages + t.pdfPages);
     // The window's status text, without its selection part: nothing is
     // selected here.
     std::printf("%lld Total file(s)\n", listed);

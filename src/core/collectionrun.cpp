@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <algorithm>
+
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -218,6 +220,36 @@ private:
 
 } // namespace
 
+OverlappingPaths::OverlappingPaths(const QList<QUrl> &urls)
+{
+    std::vector<QByteArray> paths;
+    for (const QUrl &url : urls) {
+        if (url.isLocalFile())
+            paths.push_back(tidyPath(localPath(url)));
+    }
+    std::sort(paths.begin(), paths.end());
+    // Sorted, the paths that start with one come right after it.
+    for (size_t i = 0; i < paths.size();) {
+        size_t j = i + 1;
+        while (j < paths.size() && paths[j].startsWith(paths[i]))
+            ++j;
+        if (j > i + 1)
+            m_roots.push_back(paths[i]);
+        i = j;
+    }
+}
+
+bool OverlappingPaths::contain(const QByteArray &path) const
+{
+    if (m_roots.empty())
+        return false;
+    // The roots are sorted and none starts with another: only the last one
+    // not after the path can be its start.
+    const QByteArray tidy = tidyPath(path);
+    const auto after = std::upper_bound(m_roots.begin(), m_roots.end(), tidy);
+    return after != m_roots.begin() && tidy.startsWith(*std::prev(after));
+}
+
 void CollectionRun::collect(const Arguments &arguments, PageDetails details)
 {
     // How far counting may run ahead of the list.
@@ -228,8 +260,8 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
     constexpr qint64 kProgressMs = 200;
 
     const PathSet &listed = m_listedAtStart;
-    // Keys only: a million files offered cost 16 bytes each here, whatever
-    // their paths.
+    // Keys only, and only of files that another given path may yield again.
+    const OverlappingPaths overlaps(arguments.urls);
     PathSet offered;
     CountQueue queue(details);
     Walk walk(arguments, m_isProcessing);
@@ -280,11 +312,11 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         if (step == Walk::Step::End)
             break;
         if (step == Walk::Step::Found) {
-            const PathKey key = pathKey(file.path());
+            const QByteArray path = file.path();
+            const PathKey key = pathKey(path);
             if (listed.contains(key)) {
                 ++alreadyListed;
-            } else if (!offered.contains(key)) {
-                offered.insert(key);
+            } else if (!overlaps.contain(path) || offered.insert(key)) {
                 queue.push(file);
                 ++found;
             }

@@ -61,6 +61,23 @@ struct RunResult
     SubfolderFiles subfolderFiles;
 };
 
+// Where the paths given to a run may yield the same file twice: below the
+// shortest given path that another given path starts with or equals (the
+// same folder twice, a file inside a folder given, a folder inside
+// another). One walk never yields a path twice, since no link is entered,
+// so files elsewhere need no duplicate test, and a run of paths that do not
+// overlap keeps nothing per file.
+class OverlappingPaths
+{
+public:
+    explicit OverlappingPaths(const QList<QUrl> &urls);
+    // Whether a path the walk yielded may be yielded again.
+    bool contain(const QByteArray &path) const;
+
+private:
+    std::vector<QByteArray> m_roots; // sorted; none starts with another
+};
+
 // One collection run at a time. A run thread walks and hands the files to
 // the I/O pool, which counts many at once; the counted items reach the
 // thread that started the run strictly in walk order, in batches, as

@@ -34,6 +34,48 @@ bool takeFileOption(const QList<QByteArray> &arguments, qsizetype *i, const QByt
     return true;
 }
 
+// The options QApplication takes out of the command line itself, with one
+// or two leading hyphens. They are read here too, so that the line is
+// understood before the window system is asked for anything.
+bool isToolkitOption(QByteArrayView argument, bool *takesValue)
+{
+    static constexpr const char *withValue[] = {"platform",
+                                                "platformpluginpath",
+                                                "platformtheme",
+                                                "plugin",
+                                                "qwindowgeometry",
+                                                "geometry",
+                                                "qwindowtitle",
+                                                "title",
+                                                "qwindowicon",
+                                                "icon",
+                                                "session",
+                                                "style",
+                                                "stylesheet",
+                                                "display",
+                                                "name"};
+    static constexpr const char *alone[] = {"reverse", "testability", "widgetcount", "nograb",
+                                            "dograb"};
+    QByteArrayView name = argument.sliced(argument.startsWith("--") ? 2 : 1);
+    if (name.startsWith("style=") || name.startsWith("stylesheet=")) {
+        *takesValue = false;
+        return true;
+    }
+    for (const char *option : withValue) {
+        if (name == option) {
+            *takesValue = true;
+            return true;
+        }
+    }
+    for (const char *option : alone) {
+        if (name == option) {
+            *takesValue = false;
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool isOnThisMachine(const QUrl &url)
@@ -59,6 +101,10 @@ CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArra
                 line.help = true;
             } else if (argument == "--version") {
                 line.version = true;
+            } else if (bool takesValue = false;
+                       !counter && isToolkitOption(argument, &takesValue)) {
+                if (takesValue)
+                    ++i;
             } else if (counter && argument == "--subfolders") {
                 line.subfolders = true;
             } else if (counter && argument == "--quiet") {
@@ -98,29 +144,41 @@ QString commandLineHelp(Program program)
 {
     if (program == Program::Counter) {
         return tr("Usage: tallivo-count [--subfolders] [--export FILE] [--pages FILE] [--summary]\n"
-                  "                     [--quiet] PATH...\n"
+                  "                     [--quiet] [--] PATH...\n"
                   "Counts the pages of the TIFF and PDF files at PATH (files or folders),\n"
-                  "collecting them as a drop on the Tallivo window does.\n"
+                  "collecting them as a drop on the Tallivo window does, and prints a line\n"
+                  "per file (name, pages, size, folder) and the totals. The size is the\n"
+                  "space the file takes on disk, not its length.\n"
                   "\n"
                   "  --subfolders   walk folders with their subfolders\n"
                   "  --export FILE  also write the tab-delimited list to FILE\n"
+                  "  --export=FILE  the same\n"
                   "  --pages FILE   write one tab-separated line per page to FILE\n"
+                  "  --pages=FILE   the same\n"
                   "  --summary      print the pages by paper size and colour\n"
-                  "  --quiet        print only the totals and the summary of problems\n"
+                  "  --quiet        print only the totals and the problems, not a line per file\n"
                   "  -h, --help     show this help\n"
                   "      --version  show the version\n"
+                  "  --             end of the options: the arguments after it are paths\n"
                   "\n"
                   "Exit status: 0 all counted; 1 a PATH is missing or a file could not be\n"
                   "written; 2 bad usage; 3 some files could not be counted or folders not "
-                  "read.\n");
+                  "read;\n"
+                  "130 stopped by Ctrl+C.\n");
     }
-    return tr("Usage: tallivo [PATH...]\n"
+    return tr("Usage: tallivo [--] [PATH...]\n"
               "Counts the pages of TIFF and PDF files. The files and folders given are\n"
               "listed as if dropped on the window; with Tallivo already running, they go\n"
               "to its window.\n"
               "\n"
               "  -h, --help     show this text\n"
               "      --version  show the version\n"
+              "  --             end of the options: the arguments after it are paths\n"
+              "The options of the Qt toolkit, such as -platform NAME or -style NAME, are\n"
+              "taken as well.\n"
+              "\n"
+              "Exit status: 0 the window was closed or the paths were handed over;\n"
+              "1 no window could be opened (no display); 2 bad usage.\n"
               "\n"
               "For scripts and servers, without a window: tallivo-count --help\n");
 }

@@ -162,6 +162,8 @@ private Q_SLOTS:
     void aFileThatKillsThePdfLibraryCostsOnlyItself();
     void namesAreBytesAndRowsStayRows();
     void pageListAndSummary();
+    void problemsAreNamedWhenQuiet_data();
+    void problemsAreNamedWhenQuiet();
     void badOptions_data();
     void badOptions();
     void helpListsEveryDocumentedOption();
@@ -193,21 +195,24 @@ void TestCli::listsFilesAndTotals()
     Result r = countWith({m_dir.path()});
     QCOMPARE(r.status, 0);
     QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.size(), 6);
     QVERIFY(lines[0].startsWith(QStringLiteral("a scan.tif\t3\t")));
     QVERIFY(lines[0].endsWith(QLatin1Char('\t') + m_dir.path()));
     QVERIFY(lines[1].startsWith(QStringLiteral("b.PDF\t4\t")));
     QVERIFY(lines[2].startsWith(QStringLiteral("c.Pdf\t9\t")));
     QCOMPARE(lines[3], QStringLiteral("Total Pages TIFF : 3 PDF : 13"));
+    // The sum beside it, on a line of its own.
+    QCOMPARE(lines[4], QStringLiteral("Total pages: 16"));
     // Nothing is selected in a listing: the window's selection text stays out.
-    QCOMPARE(lines[4], QStringLiteral("3 Total file(s)"));
+    QCOMPARE(lines[5], QStringLiteral("3 Total file(s)"));
 
     // The same folder twice, and a file inside it: each file is listed once.
     const QString file = m_dir.filePath(QStringLiteral("deep/er/d.tiff"));
     r = countWith({QStringLiteral("--quiet"), QStringLiteral("--subfolders"), m_dir.path(),
                    m_dir.path(), file});
     QCOMPARE(r.status, 0);
-    QCOMPARE(r.out, QStringLiteral("Total Pages TIFF : 5 PDF : 13\n4 Total file(s)\n"));
+    QCOMPARE(r.out,
+             QStringLiteral("Total Pages TIFF : 5 PDF : 13\nTotal pages: 18\n4 Total file(s)\n"));
     QVERIFY(r.err.isEmpty()); // no progress when stderr is not a terminal
 }
 
@@ -241,7 +246,8 @@ void TestCli::missingPathCountsTheRest()
                                 m_dir.filePath(QStringLiteral("b.PDF"))});
     QCOMPARE(r.status, 1);
     QVERIFY(r.err.contains(QStringLiteral("nope")));
-    QVERIFY(r.out.startsWith(QStringLiteral("Total Pages TIFF : 0 PDF : 4\n1 Total file(s)")));
+    QVERIFY(r.out.startsWith(
+        QStringLiteral("Total Pages TIFF : 0 PDF : 4\nTotal pages: 4\n1 Total file(s)")));
 }
 
 void TestCli::librariesStayQuietOnDamagedFiles()
@@ -262,7 +268,8 @@ void TestCli::librariesStayQuietOnDamagedFiles()
     QVERIFY(r.out.contains(QStringLiteral("Total Pages TIFF : ")));
     const Result quiet =
         countWith({QStringLiteral("--quiet"), QStringLiteral("--subfolders"), corpus});
-    QCOMPARE(quiet.err, lines.last() + QLatin1Char('\n'));
+    // Under --quiet too: they are problems, not progress.
+    QCOMPARE(quiet.err, r.err);
 }
 
 void TestCli::aFileThatKillsThePdfLibraryCostsOnlyItself()
@@ -364,6 +371,37 @@ void TestCli::pageListAndSummary()
     QVERIFY(bad.err.contains(QStringLiteral("cannot write")));
 }
 
+void TestCli::problemsAreNamedWhenQuiet_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("listing") << QStringList();
+    QTest::newRow("quiet") << QStringList{QStringLiteral("--quiet")};
+    QTest::newRow("quiet summary")
+        << QStringList{QStringLiteral("--quiet"), QStringLiteral("--summary")};
+}
+
+void TestCli::problemsAreNamedWhenQuiet()
+{
+    QFETCH(QStringList, options);
+    QTemporaryDir dir;
+    QVERIFY(test::writeTiff(dir.filePath(QStringLiteral("a.tif")), 2));
+    QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("b.tif")), "II*\0garbage"));
+    QVERIFY(test::writeBytes(dir.filePath(QStringLiteral("c.pdf")), "not a PDF at all"));
+    const Result r = countWith(options + QStringList{dir.path()});
+    QCOMPARE(r.status, 3);
+    const QStringList lines = r.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    const QStringList names{QStringLiteral("b.tif"), QStringLiteral("c.pdf")};
+    for (int i = 0; i < 2; ++i) {
+        const QString named =
+            QStringLiteral("tallivo-count: ") + dir.filePath(names.at(i)) + QStringLiteral(": ");
+        QVERIFY2(lines.at(i).startsWith(named), qPrintable(lines.at(i)));
+        QVERIFY(lines.at(i).size() > named.size() + 3); // with the reason
+    }
+    QCOMPARE(lines.at(2), QStringLiteral("2 files could not be counted"));
+    QVERIFY(r.out.contains(QStringLiteral("Total Pages TIFF : 2 PDF : 0\nTotal pages: 2\n")));
+}
+
 void TestCli::badOptions_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -403,6 +441,43 @@ void TestCli::helpListsEveryDocumentedOption()
     QCOMPARE(r.status, 0);
     for (const QString &o : std::as_const(documented))
         QVERIFY2(r.out.contains(o + QLatin1Char(' ')), qPrintable(o));
+    // The manual page's options, "--" and the "--export=FILE" forms among
+    // them, and its exit statuses.
+    QFile manual(QStringLiteral(TALLIVO_SOURCE_DIR "/packaging/tallivo-count.1"));
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    const QString page =
+        QString::fromUtf8(manual.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    const QString options =
+        page.section(QStringLiteral(".SH OPTIONS"), 1).section(QStringLiteral(".SH "), 0, 0);
+    QStringList manualOptions;
+    const QRegularExpression manualOption(QStringLiteral("^\\.B[IR]? +(--[a-z]*=?)"),
+                                          QRegularExpression::MultilineOption);
+    for (const auto &match : manualOption.globalMatch(options))
+        manualOptions << match.captured(1);
+    QVERIFY2(manualOptions.contains(QStringLiteral("--")) &&
+                 manualOptions.contains(QStringLiteral("--export=")) && manualOptions.size() >= 9,
+             qPrintable(manualOptions.join(QLatin1Char(' '))));
+    for (const QString &o : std::as_const(manualOptions)) {
+        const QString shown =
+            o.endsWith(QLatin1Char('=')) ? o + QStringLiteral("FILE ") : o + QLatin1Char(' ');
+        QVERIFY2(r.out.contains(shown), qPrintable(o));
+    }
+    const QString statuses =
+        page.section(QStringLiteral(".SH EXIT STATUS"), 1).section(QStringLiteral(".SH "), 0, 0);
+    const QString helpStatuses = r.out.section(QStringLiteral("Exit status:"), 1);
+    const QRegularExpression status(QStringLiteral("^\\.B ([0-9]+)$"),
+                                    QRegularExpression::MultilineOption);
+    int listed = 0;
+    for (const auto &match : status.globalMatch(statuses)) {
+        ++listed;
+        QVERIFY2(
+            helpStatuses.contains(QLatin1Char(' ') + match.captured(1) + QLatin1Char(' ')) ||
+                helpStatuses.contains(QLatin1Char('\n') + match.captured(1) + QLatin1Char(' ')),
+            qPrintable(match.captured(1)));
+    }
+    QCOMPARE(listed, 5);
+    // The size column is the space on disk, and the help says so.
+    QVERIFY(r.out.contains(QStringLiteral("on disk")));
     const Result v = countWith({QStringLiteral("--version")});
     QCOMPARE(v.status, 0);
     QVERIFY(v.out.startsWith(QStringLiteral("tallivo-count ")));
@@ -498,7 +573,7 @@ void TestCli::moreFilesThanCountAhead()
     QCOMPARE(r.status, 0);
     QByteArray listed;
     const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), files + 2);
+    QCOMPARE(lines.size(), files + 3);
     for (const QString &line : lines.mid(0, files))
         listed += line.section(QLatin1Char('\t'), 0, 1).toUtf8() + '\n';
     QCOMPARE(listed, expected);
@@ -580,7 +655,8 @@ void TestCli::saysWhatTheSubfoldersHold()
     const QString deep = m_dir.filePath(QStringLiteral("deep"));
     Result r = countWith({deep});
     QCOMPARE(r.status, 0);
-    QCOMPARE(r.out, QStringLiteral("Total Pages TIFF : 0 PDF : 0\n0 Total file(s)\n"));
+    QCOMPARE(r.out,
+             QStringLiteral("Total Pages TIFF : 0 PDF : 0\nTotal pages: 0\n0 Total file(s)\n"));
     QCOMPARE(r.err, QStringLiteral("tallivo-count: no TIFF or PDF files here, but the subfolders "
                                    "hold 1; add --subfolders to count them\n"));
     // Files of its own, or the subfolders walked: nothing to add.

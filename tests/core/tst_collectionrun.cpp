@@ -4,6 +4,7 @@
 #include "runtoend.h"
 #include "samplefiles.h"
 
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -87,6 +88,10 @@ private Q_SLOTS:
     void shutdownDuringRunNeverTouchesHost();
     void walkOrderWithReadsOutOfOrder();
     void listedFilesAreNeverOpenedAgain();
+    void overlappingPaths_data();
+    void overlappingPaths();
+    void overlappingArgumentsListEachFileOnce_data();
+    void overlappingArgumentsListEachFileOnce();
     void cancelWhileTheShareHangs_data();
     void cancelWhileTheShareHangs();
     void unreadableFoldersAreReported();
@@ -338,6 +343,86 @@ void TestCollectionRun::listedFilesAreNeverOpenedAgain()
     QCOMPARE(share.visits(tif), 1);
     QVERIFY(test::runToEnd(run, files, args));
     QCOMPARE(share.visits(tif), 1);
+}
+
+// Only files that two of the given paths may both yield need the duplicate
+// test's key; with paths that do not overlap, a run keeps none.
+void TestCollectionRun::overlappingPaths_data()
+{
+    QTest::addColumn<QList<QByteArray>>("given");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<bool>("mayRepeat");
+    using L = QList<QByteArray>;
+    QTest::newRow("apart") << L{"/s/a", "/s/b"} << QByteArray("/s/a/x.tif") << false;
+    QTest::newRow("one path") << L{"/s"} << QByteArray("/s/a/x.tif") << false;
+    QTest::newRow("twice") << L{"/s/a", "/s/a"} << QByteArray("/s/a/b/x.tif") << true;
+    QTest::newRow("twice, elsewhere")
+        << L{"/s/a", "/s/b", "/s/a"} << QByteArray("/s/b/x.tif") << false;
+    QTest::newRow("inside, given first") << L{"/s/b", "/s"} << QByteArray("/s/b/x.tif") << true;
+    QTest::newRow("beside the inner one") << L{"/s/b", "/s"} << QByteArray("/s/c/x.tif") << true;
+    QTest::newRow("outside both") << L{"/s/b", "/s"} << QByteArray("/t/x.tif") << false;
+    QTest::newRow("a file in a folder given")
+        << L{"/s/a/x.tif", "/s/a"} << QByteArray("/s/a/y.tif") << true;
+    QTest::newRow("untidy forms of one folder")
+        << L{"/s//a/", "/s/./a"} << QByteArray("/s//a//x.tif") << true;
+    QTest::newRow("several groups, in one")
+        << L{"/p", "/p/q", "/r/s", "/r", "/m"} << QByteArray("/r/s/t.pdf") << true;
+    QTest::newRow("several groups, in none")
+        << L{"/p", "/p/q", "/r/s", "/r", "/m"} << QByteArray("/m/t.pdf") << false;
+    QTest::newRow("several groups, between")
+        << L{"/p", "/p/q", "/r/s", "/r", "/m"} << QByteArray("/q/t.pdf") << false;
+}
+
+void TestCollectionRun::overlappingPaths()
+{
+    QFETCH(QList<QByteArray>, given);
+    QFETCH(QByteArray, path);
+    QFETCH(bool, mayRepeat);
+    QList<QUrl> urls;
+    for (const QByteArray &p : given)
+        urls << urlFromLocalPath(p);
+    QCOMPARE(OverlappingPaths(urls).contain(path), mayRepeat);
+}
+
+// However the given paths overlap, every file is listed once, where it is
+// first found.
+void TestCollectionRun::overlappingArgumentsListEachFileOnce_data()
+{
+    QTest::addColumn<QList<QByteArray>>("given"); // below the fixture's folder
+    QTest::addColumn<bool>("isFolders");
+    QTest::addColumn<bool>("subfolders");
+    QTest::addColumn<int>("listed");
+    QTest::addColumn<QString>("first");
+    using L = QList<QByteArray>;
+    QTest::newRow("folder twice") << L{"", ""} << true << true << 40 << "f01.tif";
+    QTest::newRow("with a slash") << L{"", "/"} << true << true << 40 << "f01.tif";
+    QTest::newRow("subfolder first") << L{"/sub", ""} << true << true << 40 << "f00.pdf";
+    QTest::newRow("file first") << L{"/sub/f38.pdf", ""} << true << true << 40 << "f38.pdf";
+    QTest::newRow("file after, no subfolders")
+        << L{"", "/f01.tif", "/sub/f00.pdf"} << true << false << 21 << "f01.tif";
+    QTest::newRow("files twice") << L{"/f01.tif", "/f03.tif", "/f01.tif"} << false << false << 2
+                                 << "f01.tif";
+}
+
+void TestCollectionRun::overlappingArgumentsListEachFileOnce()
+{
+    QFETCH(QList<QByteArray>, given);
+    QFETCH(bool, isFolders);
+    QFETCH(bool, subfolders);
+    QFETCH(int, listed);
+    QFETCH(QString, first);
+    Arguments args{{}, isFolders, subfolders};
+    for (const QByteArray &p : given)
+        args.urls << urlFromLocalPath(QFile::encodeName(m_dir.path()) + p);
+    FileList files;
+    CollectionRun run;
+    QVERIFY(test::runToEnd(run, files, args));
+    QCOMPARE(files.size(), listed);
+    QCOMPARE(files.at(0)->name(), first);
+    QSet<QByteArray> paths;
+    for (int i = 0; i < files.size(); ++i)
+        paths.insert(tidyPath(files.at(i)->localPath()));
+    QCOMPARE(paths.size(), listed);
 }
 
 void TestCollectionRun::cancelWhileTheShareHangs_data()

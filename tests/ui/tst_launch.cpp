@@ -13,6 +13,7 @@
 #include <QDBusServer>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -33,6 +34,9 @@ private Q_SLOTS:
     void urlsTravelAsBytes();
     void handOverToRunningWindow();
     void quittingInstanceLetsTheNameGo();
+    void withoutADisplay_data();
+    void withoutADisplay();
+    void helpMatchesTheManualPage();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -67,6 +71,10 @@ void TestLaunch::commandLine_data()
     // After "--" a name may start with "-".
     QTest::newRow("dash names") << L{"--", "-a", "--help"} << L{"/work/-a", "/work/--help"} << "";
     QTest::newRow("lone dash") << L{"-"} << L{"/work/-"} << "";
+    // Qt's own options are Qt's, with their values.
+    QTest::newRow("toolkit options")
+        << L{"-style", "fusion", "--platform", "xcb", "-reverse", "-stylesheet=x.qss", "a"}
+        << L{"/work/a"} << "";
 }
 
 void TestLaunch::commandLine()
@@ -87,7 +95,7 @@ void TestLaunch::commandLine()
         QVERIFY2(line.skipped.first().contains(u"file://scanner/s/a.pdf") &&
                      line.skipped.first().contains(u"scanner"),
                  qPrintable(line.skipped.first()));
-    QVERIFY(commandLineHelp().startsWith(QStringLiteral("Usage: tallivo [PATH...]")));
+    QVERIFY(commandLineHelp().startsWith(QStringLiteral("Usage: tallivo [--] [PATH...]")));
 }
 
 void TestLaunch::urlsTravelAsBytes()
@@ -238,6 +246,121 @@ void TestLaunch::quittingInstanceLetsTheNameGo()
         QDBusConnection::disconnectFromBus(QString::fromLatin1(launch));
     daemon.terminate();
     daemon.waitForFinished();
+}
+
+namespace {
+
+struct Launch
+{
+    int status = -1; // -1: it crashed
+    QString out;
+    QString err;
+};
+
+// Starts the tallivo program itself with only the variables given.
+Launch launch(const QStringList &arguments, const QStringList &variables = {})
+{
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    for (const QString &variable : variables)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TALLIVO_BINARY), arguments);
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+// Without a display the window says so plainly, with its status, and the
+// command line is read before: help and mistakes need none.
+void TestLaunch::withoutADisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("said");
+    using L = QStringList;
+    QTest::newRow("nothing set") << L{} << L{} << 1 << "there is no display";
+    QTest::newRow("paths given") << L{QStringLiteral("/tmp")} << L{} << 1 << "there is no display";
+    QTest::newRow("x11 asked for")
+        << L{QStringLiteral("-platform"), QStringLiteral("xcb")}
+        << L{QStringLiteral("WAYLAND_DISPLAY=wayland-9")} << 1 << "there is no display";
+    QTest::newRow("bad option") << L{QStringLiteral("--frobnicate")} << L{} << 2
+                                << "unknown option --frobnicate";
+    QTest::newRow("bad option after Qt's")
+        << L{QStringLiteral("-style"), QStringLiteral("fusion"), QStringLiteral("-x")} << L{} << 2
+        << "unknown option -x";
+    QTest::newRow("help") << L{QStringLiteral("--help")} << L{} << 0 << "";
+    QTest::newRow("version") << L{QStringLiteral("--version")} << L{} << 0 << "";
+    // A display named that is not there: Qt's failure, said as plainly.
+    QTest::newRow("display not there")
+        << L{} << L{QStringLiteral("DISPLAY=:4271")} << 1 << "the display could not be reached";
+}
+
+void TestLaunch::withoutADisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, variables);
+    QFETCH(int, status);
+    QFETCH(QString, said);
+    if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X4271")))
+        QSKIP("an X server listens on :4271 here");
+    const Launch r = launch(arguments, variables);
+    QCOMPARE(r.status, status);
+    if (said.isEmpty()) {
+        QVERIFY(r.err.isEmpty());
+        QVERIFY(!r.out.isEmpty());
+        return;
+    }
+    QVERIFY2(r.err.contains(QStringLiteral("tallivo: ") + said) ||
+                 r.err.contains(QStringLiteral("tallivo: cannot open the window: ") + said),
+             qPrintable(r.err));
+    QVERIFY2(!r.err.contains(u"einstall"), qPrintable(r.err));
+    if (status == 1)
+        QVERIFY(r.err.contains(u"tallivo-count"));
+}
+
+// The manual page's options and exit statuses are those of --help.
+void TestLaunch::helpMatchesTheManualPage()
+{
+    QFile manual(QStringLiteral(TALLIVO_SOURCE_DIR "/packaging/tallivo.1"));
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    const QString page =
+        QString::fromUtf8(manual.readAll()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    const QString help = launch({QStringLiteral("--help")}).out;
+    QCOMPARE(help, commandLineHelp());
+    const QString options =
+        page.section(QStringLiteral(".SH OPTIONS"), 1).section(QStringLiteral(".SH "), 0, 0);
+    const QRegularExpression option(QStringLiteral("(?:^\\.B[IR]? +| )(--?[a-z]*)"),
+                                    QRegularExpression::MultilineOption);
+    QStringList listed;
+    for (const auto &match : option.globalMatch(options))
+        listed << match.captured(1);
+    QVERIFY2(listed.size() >= 5, qPrintable(listed.join(u' ')));
+    for (const QString &o : std::as_const(listed))
+        QVERIFY2(help.contains(o + QLatin1Char(' ')) || help.contains(o + QLatin1Char(',')),
+                 qPrintable(o));
+    const QString statuses =
+        page.section(QStringLiteral(".SH EXIT STATUS"), 1).section(QStringLiteral(".SH "), 0, 0);
+    const QString helpStatuses = help.section(QStringLiteral("Exit status:"), 1);
+    const QRegularExpression status(QStringLiteral("^\\.B ([0-9]+)$"),
+                                    QRegularExpression::MultilineOption);
+    int seen = 0;
+    for (const auto &match : status.globalMatch(statuses)) {
+        ++seen;
+        const QString n = match.captured(1);
+        QVERIFY2(helpStatuses.contains(QLatin1Char(' ') + n + QLatin1Char(' ')) ||
+                     helpStatuses.contains(QLatin1Char('\n') + n + QLatin1Char(' ')),
+                 qPrintable(n));
+    }
+    QCOMPARE(seen, 3);
 }
 
 QTEST_MAIN(TestLaunch)

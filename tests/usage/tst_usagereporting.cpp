@@ -1,5 +1,6 @@
 #include "formdatarequest.h"
 #include "machineid.h"
+#include "reportuploader.h"
 #include "reviewdialog.h"
 #include "testhttpserver.h"
 #include "usagereporting.h"
@@ -205,6 +206,31 @@ private Q_SLOTS:
                      "\r\nContent-Type: " +
                      FormDataRequest::mimeTypeForPath(QStringLiteral("Usages.Log")).toUtf8() +
                      "\r\n\r\n" + content + "\r\n--" + b + "--\r\n");
+    }
+
+    // The README and the manual page say what a Submit Report click sends,
+    // where, and that the reporting box does not stop it.
+    void documentationSaysWhatSubmitSends_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("README") << QStringLiteral("README.md");
+        QTest::newRow("tallivo(1)") << QStringLiteral("packaging/tallivo.1");
+    }
+
+    void documentationSaysWhatSubmitSends()
+    {
+        QFETCH(QString, file);
+        QFile page(QStringLiteral(TALLIVO_SOURCE_DIR "/") + file);
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(page.readAll()).simplified();
+        const QUrl endpoint(QString::fromLatin1(UsagesReportURL));
+        QCOMPARE(endpoint.scheme(), QStringLiteral("http"));
+        for (const QString &said :
+             {endpoint.toString(), QStringLiteral("Submit Report"), QStringLiteral("Usages.Log"),
+              QStringLiteral("machine id"), QStringLiteral("plain HTTP"),
+              QStringLiteral("Enable usages reporting"), QStringLiteral("does not stop")})
+            QVERIFY2(text.contains(said), qPrintable(said));
+        QVERIFY(!text.contains(QStringLiteral("not sent anywhere")));
     }
 
     void onlyTheSecondOfTwoSubmissionsCounts()
