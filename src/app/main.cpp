@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -27,6 +28,9 @@ QList<QByteArray> argumentsOf(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    // A write past a file size limit fails with EFBIG, said and the old file
+    // kept, instead of ending the program with its new file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Help and version need no display, so they come before the application.
     const tallivo::CommandLine early = tallivo::parseCommandLine(argumentsOf(argc, argv), {});
     if (early.help || early.version) {
