@@ -473,6 +473,7 @@ bool writeOrRemove(const QByteArray &path, const QByteArray &data,
                    const std::function<void()> &progress, QString *error)
 {
     if (data.isEmpty()) {
+        removeStaleTemporaries(path);
         // Only a file of ours goes, never a pipe or a device in its place.
         struct stat st;
         if (::lstat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))

@@ -2,6 +2,7 @@
 #include "filelist.h"
 #include "pagereport.h"
 #include "pagesummary.h"
+#include "pipereader.h"
 #include "savefile.h"
 
 #include <QDir>
@@ -15,17 +16,15 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <optional>
-#include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace tallivo;
+using tallivo::test::PipeReader;
 
 namespace {
 
@@ -61,59 +60,6 @@ mode_t typeOf(const QByteArray &path)
     struct stat st;
     return ::lstat(path.constData(), &st) == 0 ? st.st_mode & S_IFMT : 0;
 }
-
-// What is written to a pipe. The read end is open before any writer comes,
-// so that a writer finds its reader; once the writer is done, data() takes
-// what is left, and returns even when no writer ever came.
-class PipeReader
-{
-public:
-    explicit PipeReader(const QByteArray &path, qint64 stopAfter = -1)
-        : m_fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
-    {
-        if (::pipe2(m_stop, O_CLOEXEC) != 0)
-            return;
-        m_thread = std::thread([this, stopAfter] {
-            pollfd p[2] = {{m_fd, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-            while (::poll(p, 2, -1) >= 0) {
-                const bool last = p[1].revents != 0;
-                ssize_t n = 0;
-                do {
-                    char buffer[65536];
-                    n = ::read(m_fd, buffer, sizeof buffer);
-                    if (n > 0)
-                        m_data.append(buffer, n);
-                } while (last && n > 0);
-                if (last || n == 0 || (n < 0 && errno != EAGAIN) ||
-                    (stopAfter >= 0 && m_data.size() >= stopAfter))
-                    break;
-            }
-            ::close(m_fd);
-        });
-    }
-    ~PipeReader()
-    {
-        data();
-        ::close(m_stop[0]);
-        ::close(m_stop[1]);
-    }
-    bool isOpen() const { return m_fd >= 0 && m_thread.joinable(); }
-    QByteArray data()
-    {
-        if (m_thread.joinable()) {
-            const ssize_t n = ::write(m_stop[1], "x", 1);
-            (void)n;
-            m_thread.join();
-        }
-        return m_data;
-    }
-
-private:
-    int m_fd;
-    int m_stop[2] = {-1, -1};
-    QByteArray m_data;
-    std::thread m_thread;
-};
 
 // A folder in which nothing can be made or renamed, for root as well:
 // immutable where the system lets us, else without write permission.
