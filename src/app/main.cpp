@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -87,6 +88,9 @@ void startupMessage(QtMsgType type, const QMessageLogContext &context, const QSt
 
 int main(int argc, char *argv[])
 {
+    // A write past a file size limit fails with EFBIG, said and the old file
+    // kept, instead of ending the program with its new file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The whole line is read before the window system is asked for
     // anything: help, version and mistakes need no display.
     const QList<QByteArray> arguments = argumentsOf(argc, argv);

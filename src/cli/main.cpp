@@ -137,6 +137,9 @@ private:
 
 int main(int argc, char *argv[])
 {
+    // A write past a file size limit fails with EFBIG, said and the old file
+    // kept, instead of ending the program with its new file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallivo-count"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));

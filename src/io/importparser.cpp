@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <cerrno>
+#include <climits>
 #include <exception>
 #include <fcntl.h>
 #include <optional>
@@ -155,11 +156,29 @@ QByteArray pathOfLine(QByteArrayView line, const TableLayout &layout)
     return {};
 }
 
+// Whether a name between slashes is longer than a file name can be: no file
+// has such a path, and a line of megabytes is no path.
+bool hasOverlongName(QByteArrayView path)
+{
+    qsizetype start = 0;
+    while (start < path.size()) {
+        qsizetype end = path.indexOf('/', start);
+        if (end < 0)
+            end = path.size();
+        if (end - start > NAME_MAX)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 } // namespace
 
-QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir)
+QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir,
+                                  qsizetype *tooLong)
 {
     QList<QByteArray> paths;
+    qsizetype overlong = 0;
     try {
         if (data.startsWith("\xef\xbb\xbf"))
             data = data.sliced(3);
@@ -185,8 +204,19 @@ QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir
             }
             if (line.isEmpty() || line.contains('\0'))
                 continue;
+            // Before a line of megabytes is copied.
+            if (layout.kind == TableLayout::Lines && hasOverlongName(line)) {
+                ++overlong;
+                continue;
+            }
             const QByteArray named = pathOfLine(line, layout);
-            if (named.isEmpty() || named.contains('\0') || !isCountableName(named))
+            if (named.isEmpty() || named.contains('\0'))
+                continue;
+            if (hasOverlongName(named)) {
+                ++overlong;
+                continue;
+            }
+            if (!isCountableName(named))
                 continue;
             // Tidied as a command line's paths are; ".." is left to the kernel.
             QByteArray path = absolutePath(named, base);
@@ -199,12 +229,14 @@ QList<QByteArray> parseImportList(QByteArrayView data, const QByteArray &baseDir
         // Out of memory on a monstrous list: keep what was parsed.
         logError("(parseText:)", QString::fromLocal8Bit(e.what()));
     }
+    if (tooLong)
+        *tooLong = overlong;
     return paths;
 }
 
-QList<QByteArray> parseImportText(QStringView text, const QByteArray &baseDir)
+QList<QByteArray> parseImportText(QStringView text, const QByteArray &baseDir, qsizetype *tooLong)
 {
-    return parseImportList(text.toUtf8(), baseDir);
+    return parseImportList(text.toUtf8(), baseDir, tooLong);
 }
 
 namespace {
@@ -275,12 +307,14 @@ bool readImportFile(const QString &path, QByteArray *data, QString *error)
 
 } // namespace
 
-QList<QByteArray> parseImportFile(const QString &path, QString *error)
+QList<QByteArray> parseImportFile(const QString &path, QString *error, qsizetype *tooLong)
 {
+    if (tooLong)
+        *tooLong = 0;
     QByteArray data;
     if (!readImportFile(path, &data, error))
         return {};
-    return parseImportList(data);
+    return parseImportList(data, {}, tooLong);
 }
 
 QList<QUrl> importUrls(const QList<QByteArray> &paths)

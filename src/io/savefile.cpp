@@ -10,11 +10,17 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -78,7 +84,161 @@ QByteArray randomLetters(int n)
     return out;
 }
 
+// The new file's name: "NAME.tallivo-XXXXXX.tmp", recognisably ours.
+constexpr qsizetype kStemBytes = 200;
+constexpr int kTempLetters = 6;
+constexpr char kTempEnd[] = ".tmp";
+
+QByteArray tempStem(const QByteArray &name)
+{
+    return name.left(kStemBytes) + ".tallivo-";
+}
+
+bool isTempOf(QByteArrayView entry, QByteArrayView stem)
+{
+    const qsizetype end = qsizetype(sizeof kTempEnd) - 1;
+    if (entry.size() != stem.size() + kTempLetters + end || !entry.startsWith(stem) ||
+        !entry.endsWith(kTempEnd))
+        return false;
+    for (qsizetype i = stem.size(); i < stem.size() + kTempLetters; ++i) {
+        const char c = entry[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+            return false;
+    }
+    return true;
+}
+
+// Where the file system keeps no locks, only a file last written before this
+// process started is surely no save of its own.
+const timespec kProcessStart = [] {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}();
+
+bool olderThanProcess(const struct stat &st)
+{
+    return st.st_mtim.tv_sec < kProcessStart.tv_sec || (st.st_mtim.tv_sec == kProcessStart.tv_sec &&
+                                                        st.st_mtim.tv_nsec < kProcessStart.tv_nsec);
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
+
+// Removes `name` in `folder` if it is a new file of ours that no save holds.
+void removeIfStale(int folder, const char *name)
+{
+    struct stat seen;
+    if (::fstatat(folder, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
+        seen.st_uid != ::geteuid())
+        return;
+    const FileDescriptor fd(
+        ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened;
+    if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0 || !sameFile(seen, opened))
+        return;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK || error == EINTR || !olderThanProcess(opened))
+            return;
+    }
+    struct stat now;
+    if (::fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, opened))
+        ::unlinkat(folder, name, 0);
+}
+
+void removeStaleIn(int folder, const QByteArray &stem)
+{
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    // Names first: removing while reading may skip entries.
+    QList<QByteArray> found;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (isTempOf(QByteArrayView(entry->d_name), stem))
+            found.append(QByteArray(entry->d_name));
+    }
+    ::closedir(dir);
+    for (const QByteArray &name : std::as_const(found))
+        removeIfStale(folder, name.constData());
+}
+
+// The folder a path's file is in, links followed, and the name there; -1
+// with errno on failure.
+int openFolderOf(const QByteArray &path, QByteArray *name)
+{
+    *name = fileNameOf(path);
+    if (path.isEmpty() || path.contains('\0') || name->isEmpty() || path.endsWith('/')) {
+        errno = path.isEmpty() ? ENOENT : EISDIR;
+        return -1;
+    }
+    QByteArray folderPath = folderOf(path);
+    if (folderPath.isEmpty())
+        folderPath = ".";
+    const int folder = openPath(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return -1;
+    const int followed = followLinks(folder, name);
+    const int error = errno;
+    ::close(folder);
+    errno = error;
+    return followed;
+}
+
+// A reader that goes away fails the write with EPIPE instead of ending the
+// program: SIGPIPE is held back on this thread while it writes, and one it
+// raised is taken off again.
+class PipeSignalGuard
+{
+public:
+    PipeSignalGuard()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~PipeSignalGuard()
+    {
+        if (m_raised && !m_wasPending) {
+            const timespec zero{};
+            while (::sigtimedwait(&m_pipe, nullptr, &zero) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    PipeSignalGuard(const PipeSignalGuard &) = delete;
+    PipeSignalGuard &operator=(const PipeSignalGuard &) = delete;
+    void raised() { m_raised = true; }
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_old;
+    bool m_wasPending = false;
+    bool m_raised = false;
+};
+
 } // namespace
+
+void removeStaleTemporaries(const QByteArray &path)
+{
+    QByteArray name;
+    const int folder = openFolderOf(path, &name);
+    if (folder < 0)
+        return;
+    removeStaleIn(folder, tempStem(name));
+    ::close(folder);
+}
 
 SaveFile::SaveFile(QByteArray path, QObject *parent)
     : QIODevice(parent)
@@ -93,8 +253,13 @@ SaveFile::~SaveFile()
 
 bool SaveFile::fail(int error)
 {
+    return fail(systemError(error));
+}
+
+bool SaveFile::fail(const QString &reason)
+{
     m_failed = true;
-    setErrorString(systemError(error));
+    setErrorString(reason);
     return false;
 }
 
@@ -111,6 +276,7 @@ void SaveFile::discard()
         m_folder = -1;
     }
     m_temp.clear();
+    m_inPlace = false;
 }
 
 bool SaveFile::open(OpenMode mode)
@@ -120,58 +286,105 @@ bool SaveFile::open(OpenMode mode)
         return false;
     }
     m_failed = false;
-    m_name = fileNameOf(m_path);
-    if (m_path.isEmpty() || m_path.contains('\0') || m_name.isEmpty() || m_path.endsWith('/'))
-        return fail(m_path.isEmpty() ? ENOENT : EISDIR);
-    QByteArray folderPath = folderOf(m_path);
-    if (folderPath.isEmpty())
-        folderPath = ".";
-    const int folder = openPath(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
-        return fail(errno);
-    m_folder = followLinks(folder, &m_name);
-    const int followError = errno;
-    ::close(folder);
+    m_folder = openFolderOf(m_path, &m_name);
     if (m_folder < 0)
-        return fail(followError);
+        return fail(errno);
 
-    // Keep the mode of the file replaced; a new one gets the umask's.
     struct stat old;
     const bool replacing = ::fstatat(m_folder, m_name.constData(), &old, 0) == 0;
-    const QByteArray stem = m_name.left(200) + '.';
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray temp = stem + randomLetters(6);
-        m_fd = ::openat(m_folder, temp.constData(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (m_fd >= 0) {
-            m_temp = temp;
-            break;
+    if (replacing && !S_ISREG(old.st_mode)) {
+        if (!openInPlace(old.st_mode)) {
+            discard();
+            return false;
         }
-        if (errno != EEXIST) {
+        return QIODevice::open(mode | Unbuffered);
+    }
+
+    const QByteArray stem = tempStem(m_name);
+    removeStaleIn(m_folder, stem);
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        const QByteArray temp = stem + randomLetters(kTempLetters) + kTempEnd;
+        // Nobody else may read what replaces a private file, not even for
+        // a moment.
+        const int fd =
+            ::openat(m_folder, temp.constData(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, replacing ? 0600 : 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
             const int error = errno;
             discard();
             return fail(error);
         }
+        // Held until the file is renamed or removed: the mark of a save
+        // under way. Another save's clean-up may have taken it first.
+        struct stat made;
+        const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (taken || ::fstat(fd, &made) != 0 || made.st_nlink == 0) {
+            ::unlinkat(m_folder, temp.constData(), 0);
+            ::close(fd);
+            continue;
+        }
+        m_fd = fd;
+        m_temp = temp;
     }
     if (m_fd < 0) {
         discard();
         return fail(EEXIST);
     }
-    if (replacing && S_ISREG(old.st_mode))
+    if (replacing) {
+        // The owner first: a change of owner clears the set-ID bits.
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+            ::fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+            const int ignored = ::fchown(m_fd, uid_t(-1), old.st_gid);
+            (void)ignored;
+        }
         ::fchmod(m_fd, old.st_mode & 07777);
+    }
     return QIODevice::open(mode | Unbuffered);
+}
+
+bool SaveFile::openInPlace(mode_t type)
+{
+    if (S_ISDIR(type))
+        return fail(EISDIR);
+    if (!S_ISFIFO(type) && !S_ISCHR(type)) {
+        return fail(QCoreApplication::translate(
+            "SaveFile", "It is not a file, a pipe or a character device: it is not written over"));
+    }
+    // Neither made nor truncated: what the path names is written to as it
+    // is. Without waiting, so that a pipe no program reads fails at once.
+    m_fd = ::openat(m_folder, m_name.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0) {
+        if (errno == ENXIO && S_ISFIFO(type))
+            return fail(QCoreApplication::translate("SaveFile", "No program reads from the pipe"));
+        return fail(errno);
+    }
+    struct stat opened;
+    if (::fstat(m_fd, &opened) != 0 || (!S_ISFIFO(opened.st_mode) && !S_ISCHR(opened.st_mode)))
+        return fail(EAGAIN); // replaced meanwhile: never written into unchecked
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return fail(errno);
+    m_inPlace = true;
+    return true;
 }
 
 qint64 SaveFile::writeData(const char *data, qint64 size)
 {
     if (m_failed || m_fd < 0)
         return -1;
+    std::optional<PipeSignalGuard> guard;
+    if (m_inPlace)
+        guard.emplace();
     qint64 done = 0;
     while (done < size) {
         const ssize_t n = ::write(m_fd, data + done, size_t(size - done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EPIPE && guard)
+                guard->raised();
             fail(errno);
             return -1;
         }
@@ -201,13 +414,22 @@ bool SaveFile::commit()
         discard();
         return false;
     }
+    if (m_inPlace) {
+        const int fd = std::exchange(m_fd, -1);
+        if (::close(fd) != 0 && errno != EINTR)
+            return fail(errno);
+        discard();
+        return true;
+    }
     // Delayed allocation and network file systems report a full disk here.
     int error = 0;
     if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
         error = errno;
+    // The lock stays on a second descriptor until the rename is done.
+    const int held = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
     if (::close(m_fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
-    m_fd = -1;
+    m_fd = held;
     if (error == 0 && ::renameat(m_folder, m_temp.constData(), m_folder, m_name.constData()) != 0)
         error = errno;
     if (error != 0) {
@@ -251,6 +473,11 @@ bool writeOrRemove(const QByteArray &path, const QByteArray &data,
                    const std::function<void()> &progress, QString *error)
 {
     if (data.isEmpty()) {
+        removeStaleTemporaries(path);
+        // Only a file of ours goes, never a pipe or a device in its place.
+        struct stat st;
+        if (::lstat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+            return true;
         if (::unlink(path.constData()) == 0 || errno == ENOENT)
             return true;
         *error = QString::fromLocal8Bit(strerror(errno));

@@ -6,13 +6,26 @@
 #include <QString>
 
 #include <chrono>
+#include <sys/types.h>
 
 namespace tallivo {
 
 // A file written whole or not at all. The bytes go to a new file beside the
-// destination ("NAME.XXXXXX", six letters); commit() puts them on disk and
-// only then renames the new file over the destination, so a full disk, a
-// size limit or a failed write leaves the old file exactly as it was.
+// destination, "NAME.tallivo-XXXXXX.tmp" (NAME cut to 200 bytes, six
+// letters); commit() puts them on disk and only then renames the new file
+// over the destination, so a full disk, a size limit or a failed write
+// leaves the old file exactly as it was. The new file takes the mode, and
+// where the system lets us the owner, of the file it replaces.
+//
+// A save holds a lock on its new file while it lives. Such files of the same
+// destination that nobody holds are what a killed save left, and the next
+// save of the destination removes them, if they are ours.
+//
+// A destination that exists and is not a regular file is never replaced: a
+// pipe (FIFO) or a character device is written in place, as a stream (a pipe
+// that no program reads fails at once), a folder, a block device or a socket
+// is refused with the reason. Written in place, a failure midway leaves what
+// was already written.
 //
 // QSaveFile does the same for a QString name, which cannot hold a file name
 // that is not UTF-8; this takes the path as bytes, of any length. A symbolic
@@ -42,6 +55,8 @@ protected:
 
 private:
     bool fail(int error);
+    bool fail(const QString &reason);
+    bool openInPlace(mode_t type);
     void discard();
 
     QByteArray m_path;
@@ -50,7 +65,12 @@ private:
     int m_folder = -1;
     int m_fd = -1;
     bool m_failed = false;
+    bool m_inPlace = false; // a pipe or device, written as it is
 };
+
+// Removes what killed saves of `path` left beside it (see SaveFile); saving
+// does this by itself.
+void removeStaleTemporaries(const QByteArray &path);
 
 // Writes `data` to `path` through SaveFile. On failure returns false with the
 // reason in `error`.

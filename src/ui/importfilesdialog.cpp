@@ -17,6 +17,7 @@
 #include <QTextDocument>
 
 #include <exception>
+#include <utility>
 
 namespace tallivo {
 
@@ -136,24 +137,36 @@ void ImportFilesDialog::countChosenFile(const QString &path)
     m_ui->foundLabel->setText(tr("Reading the list\u2026"));
     runOnIoPool(
         this,
-        [path]() -> qint64 {
+        [path]() -> std::pair<qint64, qint64> {
             try {
                 QString error;
-                return qint64(importUrls(parseImportFile(path, &error)).size());
+                qsizetype tooLong = 0;
+                const qint64 files = importUrls(parseImportFile(path, &error, &tooLong)).size();
+                return {files, tooLong};
             } catch (const std::exception &) {
-                return -1;
+                return {-1, 0};
             }
         },
-        [this, generation](qint64 files) {
+        [this, generation](std::pair<qint64, qint64> found) {
             if (generation != m_generation)
                 return;
             // A list that cannot be read is said so when it is imported.
-            m_ui->foundLabel->setText(files < 0 ? QString()
-                                                : tr("Total Files Found : %1").arg(files));
+            m_ui->foundLabel->setText(found.first < 0 ? QString()
+                                                      : foundText(found.first, found.second));
         });
 }
 
-void ImportFilesDialog::startParse(std::function<QList<QByteArray>()> parse,
+QString ImportFilesDialog::foundText(qint64 files, qint64 tooLong)
+{
+    QString text = tr("Total Files Found : %1").arg(files);
+    if (tooLong == 1)
+        text += tr(" (1 line too long to be a path left out)");
+    else if (tooLong > 1)
+        text += tr(" (%1 lines too long to be paths left out)").arg(tooLong);
+    return text;
+}
+
+void ImportFilesDialog::startParse(std::function<QList<QByteArray>(qsizetype *tooLong)> parse,
                                    std::function<void(const Parsed &)> then)
 {
     const quint64 generation = ++m_generation;
@@ -165,7 +178,7 @@ void ImportFilesDialog::startParse(std::function<QList<QByteArray>()> parse,
         [parse = std::move(parse)] {
             Parsed result;
             try {
-                result.paths = parse();
+                result.paths = parse(&result.tooLong);
                 result.urls = importUrls(result.paths);
             } catch (const std::exception &e) {
                 // Out of memory on a monstrous list: nothing is imported.
@@ -179,7 +192,7 @@ void ImportFilesDialog::startParse(std::function<QList<QByteArray>()> parse,
                 return;
             setBusy(false);
             m_files = result.urls;
-            m_ui->foundLabel->setText(tr("Total Files Found : %1").arg(m_files.size()));
+            m_ui->foundLabel->setText(foundText(m_files.size(), result.tooLong));
             then(result);
             Q_EMIT parsed(int(m_files.size()));
         });
@@ -192,7 +205,7 @@ void ImportFilesDialog::pasteFromClipboard()
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-    startParse([text] { return parseImportText(text); },
+    startParse([text](qsizetype *tooLong) { return parseImportText(text, {}, tooLong); },
                [this](const Parsed &result) {
                    QStringList shown;
                    for (const QByteArray &path : result.paths)
@@ -226,16 +239,16 @@ void ImportFilesDialog::importFiles()
 {
     if (m_busy)
         return;
-    std::function<QList<QByteArray>()> parse;
+    std::function<QList<QByteArray>(qsizetype *)> parse;
     if (m_source == Source::File) {
         const QString path = m_ui->listFileEdit->text();
         if (path.isEmpty()) {
             showAlert(tr("Please select file to import!"), m_ui->browseButton);
             return;
         }
-        parse = [path] {
+        parse = [path](qsizetype *tooLong) {
             QString error;
-            const QList<QByteArray> paths = parseImportFile(path, &error);
+            const QList<QByteArray> paths = parseImportFile(path, &error, tooLong);
             if (!error.isEmpty())
                 logError("(parseFile:)", error);
             return paths;
@@ -245,7 +258,9 @@ void ImportFilesDialog::importFiles()
             showAlert(tr("Please paste file(s) path to import!"), m_ui->pathsEdit);
             return;
         }
-        parse = [text = pathsText()] { return parseImportText(text); };
+        parse = [text = pathsText()](qsizetype *tooLong) {
+            return parseImportText(text, {}, tooLong);
+        };
     }
     startParse(std::move(parse), [this](const Parsed &result) {
         if (result.urls.isEmpty()) {

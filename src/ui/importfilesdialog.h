@@ -64,13 +64,15 @@ private:
     {
         QList<QByteArray> paths;
         QList<QUrl> urls;
+        qsizetype tooLong = 0; // lines left out, too long to be paths
     };
 
     void updateControls(bool discardInput);
     void setBusy(bool busy);
     // Runs parse off the GUI thread, then shows the count and calls then.
-    void startParse(std::function<QList<QByteArray>()> parse,
+    void startParse(std::function<QList<QByteArray>(qsizetype *tooLong)> parse,
                     std::function<void(const Parsed &)> then);
+    static QString foundText(qint64 files, qint64 tooLong);
     void showAlert(const QString &message, QWidget *focusAfter);
     // Shows how many files the chosen list holds once it has been read.
     void countChosenFile(const QString &path);

@@ -40,8 +40,8 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// QSaveFile's temporary name where the file system has no unnamed files:
-// the file name, a dot and six random letters.
+// The new file's name of a save by an older version: the file name, a dot
+// and six random letters.
 bool isSaveLeftover(const QString &name)
 {
     const QString prefix = QString::fromLatin1(UsagesLogFileName) + QLatin1Char('.');
@@ -210,6 +210,7 @@ bool UsageCounters::save()
 
 void UsageCounters::removeLeftovers() const
 {
+    removeStaleTemporaries(QFile::encodeName(filePath()));
     const QDir dir(folder());
     const QStringList names =
         dir.entryList({QString::fromLatin1(UsagesLogFileName) + QStringLiteral(".*")},

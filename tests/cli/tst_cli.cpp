@@ -1,6 +1,7 @@
 #include "collectionrun.h"
 #include "exporter.h"
 #include "fileio.h"
+#include "pipereader.h"
 #include "runtoend.h"
 #include "samplefiles.h"
 
@@ -20,6 +21,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -48,7 +50,8 @@ Result countWith(const QStringList &args, const QProcessEnvironment &env = {})
 }
 
 // Runs tallivo-count with arguments that are bytes, not text, as a shell
-// would pass them; optionally in a folder and under a file size limit.
+// would pass them; optionally in a folder and under a file size limit. A
+// write past the limit raises SIGXFSZ, which ends a program by default.
 Result countRaw(const QList<QByteArray> &args, const QByteArray &folder = {},
                 rlim_t fileSizeLimit = RLIM_INFINITY, const char *locale = nullptr)
 {
@@ -73,7 +76,7 @@ Result countRaw(const QList<QByteArray> &args, const QByteArray &folder = {},
             ::setenv("LANG", locale, 1);
         }
         if (fileSizeLimit != RLIM_INFINITY) {
-            std::signal(SIGXFSZ, SIG_IGN);
+            std::signal(SIGXFSZ, SIG_DFL);
             struct rlimit limit;
             ::getrlimit(RLIMIT_FSIZE, &limit);
             limit.rlim_cur = fileSizeLimit;
@@ -170,6 +173,7 @@ private Q_SLOTS:
     void dotDotIsTheKernels();
     void outputNamesKeepTheirBytes();
     void fullDiskFailsAndKeepsTheOldFiles();
+    void outputsKeepWhatTheyReplace();
     void moreFilesThanCountAhead();
     void filesForOtherProgramsIgnoreTheLocale();
     void interruptLeavesTheOldFiles();
@@ -552,6 +556,62 @@ void TestCli::fullDiskFailsAndKeepsTheOldFiles()
     QCOMPARE(readBytes(top + "/list.txt"), QByteArray("good list\n"));
     QCOMPARE(readBytes(top + "/pages.tsv"), QByteArray("good pages\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// The listings take the mode and owner of the files they replace and clear
+// away what a killed run left beside them; a pipe or a device in their place
+// is written to as it is, never replaced.
+void TestCli::outputsKeepWhatTheyReplace()
+{
+    QTemporaryDir dir;
+    const QByteArray top = QFile::encodeName(dir.path());
+    const QByteArray folder = QFile::encodeName(m_dir.path());
+    const QByteArray list = top + "/list.txt";
+    QVERIFY(writeBytes(list, "old"));
+    QCOMPARE(::chmod(list.constData(), 0604), 0);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        QCOMPARE(::chown(list.constData(), 65534, 65534), 0);
+    QVERIFY(writeBytes(top + "/list.txt.tallivo-AbCdEf.tmp", "left by a killed run"));
+    QVERIFY(writeBytes(top + "/pages.tsv.tallivo-AbCdEf.tmp", "left by a killed run"));
+    QVERIFY(writeBytes(top + "/pages.tsv", "old"));
+    Result r = countRaw({"--quiet", "--export", list, "--pages", top + "/pages.tsv", folder});
+    QCOMPARE(r.status, 0);
+    QVERIFY(readBytes(list).startsWith("Name\t"));
+    struct stat st;
+    QCOMPARE(::stat(list.constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0604));
+    if (root)
+        QCOMPARE(st.st_uid, uid_t(65534));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({"list.txt", "pages.tsv"}));
+    const QByteArray expected = readBytes(list);
+
+    // A pipe with a reader gets the listing; one without fails at once.
+    const QByteArray fifo = top + "/fifo";
+    QCOMPARE(::mkfifo(fifo.constData(), 0644), 0);
+    {
+        test::PipeReader reader(fifo);
+        r = countRaw({"--quiet", "--export", fifo, folder});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(withoutAccessDates(reader.data()), withoutAccessDates(expected));
+    }
+    r = countRaw({"--quiet", "--pages", fifo, folder});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("cannot write")), qPrintable(r.err));
+    struct stat fifoStat;
+    QCOMPARE(::lstat(fifo.constData(), &fifoStat), 0);
+    QVERIFY(S_ISFIFO(fifoStat.st_mode));
+
+    // A full device says so, and stays a device.
+    const QByteArray full = top + "/full";
+    if (::mknod(full.constData(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+        QSKIP("device nodes are made by root only");
+    r = countRaw({"--quiet", "--export", full, folder});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.err.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(r.err));
+    QCOMPARE(::lstat(full.constData(), &st), 0);
+    QVERIFY(S_ISCHR(st.st_mode));
 }
 
 // More files than counting may run ahead of the list: every one is listed,

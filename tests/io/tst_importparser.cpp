@@ -20,6 +20,8 @@ private Q_SLOTS:
     void ownTables();
     void exportRoundTrip();
     void pageListRoundTrip();
+    void overlongLinesAreDropped_data();
+    void overlongLinesAreDropped();
 };
 
 void TestImportParser::parse_data()
@@ -142,6 +144,41 @@ void TestImportParser::pageListRoundTrip()
     for (const QByteArray &path : oddPaths())
         files.push_back({urlFromLocalPath(path), 3, {}});
     QCOMPARE(parseImportList(pageListText(files), "/elsewhere"), oddPaths());
+}
+
+void TestImportParser::overlongLinesAreDropped_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QList<QByteArray>>("accepted");
+    QTest::addColumn<int>("tooLong");
+    const QByteArray longest = "/a/" + QByteArray(251, 'n') + ".pdf"; // a 255-byte name
+    const QByteArray over = "/a/" + QByteArray(252, 'n') + ".pdf";
+    QTest::newRow("the longest name") << longest << QList<QByteArray>{longest} << 0;
+    QTest::newRow("a byte more") << over + "\n/b.pdf" << QList<QByteArray>{"/b.pdf"} << 1;
+    QTest::newRow("a folder's name") << "/" + QByteArray(300, 'd') + "/x.tif\n"
+                                     << QList<QByteArray>{} << 1;
+    QTest::newRow("a line of megabytes")
+        << "/a.tif\n/x/" + QByteArray(8 << 20, 'm') + ".pdf\n" + QByteArray(300, ' ') + "\n/c.pdf"
+        << QList<QByteArray>{"/a.tif", "/c.pdf"} << 2;
+    // Only names have a limit: a path may be longer than PATH_MAX.
+    QByteArray deep;
+    for (int i = 0; i < 1000; ++i)
+        deep += "/folder " + QByteArray::number(i);
+    deep += "/x.pdf";
+    QTest::newRow("a deep path") << deep << QList<QByteArray>{deep} << 0;
+    QTest::newRow("an export's row")
+        << "Name\tLocation\n" + QByteArray(256, 'e') + ".tif\t/a\nb.tif\t/a\n"
+        << QList<QByteArray>{"/a/b.tif"} << 1;
+}
+
+void TestImportParser::overlongLinesAreDropped()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QList<QByteArray>, accepted);
+    QFETCH(int, tooLong);
+    qsizetype dropped = -1;
+    QCOMPARE(parseImportList(data, "/base", &dropped), accepted);
+    QCOMPARE(dropped, qsizetype(tooLong));
 }
 
 QTEST_GUILESS_MAIN(TestImportParser)

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void keyboardShortcuts();
     void openingFocusesTheInput();
     void chosenListShowsItsCount();
+    void overlongLinesAreCounted();
 
 private:
     template <typename T = QPushButton> T *child(const char *name) const
@@ -236,6 +237,21 @@ void TestImportFilesDialog::chosenListShowsItsCount()
     QVERIFY(waitParsed());
     QCOMPARE(imported.size(), 1);
     QCOMPARE(found->text(), QStringLiteral("Total Files Found : 3"));
+}
+
+// A line longer than a file's name can be is no path: left out, and said.
+void TestImportFilesDialog::overlongLinesAreCounted()
+{
+    const QByteArray overlong = "/a/" + QByteArray(1 << 20, 'x') + ".pdf\n";
+    enter(Browsed, overlong + "/a/b.pdf\n" + overlong);
+    auto *found = child<QLabel>("foundLabel");
+    QTRY_COMPARE(found->text(),
+                 QStringLiteral("Total Files Found : 1 (2 lines too long to be paths left out)"));
+    enter(Typed, "/a/c.pdf\n" + overlong);
+    child("importButton")->click();
+    QVERIFY(waitParsed());
+    QCOMPARE(found->text(),
+             QStringLiteral("Total Files Found : 1 (1 line too long to be a path left out)"));
 }
 
 QTEST_MAIN(TestImportFilesDialog)
