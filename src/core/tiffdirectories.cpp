@@ -323,10 +323,10 @@ qint32 walk(BlockReader &reader, TiffLayout layout, bool *cutShort, Keep keep)
         }
         ++count;
         keep(chain, offset, entries);
-        if (!chain.number(next, chain.offsetWidth(), &offset)) {
-            cut = cut || pastEnd(next, quint64(chain.offsetWidth()));
+        // A file that ends where the last next pointer would be is read by
+        // libtiff as ending the chain there; some writers leave it out.
+        if (!chain.number(next, chain.offsetWidth(), &offset))
             break;
-        }
     }
     if (cutShort)
         *cutShort = cut && count > 0;

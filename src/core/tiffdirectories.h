@@ -59,7 +59,8 @@ inline constexpr qint32 kMaxDetailedPages = 100'000;
 // and any out-of-line values they point at.
 //
 // `cutShort` is set when the file ends before the chain does: a directory
-// runs past the end, or a next pointer leads there. The directories before
+// runs past the end, or a next pointer leads there (a file ending where the
+// last next pointer would be is not cut, as libtiff reads it). The directories before
 // the cut are counted all the same.
 qint32 walkTiffDirectories(BlockReader &reader, TiffLayout layout,
                            std::vector<TiffDirectory> *details = nullptr, bool *cutShort = nullptr);
