@@ -64,9 +64,14 @@ struct FolderRead
 // unreadable folders are passed over and reported.
 //
 // Folder listings are read ahead of the walk, many at once, on the I/O
-// pool; next() waits for the one it needs at most `waitMs` at a time, so
+// pool: the subfolders left at each level of the walk, the deepest level's
+// first. next() waits for the one it needs at most `waitMs` at a time, so
 // the caller stays responsive while a share is slow. The flag is read
 // before every entry; once it is false the walk ends.
+//
+// Each folder is opened relative to its parent, and the walk holds one path
+// however deep it is: its time and memory grow with the number of folders,
+// not with the square of their depth.
 class Walk
 {
 public:
