@@ -293,10 +293,14 @@ FolderPlace Walk::placeBelow(const Level &level, const QByteArray &name) const
 void Walk::enter(Pending folder, FolderRead read)
 {
     ++m_foldersRead;
-    if (folder.topLevel)
+    if (folder.topLevel) {
         m_path = folder.place.path;
-    else
-        m_path = childPath(m_path, folder.place.name);
+    } else {
+        // In place: a copy per level would cost the square of the depth.
+        if (!m_path.endsWith('/'))
+            m_path += '/';
+        m_path += folder.place.name;
+    }
     Level level;
     level.descriptor = std::move(read.descriptor);
     level.pathSize = m_path.size();
