@@ -206,18 +206,25 @@ bool isFolder(const QByteArray &path)
     return status && status->isDirectory();
 }
 
-FolderListing listFolder(const QByteArray &path)
+namespace {
+
+FolderListing listOpenFolder(int fd, int *keptFd)
 {
     FolderListing listing;
-    const int fd = openPath(path, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (keptFd)
+        *keptFd = -1;
     if (fd < 0) {
         listing.error = errno;
         return listing;
     }
+    if (keptFd)
+        *keptFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     DIR *dir = ::fdopendir(fd);
     if (!dir) {
         listing.error = errno;
         ::close(fd);
+        if (keptFd && *keptFd >= 0)
+            ::close(std::exchange(*keptFd, -1));
         return listing;
     }
     for (;;) {
@@ -253,6 +260,32 @@ FolderListing listFolder(const QByteArray &path)
     std::sort(listing.entries.begin(), listing.entries.end(),
               [](const FolderEntry &a, const FolderEntry &b) { return a.name < b.name; });
     return listing;
+}
+
+} // namespace
+
+FolderListing listFolder(const QByteArray &path, int *keptFd)
+{
+    return listOpenFolder(openPath(path, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC), keptFd);
+}
+
+FolderListing listFolderAt(int dirfd, const QByteArray &name, int *keptFd)
+{
+    if (ioHook.load(std::memory_order_acquire)) {
+        // Tests only: the hook is told the whole path, as the kernel sees it.
+        const QByteArray link = "/proc/self/fd/" + QByteArray::number(dirfd);
+        QByteArray folder(PATH_MAX, Qt::Uninitialized);
+        const ssize_t size = ::readlink(link.constData(), folder.data(), size_t(folder.size()));
+        folder.resize(size > 0 ? size : 0);
+        callIoHook(childPath(folder, name));
+    }
+    if (name.isEmpty() || name.contains('\0') || name.contains('/')) {
+        errno = ENOENT;
+        return listOpenFolder(-1, keptFd);
+    }
+    return listOpenFolder(::openat(dirfd, name.constData(),
+                                   O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC),
+                          keptFd);
 }
 
 } // namespace tallivo

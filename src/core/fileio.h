@@ -89,7 +89,12 @@ struct FolderListing
     std::vector<FolderEntry> entries;
     int error = 0;
 };
-FolderListing listFolder(const QByteArray &path);
+// With `keptFd`, a descriptor of the folder is left there (or -1), for
+// opening what lies below it without going down its whole path again.
+FolderListing listFolder(const QByteArray &path, int *keptFd = nullptr);
+// The folder `name` of the open folder `dirfd`; a symbolic link there is
+// not followed.
+FolderListing listFolderAt(int dirfd, const QByteArray &name, int *keptFd = nullptr);
 
 namespace testing {
 // Called with the path before every open, statx by path and folder listing,

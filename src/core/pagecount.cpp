@@ -49,6 +49,8 @@ QString countStatusText(CountStatus status)
         return QCoreApplication::translate("tallivo", "took too long");
     case CountStatus::NeededTooMuchMemory:
         return QCoreApplication::translate("tallivo", "needed too much memory");
+    case CountStatus::CutShort:
+        return QCoreApplication::translate("tallivo", "cut short");
     }
     return {};
 }
@@ -127,8 +129,8 @@ int tiffMap(thandle_t, void **, toff_t *)
 
 void tiffUnmap(thandle_t, void *, toff_t) {}
 
-std::optional<qint32> countTiff(BlockReader &reader, const QByteArray &path,
-                                std::vector<PageInfo> *pages)
+std::optional<PageCount> countTiff(BlockReader &reader, const QByteArray &path,
+                                   std::vector<PageInfo> *pages)
 {
     const std::optional<TiffLayout> layout = tiffLayout(reader.viewUpTo(0, 16));
     if (!layout)
@@ -142,7 +144,9 @@ std::optional<qint32> countTiff(BlockReader &reader, const QByteArray &path,
     if (!tif)
         return std::nullopt;
     TIFFClose(tif);
-    return walkTiffPages(reader, *layout, pages);
+    bool cutShort = false;
+    const qint32 images = walkTiffPages(reader, *layout, pages, &cutShort);
+    return PageCount{images, cutShort ? CountStatus::CutShort : CountStatus::Counted};
 }
 
 bool hasPdfName(const QByteArray &path)
@@ -278,8 +282,8 @@ PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector
     silenceLibraries();
     BlockReader reader(fd, size, {}, sizes);
     if (const auto images = countTiff(reader, path, pages)) {
-        if (*images > 0)
-            return {*images, CountStatus::Counted};
+        if (images->pages > 0)
+            return *images;
         if (!hasPdfName(path))
             return {0, CountStatus::Damaged};
     }
@@ -347,7 +351,8 @@ qint32 countTiffDirectories(const QByteArray &path)
     if (fd.get() < 0)
         return 0;
     BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
-    return countTiff(reader, path, nullptr).value_or(0);
+    const auto count = countTiff(reader, path, nullptr);
+    return count ? count->pages : 0;
 }
 
 qint32 countPdfPages(const QByteArray &path)

@@ -31,7 +31,11 @@ enum class CountStatus : quint8
     LibraryFailed,
     TookTooLong,
     NeededTooMuchMemory,
+    // A file that ends before its last page: the pages before the end are
+    // counted, and the file is marked damaged all the same.
+    CutShort,
 };
+inline constexpr CountStatus kLastCountStatus = CountStatus::CutShort;
 // A short reason for people ("password-protected", "damaged", ...); "" for Counted.
 QString countStatusText(CountStatus status);
 

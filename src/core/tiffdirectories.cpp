@@ -288,10 +288,17 @@ TiffDirectory ChainReader::directory(quint64 offset, quint64 entries)
     return dir;
 }
 
-template <typename Keep> qint32 walk(BlockReader &reader, TiffLayout layout, Keep keep)
+template <typename Keep>
+qint32 walk(BlockReader &reader, TiffLayout layout, bool *cutShort, Keep keep)
 {
     ChainReader chain(reader, layout);
     const quint64 fileSize = quint64(reader.size());
+    // Whether `length` bytes at `at` run past the end of the file, rather
+    // than being unreadable for another reason.
+    const auto pastEnd = [fileSize](quint64 at, quint64 length) {
+        return at >= fileSize || length > fileSize - at;
+    };
+    bool cut = false;
     quint64 offset = 0;
     if (!chain.number(layout.bigTiff ? 8 : 4, chain.offsetWidth(), &offset))
         return 0;
@@ -300,20 +307,29 @@ template <typename Keep> qint32 walk(BlockReader &reader, TiffLayout layout, Kee
     while (offset != 0 && count < std::numeric_limits<qint32>::max() &&
            seen.insert(offset).second) {
         quint64 entries = 0;
-        if (!chain.number(offset, chain.countWidth(), &entries))
+        if (!chain.number(offset, chain.countWidth(), &entries)) {
+            cut = count > 0 && pastEnd(offset, quint64(chain.countWidth()));
             break;
+        }
         if (entries == 0 || entries > fileSize ||
             chain.bytes(offset + quint64(chain.countWidth()), chain.entryWidth()).isNull())
             break;
         const quint64 next =
             offset + quint64(chain.countWidth()) + entries * quint64(chain.entryWidth());
-        if (count > 0 && next > fileSize)
-            break;
+        if (next > fileSize) {
+            cut = true;
+            if (count > 0)
+                break;
+        }
         ++count;
         keep(chain, offset, entries);
+        // A file that ends where the last next pointer would be is read by
+        // libtiff as ending the chain there; some writers leave it out.
         if (!chain.number(next, chain.offsetWidth(), &offset))
             break;
     }
+    if (cutShort)
+        *cutShort = cut && count > 0;
     return count;
 }
 
@@ -397,24 +413,27 @@ PageInfo TiffDirectory::page() const
 }
 
 qint32 walkTiffDirectories(BlockReader &reader, TiffLayout layout,
-                           std::vector<TiffDirectory> *details)
+                           std::vector<TiffDirectory> *details, bool *cutShort)
 {
     if (!details)
-        return walk(reader, layout, [](ChainReader &, quint64, quint64) {});
-    return walk(reader, layout, [details](ChainReader &chain, quint64 offset, quint64 entries) {
-        if (details->size() < size_t(kMaxDetailedPages))
-            details->push_back(chain.directory(offset, entries));
-    });
+        return walk(reader, layout, cutShort, [](ChainReader &, quint64, quint64) {});
+    return walk(reader, layout, cutShort,
+                [details](ChainReader &chain, quint64 offset, quint64 entries) {
+                    if (details->size() < size_t(kMaxDetailedPages))
+                        details->push_back(chain.directory(offset, entries));
+                });
 }
 
-qint32 walkTiffPages(BlockReader &reader, TiffLayout layout, std::vector<PageInfo> *pages)
+qint32 walkTiffPages(BlockReader &reader, TiffLayout layout, std::vector<PageInfo> *pages,
+                     bool *cutShort)
 {
     if (!pages)
-        return walk(reader, layout, [](ChainReader &, quint64, quint64) {});
-    return walk(reader, layout, [pages](ChainReader &chain, quint64 offset, quint64 entries) {
-        if (pages->size() < size_t(kMaxDetailedPages))
-            pages->push_back(chain.directory(offset, entries).page());
-    });
+        return walk(reader, layout, cutShort, [](ChainReader &, quint64, quint64) {});
+    return walk(reader, layout, cutShort,
+                [pages](ChainReader &chain, quint64 offset, quint64 entries) {
+                    if (pages->size() < size_t(kMaxDetailedPages))
+                        pages->push_back(chain.directory(offset, entries).page());
+                });
 }
 
 } // namespace tallivo

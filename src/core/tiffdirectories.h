@@ -57,9 +57,15 @@ inline constexpr qint32 kMaxDetailedPages = 100'000;
 // pointer of each directory are read. With it, every counted directory's
 // fields are appended (up to kMaxDetailedPages), read from the same blocks
 // and any out-of-line values they point at.
+//
+// `cutShort` is set when the file ends before the chain does: a directory
+// runs past the end, or a next pointer leads there (a file ending where the
+// last next pointer would be is not cut, as libtiff reads it). The directories before
+// the cut are counted all the same.
 qint32 walkTiffDirectories(BlockReader &reader, TiffLayout layout,
-                           std::vector<TiffDirectory> *details = nullptr);
+                           std::vector<TiffDirectory> *details = nullptr, bool *cutShort = nullptr);
 // The same, keeping each directory's page().
-qint32 walkTiffPages(BlockReader &reader, TiffLayout layout, std::vector<PageInfo> *pages);
+qint32 walkTiffPages(BlockReader &reader, TiffLayout layout, std::vector<PageInfo> *pages,
+                     bool *cutShort = nullptr);
 
 } // namespace tallivo

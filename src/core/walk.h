@@ -25,6 +25,36 @@ struct Arguments
 };
 
 class FolderReader;
+class HeldFolders;
+
+// A folder to read: its name in an open parent, or its whole path.
+struct FolderPlace
+{
+    std::shared_ptr<const FileDescriptor> parent;
+    QByteArray name; // with a parent
+    QByteArray path; // without one
+};
+
+// A folder's place in the walk's order: the `index`th entry of the folder
+// `depth` levels down; the folders given at the top are at depth 0. A
+// deeper folder is needed sooner.
+struct FolderKey
+{
+    quint32 depth = 0;
+    quint64 index = 0;
+
+    friend bool operator<(const FolderKey &a, const FolderKey &b)
+    {
+        return a.depth != b.depth ? a.depth > b.depth : a.index < b.index;
+    }
+};
+
+// A folder's listing, and the folder itself kept open when it has subfolders.
+struct FolderRead
+{
+    FolderListing listing;
+    std::shared_ptr<const FileDescriptor> descriptor;
+};
 
 // Yields, in order, the files a run is to add: every given local URL for a file
 // walk; for a folder walk the top-level files with a countable name
@@ -34,9 +64,14 @@ class FolderReader;
 // unreadable folders are passed over and reported.
 //
 // Folder listings are read ahead of the walk, many at once, on the I/O
-// pool; next() waits for the one it needs at most `waitMs` at a time, so
+// pool: the subfolders left at each level of the walk, the deepest level's
+// first. next() waits for the one it needs at most `waitMs` at a time, so
 // the caller stays responsive while a share is slow. The flag is read
 // before every entry; once it is false the walk ends.
+//
+// Each folder is opened relative to its parent, and the walk holds one path
+// however deep it is: its time and memory grow with the number of folders,
+// not with the square of their depth.
 class Walk
 {
 public:
@@ -84,23 +119,30 @@ public:
 private:
     struct Level
     {
-        Folder folder;
-        QByteArray path;
-        QByteArray key;
+        Folder folder; // made once a file is found here
+        // Open while subfolders are left to read, so that each is opened
+        // relative to it rather than down the whole path again.
+        std::shared_ptr<const FileDescriptor> descriptor;
+        qsizetype pathSize = 0; // the folder's path is the first bytes of m_path
         std::vector<FolderEntry> entries;
         size_t next = 0;
+        size_t foldersLeft = 0;
     };
 
     // A folder the walk is to enter next, waiting for its listing.
     struct Pending
     {
-        QByteArray path;
-        QByteArray key;
+        FolderPlace place;
+        FolderKey key;
         bool topLevel = false;
         QUrl url;
     };
 
     bool keepGoing();
+    // Where the subfolder `name` of the innermost folder is read from.
+    FolderPlace placeBelow(const Level &level, const QByteArray &name) const;
+    QByteArray pendingPath() const;
+    void enter(Pending folder, FolderRead read);
     // A file given by its path, in the folder record of the file before it
     // where that is the same folder.
     Found foundAt(const QByteArray &path);
@@ -109,9 +151,13 @@ private:
     bool m_isFolders;
     bool m_subfolders;
     const std::atomic_bool &m_keepGoing;
+    std::shared_ptr<HeldFolders> m_held;
     std::shared_ptr<FolderReader> m_reader;
     qsizetype m_nextUrl = 0;
     std::vector<Level> m_stack;
+    // The path of the innermost folder: levels hold only their length, so
+    // a deep walk holds one path, not one per level.
+    QByteArray m_path;
     std::optional<Pending> m_pending;
     bool m_stopped = false;
     qint64 m_foldersRead = 0;

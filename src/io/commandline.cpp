@@ -125,7 +125,8 @@ CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArra
             const QUrl url = QUrl::fromEncoded(argument, QUrl::StrictMode);
             if (url.isValid() && !localPath(url).isEmpty()) {
                 if (!isOnThisMachine(url)) {
-                    line.skipped.append(tr("%1 is on the machine %2, not this one: skipped")
+                    line.skipped.append(tr("%1: the path is on another machine (%2), not "
+                                           "this one: skipped")
                                             .arg(displayPath(argument), url.host()));
                     continue;
                 }
@@ -135,7 +136,9 @@ CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArra
         }
         line.urls.append(urlFromLocalPath(absolutePath(argument, workingFolder)));
     }
-    if (counter && line.error.isEmpty() && !line.help && !line.version && line.urls.isEmpty())
+    // Paths given but left out are said as such, not as none given.
+    if (counter && line.error.isEmpty() && !line.help && !line.version && line.urls.isEmpty() &&
+        line.skipped.isEmpty())
         line.error = tr("no path given");
     return line;
 }

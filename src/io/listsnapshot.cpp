@@ -187,7 +187,7 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
             !in.number(&checked) || !in.number(&summaryRows))
             return fail(error, "The stored list is damaged.");
         if (folder > nextFolder || folder >= folderCount || !isFileName(record.name) || size < 0 ||
-            pages < 0 || status > quint8(CountStatus::NeededTooMuchMemory) || checked > 1 ||
+            pages < 0 || status > quint8(kLastCountStatus) || checked > 1 ||
             summaryRows > kMaxSummaryRows || qint64(summaryRows) * kSummaryRowBytes > in.left())
             return fail(error, "The stored list is damaged.");
         std::vector<PageSummary::Row> rows(summaryRows);

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <locale.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -178,6 +179,8 @@ private Q_SLOTS:
     void filesForOtherProgramsIgnoreTheLocale();
     void interruptLeavesTheOldFiles();
     void saysWhatTheSubfoldersHold();
+    void whatCouldNotBeCountedIsSaid_data();
+    void whatCouldNotBeCountedIsSaid();
 
 private:
     QTemporaryDir m_dir;
@@ -725,6 +728,66 @@ void TestCli::saysWhatTheSubfoldersHold()
         r = countWith(args);
         QVERIFY2(!r.err.contains(QStringLiteral("subfolders")), qPrintable(r.err));
     }
+}
+
+void TestCli::whatCouldNotBeCountedIsSaid_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QStringList>("said");
+    // The pages before the cut are listed and added up; the file is named.
+    QTest::newRow("TIFF cut after its first page")
+        << "cut.tif" << 3 << "cut.tif\t1\t"
+        << QStringList{"/cut.tif: cut short\n", "\n1 file could not be counted\n"};
+    QTest::newRow("folder that cannot be read")
+        << "box" << 3 << "ok.tif\t2\t"
+        << QStringList{"/box/locked: Permission denied\n", "\n1 folder could not be read\n"};
+    // Said as such, and as for a path that is missing, not as bad usage.
+    QTest::newRow("file URL of another machine")
+        << "file://otherhost/x" << 1 << "Total Pages TIFF : 0 PDF : 0\n0 Total file(s)\n"
+        << QStringList{"tallivo-count: file://otherhost/x: the path is on another machine"};
+}
+
+void TestCli::whatCouldNotBeCountedIsSaid()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, listed);
+    QFETCH(QStringList, said);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::ExeOther));
+    QVERIFY(test::writeG4Tiff(dir.filePath(QStringLiteral("cut.tif")), 3, true));
+    const QString locked = dir.filePath(QStringLiteral("box/locked"));
+    QVERIFY(QDir().mkpath(locked));
+    QVERIFY(test::writeTiff(dir.filePath(QStringLiteral("box/ok.tif")), 2));
+    QVERIFY(test::writeTiff(locked + QStringLiteral("/hidden.tif"), 1));
+    QVERIFY(QFile::setPermissions(locked, {}));
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C")); // strerror's words
+    p.setProcessEnvironment(env);
+    // Permissions do not hold root back: run as nobody then.
+    p.setChildProcessModifier([] {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+    });
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral(TALLIVO_COUNT_BINARY), {QStringLiteral("--subfolders"), given});
+    QVERIFY(p.waitForFinished(120000));
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QTEST(p.exitCode(), "status");
+    QVERIFY2(out.contains(listed), qPrintable(out));
+    for (const QString &words : said)
+        QVERIFY2(err.contains(words), qPrintable(err));
+    QVERIFY2(!err.contains(QStringLiteral("Usage")), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

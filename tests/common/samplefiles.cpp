@@ -30,6 +30,47 @@ bool writeTiff(const QString &path, int pages, bool bigTiff)
     return true;
 }
 
+bool writeG4Tiff(const QString &path, int pages, bool cutAfterFirst)
+{
+    const QByteArray name = QFile::encodeName(path);
+    TIFF *tif = TIFFOpen(name.constData(), "w");
+    if (!tif)
+        return false;
+    constexpr uint32_t kWidth = 64;
+    const QByteArray row(kWidth / 8, '\x5a');
+    for (int p = 0; p < pages; ++p) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kWidth);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 8);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 8);
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 200.0);
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 200.0);
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        TIFFSetField(tif, TIFFTAG_PAGENUMBER, p, pages);
+        for (uint32_t y = 0; y < 8; ++y)
+            TIFFWriteScanline(tif, const_cast<char *>(row.constData()), y, 0);
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    if (!cutAfterFirst)
+        return true;
+    // The second page's image comes after the first page's directory.
+    tif = TIFFOpen(name.constData(), "r");
+    if (!tif)
+        return false;
+    toff_t *offsets = nullptr;
+    const bool found =
+        TIFFSetDirectory(tif, 1) && TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) && offsets;
+    const toff_t cut = found ? offsets[0] : 0;
+    TIFFClose(tif);
+    QFile file(path);
+    return cut > 8 && file.resize(qint64(cut));
+}
+
 QByteArray pdfOfObjects(const QList<QByteArray> &objects)
 {
     QByteArray out = "%PDF-1.4\n";

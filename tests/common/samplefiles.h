@@ -8,6 +8,10 @@ namespace tallivo::test {
 
 // Small real files made on the spot, so tests need no binary fixtures.
 bool writeTiff(const QString &path, int pages, bool bigTiff = false);
+// Black-and-white pages in CCITT Group 4, as scanners write them; with
+// `cutAfterFirst`, the file ends where the second page's image begins, its
+// first directory whole and pointing past the end.
+bool writeG4Tiff(const QString &path, int pages, bool cutAfterFirst = false);
 QByteArray pdfBytes(int pages);
 // A PDF of the given objects, numbered from 1; object 1 is the catalog.
 QByteArray pdfOfObjects(const QList<QByteArray> &objects);

@@ -65,6 +65,9 @@ void TestPageCount::counts_data()
     // that is damage, never a clean count of 0.
     row("TIFF with no first directory", "o.tif", "nofirstdir", 2, 0, S::Damaged);
     row("TIFF cut inside its directory", "p.tif", "halftiff", 2, 0, S::Damaged);
+    // The pages before the cut are there to count, but the file is not whole.
+    row("G4 TIFF cut after its first directory", "q.tif", "cutg4", 3, 1, S::CutShort);
+    row("G4 TIFF", "r.tif", "g4", 3, 3, S::Counted);
     row("missing file", "nothing.pdf", "none", 0, 0, S::Missing);
     row("folder named .tif", "dir.tif", "dir", 0, 0, S::NotAFile);
 }
@@ -83,6 +86,8 @@ void TestPageCount::counts()
     };
     if (kind == QLatin1String("tiff"))
         QVERIFY(test::writeTiff(p, made));
+    else if (kind == QLatin1String("g4") || kind == QLatin1String("cutg4"))
+        QVERIFY(test::writeG4Tiff(p, made, kind == QLatin1String("cutg4")));
     else if (kind == QLatin1String("bigtiff"))
         QVERIFY(test::writeTiff(p, made, true));
     else if (kind == QLatin1String("pdf"))

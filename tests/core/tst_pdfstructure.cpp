@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -497,6 +498,17 @@ void TestPdfStructure::xrefSections_data()
         QTest::newRow("seventy sections") << pdf << Reason::LimitExceeded << -1 << false;
     }
     {
+        // An entry typed neither "n" nor "f" makes the library rebuild the
+        // table from a scan of the file, where the last object 2 wins: here
+        // one no section lists, with fewer pages.
+        ClassicPdf base = plainPdf(4);
+        base.objects << "<< /Producer (scanner) >>";
+        QByteArray pdf = base.bytes() + "2 0 obj\n<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 "
+                                        ">>\nendobj\n";
+        pdf[pdf.lastIndexOf(" 00000 n \n") + 7] = 'x';
+        QTest::newRow("entry neither in use nor free") << pdf << Reason::DamagedXref << -1 << true;
+    }
+    {
         StreamPdf hybrid{pageTree(3, "/Count 3"), {true, true, true, true, false}};
         hybrid.hybrid = true;
         QByteArray pdf = hybrid.bytes();
@@ -662,6 +674,24 @@ void TestPdfStructure::qpdfRewrites()
 
     if (!options.contains(QStringLiteral("--linearize")))
         return;
+    if (pages > 1) {
+        // An update that drops pages: /L no longer gives the file's length,
+        // so the library starts from the last section, not the first page's.
+        const qsizetype first = rewritten.indexOf("/O ");
+        QVERIFY(first > 0 && first < 1024);
+        const QByteArray page =
+            rewritten.mid(first + 3, 12).split(' ').value(0).split('/').value(0);
+        const QRegularExpression treeRoot(QStringLiteral("/Pages (\\d+) 0 R"));
+        const int tree = treeRoot.match(QString::fromLatin1(rewritten)).captured(1).toInt();
+        QVERIFY(tree > 0);
+        const QByteArray dropped = appendUpdate(
+            rewritten, {{tree, "<< /Type /Pages /Kids [" + page + " 0 R] /Count 1 >>"}},
+            lastStartxref(rewritten), next, nullptr, root);
+        const QString droppedPath = write(QStringLiteral("dropped.pdf"), dropped);
+        examined = examine(droppedPath);
+        QCOMPARE(examined.result.pages, std::optional<qint32>(1));
+        checkAgainstPoppler(droppedPath, examined);
+    }
     // A linearized file whose /N disagrees with its page tree.
     QByteArray wrongN = rewritten;
     const qsizetype at = wrongN.indexOf("/N " + number(pages));

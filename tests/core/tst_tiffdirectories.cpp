@@ -18,6 +18,7 @@ namespace {
 struct Walked
 {
     qint32 count = 0;
+    bool cutShort = false;
     std::vector<TiffDirectory> details;
     int readCalls = 0;
 };
@@ -30,7 +31,8 @@ Walked walkFile(const QString &path, bool details)
         return out;
     BlockReader reader(fd, ::lseek(fd, 0, SEEK_END));
     if (const auto layout = tiffLayout(reader.viewUpTo(0, 16)))
-        out.count = walkTiffDirectories(reader, *layout, details ? &out.details : nullptr);
+        out.count =
+            walkTiffDirectories(reader, *layout, details ? &out.details : nullptr, &out.cutShort);
     out.readCalls = reader.readCalls();
     ::close(fd);
     return out;
@@ -145,6 +147,9 @@ void TestTiffDirectories::countsLikeTheCounter_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("expected");
+    // Whether the file ends before its chain: the pages before count, and
+    // the file is marked.
+    QTest::addColumn<bool>("cut");
     const QString p = m_dir.filePath(QStringLiteral("three.tif"));
     for (bool big : {false, true}) {
         for (bool mm : {false, true}) {
@@ -162,32 +167,39 @@ void TestTiffDirectories::countsLikeTheCounter_data()
                 return QTest::addRow("%s %s: %s", big ? "BigTIFF" : "classic", mm ? "MM" : "II",
                                      name);
             };
-            row("three pages") << good << 3;
+            row("three pages") << good << 3 << false;
             row("cut inside the first entry")
-                << good.left(dirs[0] + countWidth + entryWidth - 1) << 0;
-            row("cut after the first entry") << good.left(dirs[0] + countWidth + entryWidth) << 1;
-            row("last directory cut") << good.left(nextAt(dirs[2]) - 1) << 2;
-            row("no room for the last pointer") << good.left(nextAt(dirs[2])) << 3;
+                << good.left(dirs[0] + countWidth + entryWidth - 1) << 0 << false;
+            row("cut after the first entry")
+                << good.left(dirs[0] + countWidth + entryWidth) << 1 << true;
+            row("cut after the first directory")
+                << good.left(nextAt(dirs[0]) + offsetWidth) << 1 << true;
+            row("last directory cut") << good.left(nextAt(dirs[2]) - 1) << 2 << true;
+            row("no room for the last pointer") << good.left(nextAt(dirs[2])) << 3 << false;
             row("second points at itself")
-                << set(good, nextAt(dirs[1]), quint64(dirs[1]), offsetWidth, mm) << 2;
-            row("garbage entry count") << set(good, dirs[1], 60000, countWidth, mm) << 1;
-            row("empty second directory") << set(good, dirs[1], 0, countWidth, mm) << 1;
+                << set(good, nextAt(dirs[1]), quint64(dirs[1]), offsetWidth, mm) << 2 << false;
+            row("garbage entry count") << set(good, dirs[1], 60000, countWidth, mm) << 1 << false;
+            row("empty second directory") << set(good, dirs[1], 0, countWidth, mm) << 1 << false;
             row("next far past the end")
-                << set(good, nextAt(dirs[0]), quint64(1) << 40, offsetWidth, mm) << 1;
-            row("no first directory") << set(good, big ? 8 : 4, 0, offsetWidth, mm) << 0;
-            row("empty first directory") << set(good, dirs[0], 0, countWidth, mm) << 0;
+                << set(good, nextAt(dirs[0]), big ? quint64(1) << 40 : 0xfffffff0u, offsetWidth, mm)
+                << 1 << true;
+            row("no first directory") << set(good, big ? 8 : 4, 0, offsetWidth, mm) << 0 << false;
+            row("empty first directory") << set(good, dirs[0], 0, countWidth, mm) << 0 << false;
         }
     }
     // Headers libtiff refuses, so the walk must too.
     const QByteArray big = writeWithLibtiff(p, true, false, 1);
     const QByteArray classic = writeWithLibtiff(p, false, false, 1);
-    QTest::newRow("BigTIFF, offsets of 4") << QByteArray(big).replace(4, 1, "\x04", 1) << 0;
-    QTest::newRow("BigTIFF, reserved word set") << QByteArray(big).replace(6, 1, "\x01", 1) << 0;
-    QTest::newRow("BigTIFF, cut header") << big.left(10) << 0;
-    QTest::newRow("mixed order") << QByteArray(classic).replace(1, 1, "M", 1) << 0;
-    QTest::newRow("wrong version") << QByteArray(classic).replace(2, 1, "\x29", 1) << 0;
-    QTest::newRow("header only") << QByteArray("II*\0\x08\0\0\0", 8) << 0;
-    QTest::newRow("top bit offset") << QByteArray("II+\0\x08\0\0\0\0\0\0\0\0\0\0\xff", 16) << 0;
+    QTest::newRow("BigTIFF, offsets of 4")
+        << QByteArray(big).replace(4, 1, "\x04", 1) << 0 << false;
+    QTest::newRow("BigTIFF, reserved word set")
+        << QByteArray(big).replace(6, 1, "\x01", 1) << 0 << false;
+    QTest::newRow("BigTIFF, cut header") << big.left(10) << 0 << false;
+    QTest::newRow("mixed order") << QByteArray(classic).replace(1, 1, "M", 1) << 0 << false;
+    QTest::newRow("wrong version") << QByteArray(classic).replace(2, 1, "\x29", 1) << 0 << false;
+    QTest::newRow("header only") << QByteArray("II*\0\x08\0\0\0", 8) << 0 << false;
+    QTest::newRow("top bit offset")
+        << QByteArray("II+\0\x08\0\0\0\0\0\0\0\0\0\0\xff", 16) << 0 << false;
 }
 
 void TestTiffDirectories::countsLikeTheCounter()
@@ -199,6 +211,8 @@ void TestTiffDirectories::countsLikeTheCounter()
     const Walked on = walkFile(path, true);
     QTEST(off.count, "expected");
     QTEST(on.count, "expected");
+    QTEST(off.cutShort, "cut");
+    QTEST(on.cutShort, "cut");
     QCOMPARE(int(on.details.size()), on.count);
     QVERIFY(off.details.empty());
 }

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <climits>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,9 +157,21 @@ void TestWalk::clearedFlagStopsBeforeNextEntry()
     QCOMPARE(walk(files, &off), QStringList());
 }
 
+// Heap bytes in use, as malloc counts them.
+size_t heapInUse()
+{
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
+
 void TestWalk::deeperThanPathMax()
 {
-    // 2,100 folders deep, with long names: paths of some 40,000 bytes, made
+    // 3,000 folders deep, with long names: paths of some 57,000 bytes, made
     // and removed relative to each folder, as nothing else can reach them.
     const QString pdf = m_dir->filePath(QStringLiteral("seed.pdf"));
     QVERIFY(test::writePdf(pdf, 3));
@@ -167,42 +179,49 @@ void TestWalk::deeperThanPathMax()
     QVERIFY(seed.open(QIODevice::ReadOnly));
     const QByteArray bytes = seed.readAll();
     const QByteArray name = QByteArray(18, 'd');
-    int fd = ::open(QFile::encodeName(m_dir->path()).constData(), O_RDONLY | O_DIRECTORY);
-    QVERIFY(fd >= 0);
-    std::vector<int> fds{fd};
-    for (int depth = 0; depth < 2100; ++depth) {
-        QVERIFY(::mkdirat(fds.back(), name.constData(), 0755) == 0);
-        const int next = ::openat(fds.back(), name.constData(), O_RDONLY | O_DIRECTORY);
+    constexpr int kDepth = 3000;
+    const int top = ::open(QFile::encodeName(m_dir->path()).constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(top >= 0);
+    int fd = ::dup(top);
+    for (int depth = 0; depth < kDepth; ++depth) {
+        QVERIFY(::mkdirat(fd, name.constData(), 0755) == 0);
+        const int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY);
         QVERIFY(next >= 0);
-        if (fds.size() > 1)
-            ::close(fds.back()); // keep only the top and the current one open
-        if (fds.size() > 1)
-            fds.back() = next;
-        else
-            fds.push_back(next);
+        ::close(fd);
+        fd = next;
     }
-    const int out = ::openat(fds.back(), "deep.pdf", O_WRONLY | O_CREAT, 0644);
+    const int out = ::openat(fd, "deep.pdf", O_WRONLY | O_CREAT, 0644);
     QVERIFY(out >= 0);
     QCOMPARE(::write(out, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
     ::close(out);
-    ::close(fds.back());
+    ::close(fd);
 
-    Arguments args{{url(QString::fromLatin1(name))}, true, true};
-    std::atomic_bool keepGoing{true};
-    Walk walk(args, keepGoing);
-    const auto found = walk.next();
-    QVERIFY(found);
-    QVERIFY(localPath(found->url()).size() > 4 * PATH_MAX);
-    QVERIFY(!walk.next());
-    const auto item = FileItem::create(found->url(), found->type);
-    QCOMPARE(item->pages(), 3);
-    QVERIFY(item->size() > 0);
-    QVERIFY(item->dateModified().isValid());
-    QCOMPARE(item->name(), QStringLiteral("deep.pdf"));
+    for (const bool readAhead : {true, false}) {
+        Arguments args{{url(QString::fromLatin1(name))}, true, true};
+        std::atomic_bool keepGoing{true};
+        const size_t heapBefore = heapInUse();
+        const int descriptorsBefore = openDescriptors();
+        Walk walk(args, keepGoing, readAhead);
+        const auto found = walk.next();
+        QVERIFY(found);
+        // At the bottom, every level of the walk is alive: a level holds
+        // its own entries, not a copy of its path, and folders are not
+        // held open all the way down.
+        QVERIFY2(heapInUse() < heapBefore + 16 * 1024 * 1024,
+                 qPrintable(QString::number(qint64(heapInUse() - heapBefore))));
+        QVERIFY(openDescriptors() < descriptorsBefore + 8);
+        QCOMPARE(localPath(found->url()).size(), m_dir->path().size() + kDepth * 19 + 9);
+        QVERIFY(!walk.next());
+        const auto item = FileItem::create(found->url(), found->type);
+        QCOMPARE(item->pages(), 3);
+        QVERIFY(item->size() > 0);
+        QVERIFY(item->dateModified().isValid());
+        QCOMPARE(item->name(), QStringLiteral("deep.pdf"));
+    }
     // Qt cannot remove what it cannot reach.
     QProcess::execute(QStringLiteral("rm"),
                       {QStringLiteral("-rf"), m_dir->filePath(QString::fromLatin1(name))});
-    ::close(fds.front());
+    ::close(top);
 }
 
 void TestWalk::reportsTheFoldersItEnters()
