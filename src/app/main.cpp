@@ -82,10 +82,7 @@ int main(int argc, char *argv[])
                      &tallivo::MainWindow::prepareToQuit);
     window.setLastListPath(tallivo::MainWindow::defaultLastListPath());
     window.bringToFront();
-    // The kept list is offered at every start; paths given meanwhile wait for
-    // the answer and join the list when it is restored.
-    window.offerLastList();
-    window.openLaunched(line.urls);
+    window.start(line.urls);
     const int status = QApplication::exec();
     // Everything that must outlast the program is on disk by now: the
     // recent folders, settings and the list (prepareToQuit), the usage counters (saved

@@ -2,6 +2,7 @@
 
 #include "appinfo.h"
 #include "dialogs.h"
+#include "fileio.h"
 #include "fileitem.h"
 #include "filetablemodel.h"
 #include "intake.h"
@@ -48,7 +49,7 @@ enum class ReadResult
 ReadResult readWhole(const QByteArray &path, QByteArray *bytes, QString *error)
 {
     // Not blocking: a FIFO in the list's place is refused, not waited on.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = openPath(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT)
             return ReadResult::Missing;

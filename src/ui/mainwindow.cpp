@@ -438,6 +438,12 @@ bool MainWindow::quitFromDialog(QObject *watched, QEvent *event)
     return true;
 }
 
+void MainWindow::start(const QList<QUrl> &urls)
+{
+    offerLastList();
+    openLaunched(urls);
+}
+
 void MainWindow::openLaunched(const QList<QUrl> &urls)
 {
     m_lastList->addLaunched(urls);

@@ -56,6 +56,9 @@ public:
     // The Page Summary window, once it has been opened.
     PageSummaryDialog *pageSummary() const { return m_pageSummary; }
 
+    // The start: offers the kept list, then counts the files and folders
+    // given on the command line, after the restored ones.
+    void start(const QList<QUrl> &urls);
     // Files and folders given on a command line or handed over by a second
     // launch, counted as a drop; while the kept list is being offered they
     // wait, and join it when it is restored.

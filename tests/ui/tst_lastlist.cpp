@@ -516,13 +516,18 @@ void TestLastList::launchedPathsJoinTheKeptList()
     const QString path = m_data.filePath(QStringLiteral("given.tif"));
     QVERIFY(test::writeTiff(path, 4));
 
-    m_window = makeWindow();
+    auto held = std::make_unique<HeldDialogs>();
+    HeldDialogs *dialogs = held.get();
+    m_window = makeWindow(std::move(held));
     QSignalSpy settled(m_window.get(), &MainWindow::lastListSettled);
-    m_dialogs->messageAnswers = {restore};
-    m_window->offerLastList();
-    m_window->openLaunched({QUrl::fromLocalFile(path)});
-    QVERIFY(settled.wait(60000));
-    QCOMPARE(m_dialogs->messages.size(), 1);
+    m_window->start({QUrl::fromLocalFile(path)});
+    // The given file waits for the answer.
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs->open.size(), 1, 60000);
+    QCOMPARE(dialogs->messages.first().icon, QMessageBox::Question);
+    QVERIFY(!m_window->presenter().isBusy());
+    QCOMPARE(m_window->model().rowCount(), 0);
+    dialogs->open.takeFirst()(restore);
+    QTRY_COMPARE(settled.size(), 1);
     QList<Row> expected = restore ? rows(keptFiles) : QList<Row>();
     expected.append({QFile::encodeName(path), 4, CountStatus::Counted, true});
     QTRY_COMPARE_WITH_TIMEOUT(m_window->model().rowCount(), int(expected.size()), 60000);
