@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QSettings>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -147,16 +146,16 @@ int main(int argc, char *argv[])
                      });
     QObject::connect(&window, &tallivo::MainWindow::rateRequested, &usages,
                      &tallivo::UsageReporting::openReviewPage);
-    QTimer::singleShot(0, &usages, [&usages] { usages.showReviewPromptIfDue(); });
+    // One question at a time: the kept list's first, then the review prompt.
+    QObject::connect(
+        &window, &tallivo::MainWindow::lastListSettled, &usages,
+        [&usages] { usages.showReviewPromptIfDue(); }, Qt::SingleShotConnection);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      &tallivo::MainWindow::prepareToQuit);
     window.setLastListPath(tallivo::MainWindow::defaultLastListPath());
     window.bringToFront();
-    if (!line.urls.isEmpty())
-        QTimer::singleShot(0, &window, [&window, &line] { window.openLaunched(line.urls); });
-    else
-        window.offerLastList();
+    window.start(line.urls);
     const int status = QApplication::exec();
     // Everything that must outlast the program is on disk by now: the
     // recent folders, settings and the list (prepareToQuit), the usage counters (saved

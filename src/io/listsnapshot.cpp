@@ -9,13 +9,18 @@
 
 #include <cstring>
 
+#include <zlib.h>
+
 namespace tallivo::listsnapshot {
 
 namespace {
 
 constexpr char kMagic[] = "TLVLIST\n";
 constexpr qsizetype kMagicSize = 8;
-constexpr quint32 kVersion = 1;
+// Version 2 added the checksum.
+constexpr quint32 kVersion = 2;
+constexpr qsizetype kHeadSize = kMagicSize + 3 * 4;
+constexpr qsizetype kChecksumSize = 4;
 // The fewest bytes a file takes: folder, name length and one byte of name,
 // size, three times, pages, status, check box, summary rows.
 constexpr qsizetype kMinFileBytes = 4 + 4 + 1 + 8 + 3 * 8 + 4 + 1 + 1 + 4;
@@ -83,6 +88,12 @@ bool fail(QString *error, const char *why)
     return false;
 }
 
+quint32 checksumOf(QByteArrayView bytes)
+{
+    return quint32(crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef *>(bytes.data()),
+                           z_size_t(bytes.size())));
+}
+
 bool isFileName(const QByteArray &name)
 {
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') &&
@@ -93,9 +104,12 @@ bool isFileName(const QByteArray &name)
 
 QByteArray encode(const std::vector<const FileItem *> &files)
 {
-    // Folders are shared records: each is written once, numbered by first
-    // use.
-    QHash<const FolderRecord *, quint32> folderNumbers;
+    // Each folder path is written once, numbered by first use. A list can
+    // hold several records of one folder (files added by separate commands),
+    // so records are merged by path; the record lookup spares hashing the
+    // path for every file.
+    QHash<const FolderRecord *, quint32> recordNumbers;
+    QHash<QByteArray, quint32> pathNumbers;
     QByteArray folders;
     Writer folderWriter(folders);
     QByteArray rows;
@@ -104,10 +118,15 @@ QByteArray encode(const std::vector<const FileItem *> &files)
     for (const FileItem *file : files) {
         const FileRecord &record = file->record();
         const FolderRecord *folder = record.folder.data();
-        auto found = folderNumbers.constFind(folder);
-        if (found == folderNumbers.cend()) {
-            found = folderNumbers.insert(folder, quint32(folderNumbers.size()));
-            folderWriter.bytes(record.folderPath());
+        auto found = recordNumbers.constFind(folder);
+        if (found == recordNumbers.cend()) {
+            const QByteArray path = record.folderPath();
+            auto number = pathNumbers.constFind(path);
+            if (number == pathNumbers.cend()) {
+                number = pathNumbers.insert(path, quint32(pathNumbers.size()));
+                folderWriter.bytes(path);
+            }
+            found = recordNumbers.insert(folder, number.value());
         }
         rowWriter.number(found.value());
         rowWriter.bytes(record.name);
@@ -128,15 +147,25 @@ QByteArray encode(const std::vector<const FileItem *> &files)
         }
     }
     QByteArray out;
-    out.reserve(kMagicSize + 12 + folders.size() + rows.size());
+    out.reserve(kHeadSize + folders.size() + rows.size() + kChecksumSize);
     out.append(kMagic, kMagicSize);
     Writer head(out);
     head.number(kVersion);
-    head.number(quint32(folderNumbers.size()));
+    head.number(quint32(pathNumbers.size()));
     head.number(quint32(files.size()));
     out.append(folders);
     out.append(rows);
+    head.number(checksumOf(out));
     return out;
+}
+
+void reseal(QByteArray *bytes)
+{
+    if (bytes->size() < kChecksumSize)
+        return;
+    const quint32 little =
+        qToLittleEndian(checksumOf(QByteArrayView(*bytes).chopped(kChecksumSize)));
+    std::memcpy(bytes->data() + bytes->size() - kChecksumSize, &little, kChecksumSize);
 }
 
 bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files, QString *error)
@@ -146,12 +175,23 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
         return fail(error, "The stored list is too large.");
     if (bytes.size() < kMagicSize || std::memcmp(bytes.data(), kMagic, kMagicSize) != 0)
         return fail(error, "The stored list is not a list of this program.");
-    Reader in(bytes.sliced(kMagicSize));
-    quint32 version = 0, folderCount = 0, fileCount = 0;
-    if (!in.number(&version) || !in.number(&folderCount) || !in.number(&fileCount))
+    quint32 version = 0;
+    if (!Reader(bytes.sliced(kMagicSize)).number(&version))
         return fail(error, "The stored list is cut short.");
     if (version != kVersion)
         return fail(error, "The stored list is of another version.");
+    if (bytes.size() < kHeadSize + kChecksumSize)
+        return fail(error, "The stored list is cut short.");
+    // Nothing is read from a list whose bytes changed since it was written.
+    const QByteArrayView body = bytes.chopped(kChecksumSize);
+    quint32 stored = 0;
+    Reader(bytes.last(kChecksumSize)).number(&stored);
+    if (stored != checksumOf(body))
+        return fail(error, "The stored list does not match its checksum.");
+    Reader in(body.sliced(kMagicSize + 4));
+    quint32 folderCount = 0, fileCount = 0;
+    in.number(&folderCount);
+    in.number(&fileCount);
     // Counts are checked against the bytes left before anything is
     // reserved for them.
     if (fileCount > kMaxFiles || folderCount > fileCount ||

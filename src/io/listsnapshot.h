@@ -18,7 +18,9 @@ class FileItem;
 // The bytes: "TLVLIST\n", the version, the number of folders and of files
 // (little-endian 32-bit numbers), then each folder's path once, then each
 // file: its folder's number, name, size, times, pages, status, check box and
-// summary rows. Every byte string goes with its length before it.
+// summary rows, and last the CRC-32 of every byte before it. Every byte
+// string goes with its length before it. Lists of an earlier version are
+// refused: they carry no checksum.
 namespace listsnapshot {
 
 // Nothing longer is read back.
@@ -28,7 +30,8 @@ inline constexpr quint32 kMaxNameBytes = 64 * 1024;
 inline constexpr quint32 kMaxFolderBytes = 1024 * 1024;
 inline constexpr quint32 kMaxSummaryRows = 4096;
 
-// The bytes of a list, in its order.
+// The bytes of a list, in its order. Files of one folder path share one
+// folder entry, however many records of that folder the list holds.
 QByteArray encode(const std::vector<const FileItem *> &files);
 
 // The list those bytes hold, whole, or nothing: on any fault (a short,
@@ -36,6 +39,10 @@ QByteArray encode(const std::vector<const FileItem *> &files);
 // in `error` and leaves `files` empty.
 bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
             QString *error = nullptr);
+
+// Writes the checksum of `bytes` over its last four bytes, so that a list
+// changed on purpose (by a test, a fuzzer) reaches the checks after it.
+void reseal(QByteArray *bytes);
 
 } // namespace listsnapshot
 } // namespace tallivo

@@ -11,10 +11,9 @@
 #include "filetablemodel.h"
 #include "filetableview.h"
 #include "intake.h"
-#include "iopool.h"
+#include "lastlistkeeper.h"
 #include "listeditor.h"
 #include "listhistory.h"
-#include "listsnapshot.h"
 #include "pagesummarydialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
@@ -43,12 +42,6 @@
 #include <unistd.h>
 
 namespace tallivo {
-
-namespace {
-// Files handed to the table per turn of the event loop when a kept list is
-// restored: about 60 ms of work.
-constexpr size_t kRestoreRowsPerStep = 20000;
-} // namespace
 
 void addMnemonics(QMenu *menu)
 {
@@ -182,6 +175,9 @@ void MainWindow::setupWindow()
                           *m_history, this);
     m_editor = new ListEditor(*m_model, *table, *m_dialogs, *m_history, this);
     m_fileActions = new FileActions(*m_model, *table, *m_desktop, this);
+    m_lastList = new LastListKeeper(*m_model, *m_intake, *m_dialogs, this);
+    connect(m_lastList, &LastListKeeper::offered, this, &MainWindow::lastListOffered);
+    connect(m_lastList, &LastListKeeper::settled, this, &MainWindow::lastListSettled);
 
     setupCommandBars();
     setupContextMenu();
@@ -389,6 +385,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     const QEvent::Type type = event->type();
     if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress)
         return QMainWindow::eventFilter(watched, event);
+    if (quitFromDialog(watched, event))
+        return true;
     const auto *key = static_cast<QKeyEvent *>(event);
     if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier)
         return QMainWindow::eventFilter(watched, event);
@@ -416,9 +414,32 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+bool MainWindow::quitFromDialog(QObject *watched, QEvent *event)
+{
+    // A window-modal dialog keeps the window's shortcuts from the keyboard.
+    // The key is taken at the first widget of the dialog it reaches.
+    const auto *key = static_cast<QKeyEvent *>(event);
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+        !m_ui->actionQuit->shortcuts().contains(QKeySequence(key->keyCombination())))
+        return false;
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || modal == this || static_cast<QWidget *>(watched)->window() != modal ||
+        !modal->parentWidget() || modal->parentWidget()->window() != this || m_askingQuit)
+        return false;
+    event->accept();
+    requestQuit();
+    return true;
+}
+
+void MainWindow::start(const QList<QUrl> &urls)
+{
+    offerLastList();
+    openLaunched(urls);
+}
+
 void MainWindow::openLaunched(const QList<QUrl> &urls)
 {
-    m_intake->addLaunched(urls);
+    m_lastList->addLaunched(urls);
 }
 
 void MainWindow::showUncounted()
@@ -497,14 +518,14 @@ void MainWindow::prepareToQuit()
     if (!m_ui->recentFolders->save(settings))
         qCWarning(lcUi) << "The recent folders were not stored:" << settings.status();
     m_presenter->run().shutdown();
-    if (!m_lastListPath.isEmpty())
-        saveLastList();
+    saveLastList();
 }
 
 void MainWindow::requestQuit()
 {
     if (!m_presenter->isBusy() || m_quitting) {
         m_quitting = true;
+        m_lastList->setQuitting();
         QCoreApplication::quit();
         return;
     }
@@ -516,10 +537,13 @@ void MainWindow::requestQuit()
                              "others are not counted.");
     ask.acceptText = tr("&Quit");
     ask.rejectText = tr("Cancel");
+    m_askingQuit = true;
     m_dialogs->showMessage(this, ask, [this](bool accepted) {
+        m_askingQuit = false;
         if (!accepted)
             return;
         m_quitting = true;
+        m_lastList->setQuitting();
         QCoreApplication::quit();
     });
 }
@@ -540,98 +564,24 @@ QByteArray MainWindow::defaultLastListPath()
     return QFile::encodeName(folder + QStringLiteral("/LastList.bin"));
 }
 
+void MainWindow::setLastListPath(const QByteArray &path)
+{
+    m_lastList->setPath(path);
+}
+
+void MainWindow::setQuitPatience(std::chrono::milliseconds patience)
+{
+    m_lastList->setQuitPatience(patience);
+}
+
 bool MainWindow::saveLastList()
 {
-    // A kept list not yet offered, or offered and not yet answered, stays
-    // for the next start.
-    if (m_lastListPending)
-        return true;
-    const FileList &files = m_model->files();
-    QByteArray bytes;
-    if (files.size() > 0) {
-        std::vector<const FileItem *> items;
-        items.reserve(size_t(files.size()));
-        for (int row = 0; row < files.size(); ++row)
-            items.push_back(files.at(row));
-        bytes = listsnapshot::encode(items);
-    }
-    QString error;
-    if (!keepFile(m_lastListPath, std::move(bytes), m_quitPatience, &error)) {
-        qCWarning(lcUi) << "The list was not kept:" << error;
-        return false;
-    }
-    return true;
+    return m_lastList->save();
 }
 
 void MainWindow::offerLastList()
 {
-    if (m_lastListPath.isEmpty())
-        return;
-    using Files = std::vector<std::unique_ptr<FileItem>>;
-    m_lastListPending = true;
-    runOnIoPool(
-        this,
-        [path = m_lastListPath] {
-            auto files = std::make_shared<Files>();
-            QFile file(QFile::decodeName(path));
-            if (!file.exists())
-                return files;
-            QString error;
-            if (!file.open(QIODevice::ReadOnly))
-                error = file.errorString();
-            else if (file.size() > listsnapshot::kMaxBytes)
-                error = QStringLiteral("too large");
-            else
-                listsnapshot::decode(file.readAll(), files.get(), &error);
-            if (!error.isEmpty())
-                qCWarning(lcUi) << "The kept list was not read:" << path << error;
-            return files;
-        },
-        [this](std::shared_ptr<Files> files) {
-            if (files->empty()) {
-                m_lastListPending = false;
-                return;
-            }
-            const int count = int(files->size());
-            MessageRequest ask;
-            ask.icon = QMessageBox::Question;
-            ask.title = appTitle();
-            ask.text = count == 1 ? tr("Restore the list of 1 file from the last session?")
-                                  : tr("Restore the list of %1 files from the last session?")
-                                        .arg(QLocale().toString(count));
-            ask.informativeText =
-                tr("The files come back with their page counts; none is opened again.");
-            ask.acceptText = tr("&Restore");
-            ask.rejectText = tr("&Discard");
-            m_dialogs->showMessage(this, ask, [this, files](bool accepted) {
-                if (accepted)
-                    return restoreLastList(files, 0);
-                m_lastListPending = false;
-                // A million files take a second or two to free.
-                IoPool::instance().submit(IoPool::Priority::Normal, [files] { files->clear(); });
-                Q_EMIT lastListOffered(false);
-            });
-        });
-}
-
-void MainWindow::restoreLastList(std::shared_ptr<std::vector<std::unique_ptr<FileItem>>> files,
-                                 size_t from)
-{
-    // A block at a time, each in its own turn of the event loop, so that a
-    // long list comes back without freezing the window. Until the last
-    // block is in, quitting leaves the kept list as it is.
-    const size_t to = std::min(files->size(), from + kRestoreRowsPerStep);
-    std::vector<std::unique_ptr<FileItem>> block;
-    block.reserve(to - from);
-    for (size_t i = from; i < to; ++i)
-        block.push_back(std::move((*files)[i]));
-    m_model->appendFiles(std::move(block));
-    if (to < files->size()) {
-        QTimer::singleShot(0, this, [this, files, to] { restoreLastList(files, to); });
-        return;
-    }
-    m_lastListPending = false;
-    Q_EMIT lastListOffered(true);
+    m_lastList->offer();
 }
 
 void MainWindow::openWebsite()

@@ -27,6 +27,7 @@ class FileItem;
 class FileTableModel;
 class DetailsReader;
 class Intake;
+class LastListKeeper;
 class ListEditor;
 class ListHistory;
 class RunPresenter;
@@ -55,7 +56,12 @@ public:
     // The Page Summary window, once it has been opened.
     PageSummaryDialog *pageSummary() const { return m_pageSummary; }
 
-    // Files and folders given on a command line, counted as a drop.
+    // The start: offers the kept list, then counts the files and folders
+    // given on the command line, after the restored ones.
+    void start(const QList<QUrl> &urls);
+    // Files and folders given on a command line or handed over by a second
+    // launch, counted as a drop; while the kept list is being offered they
+    // wait, and join it when it is restored.
     void openLaunched(const QList<QUrl> &urls);
 
     void bringToFront();
@@ -69,22 +75,26 @@ public:
     // Where the list is kept between sessions: ".../LastList.bin" in the
     // data folder; empty when the platform gives no data folder.
     static QByteArray defaultLastListPath();
-    void setLastListPath(const QByteArray &path) { m_lastListPath = path; }
+    void setLastListPath(const QByteArray &path);
     // How long quitting waits for the kept list's folder while it makes no
     // progress; after that the program ends and the old file stays.
-    void setQuitPatience(std::chrono::milliseconds patience) { m_quitPatience = patience; }
+    void setQuitPatience(std::chrono::milliseconds patience);
     // Writes the list there, whole or not at all; an empty list removes the
-    // file. A kept list still being offered is left as it is. False, with
-    // the reason logged, when the list could not be kept.
+    // file. A kept list not yet offered, or still being offered, is left as
+    // it is. False, with the reason logged, when the list could not be kept.
     bool saveLastList();
     // Reads the kept list off the main thread and, when it holds files,
-    // offers to put them back as they were, without opening them again.
+    // offers to put them back as they were, without opening them again. One
+    // that cannot be read is moved aside, and the window says so.
     void offerLastList();
 
 Q_SIGNALS:
     void rateRequested();
     // A kept list was read and the question about it answered.
     void lastListOffered(bool restored);
+    // The start's questions about the kept list are over, whatever the
+    // answer; other questions wait for this.
+    void lastListSettled();
     // The list was written to `path`.
     void exported(const QString &path);
 
@@ -112,9 +122,8 @@ private:
     // Page details are read only while something shows them.
     void updatePageDetails();
     void showUncounted();
-    // Hands the restored files to the table from `from` on.
-    void restoreLastList(std::shared_ptr<std::vector<std::unique_ptr<FileItem>>> files,
-                         size_t from);
+    // Ctrl+Q over a question the window asks still quits.
+    bool quitFromDialog(QObject *watched, QEvent *event);
 
     std::unique_ptr<Ui::MainWindow> m_ui;
     std::unique_ptr<Dialogs> m_dialogs;
@@ -125,14 +134,13 @@ private:
     ListEditor *m_editor = nullptr;
     ListHistory *m_history = nullptr;
     FileActions *m_fileActions = nullptr;
+    LastListKeeper *m_lastList = nullptr;
     QPointer<PageSummaryDialog> m_pageSummary;
     DetailsReader *m_detailsReader = nullptr;
     QTimer m_summaryUpdate;
     bool m_escapeTaken = false; // the key's override already cancelled
-    QByteArray m_lastListPath;
-    bool m_quitting = false;        // the user chose to quit
-    bool m_lastListPending = false; // read, offered or restoring, not yet done
-    std::chrono::milliseconds m_quitPatience{10000};
+    bool m_quitting = false;    // the user chose to quit
+    bool m_askingQuit = false;  // the question whether to quit is open
 };
 
 } // namespace tallivo

@@ -73,7 +73,9 @@ private Q_SLOTS:
     void roundTripKeepsEveryField();
     void emptyList();
     void foldersAreStoredOnce();
+    void recordsOfOneFolderAreMerged();
     void truncatedIsRefused();
+    void everyBitFlipIsRefused();
     void garbledIsRefused_data();
     void garbledIsRefused();
     void badFieldsAreRefused();
@@ -125,6 +127,38 @@ void TestListSnapshot::foldersAreStoredOnce()
     QCOMPARE(listsnapshot::encode(pointers(items)).count(folder->path), 1);
 }
 
+// Files of one folder added by separate commands (two launches, two Add
+// Files, an import) hold separate records of one path. The list read back
+// holds every file, its folder stored once.
+void TestListSnapshot::recordsOfOneFolderAreMerged()
+{
+    const QByteArray path = "/srv/scans/day";
+    const Folder first = makeFolder(path);
+    const Folder second = makeFolder(path);
+    const Folder other = makeFolder("/srv/other");
+    QVERIFY(first.data() != second.data());
+    std::vector<std::unique_ptr<FileItem>> items;
+    items.push_back(makeItem(first, "a.tif", 1));
+    items.push_back(makeItem(other, "x.pdf", 2));
+    items.push_back(makeItem(second, "b.tif", 3));
+    items.push_back(makeItem(first, "c.tif", 4));
+    items.push_back(makeItem(makeFolder(path), "d.tif", 5));
+    const QByteArray bytes = listsnapshot::encode(pointers(items));
+    QCOMPARE(bytes.count(path), 1);
+    std::vector<std::unique_ptr<FileItem>> back;
+    QString error;
+    QVERIFY2(listsnapshot::decode(bytes, &back, &error), qPrintable(error));
+    QCOMPARE(back.size(), items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        QCOMPARE(back[i]->localPath(), items[i]->localPath());
+        QCOMPARE(back[i]->pages(), items[i]->pages());
+    }
+    QCOMPARE(back[2]->folder().data(), back[0]->folder().data());
+    QCOMPARE(back[4]->folder().data(), back[0]->folder().data());
+    // One form only.
+    QCOMPARE(listsnapshot::encode(pointers(back)), bytes);
+}
+
 void TestListSnapshot::truncatedIsRefused()
 {
     const auto items = sampleList();
@@ -143,13 +177,47 @@ void TestListSnapshot::truncatedIsRefused()
     QVERIFY(back.empty());
 }
 
+// A list whose bytes changed after it was written is refused whole, never
+// read as another list: every single bit flipped, of the head and the
+// checksum and every 997th bit between, of a list of 5,000 files.
+void TestListSnapshot::everyBitFlipIsRefused()
+{
+    std::vector<std::unique_ptr<FileItem>> items;
+    Folder folder;
+    for (int i = 0; i < 5000; ++i) {
+        if (i % 100 == 0)
+            folder = makeFolder("/srv/box " + QByteArray::number(i / 100));
+        items.push_back(makeItem(folder, "s" + QByteArray::number(i) + ".tif", 1 + i % 9,
+                                 {{210, 297, ColourClass::BlackWhite}}));
+    }
+    QByteArray bytes = listsnapshot::encode(pointers(items));
+    const qint64 bits = qint64(bytes.size()) * 8;
+    int flips = 0;
+    for (qint64 bit = 0; bit < bits; bit += (bit < 256 || bit >= bits - 64) ? 1 : 997) {
+        char &byte = bytes[qsizetype(bit / 8)];
+        byte = char(byte ^ (1 << (bit % 8)));
+        std::vector<std::unique_ptr<FileItem>> back;
+        const bool read = listsnapshot::decode(bytes, &back);
+        byte = char(byte ^ (1 << (bit % 8)));
+        QVERIFY2(!read, qPrintable(QStringLiteral("bit %1 of %2").arg(bit).arg(bits)));
+        QVERIFY(back.empty());
+        ++flips;
+    }
+    QVERIFY(flips > 3000);
+    std::vector<std::unique_ptr<FileItem>> back;
+    QVERIFY(listsnapshot::decode(bytes, &back));
+    QCOMPARE(back.size(), items.size());
+}
+
 void TestListSnapshot::garbledIsRefused_data()
 {
     QTest::addColumn<qsizetype>("at");
     QTest::addColumn<quint32>("value");
-    // The head: magic, version, folders, files.
+    // The head: magic, version, folders, files. The checksum is made to fit
+    // each change, so that it is the field's own check that refuses it.
     QTest::newRow("magic") << qsizetype(0) << quint32(0x41414141);
-    QTest::newRow("version") << qsizetype(8) << quint32(2);
+    QTest::newRow("earlier version") << qsizetype(8) << quint32(1);
+    QTest::newRow("later version") << qsizetype(8) << quint32(3);
     QTest::newRow("more folders than files") << qsizetype(12) << quint32(5);
     QTest::newRow("unused folder") << qsizetype(12) << quint32(3);
     QTest::newRow("huge file count") << qsizetype(16) << quint32(0xffffffff);
@@ -165,6 +233,7 @@ void TestListSnapshot::garbledIsRefused()
     const auto items = sampleList();
     QByteArray bytes = listsnapshot::encode(pointers(items));
     writeU32(bytes, at, value);
+    listsnapshot::reseal(&bytes);
     std::vector<std::unique_ptr<FileItem>> back;
     QVERIFY(!listsnapshot::decode(bytes, &back));
     QVERIFY(back.empty());
@@ -203,6 +272,7 @@ void TestListSnapshot::badFieldsAreRefused()
         QByteArray bytes = good;
         bytes.replace(change.at, change.bytes.size(), change.bytes);
         QCOMPARE(bytes.size(), good.size());
+        listsnapshot::reseal(&bytes);
         std::vector<std::unique_ptr<FileItem>> back;
         QVERIFY2(!listsnapshot::decode(bytes, &back), qPrintable(QString::number(change.at)));
         QVERIFY(back.empty());
@@ -232,6 +302,11 @@ void TestListSnapshot::fuzzSeedsAreLists()
     for (const auto &item : back)
         list.push_back(item.get());
     QCOMPARE(listsnapshot::encode(list), bytes);
+
+    QFile empty(QFINDTESTDATA("../../fuzz/seeds/listsnapshot/empty.bin"));
+    QVERIFY(empty.open(QIODevice::ReadOnly));
+    QVERIFY(listsnapshot::decode(empty.readAll(), &back));
+    QVERIFY(back.empty());
 }
 
 QTEST_GUILESS_MAIN(TestListSnapshot)

@@ -1,14 +1,19 @@
 // The list kept between sessions: quitting during a run asks first, and the
-// next start offers the list back as it was, without opening its files.
+// next start offers the list back as it was, without opening its files. A
+// kept list is never lost: not replaced before it was offered, moved aside
+// when it cannot be read.
 
 #include "fakes.h"
 #include "fakeshare.h"
 #include "fileitem.h"
 #include "filetablemodel.h"
 #include "iopool.h"
+#include "listsnapshot.h"
 #include "mainwindow.h"
+#include "reviewdialog.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
+#include "usagereporting.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,16 +27,44 @@
 
 using namespace tallivo;
 
+namespace {
+
+// Keeps each question open until the test answers it.
+class HeldDialogs final : public test::FakeDialogs
+{
+public:
+    QList<Answered> open;
+    void showMessage(QWidget *, const MessageRequest &request, Answered answered) override
+    {
+        messages.append(request);
+        open.append(std::move(answered));
+    }
+};
+
+} // namespace
+
 class TestLastList : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
+    void init();
+    void cleanup();
     void quitAsksAndListComesBack();
-    void damagedListIsNotOffered();
-    void longListComesBackInBlocks();
+    void unreadableListIsMovedAside_data();
+    void unreadableListIsMovedAside();
+    void restoreInBlocks_data();
+    void restoreInBlocks();
+    void quitDuringRestoreKeepsTheWholeList();
     void quitDoesNotWaitForAHungDataFolder();
+    void listOfSeveralCommandsComesBack();
+    void launchedPathsJoinTheKeptList_data();
+    void launchedPathsJoinTheKeptList();
+    void unofferedListIsNotReplaced();
+    void reviewPromptWaitsForTheOffer();
+    void quitReachesOverQuestions_data();
+    void quitReachesOverQuestions();
 
 private:
     struct Row
@@ -43,14 +76,22 @@ private:
         bool operator==(const Row &) const = default;
     };
     static QList<Row> rows(const MainWindow &window);
-    std::unique_ptr<MainWindow> makeWindow();
+    static QList<Row> rows(const std::vector<std::unique_ptr<FileItem>> &files);
+    std::unique_ptr<MainWindow> makeWindow(std::unique_ptr<test::FakeDialogs> dialogs = {});
+    // A window whose kept list has been offered, answered with `answer`.
+    std::unique_ptr<MainWindow> startWindow(bool answer = false);
     // `count` made-up files, a thousand a folder; none exists.
     static std::vector<std::unique_ptr<FileItem>> madeUpFiles(int count, int firstPages = 1);
+    // Writes `files` as the kept list; returns its bytes.
+    QByteArray keepList(const std::vector<std::unique_ptr<FileItem>> &files) const;
     QByteArray listBytes() const;
+    QString listFile() const { return QFile::decodeName(m_listPath); }
     void trigger(const char *action) const
     {
         m_window->findChild<QAction *>(QLatin1String(action))->trigger();
     }
+    // Counts `paths` as a launch would, and waits for the run's end.
+    void launch(const QStringList &paths, int rowsAfter) const;
 
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_data;
@@ -69,6 +110,16 @@ void TestLastList::initTestCase()
     m_listPath = QFile::encodeName(m_data.filePath(QStringLiteral("data/LastList.bin")));
 }
 
+void TestLastList::init()
+{
+    QVERIFY(QDir(m_data.filePath(QStringLiteral("data"))).removeRecursively());
+}
+
+void TestLastList::cleanup()
+{
+    m_window.reset();
+}
+
 QList<TestLastList::Row> TestLastList::rows(const MainWindow &window)
 {
     QList<Row> out;
@@ -80,14 +131,44 @@ QList<TestLastList::Row> TestLastList::rows(const MainWindow &window)
     return out;
 }
 
-std::unique_ptr<MainWindow> TestLastList::makeWindow()
+QList<TestLastList::Row> TestLastList::rows(const std::vector<std::unique_ptr<FileItem>> &files)
 {
-    auto dialogs = std::make_unique<test::FakeDialogs>();
+    QList<Row> out;
+    for (const auto &item : files)
+        out.append({item->localPath(), item->pages(), item->countStatus(), item->isChecked()});
+    return out;
+}
+
+std::unique_ptr<MainWindow> TestLastList::makeWindow(std::unique_ptr<test::FakeDialogs> dialogs)
+{
+    if (!dialogs)
+        dialogs = std::make_unique<test::FakeDialogs>();
     m_dialogs = dialogs.get();
     auto window =
         std::make_unique<MainWindow>(std::move(dialogs), std::make_unique<test::FakeDesktop>());
     window->setLastListPath(m_listPath);
     return window;
+}
+
+std::unique_ptr<MainWindow> TestLastList::startWindow(bool answer)
+{
+    auto window = makeWindow();
+    QSignalSpy settled(window.get(), &MainWindow::lastListSettled);
+    m_dialogs->messageAnswers = {answer};
+    window->offerLastList();
+    settled.wait(60000);
+    m_dialogs->messageAnswers.clear();
+    return window;
+}
+
+void TestLastList::launch(const QStringList &paths, int rowsAfter) const
+{
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    m_window->openLaunched(urls);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->model().rowCount(), rowsAfter, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->presenter().isBusy(), 60000);
 }
 
 void TestLastList::quitAsksAndListComesBack()
@@ -105,7 +186,7 @@ void TestLastList::quitAsksAndListComesBack()
     {
         test::FakeShare share;
         share.hang("/z.tif");
-        m_window = makeWindow();
+        m_window = startWindow();
         connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), &MainWindow::prepareToQuit);
         m_dialogs->fileAnswers = {{dir}};
         trigger("actionAddFolder");
@@ -177,22 +258,64 @@ void TestLastList::quitAsksAndListComesBack()
     m_window.reset();
 }
 
-void TestLastList::damagedListIsNotOffered()
+void TestLastList::unreadableListIsMovedAside_data()
 {
-    // A list cut short, and bytes of another file: neither is offered, in
-    // part or whole.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("earlier"); // a list was moved aside before
+    const QByteArray good = listsnapshot::encode({});
+    QByteArray flipped = good;
+    flipped[14] = char(flipped[14] ^ 0x40);
+    QTest::newRow("cut short") << good.chopped(1) << false;
+    QTest::newRow("another file") << QByteArray(64, 'x') << false;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("a bit flipped") << flipped << false;
+    // The first version had no checksum.
+    QTest::newRow("earlier version")
+        << QByteArray("TLVLIST\n\x01\0\0\0\0\0\0\0\0\0\0\0", 20) << false;
+    QTest::newRow("second unreadable list") << QByteArray(64, 'y') << true;
+}
+
+void TestLastList::unreadableListIsMovedAside()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, earlier);
     QVERIFY(QDir().mkpath(m_data.filePath(QStringLiteral("data"))));
-    for (const QByteArray &bytes : {QByteArray("TLVLIST\n\x01\0\0\0", 12), QByteArray(64, 'x')}) {
-        QVERIFY(test::writeBytes(QFile::decodeName(m_listPath), bytes));
-        m_window = makeWindow();
-        QSignalSpy offered(m_window.get(), &MainWindow::lastListOffered);
-        m_window->offerLastList();
-        QTRY_COMPARE(IoPool::instance().pending(), 0);
-        QCoreApplication::processEvents();
-        QVERIFY(offered.isEmpty());
-        QVERIFY(m_dialogs->messages.isEmpty());
-        QCOMPARE(m_window->model().rowCount(), 0);
-        m_window.reset();
+    QVERIFY(test::writeBytes(listFile(), bytes));
+    const QString aside = listFile() + QStringLiteral(".unreadable");
+    if (earlier)
+        QVERIFY(test::writeBytes(aside, "earlier"));
+    const QString movedTo = earlier ? aside + QStringLiteral(".2") : aside;
+
+    m_window = makeWindow();
+    QSignalSpy offered(m_window.get(), &MainWindow::lastListOffered);
+    QSignalSpy settled(m_window.get(), &MainWindow::lastListSettled);
+    m_window->offerLastList();
+    QVERIFY(settled.wait(60000));
+    // Not offered, in part or whole, and said in the window.
+    QVERIFY(offered.isEmpty());
+    QCOMPARE(m_window->model().rowCount(), 0);
+    QCOMPARE(m_dialogs->messages.size(), 1);
+    const MessageRequest note = m_dialogs->messages.first();
+    QCOMPARE(note.icon, QMessageBox::Warning);
+    QCOMPARE(note.text, QStringLiteral("The list of the last session could not be read."));
+    QVERIFY2(note.informativeText.contains(QFileInfo(movedTo).fileName() + QChar(0x201d)),
+             qPrintable(note.informativeText));
+    QVERIFY(!QFile::exists(listFile()));
+    QFile moved(movedTo);
+    QVERIFY(moved.open(QIODevice::ReadOnly));
+    QCOMPARE(moved.readAll(), bytes);
+    moved.close();
+
+    // This session's list is kept in its place; the ones moved aside stay.
+    m_window->model().appendFiles(madeUpFiles(2));
+    QVERIFY(m_window->saveLastList());
+    QVERIFY(!listBytes().isEmpty());
+    QVERIFY(moved.open(QIODevice::ReadOnly));
+    QCOMPARE(moved.readAll(), bytes);
+    if (earlier) {
+        QFile first(aside);
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        QCOMPARE(first.readAll(), QByteArray("earlier"));
     }
 }
 
@@ -213,18 +336,68 @@ std::vector<std::unique_ptr<FileItem>> TestLastList::madeUpFiles(int count, int 
     return files;
 }
 
+QByteArray TestLastList::keepList(const std::vector<std::unique_ptr<FileItem>> &files) const
+{
+    std::vector<const FileItem *> list;
+    for (const auto &file : files)
+        list.push_back(file.get());
+    const QByteArray bytes = listsnapshot::encode(list);
+    if (!QDir().mkpath(m_data.filePath(QStringLiteral("data"))) ||
+        !test::writeBytes(listFile(), bytes))
+        return {};
+    return bytes;
+}
+
 QByteArray TestLastList::listBytes() const
 {
     QFile file(QFile::decodeName(m_listPath));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void TestLastList::longListComesBackInBlocks()
+// Restored 20,000 files a turn of the event loop: at the edges of a block,
+// every file comes back once, in its place.
+void TestLastList::restoreInBlocks_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("blocks");
+    QTest::newRow("1") << 1 << 1;
+    QTest::newRow("19,999") << 19999 << 1;
+    QTest::newRow("20,000") << 20000 << 1;
+    QTest::newRow("20,001") << 20001 << 2;
+    QTest::newRow("40,001") << 40001 << 3;
+}
+
+void TestLastList::restoreInBlocks()
+{
+    QFETCH(int, files);
+    QFETCH(int, blocks);
+    const auto kept = madeUpFiles(files);
+    const QByteArray bytes = keepList(kept);
+    QVERIFY(!bytes.isEmpty());
+    m_window = makeWindow();
+    QSignalSpy inserted(&m_window->model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy offered(m_window.get(), &MainWindow::lastListOffered);
+    m_dialogs->messageAnswers = {true};
+    m_window->offerLastList();
+    QTRY_COMPARE_WITH_TIMEOUT(offered.size(), 1, 60000);
+    QCOMPARE(offered.first().first().toBool(), true);
+    QCOMPARE(inserted.size(), blocks);
+    for (int i = 0; i < blocks; ++i) {
+        QCOMPARE(inserted.at(i).at(1).toInt(), i * 20000);
+        QCOMPARE(inserted.at(i).at(2).toInt(), std::min(files, (i + 1) * 20000) - 1);
+    }
+    QCOMPARE(rows(*m_window), rows(kept));
+    // Kept again as it was read.
+    QVERIFY(m_window->saveLastList());
+    QCOMPARE(listBytes(), bytes);
+}
+
+void TestLastList::quitDuringRestoreKeepsTheWholeList()
 {
     // Kept off the main thread: the fake share notes any path the main
     // thread asks for.
     test::FakeShare share;
-    m_window = makeWindow();
+    m_window = startWindow();
     m_window->model().appendFiles(madeUpFiles(45000));
     const QList<Row> kept = rows(*m_window);
     m_window->prepareToQuit();
@@ -234,11 +407,10 @@ void TestLastList::longListComesBackInBlocks()
     QVERIFY(!bytes.isEmpty());
     m_window.reset();
 
-    // Restored a block at a time; quitting before the last block keeps the
-    // whole list, not the part restored so far.
+    // Quitting before the last block keeps the whole list, not the part
+    // restored so far.
     m_window = makeWindow();
     QSignalSpy offered(m_window.get(), &MainWindow::lastListOffered);
-    QSignalSpy blocks(&m_window->model(), &QAbstractItemModel::rowsInserted);
     int rowsAtQuit = -1;
     connect(
         &m_window->model(), &QAbstractItemModel::rowsInserted, m_window.get(),
@@ -252,23 +424,18 @@ void TestLastList::longListComesBackInBlocks()
     QTRY_COMPARE(offered.size(), 1);
     QVERIFY(rowsAtQuit > 0 && rowsAtQuit < 45000);
     QCOMPARE(listBytes(), bytes);
-    QVERIFY(blocks.size() > 1);
     QCOMPARE(rows(*m_window), kept);
-    m_window.reset();
+    QCOMPARE(share.mainThreadVisits(), QList<QByteArray>());
 }
 
 void TestLastList::quitDoesNotWaitForAHungDataFolder()
 {
-    m_window = makeWindow();
-    m_window->model().appendFiles(madeUpFiles(3));
-    m_window->prepareToQuit();
-    const QByteArray old = listBytes();
+    const QByteArray old = keepList(madeUpFiles(3));
     QVERIFY(!old.isEmpty());
-    m_window.reset();
 
     test::FakeShare share;
+    m_window = startWindow(false);
     share.hang(QFile::encodeName(m_data.filePath(QStringLiteral("data"))));
-    m_window = makeWindow();
     m_window->setQuitPatience(std::chrono::milliseconds(300));
     m_window->model().appendFiles(madeUpFiles(5, 10));
     const QList<Row> kept = rows(*m_window);
@@ -289,6 +456,173 @@ void TestLastList::quitDoesNotWaitForAHungDataFolder()
     QTRY_COMPARE(offered.size(), 1);
     QCOMPARE(rows(*m_window), kept);
     m_window.reset();
+}
+
+// One folder's files added by several commands (launches, Add Files, a
+// restore and more files after it) hold several records of that folder.
+// The list kept of them comes back whole.
+void TestLastList::listOfSeveralCommandsComesBack()
+{
+    const QString dir = m_data.filePath(QStringLiteral("day"));
+    QVERIFY(QDir().mkpath(dir));
+    QStringList paths;
+    for (int i = 0; i < 5; ++i) {
+        paths.append(dir + QStringLiteral("/s%1.tif").arg(i));
+        QVERIFY(test::writeTiff(paths.last(), i + 1));
+    }
+    m_window = startWindow();
+    launch({paths[0]}, 1);
+    launch({paths[1]}, 2);
+    m_dialogs->fileAnswers = {{paths[2]}};
+    trigger("actionAddFiles");
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->model().rowCount(), 3, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->presenter().isBusy(), 60000);
+    QVERIFY(m_window->saveLastList());
+    m_window.reset();
+
+    m_window = startWindow(true);
+    QCOMPARE(m_window->model().rowCount(), 3);
+    QCOMPARE(m_dialogs->messages.size(), 1);
+    QCOMPARE(m_dialogs->messages.first().icon, QMessageBox::Question);
+    launch({paths[3], paths[4]}, 5);
+    const QList<Row> kept = rows(*m_window);
+    QVERIFY(m_window->saveLastList());
+    m_window.reset();
+
+    m_window = startWindow(true);
+    QCOMPARE(rows(*m_window), kept);
+    QList<QByteArray> order;
+    for (const Row &row : kept)
+        order.append(row.path);
+    QCOMPARE(order, QList<QByteArray>({QFile::encodeName(paths[0]), QFile::encodeName(paths[1]),
+                                       QFile::encodeName(paths[2]), QFile::encodeName(paths[3]),
+                                       QFile::encodeName(paths[4])}));
+}
+
+// `tallivo FILE` offers the kept list too: the file joins it when it is
+// restored, and is the list when it is discarded.
+void TestLastList::launchedPathsJoinTheKeptList_data()
+{
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("restored") << true;
+    QTest::newRow("discarded") << false;
+}
+
+void TestLastList::launchedPathsJoinTheKeptList()
+{
+    QFETCH(bool, restore);
+    const auto keptFiles = madeUpFiles(3);
+    QVERIFY(!keepList(keptFiles).isEmpty());
+    const QString path = m_data.filePath(QStringLiteral("given.tif"));
+    QVERIFY(test::writeTiff(path, 4));
+
+    auto held = std::make_unique<HeldDialogs>();
+    HeldDialogs *dialogs = held.get();
+    m_window = makeWindow(std::move(held));
+    QSignalSpy settled(m_window.get(), &MainWindow::lastListSettled);
+    m_window->start({QUrl::fromLocalFile(path)});
+    // The given file waits for the answer.
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs->open.size(), 1, 60000);
+    QCOMPARE(dialogs->messages.first().icon, QMessageBox::Question);
+    QVERIFY(!m_window->presenter().isBusy());
+    QCOMPARE(m_window->model().rowCount(), 0);
+    dialogs->open.takeFirst()(restore);
+    QTRY_COMPARE(settled.size(), 1);
+    QList<Row> expected = restore ? rows(keptFiles) : QList<Row>();
+    expected.append({QFile::encodeName(path), 4, CountStatus::Counted, true});
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->model().rowCount(), int(expected.size()), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->presenter().isBusy(), 60000);
+    QCOMPARE(rows(*m_window), expected);
+    m_window->prepareToQuit();
+    m_window.reset();
+
+    m_window = startWindow(true);
+    QCOMPARE(rows(*m_window), expected);
+}
+
+// A kept list is replaced only by a session that offered it.
+void TestLastList::unofferedListIsNotReplaced()
+{
+    const QByteArray bytes = keepList(madeUpFiles(100));
+    QVERIFY(!bytes.isEmpty());
+    const QString path = m_data.filePath(QStringLiteral("one.tif"));
+    QVERIFY(test::writeTiff(path, 1));
+    m_window = makeWindow();
+    launch({path}, 1);
+    m_window->prepareToQuit();
+    QCOMPARE(listBytes(), bytes);
+}
+
+// One question at a time at start: the review prompt waits until the kept
+// list's question is answered, as the program wires it.
+void TestLastList::reviewPromptWaitsForTheOffer()
+{
+    QVERIFY(!keepList(madeUpFiles(2)).isEmpty());
+    QTemporaryDir usageDir;
+    auto held = std::make_unique<HeldDialogs>();
+    HeldDialogs *dialogs = held.get();
+    m_window = makeWindow(std::move(held));
+    UsageReporting usages(m_window.get(), usageDir.path());
+    usages.applyStartupSettings();
+    usages.counters().updateUsages(QString::fromLatin1(OutputFilesFeature), 5000);
+    connect(
+        m_window.get(), &MainWindow::lastListSettled, &usages,
+        [&usages] { usages.showReviewPromptIfDue(); }, Qt::SingleShotConnection);
+    QSignalSpy settled(m_window.get(), &MainWindow::lastListSettled);
+    m_window->offerLastList();
+    QTRY_COMPARE_WITH_TIMEOUT(dialogs->open.size(), 1, 60000);
+    QCoreApplication::processEvents();
+    QVERIFY(settled.isEmpty());
+    QVERIFY(!usages.reviewDialog());
+    dialogs->open.takeFirst()(true);
+    QTRY_COMPARE(settled.size(), 1);
+    QVERIFY(usages.reviewDialog() && usages.reviewDialog()->isVisible());
+    QCOMPARE(m_window->model().rowCount(), 2);
+    usages.reviewDialog()->reject();
+}
+
+// Ctrl+Q quits while a question is open over the window; a kept list not
+// yet answered for stays.
+void TestLastList::quitReachesOverQuestions_data()
+{
+    QTest::addColumn<bool>("review");
+    QTest::newRow("review prompt") << true;
+    QTest::newRow("restore question") << false;
+}
+
+void TestLastList::quitReachesOverQuestions()
+{
+    QFETCH(bool, review);
+    const QByteArray bytes = keepList(madeUpFiles(2));
+    QVERIFY(!bytes.isEmpty());
+    QTemporaryDir usageDir;
+    // The real dialogs.
+    m_window = std::make_unique<MainWindow>(nullptr, std::make_unique<test::FakeDesktop>());
+    m_window->setLastListPath(m_listPath);
+    connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), &MainWindow::prepareToQuit);
+    UsageReporting usages(m_window.get(), usageDir.path());
+    m_window->show();
+    if (review)
+        usages.showReviewPrompt();
+    else
+        m_window->offerLastList();
+    QTimer press;
+    press.setInterval(10);
+    connect(&press, &QTimer::timeout, this, [&press] {
+        QWidget *question = QApplication::activeModalWidget();
+        if (!question || !question->isVisible())
+            return;
+        press.stop();
+        QTest::keyClick(question, Qt::Key_Q, Qt::ControlModifier);
+    });
+    press.start();
+    // Not a measure of time: a window that never quits must not hang the test.
+    QTimer stuck;
+    stuck.setSingleShot(true);
+    connect(&stuck, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    stuck.start(60000);
+    QCOMPARE(QApplication::exec(), 0);
+    QCOMPARE(listBytes(), bytes);
 }
 
 QTEST_MAIN(TestLastList)
