@@ -164,29 +164,39 @@ bool mayBePdf(BlockReader &reader)
     return tail.contains("startxref") || tail.contains("%%EOF");
 }
 
+const char *failureText(PdfWorkerAnswer::Status status)
+{
+    switch (status) {
+    case PdfWorkerAnswer::TookTooLong:
+        return "it took too long";
+    case PdfWorkerAnswer::NeededTooMuchMemory:
+        return "it needed too much memory";
+    case PdfWorkerAnswer::Unavailable:
+        return "the PDF worker could not be started";
+    default:
+        return "the PDF library failed on it";
+    }
+}
+
 PageCount failedCount(PdfWorkerAnswer::Status status, qint32 pages, const QByteArray &path)
 {
     CountStatus mark = CountStatus::LibraryFailed;
-    const char *why = "the PDF library failed on it";
-    switch (status) {
-    case PdfWorkerAnswer::TookTooLong:
+    if (status == PdfWorkerAnswer::TookTooLong)
         mark = CountStatus::TookTooLong;
-        why = "it took too long";
-        break;
-    case PdfWorkerAnswer::NeededTooMuchMemory:
+    else if (status == PdfWorkerAnswer::NeededTooMuchMemory)
         mark = CountStatus::NeededTooMuchMemory;
-        why = "it needed too much memory";
-        break;
-    case PdfWorkerAnswer::Unavailable:
-        why = "the PDF worker could not be started";
-        break;
-    case PdfWorkerAnswer::Cancelled:
-        return {pages, mark}; // the run that wanted it is over
-    default:
-        break;
-    }
-    qCWarning(lcCore, "%s: %s", qUtf8Printable(displayPath(path)), why);
+    if (status != PdfWorkerAnswer::Cancelled) // else the run that wanted it is over
+        qCWarning(lcCore, "%s: %s", qUtf8Printable(displayPath(path)), failureText(status));
     return {pages, mark};
+}
+
+// A file whose count stands but whose colours were lost is named as a file
+// whose count was lost is.
+void noteLostColours(PdfWorkerAnswer::Status why, const QByteArray &path)
+{
+    if (why != PdfWorkerAnswer::Cancelled)
+        qCWarning(lcCore, "%s: page colours not read: %s", qUtf8Printable(displayPath(path)),
+                  failureText(why));
 }
 
 void appendUnknownPages(qint32 count, std::vector<PageInfo> *pages)
@@ -217,15 +227,15 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
             if (structure.boxesRead) {
                 // The count and the sizes stand without the colours (no
                 // worker was needed for them before colours were read).
-                if (answer.status != PdfWorkerAnswer::Cancelled)
-                    qCWarning(lcCore, "%s: page colours not read",
-                              qUtf8Printable(displayPath(path)));
+                noteLostColours(answer.status, path);
                 pages->insert(pages->end(), boxes.begin(), boxes.end());
                 return {count, CountStatus::Counted};
             }
             appendUnknownPages(count, pages);
             return failedCount(answer.status, count, path);
         }
+        if (answer.coloursLost)
+            noteLostColours(*answer.coloursLost, path);
         answer.boxes.resize(detailed);
         if (structure.boxesRead) {
             for (size_t i = 0; i < detailed && i < boxes.size(); ++i)
@@ -250,6 +260,8 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
         PdfWorkers::shared().count(fd, reader.size(), pages != nullptr, pages != nullptr);
     switch (answer.status) {
     case PdfWorkerAnswer::Counted:
+        if (answer.coloursLost)
+            noteLostColours(*answer.coloursLost, path);
         if (pages)
             pages->insert(pages->end(), answer.boxes.begin(), answer.boxes.end());
         return {answer.pages, CountStatus::Counted};

@@ -44,6 +44,7 @@ private Q_SLOTS:
     void exportsCsv();
     void chartBars();
     void manySizesShareTheLastBar();
+    void defaultSizeShowsTheWholeChart_data();
     void defaultSizeShowsTheWholeChart();
     void escapeCancelsARunningCount();
 
@@ -190,8 +191,19 @@ void TestPageSummaryDialog::manySizesShareTheLastBar()
     QCOMPARE(chart.bars().back().total, qint64(1 + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9));
 }
 
+void TestPageSummaryDialog::defaultSizeShowsTheWholeChart_data()
+{
+    // When the note on files without details shows: none, before the
+    // summary opens, while it is open (details read on request).
+    QTest::addColumn<int>("noteAt");
+    QTest::newRow("no note") << 0;
+    QTest::newRow("note before opening") << 1;
+    QTest::newRow("note while open") << 2;
+}
+
 void TestPageSummaryDialog::defaultSizeShowsTheWholeChart()
 {
+    QFETCH(int, noteAt);
     // Eleven sizes and the unknown size: at the size it opens with, every
     // bar is in view, the last one included.
     PageTable table;
@@ -199,8 +211,16 @@ void TestPageSummaryDialog::defaultSizeShowsTheWholeChart()
         table.add(summaryOf({{i, PageInfo{float(100 + i), 100.f, ColourClass::Grey}}}));
     table.add(summaryOf({{3, PageInfo{0, 0, ColourClass::Colour}}}));
     m_dialog->setSummary(table);
+    if (noteAt == 1)
+        m_dialog->setFilesWithoutDetails(3, true);
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    if (noteAt == 2) {
+        m_dialog->setFilesWithoutDetails(3, true);
+        QTRY_VERIFY(m_dialog->findChild<QLabel *>(QStringLiteral("note"))->isVisible());
+        QCoreApplication::processEvents(); // the layout settles
+        QCoreApplication::processEvents();
+    }
     auto *chart = m_dialog->findChild<PageBarChart *>(QStringLiteral("pageChart"));
     auto *area = m_dialog->findChild<QScrollArea *>(QStringLiteral("chartArea"));
     QVERIFY(chart && area);
