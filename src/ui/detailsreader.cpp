@@ -76,6 +76,7 @@ void DetailsReader::startMore()
                 const MeasuredFile measured = measureFile(path, EntryType::Unknown, &pages);
                 result.counted = measured.count.status == CountStatus::Counted;
                 result.read.pages = measured.count.pages;
+                result.read.coloursLost = measured.count.coloursLost;
                 if (result.counted)
                     result.read.summary = PageSummary::fromPages(pages, measured.count.pages);
                 return result;

@@ -4,6 +4,7 @@
 #include "iopool.h"
 #include "samplefiles.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -62,12 +63,14 @@ private Q_SLOTS:
     void initTestCase();
     void manyPdfsThroughFewParseSlots();
     void nestedSlotsRideOnTheFirst();
+    void lostColoursAreMarked();
 };
 
 void TestDetailsReader::initTestCase()
 {
     // Two parse slots, whatever the machine, read before the first is taken.
     qputenv("TALLIVO_PARSE_SLOTS", "2");
+    qputenv("TALLIVO_PDFWORKER_TEST_FAULTS", "1");
 }
 
 void TestDetailsReader::manyPdfsThroughFewParseSlots()
@@ -127,6 +130,34 @@ void TestDetailsReader::nestedSlotsRideOnTheFirst()
     }
     changed.notify_all();
     other.join();
+}
+
+void TestDetailsReader::lostColoursAreMarked()
+{
+    // A worker that dies in the colour pass: the count stands, the colours
+    // are Unknown, and the Colour cell says why, with the mark of a lost count.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QByteArray pdf = test::pdfBytes(2);
+    pdf.insert(pdf.indexOf('\n') + 1, "%TALLIVO-TEST-FAULT crashcolour\n");
+    const QString path = dir.filePath(QStringLiteral("lost.pdf"));
+    QVERIFY(test::writeBytes(path, pdf));
+    FileTableModel model;
+    test::appendFile(model, path, 2);
+    DetailsReader reader(model);
+    QSignalSpy finished(&reader, &DetailsReader::finished);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                           "lost\\.pdf: page colours not read: the PDF library")));
+    reader.readMissing();
+    QVERIFY(finished.wait(120000));
+    QTRY_COMPARE(model.withoutDetailsCount(), 0);
+    QCOMPARE(model.pageTable().totals().pages[size_t(ColourClass::Unknown)], qint64(2));
+    const QModelIndex colour = model.index(0, int(Column::Colour));
+    QCOMPARE(colour.data(Qt::ToolTipRole).toString(),
+             QStringLiteral("Page colours could not be read: ") +
+                 countStatusText(CountStatus::LibraryFailed));
+    QVERIFY(!colour.data(Qt::DecorationRole).isNull());
+    QVERIFY(model.index(0, int(Column::Pages)).data(Qt::DecorationRole).isNull());
 }
 
 QTEST_MAIN(TestDetailsReader)
