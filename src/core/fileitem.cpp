@@ -67,6 +67,7 @@ std::unique_ptr<FileItem> FileItem::create(Folder folder, QByteArray name, Entry
         }
     }
     item->m_record.status = measured.count.status;
+    item->m_record.coloursLost = measured.count.coloursLost;
     if (measured.status) {
         item->m_record.size = measured.status->allocated;
         item->setFileTimes(measured.status->modified, measured.status->created,

@@ -44,6 +44,7 @@ struct FileRecord
     qint64 accessed = kNoTime;
     qint32 pages = 0;
     CountStatus status = CountStatus::Counted;
+    CountStatus coloursLost = CountStatus::Counted; // as in PageCount
     bool checked = true;
 
     QByteArray folderPath() const { return folder ? folder->path : QByteArray(); }
@@ -92,6 +93,10 @@ public:
     // Why the page count is what it is.
     CountStatus countStatus() const { return m_record.status; }
     void setCountStatus(CountStatus status) { m_record.status = status; }
+    // Why the pages' colours are Unknown when a PDF worker lost them;
+    // Counted when it did not.
+    CountStatus coloursLost() const { return m_record.coloursLost; }
+    void setColoursLost(CountStatus why) { m_record.coloursLost = why; }
     // Pages by size and colour class; empty unless asked for.
     const PageSummary &pageSummary() const;
     void setPageSummary(PageSummary summary);

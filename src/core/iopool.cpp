@@ -154,13 +154,26 @@ void askIoPool(QObject *context, std::function<std::function<void()>()> work)
 
 namespace {
 
+int configuredParseSlots()
+{
+    bool ok = false;
+    const int wanted = qEnvironmentVariableIntValue("TALLIVO_PARSE_SLOTS", &ok);
+    if (ok && wanted > 0)
+        return qMin(wanted, 256);
+    return qMax(1, QThread::idealThreadCount());
+}
+
 struct ParseGate
 {
     std::mutex mutex;
     std::condition_variable free;
     int inUse = 0;
-    const int limit = qMax(1, QThread::idealThreadCount());
+    const int limit = configuredParseSlots();
 };
+
+// Slots the calling thread holds: the first waits at the gate, the ones
+// nested in it ride on it.
+thread_local int t_slotDepth = 0;
 
 ParseGate &parseGate()
 {
@@ -172,6 +185,8 @@ ParseGate &parseGate()
 
 ParseSlot::ParseSlot()
 {
+    if (t_slotDepth++ > 0)
+        return;
     ParseGate &g = parseGate();
     std::unique_lock lock(g.mutex);
     g.free.wait(lock, [&] { return g.inUse < g.limit; });
@@ -180,12 +195,20 @@ ParseSlot::ParseSlot()
 
 ParseSlot::~ParseSlot()
 {
+    Q_ASSERT(t_slotDepth > 0);
+    if (--t_slotDepth > 0)
+        return;
     ParseGate &g = parseGate();
     {
         std::lock_guard lock(g.mutex);
         --g.inUse;
     }
     g.free.notify_one();
+}
+
+bool ParseSlot::heldByThisThread()
+{
+    return t_slotDepth > 0;
 }
 
 } // namespace tallivo

@@ -42,8 +42,11 @@ private:
     Private *d;
 };
 
-// Bounds the number of expensive parses at once to the number of cores,
-// whatever the number of I/O threads. Held for the scope of one parse.
+// Bounds the number of expensive parses at once to the number of cores
+// ($TALLIVO_PARSE_SLOTS when set), whatever the number of I/O threads. Held
+// for the scope of one parse. A thread holds at most one slot: a slot taken
+// where the thread already holds one rides on it instead of waiting for a
+// second, which with every slot so held would never come.
 class ParseSlot
 {
 public:
@@ -51,6 +54,10 @@ public:
     ~ParseSlot();
     ParseSlot(const ParseSlot &) = delete;
     ParseSlot &operator=(const ParseSlot &) = delete;
+
+    // Whether the calling thread holds a slot: it must then wait for no
+    // other gate (a PDF worker, another pool's slot).
+    static bool heldByThisThread();
 };
 
 namespace detail {

@@ -168,29 +168,42 @@ bool mayBePdf(BlockReader &reader)
     return tail.contains("startxref") || tail.contains("%%EOF");
 }
 
-PageCount failedCount(PdfWorkerAnswer::Status status, qint32 pages, const QByteArray &path)
+const char *failureText(PdfWorkerAnswer::Status status)
 {
-    CountStatus mark = CountStatus::LibraryFailed;
-    const char *why = "the PDF library failed on it";
     switch (status) {
     case PdfWorkerAnswer::TookTooLong:
-        mark = CountStatus::TookTooLong;
-        why = "it took too long";
-        break;
+        return "it took too long";
     case PdfWorkerAnswer::NeededTooMuchMemory:
-        mark = CountStatus::NeededTooMuchMemory;
-        why = "it needed too much memory";
-        break;
+        return "it needed too much memory";
     case PdfWorkerAnswer::Unavailable:
-        why = "the PDF worker could not be started";
-        break;
-    case PdfWorkerAnswer::Cancelled:
-        return {pages, mark}; // the run that wanted it is over
+        return "the PDF worker could not be started";
     default:
-        break;
+        return "the PDF library failed on it";
     }
-    qCWarning(lcCore, "%s: %s", qUtf8Printable(displayPath(path)), why);
+}
+
+PageCount failedCount(PdfWorkerAnswer::Status status, qint32 pages, const QByteArray &path,
+                      bool warn = true)
+{
+    CountStatus mark = CountStatus::LibraryFailed;
+    if (status == PdfWorkerAnswer::TookTooLong)
+        mark = CountStatus::TookTooLong;
+    else if (status == PdfWorkerAnswer::NeededTooMuchMemory)
+        mark = CountStatus::NeededTooMuchMemory;
+    if (warn && status != PdfWorkerAnswer::Cancelled) // else the run that wanted it is over
+        qCWarning(lcCore, "%s: %s", qUtf8Printable(displayPath(path)), failureText(status));
     return {pages, mark};
+}
+
+// A file whose count stands but whose colours were lost is named as a file
+// whose count was lost is.
+void noteLostColours(PdfWorkerAnswer::Status why, const QByteArray &path, PageCount *count)
+{
+    if (why == PdfWorkerAnswer::Cancelled)
+        return;
+    qCWarning(lcCore, "%s: page colours not read: %s", qUtf8Printable(displayPath(path)),
+              failureText(why));
+    count->coloursLost = failedCount(why, 0, {}, false).status;
 }
 
 void appendUnknownPages(qint32 count, std::vector<PageInfo> *pages)
@@ -221,22 +234,24 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
             if (structure.boxesRead) {
                 // The count and the sizes stand without the colours (no
                 // worker was needed for them before colours were read).
-                if (answer.status != PdfWorkerAnswer::Cancelled)
-                    qCWarning(lcCore, "%s: page colours not read",
-                              qUtf8Printable(displayPath(path)));
+                PageCount counted{count, CountStatus::Counted};
+                noteLostColours(answer.status, path, &counted);
                 pages->insert(pages->end(), boxes.begin(), boxes.end());
-                return {count, CountStatus::Counted};
+                return counted;
             }
             appendUnknownPages(count, pages);
             return failedCount(answer.status, count, path);
         }
+        PageCount counted{count, CountStatus::Counted};
+        if (answer.coloursLost)
+            noteLostColours(*answer.coloursLost, path, &counted);
         answer.boxes.resize(detailed);
         if (structure.boxesRead) {
             for (size_t i = 0; i < detailed && i < boxes.size(); ++i)
                 answer.boxes[i] = {boxes[i].widthMm, boxes[i].heightMm, answer.boxes[i].colour};
         }
         pages->insert(pages->end(), answer.boxes.begin(), answer.boxes.end());
-        return {count, CountStatus::Counted};
+        return counted;
     }
     if (structure.reason == PdfStructureReason::ImpossibleClaim) {
         qCWarning(lcCore, "%s: not counted: claims an impossible number of objects",
@@ -253,10 +268,14 @@ PageCount countPdf(BlockReader &reader, int fd, const QByteArray &path,
     const PdfWorkerAnswer answer =
         PdfWorkers::shared().count(fd, reader.size(), pages != nullptr, pages != nullptr);
     switch (answer.status) {
-    case PdfWorkerAnswer::Counted:
+    case PdfWorkerAnswer::Counted: {
+        PageCount counted{answer.pages, CountStatus::Counted};
+        if (answer.coloursLost)
+            noteLostColours(*answer.coloursLost, path, &counted);
         if (pages)
             pages->insert(pages->end(), answer.boxes.begin(), answer.boxes.end());
-        return {answer.pages, CountStatus::Counted};
+        return counted;
+    }
     case PdfWorkerAnswer::Locked:
         return {0, CountStatus::Locked};
     case PdfWorkerAnswer::Damaged:

@@ -43,6 +43,9 @@ struct PageCount
 {
     qint32 pages = 0;
     CountStatus status = CountStatus::Counted;
+    // Counted, but the PDF worker lost the pages' colours: why
+    // (TookTooLong, NeededTooMuchMemory, LibraryFailed). Counted when not.
+    CountStatus coloursLost = CountStatus::Counted;
 };
 
 // What counting one file found: its pages and what one statx call said of it.

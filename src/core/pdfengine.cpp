@@ -84,6 +84,8 @@ LibraryCount countWithLibrary(int fd, qint64 size, LibraryRequest request)
     count.pages = qint32(pages);
     if (request.boxes || request.colour)
         appendPdfPageBoxes(*doc, &count.boxes);
+    if (request.counted)
+        request.counted(count);
     if (request.colour) {
         ColourStats stats;
         const std::string path =

@@ -5,6 +5,7 @@
 
 #include <QtGlobal>
 
+#include <functional>
 #include <vector>
 
 namespace tallivo {
@@ -24,9 +25,12 @@ struct LibraryRequest
     bool boxes = false;
     bool colour = false;
     // Seconds of the process's CPU time after which colour classes are no
-    // longer worked out (the pages left stay Unknown), so that the count
-    // and the sizes arrive within the worker's limit.
+    // longer worked out (the pages left stay Unknown), so that the colours
+    // found so far arrive within the worker's limit.
     double colourCpuDeadline = 0;
+    // Called with the count and the boxes (colours Unknown) before the
+    // colour pass begins: a pass that never ends costs only the colours.
+    std::function<void(const LibraryCount &)> counted;
 };
 
 // Opens the file `fd` of `size` bytes with the PDF library and asks it for

@@ -16,6 +16,7 @@ enum class FrameType : std::uint32_t
     Request = 1,     // program -> worker: count the file passed along
     Result = 2,      // worker -> program: the answer for the file
     OutOfMemory = 3, // worker -> program: an allocation failed on this file
+    Colours = 4,     // worker -> program: the pages' colour classes, after the Result
 };
 
 enum RequestFlags : std::uint32_t
@@ -45,24 +46,30 @@ struct Request
     std::uint32_t flags = 0;
 };
 
+// The count and the page boxes go first, before the colour pass, so that a
+// colour pass cut short by a limit costs the colours and never the count.
 struct Result
 {
     std::int32_t pages = 0;
     Outcome outcome = Outcome::Damaged;
-    std::uint32_t boxCount = 0; // PageBox records that follow
-    // Of the colour classes: pages decided from their operators, pages
-    // rendered.
-    std::uint32_t coloursScanned = 0;
-    std::uint32_t coloursRendered = 0;
+    std::uint32_t boxCount = 0;      // PageBox records that follow
+    std::uint32_t coloursFollow = 0; // 1: a Colours frame comes next
 };
 
-// A page's visible size in millimetres, 0 x 0 when unknown, and its
-// colour class (a ColourClass value; Unknown when not asked for).
+// A page's visible size in millimetres, 0 x 0 when unknown.
 struct PageBox
 {
     float widthMm = 0;
     float heightMm = 0;
-    std::uint32_t colour = 0;
+};
+
+struct Colours
+{
+    std::uint32_t count = 0; // colour classes (ColourClass values, uint32) that follow
+    // Of the colour classes: pages decided from their operators, pages
+    // rendered.
+    std::uint32_t scanned = 0;
+    std::uint32_t rendered = 0;
 };
 
 // The socket is the worker's file descriptor 3.

@@ -1,5 +1,6 @@
 #include "pdfworkers.h"
 
+#include "iopool.h"
 #include "logging.h"
 #include "pdfworkerprotocol.h"
 #include "tiffdirectories.h"
@@ -21,6 +22,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char **environ;
 
@@ -45,7 +47,8 @@ enum class ReadResult
 {
     Ok,
     Closed,
-    TimedOut
+    TimedOut,
+    Garbled // the worker said what it never says
 };
 
 ReadResult readExact(int fd, void *buffer, size_t size, Clock::time_point deadline)
@@ -123,16 +126,19 @@ struct PdfWorkers::Private
     int started = 0;
     quint64 stops = 0; // how many times stopAll() ran
 
-    std::shared_ptr<Worker> spawn();
+    std::shared_ptr<Worker> spawn(const Limits &limits);
     std::shared_ptr<Worker> acquire(bool *stopped);
     void release(const std::shared_ptr<Worker> &worker);
     int retire(const std::shared_ptr<Worker> &worker, bool kill);
-    PdfWorkerAnswer await(const std::shared_ptr<Worker> &worker, bool boxes);
+    PdfWorkerAnswer::Status failure(const std::shared_ptr<Worker> &worker, ReadResult why,
+                                    bool outOfMemory, bool *killedFromOutside);
+    PdfWorkerAnswer await(const std::shared_ptr<Worker> &worker, bool boxes,
+                          bool *killedFromOutside);
     static std::atomic<qint64> coloursScanned;
     static std::atomic<qint64> coloursRendered;
 };
 
-std::shared_ptr<Worker> PdfWorkers::Private::spawn()
+std::shared_ptr<Worker> PdfWorkers::Private::spawn(const Limits &limits)
 {
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0)
@@ -187,6 +193,9 @@ std::shared_ptr<Worker> PdfWorkers::Private::spawn()
 // ran while the file waited for one (`stopped`).
 std::shared_ptr<Worker> PdfWorkers::Private::acquire(bool *stopped)
 {
+    // A parse slot held while waiting here would hold up the parses of
+    // every thread that waits for the slot.
+    Q_ASSERT(!ParseSlot::heldByThisThread());
     std::unique_lock lock(mutex);
     const quint64 stopsBefore = stops;
     for (;;) {
@@ -201,8 +210,9 @@ std::shared_ptr<Worker> PdfWorkers::Private::acquire(bool *stopped)
         }
         if (int(all.size()) + starting < maxWorkers) {
             ++starting;
+            const Limits now = limits;
             lock.unlock();
-            auto worker = spawn();
+            auto worker = spawn(now);
             lock.lock();
             --starting;
             if (worker) {
@@ -251,87 +261,134 @@ int PdfWorkers::Private::retire(const std::shared_ptr<Worker> &worker, bool kill
     return status;
 }
 
-PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker, bool boxes)
+PdfWorkerAnswer::Status PdfWorkers::Private::failure(const std::shared_ptr<Worker> &worker,
+                                                     ReadResult why, bool outOfMemory,
+                                                     bool *killedFromOutside)
+{
+    const int status = retire(worker, true);
+    bool stopped;
+    {
+        std::lock_guard lock(mutex);
+        stopped = worker->stopped;
+    }
+    *killedFromOutside = false;
+    if (stopped)
+        return PdfWorkerAnswer::Cancelled;
+    if (why == ReadResult::TimedOut || (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU))
+        return PdfWorkerAnswer::TookTooLong;
+    if (outOfMemory || (WIFEXITED(status) && WEXITSTATUS(status) == kExitOutOfMemory))
+        return PdfWorkerAnswer::NeededTooMuchMemory;
+    // Only this pool's own kills (timeouts, garbled answers, stops) and the
+    // library's crashes end a worker otherwise; a SIGKILL that came while
+    // it worked was sent from outside.
+    *killedFromOutside =
+        why == ReadResult::Closed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return PdfWorkerAnswer::LibraryFailed;
+}
+
+PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker, bool boxes,
+                                           bool *killedFromOutside)
 {
     PdfWorkerAnswer answer;
-    const auto deadline = Clock::now() + std::chrono::seconds(limits.wallSeconds);
+    *killedFromOutside = false;
+    Clock::time_point deadline;
+    {
+        std::lock_guard lock(mutex);
+        deadline = Clock::now() + std::chrono::seconds(limits.wallSeconds);
+    }
     bool outOfMemory = false;
-    auto failed = [&](ReadResult why) {
-        const int status = retire(worker, true);
-        bool stopped;
-        {
-            std::lock_guard lock(mutex);
-            stopped = worker->stopped;
-        }
-        if (stopped)
-            answer.status = PdfWorkerAnswer::Cancelled;
-        else if (why == ReadResult::TimedOut ||
-                 (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU))
-            answer.status = PdfWorkerAnswer::TookTooLong;
-        else if (outOfMemory || (WIFEXITED(status) && WEXITSTATUS(status) == kExitOutOfMemory))
-            answer.status = PdfWorkerAnswer::NeededTooMuchMemory;
-        else
-            answer.status = PdfWorkerAnswer::LibraryFailed;
-        return answer;
-    };
-    for (;;) {
-        Frame frame;
-        ReadResult read = readExact(worker->socket, &frame, sizeof frame, deadline);
-        if (read != ReadResult::Ok)
-            return failed(read);
-        if (frame.magic != kMagic)
-            return failed(ReadResult::Closed);
-        if (frame.type == FrameType::OutOfMemory && frame.length == 0) {
-            outOfMemory = true;
-            continue;
-        }
-        Result result;
-        if (frame.type != FrameType::Result || frame.length < sizeof result)
-            return failed(ReadResult::Closed);
-        read = readExact(worker->socket, &result, sizeof result, deadline);
-        if (read != ReadResult::Ok)
-            return failed(read);
-        if (result.boxCount > quint32(kMaxDetailedPages) ||
-            frame.length != sizeof result + result.boxCount * sizeof(PageBox))
-            return failed(ReadResult::Closed);
-        std::vector<PageBox> received(result.boxCount);
-        if (result.boxCount > 0) {
-            read = readExact(worker->socket, received.data(), received.size() * sizeof(PageBox),
-                             deadline);
+    // The next frame of `type`, its length; noted allocation failures on the way.
+    auto next = [&](FrameType type, std::uint32_t *length) {
+        for (;;) {
+            Frame frame;
+            const ReadResult read = readExact(worker->socket, &frame, sizeof frame, deadline);
             if (read != ReadResult::Ok)
-                return failed(read);
-        }
-        release(worker);
-        switch (result.outcome) {
-        case Outcome::Counted:
-            answer.status = PdfWorkerAnswer::Counted;
-            break;
-        case Outcome::Locked:
-            answer.status = PdfWorkerAnswer::Locked;
-            break;
-        default:
-            answer.status = PdfWorkerAnswer::Damaged;
-            break;
-        }
-        answer.pages = answer.status == PdfWorkerAnswer::Counted ? qMax(0, result.pages) : 0;
-        coloursScanned += result.coloursScanned;
-        coloursRendered += result.coloursRendered;
-        if (boxes) {
-            answer.boxes.reserve(received.size());
-            for (const PageBox &box : received) {
-                PageInfo info;
-                if (box.widthMm > 0 && box.heightMm > 0 && box.widthMm <= SizeClass::kMaxSideMm &&
-                    box.heightMm <= SizeClass::kMaxSideMm) {
-                    info.widthMm = box.widthMm;
-                    info.heightMm = box.heightMm;
-                }
-                if (box.colour < std::uint32_t(kColourClassCount))
-                    info.colour = ColourClass(box.colour);
-                answer.boxes.push_back(info);
+                return read;
+            if (frame.magic != kMagic)
+                return ReadResult::Garbled;
+            if (frame.type == FrameType::OutOfMemory && frame.length == 0) {
+                outOfMemory = true;
+                continue;
             }
+            if (frame.type != type)
+                return ReadResult::Garbled;
+            *length = frame.length;
+            return ReadResult::Ok;
         }
+    };
+    std::uint32_t length = 0;
+    Result result;
+    ReadResult read = next(FrameType::Result, &length);
+    if (read == ReadResult::Ok && length < sizeof result)
+        read = ReadResult::Garbled;
+    if (read == ReadResult::Ok)
+        read = readExact(worker->socket, &result, sizeof result, deadline);
+    if (read == ReadResult::Ok && (result.boxCount > quint32(kMaxDetailedPages) ||
+                                   length != sizeof result + result.boxCount * sizeof(PageBox)))
+        read = ReadResult::Garbled;
+    std::vector<PageBox> received(read == ReadResult::Ok ? result.boxCount : 0);
+    if (read == ReadResult::Ok && !received.empty())
+        read =
+            readExact(worker->socket, received.data(), received.size() * sizeof(PageBox), deadline);
+    if (read != ReadResult::Ok) {
+        answer.status = failure(worker, read, outOfMemory, killedFromOutside);
         return answer;
     }
+    switch (result.outcome) {
+    case Outcome::Counted:
+        answer.status = PdfWorkerAnswer::Counted;
+        break;
+    case Outcome::Locked:
+        answer.status = PdfWorkerAnswer::Locked;
+        break;
+    default:
+        answer.status = PdfWorkerAnswer::Damaged;
+        break;
+    }
+    answer.pages = answer.status == PdfWorkerAnswer::Counted ? qMax(0, result.pages) : 0;
+    if (boxes) {
+        answer.boxes.reserve(received.size());
+        for (const PageBox &box : received) {
+            PageInfo info;
+            if (box.widthMm > 0 && box.heightMm > 0 && box.widthMm <= SizeClass::kMaxSideMm &&
+                box.heightMm <= SizeClass::kMaxSideMm) {
+                info.widthMm = box.widthMm;
+                info.heightMm = box.heightMm;
+            }
+            answer.boxes.push_back(info);
+        }
+    }
+    if (!result.coloursFollow) {
+        release(worker);
+        return answer;
+    }
+    // The count stands whatever becomes of the colour pass.
+    Colours colours;
+    read = next(FrameType::Colours, &length);
+    if (read == ReadResult::Ok && length < sizeof colours)
+        read = ReadResult::Garbled;
+    if (read == ReadResult::Ok)
+        read = readExact(worker->socket, &colours, sizeof colours, deadline);
+    if (read == ReadResult::Ok &&
+        (colours.count != result.boxCount ||
+         length != sizeof colours + colours.count * sizeof(std::uint32_t)))
+        read = ReadResult::Garbled;
+    std::vector<std::uint32_t> classes(read == ReadResult::Ok ? colours.count : 0);
+    if (read == ReadResult::Ok && !classes.empty())
+        read = readExact(worker->socket, classes.data(), classes.size() * sizeof(std::uint32_t),
+                         deadline);
+    if (read != ReadResult::Ok) {
+        answer.coloursLost = failure(worker, read, outOfMemory, killedFromOutside);
+        return answer;
+    }
+    release(worker);
+    coloursScanned += colours.scanned;
+    coloursRendered += colours.rendered;
+    for (size_t i = 0; i < classes.size() && i < answer.boxes.size(); ++i) {
+        if (classes[i] < std::uint32_t(kColourClassCount))
+            answer.boxes[i].colour = ColourClass(classes[i]);
+    }
+    return answer;
 }
 
 PdfWorkers::PdfWorkers(QByteArray program, int maxWorkers, Limits limits,
@@ -405,24 +462,45 @@ PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes, bool colour)
     const std::uint32_t flags =
         (boxes ? std::uint32_t(WantBoxes) : 0) | (colour ? std::uint32_t(WantColour) : 0);
     boxes = boxes || colour;
-    // A worker found dead when the request is sent had died between files
-    // (killed from outside): one more try with a fresh one.
     PdfWorkerAnswer answer;
     answer.status = PdfWorkerAnswer::Unavailable;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // A worker found dead when the request is sent had died between files,
+    // and one killed from outside while it worked was no fault of the file:
+    // each costs one more try with a fresh worker, once.
+    bool resent = false;
+    bool retried = false;
+    for (;;) {
         bool stopped = false;
         const std::shared_ptr<Worker> worker = d->acquire(&stopped);
         if (stopped)
             answer.status = PdfWorkerAnswer::Cancelled;
         if (!worker)
-            break;
+            return answer;
         if (!sendRequest(worker->socket, fd, size, flags)) {
             d->retire(worker, true);
+            if (std::exchange(resent, true))
+                return answer;
             continue;
         }
-        return d->await(worker, boxes);
+        bool killedFromOutside = false;
+        PdfWorkerAnswer got = d->await(worker, boxes, &killedFromOutside);
+        if (killedFromOutside && !std::exchange(retried, true)) {
+            qCInfo(lcCore, "a PDF worker was killed from outside; trying its file again");
+            // What the killed one sent stands should the next fare worse.
+            if (got.status == PdfWorkerAnswer::Counted)
+                answer = std::move(got);
+            continue;
+        }
+        if (answer.status == PdfWorkerAnswer::Counted && got.status != PdfWorkerAnswer::Counted)
+            return answer;
+        return got;
     }
-    return answer;
+}
+
+void PdfWorkers::setLimits(Limits limits)
+{
+    std::lock_guard lock(d->mutex);
+    d->limits = limits;
 }
 
 void PdfWorkers::stopAll()

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tallivo {
@@ -28,6 +29,10 @@ struct PdfWorkerAnswer
     Status status = Unavailable;
     qint32 pages = 0;
     std::vector<PageInfo> boxes; // when asked for: one per page, up to kMaxDetailedPages
+    // Counted, but the colour pass was cut short: why (TookTooLong,
+    // NeededTooMuchMemory, LibraryFailed, Cancelled). The pages' colours
+    // are then Unknown.
+    std::optional<Status> coloursLost;
 };
 
 // The processes in which the PDF library reads customers' files, so that a
@@ -36,7 +41,9 @@ struct PdfWorkerAnswer
 // further files, and are replaced when one dies. Each has an address-space
 // limit, a CPU-time limit per file and a wall-clock limit per file. The
 // file goes to a worker as an open descriptor: a worker never resolves a
-// path. Any thread.
+// path. A worker killed from outside (SIGKILL: a person, the OOM killer)
+// costs no file: it goes once more to a fresh worker. Workers end when the
+// program does, whatever they are busy with. Any thread.
 class PdfWorkers
 {
 public:
@@ -80,7 +87,12 @@ public:
     static ColourTally colourTally();
 
     // Kills every worker, busy or idle, at once; their files end Cancelled.
+    // Never waits for one.
     void stopAll();
+
+    // New limits: the wall clock's for files sent from now on, the others
+    // for workers started from now on.
+    void setLimits(Limits limits);
 
     // How many worker processes have been started so far; how many live.
     int started() const;

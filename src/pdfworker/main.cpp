@@ -12,12 +12,16 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <malloc.h>
 #include <new>
+#include <poll.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -150,41 +154,85 @@ bool receive(Request &request, int &fd)
     return true;
 }
 
+// RLIMIT_CPU counts the whole life of the process: each file gets its
+// seconds on top of what the files before it spent, counted up to the
+// next whole second (the limit's unit), never down.
 void limitCpuForNextFile(int seconds)
 {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    const rlim_t used = rlim_t(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec);
+    const long long micros = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL +
+                             usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    const rlim_t used = rlim_t((micros + 999999) / 1000000);
     rlimit limit{used + rlim_t(seconds), RLIM_INFINITY};
     ::setrlimit(RLIMIT_CPU, &limit);
 }
 
 // With --test-faults (or TALLIVO_PDFWORKER_TEST_FAULTS=1 in its
-// environment), files whose first 64 bytes hold "%TALLIVO-TEST-FAULT "
-// followed by crash, hang, spin or hog make the worker fail the way the
-// tests of its limits need. The program never asks for it.
-void testFault(int fd)
+// environment), files whose first 256 bytes hold "%TALLIVO-TEST-FAULT "
+// and a word make the worker fail the way the tests of its limits need:
+// before the count, crash, hang, spin, hog, kill (as if killed from
+// outside), "killonce MARKER" (killed unless MARKER exists, which it makes)
+// and "burn MS" (spends MS milliseconds of CPU, then counts); after the count, in the
+// colour pass, crashcolour and spincolour. The program never asks for it.
+struct TestFault
 {
-    char head[64] = {};
+    std::string what;
+    std::string argument;
+};
+
+TestFault testFaultOf(int fd)
+{
+    char head[256] = {};
     const ssize_t n = ::pread(fd, head, sizeof head - 1, 0);
     if (n <= 0)
-        return;
+        return {};
     const std::string text(head, size_t(n));
     const std::string prefix = "%TALLIVO-TEST-FAULT ";
     const size_t at = text.find(prefix);
     if (at == std::string::npos)
-        return;
-    const std::string what = text.substr(at + prefix.size());
-    if (what.compare(0, 5, "crash") == 0) {
+        return {};
+    const size_t start = at + prefix.size();
+    const size_t end = text.find_first_of(" \r\n", start);
+    TestFault fault;
+    fault.what = text.substr(start, end == std::string::npos ? end : end - start);
+    if (end != std::string::npos && text[end] == ' ') {
+        const size_t stop = text.find_first_of("\r\n", end + 1);
+        fault.argument = text.substr(end + 1, stop == std::string::npos ? stop : stop - end - 1);
+    }
+    return fault;
+}
+
+[[noreturn]] void spin()
+{
+    volatile unsigned long turns = 0;
+    for (;;)
+        turns = turns + 1;
+}
+
+void testFaultBeforeCount(const TestFault &fault)
+{
+    if (fault.what == "crash") {
         std::abort();
-    } else if (what.compare(0, 4, "hang") == 0) {
+    } else if (fault.what == "hang") {
+        // Tells a test watching from outside that the file has reached it.
+        ::prctl(PR_SET_NAME, "tallivo-hanging");
         for (;;)
             ::pause();
-    } else if (what.compare(0, 4, "spin") == 0) {
+    } else if (fault.what == "spin") {
+        spin();
+    } else if (fault.what == "kill") {
+        ::raise(SIGKILL);
+    } else if (fault.what == "killonce") {
+        const int marker = ::open(fault.argument.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (marker >= 0)
+            ::raise(SIGKILL);
+    } else if (fault.what == "burn") {
+        const double until = processCpuSeconds() + std::atoi(fault.argument.c_str()) / 1000.0;
         volatile unsigned long turns = 0;
-        for (;;)
+        while (processCpuSeconds() < until)
             turns = turns + 1;
-    } else if (what.compare(0, 3, "hog") == 0) {
+    } else if (fault.what == "hog") {
         // Touches what it takes, as a decoder filling a buffer would.
         std::vector<char *> blocks;
         for (;;) {
@@ -195,6 +243,64 @@ void testFault(int fd)
             blocks.push_back(block);
         }
     }
+}
+
+void testFaultInColourPass(const TestFault &fault)
+{
+    if (fault.what == "crashcolour")
+        std::abort();
+    else if (fault.what == "spincolour")
+        spin();
+}
+
+// Ends the worker once the program has gone, whatever the library is busy
+// with: the program's end of the socket closes with it. Between files the
+// main thread sees the end as well; during one, only this thread does.
+void endWithTheProgram()
+{
+    std::thread([] {
+        for (;;) {
+            pollfd pfd{kSocketFd, POLLRDHUP, 0};
+            const int ready = ::poll(&pfd, 1, -1);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0 || (pfd.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+                ::_exit(0);
+        }
+    }).detach();
+}
+
+bool sendResult(const LibraryCount &count, bool coloursFollow)
+{
+    Result result;
+    result.pages = count.pages;
+    result.outcome = count.outcome;
+    result.boxCount = std::uint32_t(count.boxes.size());
+    result.coloursFollow = coloursFollow ? 1 : 0;
+    std::vector<PageBox> boxes;
+    boxes.reserve(count.boxes.size());
+    for (const PageInfo &info : count.boxes)
+        boxes.push_back({info.widthMm, info.heightMm});
+    const Frame frame{kMagic, FrameType::Result,
+                      std::uint32_t(sizeof result + boxes.size() * sizeof(PageBox))};
+    return sendAll(&frame, sizeof frame) && sendAll(&result, sizeof result) &&
+           sendAll(boxes.data(), boxes.size() * sizeof(PageBox));
+}
+
+bool sendColours(const LibraryCount &count)
+{
+    Colours colours;
+    colours.count = std::uint32_t(count.boxes.size());
+    colours.scanned = std::uint32_t(count.coloursScanned);
+    colours.rendered = std::uint32_t(count.coloursRendered);
+    std::vector<std::uint32_t> classes;
+    classes.reserve(count.boxes.size());
+    for (const PageInfo &info : count.boxes)
+        classes.push_back(std::uint32_t(info.colour));
+    const Frame frame{kMagic, FrameType::Colours,
+                      std::uint32_t(sizeof colours + classes.size() * sizeof(std::uint32_t))};
+    return sendAll(&frame, sizeof frame) && sendAll(&colours, sizeof colours) &&
+           sendAll(classes.data(), classes.size() * sizeof(std::uint32_t));
 }
 
 } // namespace
@@ -230,40 +336,41 @@ int main(int argc, char *argv[])
     ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
 
+    endWithTheProgram();
+
     Request request;
     int fd;
     while (receive(request, fd)) {
         g_allocationNoted = 0;
         limitCpuForNextFile(cpuSeconds);
-        if (g_testFaults)
-            testFault(fd);
+        TestFault fault;
+        if (g_testFaults) {
+            fault = testFaultOf(fd);
+            testFaultBeforeCount(fault);
+        }
+        LibraryRequest what;
+        what.boxes = request.flags & WantBoxes;
+        what.colour = request.flags & WantColour;
+        // Colour stops in time for the colours found to be sent within the limit.
+        what.colourCpuDeadline = processCpuSeconds() + cpuSeconds * 0.6;
+        bool sent = false;
+        what.counted = [&](const LibraryCount &count) {
+            sent = true;
+            if (!sendResult(count, what.colour))
+                ::_exit(0);
+            if (what.colour)
+                testFaultInColourPass(fault);
+        };
         LibraryCount count;
         try {
-            LibraryRequest what;
-            what.boxes = request.flags & WantBoxes;
-            what.colour = request.flags & WantColour;
-            // Colour stops in time for the count to be sent within the limit.
-            what.colourCpuDeadline = processCpuSeconds() + cpuSeconds * 0.6;
             count = countWithLibrary(fd, request.size, what);
         } catch (const std::bad_alloc &) {
             noteAllocationFailure();
             ::_exit(kExitOutOfMemory);
         }
         ::close(fd);
-        Result result;
-        result.pages = count.pages;
-        result.outcome = count.outcome;
-        result.boxCount = std::uint32_t(count.boxes.size());
-        result.coloursScanned = std::uint32_t(count.coloursScanned);
-        result.coloursRendered = std::uint32_t(count.coloursRendered);
-        std::vector<PageBox> boxes;
-        boxes.reserve(count.boxes.size());
-        for (const PageInfo &info : count.boxes)
-            boxes.push_back({info.widthMm, info.heightMm, std::uint32_t(info.colour)});
-        const Frame frame{kMagic, FrameType::Result,
-                          std::uint32_t(sizeof result + boxes.size() * sizeof(PageBox))};
-        if (!sendAll(&frame, sizeof frame) || !sendAll(&result, sizeof result) ||
-            !sendAll(boxes.data(), boxes.size() * sizeof(PageBox)))
+        const bool ok = sent ? !what.colour || sendColours(count) : sendResult(count, false);
+        if (!ok)
             return 0;
     }
     return 0;

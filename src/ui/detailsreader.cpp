@@ -71,10 +71,12 @@ void DetailsReader::startMore()
                 result.read.key = pathKey(path);
                 result.read.row = file.row;
                 std::vector<PageInfo> pages;
-                ParseSlot slot;
+                // No parse slot around the whole file: the PDF reader takes
+                // one for what is heavy, and the file may wait for a worker.
                 const MeasuredFile measured = measureFile(path, EntryType::Unknown, &pages);
                 result.counted = measured.count.status == CountStatus::Counted;
                 result.read.pages = measured.count.pages;
+                result.read.coloursLost = measured.count.coloursLost;
                 if (result.counted)
                     result.read.summary = PageSummary::fromPages(pages, measured.count.pages);
                 return result;

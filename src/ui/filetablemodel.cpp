@@ -185,6 +185,7 @@ int FileTableModel::setPageSummaries(std::vector<DetailsRead> reads)
         FileItem &item = *m_files.at(row);
         tally(item, -1);
         item.setPageSummary(std::move(read.summary));
+        item.setColoursLost(read.coloursLost);
         tally(item, +1);
         first = std::min(first, row);
         last = std::max(last, row);
@@ -266,7 +267,9 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
         return column == Column::Check ? QVariant() : item.displayField(column);
     case Qt::DecorationRole:
         // A 0 that is not a real count is marked, so it is not taken for one.
-        if (column == Column::Pages && isUncounted(item)) {
+        // So are colours a PDF worker lost, which show as Unknown.
+        if ((column == Column::Pages && isUncounted(item)) ||
+            (column == Column::Colour && item.coloursLost() != CountStatus::Counted)) {
             static const QIcon mark(QStringLiteral(":/icons/not-counted.svg"));
             return mark;
         }
@@ -278,11 +281,15 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
                 return tr("Pages could not be counted: %1")
                     .arg(countStatusText(item.countStatus()));
             return {};
+        case Column::Colour:
+            if (item.coloursLost() != CountStatus::Counted)
+                return tr("Page colours could not be read: %1")
+                    .arg(countStatusText(item.coloursLost()));
+            return item.displayField(column);
         // Long texts are elided in their cells.
         case Column::Name:
         case Column::Location:
         case Column::Sizes:
-        case Column::Colour:
             return item.displayField(column);
         default:
             return {};

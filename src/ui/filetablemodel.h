@@ -77,6 +77,7 @@ public:
         int row = 0;
         qint32 pages = 0;
         PageSummary summary;
+        CountStatus coloursLost = CountStatus::Counted;
     };
     // Files no longer listed, already detailed, or whose count differs from
     // the one shown are left alone. A file still at its row is found at

@@ -146,6 +146,11 @@ void PageSummaryDialog::fitToContents()
         parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (screen)
         height = std::min(height, screen->availableGeometry().height() * 9 / 10);
+    // Bars that arrive later (details read while it is open) make it grow,
+    // never shrink.
+    if (m_fittedBars >= 0)
+        height = std::max(height, this->height());
+    m_fittedBars = int(m_chart->bars().size());
     resize(std::max(width(), 600), height);
     // Where the screen is too small for both, the chart keeps its height
     // and the table, which scrolls by itself, gives way.
@@ -227,6 +232,9 @@ void PageSummaryDialog::fillTable()
         m_tableWidget->item(last, c)->setFont(bold);
 
     m_chart->setTable(m_table);
+    // Fitted when first shown; more bars than then get room as well.
+    if (m_sized && isVisible() && int(m_chart->bars().size()) > m_fittedBars)
+        fitToContents();
     m_totals->setText((totals.total == 1 ? tr("1 page") : tr("%1 pages").arg(totals.total)) +
                       QStringLiteral(", ") + tr("%1 A4 equivalents").arg(totals.a4Equivalents));
 }

@@ -78,6 +78,7 @@ private:
     QSplitter *m_splitter = nullptr;
     bool m_running = false;
     bool m_sized = false;
+    int m_fittedBars = -1; // how many bars the size was fitted to
 };
 
 } // namespace tallivo

@@ -1,12 +1,17 @@
 #include "collectionrun.h"
+#include "pagecount.h"
 #include "pdfworkers.h"
 #include "runtoend.h"
 #include "samplefiles.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -20,6 +25,52 @@ namespace {
 QByteArray faultFile(const char *how)
 {
     return QByteArray("%PDF-1.4\n%TALLIVO-TEST-FAULT ") + how + "\n";
+}
+
+// A PDF of `pages` pages with the fault line after its header: its
+// cross-reference offsets are off by that line, as the library repairs.
+QByteArray faultPdf(const QByteArray &how, int pages)
+{
+    QByteArray pdf = test::pdfBytes(pages);
+    return pdf.insert(pdf.indexOf('\n') + 1, "%TALLIVO-TEST-FAULT " + how + "\n");
+}
+
+// The processes whose parent is `parent`.
+QList<pid_t> childrenOf(pid_t parent)
+{
+    QList<pid_t> children;
+    QDir proc(QStringLiteral("/proc"));
+    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const pid_t pid = pid_t(entry.toInt(&ok));
+        if (!ok)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold spaces and brackets.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == parent)
+            children << pid;
+    }
+    return children;
+}
+
+QByteArray commandOf(pid_t pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();
+}
+
+// Gone, or a zombie waiting for whoever adopted it.
+bool isGone(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
 }
 
 struct OpenFile
@@ -53,12 +104,19 @@ private Q_SLOTS:
     void workersLiveOnAndAnswer();
     void failuresCostOneFileAndTheWorker_data();
     void failuresCostOneFileAndTheWorker();
+    void killedFromOutsideOnceCostsNoFile();
+    void cpuLimitAllowsForEarlierFiles();
+    void colourPassCutShortKeepsTheCount_data();
+    void colourPassCutShortKeepsTheCount();
+    void lostColoursAreNamed();
+    void workersEndWithTheirProgram();
     void stopKillsBusyWorkersAtOnce();
     void cancelledRunKillsTheSharedWorkers();
 
 private:
     QString write(const QString &name, const QByteArray &bytes);
-    PdfWorkerAnswer count(PdfWorkers &workers, const QString &path, bool boxes = false);
+    PdfWorkerAnswer count(PdfWorkers &workers, const QString &path, bool boxes = false,
+                          bool colour = false);
     QTemporaryDir m_dir;
 };
 
@@ -77,12 +135,13 @@ QString TestPdfWorkers::write(const QString &name, const QByteArray &bytes)
     return path;
 }
 
-PdfWorkerAnswer TestPdfWorkers::count(PdfWorkers &workers, const QString &path, bool boxes)
+PdfWorkerAnswer TestPdfWorkers::count(PdfWorkers &workers, const QString &path, bool boxes,
+                                      bool colour)
 {
     OpenFile file(path);
     if (file.fd < 0)
         return {};
-    return workers.count(file.fd, file.size(), boxes);
+    return workers.count(file.fd, file.size(), boxes, colour);
 }
 
 void TestPdfWorkers::workersLiveOnAndAnswer()
@@ -112,14 +171,18 @@ void TestPdfWorkers::failuresCostOneFileAndTheWorker_data()
     QTest::addColumn<int>("expected");
     QTest::addColumn<int>("cpuSeconds");
     QTest::addColumn<int>("wallSeconds");
+    QTest::addColumn<int>("workersStarted");
     QTest::newRow("crash") << QByteArray("crash") << int(PdfWorkerAnswer::LibraryFailed) << 60
-                           << 600;
+                           << 600 << 2;
+    // Killed twice: not tried a third time.
+    QTest::newRow("killed from outside, again")
+        << QByteArray("kill") << int(PdfWorkerAnswer::LibraryFailed) << 60 << 600 << 3;
     QTest::newRow("hang: wall clock")
-        << QByteArray("hang") << int(PdfWorkerAnswer::TookTooLong) << 60 << 1;
+        << QByteArray("hang") << int(PdfWorkerAnswer::TookTooLong) << 60 << 1 << 2;
     QTest::newRow("spin: CPU time")
-        << QByteArray("spin") << int(PdfWorkerAnswer::TookTooLong) << 1 << 600;
+        << QByteArray("spin") << int(PdfWorkerAnswer::TookTooLong) << 1 << 600 << 2;
     QTest::newRow("hog: address space")
-        << QByteArray("hog") << int(PdfWorkerAnswer::NeededTooMuchMemory) << 60 << 600;
+        << QByteArray("hog") << int(PdfWorkerAnswer::NeededTooMuchMemory) << 60 << 600 << 2;
 }
 
 void TestPdfWorkers::failuresCostOneFileAndTheWorker()
@@ -128,25 +191,145 @@ void TestPdfWorkers::failuresCostOneFileAndTheWorker()
     QFETCH(int, expected);
     QFETCH(int, cpuSeconds);
     QFETCH(int, wallSeconds);
+    QFETCH(int, workersStarted);
     if (how == "hog" && !kAddressSpaceLimited)
         QSKIP("the sanitizers' allocator needs more address space than the limit");
-    PdfWorkers::Limits limits;
-    limits.addressSpace = qint64(512) << 20;
-    limits.cpuSeconds = cpuSeconds;
+    // Only the failing file gets the short wall clock: the good ones may
+    // take their time on a busy machine.
+    PdfWorkers::Limits generous;
+    generous.addressSpace = qint64(512) << 20;
+    generous.cpuSeconds = cpuSeconds;
+    generous.wallSeconds = 600;
+    PdfWorkers::Limits limits = generous;
     limits.wallSeconds = wallSeconds;
-    PdfWorkers workers(PdfWorkers::workerProgram(), 1, limits, {"--test-faults"});
+    PdfWorkers workers(PdfWorkers::workerProgram(), 1, generous, {"--test-faults"});
     const QString good = write(QStringLiteral("good.pdf"), test::pdfBytes(2));
     const QString bad = write(QString::fromLatin1(how) + ".pdf", faultFile(how.constData()));
 
     QCOMPARE(count(workers, good).pages, 2);
+    workers.setLimits(limits);
     QCOMPARE(int(count(workers, bad, true).status), expected);
     QCOMPARE(workers.running(), 0);
+    workers.setLimits(generous);
     // The next file gets a fresh worker and its right count.
     const PdfWorkerAnswer after = count(workers, good, true);
     QCOMPARE(after.status, PdfWorkerAnswer::Counted);
     QCOMPARE(after.pages, 2);
     QCOMPARE(int(after.boxes.size()), 2);
+    QCOMPARE(workers.started(), workersStarted);
+}
+
+void TestPdfWorkers::killedFromOutsideOnceCostsNoFile()
+{
+    // A worker killed (kill -9, the OOM killer) while it read a sound file:
+    // the file goes to a fresh worker and is counted.
+    PdfWorkers workers(PdfWorkers::workerProgram(), 1, {}, {"--test-faults"});
+    const QString marker = m_dir.filePath(QStringLiteral("killed"));
+    const QString file =
+        write(QStringLiteral("killed-once.pdf"), faultPdf("killonce " + marker.toUtf8(), 3));
+    const PdfWorkerAnswer answer = count(workers, file, true);
+    QVERIFY(QFile::exists(marker)); // the first worker was killed on it
+    QCOMPARE(answer.status, PdfWorkerAnswer::Counted);
+    QCOMPARE(answer.pages, 3);
+    QCOMPARE(int(answer.boxes.size()), 3);
     QCOMPARE(workers.started(), 2);
+}
+
+void TestPdfWorkers::cpuLimitAllowsForEarlierFiles()
+{
+    // The CPU limit counts the worker's whole life: each file gets its
+    // seconds on top of what the ones before it spent, whole seconds
+    // started included. Three files of 1.7 s each pass a limit of 2 s a file.
+    PdfWorkers::Limits limits;
+    limits.cpuSeconds = 2;
+    limits.wallSeconds = 3600;
+    PdfWorkers workers(PdfWorkers::workerProgram(), 1, limits, {"--test-faults"});
+    const QString file = write(QStringLiteral("burn.pdf"), faultPdf("burn 1700", 2));
+    for (int i = 0; i < 3; ++i) {
+        const PdfWorkerAnswer answer = count(workers, file);
+        QCOMPARE(answer.status, PdfWorkerAnswer::Counted);
+        QCOMPARE(answer.pages, 2);
+    }
+    QCOMPARE(workers.started(), 1);
+}
+
+void TestPdfWorkers::colourPassCutShortKeepsTheCount_data()
+{
+    QTest::addColumn<QByteArray>("how");
+    QTest::addColumn<int>("cpuSeconds");
+    QTest::addColumn<int>("lost");
+    QTest::newRow("crash") << QByteArray("crashcolour") << 60
+                           << int(PdfWorkerAnswer::LibraryFailed);
+    QTest::newRow("CPU time") << QByteArray("spincolour") << 1 << int(PdfWorkerAnswer::TookTooLong);
+}
+
+void TestPdfWorkers::colourPassCutShortKeepsTheCount()
+{
+    QFETCH(QByteArray, how);
+    QFETCH(int, cpuSeconds);
+    QFETCH(int, lost);
+    PdfWorkers::Limits limits;
+    limits.cpuSeconds = cpuSeconds;
+    limits.wallSeconds = 3600;
+    PdfWorkers workers(PdfWorkers::workerProgram(), 1, limits, {"--test-faults"});
+    const QString file = write(QString::fromLatin1(how) + ".pdf", faultPdf(how, 2));
+    // Without colours the worker never starts the pass.
+    QCOMPARE(count(workers, file, true).status, PdfWorkerAnswer::Counted);
+    const PdfWorkerAnswer answer = count(workers, file, true, true);
+    QCOMPARE(answer.status, PdfWorkerAnswer::Counted);
+    QCOMPARE(answer.pages, 2);
+    QVERIFY(answer.coloursLost);
+    QCOMPARE(int(*answer.coloursLost), lost);
+    QCOMPARE(int(answer.boxes.size()), 2);
+    for (const PageInfo &page : answer.boxes) {
+        QVERIFY(qAbs(page.widthMm - 70.56f) < 0.1f); // 200 pt
+        QCOMPARE(page.colour, ColourClass::Unknown);
+    }
+    QCOMPARE(workers.running(), 0);
+    // A sound file after it gets its colours.
+    const QString good = write(QStringLiteral("good.pdf"), test::pdfBytes(1));
+    const PdfWorkerAnswer after = count(workers, good, true, true);
+    QVERIFY(!after.coloursLost);
+    QCOMPARE(int(after.boxes.size()), 1);
+    QVERIFY(after.boxes[0].colour != ColourClass::Unknown);
+}
+
+void TestPdfWorkers::lostColoursAreNamed()
+{
+    // Through the page counter: the count stands, the pages' colours are
+    // Unknown, and the file is named.
+    const QString file = write(QStringLiteral("lost colours.pdf"), faultPdf("crashcolour", 1));
+    const QByteArray path = QFile::encodeName(file);
+    QCOMPARE(measureFile(path).count.pages, 1);
+    std::vector<PageInfo> pages;
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("lost colours\\.pdf: page colours not "
+                                                           "read: the PDF library failed on it")));
+    const MeasuredFile measured = measureFile(path, EntryType::Unknown, &pages);
+    QCOMPARE(measured.count.status, CountStatus::Counted);
+    QCOMPARE(measured.count.pages, 1);
+    QCOMPARE(int(pages.size()), 1);
+    QCOMPARE(pages[0].colour, ColourClass::Unknown);
+}
+
+void TestPdfWorkers::workersEndWithTheirProgram()
+{
+    // A program killed while its worker hangs on a file: the worker goes
+    // with it instead of living on to its limits.
+    const QString hang = write(QStringLiteral("held.pdf"), faultFile("hang"));
+    QProcess helper;
+    helper.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold-worker"), hang});
+    QVERIFY(helper.waitForStarted());
+    const pid_t program = pid_t(helper.processId());
+    QList<pid_t> workers;
+    QTRY_VERIFY_WITH_TIMEOUT(!(workers = childrenOf(program)).isEmpty(), 30000);
+    // A hanging worker names itself so: it is busy with the file, where only
+    // it can see that the program has gone.
+    QTRY_VERIFY_WITH_TIMEOUT(commandOf(workers.first()) == "tallivo-hanging", 30000);
+    ::kill(program, SIGKILL);
+    QVERIFY(helper.waitForFinished());
+    for (const pid_t worker : std::as_const(workers))
+        QTRY_VERIFY_WITH_TIMEOUT(isGone(worker), 30000);
 }
 
 void TestPdfWorkers::stopKillsBusyWorkersAtOnce()
@@ -200,5 +383,20 @@ void TestPdfWorkers::cancelledRunKillsTheSharedWorkers()
     QCOMPARE(files.size(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestPdfWorkers)
+// With --hold-worker FILE, the program that workersEndWithTheirProgram()
+// kills: it has a worker hang on FILE and waits.
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--hold-worker") == 0) {
+        PdfWorkers::Limits limits;
+        limits.wallSeconds = 3600;
+        PdfWorkers workers(PdfWorkers::workerProgram(), 1, limits, {"--test-faults"});
+        OpenFile file(QString::fromLocal8Bit(argv[2]));
+        workers.count(file.fd, file.size(), false);
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    TestPdfWorkers test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_pdfworkers.moc"

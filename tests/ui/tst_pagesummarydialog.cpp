@@ -44,6 +44,7 @@ private Q_SLOTS:
     void exportsCsv();
     void chartBars();
     void manySizesShareTheLastBar();
+    void defaultSizeShowsTheWholeChart_data();
     void defaultSizeShowsTheWholeChart();
     void escapeCancelsARunningCount();
 
@@ -190,17 +191,38 @@ void TestPageSummaryDialog::manySizesShareTheLastBar()
     QCOMPARE(chart.bars().back().total, qint64(1 + 2 + 3 + 4 + 5 + 6 + 7 + 8 + 9));
 }
 
+void TestPageSummaryDialog::defaultSizeShowsTheWholeChart_data()
+{
+    // The sizes are known when the summary opens, or arrive while it is
+    // open, as details are read on request with a note saying so.
+    QTest::addColumn<bool>("whileOpen");
+    QTest::newRow("at opening") << false;
+    QTest::newRow("read while open") << true;
+}
+
 void TestPageSummaryDialog::defaultSizeShowsTheWholeChart()
 {
+    QFETCH(bool, whileOpen);
     // Eleven sizes and the unknown size: at the size it opens with, every
     // bar is in view, the last one included.
     PageTable table;
     for (int i = 1; i <= PageBarChart::kMaxBars - 1; ++i)
         table.add(summaryOf({{i, PageInfo{float(100 + i), 100.f, ColourClass::Grey}}}));
     table.add(summaryOf({{3, PageInfo{0, 0, ColourClass::Colour}}}));
-    m_dialog->setSummary(table);
+    if (whileOpen) {
+        m_dialog->setSummary(PageTable());
+        m_dialog->setFilesWithoutDetails(12, true);
+    } else {
+        m_dialog->setSummary(table);
+    }
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    if (whileOpen) {
+        m_dialog->setSummary(table);
+        m_dialog->setFilesWithoutDetails(1, true);
+        QCoreApplication::processEvents(); // the layout settles
+        QCoreApplication::processEvents();
+    }
     auto *chart = m_dialog->findChild<PageBarChart *>(QStringLiteral("pageChart"));
     auto *area = m_dialog->findChild<QScrollArea *>(QStringLiteral("chartArea"));
     QVERIFY(chart && area);
