@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Sourced by the scripts that build: checks that a build folder can be made
 # or used by whoever runs the script, before CMake fails halfway with
 # "Cannot open file for write". Needs $top, the top of the clone.
