@@ -13,8 +13,12 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 
-# -fsanitize=fuzzer needs clang's runtime libraries besides the compiler.
-bash "$top/scripts/install-deps.sh" clang libclang-rt-14-dev llvm
+# clang 16, as Debian 12 ships it (with fuzz/qpdfjsonshim.h for qpdf's
+# headers). -fsanitize=fuzzer needs its runtime libraries besides the
+# compiler, and the sanitizers' reports the symbolizer.
+llvm=16
+bash "$top/scripts/install-deps.sh" "clang-$llvm" "libclang-rt-$llvm-dev" "llvm-$llvm"
+source "$top/scripts/buildfolder.sh"
 
 if [ $# -gt 0 ]; then
     targets=("$@")
@@ -22,20 +26,28 @@ else
     targets=()
     for source in "$top"/fuzz/fuzz_*.cpp; do
         name=$(basename "$source" .cpp)
-        # The colour scan's headers do not compile with clang 14 (see
-        # src/core/CMakeLists.txt); its replay test runs in the other builds.
-        [ "$name" = fuzz_pdfcolour ] && continue
         targets+=("${name#fuzz_}")
     done
 fi
 
 build="$top/build-fuzz"
+check_build_folder "$build"
+compiler=$(command -v "clang++-$llvm")
+# CMake keeps the compiler it first found: a folder configured with another
+# one is configured anew (its corpus and findings stay).
+if [ -f "$build/CMakeCache.txt" ] &&
+    ! grep -qx "CMAKE_CXX_COMPILER:[A-Z]*=$compiler" "$build/CMakeCache.txt"; then
+    rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_COMPILER="$compiler" \
     -DTALLIVO_BUILD_FUZZ=ON -DTALLIVO_BUILD_TESTS=OFF -DTALLIVO_BUILD_BENCH=OFF \
     -DTALLIVO_WERROR="${TALLIVO_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j "${TALLIVO_FUZZ_JOBS:-2}" --target "${targets[@]/#/fuzz_}"
 
+# The page count asks the worker of this build, whatever is installed.
+export TALLIVO_PDFWORKER="$build/src/pdfworker/tallivo-pdfworker"
+export ASAN_SYMBOLIZER_PATH="/usr/lib/llvm-$llvm/bin/llvm-symbolizer"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp"
@@ -61,5 +73,5 @@ for name in "${targets[@]}"; do
         echo "fuzz_$name found a failure: see $findings/" >&2
         exit 1
     }
-    grep -E '^stat::number_of_executed_units|^Done' "$build/fuzz_$name.log" || true
+    grep -E '^stat::number_of_executed_units|^Done|^fuzz_[a-z]+: ' "$build/fuzz_$name.log" || true
 done

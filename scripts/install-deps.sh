@@ -4,13 +4,16 @@
 # them (not by a virtual name that dpkg never reports installed), so when
 # all are there this does nothing, needs neither root nor the network, and
 # takes a fraction of a second. Only when some are missing does it run
-# apt-get, which needs root.
+# apt-get, which needs root; of the scripts, this is the only one that does:
+#     sudo bash scripts/install-deps.sh
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl-dev
     libtiff-dev libpoppler-cpp-dev libxml2-dev zlib1g-dev libdeflate-dev
     poppler-utils libtiff-tools qpdf libqpdf-dev locales
+    # A bus of the tests' own, for handing paths to a running window.
+    dbus-daemon
     "$@"
 )
 # One dpkg-query for all of them; a package dpkg has never heard of is
@@ -26,20 +29,27 @@ done
 # Tests check that files written for other programs are the same in a German
 # and a Turkish locale; they skip that part where these are missing.
 locales_missing=()
+all_locales=$(locale -a 2>/dev/null || true)
 for l in de_DE tr_TR; do
-    locale -a 2>/dev/null | grep -qi "^$l\.utf-\?8$" || locales_missing+=("$l")
+    grep -qi "^$l\.utf-\?8$" <<<"$all_locales" || locales_missing+=("$l")
 done
 [ ${#missing[@]} -eq 0 ] && [ ${#locales_missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" != 0 ]; then
+    # This script as root installs the packages and makes the locales.
+    fix="sudo bash $(printf '%q ' "$0" "$@")"
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Tallivo needs these Debian packages, which are not installed:" >&2
         echo "    ${missing[*]}" >&2
-        echo "Install them as root (then run this again):" >&2
-        echo "    sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+        if [ ${#locales_missing[@]} -gt 0 ]; then
+            echo "and the locales ${locales_missing[*]/%/.UTF-8}, which some tests need." >&2
+        fi
+        echo "Install them as root, then run your command again as yourself:" >&2
+        echo "    ${fix% }" >&2
         exit 1
     fi
-    echo "Locales ${locales_missing[*]} are missing: the tests that need them skip." >&2
+    echo "The locales ${locales_missing[*]/%/.UTF-8} are missing: the tests that need them skip." >&2
+    echo "Make them as root: ${fix% }" >&2
     exit 0
 fi
 if [ ${#missing[@]} -gt 0 ]; then

@@ -6,13 +6,15 @@
 # in build-package/; install it with `apt install ./build-package/tallivo_*.deb`.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+build="$top/build-package"
+source "$top/scripts/buildfolder.sh"
+check_build_folder "$build"
 # dpkg-shlibdeps (dpkg-dev, file) finds the runtime dependencies; appstream
 # checks the metainfo.
 bash "$top/scripts/install-deps.sh" dpkg-dev file appstream
 
 appstreamcli validate --no-net "$top/packaging/com.kelmarin.Tallivo.metainfo.xml"
 
-build="$top/build-package"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DTALLIVO_BUILD_TESTS=OFF -DTALLIVO_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build "$build" -j "${TALLIVO_JOBS:-$(nproc)}"

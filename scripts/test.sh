@@ -5,8 +5,13 @@
 # threads under ThreadSanitizer (TALLIVO_SKIP_SANITIZE=1 skips both), then
 # each fuzz target for a few seconds (TALLIVO_SKIP_FUZZ=1 skips that).
 # TALLIVO_WERROR=OFF lets warnings pass, for trying another compiler.
+# TALLIVO_JOBS: compile and test jobs at once (default: one per core).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+source "$top/scripts/buildfolder.sh"
+for folder in build build-asan build-tsan build-fuzz; do
+    check_build_folder "$top/$folder"
+done
 bash "$top/scripts/install-deps.sh" clang-format-14
 jobs=${TALLIVO_JOBS:-$(nproc)}
 export TALLIVO_WERROR=${TALLIVO_WERROR:-ON}

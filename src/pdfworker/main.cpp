@@ -47,10 +47,20 @@ void noteAllocationFailure()
 
 } // namespace
 
+// GCC says so with __SANITIZE_*__, clang only through __has_feature.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TALLIVO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
+    __has_feature(memory_sanitizer)
+#define TALLIVO_SANITIZED 1
+#endif
+#endif
+
 // Every allocation of the process passes here, the PDF library's included,
 // so that a failed one is known even when the library then aborts. The
 // sanitizers bring allocators of their own.
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#ifndef TALLIVO_SANITIZED
 extern "C" {
 void *__libc_malloc(size_t);
 void *__libc_calloc(size_t, size_t);

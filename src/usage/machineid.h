@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 namespace tallivo {
@@ -13,5 +14,11 @@ QString machineId();
 
 // The same for a given system machine id.
 QString machineIdFor(const QByteArray &systemMachineId);
+
+// The system's machine id: the 32 hex digits of the first of `files` that
+// holds one (machine-id(5)), by default /etc/machine-id and then D-Bus's
+// copy; "" when none does.
+QByteArray systemMachineId(const QByteArrayList &files = {"/etc/machine-id",
+                                                          "/var/lib/dbus/machine-id"});
 
 } // namespace tallivo

@@ -8,9 +8,9 @@
 #include "usagetesting.h"
 
 #include <QAction>
+#include <QFile>
 #include <QMainWindow>
 #include <QRegularExpression>
-#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -319,9 +319,49 @@ private Q_SLOTS:
         QVERIFY(readFile(logPath()).contains("<enabled>true</enabled>"));
     }
 
+    void systemMachineId_data()
+    {
+        // What /etc/machine-id and D-Bus's copy hold; absent: no such file.
+        QTest::addColumn<QByteArray>("etc");
+        QTest::addColumn<QByteArray>("dbus");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray id = "0123456789abcdef0123456789ABCDEF";
+        const QByteArray other = "fedcba9876543210fedcba9876543210";
+        const QByteArray absent;
+        QTest::newRow("systemd's file") << id + '\n' << other + '\n' << id;
+        QTest::newRow("without a newline") << id << absent << id;
+        QTest::newRow("only D-Bus's copy") << absent << other + '\n' << other;
+        QTest::newRow("only systemd's, no D-Bus") << id + '\n' << absent << id;
+        QTest::newRow("empty until first boot") << QByteArray("") << other + '\n' << other;
+        QTest::newRow("uninitialized") << QByteArray("uninitialized\n") << absent << absent;
+        QTest::newRow("too short") << id.left(31) + '\n' << absent << absent;
+        QTest::newRow("not hex") << id.left(31) + "g\n" << absent << absent;
+        QTest::newRow("more than an id") << id + "\n" + other << absent << absent;
+        QTest::newRow("neither") << absent << absent << absent;
+    }
+
+    void systemMachineId()
+    {
+        QFETCH(QByteArray, etc);
+        QFETCH(QByteArray, dbus);
+        QFETCH(QByteArray, expected);
+        QTemporaryDir dir;
+        const QByteArrayList files{QFile::encodeName(dir.filePath(QStringLiteral("etc"))),
+                                   QFile::encodeName(dir.filePath(QStringLiteral("dbus")))};
+        const QByteArrayList contents{etc, dbus};
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            if (contents.at(i).isNull())
+                continue;
+            QFile file(QFile::decodeName(files.at(i)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(contents.at(i)), contents.at(i).size());
+        }
+        QCOMPARE(tallivo::systemMachineId(files), expected);
+    }
+
     void theMachineIdNeverLeavesTheMachine()
     {
-        const QByteArray systemId = QSysInfo::machineUniqueId();
+        const QByteArray systemId = tallivo::systemMachineId();
         if (systemId.isEmpty())
             QSKIP("This system has no machine id");
         const QString id = machineId();
