@@ -45,6 +45,15 @@ bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *pag
     return false;
 }
 
+// Whether an annotation with these flags prints and shows on a screen
+// differently.
+bool printedDifferently(int flags)
+{
+    if (flags & kFlagHidden)
+        return false;
+    return !(flags & kFlagPrint) || (flags & kFlagNoView);
+}
+
 // A page box as a rectangle, or an empty one.
 Box boxOf(QPDFObjectHandle array)
 {
@@ -55,7 +64,7 @@ Box boxOf(QPDFObjectHandle array)
         QPDFObjectHandle n = array.getArrayItem(i);
         if (!n.isNumber())
             return {};
-        v[i] = n.getNumericValue();
+        v[i] = numberValue(n);
     }
     return {std::min(v[0], v[2]), std::min(v[1], v[3]), std::max(v[0], v[2]), std::max(v[1], v[3])};
 }
@@ -164,8 +173,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
                     hiddenOnPrint = annotations.hiddenOnPrint;
                 } else {
                     for (QPDFAnnotationObjectHelper &a : page.getAnnotations())
-                        hiddenOnPrint =
-                            hiddenOnPrint || !(a.getFlags() & (kFlagPrint | kFlagHidden));
+                        hiddenOnPrint = hiddenOnPrint || printedDifferently(a.getFlags());
                 }
                 if (!pdf.getWarnings().empty()) {
                     state.unsure = true;

@@ -16,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallivo::pdfcolour {
@@ -25,6 +26,9 @@ namespace tallivo::pdfcolour {
 // instead.
 constexpr int kMaxDepth = 12;
 constexpr long kMaxObjectsPerPage = 4'000'000;
+// Saved graphics states and operands of one operator the scan follows.
+constexpr size_t kMaxStates = 256;
+constexpr size_t kMaxOperands = 64;
 constexpr double kNeutralSlack = 0.01;
 // RGB and CMYK colours whose components differ by less than the chroma
 // threshold render as pixels the rule calls neutral: a tint of grey, such
@@ -38,20 +42,38 @@ enum class Kind : quint8
     Rgb,     // grey when the channels are equal
     Cmyk,    // grey without cyan, magenta and yellow, or with full black
     Lab,     // grey when a and b are 0
-    Spot,    // colorants; grey when every colorant other than black is 0
+    Spot,    // colorants; grey when their alternate space paints grey
     Indexed, // grey when the whole palette is
     Pattern, // paints what the pattern paints
     Unknown,
 };
 
+// A tint transform of the exponential kind: C0 + t^N (C1 - C0), painting
+// in the space `alternate`.
+struct Tint
+{
+    Kind alternate = Kind::Unknown;
+    std::vector<double> from, to;
+    double exponent = 1;
+};
+
 struct Space
 {
     Kind kind = Kind::Grey;
-    std::vector<bool> blackColorant; // Spot: which colorants print black
-    bool device = false;             // DeviceRGB or DeviceCMYK itself
-    bool greyPalette = false;        // Indexed
-    int paletteSize = 0;             // Indexed
+    int colorants = 0;        // Spot
+    bool spotNeutral = false; // Spot: every value paints grey
+    bool spotTint = false;    // Spot: a separation whose tint is `tint`
+    Tint tint;                // Spot
+    bool device = false;      // DeviceRGB or DeviceCMYK itself
+    bool greyPalette = false; // Indexed
+    int paletteSize = 0;      // Indexed
 };
+
+// A number as a content stream or an object writes it, read without the
+// process's locale (which may write a decimal comma).
+double parseNumber(std::string_view text);
+// A numeric object's value, read without the locale; 0 for anything else.
+double numberValue(QPDFObjectHandle number);
 
 // Whether values `v` in `space` print as a neutral grey.
 bool neutralValues(const Space &space, const std::vector<double> &v);
@@ -301,20 +323,22 @@ private:
 
 constexpr int kFlagHidden = 2;
 constexpr int kFlagPrint = 4;
+constexpr int kFlagNoView = 32;
 
 struct AnnotationScan
 {
     bool unsure = false;
-    bool hiddenOnPrint = false; // one the screen shows and the print does not
+    bool hiddenOnPrint = false; // one the screen and the print show differently
 };
 
 // Scans the appearances of the page's annotations that print, into `state`.
 AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
                                std::map<QPDFObjGen, bool> &type3Cache);
 
-// Marks every annotation that does not print hidden, so that the library,
-// which renders as a screen does, leaves them out; returns the file so
-// changed, or "" when that fails.
+// Marks every annotation that does not print hidden, and shown every one
+// that prints (NoView applies to screens only), so that the library, which
+// renders as a screen does, draws what prints; returns the file so changed,
+// or "" when that fails.
 std::string printableCopy(QPDF &pdf);
 
 } // namespace tallivo::pdfcolour

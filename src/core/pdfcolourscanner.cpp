@@ -89,7 +89,7 @@ std::vector<double> numbersOf(QPDFObjectHandle array)
         for (QPDFObjectHandle n : array.getArrayAsVector()) {
             if (!n.isNumber())
                 return {};
-            v.push_back(n.getNumericValue());
+            v.push_back(numberValue(n));
         }
     }
     return v;
@@ -206,8 +206,7 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
                 m_arrayGlyphs += glyphsOf(token.getValue(), state().blankCodes);
             else if (token.getType() == QPDFTokenizer::tt_integer ||
                      token.getType() == QPDFTokenizer::tt_real)
-                m_arrayFar =
-                    !(std::abs(std::strtod(token.getValue().c_str(), nullptr)) <= kFarAdjustment);
+                m_arrayFar = !(std::abs(parseNumber(token.getValue())) <= kFarAdjustment);
         }
         return;
     }
@@ -216,7 +215,7 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
     case QPDFTokenizer::tt_integer:
     case QPDFTokenizer::tt_real:
         operand.type = Operand::Number;
-        operand.number = std::strtod(token.getValue().c_str(), nullptr);
+        operand.number = parseNumber(token.getValue());
         if (!std::isfinite(operand.number))
             operand.number = 0;
         break;
@@ -270,11 +269,13 @@ void Scanner::scan(QPDFObjectHandle contents)
 
 void Scanner::push(Operand operand)
 {
-    if (m_operands.size() < 64) {
-        if (operand.type == Operand::Number)
-            m_numbers.push_back(operand.number);
-        m_operands.push_back(std::move(operand));
+    if (m_operands.size() >= kMaxOperands) {
+        m_page.unsure = m_page.broken = true;
+        return;
     }
+    if (operand.type == Operand::Number)
+        m_numbers.push_back(operand.number);
+    m_operands.push_back(std::move(operand));
 }
 
 const std::vector<double> &Scanner::numbers() const
@@ -472,9 +473,7 @@ void Scanner::image(QPDFObjectHandle dict)
         return;
     }
     const bool tone = bpc > 1;
-    const bool grey =
-        space.kind == Kind::Grey ||
-        (space.kind == Kind::Spot && space.blackColorant.size() == 1 && space.blackColorant[0]);
+    const bool grey = space.kind == Kind::Grey || (space.kind == Kind::Spot && space.spotNeutral);
     if (!grey) {
         // Whether an RGB or CMYK image is grey takes its pixels.
         m_page.toneImage = m_page.toneImage || tone;
@@ -551,10 +550,10 @@ void Scanner::extGState()
             blend.isName() && (blend.getName() == "/Normal" || blend.getName() == "/Compatible");
     QPDFObjectHandle alpha = gs.getKey("/ca");
     if (!alpha.isNull())
-        s.opaqueFill = alpha.isNumber() && alpha.getNumericValue() >= 1;
+        s.opaqueFill = alpha.isNumber() && numberValue(alpha) >= 1;
     QPDFObjectHandle width = gs.getKey("/LW");
     if (width.isNumber())
-        s.lineWidth = width.getNumericValue();
+        s.lineWidth = numberValue(width);
     if (gs.hasKey("/Font")) {
         s.simpleFont = false;
         s.font = QPDFObjectHandle::newNull();
@@ -710,8 +709,13 @@ void Scanner::operate(const std::string &op)
     operateGeometry(op);
     GraphicsState &s = state();
     if (op == "q") {
-        if (m_stack.size() < 256)
-            m_stack.push_back(s);
+        // Past the stack's limit the states no longer match the renderer's:
+        // the rendering decides.
+        if (m_stack.size() >= kMaxStates) {
+            m_page.unsure = m_page.broken = true;
+            return;
+        }
+        m_stack.push_back(s);
     } else if (op == "Q") {
         if (m_stack.size() > 1)
             m_stack.pop_back();
