@@ -10,6 +10,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 // Each page's class: from its operators where they are certain, otherwise
@@ -18,18 +19,22 @@ namespace tallivo {
 using namespace pdfcolour;
 namespace {
 
-bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *page, bool *greyPixels)
+bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *page, bool *greyPixels,
+                      double dpi = kColourDpi)
 {
     if (!page)
         return false;
-    const poppler::image image = renderer.render_page(page, kColourDpi, kColourDpi);
+    const poppler::image image = renderer.render_page(page, dpi, dpi);
     if (!image.is_valid() || image.format() != poppler::image::format_argb32)
         return false;
     const uchar *data = reinterpret_cast<const uchar *>(image.const_data());
     const int width = image.width();
     const int height = image.height();
     const int stride = image.bytes_per_row();
-    if (countChromaticPixels(data, width, height, stride) >= kMinColourPixels)
+    // The same area at any resolution.
+    const double scale = dpi / kColourDpi;
+    const int enough = std::max(kMinColourPixels, int(std::ceil(kMinColourPixels * scale * scale)));
+    if (countChromaticPixels(data, width, height, stride, enough) >= enough)
         return true;
     if (greyPixels) {
         // Without the page's operators to go by: Grey when a tenth of the
@@ -217,8 +222,11 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
             continue;
         }
         bool greyPixels = false;
-        const bool colour =
-            renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels);
+        bool colour = renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels);
+        // Thin colour may fall between the pixels, or under paint rounded
+        // onto them: a finer grid keeps it, as print does.
+        if (!colour && haveScan && state.thinColour)
+            colour = renderedInColour(renderer, page.get(), nullptr, kFineColourDpi);
         ++counted.rendered;
         if (colour)
             classes[size_t(i)] = ColourClass::Colour;

@@ -146,8 +146,12 @@ struct ShownColour
 };
 
 // How much shown colour decides a page Colour: four glyphs, or one
-// rectangle.
+// rectangle or line.
 inline constexpr int kShownWeight = 4;
+// The pixel rule's area, 4 pixels at 50 dpi, in square points; and a
+// pixel's side, the least width a renderer gives a line.
+inline constexpr double kPixelSide = 72.0 / kColourDpi;
+inline constexpr double kMinShownArea = kMinColourPixels * kPixelSide * kPixelSide;
 
 struct PageState
 {
@@ -162,6 +166,7 @@ struct PageState
     // the first colour, noting where colour was painted and dropping what
     // later painting may cover.
     bool seekColour = false;
+    bool thinColour = false;    // coloured paint a pixel of the rule may lose
     bool noShownColour = false; // something may turn colour grey (a transfer function)
     std::vector<ShownColour> shown;
 
@@ -198,8 +203,12 @@ struct GraphicsState
     bool softMask = false;
     bool normalBlend = true;
     bool opaqueFill = true;
-    bool simpleFont = false;     // a font of one-byte glyph codes with glyphs in it
-    std::bitset<256> blankCodes; // its codes that draw nothing (spaces)
+    bool opaqueStroke = true;
+    bool simpleFont = false;   // a font of one-byte glyph codes with glyphs in it
+    std::bitset<256> inkCodes; // its codes whose glyphs certainly draw
+    double fontAdvance = 1;    // the widest glyph's advance, in ems
+    Box fontBox;               // where its glyphs may paint, in ems
+    bool dashed = false;
     double fontSize = 0;
     double horizontalScale = 1;
     double rise = 0;
@@ -223,6 +232,9 @@ struct Operand
     Type type = Other;
     double number = 0;
     int glyphs = 0;   // strings and arrays of strings: the glyphs that certainly draw
+    int codes = 0;    // strings and arrays of strings: their bytes
+    double shift = 0; // arrays of strings: their moves, in thousandths of an em
+    int items = 0;    // arrays: their items
     std::string name; // with its slash
 
     QPDFObjectHandle object() const
@@ -282,7 +294,9 @@ private:
     void operateGeometry(const std::string &op);
     void paintPath(bool fill, bool stroke);
     void showColourText(int glyphs);
-    bool showsColour(const GraphicsState &s) const;
+    void coverText(int codes, double shift);
+    void showColourLine();
+    bool showsColour(const GraphicsState &s, bool stroke) const;
     bool remapped(Kind kind) const;
     void coverUnitSquare();
 
@@ -293,7 +307,11 @@ private:
         bool empty = true;
         int rectangles = 0;
         bool other = false; // anything but one rectangle
-        Box rectangle;      // the one rectangle, when exact
+        int moves = 0;
+        int lines = 0;
+        bool curves = false;
+        double points[4] = {}; // the first two points, in the page's default space
+        Box rectangle;         // the one rectangle, when exact
         bool rectangleExact = false;
     };
     void addPoint(double x, double y);
@@ -307,6 +325,9 @@ private:
     std::vector<double> m_numbers;
     int m_nesting = 0; // inside an array or dictionary operand
     int m_arrayGlyphs = 0;
+    int m_arrayCodes = 0;
+    int m_arrayItems = 0;
+    double m_arrayShift = 0;
     bool m_arrayFar = false; // a large move inside a TJ array: glyphs after it not counted
     // The resources remap DeviceRGB or DeviceCMYK to a space whose colours
     // may not be what the values say.

@@ -1,8 +1,10 @@
 #include "pdfcolourscan.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 // The content scan: follows the operators of a page, its forms and Type 3
 // glyphs, and notes whether anything painted may show colour. Looking for
@@ -13,52 +15,164 @@ namespace {
 
 // Colour that certainly shows: RGB channels at least this far apart
 // (0.35 of 255 is 89 levels, over three times the pixel rule's threshold),
-// in glyphs at least kMinGlyphSize high (in points) or in rectangles at
-// least kMinRectangleSide on each side (4 pixels at 50 dpi).
+// in glyphs at least kMinGlyphSize high (in points), or in rectangles and
+// straight strokes of at least the rule's area.
 constexpr double kShownChroma = 0.35;
 constexpr double kMinGlyphSize = 7;
 constexpr double kMaxGlyphSize = 300;
-constexpr double kMinRectangleSide = 6;
 // Text adjustments inside a TJ array beyond this (thousandths of an em)
 // move the glyphs after them too far to count.
 constexpr double kFarAdjustment = 300;
 
-// The glyphs a simple font's string draws, spaces left out.
-int glyphsOf(const std::string &text, const std::bitset<256> &blank)
+std::vector<double> numbersOf(QPDFObjectHandle array)
+{
+    std::vector<double> v;
+    if (array.isArray()) {
+        for (QPDFObjectHandle n : array.getArrayAsVector()) {
+            if (!n.isNumber())
+                return {};
+            v.push_back(numberValue(n));
+        }
+    }
+    return v;
+}
+
+// The glyphs a simple font's string certainly draws.
+int glyphsOf(const std::string &text, const std::bitset<256> &ink)
 {
     int n = 0;
     for (const char c : text)
-        n += !blank.test(uchar(c));
+        n += ink.test(uchar(c));
     return n;
 }
 
-// The codes of a simple font that name no visible glyph: the space, and
-// whatever its encoding's differences call a space or leave undefined.
-std::bitset<256> blankCodesOf(QPDFObjectHandle font)
+const char *const kDigitNames[] = {"/zero", "/one", "/two",   "/three", "/four",
+                                   "/five", "/six", "/seven", "/eight", "/nine"};
+
+// Glyph names that certainly leave ink: the Latin letters and digits.
+bool inkedName(const std::string &name)
 {
-    std::bitset<256> blank;
-    blank.set(0x20);
-    blank.set(0xA0);
-    QPDFObjectHandle encoding = font.isDictionary() ? font.getKey("/Encoding") : font;
+    if (name.size() == 2 && std::isalpha(uchar(name[1])))
+        return true;
+    return std::find(std::begin(kDigitNames), std::end(kDigitNames), name) != std::end(kDigitNames);
+}
+
+// The font's name without a subset's tag.
+std::string baseFontOf(QPDFObjectHandle font)
+{
+    QPDFObjectHandle base = font.getKey("/BaseFont");
+    std::string name = base.isName() ? base.getName().substr(1) : std::string();
+    if (name.size() > 7 && name[6] == '+')
+        name.erase(0, 7);
+    return name;
+}
+
+// Standard Latin fonts, which every renderer has or substitutes with all
+// their letters.
+bool latinStandardFont(const std::string &base)
+{
+    for (const char *family : {"Helvetica", "Times", "Courier", "Arial"}) {
+        if (base.rfind(family, 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The codes of a simple font whose glyphs certainly draw: letters and
+// digits, in a standard Latin font that is not embedded, or in an embedded
+// Type 1 font that lists them in its CharSet. Any other font may lack the
+// glyph a code names; its text is left to the rendering.
+std::bitset<256> inkCodesOf(QPDFObjectHandle font)
+{
+    std::bitset<256> ink;
+    if (!font.isDictionary())
+        return ink;
+    QPDFObjectHandle descriptor = font.getKey("/FontDescriptor");
+    if (!descriptor.isDictionary())
+        descriptor = QPDFObjectHandle::newDictionary();
+    const bool embedded = descriptor.hasKey("/FontFile") || descriptor.hasKey("/FontFile2") ||
+                          descriptor.hasKey("/FontFile3");
+    std::set<std::string> charset;
+    if (embedded) {
+        QPDFObjectHandle file3 = descriptor.getKey("/FontFile3");
+        const bool type1 = descriptor.hasKey("/FontFile") ||
+                           (file3.isStream() && file3.getDict().getKey("/Subtype").isName() &&
+                            file3.getDict().getKey("/Subtype").getName() == "/Type1C");
+        QPDFObjectHandle list = descriptor.getKey("/CharSet");
+        if (!type1 || !list.isString())
+            return ink;
+        const std::string names = list.getStringValue();
+        size_t at = names.find('/');
+        while (at != std::string::npos) {
+            const size_t next = names.find_first_of("/ \t\r\n", at + 1);
+            charset.insert(names.substr(at, next == std::string::npos ? next : next - at));
+            at = names.find('/', at + 1);
+        }
+    } else if (!latinStandardFont(baseFontOf(font))) {
+        return ink;
+    }
+    // The base encodings agree on the letters and digits; an embedded font
+    // without one uses its own.
+    QPDFObjectHandle encoding = font.getKey("/Encoding");
+    QPDFObjectHandle baseEncoding =
+        encoding.isDictionary() ? encoding.getKey("/BaseEncoding") : encoding;
+    std::vector<std::string> names(256);
+    if (!embedded || baseEncoding.isName()) {
+        for (int c = 'A'; c <= 'z'; ++c) {
+            if (std::isalpha(c))
+                names[size_t(c)] = std::string("/") + char(c);
+        }
+        for (int d = 0; d < 10; ++d)
+            names[size_t('0' + d)] = kDigitNames[d];
+    }
     QPDFObjectHandle differences =
         encoding.isDictionary() ? encoding.getKey("/Differences") : QPDFObjectHandle::newNull();
-    if (!differences.isArray())
-        return blank;
-    long long code = 0;
-    for (QPDFObjectHandle item : differences.getArrayAsVector()) {
-        if (item.isInteger()) {
-            code = item.getIntValue();
-        } else if (item.isName()) {
-            const std::string name = item.getName();
-            if (code >= 0 && code < 256) {
-                const bool space = name == "/space" || name == "/nbspace" || name == "/uni0020" ||
-                                   name == "/uni00A0" || name == "/.notdef";
-                blank.set(size_t(code), space);
+    if (differences.isArray()) {
+        long long code = 0;
+        for (QPDFObjectHandle item : differences.getArrayAsVector()) {
+            if (item.isInteger()) {
+                code = item.getIntValue();
+            } else if (item.isName()) {
+                if (code >= 0 && code < 256)
+                    names[size_t(code)] = item.getName();
+                ++code;
             }
-            ++code;
         }
     }
-    return blank;
+    for (size_t c = 0; c < 256; ++c)
+        ink.set(c, inkedName(names[c]) && (!embedded || charset.count(names[c])));
+    return ink;
+}
+
+// The widest advance of a simple font's glyphs, and where they may paint,
+// in ems.
+void fontMetricsOf(QPDFObjectHandle font, double *advance, Box *box)
+{
+    *advance = 1.1;
+    *box = {-0.5, -0.5, 1.5, 1.5};
+    if (!font.isDictionary())
+        return;
+    QPDFObjectHandle widths = font.getKey("/Widths");
+    QPDFObjectHandle descriptor = font.getKey("/FontDescriptor");
+    if (widths.isArray()) {
+        double widest = 0;
+        for (QPDFObjectHandle w : widths.getArrayAsVector())
+            widest = std::max(widest, std::abs(numberValue(w)));
+        if (descriptor.isDictionary())
+            widest = std::max(widest, std::abs(numberValue(descriptor.getKey("/MissingWidth"))));
+        *advance = widest / 1000;
+    }
+    if (descriptor.isDictionary()) {
+        const std::vector<double> b = numbersOf(descriptor.getKey("/FontBBox"));
+        if (b.size() == 4 && std::abs(b[2] - b[0]) >= 100 && std::abs(b[3] - b[1]) >= 100)
+            *box = {std::min(b[0], b[2]) / 1000, std::min(b[1], b[3]) / 1000,
+                    std::max(b[0], b[2]) / 1000, std::max(b[1], b[3]) / 1000};
+        else
+            *box = {-1, -1, 2, 2};
+    } else if (latinStandardFont(baseFontOf(font))) {
+        // The standard fonts' boxes, with room.
+        *box = {-0.2, -0.3, 1.1, 1.0};
+    }
 }
 
 // How far apart the RGB channels are when the values render, at least.
@@ -80,19 +194,6 @@ double chromaOf(Kind kind, const std::vector<double> &v)
 double length(double x, double y)
 {
     return std::sqrt(x * x + y * y);
-}
-
-std::vector<double> numbersOf(QPDFObjectHandle array)
-{
-    std::vector<double> v;
-    if (array.isArray()) {
-        for (QPDFObjectHandle n : array.getArrayAsVector()) {
-            if (!n.isNumber())
-                return {};
-            v.push_back(numberValue(n));
-        }
-    }
-    return v;
 }
 
 } // namespace
@@ -176,8 +277,11 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
     case QPDFTokenizer::tt_dict_open:
     case QPDFTokenizer::tt_brace_open:
         if (m_nesting++ == 0) {
-            m_arrayGlyphs = 0;
+            m_arrayGlyphs = m_arrayCodes = m_arrayItems = 0;
+            m_arrayShift = 0;
             m_arrayFar = false;
+        } else if (m_nesting == 2) {
+            ++m_arrayItems;
         }
         return;
     case QPDFTokenizer::tt_array_close:
@@ -186,6 +290,9 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         if (m_nesting > 0 && --m_nesting == 0) {
             Operand array;
             array.glyphs = m_arrayGlyphs;
+            array.codes = m_arrayCodes;
+            array.shift = m_arrayShift;
+            array.items = m_arrayItems;
             push(std::move(array));
         }
         return;
@@ -200,13 +307,19 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         throw StopScan();
     }
     if (m_nesting > 0) {
-        // A TJ array's glyphs, up to the first large move.
-        if (m_nesting == 1 && !m_arrayFar) {
-            if (token.getType() == QPDFTokenizer::tt_string)
-                m_arrayGlyphs += glyphsOf(token.getValue(), state().blankCodes);
-            else if (token.getType() == QPDFTokenizer::tt_integer ||
-                     token.getType() == QPDFTokenizer::tt_real)
-                m_arrayFar = !(std::abs(parseNumber(token.getValue())) <= kFarAdjustment);
+        // A TJ array's glyphs, up to the first large move, and its reach.
+        if (m_nesting == 1) {
+            ++m_arrayItems;
+            if (token.getType() == QPDFTokenizer::tt_string) {
+                m_arrayCodes += int(std::min<size_t>(token.getValue().size(), 1'000'000));
+                if (!m_arrayFar)
+                    m_arrayGlyphs += glyphsOf(token.getValue(), state().inkCodes);
+            } else if (token.getType() == QPDFTokenizer::tt_integer ||
+                       token.getType() == QPDFTokenizer::tt_real) {
+                const double move = std::abs(parseNumber(token.getValue()));
+                m_arrayShift += move;
+                m_arrayFar = m_arrayFar || !(move <= kFarAdjustment);
+            }
         }
         return;
     }
@@ -229,7 +342,8 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         break;
     case QPDFTokenizer::tt_string:
         operand.type = Operand::String;
-        operand.glyphs = glyphsOf(token.getValue(), state().blankCodes);
+        operand.glyphs = glyphsOf(token.getValue(), state().inkCodes);
+        operand.codes = int(std::min<size_t>(token.getValue().size(), 1'000'000));
         break;
     case QPDFTokenizer::tt_word:
         if (token.getValue() == "true" || token.getValue() == "false") {
@@ -342,9 +456,14 @@ void Scanner::showText()
 {
     GraphicsState &s = state();
     int glyphs = 0;
+    int codes = 0;
+    double shift = 0;
     if (!m_operands.empty() &&
-        (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other))
+        (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other)) {
         glyphs = m_operands.back().glyphs;
+        codes = m_operands.back().codes;
+        shift = m_operands.back().shift;
+    }
     if (s.textMode >= 4)
         m_textClips = true;
     if (s.placed && (s.type3 || !s.normalBlend)) {
@@ -358,6 +477,8 @@ void Scanner::showText()
         return;
     }
     const int mode = s.textMode & 3;
+    if (s.placed && mode != 3)
+        coverText(codes, shift);
     if (mode == 0 || mode == 2)
         paintWith(s.fill);
     if (mode == 1 || mode == 2)
@@ -368,10 +489,32 @@ void Scanner::showText()
     m_textPlaced = false;
 }
 
-bool Scanner::showsColour(const GraphicsState &s) const
+bool Scanner::showsColour(const GraphicsState &s, bool stroke) const
 {
     return s.placed && m_page.seekColour && !m_page.noShownColour && s.clipExact && !s.softMask &&
-           s.normalBlend && s.opaqueFill && s.fill.chroma >= kShownChroma;
+           s.normalBlend && (stroke ? s.opaqueStroke : s.opaqueFill) &&
+           (stroke ? s.stroke.chroma : s.fill.chroma) >= kShownChroma;
+}
+
+// Glyphs drawn later may hide what lies under them: their place, from the
+// font's widest glyph and box, with every move the string makes.
+void Scanner::coverText(int codes, double shift)
+{
+    const GraphicsState &s = state();
+    if (!s.simpleFont || !m_textPlaced || !(std::abs(s.fontSize) > 0)) {
+        m_page.cover(s.clip);
+        return;
+    }
+    const double reach = shift / 1000 + codes *
+                                            (std::abs(s.charSpacing) + std::abs(s.wordSpacing)) /
+                                            std::abs(s.fontSize);
+    const double left = std::min(s.fontBox.x0, 0.0) - reach;
+    const double right = codes * s.fontAdvance + reach + std::max(s.fontBox.x1, 0.0);
+    const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
+                            .times(m_textMatrix)
+                            .times(s.ctm);
+    m_page.cover(mappedBox(text, left, s.fontBox.y0, right - left, s.fontBox.y1 - s.fontBox.y0)
+                     .meet(s.clip));
 }
 
 // Text in a clearly chromatic fill, of a reasonable size, whose first glyphs
@@ -379,7 +522,7 @@ bool Scanner::showsColour(const GraphicsState &s) const
 void Scanner::showColourText(int glyphs)
 {
     const GraphicsState &s = state();
-    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s))
+    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s, false))
         return;
     const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
                             .times(m_textMatrix)
@@ -389,6 +532,9 @@ void Scanner::showColourText(int glyphs)
     if (!(up >= kMinGlyphSize && across >= kMinGlyphSize / 2 && up <= kMaxGlyphSize &&
           across <= kMaxGlyphSize))
         return;
+    // Glyphs flattened to a line draw nothing.
+    if (!(std::abs(text.a * text.d - text.b * text.c) >= 0.5 * up * across))
+        return;
     // The first glyphs, from a little before the origin to four and a half
     // ems after it, below the baseline to above the tallest letters.
     Box area = Box::at(text.x(-0.25, -0.5), text.y(-0.25, -0.5));
@@ -397,11 +543,16 @@ void Scanner::showColourText(int glyphs)
     area.add(text.x(4.5, 1.25), text.y(4.5, 1.25));
     if (!s.clip.contains(area))
         return;
-    // Spacing may spread the glyphs out of that area: count the first.
+    // Spacing or wide glyphs may spread the glyphs out of that area: count
+    // the first.
     const bool spread = !(std::abs(s.charSpacing) <= 0.2 * std::abs(s.fontSize)) ||
-                        !(std::abs(s.wordSpacing) <= std::abs(s.fontSize));
+                        !(std::abs(s.wordSpacing) <= std::abs(s.fontSize)) ||
+                        !(s.fontAdvance <= 1.1);
+    // Painting later hides them where it meets their ink.
+    const Box ink = mappedBox(text, s.fontBox.x0, s.fontBox.y0, 4.5 - s.fontBox.x0,
+                              s.fontBox.y1 - s.fontBox.y0);
     if (m_page.shown.size() < 256)
-        m_page.shown.push_back({area, spread ? 1 : std::min(glyphs, kShownWeight)});
+        m_page.shown.push_back({ink, spread ? 1 : std::min(glyphs, kShownWeight)});
 }
 
 bool Scanner::type3Neutral(QPDFObjectHandle font)
@@ -551,6 +702,11 @@ void Scanner::extGState()
     QPDFObjectHandle alpha = gs.getKey("/ca");
     if (!alpha.isNull())
         s.opaqueFill = alpha.isNumber() && numberValue(alpha) >= 1;
+    QPDFObjectHandle strokeAlpha = gs.getKey("/CA");
+    if (!strokeAlpha.isNull())
+        s.opaqueStroke = strokeAlpha.isNumber() && numberValue(strokeAlpha) >= 1;
+    if (gs.hasKey("/D"))
+        s.dashed = true;
     QPDFObjectHandle width = gs.getKey("/LW");
     if (width.isNumber())
         s.lineWidth = numberValue(width);
@@ -571,6 +727,11 @@ void Scanner::addPoint(double x, double y)
 {
     const Matrix &m = state().ctm;
     const double px = m.x(x, y), py = m.y(x, y);
+    const int n = m_path.moves + m_path.lines;
+    if (n >= 1 && n <= 2) {
+        m_path.points[2 * (n - 1)] = px;
+        m_path.points[2 * (n - 1) + 1] = py;
+    }
     if (m_path.empty)
         m_path.box = Box::at(px, py);
     else
@@ -593,13 +754,24 @@ void Scanner::paintPath(bool fill, bool stroke)
                        painted.y1 + reach};
         }
         m_page.cover(painted.meet(s.clip));
+        // Colour narrower than two pixels may fall between the rule's
+        // pixels, or under paint that rounds onto them.
+        const Box &b = m_path.box;
+        const bool narrow =
+            !s.placed || !(b.x1 - b.x0 >= 2 * kPixelSide) || !(b.y1 - b.y0 >= 2 * kPixelSide);
+        if ((fill && !s.fill.neutral && narrow) || (stroke && !s.stroke.neutral))
+            m_page.thinColour = true;
         const bool oneRectangle = m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact;
-        if (fill && !stroke && oneRectangle && showsColour(s)) {
+        if (fill && !stroke && oneRectangle && showsColour(s, false)) {
+            // However thin: the print shows it, and so does the rule once
+            // it renders finer.
             const Box shown = m_path.rectangle.meet(s.clip);
-            if (shown.x1 - shown.x0 >= kMinRectangleSide &&
-                shown.y1 - shown.y0 >= kMinRectangleSide && m_page.shown.size() < 256)
+            const double w = shown.x1 - shown.x0, h = shown.y1 - shown.y0;
+            if (w > 0 && h > 0 && w * h >= kMinShownArea && m_page.shown.size() < 256)
                 m_page.shown.push_back({shown, kShownWeight});
         }
+        if (stroke && !fill && showsColour(s, true))
+            showColourLine();
     }
     if (m_clipNext) {
         if (m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact) {
@@ -612,6 +784,28 @@ void Scanner::paintPath(bool fill, bool stroke)
         m_clipNext = false;
     }
     m_path = Path{};
+}
+
+// A straight stroke, solid, as long as the rule's area at the width
+// renderers give it (a pixel at least).
+void Scanner::showColourLine()
+{
+    const GraphicsState &s = state();
+    if (m_path.moves != 1 || m_path.lines != 1 || m_path.curves || m_path.rectangles || s.dashed)
+        return;
+    const double *p = m_path.points;
+    const double along = length(p[2] - p[0], p[3] - p[1]);
+    const Matrix &m = s.ctm;
+    const double longest = std::max(length(m.a, m.b), length(m.c, m.d));
+    const double scale = longest > 0 ? std::abs(m.a * m.d - m.b * m.c) / longest : 0;
+    const double width = std::max(std::abs(s.lineWidth) * scale, kPixelSide);
+    if (!(along * width >= kMinShownArea))
+        return;
+    const double half = width / 2;
+    const Box area = {std::min(p[0], p[2]) - half, std::min(p[1], p[3]) - half,
+                      std::max(p[0], p[2]) + half, std::max(p[1], p[3]) + half};
+    if (s.clip.contains(area) && m_page.shown.size() < 256)
+        m_page.shown.push_back({area, kShownWeight});
 }
 
 void Scanner::operateGeometry(const std::string &op)
@@ -644,6 +838,9 @@ void Scanner::operateGeometry(const std::string &op)
         }
     } else if (op == "m" || op == "l" || op == "c" || op == "v" || op == "y") {
         m_path.other = true;
+        m_path.moves += op == "m";
+        m_path.lines += op == "l";
+        m_path.curves = m_path.curves || (op != "m" && op != "l");
         for (size_t i = 0; i + 1 < v.size(); i += 2)
             addPoint(v[i], v[i + 1]);
     } else if (op == "W" || op == "W*") {
@@ -698,6 +895,9 @@ void Scanner::operateGeometry(const std::string &op)
     } else if (op == "w") {
         if (!v.empty())
             s.lineWidth = v[0];
+    } else if (op == "d") {
+        s.dashed = m_operands.empty() || m_operands.front().type != Operand::Other ||
+                   m_operands.front().items > 0;
     } else if (op == "sh") {
         if (s.placed)
             m_page.cover(s.clip);
@@ -758,8 +958,8 @@ void Scanner::operate(const std::string &op)
                                         : std::string();
         s.type3 = subtype == "/Type3";
         s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
-        if (s.simpleFont)
-            s.blankCodes = blankCodesOf(font);
+        s.inkCodes = s.simpleFont ? inkCodesOf(font) : std::bitset<256>();
+        fontMetricsOf(font, &s.fontAdvance, &s.fontBox);
         const std::vector<double> &v = numbers();
         s.fontSize = v.empty() ? 0 : v.back();
     } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {
