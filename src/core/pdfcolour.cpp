@@ -105,6 +105,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
     // The page structure, where it can be read.
     QPDF pdf;
     std::vector<QPDFPageObjectHelper> structure;
+    bool repaired = false;
     try {
         pdf.setSuppressWarnings(true);
         if (bytes.empty())
@@ -112,6 +113,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
         else
             pdf.processMemoryFile("page", bytes.data(), bytes.size());
         structure = QPDFPageDocumentHelper(pdf).getAllPages();
+        repaired = !pdf.getWarnings().empty();
     } catch (...) {
         structure.clear();
     }
@@ -180,7 +182,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
                     for (QPDFAnnotationObjectHelper &a : page.getAnnotations())
                         hiddenOnPrint = hiddenOnPrint || printedDifferently(a.getFlags());
                 }
-                if (!pdf.getWarnings().empty()) {
+                if (!pdf.getWarnings().empty() || repaired) {
                     state.unsure = true;
                     shownColour = false;
                 }
