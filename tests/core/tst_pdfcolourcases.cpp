@@ -240,6 +240,10 @@ void TestPdfColourCases::crafted_data()
         << onePage("BT /F1 24 Tf " + blue + " /L gs 0.5 g 20 90 150 40 re f",
                    kFont + "/ExtGState<</L<</BM/Saturation>>>>")
         << bw << true;
+    QTest::newRow("blue text multiplied onto black")
+        << onePage("0 g 20 90 150 40 re f /L gs BT /F1 24 Tf " + blue,
+                   kFont + "/ExtGState<</L<</BM/Multiply>>>>")
+        << bw << true;
     QTest::newRow("grey text in colour burn blend over a red field")
         << onePage("1 0 0 rg 10 80 180 60 re f /L gs BT /F1 24 Tf 0.5 g 30 100 Td (Invoice) Tj ET",
                    kFont + "/ExtGState<</L<</BM/ColorBurn>>>>")
@@ -276,7 +280,7 @@ void TestPdfColourCases::crafted_data()
     QTest::newRow("blue text under a white stroke")
         << onePage("BT /F1 12 Tf " + blue + " 1 G 30 w 20 104 m 190 104 l S") << bw << false;
     QTest::newRow("blue text under a white round dot")
-        << onePage("BT /F1 12 Tf " + blue + " 1 G 1 J 120 w 80 104 m 80 104 l S") << bw << false;
+        << onePage("BT /F1 12 Tf " + blue + " 1 G 1 J 160 w 100 104 m 100 104 l S") << bw << false;
     QTest::newRow("blue text in a grey page group")
         << onePage("BT /F1 24 Tf " + blue, kFont,
                    "/Group<</Type/Group/S/Transparency/CS/DeviceGray>>")
