@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <poppler-global.h>
+
 #include <clocale>
 
 using namespace tallivo;
@@ -34,6 +36,7 @@ class TestPdfColourCases : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void thinPaint_data();
     void thinPaint();
     void crafted_data();
@@ -64,6 +67,12 @@ Classified TestPdfColourCases::check(const QByteArray &pdf, ColourClass expected
             QCOMPARE(colourLabel(result.classes[0]), colourLabel(expected));
     }();
     return result;
+}
+
+void TestPdfColourCases::initTestCase()
+{
+    // Damaged streams are meant: the library need not say so.
+    poppler::set_debug_error_function([](const std::string &, void *) {}, nullptr);
 }
 
 void TestPdfColourCases::thinPaint_data()
@@ -222,8 +231,8 @@ void TestPdfColourCases::crafted_data()
         << image("/ColorSpace[/Indexed/DeviceRGB 3<000000555555AAAAAAFF0000>]/BitsPerComponent 8",
                  QByteArray(64, char(3)))
         << colour << false;
-    QTest::newRow("cyan with half black on a thin line")
-        << onePage("1 0 0 0.5 K 2 w 20 100 m 180 100 l S") << colour << false;
+    QTest::newRow("cyan with half black on a thin curve")
+        << onePage("1 0 0 0.5 K 2 w 20 100 m 60 150 140 150 180 100 c S") << colour << false;
     QTest::newRow("red square stroked over in white")
         << onePage("1 0 0 rg 70 70 40 40 re f 1 G 60 w 70 70 40 40 re S") << bw << false;
     QTest::newRow("blue text clipped away by a rotated form") << [] {
