@@ -144,12 +144,15 @@ void TestPdfColourCases::crafted_data()
         return "/Font<</F1<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>/F2" + font + ">>";
     };
 
-    // Coloured text that draws nothing.
+    // Coloured text that draws nothing, or may not: rendered. (Poppler
+    // without anti-aliasing draws flattened glyphs as a line; Ghostscript
+    // draws nothing.)
     QTest::newRow("text matrix flattened")
-        << onePage("BT /F1 24 Tf 1 0 1 0.0001 30 100 Tm " + blue) << ColourClass::Unknown << true;
+        << onePage("BT /F1 24 Tf 1 0 1 0.0001 10 100 Tm 0 0 1 rg (Invoice) Tj ET")
+        << ColourClass::Unknown << true;
     QTest::newRow("page flattened by cm")
-        << onePage("q 1 0 1 0.0005 0 100 cm BT /F1 24 Tf " + blue + " Q") << ColourClass::Unknown
-        << true;
+        << onePage("q 1 0 1 0.0005 0 100 cm BT /F1 24 Tf 0 0 1 rg 10 0 Td (Invoice) Tj ET Q")
+        << ColourClass::Unknown << true;
     QTest::newRow("codes without glyphs")
         << onePage("BT /F1 24 Tf 0 0 1 rg 30 100 Td (\\001\\002\\003\\004\\005\\006) Tj ET") << bw
         << true;
