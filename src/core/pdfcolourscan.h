@@ -169,6 +169,14 @@ struct PageState
     bool thinColour = false;    // coloured paint a pixel of the rule may lose
     bool noShownColour = false; // something may turn colour grey (a transfer function)
     std::vector<ShownColour> shown;
+    // What the page's fonts draw, by font.
+    struct FontFacts
+    {
+        std::bitset<256> ink;
+        double advance = 1;
+        Box box;
+    };
+    std::map<QPDFObjGen, FontFacts> fonts;
 
     bool stops() const { return broken || (unsure && !seekColour); }
     // Paint over `area`: colour shown under it may be hidden.

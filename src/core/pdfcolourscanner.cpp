@@ -1,7 +1,10 @@
 #include "pdfcolourscan.h"
 
+#include <qpdf/Buffer.hh>
+
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
@@ -78,6 +81,45 @@ bool latinStandardFont(const std::string &base)
     return false;
 }
 
+// A Type 1 font program's own encoding, from its clear-text part: fills
+// `names`, or says it is the standard one.
+bool type1Encoding(QPDFObjectHandle program, std::vector<std::string> &names)
+{
+    std::string text;
+    try {
+        std::shared_ptr<Buffer> data = program.getStreamData(qpdf_dl_generalized);
+        text.assign(reinterpret_cast<const char *>(data->getBuffer()),
+                    std::min<size_t>(data->getSize(), 256 * 1024));
+    } catch (...) {
+        return false;
+    }
+    const size_t end = text.find("eexec");
+    if (end != std::string::npos)
+        text.resize(end);
+    const size_t at = text.find("/Encoding");
+    if (at == std::string::npos)
+        return false;
+    if (text.compare(at, 29, "/Encoding StandardEncoding def") == 0 ||
+        text.compare(at, 30, "/Encoding StandardEncoding def") == 0)
+        return true;
+    // dup <code> /<name> put
+    size_t dup = text.find("dup ", at);
+    while (dup != std::string::npos) {
+        const char *p = text.c_str() + dup + 4;
+        int code = -1;
+        const char *after = std::from_chars(p, text.c_str() + text.size(), code).ptr;
+        if (after != p && *after == ' ' && after[1] == '/' && code >= 0 && code < 256) {
+            const char *name = after + 1;
+            size_t length = 1;
+            while (name[length] && !std::isspace(uchar(name[length])) && name[length] != '/')
+                ++length;
+            names[size_t(code)] = std::string(name, length);
+        }
+        dup = text.find("dup ", dup + 4);
+    }
+    return false;
+}
+
 // The codes of a simple font whose glyphs certainly draw: letters and
 // digits, in a standard Latin font that is not embedded, or in an embedded
 // Type 1 font that lists them in its CharSet. Any other font may lack the
@@ -117,7 +159,10 @@ std::bitset<256> inkCodesOf(QPDFObjectHandle font)
     QPDFObjectHandle baseEncoding =
         encoding.isDictionary() ? encoding.getKey("/BaseEncoding") : encoding;
     std::vector<std::string> names(256);
-    if (!embedded || baseEncoding.isName()) {
+    bool standardEncoding = !embedded || baseEncoding.isName();
+    if (!standardEncoding && descriptor.getKey("/FontFile").isStream())
+        standardEncoding = type1Encoding(descriptor.getKey("/FontFile"), names);
+    if (standardEncoding) {
         for (int c = 'A'; c <= 'z'; ++c) {
             if (std::isalpha(c))
                 names[size_t(c)] = std::string("/") + char(c);
@@ -548,9 +593,11 @@ void Scanner::showColourText(int glyphs)
     const bool spread = !(std::abs(s.charSpacing) <= 0.2 * std::abs(s.fontSize)) ||
                         !(std::abs(s.wordSpacing) <= std::abs(s.fontSize)) ||
                         !(s.fontAdvance <= 1.1);
-    // Painting later hides them where it meets their ink.
-    const Box ink = mappedBox(text, s.fontBox.x0, s.fontBox.y0, 4.5 - s.fontBox.x0,
-                              s.fontBox.y1 - s.fontBox.y0);
+    // Painting later may hide them where it meets the band every letter
+    // and digit has ink in (above the baseline, below the x-height); lines
+    // of text above and below reach into their ascenders and descenders
+    // only.
+    const Box ink = mappedBox(text, 0, 0.1, 4.5, 0.35);
     if (m_page.shown.size() < 256)
         m_page.shown.push_back({ink, spread ? 1 : std::min(glyphs, kShownWeight)});
 }
@@ -958,8 +1005,21 @@ void Scanner::operate(const std::string &op)
                                         : std::string();
         s.type3 = subtype == "/Type3";
         s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
-        s.inkCodes = s.simpleFont ? inkCodesOf(font) : std::bitset<256>();
-        fontMetricsOf(font, &s.fontAdvance, &s.fontBox);
+        // Fonts are read once a page.
+        const QPDFObjGen id = font.getObjGen();
+        auto known = id.isIndirect() ? m_page.fonts.find(id) : m_page.fonts.end();
+        PageState::FontFacts facts;
+        if (known != m_page.fonts.end()) {
+            facts = known->second;
+        } else {
+            facts.ink = s.simpleFont ? inkCodesOf(font) : std::bitset<256>();
+            fontMetricsOf(font, &facts.advance, &facts.box);
+            if (id.isIndirect() && m_page.fonts.size() < 1024)
+                m_page.fonts.emplace(id, facts);
+        }
+        s.inkCodes = facts.ink;
+        s.fontAdvance = facts.advance;
+        s.fontBox = facts.box;
         const std::vector<double> &v = numbers();
         s.fontSize = v.empty() ? 0 : v.back();
     } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {

@@ -148,10 +148,10 @@ void TestPdfColourCases::crafted_data()
     // without anti-aliasing draws flattened glyphs as a line; Ghostscript
     // draws nothing.)
     QTest::newRow("text matrix flattened")
-        << onePage("BT /F1 24 Tf 1 0 1 0.0001 10 100 Tm 0 0 1 rg (Invoice) Tj ET")
+        << onePage("BT /F1 24 Tf 1 0 1 0.0001 40 100 Tm 0 0 1 rg (Invoice) Tj ET")
         << ColourClass::Unknown << true;
     QTest::newRow("page flattened by cm")
-        << onePage("q 1 0 1 0.0005 0 100 cm BT /F1 24 Tf 0 0 1 rg 10 0 Td (Invoice) Tj ET Q")
+        << onePage("q 1 0 1 0.0005 0 100 cm BT /F1 24 Tf 0 0 1 rg 40 0 Td (Invoice) Tj ET Q")
         << ColourClass::Unknown << true;
     QTest::newRow("codes without glyphs")
         << onePage("BT /F1 24 Tf 0 0 1 rg 30 100 Td (\\001\\002\\003\\004\\005\\006) Tj ET") << bw
