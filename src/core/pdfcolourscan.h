@@ -133,6 +133,14 @@ bool plainRgbProfile(const std::string &profile);
 // The decoded bytes of an ICC profile stream.
 std::string profileBytes(QPDFObjectHandle stream);
 
+// The glyphs a simple font's string certainly draws, by its codes that do.
+int glyphsOf(const std::string &text, const std::bitset<256> &ink);
+// The codes of a simple font whose glyphs certainly draw.
+std::bitset<256> inkCodesOf(QPDFObjectHandle font);
+// The widest advance of a simple font's glyphs, and where they may paint,
+// in ems.
+void fontMetricsOf(QPDFObjectHandle font, double *advance, Box *box);
+
 // The smallest box holding the rectangle (x, y, w, h) mapped by `m`.
 Box mappedBox(const Matrix &m, double x, double y, double w, double h);
 
