@@ -10,6 +10,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 // Each page's class: from its operators where they are certain, otherwise
@@ -18,18 +19,22 @@ namespace tallivo {
 using namespace pdfcolour;
 namespace {
 
-bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *page, bool *greyPixels)
+bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *page, bool *greyPixels,
+                      double dpi = kColourDpi)
 {
     if (!page)
         return false;
-    const poppler::image image = renderer.render_page(page, kColourDpi, kColourDpi);
+    const poppler::image image = renderer.render_page(page, dpi, dpi);
     if (!image.is_valid() || image.format() != poppler::image::format_argb32)
         return false;
     const uchar *data = reinterpret_cast<const uchar *>(image.const_data());
     const int width = image.width();
     const int height = image.height();
     const int stride = image.bytes_per_row();
-    if (countChromaticPixels(data, width, height, stride) >= kMinColourPixels)
+    // The same area at any resolution.
+    const double scale = dpi / kColourDpi;
+    const int enough = std::max(kMinColourPixels, int(std::ceil(kMinColourPixels * scale * scale)));
+    if (countChromaticPixels(data, width, height, stride, enough) >= enough)
         return true;
     if (greyPixels) {
         // Without the page's operators to go by: Grey when a tenth of the
@@ -45,6 +50,15 @@ bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *pag
     return false;
 }
 
+// Whether an annotation with these flags prints and shows on a screen
+// differently.
+bool printedDifferently(int flags)
+{
+    if (flags & kFlagHidden)
+        return false;
+    return !(flags & kFlagPrint) || (flags & kFlagNoView);
+}
+
 // A page box as a rectangle, or an empty one.
 Box boxOf(QPDFObjectHandle array)
 {
@@ -55,7 +69,7 @@ Box boxOf(QPDFObjectHandle array)
         QPDFObjectHandle n = array.getArrayItem(i);
         if (!n.isNumber())
             return {};
-        v[i] = n.getNumericValue();
+        v[i] = numberValue(n);
     }
     return {std::min(v[0], v[2]), std::min(v[1], v[3]), std::max(v[0], v[2]), std::max(v[1], v[3])};
 }
@@ -91,6 +105,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
     // The page structure, where it can be read.
     QPDF pdf;
     std::vector<QPDFPageObjectHelper> structure;
+    bool repaired = false;
     try {
         pdf.setSuppressWarnings(true);
         if (bytes.empty())
@@ -98,6 +113,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
         else
             pdf.processMemoryFile("page", bytes.data(), bytes.size());
         structure = QPDFPageDocumentHelper(pdf).getAllPages();
+        repaired = !pdf.getWarnings().empty();
     } catch (...) {
         structure.clear();
     }
@@ -164,10 +180,9 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
                     hiddenOnPrint = annotations.hiddenOnPrint;
                 } else {
                     for (QPDFAnnotationObjectHelper &a : page.getAnnotations())
-                        hiddenOnPrint =
-                            hiddenOnPrint || !(a.getFlags() & (kFlagPrint | kFlagHidden));
+                        hiddenOnPrint = hiddenOnPrint || printedDifferently(a.getFlags());
                 }
-                if (!pdf.getWarnings().empty()) {
+                if (!pdf.getWarnings().empty() || repaired) {
                     state.unsure = true;
                     shownColour = false;
                 }
@@ -209,8 +224,11 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
             continue;
         }
         bool greyPixels = false;
-        const bool colour =
-            renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels);
+        bool colour = renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels);
+        // Thin colour may fall between the pixels, or under paint rounded
+        // onto them: a finer grid keeps it, as print does.
+        if (!colour && haveScan && state.thinColour)
+            colour = renderedInColour(renderer, page.get(), nullptr, kFineColourDpi);
         ++counted.rendered;
         if (colour)
             classes[size_t(i)] = ColourClass::Colour;

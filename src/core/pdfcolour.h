@@ -30,6 +30,9 @@ inline constexpr double kColourDpi = 50.0;
 inline constexpr int kChromaThreshold = 26;
 // 4 pixels at 50 dpi: about 1 mm^2.
 inline constexpr int kMinColourPixels = 4;
+// Pages with colour thinner than two pixels that come out without colour
+// are rendered again this fine, and the same area decides.
+inline constexpr double kFineColourDpi = 150.0;
 
 // How many pixels of a 32-bit image (any channel order, the fourth byte
 // ignored) are chromatic by the rule above; stops counting at `enough`.

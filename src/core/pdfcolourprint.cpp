@@ -6,7 +6,8 @@
 #include <qpdf/QPDFWriter.hh>
 
 // Annotations: which print, what their appearances paint, and the in-memory
-// copy in which those that do not print are hidden for the renderer.
+// copy in which the renderer, which draws what a screen shows, is made to
+// draw what prints.
 namespace tallivo::pdfcolour {
 namespace {
 
@@ -17,7 +18,7 @@ bool neutralAnnotationColour(QPDFObjectHandle annotation)
         return true;
     std::vector<double> v;
     for (QPDFObjectHandle n : c.getArrayAsVector())
-        v.push_back(n.isNumber() ? n.getNumericValue() : 0);
+        v.push_back(n.isNumber() ? numberValue(n) : 0);
     Space space;
     space.kind = v.size() == 3 ? Kind::Rgb : v.size() == 4 ? Kind::Cmyk : Kind::Grey;
     return neutralValues(space, v);
@@ -33,9 +34,10 @@ AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
         const int flags = annotation.getFlags();
         if (flags & kFlagHidden)
             continue;
-        if (!(flags & kFlagPrint)) {
+        if (!(flags & kFlagPrint) || (flags & kFlagNoView)) {
             result.hiddenOnPrint = true;
-            continue;
+            if (!(flags & kFlagPrint))
+                continue;
         }
         QPDFObjectHandle appearance = annotation.getAppearanceStream("/N");
         if (!appearance.isStream()) {
@@ -62,9 +64,12 @@ std::string printableCopy(QPDF &pdf)
         for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(pdf).getAllPages()) {
             for (QPDFAnnotationObjectHelper &annotation : page.getAnnotations()) {
                 const int flags = annotation.getFlags();
-                if (!(flags & kFlagPrint) && !(flags & kFlagHidden))
-                    annotation.getObjectHandle().replaceKey(
-                        "/F", QPDFObjectHandle::newInteger(flags | kFlagHidden));
+                int printed = flags;
+                if (!(flags & kFlagHidden))
+                    printed = flags & kFlagPrint ? flags & ~kFlagNoView : flags | kFlagHidden;
+                if (printed != flags)
+                    annotation.getObjectHandle().replaceKey("/F",
+                                                            QPDFObjectHandle::newInteger(printed));
             }
         }
         QPDFWriter writer(pdf);

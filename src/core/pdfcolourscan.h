@@ -16,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tallivo::pdfcolour {
@@ -25,6 +26,9 @@ namespace tallivo::pdfcolour {
 // instead.
 constexpr int kMaxDepth = 12;
 constexpr long kMaxObjectsPerPage = 4'000'000;
+// Saved graphics states and operands of one operator the scan follows.
+constexpr size_t kMaxStates = 256;
+constexpr size_t kMaxOperands = 64;
 constexpr double kNeutralSlack = 0.01;
 // RGB and CMYK colours whose components differ by less than the chroma
 // threshold render as pixels the rule calls neutral: a tint of grey, such
@@ -38,20 +42,38 @@ enum class Kind : quint8
     Rgb,     // grey when the channels are equal
     Cmyk,    // grey without cyan, magenta and yellow, or with full black
     Lab,     // grey when a and b are 0
-    Spot,    // colorants; grey when every colorant other than black is 0
+    Spot,    // colorants; grey when their alternate space paints grey
     Indexed, // grey when the whole palette is
     Pattern, // paints what the pattern paints
     Unknown,
 };
 
+// A tint transform of the exponential kind: C0 + t^N (C1 - C0), painting
+// in the space `alternate`.
+struct Tint
+{
+    Kind alternate = Kind::Unknown;
+    std::vector<double> from, to;
+    double exponent = 1;
+};
+
 struct Space
 {
     Kind kind = Kind::Grey;
-    std::vector<bool> blackColorant; // Spot: which colorants print black
-    bool device = false;             // DeviceRGB or DeviceCMYK itself
-    bool greyPalette = false;        // Indexed
-    int paletteSize = 0;             // Indexed
+    int colorants = 0;        // Spot
+    bool spotNeutral = false; // Spot: every value paints grey
+    bool spotTint = false;    // Spot: a separation whose tint is `tint`
+    Tint tint;                // Spot
+    bool device = false;      // DeviceRGB or DeviceCMYK itself
+    bool greyPalette = false; // Indexed
+    int paletteSize = 0;      // Indexed
 };
+
+// A number as a content stream or an object writes it, read without the
+// process's locale (which may write a decimal comma).
+double parseNumber(std::string_view text);
+// A numeric object's value, read without the locale; 0 for anything else.
+double numberValue(QPDFObjectHandle number);
 
 // Whether values `v` in `space` print as a neutral grey.
 bool neutralValues(const Space &space, const std::vector<double> &v);
@@ -111,6 +133,14 @@ bool plainRgbProfile(const std::string &profile);
 // The decoded bytes of an ICC profile stream.
 std::string profileBytes(QPDFObjectHandle stream);
 
+// The glyphs a simple font's string certainly draws, by its codes that do.
+int glyphsOf(const std::string &text, const std::bitset<256> &ink);
+// The codes of a simple font whose glyphs certainly draw.
+std::bitset<256> inkCodesOf(QPDFObjectHandle font);
+// The widest advance of a simple font's glyphs, and where they may paint,
+// in ems.
+void fontMetricsOf(QPDFObjectHandle font, double *advance, Box *box);
+
 // The smallest box holding the rectangle (x, y, w, h) mapped by `m`.
 Box mappedBox(const Matrix &m, double x, double y, double w, double h);
 
@@ -124,8 +154,12 @@ struct ShownColour
 };
 
 // How much shown colour decides a page Colour: four glyphs, or one
-// rectangle.
+// rectangle or line.
 inline constexpr int kShownWeight = 4;
+// The pixel rule's area, 4 pixels at 50 dpi, in square points; and a
+// pixel's side, the least width a renderer gives a line.
+inline constexpr double kPixelSide = 72.0 / kColourDpi;
+inline constexpr double kMinShownArea = kMinColourPixels * kPixelSide * kPixelSide;
 
 struct PageState
 {
@@ -140,8 +174,17 @@ struct PageState
     // the first colour, noting where colour was painted and dropping what
     // later painting may cover.
     bool seekColour = false;
+    bool thinColour = false;    // coloured paint a pixel of the rule may lose
     bool noShownColour = false; // something may turn colour grey (a transfer function)
     std::vector<ShownColour> shown;
+    // What the page's fonts draw, by font.
+    struct FontFacts
+    {
+        std::bitset<256> ink;
+        double advance = 1;
+        Box box;
+    };
+    std::map<QPDFObjGen, FontFacts> fonts;
 
     bool stops() const { return broken || (unsure && !seekColour); }
     // Paint over `area`: colour shown under it may be hidden.
@@ -176,8 +219,12 @@ struct GraphicsState
     bool softMask = false;
     bool normalBlend = true;
     bool opaqueFill = true;
-    bool simpleFont = false;     // a font of one-byte glyph codes with glyphs in it
-    std::bitset<256> blankCodes; // its codes that draw nothing (spaces)
+    bool opaqueStroke = true;
+    bool simpleFont = false;   // a font of one-byte glyph codes with glyphs in it
+    std::bitset<256> inkCodes; // its codes whose glyphs certainly draw
+    double fontAdvance = 1;    // the widest glyph's advance, in ems
+    Box fontBox;               // where its glyphs may paint, in ems
+    bool dashed = false;
     double fontSize = 0;
     double horizontalScale = 1;
     double rise = 0;
@@ -201,6 +248,9 @@ struct Operand
     Type type = Other;
     double number = 0;
     int glyphs = 0;   // strings and arrays of strings: the glyphs that certainly draw
+    int codes = 0;    // strings and arrays of strings: their bytes
+    double shift = 0; // arrays of strings: their moves, in thousandths of an em
+    int items = 0;    // arrays: their items
     std::string name; // with its slash
 
     QPDFObjectHandle object() const
@@ -260,7 +310,9 @@ private:
     void operateGeometry(const std::string &op);
     void paintPath(bool fill, bool stroke);
     void showColourText(int glyphs);
-    bool showsColour(const GraphicsState &s) const;
+    void coverText(int codes, double shift);
+    void showColourLine();
+    bool showsColour(const GraphicsState &s, bool stroke) const;
     bool remapped(Kind kind) const;
     void coverUnitSquare();
 
@@ -271,7 +323,11 @@ private:
         bool empty = true;
         int rectangles = 0;
         bool other = false; // anything but one rectangle
-        Box rectangle;      // the one rectangle, when exact
+        int moves = 0;
+        int lines = 0;
+        bool curves = false;
+        double points[4] = {}; // the first two points, in the page's default space
+        Box rectangle;         // the one rectangle, when exact
         bool rectangleExact = false;
     };
     void addPoint(double x, double y);
@@ -285,6 +341,9 @@ private:
     std::vector<double> m_numbers;
     int m_nesting = 0; // inside an array or dictionary operand
     int m_arrayGlyphs = 0;
+    int m_arrayCodes = 0;
+    int m_arrayItems = 0;
+    double m_arrayShift = 0;
     bool m_arrayFar = false; // a large move inside a TJ array: glyphs after it not counted
     // The resources remap DeviceRGB or DeviceCMYK to a space whose colours
     // may not be what the values say.
@@ -301,20 +360,22 @@ private:
 
 constexpr int kFlagHidden = 2;
 constexpr int kFlagPrint = 4;
+constexpr int kFlagNoView = 32;
 
 struct AnnotationScan
 {
     bool unsure = false;
-    bool hiddenOnPrint = false; // one the screen shows and the print does not
+    bool hiddenOnPrint = false; // one the screen and the print show differently
 };
 
 // Scans the appearances of the page's annotations that print, into `state`.
 AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
                                std::map<QPDFObjGen, bool> &type3Cache);
 
-// Marks every annotation that does not print hidden, so that the library,
-// which renders as a screen does, leaves them out; returns the file so
-// changed, or "" when that fails.
+// Marks every annotation that does not print hidden, and shown every one
+// that prints (NoView applies to screens only), so that the library, which
+// renders as a screen does, draws what prints; returns the file so changed,
+// or "" when that fails.
 std::string printableCopy(QPDF &pdf);
 
 } // namespace tallivo::pdfcolour

@@ -13,53 +13,14 @@ namespace {
 
 // Colour that certainly shows: RGB channels at least this far apart
 // (0.35 of 255 is 89 levels, over three times the pixel rule's threshold),
-// in glyphs at least kMinGlyphSize high (in points) or in rectangles at
-// least kMinRectangleSide on each side (4 pixels at 50 dpi).
+// in glyphs at least kMinGlyphSize high (in points), or in rectangles and
+// straight strokes of at least the rule's area.
 constexpr double kShownChroma = 0.35;
 constexpr double kMinGlyphSize = 7;
 constexpr double kMaxGlyphSize = 300;
-constexpr double kMinRectangleSide = 6;
 // Text adjustments inside a TJ array beyond this (thousandths of an em)
 // move the glyphs after them too far to count.
 constexpr double kFarAdjustment = 300;
-
-// The glyphs a simple font's string draws, spaces left out.
-int glyphsOf(const std::string &text, const std::bitset<256> &blank)
-{
-    int n = 0;
-    for (const char c : text)
-        n += !blank.test(uchar(c));
-    return n;
-}
-
-// The codes of a simple font that name no visible glyph: the space, and
-// whatever its encoding's differences call a space or leave undefined.
-std::bitset<256> blankCodesOf(QPDFObjectHandle font)
-{
-    std::bitset<256> blank;
-    blank.set(0x20);
-    blank.set(0xA0);
-    QPDFObjectHandle encoding = font.isDictionary() ? font.getKey("/Encoding") : font;
-    QPDFObjectHandle differences =
-        encoding.isDictionary() ? encoding.getKey("/Differences") : QPDFObjectHandle::newNull();
-    if (!differences.isArray())
-        return blank;
-    long long code = 0;
-    for (QPDFObjectHandle item : differences.getArrayAsVector()) {
-        if (item.isInteger()) {
-            code = item.getIntValue();
-        } else if (item.isName()) {
-            const std::string name = item.getName();
-            if (code >= 0 && code < 256) {
-                const bool space = name == "/space" || name == "/nbspace" || name == "/uni0020" ||
-                                   name == "/uni00A0" || name == "/.notdef";
-                blank.set(size_t(code), space);
-            }
-            ++code;
-        }
-    }
-    return blank;
-}
 
 // How far apart the RGB channels are when the values render, at least.
 double chromaOf(Kind kind, const std::vector<double> &v)
@@ -80,19 +41,6 @@ double chromaOf(Kind kind, const std::vector<double> &v)
 double length(double x, double y)
 {
     return std::sqrt(x * x + y * y);
-}
-
-std::vector<double> numbersOf(QPDFObjectHandle array)
-{
-    std::vector<double> v;
-    if (array.isArray()) {
-        for (QPDFObjectHandle n : array.getArrayAsVector()) {
-            if (!n.isNumber())
-                return {};
-            v.push_back(n.getNumericValue());
-        }
-    }
-    return v;
 }
 
 } // namespace
@@ -176,8 +124,11 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
     case QPDFTokenizer::tt_dict_open:
     case QPDFTokenizer::tt_brace_open:
         if (m_nesting++ == 0) {
-            m_arrayGlyphs = 0;
+            m_arrayGlyphs = m_arrayCodes = m_arrayItems = 0;
+            m_arrayShift = 0;
             m_arrayFar = false;
+        } else if (m_nesting == 2) {
+            ++m_arrayItems;
         }
         return;
     case QPDFTokenizer::tt_array_close:
@@ -186,6 +137,9 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         if (m_nesting > 0 && --m_nesting == 0) {
             Operand array;
             array.glyphs = m_arrayGlyphs;
+            array.codes = m_arrayCodes;
+            array.shift = m_arrayShift;
+            array.items = m_arrayItems;
             push(std::move(array));
         }
         return;
@@ -200,14 +154,19 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         throw StopScan();
     }
     if (m_nesting > 0) {
-        // A TJ array's glyphs, up to the first large move.
-        if (m_nesting == 1 && !m_arrayFar) {
-            if (token.getType() == QPDFTokenizer::tt_string)
-                m_arrayGlyphs += glyphsOf(token.getValue(), state().blankCodes);
-            else if (token.getType() == QPDFTokenizer::tt_integer ||
-                     token.getType() == QPDFTokenizer::tt_real)
-                m_arrayFar =
-                    !(std::abs(std::strtod(token.getValue().c_str(), nullptr)) <= kFarAdjustment);
+        // A TJ array's glyphs, up to the first large move, and its reach.
+        if (m_nesting == 1) {
+            ++m_arrayItems;
+            if (token.getType() == QPDFTokenizer::tt_string) {
+                m_arrayCodes += int(std::min<size_t>(token.getValue().size(), 1'000'000));
+                if (!m_arrayFar)
+                    m_arrayGlyphs += glyphsOf(token.getValue(), state().inkCodes);
+            } else if (token.getType() == QPDFTokenizer::tt_integer ||
+                       token.getType() == QPDFTokenizer::tt_real) {
+                const double move = std::abs(parseNumber(token.getValue()));
+                m_arrayShift += move;
+                m_arrayFar = m_arrayFar || !(move <= kFarAdjustment);
+            }
         }
         return;
     }
@@ -216,7 +175,7 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
     case QPDFTokenizer::tt_integer:
     case QPDFTokenizer::tt_real:
         operand.type = Operand::Number;
-        operand.number = std::strtod(token.getValue().c_str(), nullptr);
+        operand.number = parseNumber(token.getValue());
         if (!std::isfinite(operand.number))
             operand.number = 0;
         break;
@@ -230,7 +189,8 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         break;
     case QPDFTokenizer::tt_string:
         operand.type = Operand::String;
-        operand.glyphs = glyphsOf(token.getValue(), state().blankCodes);
+        operand.glyphs = glyphsOf(token.getValue(), state().inkCodes);
+        operand.codes = int(std::min<size_t>(token.getValue().size(), 1'000'000));
         break;
     case QPDFTokenizer::tt_word:
         if (token.getValue() == "true" || token.getValue() == "false") {
@@ -270,11 +230,13 @@ void Scanner::scan(QPDFObjectHandle contents)
 
 void Scanner::push(Operand operand)
 {
-    if (m_operands.size() < 64) {
-        if (operand.type == Operand::Number)
-            m_numbers.push_back(operand.number);
-        m_operands.push_back(std::move(operand));
+    if (m_operands.size() >= kMaxOperands) {
+        m_page.unsure = m_page.broken = true;
+        return;
     }
+    if (operand.type == Operand::Number)
+        m_numbers.push_back(operand.number);
+    m_operands.push_back(std::move(operand));
 }
 
 const std::vector<double> &Scanner::numbers() const
@@ -341,9 +303,14 @@ void Scanner::showText()
 {
     GraphicsState &s = state();
     int glyphs = 0;
+    int codes = 0;
+    double shift = 0;
     if (!m_operands.empty() &&
-        (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other))
+        (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other)) {
         glyphs = m_operands.back().glyphs;
+        codes = m_operands.back().codes;
+        shift = m_operands.back().shift;
+    }
     if (s.textMode >= 4)
         m_textClips = true;
     if (s.placed && (s.type3 || !s.normalBlend)) {
@@ -357,6 +324,8 @@ void Scanner::showText()
         return;
     }
     const int mode = s.textMode & 3;
+    if (s.placed && mode != 3)
+        coverText(codes, shift);
     if (mode == 0 || mode == 2)
         paintWith(s.fill);
     if (mode == 1 || mode == 2)
@@ -367,10 +336,32 @@ void Scanner::showText()
     m_textPlaced = false;
 }
 
-bool Scanner::showsColour(const GraphicsState &s) const
+bool Scanner::showsColour(const GraphicsState &s, bool stroke) const
 {
     return s.placed && m_page.seekColour && !m_page.noShownColour && s.clipExact && !s.softMask &&
-           s.normalBlend && s.opaqueFill && s.fill.chroma >= kShownChroma;
+           s.normalBlend && (stroke ? s.opaqueStroke : s.opaqueFill) &&
+           (stroke ? s.stroke.chroma : s.fill.chroma) >= kShownChroma;
+}
+
+// Glyphs drawn later may hide what lies under them: their place, from the
+// font's widest glyph and box, with every move the string makes.
+void Scanner::coverText(int codes, double shift)
+{
+    const GraphicsState &s = state();
+    if (!s.simpleFont || !m_textPlaced || !(std::abs(s.fontSize) > 0)) {
+        m_page.cover(s.clip);
+        return;
+    }
+    const double reach = shift / 1000 + codes *
+                                            (std::abs(s.charSpacing) + std::abs(s.wordSpacing)) /
+                                            std::abs(s.fontSize);
+    const double left = std::min(s.fontBox.x0, 0.0) - reach;
+    const double right = codes * s.fontAdvance + reach + std::max(s.fontBox.x1, 0.0);
+    const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
+                            .times(m_textMatrix)
+                            .times(s.ctm);
+    m_page.cover(mappedBox(text, left, s.fontBox.y0, right - left, s.fontBox.y1 - s.fontBox.y0)
+                     .meet(s.clip));
 }
 
 // Text in a clearly chromatic fill, of a reasonable size, whose first glyphs
@@ -378,7 +369,7 @@ bool Scanner::showsColour(const GraphicsState &s) const
 void Scanner::showColourText(int glyphs)
 {
     const GraphicsState &s = state();
-    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s))
+    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s, false))
         return;
     const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
                             .times(m_textMatrix)
@@ -388,6 +379,9 @@ void Scanner::showColourText(int glyphs)
     if (!(up >= kMinGlyphSize && across >= kMinGlyphSize / 2 && up <= kMaxGlyphSize &&
           across <= kMaxGlyphSize))
         return;
+    // Glyphs flattened to a line draw nothing.
+    if (!(std::abs(text.a * text.d - text.b * text.c) >= 0.5 * up * across))
+        return;
     // The first glyphs, from a little before the origin to four and a half
     // ems after it, below the baseline to above the tallest letters.
     Box area = Box::at(text.x(-0.25, -0.5), text.y(-0.25, -0.5));
@@ -396,133 +390,18 @@ void Scanner::showColourText(int glyphs)
     area.add(text.x(4.5, 1.25), text.y(4.5, 1.25));
     if (!s.clip.contains(area))
         return;
-    // Spacing may spread the glyphs out of that area: count the first.
+    // Spacing or wide glyphs may spread the glyphs out of that area: count
+    // the first.
     const bool spread = !(std::abs(s.charSpacing) <= 0.2 * std::abs(s.fontSize)) ||
-                        !(std::abs(s.wordSpacing) <= std::abs(s.fontSize));
+                        !(std::abs(s.wordSpacing) <= std::abs(s.fontSize)) ||
+                        !(s.fontAdvance <= 1.1);
+    // Painting later may hide them where it meets the band every letter
+    // and digit has ink in (above the baseline, below the x-height); lines
+    // of text above and below reach into their ascenders and descenders
+    // only.
+    const Box ink = mappedBox(text, 0, 0.1, 4.5, 0.35);
     if (m_page.shown.size() < 256)
-        m_page.shown.push_back({area, spread ? 1 : std::min(glyphs, kShownWeight)});
-}
-
-bool Scanner::type3Neutral(QPDFObjectHandle font)
-{
-    const QPDFObjGen id = font.getObjGen();
-    if (id.isIndirect()) {
-        auto cached = m_type3Cache.find(id);
-        if (cached != m_type3Cache.end())
-            return cached->second;
-    }
-    bool neutral = m_depth < kMaxDepth;
-    QPDFObjectHandle procs = font.getKey("/CharProcs");
-    QPDFObjectHandle resources = font.getKey("/Resources");
-    if (!resources.isDictionary())
-        resources = m_resources;
-    if (neutral && procs.isDictionary()) {
-        PageState glyphs;
-        int scanned = 0;
-        for (auto &[name, proc] : procs.getDictAsMap()) {
-            if (!proc.isStream() || ++scanned > 512) {
-                neutral = proc.isNull() && scanned <= 512;
-                if (!neutral)
-                    break;
-                continue;
-            }
-            // Glyphs paint with the text's colour unless they set one.
-            Scanner glyph(glyphs, resources, m_depth + 1, GraphicsState{}, m_type3Cache);
-            glyph.scan(proc);
-            if (glyphs.unsure) {
-                neutral = false;
-                break;
-            }
-        }
-        m_page.greyImage = m_page.greyImage || glyphs.greyImage;
-        m_page.toneImage = m_page.toneImage || glyphs.toneImage;
-    }
-    if (id.isIndirect())
-        m_type3Cache[id] = neutral;
-    return neutral;
-}
-
-void Scanner::image(QPDFObjectHandle dict)
-{
-    auto key = [&](const char *full, const char *abbreviation) {
-        QPDFObjectHandle v = dict.getKey(full);
-        return v.isNull() ? dict.getKey(abbreviation) : v;
-    };
-    coverUnitSquare();
-    QPDFObjectHandle mask = key("/ImageMask", "/IM");
-    if (mask.isBool() && mask.getBoolValue()) {
-        paintWith(state().fill);
-        return;
-    }
-    QPDFObjectHandle bpcObject = key("/BitsPerComponent", "/BPC");
-    const int bpc = bpcObject.isInteger() ? bpcObject.getIntValueAsInt() : 8;
-    QPDFObjectHandle cs = key("/ColorSpace", "/CS");
-    if (cs.isNull()) {
-        // Only JPEG 2000 images may leave their space to the codestream.
-        m_page.unsure = true;
-        return;
-    }
-    const Space space = resolveSpace(cs, m_resources, 0);
-    if (space.kind == Kind::Indexed) {
-        if (!space.greyPalette) {
-            m_page.unsure = true;
-        } else if (space.paletteSize > 2) {
-            m_page.greyImage = m_page.toneImage = true;
-        }
-        return;
-    }
-    const bool tone = bpc > 1;
-    const bool grey =
-        space.kind == Kind::Grey ||
-        (space.kind == Kind::Spot && space.blackColorant.size() == 1 && space.blackColorant[0]);
-    if (!grey) {
-        // Whether an RGB or CMYK image is grey takes its pixels.
-        m_page.toneImage = m_page.toneImage || tone;
-        m_page.unsure = true;
-        return;
-    }
-    if (tone)
-        m_page.greyImage = m_page.toneImage = true;
-}
-
-void Scanner::form(QPDFObjectHandle xobject)
-{
-    const QPDFObjGen id = xobject.getObjGen();
-    if (m_depth >= kMaxDepth || m_page.active.count(id)) {
-        m_page.unsure = m_page.broken = true;
-        return;
-    }
-    QPDFObjectHandle dict = xobject.getDict();
-    QPDFObjectHandle resources = dict.getKey("/Resources");
-    if (!resources.isDictionary())
-        resources = m_resources;
-    GraphicsState start = state();
-    if (start.placed) {
-        const std::vector<double> m = numbersOf(dict.getKey("/Matrix"));
-        if (m.size() == 6)
-            start.ctm = Matrix{m[0], m[1], m[2], m[3], m[4], m[5]}.times(start.ctm);
-        const std::vector<double> b = numbersOf(dict.getKey("/BBox"));
-        if (b.size() == 4) {
-            start.clip =
-                start.clip.meet(mappedBox(start.ctm, std::min(b[0], b[2]), std::min(b[1], b[3]),
-                                          std::abs(b[2] - b[0]), std::abs(b[3] - b[1])));
-            start.clipExact = start.clipExact && start.ctm.keepsAxes();
-        } else {
-            start.clipExact = false;
-        }
-        // A group blends in its own colour space, which may be grey.
-        QPDFObjectHandle group = dict.getKey("/Group");
-        if (!group.isNull()) {
-            QPDFObjectHandle cs = group.isDictionary() ? group.getKey("/CS") : group;
-            if (!cs.isNull() &&
-                !(cs.isName() && (cs.getName() == "/DeviceRGB" || cs.getName() == "/DeviceCMYK")))
-                start.opaqueFill = false;
-        }
-    }
-    m_page.active.insert(id);
-    Scanner inner(m_page, resources, m_depth + 1, start, m_type3Cache);
-    inner.scan(xobject);
-    m_page.active.erase(id);
+        m_page.shown.push_back({ink, spread ? 1 : std::min(glyphs, kShownWeight)});
 }
 
 void Scanner::extGState()
@@ -551,10 +430,15 @@ void Scanner::extGState()
             blend.isName() && (blend.getName() == "/Normal" || blend.getName() == "/Compatible");
     QPDFObjectHandle alpha = gs.getKey("/ca");
     if (!alpha.isNull())
-        s.opaqueFill = alpha.isNumber() && alpha.getNumericValue() >= 1;
+        s.opaqueFill = alpha.isNumber() && numberValue(alpha) >= 1;
+    QPDFObjectHandle strokeAlpha = gs.getKey("/CA");
+    if (!strokeAlpha.isNull())
+        s.opaqueStroke = strokeAlpha.isNumber() && numberValue(strokeAlpha) >= 1;
+    if (gs.hasKey("/D"))
+        s.dashed = true;
     QPDFObjectHandle width = gs.getKey("/LW");
     if (width.isNumber())
-        s.lineWidth = width.getNumericValue();
+        s.lineWidth = numberValue(width);
     if (gs.hasKey("/Font")) {
         s.simpleFont = false;
         s.font = QPDFObjectHandle::newNull();
@@ -572,6 +456,11 @@ void Scanner::addPoint(double x, double y)
 {
     const Matrix &m = state().ctm;
     const double px = m.x(x, y), py = m.y(x, y);
+    const int n = m_path.moves + m_path.lines;
+    if (n >= 1 && n <= 2) {
+        m_path.points[2 * (n - 1)] = px;
+        m_path.points[2 * (n - 1) + 1] = py;
+    }
     if (m_path.empty)
         m_path.box = Box::at(px, py);
     else
@@ -594,13 +483,24 @@ void Scanner::paintPath(bool fill, bool stroke)
                        painted.y1 + reach};
         }
         m_page.cover(painted.meet(s.clip));
+        // Colour narrower than two pixels may fall between the rule's
+        // pixels, or under paint that rounds onto them.
+        const Box &b = m_path.box;
+        const bool narrow =
+            !s.placed || !(b.x1 - b.x0 >= 2 * kPixelSide) || !(b.y1 - b.y0 >= 2 * kPixelSide);
+        if ((fill && !s.fill.neutral && narrow) || (stroke && !s.stroke.neutral))
+            m_page.thinColour = true;
         const bool oneRectangle = m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact;
-        if (fill && !stroke && oneRectangle && showsColour(s)) {
+        if (fill && !stroke && oneRectangle && showsColour(s, false)) {
+            // However thin: the print shows it, and so does the rule once
+            // it renders finer.
             const Box shown = m_path.rectangle.meet(s.clip);
-            if (shown.x1 - shown.x0 >= kMinRectangleSide &&
-                shown.y1 - shown.y0 >= kMinRectangleSide && m_page.shown.size() < 256)
+            const double w = shown.x1 - shown.x0, h = shown.y1 - shown.y0;
+            if (w > 0 && h > 0 && w * h >= kMinShownArea && m_page.shown.size() < 256)
                 m_page.shown.push_back({shown, kShownWeight});
         }
+        if (stroke && !fill && showsColour(s, true))
+            showColourLine();
     }
     if (m_clipNext) {
         if (m_path.rectangles == 1 && !m_path.other && m_path.rectangleExact) {
@@ -613,6 +513,28 @@ void Scanner::paintPath(bool fill, bool stroke)
         m_clipNext = false;
     }
     m_path = Path{};
+}
+
+// A straight stroke, solid, as long as the rule's area at the width
+// renderers give it (a pixel at least).
+void Scanner::showColourLine()
+{
+    const GraphicsState &s = state();
+    if (m_path.moves != 1 || m_path.lines != 1 || m_path.curves || m_path.rectangles || s.dashed)
+        return;
+    const double *p = m_path.points;
+    const double along = length(p[2] - p[0], p[3] - p[1]);
+    const Matrix &m = s.ctm;
+    const double longest = std::max(length(m.a, m.b), length(m.c, m.d));
+    const double scale = longest > 0 ? std::abs(m.a * m.d - m.b * m.c) / longest : 0;
+    const double width = std::max(std::abs(s.lineWidth) * scale, kPixelSide);
+    if (!(along * width >= kMinShownArea))
+        return;
+    const double half = width / 2;
+    const Box area = {std::min(p[0], p[2]) - half, std::min(p[1], p[3]) - half,
+                      std::max(p[0], p[2]) + half, std::max(p[1], p[3]) + half};
+    if (s.clip.contains(area) && m_page.shown.size() < 256)
+        m_page.shown.push_back({area, kShownWeight});
 }
 
 void Scanner::operateGeometry(const std::string &op)
@@ -645,6 +567,9 @@ void Scanner::operateGeometry(const std::string &op)
         }
     } else if (op == "m" || op == "l" || op == "c" || op == "v" || op == "y") {
         m_path.other = true;
+        m_path.moves += op == "m";
+        m_path.lines += op == "l";
+        m_path.curves = m_path.curves || (op != "m" && op != "l");
         for (size_t i = 0; i + 1 < v.size(); i += 2)
             addPoint(v[i], v[i + 1]);
     } else if (op == "W" || op == "W*") {
@@ -699,6 +624,9 @@ void Scanner::operateGeometry(const std::string &op)
     } else if (op == "w") {
         if (!v.empty())
             s.lineWidth = v[0];
+    } else if (op == "d") {
+        s.dashed = m_operands.empty() || m_operands.front().type != Operand::Other ||
+                   m_operands.front().items > 0;
     } else if (op == "sh") {
         if (s.placed)
             m_page.cover(s.clip);
@@ -710,8 +638,13 @@ void Scanner::operate(const std::string &op)
     operateGeometry(op);
     GraphicsState &s = state();
     if (op == "q") {
-        if (m_stack.size() < 256)
-            m_stack.push_back(s);
+        // Past the stack's limit the states no longer match the renderer's:
+        // the rendering decides.
+        if (m_stack.size() >= kMaxStates) {
+            m_page.unsure = m_page.broken = true;
+            return;
+        }
+        m_stack.push_back(s);
     } else if (op == "Q") {
         if (m_stack.size() > 1)
             m_stack.pop_back();
@@ -754,8 +687,21 @@ void Scanner::operate(const std::string &op)
                                         : std::string();
         s.type3 = subtype == "/Type3";
         s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
-        if (s.simpleFont)
-            s.blankCodes = blankCodesOf(font);
+        // Fonts are read once a page.
+        const QPDFObjGen id = font.getObjGen();
+        auto known = id.isIndirect() ? m_page.fonts.find(id) : m_page.fonts.end();
+        PageState::FontFacts facts;
+        if (known != m_page.fonts.end()) {
+            facts = known->second;
+        } else {
+            facts.ink = s.simpleFont ? inkCodesOf(font) : std::bitset<256>();
+            fontMetricsOf(font, &facts.advance, &facts.box);
+            if (id.isIndirect() && m_page.fonts.size() < 1024)
+                m_page.fonts.emplace(id, facts);
+        }
+        s.inkCodes = facts.ink;
+        s.fontAdvance = facts.advance;
+        s.fontBox = facts.box;
         const std::vector<double> &v = numbers();
         s.fontSize = v.empty() ? 0 : v.back();
     } else if (op == "Tj" || op == "TJ" || op == "'" || op == "\"") {

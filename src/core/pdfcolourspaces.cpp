@@ -3,15 +3,54 @@
 #include <qpdf/Buffer.hh>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <limits>
 
 // Colour spaces, and which of their values print as neutral grey.
 namespace tallivo::pdfcolour {
 namespace {
 
-bool isBlackColorant(const std::string &name)
+std::vector<double> numbersIn(QPDFObjectHandle array)
 {
-    return name == "/All" || name == "/Black" || name == "/None";
+    std::vector<double> v;
+    if (array.isArray()) {
+        for (QPDFObjectHandle n : array.getArrayAsVector())
+            v.push_back(numberValue(n));
+    }
+    return v;
+}
+
+// The tint transform of a separation, when it is an exponential function
+// into a space whose grey is known; the alternate stays Unknown otherwise.
+Tint tintOf(QPDFObjectHandle function, const Space &alternate)
+{
+    Tint tint;
+    QPDFObjectHandle dict = function.isStream() ? function.getDict() : function;
+    if (!dict.isDictionary())
+        return tint;
+    QPDFObjectHandle type = dict.getKey("/FunctionType");
+    if (!type.isInteger() || type.getIntValue() != 2 || !dict.getKey("/Range").isNull())
+        return tint;
+    tint.from = dict.hasKey("/C0") ? numbersIn(dict.getKey("/C0")) : std::vector<double>{0};
+    tint.to = dict.hasKey("/C1") ? numbersIn(dict.getKey("/C1")) : std::vector<double>{1};
+    tint.exponent = numberValue(dict.getKey("/N"));
+    const size_t channels = alternate.kind == Kind::Rgb || alternate.kind == Kind::Lab ? 3
+                            : alternate.kind == Kind::Cmyk                             ? 4
+                                                                                       : 0;
+    if (channels > 0 && tint.from.size() == channels && tint.to.size() == channels &&
+        tint.exponent > 0 && std::isfinite(tint.exponent))
+        tint.alternate = alternate.kind;
+    return tint;
+}
+
+// What a tint of `t` (as C0 + t (C1 - C0)) paints.
+std::vector<double> tinted(const Tint &tint, double t)
+{
+    std::vector<double> v(tint.from.size());
+    for (size_t i = 0; i < v.size(); ++i)
+        v[i] = tint.from[i] + t * (tint.to[i] - tint.from[i]);
+    return v;
 }
 
 std::string lookupBytes(QPDFObjectHandle lookup)
@@ -37,6 +76,27 @@ quint16 bigEndian16(const std::string &b, size_t at)
 }
 
 } // namespace
+
+double parseNumber(std::string_view text)
+{
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    Q_UNUSED(end);
+    if (error == std::errc::result_out_of_range)
+        return std::numeric_limits<double>::infinity();
+    return error == std::errc() ? value : 0;
+}
+
+double numberValue(QPDFObjectHandle number)
+{
+    if (number.isInteger())
+        return double(number.getIntValue());
+    if (number.isReal())
+        return parseNumber(number.getRealValue());
+    return 0;
+}
 
 std::string profileBytes(QPDFObjectHandle stream)
 {
@@ -139,11 +199,17 @@ bool neutralValues(const Space &space, const std::vector<double> &v)
     case Kind::Lab:
         return v.size() >= 3 && std::abs(v[1]) <= 1 && std::abs(v[2]) <= 1;
     case Kind::Spot:
-        for (size_t i = 0; i < space.blackColorant.size(); ++i) {
-            if (!space.blackColorant[i] && (i >= v.size() || v[i] > kNeutralSlack))
-                return false;
+        // The colorants' names say nothing: what the alternate space paints
+        // is what shows.
+        if (space.spotNeutral)
+            return true;
+        if (space.spotTint && !v.empty()) {
+            Space alternate;
+            alternate.kind = space.tint.alternate;
+            const double t = std::clamp(v[0], 0.0, 1.0);
+            return neutralValues(alternate, tinted(space.tint, std::pow(t, space.tint.exponent)));
         }
-        return true;
+        return false;
     case Kind::Indexed:
         return space.greyPalette;
     case Kind::Pattern:
@@ -157,7 +223,7 @@ bool neutralValues(const Space &space, const std::vector<double> &v)
 bool neutralInitially(const Space &space)
 {
     if (space.kind == Kind::Spot)
-        return neutralValues(space, std::vector<double>(space.blackColorant.size(), 1.0));
+        return neutralValues(space, std::vector<double>(size_t(space.colorants), 1.0));
     if (space.kind == Kind::Lab)
         return true;
     return neutralValues(space, {0, 0, 0, 0});
@@ -211,14 +277,36 @@ Space resolveSpace(QPDFObjectHandle cs, QPDFObjectHandle resources, int depth)
         space.kind = Kind::Lab;
     } else if (family == "/Pattern") {
         space.kind = Kind::Pattern;
-    } else if (family == "/Separation" && cs.getArrayNItems() >= 2) {
-        QPDFObjectHandle name = cs.getArrayItem(1);
+    } else if ((family == "/Separation" || family == "/DeviceN") && cs.getArrayNItems() >= 4) {
         space.kind = Kind::Spot;
-        space.blackColorant = {name.isName() && isBlackColorant(name.getName())};
-    } else if (family == "/DeviceN" && cs.getArrayNItems() >= 2 && cs.getArrayItem(1).isArray()) {
-        space.kind = Kind::Spot;
-        for (QPDFObjectHandle name : cs.getArrayItem(1).getArrayAsVector())
-            space.blackColorant.push_back(name.isName() && isBlackColorant(name.getName()));
+        const bool separation = family == "/Separation";
+        space.colorants = separation                     ? 1
+                          : cs.getArrayItem(1).isArray() ? cs.getArrayItem(1).getArrayNItems()
+                                                         : 0;
+        const Space alternate = resolveSpace(cs.getArrayItem(2), resources, depth + 1);
+        space.spotNeutral = alternate.kind == Kind::Grey;
+        if (separation && !space.spotNeutral) {
+            space.tint = tintOf(cs.getArrayItem(3), alternate);
+            space.spotTint = space.tint.alternate != Kind::Unknown;
+            // Grey at both ends is grey throughout: the tint moves along a
+            // line, and the colours called grey lie in a convex region of
+            // each space (for CMYK, taken one side of "or" at a time).
+            if (space.spotTint) {
+                Space ends;
+                ends.kind = space.tint.alternate;
+                const std::vector<double> a = tinted(space.tint, 0);
+                const std::vector<double> b = tinted(space.tint, 1);
+                if (ends.kind == Kind::Cmyk) {
+                    auto spread = [](const std::vector<double> &v) {
+                        return std::max({v[0], v[1], v[2]}) - std::min({v[0], v[1], v[2]});
+                    };
+                    space.spotNeutral = (spread(a) <= kTintSlack && spread(b) <= kTintSlack) ||
+                                        (a[3] >= 1 - kNeutralSlack && b[3] >= 1 - kNeutralSlack);
+                } else {
+                    space.spotNeutral = neutralValues(ends, a) && neutralValues(ends, b);
+                }
+            }
+        }
     } else if ((family == "/Indexed" || family == "/I") && cs.getArrayNItems() >= 4) {
         const Space base = resolveSpace(cs.getArrayItem(1), resources, depth + 1);
         QPDFObjectHandle hival = cs.getArrayItem(2);
