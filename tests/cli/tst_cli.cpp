@@ -745,7 +745,8 @@ void TestCli::whatCouldNotBeCountedIsSaid_data()
         << QStringList{"/box/locked: Permission denied\n", "\n1 folder could not be read\n"};
     // Said as such, and as for a path that is missing, not as bad usage.
     QTest::newRow("file URL of another machine")
-        << "file://otherhost/x" << 1 << "Total Pages TIFF : 0 PDF : 0\n0 Total file(s)\n"
+        << "file://otherhost/x" << 1
+        << "Total Pages TIFF : 0 PDF : 0\nTotal pages: 0\n0 Total file(s)\n"
         << QStringList{"tallivo-count: file://otherhost/x: the path is on another machine"};
 }
 
