@@ -454,6 +454,9 @@ void MainWindow::showPageSummary()
     if (!m_pageSummary) {
         m_pageSummary = new PageSummaryDialog(*m_dialogs, this);
         m_pageSummary->setObjectName(QStringLiteral("pageSummary"));
+        // A window of its own: without the action, Ctrl+Q there would do
+        // nothing, and the quit would wait for a click on the main window.
+        m_pageSummary->addAction(m_ui->actionQuit);
         connect(m_pageSummary, &PageSummaryDialog::scopeChanged, this,
                 &MainWindow::updatePageSummary);
         connect(m_pageSummary, &QDialog::finished, this, &MainWindow::updatePageDetails);

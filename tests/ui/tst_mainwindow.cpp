@@ -66,6 +66,7 @@ private Q_SLOTS:
     void missingRecentFolders();
     void pageDetailsOnlyWhenShown();
     void pageSummaryListOrSelection();
+    void quitKeyFromPageSummary();
     void detailsOnRequest();
     void launchedPathsWaitForRun();
     void focusStaysOffTheWebSiteDuringRun();
@@ -883,6 +884,22 @@ void TestMainWindow::pageSummaryListOrSelection()
     QTRY_COMPARE(summary->table().totals().total, 0);
     child<QAction>("actionUndo")->trigger();
     QTRY_COMPARE(summary->table().totals().total, 5);
+}
+
+void TestMainWindow::quitKeyFromPageSummary()
+{
+    // The summary is a window of its own; the quit key works there too.
+    m_window->show();
+    trigger("actionPageSummary");
+    PageSummaryDialog *summary = m_window->pageSummary();
+    summary->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(summary));
+    auto *quit = child<QAction>("actionQuit");
+    // Only the key is looked at here, not the quit itself.
+    QObject::disconnect(quit, nullptr, m_window.get(), nullptr);
+    QSignalSpy triggered(quit, &QAction::triggered);
+    QTest::keyClick(summary, Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(triggered.size(), 1);
 }
 
 void TestMainWindow::detailsOnRequest()
