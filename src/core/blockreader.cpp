@@ -15,7 +15,7 @@ namespace {
 // a file. Readers may nest, so these are a stack, not one set.
 thread_local std::vector<QByteArray> spareBlocks;
 thread_local qint64 allocations = 0;
-constexpr size_t kMaxSpareBlocks = 8;
+constexpr size_t kMaxSpareBlocks = 4;
 // Blocks start on these boundaries; the one at the end is up to this much
 // longer than BlockSizes::tail.
 constexpr qint64 kAlignment = 512;
