@@ -4,8 +4,23 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 namespace tallivo {
+
+namespace {
+
+// Block buffers left by the readers of earlier files on this thread: a
+// count of many files allocates them once per thread instead of four times
+// a file. Readers may nest, so these are a stack, not one set.
+thread_local std::vector<QByteArray> spareBlocks;
+thread_local qint64 allocations = 0;
+constexpr size_t kMaxSpareBlocks = 4;
+// Blocks start on these boundaries; the one at the end is up to this much
+// longer than BlockSizes::tail.
+constexpr qint64 kAlignment = 512;
+
+} // namespace
 
 BlockReader::BlockReader(int fd, qint64 fileSize, QByteArray head, BlockSizes sizes)
     : m_fd(fd)
@@ -15,6 +30,29 @@ BlockReader::BlockReader(int fd, qint64 fileSize, QByteArray head, BlockSizes si
 {
     if (m_head.size() > m_size)
         m_head.truncate(m_size);
+    for (Block &block : m_blocks) {
+        if (spareBlocks.empty())
+            break;
+        block.data = std::move(spareBlocks.back());
+        spareBlocks.pop_back();
+    }
+}
+
+BlockReader::~BlockReader()
+{
+    for (Block &block : m_blocks) {
+        // A buffer shared with a copy somebody kept is theirs now.
+        if (block.data.capacity() == 0 || !block.data.isDetached() ||
+            spareBlocks.size() >= kMaxSpareBlocks)
+            continue;
+        block.data.resize(0); // keeps the capacity
+        spareBlocks.push_back(std::move(block.data));
+    }
+}
+
+qint64 BlockReader::blockAllocations()
+{
+    return allocations;
 }
 
 const BlockReader::Block *BlockReader::blockFor(qint64 start, qint64 end)
@@ -36,17 +74,24 @@ const BlockReader::Block *BlockReader::blockFor(qint64 start, qint64 end)
         blockEnd = m_sizes.head;
     } else if (start >= m_size - m_sizes.tail) {
         // A PDF keeps its cross-reference section and trailer at the end.
-        blockStart = qMax<qint64>(0, m_size - m_sizes.tail) / 512 * 512;
+        blockStart = qMax<qint64>(0, m_size - m_sizes.tail) / kAlignment * kAlignment;
         blockEnd = m_size;
     } else {
         // Parsers read forward from where they land (a TIFF directory's
         // long values follow it), so the block starts there.
-        blockStart = start / 512 * 512;
+        blockStart = start / kAlignment * kAlignment;
         blockEnd = qMax(blockStart + m_sizes.small, end);
     }
     blockEnd = qMin(blockEnd, m_size);
     const qint64 length = blockEnd - blockStart;
     oldest->start = -1;
+    if (oldest->data.capacity() < length || !oldest->data.isDetached()) {
+        // Room for the largest usual block, so that a buffer serves any
+        // part of the next file without growing.
+        ++allocations;
+        oldest->data = QByteArray();
+        oldest->data.reserve(qMax(length, qMax(m_sizes.head, m_sizes.tail + kAlignment)));
+    }
     oldest->data.resize(length);
     qint64 done = 0;
     while (done < length) {

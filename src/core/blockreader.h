@@ -41,6 +41,10 @@ public:
     // possibly the whole file.
     BlockReader(int fd, qint64 fileSize, QByteArray head = {},
                 BlockSizes sizes = BlockSizes::remote());
+    // The block buffers go back to the thread's spares, for the next file.
+    ~BlockReader();
+    BlockReader(const BlockReader &) = delete;
+    BlockReader &operator=(const BlockReader &) = delete;
 
     qint64 size() const { return m_size; }
 
@@ -56,6 +60,9 @@ public:
 
     // How many read system calls were made (for tests and benchmarks).
     int readCalls() const { return m_readCalls; }
+    // How many times a block buffer was allocated or grown on this thread
+    // (for tests and benchmarks).
+    static qint64 blockAllocations();
 
 private:
     struct Block

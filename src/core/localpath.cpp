@@ -76,16 +76,18 @@ QByteArray childPath(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-QByteArray extensionOf(QByteArrayView path)
+namespace {
+
+// The name's extension, within the name: the tests every walked file meets
+// allocate nothing.
+QByteArrayView extensionIn(QByteArrayView path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     const qsizetype dot = path.lastIndexOf('.');
     if (dot <= slash + 1)
         return {};
-    return path.sliced(dot + 1).toByteArray();
+    return path.sliced(dot + 1);
 }
-
-namespace {
 
 bool equalsIgnoringCase(QByteArrayView text, QByteArrayView lower)
 {
@@ -103,16 +105,21 @@ bool equalsIgnoringCase(QByteArrayView text, QByteArrayView lower)
 
 } // namespace
 
+QByteArray extensionOf(QByteArrayView path)
+{
+    return extensionIn(path).toByteArray();
+}
+
 bool isCountableName(QByteArrayView path)
 {
-    const QByteArray extension = extensionOf(path);
+    const QByteArrayView extension = extensionIn(path);
     return equalsIgnoringCase(extension, "tif") || equalsIgnoringCase(extension, "tiff") ||
            equalsIgnoringCase(extension, "pdf");
 }
 
 bool hasPdfExtension(QByteArrayView path)
 {
-    return equalsIgnoringCase(extensionOf(path), "pdf");
+    return equalsIgnoringCase(extensionIn(path), "pdf");
 }
 
 QUrl urlFromLocalPath(const QByteArray &path)

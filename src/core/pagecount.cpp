@@ -17,9 +17,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <unistd.h>
 #include <unordered_set>
@@ -57,17 +57,63 @@ QString countStatusText(CountStatus status)
 
 namespace {
 
-// libtiff prints its complaints about damaged files to stderr unless told
-// otherwise; a scan of a big share meets plenty of those.
-void silenceLibraries()
+// libtiff, and the half dozen libraries it brings, are loaded when the
+// first file that may be a TIFF file comes, not when the program starts: a
+// count of PDF files, or of an empty folder, never needs them. Its
+// complaints about damaged files, which it prints to stderr unless told
+// otherwise, are silenced then.
+struct TiffLibrary
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        TIFFSetErrorHandler(nullptr);
-        TIFFSetWarningHandler(nullptr);
-        TIFFSetErrorHandlerExt(nullptr);
-        TIFFSetWarningHandlerExt(nullptr);
-    });
+    decltype(&TIFFClientOpen) clientOpen = nullptr;
+    decltype(&TIFFClose) close = nullptr;
+};
+
+#ifdef TALLIVO_TIFF_LIBRARY
+template <typename Function> bool resolve(void *handle, const char *name, Function *function)
+{
+    *function = reinterpret_cast<Function>(::dlsym(handle, name));
+    return *function != nullptr;
+}
+#endif
+
+const TiffLibrary *loadTiffLibrary()
+{
+    static TiffLibrary library;
+    decltype(&TIFFSetErrorHandler) setErrorHandler = nullptr;
+    decltype(&TIFFSetWarningHandler) setWarningHandler = nullptr;
+    decltype(&TIFFSetErrorHandlerExt) setErrorHandlerExt = nullptr;
+    decltype(&TIFFSetWarningHandlerExt) setWarningHandlerExt = nullptr;
+#ifdef TALLIVO_TIFF_LIBRARY
+    void *handle = ::dlopen(TALLIVO_TIFF_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!handle || !resolve(handle, "TIFFClientOpen", &library.clientOpen) ||
+        !resolve(handle, "TIFFClose", &library.close) ||
+        !resolve(handle, "TIFFSetErrorHandler", &setErrorHandler) ||
+        !resolve(handle, "TIFFSetWarningHandler", &setWarningHandler) ||
+        !resolve(handle, "TIFFSetErrorHandlerExt", &setErrorHandlerExt) ||
+        !resolve(handle, "TIFFSetWarningHandlerExt", &setWarningHandlerExt)) {
+        const char *why = ::dlerror();
+        qCWarning(lcCore, "cannot load %s: %s; TIFF files are checked without it",
+                  TALLIVO_TIFF_LIBRARY, why ? why : "symbol missing");
+        return nullptr;
+    }
+#else
+    library = {&TIFFClientOpen, &TIFFClose};
+    setErrorHandler = &TIFFSetErrorHandler;
+    setWarningHandler = &TIFFSetWarningHandler;
+    setErrorHandlerExt = &TIFFSetErrorHandlerExt;
+    setWarningHandlerExt = &TIFFSetWarningHandlerExt;
+#endif
+    setErrorHandler(nullptr);
+    setWarningHandler(nullptr);
+    setErrorHandlerExt(nullptr);
+    setWarningHandlerExt(nullptr);
+    return &library;
+}
+
+const TiffLibrary *tiffLibrary()
+{
+    static const TiffLibrary *const library = loadTiffLibrary();
+    return library;
 }
 
 CountStatus statusForErrno(int error)
@@ -138,12 +184,16 @@ std::optional<PageCount> countTiff(BlockReader &reader, const QByteArray &path,
     // libtiff has the last word on whether this is a TIFF file; it reads
     // the header from the block already read, the directories are walked
     // here.
-    TiffSource source{&reader};
-    TIFF *tif = TIFFClientOpen(path.constData(), "rhm", &source, tiffRead, tiffWrite, tiffSeek,
-                               tiffClose, tiffSize, tiffMap, tiffUnmap);
-    if (!tif)
-        return std::nullopt;
-    TIFFClose(tif);
+    // Where the library cannot be loaded, the walk of the directories below
+    // is the only judge.
+    if (const TiffLibrary *library = tiffLibrary()) {
+        TiffSource source{&reader};
+        TIFF *tif = library->clientOpen(path.constData(), "rhm", &source, tiffRead, tiffWrite,
+                                        tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
+        if (!tif)
+            return std::nullopt;
+        library->close(tif);
+    }
     bool cutShort = false;
     const qint32 images = walkTiffPages(reader, *layout, pages, &cutShort);
     return PageCount{images, cutShort ? CountStatus::CutShort : CountStatus::Counted};
@@ -298,7 +348,6 @@ BlockSizes blockSizesFor(int fd, const FileStatus &status)
 PageCount countOpenFile(int fd, qint64 size, const QByteArray &path, std::vector<PageInfo> *pages,
                         BlockSizes sizes)
 {
-    silenceLibraries();
     BlockReader reader(fd, size, {}, sizes);
     if (const auto images = countTiff(reader, path, pages)) {
         if (images->pages > 0)
@@ -362,7 +411,6 @@ qint32 pageCount(const QUrl &url)
 
 qint32 countTiffDirectories(const QByteArray &path)
 {
-    silenceLibraries();
     const auto status = statusOf(path);
     if (!status || !status->isRegular())
         return 0;
@@ -376,7 +424,6 @@ qint32 countTiffDirectories(const QByteArray &path)
 
 qint32 countPdfPages(const QByteArray &path)
 {
-    silenceLibraries();
     const auto status = statusOf(path);
     if (!status || !status->isRegular())
         return 0;

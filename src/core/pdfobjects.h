@@ -48,6 +48,10 @@ class Tree
 public:
     int add(const Node &node)
     {
+        // Most objects are small dictionaries: room for them at once spares
+        // the four or five reallocations of growing from one node.
+        if (m_nodes.empty())
+            m_nodes.reserve(kFirstNodes);
         m_nodes.push_back(node);
         return int(m_nodes.size() - 1);
     }
@@ -57,6 +61,8 @@ public:
         node.kind = Kind::Name;
         node.nameOffset = int(m_names.size());
         node.nameLength = t.length;
+        if (m_names.isEmpty())
+            m_names.reserve(kFirstNameBytes);
         m_names.append(t.text, t.length);
         return add(node);
     }
@@ -88,6 +94,8 @@ public:
     bool inFile = false; // parsed from the file, not from a decoded stream
 
 private:
+    static constexpr size_t kFirstNodes = 16;
+    static constexpr qsizetype kFirstNameBytes = 128;
     std::vector<Node> m_nodes;
     QByteArray m_names;
 };

@@ -181,6 +181,8 @@ private Q_SLOTS:
     void saysWhatTheSubfoldersHold();
     void whatCouldNotBeCountedIsSaid_data();
     void whatCouldNotBeCountedIsSaid();
+    void tiffLibraryOnlyForTiffFiles_data();
+    void tiffLibraryOnlyForTiffFiles();
 
 private:
     QTemporaryDir m_dir;
@@ -789,6 +791,54 @@ void TestCli::whatCouldNotBeCountedIsSaid()
     for (const QString &words : said)
         QVERIFY2(err.contains(words), qPrintable(err));
     QVERIFY2(!err.contains(QStringLiteral("Usage")), qPrintable(err));
+}
+
+void TestCli::tiffLibraryOnlyForTiffFiles_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<QString>("totals");
+    QTest::newRow("empty folder") << QStringList() << false << "TIFF : 0 PDF : 0";
+    QTest::newRow("PDF files") << QStringList{QStringLiteral("a.pdf"), QStringLiteral("b.tif.pdf")}
+                               << false << "TIFF : 0 PDF : 4";
+    QTest::newRow("a TIFF file among them")
+        << QStringList{QStringLiteral("a.pdf"), QStringLiteral("c.tif")} << true
+        << "TIFF : 3 PDF : 2";
+}
+
+// Start-up loads no more than counting needs: libtiff, and the libraries it
+// brings, come with the first TIFF file. The dynamic loader says what the
+// counter itself loaded (not the PDF workers it may start).
+void TestCli::tiffLibraryOnlyForTiffFiles()
+{
+    QFETCH(QStringList, files);
+    QFETCH(bool, loaded);
+    QFETCH(QString, totals);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("files"));
+    QVERIFY(QDir().mkpath(folder));
+    for (const QString &name : std::as_const(files)) {
+        const QString path = folder + QLatin1Char('/') + name;
+        QVERIFY(name.endsWith(QLatin1String(".tif")) ? test::writeTiff(path, 3)
+                                                     : test::writePdf(path, 2));
+    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("files"));
+    env.insert(QStringLiteral("LD_DEBUG_OUTPUT"), dir.filePath(QStringLiteral("ld")));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TALLIVO_COUNT_BINARY), {QStringLiteral("--quiet"), folder});
+    QVERIFY(p.waitForStarted());
+    const qint64 pid = p.processId();
+    QVERIFY(p.waitForFinished(120000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).contains(totals));
+    QFile log(dir.filePath(QStringLiteral("ld.%1").arg(pid)));
+    QVERIFY2(log.open(QIODevice::ReadOnly), qPrintable(log.fileName()));
+    const QByteArray said = log.readAll();
+    QVERIFY(said.contains("file=libQt6Core.so")); // the loader did speak
+    QCOMPARE(said.contains("file=libtiff.so"), loaded);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -2,6 +2,9 @@
 
 #include <QTemporaryFile>
 #include <QTest>
+#include <QThread>
+
+#include <memory>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,6 +22,7 @@ private Q_SLOTS:
     void nearbyReadsShareOneCall();
     void headServesWithoutReading();
     void outOfRangeIsRefused();
+    void nextFileReusesTheBlocks();
 
 private:
     QTemporaryFile m_file;
@@ -110,6 +114,56 @@ void TestBlockReader::outOfRangeIsRefused()
     // A file that shrank under us: the read comes up short.
     BlockReader liar(m_fd, m_bytes.size() + 10);
     QVERIFY(liar.view(m_bytes.size(), 4).isEmpty());
+}
+
+// A count reads file after file on each pool thread: the readers after the
+// first take their block buffers from the ones before, and still read the
+// file's own bytes, also when a second reader is open inside the first.
+void TestBlockReader::nextFileReusesTheBlocks()
+{
+    const qint64 b = BlockReader::kBlockSize;
+    const qint64 size = m_bytes.size();
+    int wrong = 0;
+    auto check = [&](BlockReader &reader, qint64 offset, qint64 length) {
+        if (reader.view(offset, length) != QByteArrayView(m_bytes).sliced(offset, length))
+            ++wrong;
+    };
+    auto readFile = [&](qint64 shift) {
+        BlockReader reader(m_fd, size, {}, BlockSizes::local());
+        check(reader, shift, 100);
+        check(reader, size - 300 + shift, 200);
+        check(reader, b + 17 + shift, 3000);
+        check(reader, 2 * b + 5 + shift, 40);
+    };
+    qint64 first = -1;
+    qint64 again = -1;
+    qint64 nested = -1;
+    // On a thread of its own, which starts with no spare buffers.
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        qint64 before = BlockReader::blockAllocations();
+        readFile(0);
+        first = BlockReader::blockAllocations() - before;
+        before = BlockReader::blockAllocations();
+        readFile(11);
+        again = BlockReader::blockAllocations() - before;
+        before = BlockReader::blockAllocations();
+        {
+            BlockReader outer(m_fd, size, {}, BlockSizes::local());
+            check(outer, 3, 50);
+            readFile(23);
+            check(outer, size - 60, 50);
+            check(outer, 3, 50);
+        }
+        nested = BlockReader::blockAllocations() - before;
+    }));
+    thread->start();
+    QVERIFY(thread->wait(60000));
+    QCOMPARE(wrong, 0);
+    QCOMPARE(first, 4);
+    QCOMPARE(again, 0);
+    // The outer reader took the spares; the inner one needs buffers of its
+    // own, which join the spares when it ends.
+    QCOMPARE(nested, 4);
 }
 
 QTEST_GUILESS_MAIN(TestBlockReader)
