@@ -159,6 +159,7 @@ void HttpTransfer::run()
     set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
     set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(HttpRequest::MaxTransferSize));
     set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_QUICK_EXIT, 1L); // a cancel does not wait for a name still being looked up
     set(CURLOPT_ERRORBUFFER, errors);
     set(CURLOPT_USERAGENT, userAgent.constData());
     set(CURLOPT_HTTPHEADER, headers);
