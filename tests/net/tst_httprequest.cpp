@@ -111,6 +111,9 @@ private Q_SLOTS:
         QTest::newRow("307 repeats the post")
             << httpResponse(307, "", {"Location: /new"}) << once + "|POST /new a=1"
             << "finished 200 /new OK";
+        QTest::newRow("an interim answer first")
+            << "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + httpResponse(200, "OK") << once
+            << "finished 200 /old OK";
         QTest::newRow("exactly the largest answer")
             << httpResponse(200, QByteArray(HttpRequest::MaxResponseSize, 'x')) << once
             << "finished 200 /old " + QString(HttpRequest::MaxResponseSize, QLatin1Char('x'));
@@ -162,6 +165,9 @@ private Q_SLOTS:
                    "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 22\r\n\r\n" +
                    gzippedOK.left(12))
             << true << incomplete;
+        QTest::newRow("two lengths")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\nOK")
+            << false << "failed MalformedResponse";
         QTest::newRow("redirect to a local file")
             << httpResponse(302, "", {"Location: file:///etc/hostname"}) << false << refused;
         QTest::newRow("redirect to data")
