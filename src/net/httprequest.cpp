@@ -1,105 +1,265 @@
 #include "httprequest.h"
 
-#include "netlogging.h"
-
-#include "httpresponseparser.h"
-
-#include <QBuffer>
-#include <QFile>
+#include <QDeadlineTimer>
 #include <QLocale>
-#include <QSslSocket>
 #include <QStringDecoder>
 #include <QSysInfo>
-#include <QTemporaryFile>
+#include <QThreadPool>
 #include <QVersionNumber>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <tuple>
+#include <utility>
+
+#include <curl/curl.h>
+#include <zlib.h>
 
 namespace tallivo {
 
+using Error = HttpRequest::Error;
+using Headers = QList<QPair<QByteArray, QByteArray>>;
+
 namespace {
 
-QByteArray headerValue(const QList<QPair<QByteArray, QByteArray>> &headers, const QByteArray &name)
+QByteArray headerValue(const Headers &headers, const char *name)
 {
-    // The last of several equal names wins, as when a header is set twice.
-    QByteArray value;
-    for (const auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            value = header.second;
-    }
+    QByteArray value; // the last of equal names wins
+    for (const auto &header : headers)
+        value = header.first.compare(name, Qt::CaseInsensitive) == 0 ? header.second : value;
     return value;
 }
 
-QByteArray charsetOf(const QByteArray &contentType)
-{
-    const QList<QByteArray> parts = contentType.split(';');
-    for (qsizetype i = 1; i < parts.size(); ++i) {
-        const QByteArray part = parts.at(i).trimmed();
-        if (part.toLower().startsWith("charset=")) {
-            QByteArray name = part.mid(8).trimmed();
-            if (name.size() >= 2 && name.startsWith('"') && name.endsWith('"'))
-                name = name.mid(1, name.size() - 2);
-            return name;
-        }
-    }
-    return {};
-}
-
-bool isHttpUrl(const QUrl &url)
-{
-    return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
-           !url.host().isEmpty();
-}
-
 // A header name is a token; no value may carry a line break or a NUL.
-bool isSendableHeader(const QByteArray &name, const QByteArray &value)
+bool isSendable(const QByteArray &name, const QByteArray &value)
 {
-    if (name.isEmpty())
-        return false;
-    for (const char c : name) {
-        if (uchar(c) <= 0x20 || uchar(c) >= 0x7f || c == ':')
-            return false;
+    const auto bad = [](char c) { return uchar(c) <= 0x20 || uchar(c) >= 0x7f || c == ':'; };
+    return !name.isEmpty() && std::none_of(name.begin(), name.end(), bad) &&
+           !value.contains('\r') && !value.contains('\n') && !value.contains('\0');
+}
+
+} // namespace
+
+// What a transfer needs on its worker thread, and what it found there.
+struct HttpTransfer
+{
+    ~HttpTransfer()
+    {
+        if (inflating)
+            inflateEnd(&zs);
+        curl_slist_free_all(headers);
+        curl_multi_cleanup(multi);
     }
-    for (const char c : value) {
-        if (c == '\r' || c == '\n' || c == '\0')
-            return false;
+    void run();
+    bool head(const QByteArray &line);
+    bool take(const char *data, size_t size);
+    bool refuse(Error error, const QString &text)
+    {
+        if (fault == Error::NoError)
+            std::tie(fault, why) = std::pair(error, text);
+        return false; // a short count to libcurl stops the transfer
+    }
+
+    QByteArray url, method, body, userAgent, response, finalUrl;
+    curl_slist *headers = nullptr;
+    int silence = 0, deadline = 0;
+    CURL *easy = nullptr;
+    char errors[CURL_ERROR_SIZE] = {};
+    Error fault = Error::NoError;
+    QString why;
+    long status = 0;
+    Headers heads;
+    qint64 received = 0;
+    bool post = false, headEnded = false, sawHttps = false, inflating = false, ended = false;
+    z_stream zs{};
+    QDeadlineTimer quiet;
+    std::atomic<bool> abort{false};
+    std::mutex mutex; // guards owner
+    HttpRequest *owner = nullptr;
+    CURLM *multi = curl_multi_init();
+};
+
+bool HttpTransfer::head(const QByteArray &line)
+{
+    if (line.startsWith("HTTP/")) { // after an interim answer or a redirect
+        if (std::exchange(inflating, false))
+            inflateEnd(&zs);
+        heads.clear();
+        response.clear();
+        received = 0;
+        headEnded = ended = false;
+    } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
+        heads.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    } else if (line.isEmpty()) {
+        headEnded = true;
+        QList<QByteArray> lengths;
+        for (const auto &[name, value] : std::as_const(heads)) {
+            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0 &&
+                !lengths.contains(value))
+                lengths.append(value);
+        }
+        if (lengths.size() > 1 ||
+            (!lengths.isEmpty() && !headerValue(heads, "Transfer-Encoding").isEmpty()))
+            return refuse(Error::MalformedResponse,
+                          HttpRequest::tr("The answer is framed two ways"));
+        const QByteArray coding = headerValue(heads, "Content-Encoding").toLower();
+        if (coding == "gzip" || coding == "x-gzip")
+            inflating = inflateInit2(&zs, 16 + MAX_WBITS) == Z_OK;
+        else if (!coding.isEmpty() && coding != "identity")
+            return refuse(Error::InflateFailed, HttpRequest::tr("An encoding not asked for"));
     }
     return true;
 }
 
-// Headers the request itself decides.
-bool isOwnHeader(const QByteArray &name)
+bool HttpTransfer::take(const char *data, size_t size)
 {
-    for (const char *own : {"Host", "Connection", "Accept-Encoding", "Content-Length",
-                            "Transfer-Encoding", "User-Agent", "TE", "Upgrade"}) {
-        if (name.compare(own, Qt::CaseInsensitive) == 0)
-            return true;
+    received += qint64(size);
+    zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+    zs.avail_in = inflating ? uInt(size) : 0;
+    if (!inflating)
+        response.append(data, qsizetype(size));
+    const QString tooLarge = HttpRequest::tr("The answer is larger than %1 bytes");
+    while (zs.avail_in > 0 && !ended) {
+        char out[16384];
+        zs.next_out = reinterpret_cast<Bytef *>(out);
+        zs.avail_out = sizeof out;
+        const int rc = inflate(&zs, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END)
+            return refuse(Error::InflateFailed, HttpRequest::tr("The gzip data is damaged"));
+        ended = rc == Z_STREAM_END;
+        response.append(out, qsizetype(sizeof out - zs.avail_out));
+        if (response.size() > HttpRequest::MaxResponseSize) // text never inflates a hundredfold
+            return response.size() > 100 * qint64(zs.total_in)
+                       ? refuse(Error::InflateFailed, HttpRequest::tr("The gzip data is a bomb"))
+                       : refuse(Error::ResponseTooLarge,
+                                tooLarge.arg(HttpRequest::MaxResponseSize));
     }
-    return false;
+    if (zs.avail_in > 0)
+        return refuse(Error::InflateFailed, HttpRequest::tr("Data follows the gzip trailer"));
+    if (response.size() > HttpRequest::MaxResponseSize || received > HttpRequest::MaxTransferSize)
+        return refuse(Error::ResponseTooLarge, tooLarge.arg(HttpRequest::MaxResponseSize));
+    return true;
 }
 
-bool isRedirect(int status)
+void HttpTransfer::run()
 {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
+    easy = curl_easy_init();
+    const auto set = [this](CURLoption option, auto value) {
+        curl_easy_setopt(easy, option, value);
+    };
+    set(CURLOPT_URL, url.constData());
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, long(HttpRequest::MaxRedirects));
+    set(CURLOPT_TIMEOUT_MS, long(deadline));
+    // Asked for, but inflated here, where a cut gzip stream shows.
+    set(CURLOPT_ACCEPT_ENCODING, "gzip");
+    set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(HttpRequest::MaxTransferSize));
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_QUICK_EXIT, 1L); // a cancel does not wait for a name still being looked up
+    set(CURLOPT_ERRORBUFFER, errors);
+    set(CURLOPT_USERAGENT, userAgent.constData());
+    set(CURLOPT_HTTPHEADER, headers);
+    set(CURLOPT_HEADERDATA, this);
+    set(
+        CURLOPT_HEADERFUNCTION, +[](char *d, size_t, size_t n, void *t) -> size_t {
+            return static_cast<HttpTransfer *>(t)->head(QByteArray(d, qsizetype(n)).trimmed()) ? n
+                                                                                               : 0;
+        });
+    set(CURLOPT_WRITEDATA, this);
+    set(
+        CURLOPT_WRITEFUNCTION, +[](char *d, size_t, size_t n, void *t) -> size_t {
+            return static_cast<HttpTransfer *>(t)->take(d, n) ? n : 0;
+        });
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFODATA, this);
+    set(
+        CURLOPT_XFERINFOFUNCTION, +[](void *t, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+            return static_cast<HttpTransfer *>(t)->abort.load() ? 1 : 0;
+        });
+    // Before each request goes out, redirects included.
+    set(CURLOPT_PREREQDATA, this);
+    set(
+        CURLOPT_PREREQFUNCTION, +[](void *p, char *, char *, int, int) {
+            auto *t = static_cast<HttpTransfer *>(p);
+            char *now = nullptr;
+            curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &now);
+            const bool https = now && std::strncmp(now, "https:", 6) == 0;
+            if (std::exchange(t->sawHttps, https || t->sawHttps) && !https)
+                return (t->refuse(Error::RedirectRefused, HttpRequest::tr("From https to http")),
+                        int(CURL_PREREQFUNC_ABORT));
+            return int(CURL_PREREQFUNC_OK);
+        });
+    if (method == "HEAD")
+        set(CURLOPT_NOBODY, 1L);
+    else if (method != "GET" && method != "POST")
+        set(CURLOPT_CUSTOMREQUEST, method.constData());
+    if (post) {
+        set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+        set(CURLOPT_POSTFIELDS, body.constData());
+    }
 
-} // namespace
+    curl_multi_add_handle(multi, easy);
+    // Polled in short turns, so that a cancel wakes it at once and the
+    // silence is measured to the millisecond.
+    quiet.setRemainingTime(silence);
+    int running = 1;
+    while (!abort && curl_multi_perform(multi, &running) == CURLM_OK && running > 0) {
+        if (quiet.hasExpired()) {
+            refuse(Error::TimedOut, HttpRequest::tr("No network activity for %1 ms").arg(silence));
+            break;
+        }
+        int events = 0; // a socket that could be read or written: the network is not silent
+        curl_multi_poll(multi, nullptr, 0, int(qBound(qint64(1), quiet.remainingTime(), 1000)),
+                        &events);
+        if (events > 0)
+            quiet.setRemainingTime(silence);
+    }
+    CURLcode code = CURLE_OK;
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi, &left))
+        code = message->msg == CURLMSG_DONE ? message->data.result : code;
+    curl_multi_remove_handle(multi, easy);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    char *last = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &last);
+    finalUrl = last;
+    curl_easy_cleanup(easy);
+
+    const QString says = QString::fromUtf8(errors[0] ? errors : curl_easy_strerror(code));
+    if (code == CURLE_OK && !headEnded)
+        refuse(Error::ResponseIncomplete, HttpRequest::tr("The answer ended inside its head"));
+    else if (code == CURLE_OK && inflating && received > 0 && !ended)
+        refuse(Error::InflateFailed, HttpRequest::tr("The gzip data ended early"));
+    else if (code == CURLE_OPERATION_TIMEDOUT)
+        refuse(Error::TimedOut,
+               HttpRequest::tr("The request took longer than %1 ms").arg(deadline));
+    else if (code == CURLE_PARTIAL_FILE || (code == CURLE_RECV_ERROR && headEnded))
+        refuse(Error::ResponseIncomplete, says);
+    else if (code == CURLE_TOO_MANY_REDIRECTS ||
+             (code == CURLE_UNSUPPORTED_PROTOCOL && !says.contains(u"HTTP/0.9")))
+        refuse(Error::RedirectRefused, says);
+    else if (code == CURLE_FILESIZE_EXCEEDED)
+        refuse(Error::ResponseTooLarge, says);
+    else if (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_UNSUPPORTED_PROTOCOL)
+        refuse(Error::MalformedResponse, says);
+    else if (code != CURLE_OK)
+        refuse(Error::ConnectionFailed, says);
+
+    const std::lock_guard lock(mutex);
+    if (owner) // taken on the request's own thread
+        QMetaObject::invokeMethod(
+            owner, [to = owner] { to->transferEnded(); }, Qt::QueuedConnection);
+}
 
 HttpRequest::HttpRequest(const QUrl &url, QObject *parent)
     : QObject(parent)
     , m_url(url)
     , m_userAgent(defaultUserAgent())
 {
-    m_silence.setSingleShot(true);
-    m_overall.setSingleShot(true);
-    connect(&m_silence, &QTimer::timeout, this, [this] {
-        abortWith(Error::TimedOut, tr("No network activity for %1 ms").arg(m_transferTimeout));
-    });
-    connect(&m_overall, &QTimer::timeout, this, [this] {
-        abortWith(Error::TimedOut, tr("The request took longer than %1 ms").arg(m_deadline));
-    });
 }
 
 HttpRequest::~HttpRequest()
@@ -122,39 +282,25 @@ QString HttpRequest::defaultUserAgent()
 
 void HttpRequest::setRawHeader(const QByteArray &name, const QByteArray &value)
 {
-    for (auto &header : m_headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0) {
-            header.second = value;
-            return;
-        }
-    }
+    m_headers.removeIf(
+        [&](const auto &header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; });
     m_headers.append({name, value});
 }
 
 QByteArray HttpRequest::rawHeader(const QByteArray &name) const
 {
-    return headerValue(m_headers, name);
+    return headerValue(m_headers, name.constData());
+}
+
+QByteArray HttpRequest::responseHeader(const QByteArray &name) const
+{
+    return headerValue(m_responseHeaders, name.constData());
 }
 
 void HttpRequest::setBody(const QByteArray &body)
 {
     clearBody();
     m_body = body;
-}
-
-QByteArray HttpRequest::body() const
-{
-    if (!m_bodyFile)
-        return m_body;
-    QFile file(m_bodyFile->fileName());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-qint64 HttpRequest::bodySize() const
-{
-    return m_bodyFile ? m_bodyFile->size() : m_body.size();
 }
 
 void HttpRequest::buildBody()
@@ -165,423 +311,111 @@ void HttpRequest::buildBody()
 
 void HttpRequest::setError(Error error, const QString &text)
 {
-    if (m_error != Error::NoError)
-        return;
-    m_error = error;
-    m_errorString = text;
-    qCDebug(lcNet) << m_url.toDisplayString() << error << text;
-}
-
-void HttpRequest::beginBodyFile()
-{
-    m_body.clear();
-    m_bodyFile = std::make_unique<QTemporaryFile>();
-    if (!m_bodyFile->open()) {
-        m_bodyFile.reset();
-        setError(Error::InvalidRequest, tr("Failed to create a temporary file for the body"));
-    }
-}
-
-void HttpRequest::appendBody(const QByteArray &data)
-{
-    if (!m_bodyFile) {
-        m_body.append(data);
-        return;
-    }
-    if (m_bodyFile->write(data) != data.size())
-        setError(Error::InvalidRequest,
-                 tr("Failed to write the body: %1").arg(m_bodyFile->errorString()));
-}
-
-bool HttpRequest::appendBodyFile(const QString &path)
-{
-    // Opened without blocking, so a FIFO put in the file's place cannot hang us.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
-        setError(Error::InvalidRequest, tr("Failed to read file at path %1").arg(path));
-        return false;
-    }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        setError(Error::InvalidRequest, tr("Failed to read file at path %1").arg(path));
-        return false;
-    }
-    // Copied in pieces so a large file never sits in memory whole.
-    while (!file.atEnd()) {
-        const QByteArray piece = file.read(64 * 1024);
-        if (piece.isEmpty() && file.error() != QFileDevice::NoError) {
-            setError(Error::InvalidRequest, tr("Failed to read file at path %1").arg(path));
-            return false;
-        }
-        appendBody(piece);
-    }
-    return true;
+    if (m_error == Error::NoError)
+        std::tie(m_error, m_errorString) = std::pair(error, text);
 }
 
 void HttpRequest::finishBody()
 {
     m_bodyBuilt = true;
-    if (m_bodyFile && !m_bodyFile->flush())
-        setError(Error::InvalidRequest,
-                 tr("Failed to write the body: %1").arg(m_bodyFile->errorString()));
-    const qint64 length = bodySize();
-    if (length > 0) {
-        if (m_method == "GET" || m_method == "DELETE" || m_method == "HEAD")
-            m_method = QByteArrayLiteral("POST");
-        setRawHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(length));
-    }
+    if (m_body.isEmpty())
+        return;
+    if (m_method == "GET" || m_method == "DELETE" || m_method == "HEAD")
+        m_method = QByteArrayLiteral("POST");
+    setRawHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(m_body.size()));
 }
 
 void HttpRequest::clearBody()
 {
     m_body.clear();
-    m_bodyFile.reset();
     m_bodyBuilt = false;
-}
-
-QByteArray HttpRequest::responseHeader(const QByteArray &name) const
-{
-    return headerValue(m_responseHeaders, name);
 }
 
 QString HttpRequest::responseText() const
 {
-    const QByteArray charset = charsetOf(responseHeader(QByteArrayLiteral("Content-Type")));
-    if (!charset.isEmpty()) {
-        QStringDecoder decoder(charset.constData());
-        if (decoder.isValid()) {
-            const QString text = decoder.decode(m_responseBody);
-            if (!decoder.hasError())
-                return text;
-        }
+    for (QByteArray part : responseHeader("Content-Type").split(';').mid(1)) {
+        part = part.trimmed();
+        if (!part.toLower().startsWith("charset="))
+            continue;
+        part = part.mid(8).trimmed();
+        if (part.size() >= 2 && part.startsWith('"') && part.endsWith('"'))
+            part = part.mid(1, part.size() - 2);
+        QStringDecoder decoder(part.constData());
+        const QString text = decoder.isValid() ? decoder.decode(m_responseBody) : QString();
+        if (decoder.isValid() && !decoder.hasError())
+            return text;
+        break;
     }
     return QString::fromLatin1(m_responseBody);
 }
 
-void HttpRequest::failLater()
-{
-    QTimer::singleShot(0, this, [this] {
-        if (m_cancelled || m_done)
-            return;
-        m_done = true;
-        Q_EMIT failed(this);
-    });
-}
-
 void HttpRequest::start()
 {
-    if (m_done || m_socket || m_cancelled)
+    if (m_done || m_transfer || m_cancelled)
         return;
-    if (!isHttpUrl(m_url))
-        setError(Error::InvalidRequest,
-                 tr("Not an http or https address: %1").arg(m_url.toDisplayString()));
-    for (const auto &header : std::as_const(m_headers)) {
-        if (!isSendableHeader(header.first, header.second))
-            setError(Error::InvalidRequest,
-                     tr("The header %1 cannot be sent").arg(QString::fromLatin1(header.first)));
-    }
-    if (!isSendableHeader("User-Agent", m_userAgent.toUtf8()))
-        setError(Error::InvalidRequest, tr("The User-Agent cannot be sent"));
+    static const CURLcode ready = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (ready != CURLE_OK)
+        setError(Error::ConnectionFailed, tr("The network library failed to start"));
+    if (!m_url.isValid() || (m_url.scheme() != u"http" && m_url.scheme() != u"https") ||
+        m_url.host().isEmpty())
+        setError(Error::InvalidRequest, tr("Not an http address: %1").arg(m_url.toDisplayString()));
     buildBody();
     m_finalUrl = m_url.adjusted(QUrl::RemoveFragment);
-    m_sentMethod = m_method;
-    m_sendBody = true;
-    m_redirects = 0;
-    if (m_error != Error::NoError || !openUpload()) {
-        failLater();
+    auto transfer = std::make_shared<HttpTransfer>();
+    transfer->url = m_finalUrl.toEncoded();
+    transfer->userAgent = m_userAgent.toUtf8();
+    transfer->method = m_method;
+    transfer->headers = curl_slist_append(nullptr, "Expect:");
+    if (!isSendable("User-Agent", transfer->userAgent))
+        setError(Error::InvalidRequest, tr("The User-Agent cannot be sent"));
+    for (const auto &[name, value] : std::as_const(m_headers)) {
+        if (!isSendable(name, value))
+            setError(Error::InvalidRequest, tr("A header cannot be sent"));
+        if (name.compare("Content-Length", Qt::CaseInsensitive) != 0) // libcurl's own
+            transfer->headers =
+                curl_slist_append(transfer->headers, (name + ": " + value).constData());
+    }
+    transfer->post = m_method == "POST" || !m_body.isEmpty();
+    transfer->body = m_body;
+    transfer->silence = qMax(1, m_transferTimeout);
+    transfer->deadline = qMax(0, m_deadline);
+    transfer->owner = this;
+    m_transfer = transfer;
+    if (m_error != Error::NoError) {
+        QMetaObject::invokeMethod(this, &HttpRequest::transferEnded, Qt::QueuedConnection);
         return;
     }
-    if (m_deadline > 0)
-        m_overall.start(m_deadline);
-    connectTo();
-}
-
-bool HttpRequest::openUpload()
-{
-    m_uploadDevice.reset();
-    if (!m_sendBody || bodySize() == 0)
-        return true;
-    if (m_bodyFile) {
-        auto file = std::make_unique<QFile>(m_bodyFile->fileName());
-        if (!file->open(QIODevice::ReadOnly)) {
-            setError(Error::InvalidRequest, tr("Failed to open the body"));
-            return false;
-        }
-        m_uploadDevice = std::move(file);
-    } else {
-        auto buffer = std::make_unique<QBuffer>();
-        buffer->setData(m_body);
-        buffer->open(QIODevice::ReadOnly);
-        m_uploadDevice = std::move(buffer);
-    }
-    return true;
-}
-
-void HttpRequest::connectTo()
-{
-    const bool tls = m_finalUrl.scheme() == u"https";
-    m_parser = std::make_unique<HttpResponseParser>(MaxTransferSize, m_sentMethod == "HEAD");
-    if (tls && !QSslSocket::supportsSsl()) {
-        m_uploadDevice.reset();
-        fail(Error::ConnectionFailed, tr("TLS is not available"));
-        return;
-    }
-    QTcpSocket *socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
-    m_socket = socket;
-    // Never more than this waits unread: it is read as it comes.
-    socket->setReadBufferSize(64 * 1024);
-    if (tls)
-        connect(static_cast<QSslSocket *>(socket), &QSslSocket::encrypted, this,
-                &HttpRequest::sendHead);
-    else
-        connect(socket, &QAbstractSocket::connected, this, &HttpRequest::sendHead);
-    connect(socket, &QIODevice::readyRead, this, &HttpRequest::readAvailable);
-    connect(socket, &QIODevice::bytesWritten, this, [this] {
-        if (m_transferTimeout > 0)
-            m_silence.start(m_transferTimeout);
-        sendBody();
-    });
-    connect(socket, &QAbstractSocket::errorOccurred, this, &HttpRequest::connectionEnded);
-    connect(socket, &QAbstractSocket::disconnected, this, &HttpRequest::connectionEnded);
-    if (m_transferTimeout > 0)
-        m_silence.start(m_transferTimeout);
-    const QString host = m_finalUrl.host();
-    const quint16 port = quint16(m_finalUrl.port(tls ? 443 : 80));
-    if (tls)
-        static_cast<QSslSocket *>(socket)->connectToHostEncrypted(host, port);
-    else
-        socket->connectToHost(host, port);
-}
-
-void HttpRequest::sendHead()
-{
-    if (!m_socket)
-        return;
-    if (m_transferTimeout > 0)
-        m_silence.start(m_transferTimeout);
-    QByteArray target = m_finalUrl.path(QUrl::FullyEncoded).toLatin1();
-    if (target.isEmpty())
-        target = "/";
-    if (m_finalUrl.hasQuery())
-        target += '?' + m_finalUrl.query(QUrl::FullyEncoded).toLatin1();
-    QByteArray head = m_sentMethod + ' ' + target + " HTTP/1.1\r\n";
-    head += "Host: " +
-            m_finalUrl.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1() +
-            "\r\n";
-    const QByteArray agent = rawHeader("User-Agent");
-    head += "User-Agent: " + (agent.isEmpty() ? m_userAgent.toUtf8() : agent) + "\r\n";
-    // Only what is inflated and checked here: a gzip stream ends in a trailer.
-    head += "Accept-Encoding: gzip\r\nConnection: close\r\n";
-    for (const auto &header : std::as_const(m_headers)) {
-        if (isOwnHeader(header.first))
-            continue;
-        if (!m_uploadDevice && header.first.compare("Content-Type", Qt::CaseInsensitive) == 0)
-            continue;
-        head += header.first + ": " + header.second + "\r\n";
-    }
-    if (m_uploadDevice)
-        head += "Content-Length: " + QByteArray::number(m_uploadDevice->size()) + "\r\n";
-    else if (m_sentMethod == "POST" || m_sentMethod == "PUT")
-        head += "Content-Length: 0\r\n";
-    head += "\r\n";
-    m_socket->write(head);
-    sendBody();
-}
-
-void HttpRequest::sendBody()
-{
-    // A piece at a time, so a large body never sits in memory whole.
-    while (m_socket && m_uploadDevice && !m_uploadDevice->atEnd() &&
-           m_socket->bytesToWrite() < 64 * 1024) {
-        const QByteArray piece = m_uploadDevice->read(16 * 1024);
-        if (piece.isEmpty()) {
-            abortWith(Error::InvalidRequest, tr("Failed to read the body"));
-            return;
-        }
-        m_socket->write(piece);
-    }
-}
-
-bool HttpRequest::dropConnection()
-{
-    m_silence.stop();
-    if (!m_socket)
-        return false;
-    QTcpSocket *socket = std::exchange(m_socket, nullptr);
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-    return true;
+    if (!m_pool)
+        m_ownPool = std::make_unique<QThreadPool>();
+    (m_pool ? m_pool : m_ownPool.get())->start([transfer] { transfer->run(); });
 }
 
 void HttpRequest::cancel()
 {
     m_cancelled = !m_done;
-    m_overall.stop();
-    dropConnection();
-    m_uploadDevice.reset();
-}
-
-void HttpRequest::abortWith(Error error, const QString &text)
-{
-    if (!dropConnection())
-        return;
-    m_uploadDevice.reset();
-    fail(error, text);
-}
-
-void HttpRequest::fail(Error error, const QString &text)
-{
-    // Part of an answer is no answer.
-    m_responseBody.clear();
-    m_overall.stop();
-    setError(error, text);
-    m_done = true;
-    Q_EMIT failed(this);
-}
-
-void HttpRequest::readAvailable()
-{
-    if (!m_socket)
-        return;
-    if (m_transferTimeout > 0)
-        m_silence.start(m_transferTimeout);
-    switch (m_parser->feed(m_socket->readAll())) {
-    case HttpResponseParser::State::Reading:
-        return;
-    case HttpResponseParser::State::Complete:
-        answered();
-        return;
-    case HttpResponseParser::State::TooLarge:
-        abortWith(Error::ResponseTooLarge,
-                  tr("The answer is larger than %1 bytes").arg(MaxTransferSize));
-        return;
-    case HttpResponseParser::State::Malformed:
-    case HttpResponseParser::State::Incomplete:
-        abortWith(Error::MalformedResponse, tr("The answer is not HTTP/1.1"));
-        return;
+    if (const std::shared_ptr<HttpTransfer> transfer = std::exchange(m_transfer, {})) {
+        // Told, not waited for: the worker lets go at once.
+        const std::lock_guard lock(transfer->mutex);
+        transfer->owner = nullptr;
+        transfer->abort = true;
+        curl_multi_wakeup(transfer->multi);
     }
 }
 
-void HttpRequest::connectionEnded()
+void HttpRequest::transferEnded()
 {
-    // What arrived before the end is read first.
-    while (m_socket && m_socket->bytesAvailable() > 0)
-        readAvailable();
-    if (!m_socket)
+    const std::shared_ptr<HttpTransfer> transfer = std::exchange(m_transfer, {});
+    if (!transfer || m_cancelled || std::exchange(m_done, true))
         return;
-    const QAbstractSocket::SocketError code = m_socket->error();
-    const QString reason = m_socket->errorString();
-    dropConnection();
-    if (!m_parser->hasStarted()) {
-        m_uploadDevice.reset();
-        fail(Error::ConnectionFailed, reason);
+    setError(transfer->fault, transfer->why);
+    if (m_error != Error::NoError) {
+        Q_EMIT failed(this);
         return;
     }
-    // A close ends an answer that announced neither length nor chunks;
-    // any other answer it cuts short.
-    const bool closed = code == QAbstractSocket::RemoteHostClosedError ||
-                        code == QAbstractSocket::UnknownSocketError;
-    if (closed && m_parser->finish() == HttpResponseParser::State::Complete) {
-        answered();
-        return;
-    }
-    m_uploadDevice.reset();
-    fail(Error::ResponseIncomplete, tr("The connection ended before the answer did"));
-}
-
-bool HttpRequest::redirected()
-{
-    const int status = m_parser->statusCode();
-    const QByteArray location = m_parser->header("Location").trimmed();
-    if (!isRedirect(status) || location.isEmpty())
-        return false;
-    const QUrl target =
-        m_finalUrl.resolved(QUrl::fromEncoded(location)).adjusted(QUrl::RemoveFragment);
-    if (!isHttpUrl(target) || (m_finalUrl.scheme() == u"https" && target.scheme() != u"https")) {
-        fail(Error::RedirectRefused, tr("Refused a redirect to %1").arg(target.toDisplayString()));
-        return true;
-    }
-    if (++m_redirects > MaxRedirects) {
-        fail(Error::RedirectRefused, tr("More than %1 redirects").arg(MaxRedirects));
-        return true;
-    }
-    // As browsers do: a 303, and a 301 or 302 after a POST, fetch the new
-    // place with GET; a 307 or 308 repeats the request, body and all.
-    if ((status == 303 && m_sentMethod != "HEAD") ||
-        ((status == 301 || status == 302) && m_sentMethod == "POST")) {
-        m_sentMethod = QByteArrayLiteral("GET");
-        m_sendBody = false;
-    }
-    m_finalUrl = target;
-    if (!openUpload()) {
-        fail(m_error, m_errorString);
-        return true;
-    }
-    connectTo();
-    return true;
-}
-
-HttpRequest::Error HttpRequest::decodeBody(const QByteArray &contentEncoding, const QByteArray &raw,
-                                           QByteArray *body, QString *why)
-{
-    body->clear();
-    const QByteArray coding = contentEncoding.trimmed().toLower();
-    if (coding.isEmpty() || coding == "identity") {
-        if (raw.size() > MaxResponseSize) {
-            *why = tr("The answer is larger than %1 bytes").arg(MaxResponseSize);
-            return Error::ResponseTooLarge;
-        }
-        *body = raw;
-        return Error::NoError;
-    }
-    if (coding != "gzip" && coding != "x-gzip") {
-        *why = tr("The answer is encoded as %1, which was not asked for")
-                   .arg(QString::fromLatin1(coding));
-        return Error::InflateFailed;
-    }
-    if (raw.isEmpty())
-        return Error::NoError;
-    switch (gunzip(raw, MaxResponseSize, body)) {
-    case GunzipResult::Done:
-        return Error::NoError;
-    case GunzipResult::TooLarge:
-        *why = tr("The answer is larger than %1 bytes, inflated").arg(MaxResponseSize);
-        return Error::ResponseTooLarge;
-    case GunzipResult::OutOfProportion:
-        *why = tr("The answer inflates out of all proportion");
-        return Error::InflateFailed;
-    case GunzipResult::Damaged:
-        break;
-    }
-    *why = tr("The compressed answer is damaged or cut short");
-    return Error::InflateFailed;
-}
-
-void HttpRequest::answered()
-{
-    dropConnection();
-    m_uploadDevice.reset();
-    if (redirected())
-        return;
-    const std::unique_ptr<HttpResponseParser> parser = std::move(m_parser);
-    QByteArray body;
-    QString why;
-    const Error error = decodeBody(parser->header("Content-Encoding"), parser->body(), &body, &why);
-    if (error != Error::NoError) {
-        fail(error, why);
-        return;
-    }
-    m_overall.stop();
-    m_done = true;
-    m_status = parser->statusCode();
-    m_responseHeaders = parser->headers();
-    m_responseBody = body;
+    m_status = int(transfer->status);
+    m_responseHeaders = transfer->heads;
+    m_responseBody = transfer->response;
+    m_finalUrl = QUrl::fromEncoded(transfer->finalUrl);
     Q_EMIT finished(this);
 }
 

@@ -5,6 +5,7 @@ namespace tallivo {
 NetworkQueue::NetworkQueue(QObject *parent)
     : QObject(parent)
 {
+    setMaxConcurrentRequests(m_maxConcurrent);
 }
 
 NetworkQueue::~NetworkQueue()
@@ -15,6 +16,8 @@ NetworkQueue::~NetworkQueue()
 void NetworkQueue::setMaxConcurrentRequests(int count)
 {
     m_maxConcurrent = qMax(1, count);
+    // Room beside the running transfers for cancelled ones still letting go.
+    m_pool.setMaxThreadCount(2 * m_maxConcurrent);
     startWaiting();
 }
 
@@ -26,24 +29,18 @@ void NetworkQueue::setSuspended(bool suspended)
 
 void NetworkQueue::enqueue(HttpRequest *request)
 {
-    if (!request)
-        return;
     request->setParent(this);
-    // What is sent is what the body held when it was queued.
-    request->buildBody();
-    connect(request, &HttpRequest::finished, this,
-            [this](HttpRequest *r) { requestDone(r, true); });
-    connect(request, &HttpRequest::failed, this, [this](HttpRequest *r) { requestDone(r, false); });
+    request->setThreadPool(&m_pool);
+    request->buildBody(); // what is sent is what the body held when queued
+    connect(request, &HttpRequest::finished, this, [this](auto *r) { requestDone(r, true); });
+    connect(request, &HttpRequest::failed, this, [this](auto *r) { requestDone(r, false); });
     m_waiting.append(request);
     startWaiting();
 }
 
 void NetworkQueue::cancelAll()
 {
-    const QList<HttpRequest *> all = m_running + m_waiting;
-    m_running.clear();
-    m_waiting.clear();
-    for (HttpRequest *request : all) {
+    for (HttpRequest *request : std::exchange(m_running, {}) + std::exchange(m_waiting, {})) {
         request->disconnect(this);
         request->cancel();
         request->deleteLater();
@@ -59,9 +56,8 @@ void NetworkQueue::reset()
 void NetworkQueue::startWaiting()
 {
     while (!m_suspended && !m_waiting.isEmpty() && m_running.size() < m_maxConcurrent) {
-        HttpRequest *request = m_waiting.takeFirst();
-        m_running.append(request);
-        request->start();
+        m_running.append(m_waiting.takeFirst());
+        m_running.last()->start();
     }
 }
 

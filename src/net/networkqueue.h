@@ -4,12 +4,13 @@
 
 #include <QList>
 #include <QObject>
+#include <QThreadPool>
 
 namespace tallivo {
 
-// Runs HTTP requests a few at a time. Each request's body is built when it is
-// enqueued. requestFinished and requestFailed come on the queue's thread with
-// the request, which the queue deletes once the signal has been delivered.
+// Runs HTTP requests a few at a time on threads of its own, each body built
+// when it is enqueued. requestFinished and requestFailed come on the queue's
+// thread; the queue deletes the request once the signal has been delivered.
 class NetworkQueue final : public QObject
 {
     Q_OBJECT
@@ -19,19 +20,15 @@ public:
     explicit NetworkQueue(QObject *parent = nullptr);
     ~NetworkQueue() override;
 
-    int maxConcurrentRequests() const { return m_maxConcurrent; }
     void setMaxConcurrentRequests(int count);
-    bool cancelsAllOnFailure() const { return m_cancelAllOnFailure; }
     void setCancelAllOnFailure(bool cancel) { m_cancelAllOnFailure = cancel; }
-
     // A new queue is suspended until start().
-    bool isSuspended() const { return m_suspended; }
     void setSuspended(bool suspended);
     void start() { setSuspended(false); }
 
     // Takes ownership of the request.
     void enqueue(HttpRequest *request);
-    // Cancelled requests are dropped without a signal.
+    // Drops every request without a signal, and without waiting for a server.
     void cancelAll();
     // Cancels everything and suspends the queue.
     void reset();
@@ -45,8 +42,9 @@ private:
     void startWaiting();
     void requestDone(HttpRequest *request, bool finished);
 
-    QList<HttpRequest *> m_waiting;
-    QList<HttpRequest *> m_running;
+    // Gone last, after waiting for cancelled transfers, which let go at once.
+    QThreadPool m_pool;
+    QList<HttpRequest *> m_waiting, m_running;
     int m_maxConcurrent = 4;
     bool m_cancelAllOnFailure = true;
     bool m_suspended = true;

@@ -1,9 +1,14 @@
 #include "formdatarequest.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QStringEncoder>
 #include <QUuid>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tallivo {
 
@@ -89,8 +94,6 @@ void FormDataRequest::buildBody()
         return;
     }
     clearBody();
-    if (!m_files.isEmpty())
-        beginBodyFile();
     if (m_postFormat == PostFormat::UrlEncoded && m_files.isEmpty())
         buildUrlEncodedBody();
     else
@@ -102,6 +105,29 @@ void FormDataRequest::appendText(const QString &text)
 {
     QStringEncoder encoder(m_encoding);
     appendBody(encoder.encode(text));
+}
+
+bool FormDataRequest::appendFile(const QString &path)
+{
+    // Opened without blocking, so a FIFO put in the file's place cannot hang us.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info;
+    QFile file;
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        setError(Error::InvalidRequest, tr("Failed to read file at path %1").arg(path));
+        return false;
+    }
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        setError(Error::InvalidRequest, tr("Failed to read file at path %1").arg(path));
+        return false;
+    }
+    appendBody(data);
+    return true;
 }
 
 QString FormDataRequest::percentEncoded(const QString &text) const
@@ -165,7 +191,7 @@ void FormDataRequest::buildMultipartBody()
                 .arg(entry.key, entry.fileName));
         appendText(QStringLiteral("Content-Type: %1\r\n\r\n").arg(entry.contentType));
         if (const QString *path = std::get_if<QString>(&entry.data))
-            appendBodyFile(*path);
+            appendFile(*path);
         else
             appendBody(std::get<QByteArray>(entry.data));
         if (i + 1 < m_files.size())

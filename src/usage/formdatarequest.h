@@ -83,6 +83,8 @@ private:
     void buildUrlEncodedBody();
     void buildMultipartBody();
     void appendText(const QString &text);
+    // Appends a regular file's content; false, with the error set, otherwise.
+    bool appendFile(const QString &path);
     QByteArray charsetName() const;
 
     QList<Value> m_values;

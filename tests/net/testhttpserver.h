@@ -17,6 +17,8 @@
 #include <optional>
 #include <utility>
 
+#include <sys/socket.h>
+
 // gzip of "OK"
 inline const QByteArray gzippedOK =
     QByteArray::fromHex("1f8b0800000000000203f3f706002dd936d702000000");
@@ -76,6 +78,8 @@ public:
     const QList<TestHttpRequest> &requests() const { return m_requests; }
     // Closes each connection once its answer is written, as HTTP/1.0 servers do.
     void setCloseAfterAnswer(bool close) { m_closeAfterAnswer = close; }
+    // Resets each connection (RST, not FIN) a moment after its answer is written.
+    void setResetAfterAnswer(bool reset) { m_resetAfterAnswer = reset; }
     // Sends every answer one byte at a time, a byte per `interval` ms (0: one
     // per turn of the event loop); -1 sends each answer whole.
     void setTrickle(int interval) { m_trickle = interval; }
@@ -121,7 +125,15 @@ private:
     {
         if (m_trickle < 0) {
             socket->write(answer);
-            if (m_closeAfterAnswer)
+            socket->flush();
+            if (m_resetAfterAnswer) {
+                QTimer::singleShot(100, socket, [socket] {
+                    const linger hard{1, 0};
+                    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                                 sizeof hard);
+                    socket->abort();
+                });
+            } else if (m_closeAfterAnswer)
                 socket->disconnectFromHost();
             return;
         }
@@ -152,5 +164,6 @@ private:
     QList<TestHttpRequest> m_requests;
     QList<QTcpSocket *> m_pending; // sockets live as long as the server
     bool m_closeAfterAnswer = false;
+    bool m_resetAfterAnswer = false;
     int m_trickle = -1;
 };

@@ -72,6 +72,14 @@ class TestHttpClient : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Loopback only: nothing may go to a proxy of the machine's.
+        for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY",
+                                 "ALL_PROXY", "no_proxy", "NO_PROXY"})
+            qunsetenv(name);
+    }
+
     void answers_data()
     {
         QTest::addColumn<QByteArray>("response");
@@ -103,6 +111,9 @@ private Q_SLOTS:
         QTest::newRow("307 repeats the post")
             << httpResponse(307, "", {"Location: /new"}) << once + "|POST /new a=1"
             << "finished 200 /new OK";
+        QTest::newRow("an interim answer first")
+            << "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + httpResponse(200, "OK") << once
+            << "finished 200 /old OK";
         QTest::newRow("exactly the largest answer")
             << httpResponse(200, QByteArray(HttpRequest::MaxResponseSize, 'x')) << once
             << "finished 200 /old " + QString(HttpRequest::MaxResponseSize, QLatin1Char('x'));
@@ -154,6 +165,9 @@ private Q_SLOTS:
                    "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 22\r\n\r\n" +
                    gzippedOK.left(12))
             << true << incomplete;
+        QTest::newRow("two lengths")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\nOK")
+            << false << "failed MalformedResponse";
         QTest::newRow("redirect to a local file")
             << httpResponse(302, "", {"Location: file:///etc/hostname"}) << false << refused;
         QTest::newRow("redirect to data")
@@ -260,6 +274,36 @@ private Q_SLOTS:
         }
         QCOMPARE(server.requests().size(), 50);
         QCOMPARE(server.requests().last().body.size(), 32 * 1024);
+    }
+
+    // A connection reset after part of an answer that has no length is no end of it.
+    void resetWithoutALength()
+    {
+        TestHttpServer server(
+            [](const TestHttpRequest &) { return QByteArray("HTTP/1.1 200 OK\r\n\r\nOK"); });
+        server.setResetAfterAnswer(true);
+        HttpRequest request(server.url(QStringLiteral("/reset")));
+        const Outcome result = run(&request);
+        QVERIFY2(result.summary.startsWith(u"failed"), qPrintable(result.summary));
+        QCOMPARE(result.bodySize, 0);
+    }
+
+    // Plain http goes to a proxy from the environment as a forwarded request
+    // with the absolute address, not a tunnel that a default proxy refuses.
+    void proxyForwardsPlainHttp()
+    {
+        TestHttpServer proxy;
+        qputenv("http_proxy", proxy.url(QString()).toEncoded());
+        HttpRequest request(QUrl(QStringLiteral("http://upload.invalid/up?f=1")));
+        request.setMethod("POST");
+        request.setBody("a=1");
+        const QString outcome = run(&request).summary;
+        qunsetenv("http_proxy");
+        QCOMPARE(outcome, QStringLiteral("finished 200 /up OK"));
+        QCOMPARE(proxy.requests().size(), 1);
+        const TestHttpRequest &seen = proxy.requests().first();
+        QCOMPARE(seen.method + ' ' + seen.target + ' ' + seen.body,
+                 QByteArray("POST http://upload.invalid/up?f=1 a=1"));
     }
 
     // A server that sends a byte now and then is never silent for long, so

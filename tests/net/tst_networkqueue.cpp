@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <memory>
+
 using namespace tallivo;
 
 namespace {
@@ -104,6 +106,30 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(watched.finished.size(), finished);
         QCOMPARE(watched.failed.size(), 1);
+    }
+
+    // Cancelled transfers end on their worker threads, unheard: an answer
+    // that comes afterwards reaches nobody, and the queue is gone at once.
+    void cancelledRequestsSayNothing()
+    {
+        TestHttpServer server(never);
+        auto watched = std::make_unique<WatchedQueue>();
+        watched->add(server.url(QStringLiteral("/1")));
+        watched->add(server.url(QStringLiteral("/2")));
+        watched->queue.start();
+        QTRY_COMPARE(server.pendingCount(), 2);
+        watched->queue.cancelAll();
+        QCOMPARE(watched->queue.requestCount(), 0);
+        server.answerPending(httpResponse(200, "OK"));
+        QTest::qWait(200);
+        QVERIFY(watched->finished.isEmpty());
+        QVERIFY(watched->failed.isEmpty());
+
+        watched->add(server.url(QStringLiteral("/3")));
+        watched->queue.start();
+        QTRY_COMPARE(server.pendingCount(), 1);
+        watched.reset(); // with its transfer still waiting for the server
+        QCOMPARE(server.requests().size(), 3);
     }
 };
 

@@ -1,3 +1,0 @@
-#include "netlogging.h"
-
-Q_LOGGING_CATEGORY(lcNet, "tallivo.net", QtWarningMsg)
