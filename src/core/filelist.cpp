@@ -13,6 +13,17 @@ namespace tallivo {
 
 PageGroup pageGroupOf(const FileItem &item)
 {
+    // Every tally asks this of every file it adds or takes away: a plain
+    // ASCII extension, as nearly every name has, is decided on its bytes.
+    // Others go by the upper-case text the Type column shows.
+    const QByteArrayView extension = extensionIn(item.record().name);
+    if (std::all_of(extension.begin(), extension.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        const QByteArray &name = item.record().name;
+        if (hasPdfExtension(name))
+            return PageGroup::Pdf;
+        return isCountableName(name) ? PageGroup::Tiff : PageGroup::None;
+    }
     const QString upper = item.typeToUpper();
     if (upper == QLatin1String("TIF") || upper == QLatin1String("TIFF"))
         return PageGroup::Tiff;

@@ -76,10 +76,7 @@ QByteArray childPath(const QByteArray &folder, const QByteArray &name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
-namespace {
-
-// The name's extension, within the name: the tests every walked file meets
-// allocate nothing.
+// Within the name: the tests every walked file meets allocate nothing.
 QByteArrayView extensionIn(QByteArrayView path)
 {
     const qsizetype slash = path.lastIndexOf('/');
@@ -88,6 +85,8 @@ QByteArrayView extensionIn(QByteArrayView path)
         return {};
     return path.sliced(dot + 1);
 }
+
+namespace {
 
 bool equalsIgnoringCase(QByteArrayView text, QByteArrayView lower)
 {

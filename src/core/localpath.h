@@ -29,6 +29,8 @@ QByteArray childPath(const QByteArray &folder, const QByteArray &name);
 // The extension of the last component, as written, without the dot; empty
 // when it has none. A name's leading dot hides it, it starts no extension.
 QByteArray extensionOf(QByteArrayView path);
+// The same, as a view into the path.
+QByteArrayView extensionIn(QByteArrayView path);
 
 // Whether the last component names a file Tallivo counts: an extension of
 // tif, tiff or pdf in any mix of letter case. The one test for walks,

@@ -89,16 +89,25 @@ void TestFileItem::derivedFromPath_data()
     QTest::addColumn<QString>("location");
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("upper");
+    QTest::addColumn<PageGroup>("group");
     const auto row = [](const char *name, const char *path, const char *file, const char *location,
-                        const char *type, const char *upper) {
-        QTest::newRow(name) << path << file << location << type << upper;
+                        const char *type, const char *upper, PageGroup group) {
+        QTest::newRow(name) << QString::fromUtf8(path) << QString::fromUtf8(file)
+                            << QString::fromUtf8(location) << QString::fromUtf8(type)
+                            << QString::fromUtf8(upper) << group;
     };
-    row("plain", "/a/b/c.pdf", "c.pdf", "/a/b", "pdf", "PDF");
-    row("upper case kept", "/a/scan.TIF", "scan.TIF", "/a", "TIF", "TIF");
-    row("root folder", "/x.tiff", "x.tiff", "/", "tiff", "TIFF");
-    row("no extension", "/a/README", "README", "/a", "", "");
-    row("blanks and accents", "/srv/Ærkiv 2/fil é.Pdf", "fil é.Pdf", "/srv/Ærkiv 2", "Pdf", "PDF");
-    row("percent and hash", "/d/100% #1.tif", "100% #1.tif", "/d", "tif", "TIF");
+    row("plain", "/a/b/c.pdf", "c.pdf", "/a/b", "pdf", "PDF", PageGroup::Pdf);
+    row("upper case kept", "/a/scan.TIF", "scan.TIF", "/a", "TIF", "TIF", PageGroup::Tiff);
+    row("root folder", "/x.tiff", "x.tiff", "/", "tiff", "TIFF", PageGroup::Tiff);
+    row("mixed case", "/a/x.tIfF", "x.tIfF", "/a", "tIfF", "TIFF", PageGroup::Tiff);
+    row("no extension", "/a/README", "README", "/a", "", "", PageGroup::None);
+    row("a leading dot starts none", "/a/.pdf", ".pdf", "/a", "", "", PageGroup::None);
+    row("other type", "/a/b.pdf.txt", "b.pdf.txt", "/a", "txt", "TXT", PageGroup::None);
+    row("blanks and accents", "/srv/Ærkiv 2/fil é.Pdf", "fil é.Pdf", "/srv/Ærkiv 2", "Pdf", "PDF",
+        PageGroup::Pdf);
+    row("percent and hash", "/d/100% #1.tif", "100% #1.tif", "/d", "tif", "TIF", PageGroup::Tiff);
+    // Grouped by the upper-case text shown, as before: a dotless i is an I.
+    row("dotless i", "/d/x.t\u0131f", "x.t\u0131f", "/d", "t\u0131f", "TIF", PageGroup::Tiff);
 }
 
 void TestFileItem::derivedFromPath()
@@ -109,6 +118,7 @@ void TestFileItem::derivedFromPath()
     QTEST(item.location(), "location");
     QTEST(item.type(), "type");
     QTEST(item.typeToUpper(), "upper");
+    QTEST(pageGroupOf(item), "group");
 }
 
 void TestFileItem::displayFields()
