@@ -39,30 +39,12 @@ RowPages FileList::rowPages(const FileItem &item)
 
 void FileList::count(const FileItem &item, int sign)
 {
-    switch (pageGroupOf(item)) {
-    case PageGroup::Tiff:
-        m_totals.tiffPages += qint64(sign) * item.pages();
-        break;
-    case PageGroup::Pdf:
-        m_totals.pdfPages += qint64(sign) * item.pages();
-        break;
-    case PageGroup::None:
-        break;
-    }
+    m_totals.count(pageGroupOf(item), item.pages(), sign);
 }
 
 void FileList::count(const RowPages &row, int sign)
 {
-    switch (row.group) {
-    case PageGroup::Tiff:
-        m_totals.tiffPages += qint64(sign) * row.pages;
-        break;
-    case PageGroup::Pdf:
-        m_totals.pdfPages += qint64(sign) * row.pages;
-        break;
-    case PageGroup::None:
-        break;
-    }
+    m_totals.count(row.group, row.pages, sign);
 }
 
 bool FileList::append(std::unique_ptr<FileItem> item)

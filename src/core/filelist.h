@@ -36,6 +36,15 @@ struct PageTotals
 {
     qint64 tiffPages = 0;
     qint64 pdfPages = 0;
+
+    // Adds (sign 1) or takes away (sign -1) a file's pages in its group.
+    void count(PageGroup group, qint64 pages, int sign)
+    {
+        if (group == PageGroup::Tiff)
+            tiffPages += sign * pages;
+        else if (group == PageGroup::Pdf)
+            pdfPages += sign * pages;
+    }
 };
 
 // Rows first..last, both included.

@@ -126,16 +126,7 @@ bool FileTableModel::lacksDetails(const FileItem &item)
 void FileTableModel::tallyChecked(const FileItem &item, int sign)
 {
     m_checked += sign;
-    switch (pageGroupOf(item)) {
-    case PageGroup::Tiff:
-        m_checkedPages.tiffPages += qint64(sign) * item.pages();
-        break;
-    case PageGroup::Pdf:
-        m_checkedPages.pdfPages += qint64(sign) * item.pages();
-        break;
-    case PageGroup::None:
-        break;
-    }
+    m_checkedPages.count(pageGroupOf(item), item.pages(), sign);
 }
 
 void FileTableModel::tally(const FileItem &item, int sign)
