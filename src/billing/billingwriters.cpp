@@ -5,7 +5,9 @@
 #include <QIODevice>
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
+#include <locale.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
@@ -175,6 +177,32 @@ private:
     int m_fd;
 };
 
+// libxlsxwriter writes numbers with printf, which follows LC_NUMERIC: under
+// a German locale 4.66 became "4,66" in the sheet. The C locale is set for
+// this thread only while the workbook is written.
+class CNumericLocale
+{
+public:
+    CNumericLocale()
+        : m_c(::newlocale(LC_NUMERIC_MASK, "C", ::duplocale(LC_GLOBAL_LOCALE)))
+        , m_old(m_c ? ::uselocale(m_c) : nullptr)
+    {
+    }
+    ~CNumericLocale()
+    {
+        if (m_c) {
+            ::uselocale(m_old);
+            ::freelocale(m_c);
+        }
+    }
+    Q_DISABLE_COPY_MOVE(CNumericLocale)
+    bool isValid() const { return m_c != nullptr; }
+
+private:
+    locale_t m_c;
+    locale_t m_old;
+};
+
 QByteArray cellText(const QString &text)
 {
     return text.toUtf8();
@@ -196,6 +224,9 @@ bool writeBillingXlsx(QIODevice &out, const BillingReport &report, QString *erro
     if (lineCount > LXW_ROW_MAX)
         return fail(QStringLiteral("The report has more lines than a spreadsheet holds; "
                                    "save it as CSV."));
+    const CNumericLocale numbers;
+    if (!numbers.isValid())
+        return fail(QStringLiteral("The C locale is missing."));
     MemoryFile memory;
     if (!memory.isValid())
         return fail(QString::fromLocal8Bit(std::strerror(errno)));
