@@ -5,9 +5,12 @@
 #include "savefile.h"
 
 #include <QBuffer>
+#include <QFontMetrics>
 #include <QPagedPaintDevice>
+#include <QPainter>
 #include <QPdfWriter>
-#include <QTextDocument>
+
+#include <array>
 
 namespace tallivo {
 namespace {
@@ -28,11 +31,160 @@ QString priceFor(const QLocale &locale, Money price)
            QString::fromLatin1(text.sliced(point + 1));
 }
 
-QString cell(const QString &text, bool number = false)
+// Lays the report out line by line with a painter: a text document of
+// 10,000 job tables took minutes to lay out.
+class ReportPainter
 {
-    return (number ? QStringLiteral("<td align=\"right\">") : QStringLiteral("<td>")) +
-           text.toHtmlEscaped() + QStringLiteral("</td>");
-}
+public:
+    ReportPainter(QPagedPaintDevice &device, const BillingReport &report, const QLocale &locale)
+        : m_device(device)
+        , m_painter(&device)
+        , m_report(report)
+        , m_locale(locale)
+    {
+        m_page = QRect(0, 0, device.width(), device.height());
+        m_body = QFont(QStringLiteral("Sans Serif"), 9);
+        m_bold = m_body;
+        m_bold.setBold(true);
+        m_title = m_bold;
+        m_title.setPointSize(14);
+        m_bodyMetrics = QFontMetrics(m_body, &device);
+        m_boldMetrics = QFontMetrics(m_bold, &device);
+        m_lineHeight = m_bodyMetrics.lineSpacing();
+        const int widths[] = {22, 12, 10, 10, 12, 14, 20}; // percent of the page
+        int x = 0;
+        for (int w : widths) {
+            m_columns.push_back({x, m_page.width() * w / 100});
+            x += m_columns.back().second;
+        }
+    }
+
+    void paint()
+    {
+        if (!m_painter.isActive())
+            return;
+        startPage();
+        for (const BillingJob &job : m_report.jobs)
+            paintJob(job);
+        room(3 * m_lineHeight);
+        m_y += m_lineHeight / 2;
+        text(m_title, QStringLiteral("Total"));
+        row(m_bold, {QString(), QString(), n(m_report.pages), n(m_report.a4Equivalents), QString(),
+                     QString(), amount(m_report.amount)});
+        note(billingNote(m_report.unpricedPages, m_report.uncountedFiles));
+    }
+
+private:
+    QString n(qint64 v) const { return m_locale.toString(v); }
+    QString amount(Cents a) const { return amountFor(m_locale, a); }
+
+    void startPage()
+    {
+        m_y = 0;
+        const QString date = m_locale.toString(
+            m_report.date.isValid() ? m_report.date : QDate::currentDate(), QLocale::LongFormat);
+        m_painter.setFont(m_title);
+        const int h = QFontMetrics(m_title, &m_device).lineSpacing();
+        m_painter.drawText(QRect(0, 0, m_page.width(), h), Qt::AlignLeft | Qt::AlignVCenter,
+                           m_report.shopName);
+        m_painter.setFont(m_body);
+        m_painter.drawText(QRect(0, 0, m_page.width(), h), Qt::AlignRight | Qt::AlignVCenter,
+                           QStringLiteral("Billing report, ") + date);
+        m_y = h + m_lineHeight;
+        m_painter.setFont(m_body);
+        m_painter.drawText(QRect(0, m_page.height() - m_lineHeight, m_page.width(), m_lineHeight),
+                           Qt::AlignRight, QStringLiteral("Page ") + n(++m_pageNumber));
+    }
+    // Starts a new page unless `height` fits on this one.
+    void room(int height)
+    {
+        if (m_y + height <= m_page.height() - 2 * m_lineHeight)
+            return;
+        m_device.newPage();
+        startPage();
+    }
+    // Wrapped text across the page.
+    void text(const QFont &font, const QString &what)
+    {
+        m_painter.setFont(font);
+        const QRect r = m_painter.boundingRect(QRect(0, m_y, m_page.width(), m_page.height()),
+                                               Qt::TextWrapAnywhere, what);
+        room(r.height());
+        const QRect at(0, m_y, m_page.width(), r.height());
+        m_painter.drawText(at, Qt::TextWrapAnywhere, what);
+        m_y += r.height();
+    }
+    void row(const QFont &font, const std::array<QString, 7> &cells)
+    {
+        room(m_lineHeight);
+        m_painter.setFont(font);
+        for (size_t i = 0; i < cells.size(); ++i) {
+            if (cells[i].isEmpty())
+                continue;
+            const auto [x, w] = m_columns[i];
+            const bool number = i == 2 || i == 3 || i >= 5;
+            const QRect at(x + m_lineHeight / 4, m_y, w - m_lineHeight / 2, m_lineHeight);
+            const QFontMetrics &metrics = &font == &m_body ? m_bodyMetrics : m_boldMetrics;
+            // Most cells fit at a glance; measuring each of them is slow.
+            const QString shown = cells[i].size() * metrics.maxWidth() <= at.width()
+                                      ? cells[i]
+                                      : metrics.elidedText(cells[i], Qt::ElideRight, at.width());
+            m_painter.drawText(at, (number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
+                               shown);
+        }
+        m_y += m_lineHeight;
+    }
+    void rule() { m_painter.drawLine(0, m_y, m_page.width(), m_y); }
+    void note(const QString &what)
+    {
+        if (!what.isEmpty())
+            text(m_body, what);
+    }
+
+    void paintJob(const BillingJob &job)
+    {
+        room(4 * m_lineHeight);
+        m_y += m_lineHeight / 2;
+        text(m_bold, BillingReport::displayName(job.key));
+        row(m_bold, {QStringLiteral("Size"), QStringLiteral("Colour"), QStringLiteral("Pages"),
+                     QStringLiteral("A4 eq."), QStringLiteral("Unit"), QStringLiteral("Unit price"),
+                     QStringLiteral("Amount")});
+        rule();
+        for (const BillingLine &line : job.lines) {
+            const bool fee = line.kind == BillingLine::Fee;
+            std::array<QString, 7> cells{line.size, line.colour, fee ? QString() : n(line.pages),
+                                         fee ? QString() : n(line.a4Equivalents)};
+            if (line.price) {
+                cells[4] = priceUnitLabel(line.price->unit);
+                cells[5] = priceFor(m_locale, line.price->price);
+                cells[6] = amount(line.amount);
+            } else {
+                cells[4] = QStringLiteral("unpriced");
+            }
+            row(m_body, cells);
+        }
+        rule();
+        row(m_bold, {QStringLiteral("Total"), QString(), n(job.pages), n(job.a4Equivalents),
+                     QString(), QString(), amount(job.amount)});
+        note(billingNote(job.unpricedPages, qint64(job.uncounted.size())));
+        for (const BillingTally::Uncounted &file : job.uncounted)
+            text(m_body,
+                 BillingReport::displayName(file.path) + QStringLiteral(": ") + file.reason);
+    }
+
+    QPagedPaintDevice &m_device;
+    QPainter m_painter;
+    const BillingReport &m_report;
+    const QLocale &m_locale;
+    QRect m_page;
+    QFont m_body, m_bold, m_title;
+    QFontMetrics m_bodyMetrics{m_body};
+    QFontMetrics m_boldMetrics{m_bold};
+    int m_lineHeight = 0;
+    std::vector<std::pair<int, int>> m_columns; // x and width
+    int m_y = 0;
+    qint64 m_pageNumber = 0;
+};
 
 } // namespace
 
@@ -42,70 +194,10 @@ QPageSize reportPageSize(const QLocale &locale)
                                                                              : QPageSize::A4);
 }
 
-void fillBillingDocument(QTextDocument &document, const BillingReport &report,
-                         const QLocale &locale)
-{
-    const auto n = [&locale](qint64 v) { return locale.toString(v); };
-    QString html = QStringLiteral("<html><body>");
-    html += QStringLiteral("<h2>") + report.shopName.toHtmlEscaped() + QStringLiteral("</h2>");
-    html += QStringLiteral("<p>Billing report, ") +
-            locale
-                .toString(report.date.isValid() ? report.date : QDate::currentDate(),
-                          QLocale::LongFormat)
-                .toHtmlEscaped() +
-            QStringLiteral("</p>");
-    const QString header =
-        QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><tr>"
-                       "<th>Size</th><th>Colour</th><th>Pages</th><th>A4 eq.</th><th>Unit</th>"
-                       "<th>Unit price</th><th>Amount</th></tr>");
-    for (const BillingJob &job : report.jobs) {
-        html += QStringLiteral("<h3>") + BillingReport::displayName(job.key).toHtmlEscaped() +
-                QStringLiteral("</h3>") + header;
-        for (const BillingLine &line : job.lines) {
-            const bool fee = line.kind == BillingLine::Fee;
-            html += QStringLiteral("<tr>") + cell(line.size) + cell(line.colour) +
-                    cell(fee ? QString() : n(line.pages), true) +
-                    cell(fee ? QString() : n(line.a4Equivalents), true);
-            if (line.price)
-                html += cell(priceUnitLabel(line.price->unit)) +
-                        cell(priceFor(locale, line.price->price), true) +
-                        cell(amountFor(locale, line.amount), true);
-            else
-                html += QStringLiteral("<td colspan=\"3\">unpriced</td>");
-            html += QStringLiteral("</tr>");
-        }
-        html += QStringLiteral("<tr><td colspan=\"2\"><b>Total</b></td>") +
-                cell(n(job.pages), true) + cell(n(job.a4Equivalents), true) +
-                QStringLiteral("<td></td><td></td><td align=\"right\"><b>") +
-                amountFor(locale, job.amount) + QStringLiteral("</b></td></tr></table>");
-        const QString note = billingNote(job.unpricedPages, qint64(job.uncounted.size()));
-        if (!note.isEmpty())
-            html += QStringLiteral("<p>") + note.toHtmlEscaped() + QStringLiteral("</p>");
-        if (!job.uncounted.empty()) {
-            html += QStringLiteral("<ul>");
-            for (const BillingTally::Uncounted &file : job.uncounted)
-                html +=
-                    QStringLiteral("<li>") + BillingReport::displayName(file.path).toHtmlEscaped() +
-                    QStringLiteral(": ") + file.reason.toHtmlEscaped() + QStringLiteral("</li>");
-            html += QStringLiteral("</ul>");
-        }
-    }
-    html += QStringLiteral("<h3>Total</h3><p>") + n(report.pages) + QStringLiteral(" pages, ") +
-            n(report.a4Equivalents) + QStringLiteral(" A4 eq.: <b>") +
-            amountFor(locale, report.amount) + QStringLiteral("</b></p>");
-    const QString note = billingNote(report.unpricedPages, report.uncountedFiles);
-    if (!note.isEmpty())
-        html += QStringLiteral("<p>") + note.toHtmlEscaped() + QStringLiteral("</p>");
-    html += QStringLiteral("</body></html>");
-    document.setHtml(html);
-}
-
 void printBillingReport(QPagedPaintDevice &device, const BillingReport &report,
                         const QLocale &locale)
 {
-    QTextDocument document;
-    fillBillingDocument(document, report, locale);
-    document.print(&device);
+    ReportPainter(device, report, locale).paint();
 }
 
 QByteArray billingPdf(const BillingReport &report, const QLocale &locale)

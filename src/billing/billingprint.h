@@ -8,7 +8,6 @@
 #include <QString>
 
 class QPagedPaintDevice;
-class QTextDocument;
 
 namespace tallivo {
 
@@ -16,13 +15,10 @@ namespace tallivo {
 // are used, A4 elsewhere.
 QPageSize reportPageSize(const QLocale &locale = QLocale());
 
-// The printable report: the shop's name and the date, then a section per
-// job with its lines, files not counted and total, then the grand total.
-// Numbers are written for the people of `locale`.
-void fillBillingDocument(QTextDocument &document, const BillingReport &report,
-                         const QLocale &locale = QLocale());
-// Prints the report on `device`: a QPdfWriter or a QPrinter. Needs a
-// QGuiApplication (fonts).
+// Prints the report on `device`, a QPdfWriter or a QPrinter: the shop's
+// name and the date atop each page, then a section per job with its lines,
+// total and files not counted, then the grand total. Numbers are written for
+// the people of `locale`. Needs a QGuiApplication (fonts).
 void printBillingReport(QPagedPaintDevice &device, const BillingReport &report,
                         const QLocale &locale = QLocale());
 // The report as a PDF file's bytes, on reportPageSize(locale).
