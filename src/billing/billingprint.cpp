@@ -59,10 +59,10 @@ public:
         }
     }
 
-    void paint()
+    bool paint()
     {
         if (!m_painter.isActive())
-            return;
+            return false;
         startPage();
         for (const BillingJob &job : m_report.jobs)
             paintJob(job);
@@ -72,6 +72,7 @@ public:
         row(m_bold, {QString(), QString(), n(m_report.pages), n(m_report.a4Equivalents), QString(),
                      QString(), amount(m_report.amount)});
         note(billingNote(m_report.unpricedPages, m_report.uncountedFiles));
+        return m_painter.end();
     }
 
 private:
@@ -194,10 +195,10 @@ QPageSize reportPageSize(const QLocale &locale)
                                                                              : QPageSize::A4);
 }
 
-void printBillingReport(QPagedPaintDevice &device, const BillingReport &report,
+bool printBillingReport(QPagedPaintDevice &device, const BillingReport &report,
                         const QLocale &locale)
 {
-    ReportPainter(device, report, locale).paint();
+    return ReportPainter(device, report, locale).paint();
 }
 
 QByteArray billingPdf(const BillingReport &report, const QLocale &locale)
@@ -209,7 +210,8 @@ QByteArray billingPdf(const BillingReport &report, const QLocale &locale)
         writer.setPageSize(reportPageSize(locale));
         writer.setTitle(QStringLiteral("Billing report"));
         writer.setCreator(QStringLiteral(TALLIVO_DISPLAY_NAME));
-        printBillingReport(writer, report, locale);
+        if (!printBillingReport(writer, report, locale))
+            return QByteArray();
     }
     return buffer.data();
 }
@@ -221,8 +223,15 @@ bool saveBillingReport(const BillingReport &report, const QByteArray &path, QStr
         return saveBillingCsv(report, path, error);
     if (extension == "xlsx")
         return saveBillingXlsx(report, path, error);
-    if (extension == "pdf")
-        return saveFile(path, billingPdf(report), error);
+    if (extension == "pdf") {
+        const QByteArray pdf = billingPdf(report);
+        if (pdf.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("The PDF could not be made.");
+            return false;
+        }
+        return saveFile(path, pdf, error);
+    }
     if (error)
         *error = QStringLiteral("The report is saved as .csv, .xlsx or .pdf.");
     return false;

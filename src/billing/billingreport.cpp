@@ -21,6 +21,28 @@ QByteArray jobKey(const QByteArray &root, const QByteArray &file, bool perSubfol
     return slash < 0 ? root : file.first(slash);
 }
 
+JobFolders::JobFolders(const QList<QByteArray> &added, bool perSubfolder)
+    : m_perSubfolder(perSubfolder)
+{
+    for (const QByteArray &folder : added)
+        m_added.insert(folder.size() > 1 && folder.endsWith('/') ? folder.chopped(1) : folder);
+}
+
+QByteArray JobFolders::jobOf(const QByteArray &file) const
+{
+    QByteArray folder = folderOf(file);
+    while (!folder.isEmpty()) {
+        if (m_added.contains(folder))
+            return jobKey(folder, file, m_perSubfolder);
+        const QByteArray up = folderOf(folder);
+        if (up == folder)
+            break;
+        folder = up;
+    }
+    // A file added by itself.
+    return jobKey(QByteArray(), file, m_perSubfolder);
+}
+
 Cents amountOf(qint64 quantity, Money price)
 {
     // Up to a billion pages at the dearest price stays within 64 bits once
@@ -93,7 +115,7 @@ QString BillingReport::displayName(const QByteArray &key)
 {
     QString name = displayPath(key);
     for (QChar &c : name)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.unicode() >= 0xfffe)
             c = QChar::ReplacementCharacter;
     return name;
 }

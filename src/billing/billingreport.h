@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QDate>
 #include <QHash>
+#include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -21,6 +23,20 @@ namespace tallivo {
 // its own folder. With `perSubfolder`, each folder right under `root` is a
 // job, and the files of `root` itself one more.
 QByteArray jobKey(const QByteArray &root, const QByteArray &file, bool perSubfolder);
+
+// The job of each file among the folders the user added: the innermost added
+// folder that holds it, found by walking up its folders (so that many added
+// folders cost nothing per file), then jobKey().
+class JobFolders
+{
+public:
+    JobFolders(const QList<QByteArray> &added, bool perSubfolder);
+    QByteArray jobOf(const QByteArray &file) const;
+
+private:
+    QSet<QByteArray> m_added;
+    bool m_perSubfolder;
+};
 
 // Settings of the billing report, as the window keeps them.
 inline constexpr QLatin1StringView kShopNameKey{"SHOPNAME"};

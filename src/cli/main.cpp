@@ -142,38 +142,6 @@ private:
     bool m_ok = false;
 };
 
-// The billing report's job of each file: the given folder it was found in,
-// found by walking up its folders, so that many given folders cost nothing
-// per file.
-class JobFinder
-{
-public:
-    JobFinder(const QList<QByteArray> &folders, bool perSubfolder)
-        : m_perSubfolder(perSubfolder)
-    {
-        for (const QByteArray &folder : folders)
-            m_folders.insert(folder);
-    }
-    QByteArray jobOf(const QByteArray &file) const
-    {
-        QByteArray folder = folderOf(file);
-        while (!folder.isEmpty()) {
-            if (m_folders.contains(folder))
-                return jobKey(folder, file, m_perSubfolder);
-            const QByteArray up = folderOf(folder);
-            if (up == folder)
-                break;
-            folder = up;
-        }
-        // A file given by itself.
-        return jobKey(QByteArray(), file, m_perSubfolder);
-    }
-
-private:
-    QSet<QByteArray> m_folders;
-    bool m_perSubfolder;
-};
-
 bool isPdfName(const QByteArray &path)
 {
     return extensionOf(path).toLower() == "pdf";
@@ -286,7 +254,7 @@ int main(int argc, char *argv[])
         if (isFolder(p))
             givenFolders << p;
     }
-    const JobFinder jobs(givenFolders, line.jobPerSubfolder);
+    const JobFolders jobs(givenFolders, line.jobPerSubfolder);
     BillingTally billing;
 
     // Each file is printed, written to the listings and added to the totals

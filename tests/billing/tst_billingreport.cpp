@@ -80,6 +80,8 @@ private Q_SLOTS:
     void initTestCase();
     void jobKeys_data();
     void jobKeys();
+    void jobsOfAddedFolders_data();
+    void jobsOfAddedFolders();
     void roundsHalfAwayFromZero_data();
     void roundsHalfAwayFromZero();
     void billsEachJob();
@@ -133,6 +135,33 @@ void TestBillingReport::jobKeys()
     QFETCH(bool, perSubfolder);
     QFETCH(QByteArray, job);
     QCOMPARE(jobKey(root, file, perSubfolder), job);
+}
+
+void TestBillingReport::jobsOfAddedFolders_data()
+{
+    QTest::addColumn<bool>("perSubfolder");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("job");
+    QTest::newRow("deep in an added folder")
+        << false << QByteArray("/srv/a/x/y/f.pdf") << QByteArray("/srv/a");
+    QTest::newRow("its subfolder")
+        << true << QByteArray("/srv/a/x/y/f.pdf") << QByteArray("/srv/a/x");
+    QTest::newRow("the innermost added folder")
+        << true << QByteArray("/srv/a/x/inner/deep/f.pdf") << QByteArray("/srv/a/x/inner/deep");
+    QTest::newRow("added with a trailing slash")
+        << true << QByteArray("/srv/b/s/f.pdf") << QByteArray("/srv/b/s");
+    QTest::newRow("added by itself")
+        << true << QByteArray("/home/u/scans/f.pdf") << QByteArray("/home/u/scans");
+    QTest::newRow("the root folder added") << true << QByteArray("/f.pdf") << QByteArray("/");
+}
+
+void TestBillingReport::jobsOfAddedFolders()
+{
+    QFETCH(bool, perSubfolder);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, job);
+    const JobFolders folders({"/srv/a", "/srv/a/x/inner", "/srv/b/"}, perSubfolder);
+    QCOMPARE(folders.jobOf(file), job);
 }
 
 void TestBillingReport::roundsHalfAwayFromZero_data()
