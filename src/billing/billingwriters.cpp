@@ -203,9 +203,19 @@ private:
     locale_t m_old;
 };
 
+// A cell holds at most 32,767 characters, and libxlsxwriter leaves it empty
+// when given more: a path that long is cut, with an ellipsis, rather than
+// lost. UTF-16 units count at least as many as characters.
+constexpr qsizetype kCellMax = 32767;
+
 QByteArray cellText(const QString &text)
 {
-    return text.toUtf8();
+    if (text.size() <= kCellMax)
+        return text.toUtf8();
+    QString cut = text.left(kCellMax - 1);
+    if (cut.back().isHighSurrogate())
+        cut.chop(1);
+    return (cut + QChar(0x2026)).toUtf8();
 }
 
 } // namespace

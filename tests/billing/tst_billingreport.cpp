@@ -253,6 +253,12 @@ void TestBillingReport::writesXlsx()
     QVERIFY(strings.contains("/jobs/a,&quot;quoted&quot;") ||
             strings.contains("/jobs/a,\"quoted\""));
     QVERIFY(strings.contains("not counted: damaged"));
+
+    // A path longer than a cell holds is cut, not dropped.
+    BillingTally tally;
+    tally.addUncounted("/long", "/long/" + QByteArray(40000, 'n'), QStringLiteral("damaged"));
+    QVERIFY(saveBillingReport(makeBillingReport(tally, shopPrices()), QFile::encodeName(path)));
+    QVERIFY(part("xl/sharedStrings.xml").contains("/long/nnnn"));
 }
 
 void TestBillingReport::writesPdf_data()
