@@ -1,6 +1,7 @@
 #include "billingprint.h"
 
 #include "billingwriters.h"
+#include "billingxlsx.h"
 #include "localpath.h"
 #include "savefile.h"
 

@@ -18,15 +18,9 @@ namespace tallivo {
 QByteArray billingCsvHeader();
 bool writeBillingCsv(QIODevice &out, const BillingReport &report);
 
-// The report as a spreadsheet: a sheet of one row per job and a sheet of
-// the lines, numbers as numbers and amounts in a currency format; paths as
-// displayName() shows them.
-bool writeBillingXlsx(QIODevice &out, const BillingReport &report, QString *error = nullptr);
-
-// Saves the CSV or XLSX report, by the extension of `path`, wholly or not
-// at all (through SaveFile). False with the reason otherwise.
+// Saves the CSV report wholly or not at all (through SaveFile). False with
+// the reason otherwise.
 bool saveBillingCsv(const BillingReport &report, const QByteArray &path, QString *error = nullptr);
-bool saveBillingXlsx(const BillingReport &report, const QByteArray &path, QString *error = nullptr);
 
 // The note of a job's total or the grand total: "3 pages unpriced; 1 file
 // not counted", empty when neither.

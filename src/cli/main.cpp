@@ -12,12 +12,6 @@
 #include "pagesummary.h"
 #include "pdfworkers.h"
 #include "savefile.h"
-#ifdef TALLIVO_PRINTED_REPORT
-#include "billingprint.h"
-
-#include <QGuiApplication>
-#endif
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -142,20 +137,49 @@ private:
     bool m_ok = false;
 };
 
-bool isPdfName(const QByteArray &path)
+// The module of the XLSX and PDF reports (see billingmodule.cpp), loaded
+// for good.
+struct ReportModule
 {
-    return extensionOf(path).toLower() == "pdf";
+    QCoreApplication *(*makeApplication)(int *argc, char **argv) = nullptr;
+    bool (*save)(const BillingReport *report, const QByteArray *path, QString *error) = nullptr;
+};
+
+std::optional<ReportModule> loadReportModule(QString *error)
+{
+    QList<QByteArray> candidates;
+    if (const char *given = std::getenv("TALLIVO_REPORT_MODULE"); given && *given)
+        candidates << given;
+#ifdef TALLIVO_REPORT_MODULE_INSTALL_PATH
+    candidates << TALLIVO_REPORT_MODULE_INSTALL_PATH << TALLIVO_REPORT_MODULE_BUILD_PATH;
+#endif
+    *error = QStringLiteral("this build writes only CSV reports");
+    for (const QByteArray &path : std::as_const(candidates)) {
+        if (::access(path.constData(), R_OK) != 0)
+            continue;
+        void *handle = ::dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            *error = QString::fromLocal8Bit(::dlerror());
+            continue;
+        }
+        ReportModule module;
+        module.makeApplication = reinterpret_cast<decltype(module.makeApplication)>(
+            ::dlsym(handle, "tallivoBillingApplication"));
+        module.save =
+            reinterpret_cast<decltype(module.save)>(::dlsym(handle, "tallivoSaveBillingReport"));
+        if (module.makeApplication && module.save)
+            return module;
+        *error = QStringLiteral("%1 is not the report module").arg(displayPath(path));
+    }
+    return std::nullopt;
 }
 
-bool saveReport(const BillingReport &report, const QByteArray &path, QString *error)
+bool saveReport(const BillingReport &report, const QByteArray &path,
+                const std::optional<ReportModule> &module, QString *error)
 {
-#ifdef TALLIVO_PRINTED_REPORT
-    return saveBillingReport(report, path, error);
-#else
-    if (extensionOf(path).toLower() == "xlsx")
-        return saveBillingXlsx(report, path, error);
+    if (module)
+        return module->save(&report, &path, error);
     return saveBillingCsv(report, path, error);
-#endif
 }
 
 } // namespace
@@ -173,12 +197,18 @@ int main(int argc, char *argv[])
     // A PDF report is laid out with fonts, which need the GUI application;
     // it never shows a window, so no display is needed either.
     std::unique_ptr<QCoreApplication> application;
-#ifdef TALLIVO_PRINTED_REPORT
-    if (line.reportPath && isPdfName(*line.reportPath)) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QGuiApplication>(argc, argv);
+    std::optional<ReportModule> reportModule;
+    const QByteArray reportType =
+        line.reportPath ? extensionOf(*line.reportPath).toLower() : QByteArray();
+    if (line.error.isEmpty() && (reportType == "xlsx" || reportType == "pdf")) {
+        QString why;
+        reportModule = loadReportModule(&why);
+        if (!reportModule)
+            return usageError(why);
+        // Only the PDF's fonts need the GUI application.
+        if (reportType == "pdf")
+            application.reset(reportModule->makeApplication(&argc, argv));
     }
-#endif
     if (!application)
         application = std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication &app = *application;
@@ -213,10 +243,6 @@ int main(int argc, char *argv[])
     PriceList prices;
     if (reportGiven) {
         const QByteArray extension = extensionOf(reportPath).toLower();
-#ifndef TALLIVO_PRINTED_REPORT
-        if (extension == "pdf")
-            return usageError(QStringLiteral("this build writes no PDF report; use .csv or .xlsx"));
-#endif
         if (extension != "csv" && extension != "xlsx" && extension != "pdf")
             return usageError(QStringLiteral("the report is written as .csv, .xlsx or .pdf"));
     }
@@ -410,7 +436,7 @@ int main(int argc, char *argv[])
         const QString shop = userSettings().value(kShopNameKey).toString();
         const BillingReport report = makeBillingReport(billing, prices, shop, QDate::currentDate());
         QString error;
-        if (!saveReport(report, reportPath, &error)) {
+        if (!saveReport(report, reportPath, reportModule, &error)) {
             std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
                          escapedForRow(reportPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;
