@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,6 +86,8 @@ private Q_SLOTS:
     void writesEveryFormat();
     void refusesBadPriceLists_data();
     void refusesBadPriceLists();
+    void refusesBadReportOptions_data();
+    void refusesBadReportOptions();
 
 private:
     QTemporaryDir m_dir;
@@ -232,6 +235,41 @@ void TestBillingCli::refusesBadPriceLists()
     // Refused before anything was counted.
     QVERIFY(!r.out.contains("Total"));
     QVERIFY(!QFile::exists(report));
+}
+
+void TestBillingCli::refusesBadReportOptions_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("prices without a report")
+        << QStringList{QStringLiteral("--prices"), QStringLiteral("p.tsv")} << 2
+        << QByteArray("go with --report");
+    QTest::newRow("per subfolder without a report")
+        << QStringList{QStringLiteral("--job-per-subfolder")} << 2
+        << QByteArray("go with --report");
+    QTest::newRow("unknown format")
+        << QStringList{QStringLiteral("--report"), QStringLiteral("bill.txt")} << 2
+        << QByteArray(".csv, .xlsx or .pdf");
+    // Counted, then refused: a folder is never replaced.
+    QTest::newRow("a folder") << QStringList{QStringLiteral("--report"), QStringLiteral("dir.pdf")}
+                              << 1 << QByteArray("cannot write");
+}
+
+void TestBillingCli::refusesBadReportOptions()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, status);
+    QFETCH(QByteArray, message);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dir.pdf")));
+    for (QString &o : options)
+        if (o.contains(QLatin1Char('.')))
+            o = dir.filePath(o);
+    const Result r = count(options << m_root + QStringLiteral("/jobA"));
+    QCOMPARE(r.status, status);
+    QVERIFY2(r.err.contains(message), r.err.constData());
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("dir.pdf"))).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestBillingCli)
