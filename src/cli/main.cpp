@@ -12,6 +12,7 @@
 #include "pagesummary.h"
 #include "pdfworkers.h"
 #include "savefile.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -241,11 +242,8 @@ int main(int argc, char *argv[])
     const RowTarget stderrTarget = stderrIsTerminal ? RowTarget::Terminal : RowTarget::File;
     // The report's format and prices are checked before anything is counted.
     PriceList prices;
-    if (reportGiven) {
-        const QByteArray extension = extensionOf(reportPath).toLower();
-        if (extension != "csv" && extension != "xlsx" && extension != "pdf")
-            return usageError(QStringLiteral("the report is written as .csv, .xlsx or .pdf"));
-    }
+    if (reportGiven && reportType != "csv" && reportType != "xlsx" && reportType != "pdf")
+        return usageError(QStringLiteral("the report is written as .csv, .xlsx or .pdf"));
     if (line.pricesPath) {
         PriceList::Error error;
         std::optional<PriceList> loaded = PriceList::load(*line.pricesPath, &error);
