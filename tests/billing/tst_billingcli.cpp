@@ -185,6 +185,8 @@ void TestBillingCli::writesEveryFormat()
                QStringLiteral("--job-per-subfolder"),
                QStringLiteral("--prices=") + m_dir.filePath(QStringLiteral("prices.tsv")),
                QStringLiteral("--report=") + report, m_root});
+    if (r.status == 2 && r.err.contains("only CSV"))
+        QSKIP("This build has no report module (QtGui is missing).");
     QCOMPARE(r.status, 3);
     // The job totals and the grand total.
     if (name.endsWith(QLatin1String("csv"))) {
