@@ -1,5 +1,8 @@
 // tallivo-count: counts the pages of TIFF and PDF files from the command line,
 // collecting paths exactly as a drop on the window does.
+#include "appinfo.h"
+#include "billingreport.h"
+#include "billingwriters.h"
 #include "collectionrun.h"
 #include "commandline.h"
 #include "exporter.h"
@@ -20,7 +23,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -133,6 +138,51 @@ private:
     bool m_ok = false;
 };
 
+// The module of the XLSX and PDF reports (see billingmodule.cpp), loaded
+// for good.
+struct ReportModule
+{
+    QCoreApplication *(*makeApplication)(int *argc, char **argv) = nullptr;
+    bool (*save)(const BillingReport *report, const QByteArray *path, QString *error) = nullptr;
+};
+
+std::optional<ReportModule> loadReportModule(QString *error)
+{
+    QList<QByteArray> candidates;
+    if (const char *given = std::getenv("TALLIVO_REPORT_MODULE"); given && *given)
+        candidates << given;
+#ifdef TALLIVO_REPORT_MODULE_INSTALL_PATH
+    candidates << TALLIVO_REPORT_MODULE_INSTALL_PATH << TALLIVO_REPORT_MODULE_BUILD_PATH;
+#endif
+    *error = QStringLiteral("this build writes only CSV reports");
+    for (const QByteArray &path : std::as_const(candidates)) {
+        if (::access(path.constData(), R_OK) != 0)
+            continue;
+        void *handle = ::dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            *error = QString::fromLocal8Bit(::dlerror());
+            continue;
+        }
+        ReportModule module;
+        module.makeApplication = reinterpret_cast<decltype(module.makeApplication)>(
+            ::dlsym(handle, "tallivoBillingApplication"));
+        module.save =
+            reinterpret_cast<decltype(module.save)>(::dlsym(handle, "tallivoSaveBillingReport"));
+        if (module.makeApplication && module.save)
+            return module;
+        *error = QStringLiteral("%1 is not the report module").arg(displayPath(path));
+    }
+    return std::nullopt;
+}
+
+bool saveReport(const BillingReport &report, const QByteArray &path,
+                const std::optional<ReportModule> &module, QString *error)
+{
+    if (module)
+        return module->save(&report, &path, error);
+    return saveBillingCsv(report, path, error);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -140,17 +190,34 @@ int main(int argc, char *argv[])
     // A write past a file size limit fails with EFBIG, said and the old file
     // kept, instead of ending the program with its new file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tallivo-count"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));
-    // Problems are reported below, a line per file or folder.
-    QLoggingCategory::setFilterRules(QStringLiteral("tallivo.*.warning=false"));
-
     // Paths are bytes: the arguments are read as given, never decoded.
     QList<QByteArray> argumentList;
     for (int i = 1; i < argc; ++i)
         argumentList << QByteArray(argv[i]);
     const CommandLine line = parseCommandLine(argumentList, currentFolder(), Program::Counter);
+    // A PDF report is laid out with fonts, which need the GUI application;
+    // it never shows a window, so no display is needed either.
+    std::unique_ptr<QCoreApplication> application;
+    std::optional<ReportModule> reportModule;
+    const QByteArray reportType =
+        line.reportPath ? extensionOf(*line.reportPath).toLower() : QByteArray();
+    if (line.error.isEmpty() && (reportType == "xlsx" || reportType == "pdf")) {
+        QString why;
+        reportModule = loadReportModule(&why);
+        if (!reportModule)
+            return usageError(why);
+        // Only the PDF's fonts need the GUI application.
+        if (reportType == "pdf")
+            application.reset(reportModule->makeApplication(&argc, argv));
+    }
+    if (!application)
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication &app = *application;
+    QCoreApplication::setApplicationName(QStringLiteral("tallivo-count"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));
+    // Problems are reported below, a line per file or folder.
+    QLoggingCategory::setFilterRules(QStringLiteral("tallivo.*.warning=false"));
+
     if (line.help) {
         std::fputs(commandLineHelp(Program::Counter).toUtf8().constData(), stdout);
         return Ok;
@@ -167,10 +234,27 @@ int main(int argc, char *argv[])
     const bool exportGiven = line.exportPath.has_value();
     const QByteArray pagesPath = line.pagesPath.value_or(QByteArray());
     const QByteArray exportPath = line.exportPath.value_or(QByteArray());
+    const bool reportGiven = line.reportPath.has_value();
+    const QByteArray reportPath = line.reportPath.value_or(QByteArray());
 
     const bool stderrIsTerminal = ::isatty(STDERR_FILENO);
     const RowTarget stdoutTarget = ::isatty(STDOUT_FILENO) ? RowTarget::Terminal : RowTarget::File;
     const RowTarget stderrTarget = stderrIsTerminal ? RowTarget::Terminal : RowTarget::File;
+    // The report's format and prices are checked before anything is counted.
+    PriceList prices;
+    if (reportGiven && reportType != "csv" && reportType != "xlsx" && reportType != "pdf")
+        return usageError(QStringLiteral("the report is written as .csv, .xlsx or .pdf"));
+    if (line.pricesPath) {
+        PriceList::Error error;
+        std::optional<PriceList> loaded = PriceList::load(*line.pricesPath, &error);
+        if (!loaded) {
+            std::fprintf(stderr, "tallivo-count: %s: %s\n",
+                         escapedForRow(*line.pricesPath, stderrTarget).constData(),
+                         error.text().toUtf8().constData());
+            return Usage;
+        }
+        prices = std::move(*loaded);
+    }
     int status = Ok;
     // A file URL naming another machine is not a local path: said, not counted.
     for (const QString &skipped : line.skipped) {
@@ -180,6 +264,7 @@ int main(int argc, char *argv[])
     Arguments arguments;
     arguments.isFolders = true;
     arguments.includeSubfolders = line.subfolders;
+    QList<QByteArray> givenFolders;
     for (const QUrl &url : line.urls) {
         const QByteArray p = localPath(url);
         if (!statusOf(p)) {
@@ -190,7 +275,11 @@ int main(int argc, char *argv[])
             continue;
         }
         arguments.urls << url;
+        if (isFolder(p))
+            givenFolders << p;
     }
+    const JobFolders jobs(givenFolders, line.jobPerSubfolder);
+    BillingTally billing;
 
     // Each file is printed, written to the listings and added to the totals
     // as it comes, in walk order, and then forgotten: the run keeps a key
@@ -198,7 +287,7 @@ int main(int argc, char *argv[])
     CollectionRun run;
     if (pagesGiven)
         run.setPageDetails(PageDetails::Pages);
-    else if (summary)
+    else if (summary || reportGiven)
         run.setPageDetails(PageDetails::Summary);
     std::optional<ExportWriter> exportWriter;
     if (exportGiven) {
@@ -235,6 +324,13 @@ int main(int argc, char *argv[])
                 exportWriter->add(f.record());
             if (pageList)
                 pageList->add(f);
+            if (reportGiven) {
+                const QByteArray path = f.localPath();
+                if (f.countStatus() == CountStatus::Counted)
+                    billing.addFile(jobs.jobOf(path), f.pageSummary());
+                else
+                    billing.addUncounted(jobs.jobOf(path), path, countStatusText(f.countStatus()));
+            }
             if (!quiet)
                 printRow(stdout, stdoutTarget, f);
             if (f.countStatus() == CountStatus::Counted)
@@ -331,6 +427,16 @@ int main(int argc, char *argv[])
         if (!exportWriter->commit(&error)) {
             std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
                          escapedForRow(exportPath, stderrTarget).constData(), qPrintable(error));
+            status = Failed;
+        }
+    }
+    if (reportGiven) {
+        const QString shop = userSettings().value(kShopNameKey).toString();
+        const BillingReport report = makeBillingReport(billing, prices, shop, QDate::currentDate());
+        QString error;
+        if (!saveReport(report, reportPath, reportModule, &error)) {
+            std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
+                         escapedForRow(reportPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;
         }
     }
