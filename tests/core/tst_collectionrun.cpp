@@ -29,15 +29,16 @@ public:
         : files(files)
     {
         QObject::connect(&run, &CollectionRun::started, &m_context, [this] { note("start"); });
-        QObject::connect(&run, &CollectionRun::filesCounted, &m_context, [this](FileBatch &batch) {
-            note("files");
-            QVERIFY(!batch.items.empty());
-            for (auto &item : batch.items)
-                this->files.append(std::move(item));
-            totalsSeen << this->files.totals().tiffPages + this->files.totals().pdfPages;
-            if (onBatch)
-                onBatch();
-        });
+        QObject::connect(
+            &run, &CollectionRun::filesCounted, &m_context, [this](const SharedFileBatch &batch) {
+                note("files");
+                QVERIFY(!batch->items.empty());
+                for (auto &item : batch->copies())
+                    this->files.append(std::move(item));
+                totalsSeen << this->files.totals().tiffPages + this->files.totals().pdfPages;
+                if (onBatch)
+                    onBatch();
+            });
         QObject::connect(&run, &CollectionRun::finished, &m_context, [this](const RunResult &r) {
             note("end");
             result = r;
