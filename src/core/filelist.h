@@ -118,8 +118,8 @@ public:
     // The figures of all listed files, checked ones among them.
     const PageTally &tally() const { return m_tally; }
     PageTotals totals() const { return m_tally.pages(); }
-    // The figures of the given rows only (repeats count once each time), at
-    // the cost of those rows.
+    // The figures of the given rows only (a row given twice counts twice),
+    // at the cost of those rows.
     PageTally tallyOf(const QList<int> &rows) const;
     // Totals of the given rows only.
     PageTotals totalsOf(const QList<int> &rows) const;
