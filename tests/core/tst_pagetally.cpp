@@ -12,7 +12,7 @@ namespace {
 
 // A file as a run would list it: `pages` A4 pages, every other one in colour,
 // with page details or without.
-struct Spec
+struct Sample
 {
     QByteArray name;
     qint32 pages = 0;
@@ -20,22 +20,22 @@ struct Spec
     bool checked = true;
     bool details = true;
 };
-using Specs = QList<Spec>;
+using Samples = QList<Sample>;
 
-std::unique_ptr<FileItem> fileOf(const Spec &spec, int n = 0)
+std::unique_ptr<FileItem> fileOf(const Sample &sample, int n = 0)
 {
     FileRecord record;
     record.folder = makeFolder(QByteArrayLiteral("/box/") + QByteArray::number(n));
-    record.name = spec.name;
-    record.pages = spec.pages;
-    record.status = spec.status;
-    record.checked = spec.checked;
+    record.name = sample.name;
+    record.pages = sample.pages;
+    record.status = sample.status;
+    record.checked = sample.checked;
     auto item = std::make_unique<FileItem>(std::move(record));
-    if (spec.details && spec.pages > 0) {
+    if (sample.details && sample.pages > 0) {
         std::vector<PageInfo> pages;
-        for (qint32 p = 0; p < spec.pages; ++p)
+        for (qint32 p = 0; p < sample.pages; ++p)
             pages.push_back({210.f, 297.f, p % 2 ? ColourClass::Colour : ColourClass::BlackWhite});
-        item->setPageSummary(PageSummary::fromPages(pages, spec.pages));
+        item->setPageSummary(PageSummary::fromPages(pages, sample.pages));
     }
     return item;
 }
@@ -78,33 +78,33 @@ private Q_SLOTS:
 
 void TestPageTally::figuresOfASet_data()
 {
-    QTest::addColumn<Specs>("specs");
+    QTest::addColumn<Samples>("samples");
     // files, TIFF, PDF, checked files, checked TIFF, checked PDF, uncounted,
     // without details, pages in the table
     QTest::addColumn<QList<qint64>>("expected");
-    QTest::newRow("empty") << Specs{} << QList<qint64>{0, 0, 0, 0, 0, 0, 0, 0, 0};
-    QTest::newRow("types") << Specs{{"a.tif", 3}, {"b.PDF", 5}, {"c.tiff", 2}, {"d.txt", 0}}
+    QTest::newRow("empty") << Samples{} << QList<qint64>{0, 0, 0, 0, 0, 0, 0, 0, 0};
+    QTest::newRow("types") << Samples{{"a.tif", 3}, {"b.PDF", 5}, {"c.tiff", 2}, {"d.txt", 0}}
                            << QList<qint64>{4, 5, 5, 4, 5, 5, 0, 0, 10};
-    QTest::newRow("unchecked") << Specs{{"a.tif", 3, CountStatus::Counted, false},
-                                        {"b.pdf", 5},
-                                        {"c.pdf", 7, {}, false}}
+    QTest::newRow("unchecked") << Samples{{"a.tif", 3, CountStatus::Counted, false},
+                                          {"b.pdf", 5},
+                                          {"c.pdf", 7, {}, false}}
                                << QList<qint64>{3, 3, 12, 1, 0, 5, 0, 0, 15};
-    QTest::newRow("uncounted") << Specs{{"a.pdf", 0, CountStatus::Locked},
-                                        {"b.tif", 2, CountStatus::CutShort, false},
-                                        {"c.pdf", 4}}
+    QTest::newRow("uncounted") << Samples{{"a.pdf", 0, CountStatus::Locked},
+                                          {"b.tif", 2, CountStatus::CutShort, false},
+                                          {"c.pdf", 4}}
                                << QList<qint64>{3, 2, 4, 2, 0, 4, 2, 0, 6};
     QTest::newRow("without details")
-        << Specs{{"a.pdf", 4, {}, true, false}, {"b.pdf", 0, {}, true, false}, {"c.tif", 1}}
+        << Samples{{"a.pdf", 4, {}, true, false}, {"b.pdf", 0, {}, true, false}, {"c.tif", 1}}
         << QList<qint64>{3, 1, 4, 3, 1, 4, 0, 1, 1};
 }
 
 void TestPageTally::figuresOfASet()
 {
-    QFETCH(Specs, specs);
+    QFETCH(Samples, samples);
     QFETCH(QList<qint64>, expected);
     std::vector<std::unique_ptr<FileItem>> files;
-    for (const Spec &spec : std::as_const(specs))
-        files.push_back(fileOf(spec, int(files.size())));
+    for (const Sample &sample : std::as_const(samples))
+        files.push_back(fileOf(sample, int(files.size())));
     PageTally all;
     for (const auto &f : files)
         all.add(*f);
@@ -165,21 +165,21 @@ void TestPageTally::listKeepsItsTallyThroughEdits()
     // Every way the list changes, over files of every kind, the checked
     // and unchecked ones mixed: the kept tally is the one counted afresh.
     QRandomGenerator random(7);
-    const auto randomSpec = [&random](int n) {
+    const auto randomSample = [&random](int n) {
         static const char *const names[] = {"a.tif", "b.pdf", "c.TIFF", "d.Pdf", "e.txt"};
-        Spec spec;
-        spec.name = QByteArray::number(n) + names[random.bounded(5)];
-        spec.pages = qint32(random.bounded(6));
-        spec.status = random.bounded(4) == 0 ? CountStatus::Damaged : CountStatus::Counted;
-        spec.checked = random.bounded(3) != 0;
-        spec.details = random.bounded(2) == 0;
-        return spec;
+        Sample sample;
+        sample.name = QByteArray::number(n) + names[random.bounded(5)];
+        sample.pages = qint32(random.bounded(6));
+        sample.status = random.bounded(4) == 0 ? CountStatus::Damaged : CountStatus::Counted;
+        sample.checked = random.bounded(3) != 0;
+        sample.details = random.bounded(2) == 0;
+        return sample;
     };
     FileList list;
     int made = 0;
     const auto appendSome = [&](int n) {
         for (int i = 0; i < n; ++i, ++made)
-            QVERIFY(list.append(fileOf(randomSpec(made), made)));
+            QVERIFY(list.append(fileOf(randomSample(made), made)));
     };
     const auto check = [&list](const char *step) {
         const PageTally fresh = recount(list);
