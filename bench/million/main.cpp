@@ -82,8 +82,8 @@ int main(int argc, char *argv[])
 
     FileList files;
     CollectionRun run;
-    QObject::connect(&run, &CollectionRun::filesCounted, [&files](FileBatch &batch) {
-        for (auto &item : batch.items)
+    QObject::connect(&run, &CollectionRun::filesCounted, [&files](const SharedFileBatch &batch) {
+        for (auto &item : batch->copies())
             files.append(std::move(item));
     });
     QObject::connect(&run, &CollectionRun::finished, &app, [] { QCoreApplication::quit(); });

@@ -10,6 +10,7 @@
 #include "localpath.h"
 #include "pagereport.h"
 #include "pagesummary.h"
+#include "pagetally.h"
 #include "pdfworkers.h"
 #include "savefile.h"
 
@@ -297,29 +298,16 @@ int main(int argc, char *argv[])
     std::optional<PageListWriter> pageList;
     if (pagesGiven)
         pageList.emplace(pagesPath);
-    PageTotals t;
-    PageTable table;
-    qint64 listed = 0;
-    int uncounted = 0;
+    // The figures the window would show of the same files; the files
+    // themselves go.
+    PageTally tally;
     ProgressLine progress;
-    QObject::connect(&run, &CollectionRun::filesCounted, [&](FileBatch &batch) {
+    QObject::connect(&run, &CollectionRun::filesCounted, [&](const SharedFileBatch &batch) {
         if (!quiet)
             progress.clear();
-        for (const auto &item : batch.items) {
+        for (const auto &item : batch->items) {
             const FileItem &f = *item;
-            ++listed;
-            switch (pageGroupOf(f)) {
-            case PageGroup::Tiff:
-                t.tiffPages += f.pages();
-                break;
-            case PageGroup::Pdf:
-                t.pdfPages += f.pages();
-                break;
-            case PageGroup::None:
-                break;
-            }
-            if (summary)
-                table.add(f.pageSummary());
+            tally.add(f);
             if (exportWriter)
                 exportWriter->add(f.record());
             if (pageList)
@@ -335,18 +323,17 @@ int main(int argc, char *argv[])
                 printRow(stdout, stdoutTarget, f);
             if (f.countStatus() == CountStatus::Counted)
                 continue;
-            ++uncounted;
             // A problem, not progress: named under --quiet too.
             const QByteArray line = "tallivo-count: " + escapedForRow(f.localPath(), stderrTarget) +
                                     ": " + countStatusText(f.countStatus()).toUtf8() + '\n';
             std::fflush(stdout);
             std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
         }
-        batch.items.clear();
     });
     if (!quiet && stderrIsTerminal) {
-        QObject::connect(&run, &CollectionRun::progress,
-                         [&](const RunProgress &p) { progress.show(p, listed, t); });
+        QObject::connect(&run, &CollectionRun::progress, [&](const RunProgress &p) {
+            progress.show(p, tally.files(), tally.pages());
+        });
     }
     int interrupted = 0;
     std::optional<QSocketNotifier> interrupts;
@@ -378,13 +365,15 @@ int main(int argc, char *argv[])
         return 128 + interrupted;
     }
 
+    const PageTotals &t = tally.pages();
     std::printf("Total Pages TIFF : %lld PDF : %lld\n", t.tiffPages, t.pdfPages);
     // The sum on a line of its own, so that the line above stays as scripts
     // read it.
-    std::printf("Total pages: %lld\n", t.tiffPages + t.pdfPages);
+    std::printf("Total pages: %lld\n", t.all());
     // The window's status text, without its selection part: nothing is
     // selected here.
-    std::printf("%lld Total file(s)\n", listed);
+    std::printf("%lld Total file(s)\n", tally.files());
+    const qint64 uncounted = tally.uncounted();
     std::fflush(stdout);
 
     for (const UnreadableFolder &folder : unreadable) {
@@ -393,7 +382,7 @@ int main(int argc, char *argv[])
                      std::strerror(folder.error));
     }
     if (uncounted > 0) {
-        std::fprintf(stderr, "%d file%s could not be counted\n", uncounted,
+        std::fprintf(stderr, "%lld file%s could not be counted\n", uncounted,
                      uncounted == 1 ? "" : "s");
     }
     if (!unreadable.isEmpty()) {
@@ -411,7 +400,7 @@ int main(int argc, char *argv[])
         status = NotAllCounted;
 
     if (summary) {
-        std::fputs(pageTableText(table).toUtf8().constData(), stdout);
+        std::fputs(pageTableText(tally.table()).toUtf8().constData(), stdout);
         std::fflush(stdout);
     }
     if (pagesGiven) {

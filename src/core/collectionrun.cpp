@@ -220,6 +220,15 @@ private:
 
 } // namespace
 
+std::vector<std::unique_ptr<FileItem>> FileBatch::copies() const
+{
+    std::vector<std::unique_ptr<FileItem>> files;
+    files.reserve(items.size());
+    for (const auto &item : items)
+        files.push_back(item->clone());
+    return files;
+}
+
 OverlappingPaths::OverlappingPaths(const QList<QUrl> &urls)
 {
     std::vector<QByteArray> paths;
@@ -281,18 +290,22 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
     sinceProgress.start();
 
     auto handOver = [&](int waitMs) {
-        auto batch = std::make_shared<FileBatch>();
-        batch->items = queue.takeCounted(waitMs);
+        std::vector<std::unique_ptr<FileItem>> counted = queue.takeCounted(waitMs);
         sinceHandOver.start();
-        if (batch->items.empty() || !isProcessing())
+        if (counted.empty() || !isProcessing())
             return;
+        auto made = std::make_shared<FileBatch>();
+        made->items.reserve(counted.size());
+        for (auto &item : counted)
+            made->items.push_back(std::move(item));
+        SharedFileBatch batch = std::move(made);
         handedOver += qint64(batch->items.size());
         post([this, batch] {
             // A cancel stops the batches still on their way.
             if (!isProcessing())
                 return;
             m_result.handedOver += qint64(batch->items.size());
-            Q_EMIT filesCounted(*batch);
+            Q_EMIT filesCounted(batch);
         });
     };
     auto reportProgress = [&] {

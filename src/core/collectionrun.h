@@ -34,7 +34,8 @@ struct UnreadableFolder
     int error = 0; // errno
 };
 
-// Files a run has counted, in walk order. Whoever keeps them takes them out.
+// Files a run has counted, in walk order. Handed to every receiver alike and
+// never changed after: a receiver that keeps files keeps copies of them.
 struct FileBatch
 {
     FileBatch() = default;
@@ -43,8 +44,12 @@ struct FileBatch
     FileBatch(const FileBatch &) = delete;
     FileBatch &operator=(const FileBatch &) = delete;
 
-    std::vector<std::unique_ptr<FileItem>> items;
+    // Copies of the files, for a receiver that lists them.
+    std::vector<std::unique_ptr<FileItem>> copies() const;
+
+    std::vector<std::unique_ptr<const FileItem>> items;
 };
+using SharedFileBatch = std::shared_ptr<const FileBatch>;
 
 // How a run ended.
 struct RunResult
@@ -121,8 +126,8 @@ public:
 Q_SIGNALS:
     // The run has begun.
     void started();
-    // Counted files, in walk order; receivers take what they keep.
-    void filesCounted(tallivo::FileBatch &batch);
+    // Counted files, in walk order; the same batch for every receiver.
+    void filesCounted(const tallivo::SharedFileBatch &batch);
     // A few times a second while the run goes on.
     void progress(const tallivo::RunProgress &progress);
     // A folder given to the run was entered, in walk order.

@@ -104,7 +104,10 @@ FileItem::FileItem(FileRecord record)
 
 std::unique_ptr<FileItem> FileItem::clone() const
 {
-    auto copy = std::make_unique<FileItem>(m_record);
+    // The key is copied, not made again from the path.
+    std::unique_ptr<FileItem> copy(new FileItem());
+    copy->m_record = m_record;
+    copy->m_key = m_key;
     if (m_details) {
         copy->m_details = std::make_unique<Details>();
         copy->m_details->summary = m_details->summary;

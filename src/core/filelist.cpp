@@ -11,40 +11,9 @@
 
 namespace tallivo {
 
-PageGroup pageGroupOf(const FileItem &item)
-{
-    // Every tally asks this of every file it adds or takes away: a plain
-    // ASCII extension, as nearly every name has, is decided on its bytes.
-    // Others go by the upper-case text the Type column shows.
-    const QByteArrayView extension = extensionIn(item.record().name);
-    if (std::all_of(extension.begin(), extension.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        const QByteArray &name = item.record().name;
-        if (hasPdfExtension(name))
-            return PageGroup::Pdf;
-        return isCountableName(name) ? PageGroup::Tiff : PageGroup::None;
-    }
-    const QString upper = item.typeToUpper();
-    if (upper == QLatin1String("TIF") || upper == QLatin1String("TIFF"))
-        return PageGroup::Tiff;
-    if (upper == QLatin1String("PDF"))
-        return PageGroup::Pdf;
-    return PageGroup::None;
-}
-
 RowPages FileList::rowPages(const FileItem &item)
 {
     return {item.pages(), pageGroupOf(item)};
-}
-
-void FileList::count(const FileItem &item, int sign)
-{
-    m_totals.count(pageGroupOf(item), item.pages(), sign);
-}
-
-void FileList::count(const RowPages &row, int sign)
-{
-    m_totals.count(row.group, row.pages, sign);
 }
 
 bool FileList::append(std::unique_ptr<FileItem> item)
@@ -55,8 +24,8 @@ bool FileList::append(std::unique_ptr<FileItem> item)
     if (m_keys.contains(key))
         return false;
     m_keys.insert(key);
-    count(*item, +1);
     m_rowPages.push_back(rowPages(*item));
+    m_tally.add(*item, m_rowPages.back().group);
     m_items.push_back(std::move(item));
     changed();
     return true;
@@ -116,7 +85,7 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges, const
             keys.push_back(item.key());
             if (visit)
                 visit(item);
-            count(m_rowPages[next], -1);
+            m_tally.remove(item, m_rowPages[next].group);
             block.items.push_back(std::move(m_items[next]));
             block.pages.push_back(m_rowPages[next]);
         }
@@ -179,7 +148,7 @@ QList<RowRange> FileList::putBlocks(std::vector<FileBlock> blocks, const Visit &
             if (visit)
                 visit(item);
             m_rowPages[to] = known ? pages[i] : rowPages(item);
-            count(m_rowPages[to], +1);
+            m_tally.add(item, m_rowPages[to].group);
             m_items[to] = std::move(items[i]);
         }
     }
@@ -203,7 +172,28 @@ void FileList::clear()
     m_items.clear();
     m_rowPages.clear();
     m_keys.clear();
-    m_totals = {};
+    m_tally.clear();
+    changed();
+}
+
+void FileList::setChecked(int row, bool checked)
+{
+    if (row < 0 || row >= size())
+        return;
+    FileItem &item = *m_items[size_t(row)];
+    m_tally.setChecked(item, m_rowPages[size_t(row)].group, checked);
+    item.setChecked(checked);
+}
+
+void FileList::update(int row, const std::function<void(FileItem &)> &edit)
+{
+    if (row < 0 || row >= size())
+        return;
+    FileItem &item = *m_items[size_t(row)];
+    m_tally.remove(item, m_rowPages[size_t(row)].group);
+    edit(item);
+    m_rowPages[size_t(row)].pages = item.pages();
+    m_tally.add(item, m_rowPages[size_t(row)].group);
     changed();
 }
 
@@ -257,6 +247,16 @@ void add(PageTotals &totals, PageGroup group, qint64 pages)
 }
 
 } // namespace
+
+PageTally FileList::tallyOf(const QList<int> &rows) const
+{
+    PageTally t;
+    for (int row : rows) {
+        if (row >= 0 && row < size())
+            t.add(*m_items[size_t(row)], m_rowPages[size_t(row)].group);
+    }
+    return t;
+}
 
 PageTotals FileList::totalsOf(const QList<int> &rows) const
 {

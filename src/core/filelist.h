@@ -2,6 +2,7 @@
 
 #include "column.h"
 #include "fileitem.h"
+#include "pagetally.h"
 
 #include <QList>
 #include <QSet>
@@ -16,35 +17,10 @@
 
 namespace tallivo {
 
-// Which page total a file adds to, by its upper-cased extension.
-enum class PageGroup
-{
-    None,
-    Tiff,
-    Pdf
-};
-PageGroup pageGroupOf(const FileItem &item);
-
 struct SortDescriptor
 {
     Column column = Column::Name;
     bool ascending = true;
-};
-
-// 64-bit: a million files of a few thousand pages each pass 2^31.
-struct PageTotals
-{
-    qint64 tiffPages = 0;
-    qint64 pdfPages = 0;
-
-    // Adds (sign 1) or takes away (sign -1) a file's pages in its group.
-    void count(PageGroup group, qint64 pages, int sign)
-    {
-        if (group == PageGroup::Tiff)
-            tiffPages += sign * pages;
-        else if (group == PageGroup::Pdf)
-            pdfPages += sign * pages;
-    }
 };
 
 // Rows first..last, both included.
@@ -92,14 +68,15 @@ void gatherSortData(const FileList &files, int from, int to, SortColumnData &dat
 std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows);
 
 // The ordered list of files, in table order. Keeps a set of path keys and the
-// page totals up to date, so that the duplicate test and the totals cost the
-// same for the hundred-thousandth file as for the first.
+// tally of its files up to date, so that the duplicate test and the figures
+// cost the same for the hundred-thousandth file as for the first. Its items
+// change only through it, so that the tally stays true.
 class FileList
 {
 public:
     int size() const { return int(m_items.size()); }
     bool isEmpty() const { return m_items.empty(); }
-    FileItem *at(int row) const { return m_items[size_t(row)].get(); }
+    const FileItem *at(int row) const { return m_items[size_t(row)].get(); }
 
     // Whether a file of the same path is listed.
     bool contains(const FileItem &item) const { return m_keys.contains(item.key()); }
@@ -123,6 +100,11 @@ public:
     // Returns the rows each block is at now.
     QList<RowRange> putBlocks(std::vector<FileBlock> blocks, const Visit &visit = {});
     void clear();
+    // Checks or unchecks the file at `row`.
+    void setChecked(int row, bool checked);
+    // Changes the file at `row` with `edit`, which may change anything but
+    // its name and folder.
+    void update(int row, const std::function<void(FileItem &)> &edit);
     // Moves the item at `from` so that it ends up at `to`.
     void move(int from, int to);
     // Reorders the list: row i gets the item that was at row order[i]. The
@@ -133,7 +115,12 @@ public:
     // per item.
     void sort(const QList<SortDescriptor> &descriptors);
 
-    PageTotals totals() const { return m_totals; }
+    // The figures of all listed files, checked ones among them.
+    const PageTally &tally() const { return m_tally; }
+    PageTotals totals() const { return m_tally.pages(); }
+    // The figures of the given rows only (a row given twice counts twice),
+    // at the cost of those rows.
+    PageTally tallyOf(const QList<int> &rows) const;
     // Totals of the given rows only.
     PageTotals totalsOf(const QList<int> &rows) const;
     // Totals of row ranges (apart from each other), at the cost of the
@@ -143,8 +130,6 @@ public:
 
 private:
     static RowPages rowPages(const FileItem &item);
-    void count(const FileItem &item, int sign);
-    void count(const RowPages &row, int sign);
     void changed() { m_sumsValid = false; }
     // The totals of rows [0, row).
     PageTotals totalsBefore(size_t row) const;
@@ -154,7 +139,7 @@ private:
     // sums and the removals read no item.
     std::vector<RowPages> m_rowPages;
     PathSet m_keys;
-    PageTotals m_totals;
+    PageTally m_tally;
     // Totals of the rows before every kSumStride-th row, and of all: a
     // sixty-fourth of a sum per row; the rest is read from m_rowPages.
     static constexpr size_t kSumStride = 64;

@@ -171,15 +171,27 @@ void PageTable::apply(const PageSummary &summary, int sign)
 {
     if (summary.isEmpty())
         return;
-    for (const PageSummary::Row &r : summary.rows()) {
-        const quint64 key = quint64(r.size) << 8 | quint8(r.colour);
-        Cell &cell = m_cells[key];
-        cell.pages += sign * qint64(r.pages);
-        cell.a4Equivalents += sign * r.a4Equivalents;
-        if (cell.pages == 0)
-            m_cells.remove(key);
-    }
+    for (const PageSummary::Row &r : summary.rows())
+        addCell(quint64(r.size) << 8 | quint8(r.colour), sign * qint64(r.pages),
+                sign * r.a4Equivalents);
     m_files += sign;
+}
+
+void PageTable::addCell(quint64 key, qint64 pages, qint64 a4Equivalents)
+{
+    Cell &cell = m_cells[key];
+    cell.pages += pages;
+    cell.a4Equivalents += a4Equivalents;
+    // A cell that no page is left in goes, so that equal tables compare equal.
+    if (cell.pages == 0 && cell.a4Equivalents == 0)
+        m_cells.remove(key);
+}
+
+void PageTable::merge(const PageTable &other, int sign)
+{
+    for (auto it = other.m_cells.cbegin(); it != other.m_cells.cend(); ++it)
+        addCell(it.key(), sign * it->pages, sign * it->a4Equivalents);
+    m_files += sign * other.m_files;
 }
 
 std::vector<PageTable::Row> PageTable::rows() const

@@ -74,6 +74,8 @@ public:
 
     void add(const PageSummary &summary) { apply(summary, 1); }
     void remove(const PageSummary &summary) { apply(summary, -1); }
+    // Adds (sign 1) or takes away (sign -1) another table's files.
+    void merge(const PageTable &other, int sign);
     void clear();
 
     // One row per size class with pages, in SizeClass order.
@@ -83,12 +85,17 @@ public:
     qint64 files() const { return m_files; }
     bool isEmpty() const { return m_cells.isEmpty(); }
 
+    bool operator==(const PageTable &) const = default;
+
 private:
     struct Cell
     {
         qint64 pages = 0;
         qint64 a4Equivalents = 0;
+
+        bool operator==(const Cell &) const = default;
     };
+    void addCell(quint64 key, qint64 pages, qint64 a4Equivalents);
     void apply(const PageSummary &summary, int sign);
 
     QHash<quint64, Cell> m_cells; // size key << 8 | colour

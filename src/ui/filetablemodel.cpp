@@ -101,10 +101,8 @@ int FileTableModel::appendFiles(std::vector<std::unique_ptr<FileItem>> items)
         return 0;
     const int count = int(fresh.size());
     beginInsertRows({}, m_rows, m_rows + count - 1);
-    for (auto &item : fresh) {
-        tally(*item, +1);
+    for (auto &item : fresh)
         m_files.append(std::move(item));
-    }
     m_rows = m_files.size();
     m_appended += quint64(count);
     edited();
@@ -113,55 +111,13 @@ int FileTableModel::appendFiles(std::vector<std::unique_ptr<FileItem>> items)
     return count;
 }
 
-bool FileTableModel::isUncounted(const FileItem &item)
-{
-    return item.countStatus() != CountStatus::Counted;
-}
-
-bool FileTableModel::lacksDetails(const FileItem &item)
-{
-    return item.pages() > 0 && item.pageSummary().isEmpty();
-}
-
-void FileTableModel::tallyChecked(const FileItem &item, int sign)
-{
-    m_checked += sign;
-    m_checkedPages.count(pageGroupOf(item), item.pages(), sign);
-}
-
-void FileTableModel::tally(const FileItem &item, int sign)
-{
-    if (isUncounted(item))
-        m_uncounted += sign;
-    if (item.isChecked())
-        tallyChecked(item, sign);
-    if (lacksDetails(item))
-        m_withoutDetails += sign;
-    if (sign > 0)
-        m_pageTable.add(item.pageSummary());
-    else
-        m_pageTable.remove(item.pageSummary());
-}
-
-void FileTableModel::retally()
-{
-    m_uncounted = 0;
-    m_checked = 0;
-    m_checkedPages = {};
-    m_withoutDetails = 0;
-    m_pageTable.clear();
-    for (int row = 0; row < m_rows; ++row)
-        tally(*m_files.at(row), +1);
-    Q_EMIT tallyChanged();
-}
-
 std::vector<FileTableModel::DetailsWanted> FileTableModel::filesWithoutDetails() const
 {
     std::vector<DetailsWanted> files;
-    files.reserve(size_t(m_withoutDetails));
+    files.reserve(size_t(tally().withoutDetails()));
     for (int row = 0; row < m_rows; ++row) {
         const FileItem &item = *m_files.at(row);
-        if (lacksDetails(item))
+        if (PageTally::lacksDetails(item))
             files.push_back({item.folder(), item.nameBytes(), row});
     }
     return files;
@@ -173,17 +129,17 @@ int FileTableModel::setPageSummaries(std::vector<DetailsRead> reads)
     int last = -1;
     int taken = 0;
     const auto take = [&](int row, DetailsRead &read) {
-        FileItem &item = *m_files.at(row);
-        tally(item, -1);
-        item.setPageSummary(std::move(read.summary));
-        item.setColoursLost(read.coloursLost);
-        tally(item, +1);
+        m_files.update(row, [&read](FileItem &item) {
+            item.setPageSummary(std::move(read.summary));
+            item.setColoursLost(read.coloursLost);
+        });
         first = std::min(first, row);
         last = std::max(last, row);
         ++taken;
     };
     const auto wants = [this](const FileItem &item, const DetailsRead &read) {
-        return lacksDetails(item) && item.pages() == read.pages && !read.summary.isEmpty();
+        return PageTally::lacksDetails(item) && item.pages() == read.pages &&
+               !read.summary.isEmpty();
     };
     // Most files are where they were when asked for.
     QHash<PathKey, qsizetype> moved;
@@ -204,7 +160,7 @@ int FileTableModel::setPageSummaries(std::vector<DetailsRead> reads)
     // The others, after a sort or an edit, in one pass.
     for (int row = 0; row < m_rows && !moved.isEmpty(); ++row) {
         const FileItem &item = *m_files.at(row);
-        if (!lacksDetails(item))
+        if (!PageTally::lacksDetails(item))
             continue;
         const auto found = moved.constFind(item.key());
         if (found == moved.cend())
@@ -219,22 +175,6 @@ int FileTableModel::setPageSummaries(std::vector<DetailsRead> reads)
         Q_EMIT tallyChanged();
     }
     return taken;
-}
-
-PageTable FileTableModel::pageTableOf(const QList<int> &rows, int *withoutDetails) const
-{
-    PageTable table;
-    int without = 0;
-    for (int row : rows) {
-        if (row < 0 || row >= m_rows)
-            continue;
-        const FileItem &item = *m_files.at(row);
-        table.add(item.pageSummary());
-        without += lacksDetails(item);
-    }
-    if (withoutDetails)
-        *withoutDetails = without;
-    return table;
 }
 
 int FileTableModel::rowCount(const QModelIndex &parent) const
@@ -259,7 +199,7 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
     case Qt::DecorationRole:
         // A 0 that is not a real count is marked, so it is not taken for one.
         // So are colours a PDF worker lost, which show as Unknown.
-        if ((column == Column::Pages && isUncounted(item)) ||
+        if ((column == Column::Pages && PageTally::isUncounted(item)) ||
             (column == Column::Colour && item.coloursLost() != CountStatus::Counted)) {
             static const QIcon mark(QStringLiteral(":/icons/not-counted.svg"));
             return mark;
@@ -268,7 +208,7 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         switch (column) {
         case Column::Pages:
-            if (isUncounted(item))
+            if (PageTally::isUncounted(item))
                 return tr("Pages could not be counted: %1")
                     .arg(countStatusText(item.countStatus()));
             return {};
@@ -302,11 +242,9 @@ bool FileTableModel::setData(const QModelIndex &index, const QVariant &value, in
     if (!checkIndex(index, CheckIndexOption::IndexIsValid) ||
         index.column() != int(Column::Check) || role != Qt::CheckStateRole)
         return false;
-    FileItem *item = m_files.at(index.row());
     const bool checked = value.toInt() == Qt::Checked;
-    if (checked != item->isChecked()) {
-        tallyChecked(*item, checked ? 1 : -1);
-        item->setChecked(checked);
+    if (checked != m_files.at(index.row())->isChecked()) {
+        m_files.setChecked(index.row(), checked);
         edited();
     }
     Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
@@ -437,7 +375,7 @@ void FileTableModel::sortNow()
     if (m_uncountedFirst) {
         SortColumnData first;
         for (int row = 0; row < m_rows; ++row)
-            first.numbers.push_back(!isUncounted(*m_files.at(row)));
+            first.numbers.push_back(!PageTally::isUncounted(*m_files.at(row)));
         columns.push_back(std::move(first));
     }
     for (const SortDescriptor &d : std::as_const(m_sort)) {
@@ -468,7 +406,7 @@ void FileTableModel::gatherSortData(const std::shared_ptr<SortJob> &job)
             SortColumnData &data = job->columns[c];
             if (c == 0 && job->uncountedFirst) {
                 for (int row = from; row < to; ++row)
-                    data.numbers.push_back(!isUncounted(*m_files.at(row)));
+                    data.numbers.push_back(!PageTally::isUncounted(*m_files.at(row)));
             } else {
                 tallivo::gatherSortData(m_files, from, to, data);
             }
@@ -590,10 +528,9 @@ std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &range
     std::vector<FileBlock> taken;
     if (blocks.isEmpty())
         return taken;
-    const auto untally = [this](const FileItem &item) { tally(item, -1); };
     if (blocks.size() > kMaxBlockSignals) {
         beginResetModel();
-        taken = m_files.takeBlocks(blocks, untally);
+        taken = m_files.takeBlocks(blocks);
         m_rows = m_files.size();
         edited();
         endResetModel();
@@ -602,7 +539,7 @@ std::vector<FileBlock> FileTableModel::removeRanges(const QList<RowRange> &range
         for (qsizetype b = blocks.size(); b-- > 0;) {
             const auto [first, last] = blocks[b];
             beginRemoveRows({}, first, last);
-            std::vector<FileBlock> one = m_files.takeBlocks({blocks[b]}, untally);
+            std::vector<FileBlock> one = m_files.takeBlocks({blocks[b]});
             m_rows = m_files.size();
             edited();
             endRemoveRows();
@@ -652,10 +589,9 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
     QList<RowRange> placed;
     if (fresh.empty())
         return placed;
-    const auto count = [this](const FileItem &item) { tally(item, +1); };
     if (fresh.size() > size_t(kMaxBlockSignals)) {
         beginResetModel();
-        placed = m_files.putBlocks(std::move(fresh), count);
+        placed = m_files.putBlocks(std::move(fresh));
         m_rows = m_files.size();
         edited();
         endResetModel();
@@ -669,7 +605,7 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
             beginInsertRows({}, first, last);
             std::vector<FileBlock> one;
             one.push_back(std::move(block));
-            m_files.putBlocks(std::move(one), count);
+            m_files.putBlocks(std::move(one));
             m_rows = m_files.size();
             edited();
             endInsertRows();
@@ -688,7 +624,7 @@ void FileTableModel::clear()
     if (m_rows == 0) {
         m_files.clear();
         edited();
-        retally();
+        Q_EMIT tallyChanged();
         return;
     }
     beginRemoveRows({}, 0, m_rows - 1);
@@ -696,7 +632,7 @@ void FileTableModel::clear()
     m_rows = 0;
     edited();
     endRemoveRows();
-    retally();
+    Q_EMIT tallyChanged();
 }
 
 void FileTableModel::swapList(FileList &other)
@@ -706,7 +642,8 @@ void FileTableModel::swapList(FileList &other)
     m_rows = m_files.size();
     edited();
     endResetModel();
-    retally();
+    // The tally came with the list.
+    Q_EMIT tallyChanged();
 }
 
 QList<int> FileTableModel::moveBlocks(const QList<int> &rows, bool up)
@@ -764,12 +701,9 @@ void FileTableModel::setChecked(const QList<int> &rows, CheckChange change)
     for (int row : rows) {
         if (row < 0 || row >= m_rows)
             continue;
-        FileItem *item = m_files.at(row);
-        const bool checked =
-            change == CheckChange::Toggle ? !item->isChecked() : change == CheckChange::Check;
-        if (checked != item->isChecked())
-            tallyChecked(*item, checked ? 1 : -1);
-        item->setChecked(checked);
+        const bool checked = change == CheckChange::Toggle ? !m_files.at(row)->isChecked()
+                                                           : change == CheckChange::Check;
+        m_files.setChecked(row, checked);
         first = qMin(first, row);
         last = qMax(last, row);
     }

@@ -44,22 +44,10 @@ public:
     // a run's batches come in here. Returns how many were appended.
     int appendFiles(std::vector<std::unique_ptr<FileItem>> items);
 
-    // Kept up to date as rows come and go, so that a status line or a
-    // summary over 100,000 files costs nothing per file already shown.
-    // Files whose pages could not be read (they count 0).
-    int uncountedCount() const { return m_uncounted; }
-    // Files whose check box is checked.
-    int checkedCount() const { return m_checked; }
-    // Their pages, as the list's totals group them.
-    PageTotals checkedTotals() const { return m_checkedPages; }
-    // Files with pages but no page details: counted while details were off.
-    int withoutDetailsCount() const { return m_withoutDetails; }
-    // Pages of all shown files by size and colour.
-    const PageTable &pageTable() const { return m_pageTable; }
-    // The same for some rows, at the cost of those rows only.
-    PageTable pageTableOf(const QList<int> &rows, int *withoutDetails = nullptr) const;
-    static bool isUncounted(const FileItem &item);
-    static bool lacksDetails(const FileItem &item);
+    // The figures of the listed files, kept by the list as rows come and
+    // go, so that a status line or a summary over 100,000 files costs
+    // nothing per file already shown.
+    const PageTally &tally() const { return m_files.tally(); }
     // A listed file that lacks page details, to be read on request: where it
     // is, and the row it had when asked for.
     struct DetailsWanted
@@ -142,7 +130,7 @@ public:
     void swapList(FileList &other);
 
 Q_SIGNALS:
-    // The counts and tables above changed.
+    // The tally changed.
     void tallyChanged();
     // A sort started or ended.
     void sortingChanged(bool sorting);
@@ -153,8 +141,6 @@ Q_SIGNALS:
 
 private:
     struct SortJob;
-    void tally(const FileItem &item, int sign);
-    void tallyChecked(const FileItem &item, int sign);
     // Every edit of the list makes a running sort stale.
     void edited() { ++m_generation; }
     void sortNow();
@@ -162,7 +148,6 @@ private:
     void sortGathered(const std::shared_ptr<SortJob> &job);
     void applyOrder(const std::vector<int> &order);
     void endSort();
-    void retally();
 
     // Shows the list in a new order (row i shows what row order[i] showed)
     // in one layout change; persistent indexes go with their rows.
@@ -178,15 +163,10 @@ private:
 
     QList<SortDescriptor> m_sort;
     bool m_uncountedFirst = false;
-    int m_uncounted = 0;
-    int m_checked = 0;
-    PageTotals m_checkedPages;
-    int m_withoutDetails = 0;
     quint64 m_generation = 0;
     quint64 m_appended = 0;
     std::shared_ptr<SortJob> m_job;
     int m_backgroundSortFrom = 20000;
-    PageTable m_pageTable;
 };
 
 } // namespace tallivo

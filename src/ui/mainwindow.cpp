@@ -480,17 +480,13 @@ void MainWindow::updatePageSummary()
     m_summaryUpdate.stop();
     if (!m_pageSummary)
         return;
-    int withoutDetails = 0;
-    if (m_pageSummary->scope() == PageSummaryDialog::Scope::WholeList) {
-        m_pageSummary->setSummary(m_model->pageTable());
-        withoutDetails = m_model->withoutDetailsCount();
-    } else {
-        m_pageSummary->setSummary(
-            m_model->pageTableOf(m_ui->fileTable->selectedRowsAnyOrder(), &withoutDetails));
-    }
-    const bool reading = m_detailsReader->isReading();
-    m_pageSummary->setFilesWithoutDetails(withoutDetails, reading || m_presenter->isBusy());
-    m_pageSummary->setRunning(reading || m_presenter->isBusy());
+    const bool busy = m_detailsReader->isReading() || m_presenter->isBusy();
+    const FileList &files = m_model->files();
+    if (m_pageSummary->scope() == PageSummaryDialog::Scope::WholeList)
+        m_pageSummary->setTally(files.tally(), busy);
+    else
+        m_pageSummary->setTally(files.tallyOf(m_ui->fileTable->selectedRowsAnyOrder()), busy);
+    m_pageSummary->setRunning(busy);
 }
 
 void MainWindow::updatePageDetails()
@@ -499,7 +495,7 @@ void MainWindow::updatePageDetails()
         m_ui->fileTable->showsPageDetails() || (m_pageSummary && m_pageSummary->isVisible());
     m_presenter->run().setPageDetails(shown ? PageDetails::Summary : PageDetails::None);
     // Files counted before get theirs now, or once the count is over.
-    if (shown && !m_presenter->isBusy() && m_model->withoutDetailsCount() > 0)
+    if (shown && !m_presenter->isBusy() && m_model->tally().withoutDetails() > 0)
         m_detailsReader->readMissing();
 }
 

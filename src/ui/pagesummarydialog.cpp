@@ -183,6 +183,12 @@ void PageSummaryDialog::setSummary(const PageTable &table)
     fillTable();
 }
 
+void PageSummaryDialog::setTally(const PageTally &tally, bool reading)
+{
+    setSummary(tally.table());
+    setFilesWithoutDetails(int(tally.withoutDetails()), reading);
+}
+
 void PageSummaryDialog::setFilesWithoutDetails(int files, bool reading)
 {
     if (reading)

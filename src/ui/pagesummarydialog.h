@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pagesummary.h"
+#include "pagetally.h"
 
 #include <QDialog>
 
@@ -40,6 +41,9 @@ public:
 
 public Q_SLOTS:
     void setSummary(const tallivo::PageTable &table);
+    // The figures of the files in scope: their table and how many of them
+    // have no page details, as setFilesWithoutDetails() takes them.
+    void setTally(const tallivo::PageTally &tally, bool reading = false);
     void setScope(tallivo::PageSummaryDialog::Scope scope);
     // Files in scope that were counted while page details were off: they
     // are not in the table yet. While `reading`, their details are being

@@ -147,10 +147,11 @@ void RunPresenter::beginRun()
     resetView(false);
 }
 
-void RunPresenter::takeFiles(FileBatch &batch)
+void RunPresenter::takeFiles(const SharedFileBatch &batch)
 {
-    // The model is the list's one writer.
-    m_added += m_model.appendFiles(std::move(batch.items));
+    // The model is the list's one writer; the batch stays as it is for
+    // whoever else reads it.
+    m_added += m_model.appendFiles(batch->copies());
     showProgress();
 }
 
@@ -248,14 +249,14 @@ void RunPresenter::updateStatusLine()
     for (const auto &[first, last] : selected)
         count += last - first + 1;
     m_controls.pageTotals->setText(pageTotalsText(files.totals()));
-    m_controls.fileTotals->setText(fileTotalsText(files.size(), count, files.totalsOf(selected)) +
-                                   QStringLiteral("; ") +
-                                   checkedText(m_model.checkedCount(), m_model.checkedTotals()));
+    m_controls.fileTotals->setText(
+        fileTotalsText(files.size(), count, files.totalsOf(selected)) + QStringLiteral("; ") +
+        checkedText(int(m_model.tally().checkedFiles()), m_model.tally().checkedPages()));
 }
 
 void RunPresenter::updateUncounted()
 {
-    const int files = m_model.uncountedCount();
+    const int files = int(m_model.tally().uncounted());
     m_controls.uncounted->setText(uncountedText(files));
     m_controls.uncounted->setVisible(files > 0);
 }

@@ -95,7 +95,7 @@ Q_SIGNALS:
 
 private:
     void beginRun();
-    void takeFiles(FileBatch &batch);
+    void takeFiles(const SharedFileBatch &batch);
     void endRun(const RunResult &result);
     void updatePageTotals();
     void updateControls();

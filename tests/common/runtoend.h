@@ -13,10 +13,11 @@ namespace tallivo::test {
 // does.
 inline QMetaObject::Connection listInto(CollectionRun &run, FileList &files)
 {
-    return QObject::connect(&run, &CollectionRun::filesCounted, [&files](FileBatch &batch) {
-        for (auto &item : batch.items)
-            files.append(std::move(item));
-    });
+    return QObject::connect(&run, &CollectionRun::filesCounted,
+                            [&files](const SharedFileBatch &batch) {
+                                for (auto &item : batch->copies())
+                                    files.append(std::move(item));
+                            });
 }
 
 // Runs over the files not yet in `files` and lists them there; true when the

@@ -29,15 +29,16 @@ public:
         : files(files)
     {
         QObject::connect(&run, &CollectionRun::started, &m_context, [this] { note("start"); });
-        QObject::connect(&run, &CollectionRun::filesCounted, &m_context, [this](FileBatch &batch) {
-            note("files");
-            QVERIFY(!batch.items.empty());
-            for (auto &item : batch.items)
-                this->files.append(std::move(item));
-            totalsSeen << this->files.totals().tiffPages + this->files.totals().pdfPages;
-            if (onBatch)
-                onBatch();
-        });
+        QObject::connect(
+            &run, &CollectionRun::filesCounted, &m_context, [this](const SharedFileBatch &batch) {
+                note("files");
+                QVERIFY(!batch->items.empty());
+                for (auto &item : batch->copies())
+                    this->files.append(std::move(item));
+                totalsSeen << this->files.totals().tiffPages + this->files.totals().pdfPages;
+                if (onBatch)
+                    onBatch();
+            });
         QObject::connect(&run, &CollectionRun::finished, &m_context, [this](const RunResult &r) {
             note("end");
             result = r;
@@ -133,7 +134,19 @@ void TestCollectionRun::sequenceAndOrder()
 {
     FileList files;
     CollectionRun run;
+    // Readers on either side of the one that lists the files read every
+    // batch whole.
+    const auto tallyInto = [](PageTally &tally) {
+        return [&tally](const SharedFileBatch &batch) {
+            for (const auto &item : batch->items)
+                tally.add(*item);
+        };
+    };
+    PageTally before;
+    PageTally after;
+    QObject::connect(&run, &CollectionRun::filesCounted, &run, tallyInto(before));
     Recorder host(run, files);
+    QObject::connect(&run, &CollectionRun::filesCounted, &run, tallyInto(after));
     QSignalSpy done(&run, &CollectionRun::finished);
     QVERIFY(run.start(m_args));
     QVERIFY(run.isActive());
@@ -150,6 +163,9 @@ void TestCollectionRun::sequenceAndOrder()
         QVERIFY(host.totalsSeen[i] > host.totalsSeen[i - 1]);
     QCOMPARE(files.totals().pdfPages, 40);
     QCOMPARE(files.totals().tiffPages, 1 * 7 + 2 * 7 + 3 * 6);
+    QCOMPARE(before.files(), 40);
+    QVERIFY(before == files.tally());
+    QVERIFY(after == files.tally());
     // In walk order: the folder's files by name, then its subfolder's.
     QCOMPARE(files.at(0)->name(), QStringLiteral("f01.tif"));
     QCOMPARE(files.at(39)->name(), QStringLiteral("f38.pdf"));

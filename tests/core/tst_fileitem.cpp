@@ -261,8 +261,8 @@ void TestFileItem::sortReordersListStablyByEveryKey()
     QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
     // Files without dates come before every dated one going up, after them
     // going down.
-    list.at(0)->setFileTimes(2000, 2000, 2000);
-    list.at(2)->setFileTimes(1000, 1000, 1000);
+    list.update(0, [](FileItem &item) { item.setFileTimes(2000, 2000, 2000); });
+    list.update(2, [](FileItem &item) { item.setFileTimes(1000, 1000, 1000); });
     for (Column column : {Column::Modified, Column::Created, Column::Accessed}) {
         list.sort({{column, true}});
         QCOMPARE(names(), QStringList({"file10.tif", "file1.TIF", "File2.pdf"}));

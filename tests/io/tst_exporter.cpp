@@ -85,7 +85,7 @@ void TestExporter::exportText()
         QVERIFY(files.append(std::move(item)));
     }
     // Check boxes play no part.
-    files.at(0)->setChecked(false);
+    files.setChecked(0, false);
     files.sort({{Column::Name, true}});
 
     const QString mid = "\t3\t" + FileItem::sizeText(4096) + "\t";
@@ -330,7 +330,7 @@ void TestExporter::backgroundExportIsTheListAsChosen()
     progress.clear();
     exportInBackground(&window, files, QFile::encodeName(out), callbacks, &model);
     removeRows(0, 10);
-    files.at(0)->setFileTimes(1, 1, 1);
+    files.update(0, [](FileItem &item) { item.setFileTimes(1, 1, 1); });
     QVERIFY(waitFor(done));
     QCOMPARE(readAll(out), expected);
 

@@ -85,14 +85,14 @@ void TestDetailsReader::manyPdfsThroughFewParseSlots()
         QVERIFY(test::writeBytes(path, pdfWithXrefStream(i % 3 + 1)));
         test::appendFile(model, path, i % 3 + 1);
     }
-    QCOMPARE(model.withoutDetailsCount(), 8);
+    QCOMPARE(model.tally().withoutDetails(), 8);
     DetailsReader reader(model);
     QSignalSpy finished(&reader, &DetailsReader::finished);
     reader.readMissing();
     QVERIFY(reader.isReading());
     QVERIFY(finished.wait(120000));
-    QTRY_COMPARE(model.withoutDetailsCount(), 0);
-    const PageTable table = model.pageTable();
+    QTRY_COMPARE(model.tally().withoutDetails(), 0);
+    const PageTable table = model.tally().table();
     QCOMPARE(table.totals().total, qint64(3 * 1 + 3 * 2 + 2 * 3));
     QCOMPARE(table.rows().size(), size_t(1));
     QCOMPARE(table.rows().front().size.label(), QStringLiteral("A4"));
@@ -150,8 +150,8 @@ void TestDetailsReader::lostColoursAreMarked()
                                            "lost\\.pdf: page colours not read: the PDF library")));
     reader.readMissing();
     QVERIFY(finished.wait(120000));
-    QTRY_COMPARE(model.withoutDetailsCount(), 0);
-    QCOMPARE(model.pageTable().totals().pages[size_t(ColourClass::Unknown)], qint64(2));
+    QTRY_COMPARE(model.tally().withoutDetails(), 0);
+    QCOMPARE(model.tally().table().totals().pages[size_t(ColourClass::Unknown)], qint64(2));
     const QModelIndex colour = model.index(0, int(Column::Colour));
     QCOMPARE(colour.data(Qt::ToolTipRole).toString(),
              QStringLiteral("Page colours could not be read: ") +

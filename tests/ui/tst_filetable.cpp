@@ -448,7 +448,7 @@ void TestFileTable::uncountedFirst()
             file.setCountStatus(row == 1 ? CountStatus::Damaged : CountStatus::Missing);
     });
     m_model->sort(int(Column::Pages), Qt::DescendingOrder);
-    QCOMPARE(m_model->uncountedCount(), 2);
+    QCOMPARE(m_model->tally().uncounted(), 2);
     // Each group keeps the order of the last sort, also for a run's additions.
     m_model->setUncountedFirst(true);
     QCOMPARE(order(m_model->files()), QStringLiteral("r3 r1 r4 r2 r0"));
@@ -456,12 +456,12 @@ void TestFileTable::uncountedFirst()
                      [](FileItem &item) { item.setCountStatus(CountStatus::Locked); });
     m_model->resort();
     QCOMPARE(order(m_model->files()), QStringLiteral("r3 r1 late r4 r2 r0"));
-    QCOMPARE(m_model->uncountedCount(), 3);
+    QCOMPARE(m_model->tally().uncounted(), 3);
     m_model->setUncountedFirst(false);
     QCOMPARE(order(m_model->files()), QStringLiteral("r4 r3 r2 r1 r0 late"));
     select(QStringLiteral("0 1"));
     m_editor->removeSelected();
-    QCOMPARE(m_model->uncountedCount(), 2);
+    QCOMPARE(m_model->tally().uncounted(), 2);
 }
 
 void TestFileTable::pageColumns_data()
@@ -549,7 +549,7 @@ void TestFileTable::undoRemovals()
     QCOMPARE(locked.countStatus(), CountStatus::Locked);
     QCOMPARE(locked.pages(), 4);
     QCOMPARE(locked.pageSummary().pages(), 4);
-    QCOMPARE(m_model->uncountedCount(), 1);
+    QCOMPARE(m_model->tally().uncounted(), 1);
     if (command != QLatin1String("all"))
         QCOMPARE(selection(), selected);
 
@@ -579,24 +579,24 @@ void TestFileTable::tallyFollowsTheList()
         if (row < 3)
             file.setPageSummary(summaryOf({{row + 1, a4Bw}}));
     });
-    QCOMPARE(m_model->pageTable().totals().total, 6);
-    QCOMPARE(m_model->withoutDetailsCount(), 1); // r3 has 4 pages and no details
-    int without = -1;
-    QCOMPARE(m_model->pageTableOf({2, 3}, &without).totals().total, 3);
-    QCOMPARE(without, 1);
+    QCOMPARE(m_model->tally().table().totals().total, 6);
+    QCOMPARE(m_model->tally().withoutDetails(), 1); // r3 has 4 pages and no details
+    const PageTally some = m_model->files().tallyOf({2, 3});
+    QCOMPARE(some.table().totals().total, 3);
+    QCOMPARE(some.withoutDetails(), 1);
     select(QStringLiteral("0 2"));
     m_editor->removeSelected();
-    QCOMPARE(m_model->pageTable().totals().total, 2);
+    QCOMPARE(m_model->tally().table().totals().total, 2);
     m_history->undo();
-    QCOMPARE(m_model->pageTable().totals().total, 6);
+    QCOMPARE(m_model->tally().table().totals().total, 6);
     m_dialogs.messageAnswers = {true};
     m_editor->removeAll();
-    QVERIFY(m_model->pageTable().isEmpty());
+    QVERIFY(m_model->tally().table().isEmpty());
     m_history->undo();
-    QCOMPARE(m_model->pageTable().totals().total, 6);
+    QCOMPARE(m_model->tally().table().totals().total, 6);
     m_model->clear();
-    QVERIFY(m_model->pageTable().isEmpty());
-    QCOMPARE(m_model->withoutDetailsCount(), 0);
+    QVERIFY(m_model->tally().table().isEmpty());
+    QCOMPARE(m_model->tally().withoutDetails(), 0);
 }
 
 void TestFileTable::largeRemovalsAreRanges_data()
@@ -714,14 +714,14 @@ void TestFileTable::totalsMatchARecount()
                     part += item.pages();
             }
             checked += item.isChecked();
-            uncounted += FileTableModel::isUncounted(item);
+            uncounted += PageTally::isUncounted(item);
         }
         const PageTotals kept = files.totals();
         const PageTotals ofSelection = files.totalsOf(m_view->selectedRowRanges());
         if (kept.tiffPages != all.tiffPages || kept.pdfPages != all.pdfPages ||
             ofSelection.tiffPages != selected.tiffPages ||
-            ofSelection.pdfPages != selected.pdfPages || m_model->checkedCount() != checked ||
-            m_model->uncountedCount() != uncounted)
+            ofSelection.pdfPages != selected.pdfPages ||
+            m_model->tally().checkedFiles() != checked || m_model->tally().uncounted() != uncounted)
             return step;
         return QString();
     };

@@ -910,10 +910,10 @@ void TestMainWindow::detailsOnRequest()
     FileTableModel &model = m_window->model();
     test::appendFile(model, dir + QStringLiteral("/p0.pdf"), 2);
     test::appendFile(model, dir + QStringLiteral("/t0.tif"), 1);
-    QCOMPARE(model.withoutDetailsCount(), 2);
+    QCOMPARE(model.tally().withoutDetails(), 2);
     trigger("actionPageSummary");
     PageSummaryDialog *summary = m_window->pageSummary();
-    QTRY_COMPARE(model.withoutDetailsCount(), 0);
+    QTRY_COMPARE(model.tally().withoutDetails(), 0);
     QTRY_COMPARE(summary->table().totals().total, 3);
     QCOMPARE(summary->table().totals().pages[size_t(ColourClass::Unknown)], 0);
     QVERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))->isHidden());
@@ -925,7 +925,7 @@ void TestMainWindow::detailsOnRequest()
     QTRY_VERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))
                     ->text()
                     .startsWith(QStringLiteral("1 file has no page details")));
-    QCOMPARE(model.withoutDetailsCount(), 1);
+    QCOMPARE(model.tally().withoutDetails(), 1);
 }
 
 void TestMainWindow::launchedPathsWaitForRun()

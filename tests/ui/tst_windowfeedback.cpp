@@ -488,9 +488,9 @@ void TestWindowFeedback::countedIsWhatTheTableLists()
     presenter.processStarted();
     // The run's word on how far it got, then a batch that overtakes it.
     presenter.progress({3000, 1000, QString()});
-    FileBatch batch;
+    auto batch = std::make_shared<FileBatch>();
     for (int i = 0; i < 1200; ++i)
-        batch.items.push_back(std::make_unique<FileItem>(
+        batch->items.push_back(std::make_unique<FileItem>(
             QUrl::fromLocalFile(QStringLiteral("/run/%1.tif").arg(i)), 1, 0));
     Q_EMIT collectionRun().filesCounted(batch);
     QCOMPARE(m_window->model().rowCount(), 1201);
