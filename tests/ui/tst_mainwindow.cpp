@@ -7,12 +7,14 @@
 #include "importfilesdialog.h"
 #include "intake.h"
 #include "iopool.h"
+#include "listexporter.h"
 #include "listhistory.h"
 #include "mainwindow.h"
 #include "pagesummarydialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,7 +37,7 @@
 using namespace tallivo;
 using tallivo::test::order;
 
-class TestMainWindow : public QObject
+class TestMainWindow : public QObject, public test::WindowFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -76,68 +78,24 @@ private Q_SLOTS:
     void timeTaken();
 
 private:
-    void makeWindow();
-    bool run(const std::function<void()> &start);
     QString makeFolder(const QString &name, int tiffs, int pdfs);
     void addRows(const QStringList &paths);
-    template <typename T> T *child(const char *name) const
-    {
-        return m_window->findChild<T *>(QLatin1String(name));
-    }
-    void trigger(const char *action) const { child<QAction>(action)->trigger(); }
-    FileTableView *table() const { return child<FileTableView>("fileTable"); }
-    QToolButton *segment(int index) const { return child<ButtonBar>("commandBar")->button(index); }
     // Which of the six command segments are enabled, as "101100".
     QString enabledSegments() const;
-    QString label(const char *name) const { return child<QLabel>(name)->text(); }
-    RecentFoldersCombo *popup() const { return child<RecentFoldersCombo>("recentFolders"); }
     QStringList popupEntries() const;
-    CollectionRun &collectionRun() const { return m_window->presenter().run(); }
-    const FileList &files() const { return m_window->model().files(); }
-
-    QTemporaryDir m_settingsDir;
-    std::unique_ptr<QTemporaryDir> m_data;
-    test::FakeDialogs *m_dialogs = nullptr;
-    test::FakeDesktop *m_desktop = nullptr;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestMainWindow::initTestCase()
 {
-    // The texts below are the English ones; the progress line follows the
-    // user's locale.
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    setUpEnvironment();
     // Few enough threads that the hung share below can take them all.
     qputenv("TALLIVO_IO_THREADS", "2");
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
 }
 
 void TestMainWindow::init()
 {
-    m_window.reset();
-    QSettings(QStringLiteral("Kelmarin"), QStringLiteral("Tallivo")).clear();
-    m_data = std::make_unique<QTemporaryDir>();
+    resetEnvironment();
     makeWindow();
-}
-
-void TestMainWindow::makeWindow()
-{
-    m_window.reset();
-    auto dialogs = std::make_unique<test::FakeDialogs>();
-    auto desktop = std::make_unique<test::FakeDesktop>();
-    m_dialogs = dialogs.get();
-    m_desktop = desktop.get();
-    m_window = std::make_unique<MainWindow>(std::move(dialogs), std::move(desktop));
-}
-
-// Runs the run that start() begins, at once or once a check off the main
-// thread has answered, to its end.
-bool TestMainWindow::run(const std::function<void()> &start)
-{
-    QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
-    start();
-    return !finished.isEmpty() || finished.wait(60000);
 }
 
 QString TestMainWindow::makeFolder(const QString &name, int tiffs, int pdfs)
@@ -405,7 +363,7 @@ void TestMainWindow::exportWritesOrReportsFailure()
 
     const QString good = m_data->filePath(QStringLiteral("out.txt"));
     m_dialogs->fileAnswers = {{good}};
-    QSignalSpy exported(m_window.get(), &MainWindow::exported);
+    QSignalSpy exported(&m_window->exporter(), &ListExporter::exported);
     segment(4)->click();
     QVERIFY(exported.wait());
     QCOMPARE(exported.first().first().toString(), good);
@@ -434,7 +392,7 @@ void TestMainWindow::exportCheckedFiles()
     const auto exportTo = [&](const char *action, const QString &name) {
         const QString path = m_data->filePath(name);
         m_dialogs->fileAnswers = {{path}};
-        QSignalSpy exported(m_window.get(), &MainWindow::exported);
+        QSignalSpy exported(&m_window->exporter(), &ListExporter::exported);
         trigger(action);
         [&] { QVERIFY(exported.wait()); }();
         QFile out(path);
@@ -602,9 +560,7 @@ void TestMainWindow::escapeCancelsAfterMenu_data()
 void TestMainWindow::escapeCancelsAfterMenu()
 {
     QFETCH(QString, menu);
-    m_window->show();
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(showActive());
     QSignalSpy cancelled(child<QAction>("actionCancel"), &QAction::triggered);
     // A run's first step, as far as the window can tell.
     m_window->presenter().resetView(false);
@@ -694,9 +650,7 @@ void TestMainWindow::undoEachCommand()
 
 void TestMainWindow::keyboard()
 {
-    m_window->show();
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(showActive());
     addRows({QStringLiteral("/k/a.pdf"), QStringLiteral("/k/b.pdf")});
     table()->setFocus();
     table()->setCurrentIndex(m_window->model().index(0, 1));
@@ -945,9 +899,7 @@ void TestMainWindow::launchedPathsWaitForRun()
 
 void TestMainWindow::focusStaysOffTheWebSiteDuringRun()
 {
-    m_window->show();
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(showActive());
     table()->setFocus();
     QTRY_VERIFY(table()->hasFocus());
     QWidget *during = nullptr;

@@ -7,10 +7,12 @@
 #include "filetablemodel.h"
 #include "filetableview.h"
 #include "intake.h"
+#include "listexporter.h"
 #include "mainwindow.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,7 +37,7 @@
 using namespace tallivo;
 using tallivo::test::order;
 
-class TestWindowFeedback : public QObject
+class TestWindowFeedback : public QObject, public test::WindowFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -59,69 +61,24 @@ private Q_SLOTS:
     void cancelledMissingRecentFolderIsNotShown();
 
 private:
-    void makeWindow();
-    void showActive();
-    bool run(const std::function<void()> &start);
     QString makeFolder(const QString &name, int tiffs, int pdfs);
-    template <typename T> T *child(const char *name) const
-    {
-        return m_window->findChild<T *>(QLatin1String(name));
-    }
-    QAction *action(const char *name) const { return child<QAction>(name); }
-    FileTableView *table() const { return child<FileTableView>("fileTable"); }
-    QToolButton *segment(int index) const { return child<ButtonBar>("commandBar")->button(index); }
-    QString label(const char *name) const { return child<QLabel>(name)->text(); }
-    RecentFoldersCombo *popup() const { return child<RecentFoldersCombo>("recentFolders"); }
-    CollectionRun &collectionRun() const { return m_window->presenter().run(); }
-    const FileList &files() const { return m_window->model().files(); }
     QString message() const { return m_window->presenter().message(); }
-
-    QTemporaryDir m_settingsDir;
-    std::unique_ptr<QTemporaryDir> m_data;
-    test::FakeDialogs *m_dialogs = nullptr;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestWindowFeedback::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    setUpEnvironment();
 }
 
 void TestWindowFeedback::init()
 {
-    QSettings(QStringLiteral("Kelmarin"), QStringLiteral("Tallivo")).clear();
-    m_data = std::make_unique<QTemporaryDir>();
+    resetEnvironment();
     makeWindow();
 }
 
 void TestWindowFeedback::cleanup()
 {
     m_window.reset();
-}
-
-void TestWindowFeedback::makeWindow()
-{
-    m_window.reset();
-    auto dialogs = std::make_unique<test::FakeDialogs>();
-    m_dialogs = dialogs.get();
-    m_window =
-        std::make_unique<MainWindow>(std::move(dialogs), std::make_unique<test::FakeDesktop>());
-}
-
-void TestWindowFeedback::showActive()
-{
-    m_window->show();
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-}
-
-bool TestWindowFeedback::run(const std::function<void()> &start)
-{
-    QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
-    start();
-    return !finished.isEmpty() || finished.wait(60000);
 }
 
 QString TestWindowFeedback::makeFolder(const QString &name, int tiffs, int pdfs)
@@ -146,7 +103,7 @@ void TestWindowFeedback::statusLineIsNeverCut()
                      [](FileItem &f) { f.setCountStatus(CountStatus::Locked); });
     table()->selectAll();
     m_window->resize(1240, 700);
-    showActive();
+    QVERIFY(showActive());
     RunPresenter &presenter = m_window->presenter();
     presenter.resetView(false);
     presenter.processStarted();
@@ -208,7 +165,7 @@ void TestWindowFeedback::tableDuringRun()
     test::FakeShare share;
     share.hang("/zz.pdf");
     m_window->resize(900, 420);
-    showActive();
+    QVERIFY(showActive());
     m_dialogs->fileAnswers = {{dir}};
     QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
     action("actionAddFolder")->trigger();
@@ -306,7 +263,7 @@ void TestWindowFeedback::sortByMenu()
 
 void TestWindowFeedback::keyboardReachesMenusAndFocus()
 {
-    showActive();
+    QVERIFY(showActive());
     test::appendFile(m_window->model(), QStringLiteral("/k/a.pdf"));
     test::appendFile(m_window->model(), QStringLiteral("/k/b.pdf"));
     FileTableView *view = table();
@@ -358,7 +315,7 @@ void TestWindowFeedback::keyboardReachesMenusAndFocus()
 
 void TestWindowFeedback::everyMenuHasOneLetterPerEntry()
 {
-    showActive();
+    QVERIFY(showActive());
     test::appendFile(m_window->model(), QStringLiteral("/m/a.pdf"));
     popup()->add({m_data->path()});
     const auto mnemonic = [](const QString &text) -> QChar {
@@ -461,7 +418,7 @@ void TestWindowFeedback::ctrlHomeAndEndMoveTheAnchor()
     QFETCH(QList<int>, selected);
     for (int i = 0; i < 10; ++i)
         test::appendFile(m_window->model(), QStringLiteral("/h/%1.pdf").arg(i));
-    showActive();
+    QVERIFY(showActive());
     FileTableView *view = table();
     view->setFocus();
     QTRY_VERIFY(view->hasFocus());
@@ -481,7 +438,7 @@ void TestWindowFeedback::ctrlHomeAndEndMoveTheAnchor()
 
 void TestWindowFeedback::countedIsWhatTheTableLists()
 {
-    showActive();
+    QVERIFY(showActive());
     test::appendFile(m_window->model(), QStringLiteral("/before/a.pdf"), 3);
     RunPresenter &presenter = m_window->presenter();
     presenter.resetView(false);
@@ -583,7 +540,7 @@ void TestWindowFeedback::wordsOnWhatACommandCameTo()
     // A finished export says where the list went.
     const QString out = m_data->filePath(QStringLiteral("out.txt"));
     m_dialogs->fileAnswers = {{out}};
-    QSignalSpy exported(m_window.get(), &MainWindow::exported);
+    QSignalSpy exported(&m_window->exporter(), &ListExporter::exported);
     action("actionExport")->trigger();
     QVERIFY(exported.wait());
     QCOMPARE(message(), QStringLiteral("Exported 3 files to \u201cout.txt\u201d."));
