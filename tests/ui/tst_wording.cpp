@@ -166,6 +166,33 @@ void TestWording::specifiedTexts_data()
     QTest::newRow("uncounted, several")
         << Step([=] { unreadable(2); }) << uncounted << "2 files could not be counted";
 
+    // The table.
+    const auto reason = [this](CountStatus status) -> Step {
+        return [=, this] {
+            test::appendFile(m_window->model(), QStringLiteral("/x/a.pdf"), 0, 0,
+                             [=](FileItem &f) { f.setCountStatus(status); });
+        };
+    };
+    const Reading tip = [this] {
+        return m_window->model().index(0, int(Column::Pages)).data(Qt::ToolTipRole).toString();
+    };
+    QTest::newRow("locked") << reason(CountStatus::Locked) << tip
+                            << "Pages could not be counted: password-protected";
+    QTest::newRow("damaged") << reason(CountStatus::Damaged) << tip
+                             << "Pages could not be counted: damaged";
+    QTest::newRow("not tiff or pdf") << reason(CountStatus::NotTiffOrPdf) << tip
+                                     << "Pages could not be counted: not a TIFF or PDF file";
+    QTest::newRow("missing") << reason(CountStatus::Missing) << tip
+                             << "Pages could not be counted: missing";
+    const auto header = [this](Column column) -> Reading {
+        return [=, this] {
+            return m_window->model().headerData(int(column), Qt::Horizontal).toString();
+        };
+    };
+    QTest::newRow("sizes") << nothing << header(Column::Sizes) << "Sizes";
+    QTest::newRow("a4 equivalents") << nothing << header(Column::A4Equivalents) << "A4 eq.";
+    QTest::newRow("colour") << nothing << header(Column::Colour) << "Colour";
+
     // Questions and dialogs.
     const Reading caption = [this] { return lastCaption(); };
     QTest::newRow("add files") << Step([this] { trigger("actionAddFiles"); }) << caption
