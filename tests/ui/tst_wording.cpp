@@ -215,24 +215,18 @@ void TestWording::specifiedTexts_data()
         trigger("actionRemoveAll");
     }) << Reading([this] { return lastMessage().informativeText; })
                                 << "Are you sure to remove all file(s)?";
-    const Step quit = [this] {
+    // A question with its two answers: "text [yes|no]".
+    const Reading question = [this] {
+        const MessageRequest ask = lastMessage();
+        return ask.text + QStringLiteral(" [%1|%2]").arg(ask.acceptText, ask.rejectText);
+    };
+    QTest::newRow("quit") << Step([this] {
         startRun();
         trigger("actionQuit");
-    };
-    QTest::newRow("quit") << quit << Reading([this] { return lastMessage().text; })
-                          << "Files are still being counted. Quit anyway?";
-    QTest::newRow("quit, yes") << quit << Reading([this] { return lastMessage().acceptText; })
-                               << "&Quit";
-    QTest::newRow("quit, no") << quit << Reading([this] { return lastMessage().rejectText; })
-                              << "Cancel";
-    const Step keptList = [this] { offerKeptList(2); };
-    QTest::newRow("restore") << keptList << Reading([this] { return lastMessage().text; })
-                             << "Restore the list of 2 files from the last session?";
-    QTest::newRow("restore, yes") << keptList
-                                  << Reading([this] { return lastMessage().acceptText; })
-                                  << "&Restore";
-    QTest::newRow("restore, no") << keptList << Reading([this] { return lastMessage().rejectText; })
-                                 << "&Discard";
+    }) << question << "Files are still being counted. Quit anyway? [&Quit|Cancel]";
+    QTest::newRow("restore") << Step([this] { offerKeptList(2); }) << question
+                             << "Restore the list of 2 files from the last session? "
+                                "[&Restore|&Discard]";
     QTest::newRow("kept list unreadable")
         << Step([this] { offerKeptList(0); }) << Reading([this] { return lastMessage().text; })
         << "The list of the last session could not be read.";
