@@ -66,10 +66,6 @@ private Q_SLOTS:
     void narrowWindow();
     void progressBesideIndicator();
     void missingRecentFolders();
-    void pageDetailsOnlyWhenShown();
-    void pageSummaryListOrSelection();
-    void quitKeyFromPageSummary();
-    void detailsOnRequest();
     void launchedPathsWaitForRun();
     void focusStaysOffTheWebSiteDuringRun();
     void hungShareHoldsNothingUp();
@@ -748,119 +744,6 @@ void TestMainWindow::missingRecentFolders()
     m_window->prepareToQuit();
     makeWindow();
     QCOMPARE(popupEntries().size(), 1);
-}
-
-void TestMainWindow::pageDetailsOnlyWhenShown()
-{
-    const QString dir = makeFolder(QStringLiteral("d"), 1, 1);
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
-    m_dialogs->fileAnswers = {{dir}};
-    QVERIFY(run([&] { trigger("actionAddFolder"); }));
-    QVERIFY(files().at(0)->pageSummary().isEmpty());
-
-    // A shown column asks runs for page details.
-    QMenu *columns = table()->headerMenu();
-    const auto toggleSizes = [columns] {
-        Q_EMIT columns->aboutToShow();
-        for (QAction *a : columns->actions()) {
-            if (a->text().remove(QLatin1Char('&')) == QLatin1String("Sizes"))
-                columns->triggered(a);
-        }
-    };
-    toggleSizes();
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::Summary);
-    m_dialogs->messageAnswers = {true};
-    trigger("actionRemoveAll");
-    QVERIFY(run([&] { Q_EMIT table()->filesDropped({QUrl::fromLocalFile(dir)}); }));
-    m_window->model().sort(int(Column::Name));
-    QCOMPARE(files().at(0)->pageSummary().pages(), 2);
-    QCOMPARE(m_window->model().index(1, int(Column::A4Equivalents)).data().toString(),
-             QStringLiteral("1"));
-    toggleSizes();
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
-    // So does the open summary, until it is closed.
-    trigger("actionPageSummary");
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::Summary);
-    m_window->pageSummary()->reject();
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
-}
-
-void TestMainWindow::pageSummaryListOrSelection()
-{
-    const std::vector<PageInfo> a4(3, PageInfo{210, 297, ColourClass::BlackWhite});
-    const std::vector<PageInfo> a3(2, PageInfo{297, 420, ColourClass::Colour});
-    FileTableModel &model = m_window->model();
-    test::appendFile(model, QStringLiteral("/s/a.pdf"), 3, 0,
-                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(a4, 3)); });
-    test::appendFile(model, QStringLiteral("/s/b.pdf"), 2, 0,
-                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(a3, 2)); });
-    test::appendFile(model, QStringLiteral("/s/c.pdf"), 5); // counted without details
-    trigger("actionPageSummary");
-    PageSummaryDialog *summary = m_window->pageSummary();
-    QVERIFY(summary && summary->isVisible() && !summary->isModal());
-    QCOMPARE(summary->table().totals().total, 5);
-    QCOMPARE(summary->table().totals().a4Equivalents, 3 + 2 * 2);
-    auto *note = summary->findChild<QLabel *>(QStringLiteral("note"));
-    // The file counted without details is read again for them; it is gone.
-    QTRY_VERIFY(!note->isHidden() &&
-                note->text().startsWith(QStringLiteral("1 file has no page details")));
-
-    table()->selectRows({1});
-    summary->setScope(PageSummaryDialog::Scope::Selection);
-    QCOMPARE(summary->table().totals().total, 2);
-    QVERIFY(note->isHidden());
-    // Later changes reach it a moment later.
-    table()->selectRows({0, 1});
-    QTRY_COMPARE(summary->table().totals().total, 5);
-    summary->setScope(PageSummaryDialog::Scope::WholeList);
-    trigger("actionRemoveAll");
-    m_dialogs->messageAnswers = {true};
-    trigger("actionRemoveAll");
-    QTRY_COMPARE(summary->table().totals().total, 0);
-    child<QAction>("actionUndo")->trigger();
-    QTRY_COMPARE(summary->table().totals().total, 5);
-}
-
-void TestMainWindow::quitKeyFromPageSummary()
-{
-    // The summary is a window of its own; the quit key works there too.
-    m_window->show();
-    trigger("actionPageSummary");
-    PageSummaryDialog *summary = m_window->pageSummary();
-    summary->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(summary));
-    auto *quit = child<QAction>("actionQuit");
-    // Only the key is looked at here, not the quit itself.
-    QObject::disconnect(quit, nullptr, m_window.get(), nullptr);
-    QSignalSpy triggered(quit, &QAction::triggered);
-    QTest::keyClick(summary, Qt::Key_Q, Qt::ControlModifier);
-    QCOMPARE(triggered.size(), 1);
-}
-
-void TestMainWindow::detailsOnRequest()
-{
-    // Files counted while details were off get them when the summary
-    // opens, read again in the background, through the model.
-    const QString dir = makeFolder(QStringLiteral("later"), 1, 1);
-    FileTableModel &model = m_window->model();
-    test::appendFile(model, dir + QStringLiteral("/p0.pdf"), 2);
-    test::appendFile(model, dir + QStringLiteral("/t0.tif"), 1);
-    QCOMPARE(model.withoutDetailsCount(), 2);
-    trigger("actionPageSummary");
-    PageSummaryDialog *summary = m_window->pageSummary();
-    QTRY_COMPARE(model.withoutDetailsCount(), 0);
-    QTRY_COMPARE(summary->table().totals().total, 3);
-    QCOMPARE(summary->table().totals().pages[size_t(ColourClass::Unknown)], 0);
-    QVERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))->isHidden());
-    QVERIFY(!model.index(0, int(Column::Colour)).data().toString().isEmpty());
-    // A file whose count changed since is left for a new count.
-    model.removeRowList({1});
-    test::appendFile(model, dir + QStringLiteral("/t0.tif"), 7);
-    child<QAction>("actionReadPageDetails")->trigger();
-    QTRY_VERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))
-                    ->text()
-                    .startsWith(QStringLiteral("1 file has no page details")));
-    QCOMPARE(model.withoutDetailsCount(), 1);
 }
 
 void TestMainWindow::launchedPathsWaitForRun()

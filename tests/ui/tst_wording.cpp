@@ -309,6 +309,26 @@ void TestWording::specifiedTexts_data()
     }) << Reading([this] { return lastMessage().text; })
                                             << "The page summary could not be saved.";
 
+    const auto without = [=, this](int files, bool reading) -> Step {
+        return [=, this] {
+            summary();
+            m_window->pageSummary()->setFilesWithoutDetails(files, reading);
+        };
+    };
+    const Reading note = [this] {
+        return m_window->pageSummary()->findChild<QLabel *>(QStringLiteral("note"))->text();
+    };
+    QTest::newRow("without details, one")
+        << without(1, false) << note
+        << "1 file has no page details: it could not be read again, and is not included.";
+    QTest::newRow("without details")
+        << without(2, false) << note
+        << "2 files have no page details: they could not be read again, and are not included.";
+    QTest::newRow("reading details, one")
+        << without(1, true) << note << "Reading the page details of 1 file counted before\u2026";
+    QTest::newRow("reading details")
+        << without(2, true) << note << "Reading the page details of 2 files counted before\u2026";
+
     // The import dialog.
     const Reading alert = [this] {
         const MessageRequest alert = lastMessage();
