@@ -10,7 +10,6 @@
 #include "listexporter.h"
 #include "listhistory.h"
 #include "mainwindow.h"
-#include "pagesummarydialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
