@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "lastlistkeeper.h"
 #include "localpath.h"
 #include "mainwindow.h"
 #include "reopenservice.h"
@@ -148,12 +149,12 @@ int main(int argc, char *argv[])
                      &tallivo::UsageReporting::openReviewPage);
     // One question at a time: the kept list's first, then the review prompt.
     QObject::connect(
-        &window, &tallivo::MainWindow::lastListSettled, &usages,
+        &window.lastList(), &tallivo::LastListKeeper::settled, &usages,
         [&usages] { usages.showReviewPromptIfDue(); }, Qt::SingleShotConnection);
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      &tallivo::MainWindow::prepareToQuit);
-    window.setLastListPath(tallivo::MainWindow::defaultLastListPath());
+    window.lastList().setPath(tallivo::LastListKeeper::defaultPath());
     window.bringToFront();
     window.start(line.urls);
     const int status = QApplication::exec();

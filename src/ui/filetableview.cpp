@@ -73,6 +73,21 @@ FileTableView::FileTableView(QWidget *parent)
     connect(header, &QHeaderView::sectionMoved, this, [this] { setPictureHidden(false); });
     connect(m_headerMenu, &QMenu::aboutToShow, this, &FileTableView::updateHeaderMenu);
     connect(m_headerMenu, &QMenu::triggered, this, &FileTableView::toggleColumn);
+
+    // The keyboard's other way to the context menu, besides the Menu key.
+    auto *menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    menuKey->setShortcutContext(Qt::WidgetShortcut);
+    addAction(menuKey);
+    connect(menuKey, &QAction::triggered, this, [this] {
+        const QModelIndex current = currentIndex();
+        QRect area = visualRect(current);
+        if (!current.isValid() || !viewport()->rect().intersects(area))
+            area = QRect(QPoint(0, 0), QSize(1, 1));
+        const QPoint at = area.center();
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, at, viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(viewport(), &event);
+    });
 }
 
 void FileTableView::setModel(QAbstractItemModel *model)

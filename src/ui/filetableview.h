@@ -14,8 +14,8 @@ class QMenu;
 namespace tallivo {
 
 // The file table: the picture and hint of an empty list, a context menu that
-// opens only over a selection, the delete keys, the header menu that shows
-// and hides columns, and drops of files and folders.
+// opens only over a selection (also on Shift+F10), the delete keys, the
+// header menu that shows and hides columns, and drops of files and folders.
 class FileTableView final : public QTableView
 {
     Q_OBJECT

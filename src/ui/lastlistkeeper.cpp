@@ -12,6 +12,7 @@
 #include "savefile.h"
 #include "uilogging.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QTimer>
@@ -140,6 +141,14 @@ LastListKeeper::LastListKeeper(FileTableModel &model, Intake &intake, Dialogs &d
 {
     // Logging out closes the questions too.
     connect(qApp, &QGuiApplication::commitDataRequest, this, &LastListKeeper::setQuitting);
+}
+
+QByteArray LastListKeeper::defaultPath()
+{
+    const QString folder = appDataPath();
+    if (folder.isEmpty())
+        return {};
+    return QFile::encodeName(folder + QStringLiteral("/LastList.bin"));
 }
 
 void LastListKeeper::offer()

@@ -34,6 +34,9 @@ public:
 
     LastListKeeper(FileTableModel &model, Intake &intake, Dialogs &dialogs, QWidget *window);
 
+    // ".../LastList.bin" in the data folder; empty when the platform gives
+    // no data folder.
+    static QByteArray defaultPath();
     void setPath(const QByteArray &path) { m_path = path; }
     void setQuitPatience(std::chrono::milliseconds patience) { m_quitPatience = patience; }
 

@@ -2,91 +2,28 @@
 
 #include "appinfo.h"
 #include "buttonbar.h"
-#include "desktop.h"
 #include "detailsreader.h"
-#include "dialogs.h"
-#include "exporter.h"
-#include "exportname.h"
 #include "fileactions.h"
 #include "filetablemodel.h"
 #include "filetableview.h"
 #include "intake.h"
 #include "lastlistkeeper.h"
 #include "listeditor.h"
+#include "listexporter.h"
 #include "listhistory.h"
-#include "pagesummarydialog.h"
+#include "mnemonics.h"
+#include "pagesummarypresenter.h"
+#include "quitcontroller.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
-#include "savefile.h"
-#include "uilogging.h"
+#include "sortmenu.h"
+#include "windowkeys.h"
 
 #include "ui_mainwindow.h"
 
-#include <QActionGroup>
-#include <QApplication>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QLocale>
 #include <QMenu>
-#include <QSet>
 #include <QToolButton>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
-#include <unistd.h>
-
-namespace tallivo {
-
-void addMnemonics(QMenu *menu)
-{
-    const QList<QAction *> actions = menu->actions();
-    QSet<QChar> taken;
-    const auto mnemonic = [](const QString &text) -> QChar {
-        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-            if (text.at(i) != QLatin1Char('&'))
-                continue;
-            if (text.at(i + 1) != QLatin1Char('&'))
-                return text.at(i + 1).toLower();
-            ++i; // "&&" is an ampersand
-        }
-        return {};
-    };
-    for (const QAction *action : actions) {
-        const QChar key = mnemonic(action->text());
-        if (!key.isNull())
-            taken.insert(key);
-    }
-    for (QAction *action : actions) {
-        const QString text = action->text();
-        if (action->isSeparator() || text.isEmpty() || !mnemonic(text).isNull())
-            continue;
-        // The first letter no other entry has, preferring the starts of words.
-        qsizetype pick = -1;
-        for (int pass = 0; pass < 2 && pick < 0; ++pass) {
-            for (qsizetype i = 0; i < text.size(); ++i) {
-                const QChar c = text.at(i);
-                const bool wordStart = i == 0 || text.at(i - 1).isSpace();
-                if (c.isLetterOrNumber() && (pass == 1 || wordStart) &&
-                    !taken.contains(c.toLower())) {
-                    pick = i;
-                    break;
-                }
-            }
-        }
-        if (pick < 0)
-            continue;
-        taken.insert(text.at(pick).toLower());
-        action->setText(QString(text).insert(pick, QLatin1Char('&')));
-    }
-}
-
-} // namespace tallivo
 
 // Resources of a static library are registered by hand.
 static void initResources()
@@ -110,7 +47,6 @@ MainWindow::MainWindow(std::unique_ptr<Dialogs> dialogs, std::unique_ptr<Desktop
 
 MainWindow::~MainWindow()
 {
-    qApp->removeEventFilter(this);
     // The run's thread goes before the list it appends to.
     m_presenter->run().shutdown();
 }
@@ -150,19 +86,8 @@ void MainWindow::setupWindow()
     controls.uncounted = m_ui->uncountedButton;
     m_presenter = new RunPresenter(*m_model, *table, controls, this);
 
-    // Page details of files counted while they were off, read on request.
-    m_detailsReader = new DetailsReader(*m_model, this);
-    connect(m_detailsReader, &DetailsReader::progressChanged, this, [this] {
-        if (m_pageSummary && m_pageSummary->isVisible())
-            m_summaryUpdate.start();
-    });
-    connect(m_presenter, &RunPresenter::busyChanged, this, [this](bool busy) {
-        if (m_pageSummary)
-            m_pageSummary->setRunning(busy || m_detailsReader->isReading());
-        if (!busy)
-            updatePageDetails();
-    });
-
+    m_summary = new PageSummaryPresenter(*m_model, *table, *m_presenter, *m_dialogs, this,
+                                         m_ui->actionQuit, m_ui->actionCancel);
     m_history = new ListHistory(*m_model, *table, this);
     m_history->setActions(m_ui->actionUndo, m_ui->actionRedo);
     connect(m_presenter, &RunPresenter::busyChanged, m_history,
@@ -176,40 +101,15 @@ void MainWindow::setupWindow()
     m_editor = new ListEditor(*m_model, *table, *m_dialogs, *m_history, this);
     m_fileActions = new FileActions(*m_model, *table, *m_desktop, this);
     m_lastList = new LastListKeeper(*m_model, *m_intake, *m_dialogs, this);
-    connect(m_lastList, &LastListKeeper::offered, this, &MainWindow::lastListOffered);
-    connect(m_lastList, &LastListKeeper::settled, this, &MainWindow::lastListSettled);
+    m_exporter = new ListExporter(*m_model, *m_presenter, *m_dialogs, *m_ui->progressLabel, this);
+    m_quit = new QuitController(*m_presenter, *m_lastList, *m_ui->recentFolders, *m_dialogs, this);
+    new WindowKeys(this, m_ui->actionCancel, m_ui->actionQuit, *m_quit);
 
     setupCommandBars();
     setupContextMenu();
+    setupViewMenu();
     connectActions();
     table->setFocus();
-
-    // The columns' menu in the menu bar too, for the keyboard.
-    QMenu *columns = table->headerMenu();
-    columns->setTitle(tr("&Columns"));
-    m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, columns);
-    // Filled when it opens, after the table has filled it.
-    connect(columns, &QMenu::aboutToShow, this, [columns] { addMnemonics(columns); });
-    setupSortMenu();
-
-    m_summaryUpdate.setSingleShot(true);
-    m_summaryUpdate.setInterval(200);
-    connect(&m_summaryUpdate, &QTimer::timeout, this, &MainWindow::updatePageSummary);
-    const auto summaryChanged = [this] {
-        if (m_pageSummary && m_pageSummary->isVisible() && !m_summaryUpdate.isActive())
-            m_summaryUpdate.start();
-    };
-    connect(m_model, &FileTableModel::tallyChanged, this, summaryChanged);
-    connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this, summaryChanged] {
-                if (m_pageSummary && m_pageSummary->scope() == PageSummaryDialog::Scope::Selection)
-                    summaryChanged();
-            });
-    // A sort moves other files under the selected rows.
-    connect(m_model, &QAbstractItemModel::layoutChanged, this, summaryChanged);
-    connect(table, &FileTableView::columnsShownChanged, this, &MainWindow::updatePageDetails);
-
-    qApp->installEventFilter(this);
 }
 
 void MainWindow::setupCommandBars()
@@ -231,63 +131,18 @@ void MainWindow::setupCommandBars()
     help->setToolButtonStyle(Qt::ToolButtonIconOnly);
 }
 
-void MainWindow::setupSortMenu()
+void MainWindow::setupViewMenu()
 {
-    FileTableView *table = m_ui->fileTable;
-    auto *menu = new QMenu(tr("S&ort By"), this);
-    menu->setObjectName(QStringLiteral("menuSortBy"));
-    m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, menu);
+    // The columns' menu in the menu bar too, for the keyboard.
+    QMenu *columns = m_ui->fileTable->headerMenu();
+    columns->setTitle(tr("&Columns"));
+    m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, columns);
+    // Filled when it opens, after the table has filled it.
+    connect(columns, &QMenu::aboutToShow, this, [columns] { addMnemonics(columns); });
+    auto *sort = new SortMenu(*m_model, *m_ui->fileTable, *m_presenter, this);
+    m_ui->menuView->insertMenu(m_ui->actionUncountedFirst, sort);
     // Sorting moves rows a run is appending to.
-    m_presenter->addIdleOnly(menu->menuAction());
-    // Filled as it opens: the columns shown, in their order, then the order.
-    connect(menu, &QMenu::aboutToShow, this, [this, menu, table] {
-        menu->clear();
-        qDeleteAll(menu->findChildren<QActionGroup *>(Qt::FindDirectChildrenOnly));
-        const QHeaderView *header = table->horizontalHeader();
-        const int sorted = header->sortIndicatorSection();
-        const Qt::SortOrder order = header->sortIndicatorOrder();
-        auto *columns = new QActionGroup(menu);
-        for (int visual = 0; visual < header->count(); ++visual) {
-            const int column = header->logicalIndex(visual);
-            if (column == int(Column::Check) || header->isSectionHidden(column))
-                continue;
-            QAction *entry =
-                menu->addAction(m_model->headerData(column, Qt::Horizontal).toString());
-            entry->setCheckable(true);
-            entry->setChecked(column == sorted);
-            entry->setActionGroup(columns);
-            connect(entry, &QAction::triggered, this,
-                    [this, column, order] { sortBy(column, order); });
-        }
-        menu->addSeparator();
-        auto *orders = new QActionGroup(menu);
-        for (const auto &[text, entryOrder] : {std::pair{tr("Ascending"), Qt::AscendingOrder},
-                                               std::pair{tr("Descending"), Qt::DescendingOrder}}) {
-            QAction *entry = menu->addAction(text);
-            entry->setCheckable(true);
-            entry->setChecked(sorted >= 0 && order == entryOrder);
-            entry->setEnabled(sorted >= 0);
-            entry->setActionGroup(orders);
-            const Qt::SortOrder chosen = entryOrder;
-            connect(entry, &QAction::triggered, this,
-                    [this, sorted, chosen] { sortBy(sorted, chosen); });
-        }
-        addMnemonics(menu);
-    });
-}
-
-void MainWindow::sortBy(int column, Qt::SortOrder order)
-{
-    if (column < 0 || m_presenter->isBusy())
-        return;
-    FileTableView *table = m_ui->fileTable;
-    const QHeaderView *header = table->horizontalHeader();
-    // What a click on the header does; the same indicator sorts again, as
-    // rows moved by hand may have left that order.
-    if (header->sortIndicatorSection() == column && header->sortIndicatorOrder() == order)
-        m_model->sort(column, order);
-    else
-        table->sortByColumn(column, order);
+    m_presenter->addIdleOnly(sort->menuAction());
 }
 
 void MainWindow::setupContextMenu()
@@ -302,23 +157,6 @@ void MainWindow::setupContextMenu()
     menu->addSeparator();
     menu->addAction(m_ui->actionRemoveSelected);
     m_ui->fileTable->setContextMenu(menu);
-
-    // The keyboard's other way to the context menu, besides the Menu key.
-    auto *key = new QAction(this);
-    key->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
-    key->setShortcutContext(Qt::WidgetShortcut);
-    m_ui->fileTable->addAction(key);
-    connect(key, &QAction::triggered, this, [this] {
-        FileTableView *table = m_ui->fileTable;
-        const QModelIndex current = table->currentIndex();
-        QRect area = table->visualRect(current);
-        if (!current.isValid() || !table->viewport()->rect().intersects(area))
-            area = QRect(QPoint(0, 0), QSize(1, 1));
-        const QPoint at = area.center();
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, at,
-                                table->viewport()->mapToGlobal(at));
-        QCoreApplication::sendEvent(table->viewport(), &event);
-    });
 }
 
 void MainWindow::connectActions()
@@ -368,72 +206,27 @@ void MainWindow::connectActions()
     connect(m_ui->actionUncountedFirst, &QAction::toggled, m_model,
             &FileTableModel::setUncountedFirst);
     connect(m_ui->uncountedButton, &QToolButton::clicked, this, &MainWindow::showUncounted);
-    on(m_ui->actionPageSummary, this, &MainWindow::showPageSummary);
-    on(m_ui->actionReadPageDetails, m_detailsReader, &DetailsReader::readMissing);
+    on(m_ui->actionPageSummary, m_summary, &PageSummaryPresenter::show);
+    on(m_ui->actionReadPageDetails, &m_summary->detailsReader(), &DetailsReader::readMissing);
 
-    on(m_ui->actionExport, this, [this] { exportList(false); });
-    on(m_ui->actionExportChecked, this, [this] { exportList(true); });
-    on(m_ui->actionWebsite, this, &MainWindow::openWebsite);
+    on(m_ui->actionExport, m_exporter, &ListExporter::exportAll);
+    on(m_ui->actionExportChecked, m_exporter, &ListExporter::exportChecked);
+    on(m_ui->actionWebsite, this,
+       [this] { m_desktop->openUrl(QUrl(QString::fromLatin1(MakerWebsite))); });
     on(m_ui->actionRateUs, this, &MainWindow::rateRequested);
     on(m_ui->actionAbout, this, &MainWindow::showAbout);
     on(m_ui->actionShowWindow, this, &MainWindow::bringToFront);
     on(m_ui->actionQuit, this, &MainWindow::requestQuit);
 }
 
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+PageSummaryDialog *MainWindow::pageSummary() const
 {
-    const QEvent::Type type = event->type();
-    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress)
-        return QMainWindow::eventFilter(watched, event);
-    if (quitFromDialog(watched, event))
-        return true;
-    const auto *key = static_cast<QKeyEvent *>(event);
-    if (key->key() != Qt::Key_Escape || key->modifiers() != Qt::NoModifier)
-        return QMainWindow::eventFilter(watched, event);
-    // A key event travels up from the focus widget; it is looked at once,
-    // where it starts.
-    QWidget *focus = QApplication::focusWidget();
-    if (watched != (focus ? focus : this) || window() != this ||
-        (focus && focus->window() != this) || QApplication::activePopupWidget() ||
-        !m_ui->actionCancel->isEnabled()) {
-        if (type == QEvent::KeyPress)
-            m_escapeTaken = false;
-        return QMainWindow::eventFilter(watched, event);
-    }
-    if (type == QEvent::ShortcutOverride) {
-        // Taken here, so no control keeps the key from the shortcut; the
-        // key itself still reaches the control, so a menu bar lets go of
-        // the focus it took.
-        m_ui->actionCancel->trigger();
-        m_escapeTaken = true;
-        event->accept();
-        return true;
-    }
-    if (!std::exchange(m_escapeTaken, false))
-        m_ui->actionCancel->trigger();
-    return QMainWindow::eventFilter(watched, event);
-}
-
-bool MainWindow::quitFromDialog(QObject *watched, QEvent *event)
-{
-    // A window-modal dialog keeps the window's shortcuts from the keyboard.
-    // The key is taken at the first widget of the dialog it reaches.
-    const auto *key = static_cast<QKeyEvent *>(event);
-    if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
-        !m_ui->actionQuit->shortcuts().contains(QKeySequence(key->keyCombination())))
-        return false;
-    QWidget *modal = QApplication::activeModalWidget();
-    if (!modal || modal == this || static_cast<QWidget *>(watched)->window() != modal ||
-        !modal->parentWidget() || modal->parentWidget()->window() != this || m_askingQuit)
-        return false;
-    event->accept();
-    requestQuit();
-    return true;
+    return m_summary->dialog();
 }
 
 void MainWindow::start(const QList<QUrl> &urls)
 {
-    offerLastList();
+    m_lastList->offer();
     openLaunched(urls);
 }
 
@@ -449,56 +242,6 @@ void MainWindow::showUncounted()
     m_ui->fileTable->setFocus(Qt::OtherFocusReason);
 }
 
-void MainWindow::showPageSummary()
-{
-    if (!m_pageSummary) {
-        m_pageSummary = new PageSummaryDialog(*m_dialogs, this);
-        m_pageSummary->setObjectName(QStringLiteral("pageSummary"));
-        // A window of its own: without the action, Ctrl+Q there would do
-        // nothing, and the quit would wait for a click on the main window.
-        m_pageSummary->addAction(m_ui->actionQuit);
-        connect(m_pageSummary, &PageSummaryDialog::scopeChanged, this,
-                &MainWindow::updatePageSummary);
-        connect(m_pageSummary, &QDialog::finished, this, &MainWindow::updatePageDetails);
-        // Esc there cancels a count, or a reading of page details, as it
-        // does in the window.
-        connect(m_pageSummary, &PageSummaryDialog::cancelRequested, this, [this] {
-            if (m_ui->actionCancel->isEnabled())
-                m_ui->actionCancel->trigger();
-            m_detailsReader->cancel();
-        });
-    }
-    updatePageSummary();
-    m_pageSummary->show();
-    m_pageSummary->raise();
-    m_pageSummary->activateWindow();
-    updatePageDetails();
-}
-
-void MainWindow::updatePageSummary()
-{
-    m_summaryUpdate.stop();
-    if (!m_pageSummary)
-        return;
-    const bool busy = m_detailsReader->isReading() || m_presenter->isBusy();
-    const FileList &files = m_model->files();
-    if (m_pageSummary->scope() == PageSummaryDialog::Scope::WholeList)
-        m_pageSummary->setTally(files.tally(), busy);
-    else
-        m_pageSummary->setTally(files.tallyOf(m_ui->fileTable->selectedRowsAnyOrder()), busy);
-    m_pageSummary->setRunning(busy);
-}
-
-void MainWindow::updatePageDetails()
-{
-    const bool shown =
-        m_ui->fileTable->showsPageDetails() || (m_pageSummary && m_pageSummary->isVisible());
-    m_presenter->run().setPageDetails(shown ? PageDetails::Summary : PageDetails::None);
-    // Files counted before get theirs now, or once the count is over.
-    if (shown && !m_presenter->isBusy() && m_model->tally().withoutDetails() > 0)
-        m_detailsReader->readMissing();
-}
-
 void MainWindow::bringToFront()
 {
     show();
@@ -509,129 +252,19 @@ void MainWindow::bringToFront()
 
 void MainWindow::prepareToQuit()
 {
-    // Nothing is left to look at: the window goes at once, however long
-    // keeping the list takes. (No events are processed here: an answer or
-    // a run's step arriving now must not change the list being kept.)
-    hide();
-    QSettings settings = userSettings();
-    if (!m_ui->recentFolders->save(settings))
-        qCWarning(lcUi) << "The recent folders were not stored:" << settings.status();
-    m_presenter->run().shutdown();
-    saveLastList();
+    m_quit->prepareToQuit();
 }
 
 void MainWindow::requestQuit()
 {
-    if (!m_presenter->isBusy() || m_quitting) {
-        m_quitting = true;
-        m_lastList->setQuitting();
-        QCoreApplication::quit();
-        return;
-    }
-    MessageRequest ask;
-    ask.icon = QMessageBox::Question;
-    ask.title = appTitle();
-    ask.text = tr("Files are still being counted. Quit anyway?");
-    ask.informativeText = tr("The files counted so far are kept for the next start; the "
-                             "others are not counted.");
-    ask.acceptText = tr("&Quit");
-    ask.rejectText = tr("Cancel");
-    m_askingQuit = true;
-    m_dialogs->showMessage(this, ask, [this](bool accepted) {
-        m_askingQuit = false;
-        if (!accepted)
-            return;
-        m_quitting = true;
-        m_lastList->setQuitting();
-        QCoreApplication::quit();
-    });
+    m_quit->requestQuit();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_quitting || !m_presenter->isBusy())
+    if (m_quit->allowClose())
         return QMainWindow::closeEvent(event);
     event->ignore();
-    requestQuit();
-}
-
-QByteArray MainWindow::defaultLastListPath()
-{
-    const QString folder = appDataPath();
-    if (folder.isEmpty())
-        return {};
-    return QFile::encodeName(folder + QStringLiteral("/LastList.bin"));
-}
-
-void MainWindow::setLastListPath(const QByteArray &path)
-{
-    m_lastList->setPath(path);
-}
-
-void MainWindow::setQuitPatience(std::chrono::milliseconds patience)
-{
-    m_lastList->setQuitPatience(patience);
-}
-
-bool MainWindow::saveLastList()
-{
-    return m_lastList->save();
-}
-
-void MainWindow::offerLastList()
-{
-    m_lastList->offer();
-}
-
-void MainWindow::openWebsite()
-{
-    m_desktop->openUrl(QUrl(QString::fromLatin1(MakerWebsite)));
-}
-
-void MainWindow::exportList(bool checkedOnly)
-{
-    FileDialogRequest request;
-    request.mode = FileDialogRequest::SaveFile;
-    request.caption = tr("Export List To Tab Delimited Text File :");
-    request.nameFilters = {tr("Text files (*.txt)")};
-    request.defaultSuffix = QStringLiteral("txt");
-    request.selectedFile = suggestedExportName(QDateTime::currentDateTime(), QLocale());
-    m_dialogs->chooseFiles(this, request, [this, checkedOnly](const QStringList &paths) {
-        const QString path = paths.first();
-        // The rows are copied here, from the list as it is now; they are
-        // formatted and written on the I/O pool a block at a time, as the
-        // destination may be on a share.
-        ExportCallbacks callbacks;
-        auto rowsWritten = std::make_shared<qint64>(0);
-        callbacks.progress = [this, rowsWritten](qint64 written, qint64 total) {
-            *rowsWritten = written;
-            m_ui->progressLabel->setText(
-                tr("Exporting: %1 of %2 files")
-                    .arg(QLocale().toString(written), QLocale().toString(total)));
-        };
-        callbacks.done = [this, path, rowsWritten](const QString &error) {
-            m_ui->progressLabel->clear();
-            if (error.isEmpty()) {
-                const qint64 files = *rowsWritten;
-                m_presenter->showMessage(
-                    tr("Exported %1 to \u201c%2\u201d.")
-                        .arg(files == 1 ? tr("1 file")
-                                        : tr("%1 files").arg(QLocale().toString(files)),
-                             QFileInfo(path).fileName()));
-                Q_EMIT exported(path);
-                return;
-            }
-            // A list that was not written must not pass for exported.
-            MessageRequest alert;
-            alert.icon = QMessageBox::Critical;
-            alert.text = tr("The list was not exported.");
-            alert.informativeText = tr("\"%1\" could not be written: %2").arg(path, error);
-            m_dialogs->showMessage(this, alert);
-        };
-        exportInBackground(this, m_model->files(), QFile::encodeName(path), std::move(callbacks),
-                           m_model, kExportRowsPerBlock,
-                           checkedOnly ? ExportRows::Checked : ExportRows::All);
-    });
 }
 
 void MainWindow::showAbout()

@@ -7,12 +7,25 @@
 #include "pagesummary.h"
 
 #include <QList>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
 #include <functional>
 
 namespace tallivo::test {
+
+// The numbers a text shows, in order: "Total Pages TIFF : 1,200 PDF : 3" is
+// "1,200 3"; names such as "A4" are no numbers. The words are checked once,
+// in tst_wording.
+inline QString figures(const QString &text)
+{
+    static const QRegularExpression number(QStringLiteral("(?<!\\w)\\d[\\d,]*"));
+    QStringList out;
+    for (const QRegularExpressionMatch &match : number.globalMatch(text))
+        out << match.captured();
+    return out.join(QLatin1Char(' '));
+}
 
 // Lists a file that need not exist.
 inline void addItem(FileList &files, const QString &path, int pages = 1, int size = 0)

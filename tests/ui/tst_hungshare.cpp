@@ -11,6 +11,7 @@
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,7 +28,7 @@
 
 using namespace tallivo;
 
-class TestHungShare : public QObject
+class TestHungShare : public QObject, public test::WindowFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -36,29 +37,17 @@ private Q_SLOTS:
     void cleanupTestCase();
 
 private:
-    template <typename T> T *child(QObject *parent, const char *name) const
-    {
-        return parent->findChild<T *>(QLatin1String(name));
-    }
-    void trigger(const char *action) const { child<QAction>(m_window.get(), action)->trigger(); }
     // Whether an event queued now runs when the main thread next looks.
     static bool mainThreadAnswers();
-
-    QTemporaryDir m_settingsDir;
-    QTemporaryDir m_data;
-    test::FakeDialogs *m_dialogs = nullptr;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestHungShare::initTestCase()
 {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    setUpEnvironment();
     // Enough threads for every request below to be waiting on the share at
     // once, rather than queued behind another.
     qputenv("TALLIVO_IO_THREADS", "8");
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    QVERIFY(m_data.isValid());
+    QVERIFY(m_data->isValid());
 }
 
 bool TestHungShare::mainThreadAnswers()
@@ -73,20 +62,17 @@ bool TestHungShare::mainThreadAnswers()
 void TestHungShare::windowOnAHungShare()
 {
     QCOMPARE(IoPool::instance().threadCount(), 8);
-    const QString share = m_data.filePath(QStringLiteral("share"));
-    const QString gone = m_data.filePath(QStringLiteral("share/gone"));
+    const QString share = m_data->filePath(QStringLiteral("share"));
+    const QString gone = m_data->filePath(QStringLiteral("share/gone"));
     QVERIFY(QDir().mkpath(share));
     QVERIFY(test::writeTiff(share + QStringLiteral("/t0.tif"), 2));
     const QString listFile = share + QStringLiteral("/list.txt");
     QVERIFY(test::writeBytes(listFile, (share + QStringLiteral("/t0.tif\n")).toUtf8()));
 
-    auto dialogs = std::make_unique<test::FakeDialogs>();
-    m_dialogs = dialogs.get();
-    m_window =
-        std::make_unique<MainWindow>(std::move(dialogs), std::make_unique<test::FakeDesktop>());
+    makeWindow();
     connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), &MainWindow::prepareToQuit);
     m_window->show();
-    auto *recent = child<RecentFoldersCombo>(m_window.get(), "recentFolders");
+    auto *recent = popup();
     recent->add({gone});
     recent->add({share});
     test::appendFile(m_window->model(), share + QStringLiteral("/t0.tif"));
@@ -109,8 +95,8 @@ void TestHungShare::windowOnAHungShare()
     ImportFilesDialog *dialog = m_window->intake().importDialog();
     QVERIFY(dialog && dialog->isVisible());
     dialog->setSource(ImportFilesDialog::Source::File);
-    child<QLineEdit>(dialog, "listFileEdit")->setText(listFile);
-    child<QPushButton>(dialog, "importButton")->click();
+    dialog->findChild<QLineEdit *>(QStringLiteral("listFileEdit"))->setText(listFile);
+    dialog->findChild<QPushButton *>(QStringLiteral("importButton"))->click();
     QVERIFY(dialog->isBusy());
     QVERIFY(mainThreadAnswers());
 

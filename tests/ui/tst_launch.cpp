@@ -7,6 +7,7 @@
 #include "reopenservice.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
+#include "windowfixture.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -24,7 +25,7 @@
 using namespace tallivo;
 
 // `tallivo [PATH...]` and a second launch handing its paths to the first.
-class TestLaunch : public QObject
+class TestLaunch : public QObject, public test::WindowFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -37,15 +38,12 @@ private Q_SLOTS:
     void withoutADisplay_data();
     void withoutADisplay();
     void helpMatchesTheManualPage();
-
-private:
-    QTemporaryDir m_settingsDir;
+    void cleanup() { m_window.reset(); }
 };
 
 void TestLaunch::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+    setUpEnvironment();
 }
 
 void TestLaunch::commandLine_data()
@@ -160,7 +158,7 @@ void TestLaunch::handOverToRunningWindow()
     QVERIFY(test::writePdf(QFile::decodeName(odd), 3));
     QVERIFY(test::writeTiff(QFile::decodeName(folder + "/b.tif"), 2));
 
-    MainWindow window(std::make_unique<test::FakeDialogs>(), std::make_unique<test::FakeDesktop>());
+    MainWindow &window = makeWindow();
     // A private bus between two connections in this process stands for the
     // session bus between two launches.
     QDBusServer server;
@@ -221,8 +219,7 @@ void TestLaunch::quittingInstanceLetsTheNameGo()
     const auto owner = [&] { return second.interface()->serviceOwner(name).value(); };
 
     {
-        MainWindow window(std::make_unique<test::FakeDialogs>(),
-                          std::make_unique<test::FakeDesktop>());
+        MainWindow &window = makeWindow();
         QVERIFY(ReopenService::claim(first, {}));
         ReopenService::serve(&window, first);
         // While it runs, a launch hands over to it.
@@ -230,6 +227,7 @@ void TestLaunch::quittingInstanceLetsTheNameGo()
         // Quitting lets go of the name before anything else.
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
         QVERIFY(!first.interface()->isServiceRegistered(name).value());
+        m_window.reset();
     }
     // So a launch meanwhile runs with the name at once.
     QVERIFY(ReopenService::claim(second, {}));

@@ -7,12 +7,13 @@
 #include "importfilesdialog.h"
 #include "intake.h"
 #include "iopool.h"
+#include "listexporter.h"
 #include "listhistory.h"
 #include "mainwindow.h"
-#include "pagesummarydialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,7 +36,7 @@
 using namespace tallivo;
 using tallivo::test::order;
 
-class TestMainWindow : public QObject
+class TestMainWindow : public QObject, public test::WindowFixture
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -64,10 +65,6 @@ private Q_SLOTS:
     void narrowWindow();
     void progressBesideIndicator();
     void missingRecentFolders();
-    void pageDetailsOnlyWhenShown();
-    void pageSummaryListOrSelection();
-    void quitKeyFromPageSummary();
-    void detailsOnRequest();
     void launchedPathsWaitForRun();
     void focusStaysOffTheWebSiteDuringRun();
     void hungShareHoldsNothingUp();
@@ -76,68 +73,24 @@ private Q_SLOTS:
     void timeTaken();
 
 private:
-    void makeWindow();
-    bool run(const std::function<void()> &start);
     QString makeFolder(const QString &name, int tiffs, int pdfs);
     void addRows(const QStringList &paths);
-    template <typename T> T *child(const char *name) const
-    {
-        return m_window->findChild<T *>(QLatin1String(name));
-    }
-    void trigger(const char *action) const { child<QAction>(action)->trigger(); }
-    FileTableView *table() const { return child<FileTableView>("fileTable"); }
-    QToolButton *segment(int index) const { return child<ButtonBar>("commandBar")->button(index); }
     // Which of the six command segments are enabled, as "101100".
     QString enabledSegments() const;
-    QString label(const char *name) const { return child<QLabel>(name)->text(); }
-    RecentFoldersCombo *popup() const { return child<RecentFoldersCombo>("recentFolders"); }
     QStringList popupEntries() const;
-    CollectionRun &collectionRun() const { return m_window->presenter().run(); }
-    const FileList &files() const { return m_window->model().files(); }
-
-    QTemporaryDir m_settingsDir;
-    std::unique_ptr<QTemporaryDir> m_data;
-    test::FakeDialogs *m_dialogs = nullptr;
-    test::FakeDesktop *m_desktop = nullptr;
-    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestMainWindow::initTestCase()
 {
-    // The texts below are the English ones; the progress line follows the
-    // user's locale.
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    setUpEnvironment();
     // Few enough threads that the hung share below can take them all.
     qputenv("TALLIVO_IO_THREADS", "2");
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
 }
 
 void TestMainWindow::init()
 {
-    m_window.reset();
-    QSettings(QStringLiteral("Kelmarin"), QStringLiteral("Tallivo")).clear();
-    m_data = std::make_unique<QTemporaryDir>();
+    resetEnvironment();
     makeWindow();
-}
-
-void TestMainWindow::makeWindow()
-{
-    m_window.reset();
-    auto dialogs = std::make_unique<test::FakeDialogs>();
-    auto desktop = std::make_unique<test::FakeDesktop>();
-    m_dialogs = dialogs.get();
-    m_desktop = desktop.get();
-    m_window = std::make_unique<MainWindow>(std::move(dialogs), std::move(desktop));
-}
-
-// Runs the run that start() begins, at once or once a check off the main
-// thread has answered, to its end.
-bool TestMainWindow::run(const std::function<void()> &start)
-{
-    QSignalSpy finished(&collectionRun(), &CollectionRun::finished);
-    start();
-    return !finished.isEmpty() || finished.wait(60000);
 }
 
 QString TestMainWindow::makeFolder(const QString &name, int tiffs, int pdfs)
@@ -177,15 +130,14 @@ QStringList TestMainWindow::popupEntries() const
 
 void TestMainWindow::startUpState()
 {
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Tallivo"));
     QCOMPARE(enabledSegments(), QStringLiteral("101100"));
     ButtonBar *help = child<ButtonBar>("helpBar");
     QVERIFY(help->button(0)->isEnabled() && help->button(1)->isEnabled());
     QVERIFY(!segment(2)->isChecked());
     QVERIFY(table()->isEnabled());
-    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
-    QCOMPARE(label("timeTakenLabel"), QStringLiteral("Total Time Taken : 00:00"));
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 0 PDF : 0"));
+    QCOMPARE(popupEntries().size(), 1); // the placeholder
+    QCOMPARE(test::figures(label("timeTakenLabel")), QStringLiteral("00 00"));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("0 0"));
     QVERIFY(child<QWidget>("busyIndicator")->isHidden());
     QVERIFY(child<QPushButton>("cancelButton")->isHidden());
 }
@@ -211,35 +163,24 @@ void TestMainWindow::statusTexts()
     // Check boxes play no part in the totals, which follow once the edit is
     // done; the checked files have pages of their own.
     trigger("actionUncheckAll");
-    QTRY_COMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 6 PDF : 10"));
-    QCOMPARE(label("fileTotalsLabel"),
-             QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
-                            "TIFF file(s) : 4 PDF file(s) : 10; 0 files checked; Total page "
-                            "count of checked TIFF file(s) : 0 PDF file(s) : 0"));
+    QTRY_COMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("6 10"));
+    // Files, selected, their pages by type; checked, their pages by type.
+    QCOMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 2 4 10 0 0 0"));
     // Sorted, the selection stays on the same files, now at other rows.
     m_window->model().sort(int(Column::Pages));
     QCOMPARE(table()->selectedRows(), QList<int>({1, 2}));
     trigger("actionCheckAll");
-    QTRY_COMPARE(label("fileTotalsLabel"),
-                 QStringLiteral("3 Total file(s); 2 file selected; Total page count of selected "
-                                "TIFF file(s) : 4 PDF file(s) : 10; 3 files checked; Total page "
-                                "count of checked TIFF file(s) : 6 PDF file(s) : 10"));
+    QTRY_COMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 2 4 10 3 6 10"));
     // Row 0 is c.tiff now, with 2 pages.
     m_window->model().setData(m_window->model().index(0, int(Column::Check)), Qt::Unchecked,
                               Qt::CheckStateRole);
-    QTRY_VERIFY(label("fileTotalsLabel")
-                    .endsWith(QLatin1String("; 2 files checked; Total page count of checked "
-                                            "TIFF file(s) : 4 PDF file(s) : 10")));
+    QTRY_COMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 2 4 10 2 4 10"));
     // Inverted, and the files taken off the list: the checked pages follow.
     trigger("actionInvertAll");
-    QTRY_VERIFY(label("fileTotalsLabel")
-                    .endsWith(QLatin1String("; 1 file checked; Total page count of checked "
-                                            "TIFF file(s) : 2 PDF file(s) : 0")));
+    QTRY_VERIFY(test::figures(label("fileTotalsLabel")).endsWith(QLatin1String(" 1 2 0")));
     table()->selectRows({0});
     trigger("actionRemoveSelected");
-    QTRY_VERIFY(label("fileTotalsLabel")
-                    .endsWith(QLatin1String("; 0 files checked; Total page count of checked "
-                                            "TIFF file(s) : 0 PDF file(s) : 0")));
+    QTRY_VERIFY(test::figures(label("fileTotalsLabel")).endsWith(QLatin1String(" 0 0 0")));
 }
 
 void TestMainWindow::segmentsBeforeDuringAfterRun()
@@ -254,23 +195,21 @@ void TestMainWindow::segmentsBeforeDuringAfterRun()
     });
     m_dialogs->fileAnswers = {{dir}};
     QVERIFY(run([&] { trigger("actionAddFolder"); }));
-    QCOMPARE(m_dialogs->fileRequests.first().caption,
-             QStringLiteral("Select folder(s) contains TIFF and PDF File(s):"));
+    QCOMPARE(m_dialogs->fileRequests.first().mode, FileDialogRequest::OpenFolders);
     // The table stays enabled, for reading.
     QCOMPARE(during, QStringLiteral("00000001"));
     QCOMPARE(enabledSegments(), QStringLiteral("111111"));
     QVERIFY(table()->isEnabled());
     QCOMPARE(m_window->model().rowCount(), 3);
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 3 PDF : 2"));
-    QVERIFY(label("timeTakenLabel").startsWith(QStringLiteral("Total Time Taken : 00:")));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("3 2"));
+    QVERIFY(test::figures(label("timeTakenLabel")).startsWith(QStringLiteral("00 ")));
     QCOMPARE(popupEntries().value(1), dir);
 
     // Remove all asks first; then the segments follow the list's count.
     for (bool answer : {false, true}) {
         m_dialogs->messageAnswers = {answer};
         segment(5)->click();
-        QCOMPARE(m_dialogs->messages.last().informativeText,
-                 QStringLiteral("Are you sure to remove all file(s)?"));
+        QCOMPARE(m_dialogs->messages.size(), answer ? 2 : 1);
         QCOMPARE(m_window->model().rowCount(), answer ? 0 : 3);
         QCOMPARE(enabledSegments(), answer ? QStringLiteral("101100") : QStringLiteral("111111"));
     }
@@ -325,8 +264,7 @@ void TestMainWindow::addsToTheList()
             trigger("actionAddFolder");
         } else {
             segment(0)->click();
-            QCOMPARE(m_dialogs->fileRequests.first().caption,
-                     QStringLiteral("Select TIFF and PDF File(s):"));
+            QCOMPARE(m_dialogs->fileRequests.first().mode, FileDialogRequest::OpenFiles);
         }
     };
     if (via == QLatin1String("cancel")) {
@@ -405,13 +343,11 @@ void TestMainWindow::exportWritesOrReportsFailure()
 
     const QString good = m_data->filePath(QStringLiteral("out.txt"));
     m_dialogs->fileAnswers = {{good}};
-    QSignalSpy exported(m_window.get(), &MainWindow::exported);
+    QSignalSpy exported(&m_window->exporter(), &ListExporter::exported);
     segment(4)->click();
     QVERIFY(exported.wait());
     QCOMPARE(exported.first().first().toString(), good);
     QCOMPARE(m_dialogs->fileRequests.last().mode, FileDialogRequest::SaveFile);
-    QCOMPARE(m_dialogs->fileRequests.last().caption,
-             QStringLiteral("Export List To Tab Delimited Text File :"));
     QFile out(good);
     QVERIFY(out.open(QIODevice::ReadOnly));
     QVERIFY(out.readAll().contains("\nt0.tif\t1\t"));
@@ -434,7 +370,7 @@ void TestMainWindow::exportCheckedFiles()
     const auto exportTo = [&](const char *action, const QString &name) {
         const QString path = m_data->filePath(name);
         m_dialogs->fileAnswers = {{path}};
-        QSignalSpy exported(m_window.get(), &MainWindow::exported);
+        QSignalSpy exported(&m_window->exporter(), &ListExporter::exported);
         trigger(action);
         [&] { QVERIFY(exported.wait()); }();
         QFile out(path);
@@ -449,7 +385,7 @@ void TestMainWindow::exportCheckedFiles()
     QCOMPARE(all.size(), 6);
     QCOMPARE(checked, QList<QByteArray>({all[0], all[1], all[3], QByteArray()}));
     QVERIFY(checked[2].startsWith("d"));
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 6 PDF : 6"));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("6 6"));
 }
 
 void TestMainWindow::recentFolders()
@@ -466,7 +402,7 @@ void TestMainWindow::recentFolders()
     // A folder chosen again replaces the list and moves to the top.
     QVERIFY(run([&] { Q_EMIT popup()->activated(2); }));
     QCOMPARE(order(files()), QStringLiteral("t0"));
-    QCOMPARE(popupEntries(), (QStringList{QStringLiteral("Recent Folders..."), gone, other}));
+    QCOMPARE(popupEntries().mid(1), (QStringList{gone, other}));
     QCOMPARE(popup()->currentText(), gone);
 
     // A missing one asks for another; cancelling changes nothing.
@@ -474,19 +410,19 @@ void TestMainWindow::recentFolders()
     const qsizetype asked = m_dialogs->fileRequests.size();
     Q_EMIT popup()->activated(1);
     QTRY_COMPARE(m_dialogs->fileRequests.size(), asked + 1);
-    QCOMPARE(m_dialogs->fileRequests.last().caption, QStringLiteral("Choose folder(s):"));
+    QCOMPARE(m_dialogs->fileRequests.last().mode, FileDialogRequest::OpenFolders);
     QCOMPARE(m_dialogs->fileRequests.last().directory, gone);
     QCOMPARE(order(files()), QStringLiteral("t0"));
     m_dialogs->fileAnswers = {{chosen}};
     QVERIFY(run([&] { Q_EMIT popup()->activated(1); }));
     QCOMPARE(order(files()), QStringLiteral("p0"));
     // The missing folder stays, just below the chosen one, also after a restart.
-    const QStringList entries = {QStringLiteral("Recent Folders..."), chosen, gone, other};
-    QCOMPARE(popupEntries(), entries);
+    const QStringList entries = {chosen, gone, other};
+    QCOMPARE(popupEntries().mid(1), entries);
     QCOMPARE(popup()->currentText(), chosen);
     m_window->prepareToQuit();
     makeWindow();
-    QCOMPARE(popupEntries(), entries);
+    QCOMPARE(popupEntries().mid(1), entries);
 }
 
 void TestMainWindow::stopDuringRun_data()
@@ -532,7 +468,8 @@ void TestMainWindow::stopDuringRun()
     // What was listed before the cancel stays, and the window is usable.
     QVERIFY(files().size() >= 1 && files().size() < 200);
     QCOMPARE(m_window->model().rowCount(), files().size());
-    QVERIFY(!label("timeTakenLabel").contains(QStringLiteral("In Process")));
+    // The time taken, not the word that the run goes on.
+    QVERIFY(!test::figures(label("timeTakenLabel")).isEmpty());
     QCOMPARE(enabledSegments(), QStringLiteral("111111"));
 }
 
@@ -573,20 +510,17 @@ void TestMainWindow::uncountedBesideStatusTexts()
     test::appendFile(model, QStringLiteral("/x/c.pdf"), 0, 0,
                      [](FileItem &f) { f.setCountStatus(CountStatus::Damaged); });
     QVERIFY(!uncounted->isHidden());
-    QCOMPARE(uncounted->text(), QStringLiteral("2 files could not be counted"));
-    // The status texts stay exactly as they are.
-    QTRY_COMPARE(label("fileTotalsLabel"),
-                 QStringLiteral("3 Total file(s); 0 file selected; Total page count of selected "
-                                "TIFF file(s) : 0 PDF file(s) : 0; 3 files checked; Total page "
-                                "count of checked TIFF file(s) : 4 PDF file(s) : 0"));
-    QCOMPARE(label("pageTotalsLabel"), QStringLiteral("Total Pages TIFF : 4 PDF : 0"));
+    QCOMPARE(test::figures(uncounted->text()), QStringLiteral("2"));
+    // The status texts count them as files, without pages.
+    QTRY_COMPARE(test::figures(label("fileTotalsLabel")), QStringLiteral("3 0 0 0 3 4 0"));
+    QCOMPARE(test::figures(label("pageTotalsLabel")), QStringLiteral("4 0"));
     // A click brings them together at the top.
     uncounted->click();
     QVERIFY(child<QAction>("actionUncountedFirst")->isChecked());
     QCOMPARE(order(files()), QStringLiteral("b c a"));
     table()->selectRows({0});
     trigger("actionRemoveSelected");
-    QCOMPARE(uncounted->text(), QStringLiteral("1 file could not be counted"));
+    QCOMPARE(test::figures(uncounted->text()), QStringLiteral("1"));
     trigger("actionRemoveSelected");
     QVERIFY(uncounted->isHidden());
 }
@@ -602,9 +536,7 @@ void TestMainWindow::escapeCancelsAfterMenu_data()
 void TestMainWindow::escapeCancelsAfterMenu()
 {
     QFETCH(QString, menu);
-    m_window->show();
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(showActive());
     QSignalSpy cancelled(child<QAction>("actionCancel"), &QAction::triggered);
     // A run's first step, as far as the window can tell.
     m_window->presenter().resetView(false);
@@ -659,7 +591,7 @@ void TestMainWindow::undoEachCommand()
     segment(5)->click();
     QCOMPARE(files().size(), 0);
     QCOMPARE(enabledSegments(), QStringLiteral("101100"));
-    QCOMPARE(undo->text(), QStringLiteral("&Undo Remove All"));
+    QVERIFY(undo->isEnabled());
     undo->trigger();
     QCOMPARE(order(files()), listed);
     QCOMPARE(enabledSegments(), QStringLiteral("111111"));
@@ -674,7 +606,7 @@ void TestMainWindow::undoEachCommand()
     QVERIFY(run([&] { Q_EMIT popup()->activated(popupEntries().indexOf(second)); }));
     QVERIFY(!undoDuringRun);
     QCOMPARE(order(files()), QStringLiteral("p0"));
-    QCOMPARE(undo->text(), QStringLiteral("&Undo Open Recent Folder"));
+    QVERIFY(undo->isEnabled());
     undo->trigger();
     m_window->model().sort(int(Column::Name));
     QCOMPARE(order(files()), listed);
@@ -694,9 +626,7 @@ void TestMainWindow::undoEachCommand()
 
 void TestMainWindow::keyboard()
 {
-    m_window->show();
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(showActive());
     addRows({QStringLiteral("/k/a.pdf"), QStringLiteral("/k/b.pdf")});
     table()->setFocus();
     table()->setCurrentIndex(m_window->model().index(0, 1));
@@ -768,13 +698,13 @@ void TestMainWindow::progressBesideIndicator()
         QStringLiteral("/srv/scans/") + QString(300, QLatin1Char('x')) + QStringLiteral("/2019-03");
     presenter.progress({12345, 12000, folder});
     const QString text = progress->text();
-    QVERIFY2(text.startsWith(QStringLiteral("12,345 files found, 0 counted")), qPrintable(text));
+    QVERIFY2(test::figures(text).startsWith(QStringLiteral("12,345 0 ")), qPrintable(text));
     // Cut in the middle: the start and the folder's own name stay.
     QVERIFY2(text.contains(QStringLiteral("/srv/")) && text.endsWith(QStringLiteral("2019-03")),
              qPrintable(text));
     QVERIFY(text.size() < folder.size());
     QCOMPARE(progress->toolTip(), folder);
-    QCOMPARE(label("timeTakenLabel"), QStringLiteral("Total Time Taken : In Process..."));
+    QVERIFY(test::figures(label("timeTakenLabel")).isEmpty());
     presenter.processStopped(RunResult());
     presenter.resetView(true);
     QVERIFY(progress->text().isEmpty());
@@ -793,7 +723,7 @@ void TestMainWindow::missingRecentFolders()
     Q_EMIT popup()->activated(popupEntries().indexOf(gone));
     QTRY_COMPARE(m_dialogs->fileRequests.size(), 1);
     const FileDialogRequest request = m_dialogs->fileRequests.last();
-    QCOMPARE(request.caption, QStringLiteral("Choose folder(s):"));
+    QCOMPARE(request.mode, FileDialogRequest::OpenFolders);
     QVERIFY(request.note.contains(gone));
     QVERIFY(request.note.contains(QStringLiteral("missing")));
     QVERIFY(!request.canCreateFolders);
@@ -802,130 +732,17 @@ void TestMainWindow::missingRecentFolders()
     trigger("actionRemoveMissingRecent");
     QVERIFY(removed.wait());
     QCOMPARE(removed.first().first().toInt(), 1);
-    QCOMPARE(popupEntries(), (QStringList{QStringLiteral("Recent Folders..."), kept}));
+    QCOMPARE(popupEntries().mid(1), QStringList{kept});
     // The menu lists the folders and the two commands.
     auto *menu = child<QMenu>("menuRecentFolders");
     Q_EMIT menu->aboutToShow();
     QCOMPARE(menu->actions().first()->toolTip(), kept);
     trigger("actionClearRecent");
-    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
+    QCOMPARE(popupEntries().size(), 1);
     QVERIFY(!child<QAction>("actionClearRecent")->isEnabled());
     m_window->prepareToQuit();
     makeWindow();
-    QCOMPARE(popupEntries(), QStringList{QStringLiteral("Recent Folders...")});
-}
-
-void TestMainWindow::pageDetailsOnlyWhenShown()
-{
-    const QString dir = makeFolder(QStringLiteral("d"), 1, 1);
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
-    m_dialogs->fileAnswers = {{dir}};
-    QVERIFY(run([&] { trigger("actionAddFolder"); }));
-    QVERIFY(files().at(0)->pageSummary().isEmpty());
-
-    // A shown column asks runs for page details.
-    QMenu *columns = table()->headerMenu();
-    const auto toggleSizes = [columns] {
-        Q_EMIT columns->aboutToShow();
-        for (QAction *a : columns->actions()) {
-            if (a->text().remove(QLatin1Char('&')) == QLatin1String("Sizes"))
-                columns->triggered(a);
-        }
-    };
-    toggleSizes();
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::Summary);
-    m_dialogs->messageAnswers = {true};
-    trigger("actionRemoveAll");
-    QVERIFY(run([&] { Q_EMIT table()->filesDropped({QUrl::fromLocalFile(dir)}); }));
-    m_window->model().sort(int(Column::Name));
-    QCOMPARE(files().at(0)->pageSummary().pages(), 2);
-    QCOMPARE(m_window->model().index(1, int(Column::A4Equivalents)).data().toString(),
-             QStringLiteral("1"));
-    toggleSizes();
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
-    // So does the open summary, until it is closed.
-    trigger("actionPageSummary");
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::Summary);
-    m_window->pageSummary()->reject();
-    QCOMPARE(collectionRun().pageDetails(), PageDetails::None);
-}
-
-void TestMainWindow::pageSummaryListOrSelection()
-{
-    const std::vector<PageInfo> a4(3, PageInfo{210, 297, ColourClass::BlackWhite});
-    const std::vector<PageInfo> a3(2, PageInfo{297, 420, ColourClass::Colour});
-    FileTableModel &model = m_window->model();
-    test::appendFile(model, QStringLiteral("/s/a.pdf"), 3, 0,
-                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(a4, 3)); });
-    test::appendFile(model, QStringLiteral("/s/b.pdf"), 2, 0,
-                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(a3, 2)); });
-    test::appendFile(model, QStringLiteral("/s/c.pdf"), 5); // counted without details
-    trigger("actionPageSummary");
-    PageSummaryDialog *summary = m_window->pageSummary();
-    QVERIFY(summary && summary->isVisible() && !summary->isModal());
-    QCOMPARE(summary->table().totals().total, 5);
-    QCOMPARE(summary->table().totals().a4Equivalents, 3 + 2 * 2);
-    auto *note = summary->findChild<QLabel *>(QStringLiteral("note"));
-    // The file counted without details is read again for them; it is gone.
-    QTRY_VERIFY(!note->isHidden() &&
-                note->text().startsWith(QStringLiteral("1 file has no page details")));
-
-    table()->selectRows({1});
-    summary->setScope(PageSummaryDialog::Scope::Selection);
-    QCOMPARE(summary->table().totals().total, 2);
-    QVERIFY(note->isHidden());
-    // Later changes reach it a moment later.
-    table()->selectRows({0, 1});
-    QTRY_COMPARE(summary->table().totals().total, 5);
-    summary->setScope(PageSummaryDialog::Scope::WholeList);
-    trigger("actionRemoveAll");
-    m_dialogs->messageAnswers = {true};
-    trigger("actionRemoveAll");
-    QTRY_COMPARE(summary->table().totals().total, 0);
-    child<QAction>("actionUndo")->trigger();
-    QTRY_COMPARE(summary->table().totals().total, 5);
-}
-
-void TestMainWindow::quitKeyFromPageSummary()
-{
-    // The summary is a window of its own; the quit key works there too.
-    m_window->show();
-    trigger("actionPageSummary");
-    PageSummaryDialog *summary = m_window->pageSummary();
-    summary->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(summary));
-    auto *quit = child<QAction>("actionQuit");
-    // Only the key is looked at here, not the quit itself.
-    QObject::disconnect(quit, nullptr, m_window.get(), nullptr);
-    QSignalSpy triggered(quit, &QAction::triggered);
-    QTest::keyClick(summary, Qt::Key_Q, Qt::ControlModifier);
-    QCOMPARE(triggered.size(), 1);
-}
-
-void TestMainWindow::detailsOnRequest()
-{
-    // Files counted while details were off get them when the summary
-    // opens, read again in the background, through the model.
-    const QString dir = makeFolder(QStringLiteral("later"), 1, 1);
-    FileTableModel &model = m_window->model();
-    test::appendFile(model, dir + QStringLiteral("/p0.pdf"), 2);
-    test::appendFile(model, dir + QStringLiteral("/t0.tif"), 1);
-    QCOMPARE(model.tally().withoutDetails(), 2);
-    trigger("actionPageSummary");
-    PageSummaryDialog *summary = m_window->pageSummary();
-    QTRY_COMPARE(model.tally().withoutDetails(), 0);
-    QTRY_COMPARE(summary->table().totals().total, 3);
-    QCOMPARE(summary->table().totals().pages[size_t(ColourClass::Unknown)], 0);
-    QVERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))->isHidden());
-    QVERIFY(!model.index(0, int(Column::Colour)).data().toString().isEmpty());
-    // A file whose count changed since is left for a new count.
-    model.removeRowList({1});
-    test::appendFile(model, dir + QStringLiteral("/t0.tif"), 7);
-    child<QAction>("actionReadPageDetails")->trigger();
-    QTRY_VERIFY(summary->findChild<QLabel *>(QStringLiteral("note"))
-                    ->text()
-                    .startsWith(QStringLiteral("1 file has no page details")));
-    QCOMPARE(model.tally().withoutDetails(), 1);
+    QCOMPARE(popupEntries().size(), 1);
 }
 
 void TestMainWindow::launchedPathsWaitForRun()
@@ -945,9 +762,7 @@ void TestMainWindow::launchedPathsWaitForRun()
 
 void TestMainWindow::focusStaysOffTheWebSiteDuringRun()
 {
-    m_window->show();
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(showActive());
     table()->setFocus();
     QTRY_VERIFY(table()->hasFocus());
     QWidget *during = nullptr;

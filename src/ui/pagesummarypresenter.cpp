@@ -1,0 +1,106 @@
+#include "pagesummarypresenter.h"
+
+#include "detailsreader.h"
+#include "filetablemodel.h"
+#include "filetableview.h"
+#include "runpresenter.h"
+
+#include <QAction>
+#include <QItemSelectionModel>
+
+namespace tallivo {
+
+PageSummaryPresenter::PageSummaryPresenter(FileTableModel &model, FileTableView &table,
+                                           RunPresenter &presenter, Dialogs &dialogs,
+                                           QWidget *window, QAction *quit, QAction *cancel)
+    : QObject(window)
+    , m_model(model)
+    , m_table(table)
+    , m_presenter(presenter)
+    , m_dialogs(dialogs)
+    , m_window(window)
+    , m_quit(quit)
+    , m_cancel(cancel)
+    // Page details of files counted while they were off, read on request.
+    , m_detailsReader(new DetailsReader(model, this))
+{
+    connect(m_detailsReader, &DetailsReader::progressChanged, this, [this] {
+        if (m_dialog && m_dialog->isVisible())
+            m_update.start();
+    });
+    connect(&presenter, &RunPresenter::busyChanged, this, [this](bool busy) {
+        if (m_dialog)
+            m_dialog->setRunning(busy || m_detailsReader->isReading());
+        if (!busy)
+            updatePageDetails();
+    });
+
+    m_update.setSingleShot(true);
+    m_update.setInterval(200);
+    connect(&m_update, &QTimer::timeout, this, &PageSummaryPresenter::update);
+    connect(&model, &FileTableModel::tallyChanged, this, &PageSummaryPresenter::changed);
+    connect(table.selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_dialog && m_dialog->scope() == PageSummaryDialog::Scope::Selection)
+            changed();
+    });
+    // A sort moves other files under the selected rows.
+    connect(&model, &QAbstractItemModel::layoutChanged, this, &PageSummaryPresenter::changed);
+    connect(&table, &FileTableView::columnsShownChanged, this,
+            &PageSummaryPresenter::updatePageDetails);
+}
+
+void PageSummaryPresenter::show()
+{
+    if (!m_dialog) {
+        m_dialog = new PageSummaryDialog(m_dialogs, m_window);
+        m_dialog->setObjectName(QStringLiteral("pageSummary"));
+        // A window of its own: without the action, Ctrl+Q there would do
+        // nothing, and the quit would wait for a click on the main window.
+        m_dialog->addAction(m_quit);
+        connect(m_dialog, &PageSummaryDialog::scopeChanged, this, &PageSummaryPresenter::update);
+        connect(m_dialog, &QDialog::finished, this, &PageSummaryPresenter::updatePageDetails);
+        // Esc there cancels a count, or a reading of page details, as it
+        // does in the window.
+        connect(m_dialog, &PageSummaryDialog::cancelRequested, this, [this] {
+            if (m_cancel->isEnabled())
+                m_cancel->trigger();
+            m_detailsReader->cancel();
+        });
+    }
+    update();
+    m_dialog->show();
+    m_dialog->raise();
+    m_dialog->activateWindow();
+    updatePageDetails();
+}
+
+void PageSummaryPresenter::changed()
+{
+    if (m_dialog && m_dialog->isVisible() && !m_update.isActive())
+        m_update.start();
+}
+
+void PageSummaryPresenter::update()
+{
+    m_update.stop();
+    if (!m_dialog)
+        return;
+    const bool busy = m_detailsReader->isReading() || m_presenter.isBusy();
+    const FileList &files = m_model.files();
+    if (m_dialog->scope() == PageSummaryDialog::Scope::WholeList)
+        m_dialog->setTally(files.tally(), busy);
+    else
+        m_dialog->setTally(files.tallyOf(m_table.selectedRowsAnyOrder()), busy);
+    m_dialog->setRunning(busy);
+}
+
+void PageSummaryPresenter::updatePageDetails()
+{
+    const bool shown = m_table.showsPageDetails() || (m_dialog && m_dialog->isVisible());
+    m_presenter.run().setPageDetails(shown ? PageDetails::Summary : PageDetails::None);
+    // Files counted before get theirs now, or once the count is over.
+    if (shown && !m_presenter.isBusy() && m_model.tally().withoutDetails() > 0)
+        m_detailsReader->readMissing();
+}
+
+} // namespace tallivo

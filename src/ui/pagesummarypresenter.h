@@ -1,0 +1,56 @@
+#pragma once
+
+#include "pagesummarydialog.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+class QAction;
+
+namespace tallivo {
+
+class DetailsReader;
+class Dialogs;
+class FileTableModel;
+class FileTableView;
+class RunPresenter;
+
+// Opens the Page Summary window and keeps it current with the list or the
+// selection, and has page details read only while something shows them: a
+// details column of the table, or the summary.
+class PageSummaryPresenter final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(PageSummaryPresenter)
+public:
+    // The summary is a window of its own over `window`; `quit` and `cancel`
+    // reach it from there.
+    PageSummaryPresenter(FileTableModel &model, FileTableView &table, RunPresenter &presenter,
+                         Dialogs &dialogs, QWidget *window, QAction *quit, QAction *cancel);
+
+    // Once it has been opened.
+    PageSummaryDialog *dialog() const { return m_dialog; }
+    DetailsReader &detailsReader() const { return *m_detailsReader; }
+
+    void show();
+
+private:
+    void update();
+    // Schedules an update of a shown summary; changes come in bursts.
+    void changed();
+    void updatePageDetails();
+
+    FileTableModel &m_model;
+    FileTableView &m_table;
+    RunPresenter &m_presenter;
+    Dialogs &m_dialogs;
+    QWidget *m_window;
+    QAction *m_quit;
+    QAction *m_cancel;
+    DetailsReader *m_detailsReader;
+    QPointer<PageSummaryDialog> m_dialog;
+    QTimer m_update;
+};
+
+} // namespace tallivo
