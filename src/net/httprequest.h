@@ -15,11 +15,9 @@ namespace tallivo {
 
 struct HttpTransfer;
 
-// One asynchronous HTTP request, run by libcurl on a worker thread; the answer
-// (or the error) comes back on the request's thread and stays readable. Only
-// http and https are spoken, redirects included, and never https then http.
-// An answer counts only when it ended as its framing says and a gzip stream
-// ended with its trailer. Proxies come from the environment, as curl takes them.
+// One HTTP request, run by libcurl on a worker thread; the answer or the error
+// comes back on the request's thread. Only http and https are spoken, never
+// https then http; proxies come from the environment, as curl takes them.
 class HttpRequest : public QObject
 {
     Q_OBJECT
@@ -31,11 +29,11 @@ public:
         NoError,
         InvalidRequest,     // not http(s), or the body could not be built
         ConnectionFailed,   // no answer: refused, reset, name not found
-        TimedOut,           // silent for transferTimeout(), or past deadline()
+        TimedOut,           // too slow for transferTimeout(), or past the deadline
         RedirectRefused,    // to another scheme, from https to http, or too many
-        ResponseTooLarge,   // more than MaxResponseSize bytes, inflated
+        ResponseTooLarge,   // more than MaxResponseSize bytes once inflated
         ResponseIncomplete, // the connection ended before the answer did
-        InflateFailed,      // damaged, not gzip, or inflating out of all proportion
+        InflateFailed,      // damaged, not asked for, or gzip with no end to check
         MalformedResponse,  // not an HTTP/1.x answer, or framed two ways at once
     };
     Q_ENUM(Error)
@@ -43,43 +41,38 @@ public:
     static constexpr int DefaultTransferTimeout = 10000;
     static constexpr int DefaultDeadline = 60000;
     static constexpr qint64 MaxResponseSize = 64 * 1024;
-    static constexpr qint64 MaxTransferSize = 2 * MaxResponseSize; // before inflating
     static constexpr int MaxRedirects = 5;
 
     explicit HttpRequest(const QUrl &url, QObject *parent = nullptr);
     ~HttpRequest() override;
 
-    QUrl url() const { return m_url; }
     QByteArray method() const { return m_method; }
     void setMethod(const QByteArray &method) { m_method = method; }
     // Sets a header, replacing an earlier value of the same name.
     void setRawHeader(const QByteArray &name, const QByteArray &value);
     QByteArray rawHeader(const QByteArray &name) const;
-    void setBody(const QByteArray &body);
     QByteArray body() const { return m_body; }
-    // Builds the body once; later calls do nothing.
-    virtual void buildBody();
+    void setBody(const QByteArray &body) { std::tie(m_body, m_bodyBuilt) = std::pair(body, false); }
+    // Builds the body once, before it is sent; a body makes a GET a POST.
+    virtual void buildBody() { finishBody(); }
     bool isBodyBuilt() const { return m_bodyBuilt; }
 
-    // Time without any network activity after which the request gives up.
+    // Less than a byte a second for this long (in whole seconds) ends the request.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
-    // Time the whole request may take, redirects included.
+    // Time the whole request may take, redirects included; 0 for no limit.
     void setDeadline(int msecs) { m_deadline = msecs; }
-    void setUserAgent(const QString &agent) { m_userAgent = agent; }
-    // "<name> <version> (<cpu>; <kernel> <x.y.z>; <locale>)"
-    static QString defaultUserAgent();
+    // A PEM file of the authorities trusted instead of the system's.
+    void setCaFile(const QByteArray &path) { m_caFile = path; }
 
     int statusCode() const { return m_status; }
-    QByteArray responseHeader(const QByteArray &name) const;
     QByteArray responseBody() const { return m_responseBody; }
     // The body decoded by the answer's charset; ISO Latin-1 when none is named.
     QString responseText() const;
     QUrl finalUrl() const { return m_finalUrl; }
     Error error() const { return m_error; }
     QString errorString() const { return m_errorString; }
-    bool isFinished() const { return m_done; }
 
-    // Whose threads run the transfer; without one the request keeps its own.
+    // Whose threads run the transfer; the global pool's without one.
     void setThreadPool(QThreadPool *pool) { m_pool = pool; }
     // Sends the request; ends with finished or failed, once, from the event loop.
     void start();
@@ -95,26 +88,21 @@ protected:
     void setError(Error error, const QString &text);
     void appendBody(const QByteArray &data) { m_body.append(data); }
     void finishBody();
-    void clearBody();
+    void clearBody() { setBody({}); }
 
 private:
     friend struct HttpTransfer;
     void transferEnded();
 
     QUrl m_url, m_finalUrl;
-    QByteArray m_method = QByteArrayLiteral("GET");
+    QByteArray m_method = QByteArrayLiteral("GET"), m_caFile, m_body, m_responseBody;
     QList<QPair<QByteArray, QByteArray>> m_headers, m_responseHeaders;
-    QByteArray m_body, m_responseBody;
-    bool m_bodyBuilt = false;
-    int m_transferTimeout = DefaultTransferTimeout;
-    int m_deadline = DefaultDeadline;
-    QString m_userAgent, m_errorString;
+    int m_transferTimeout = DefaultTransferTimeout, m_deadline = DefaultDeadline, m_status = 0;
     QThreadPool *m_pool = nullptr;
-    std::unique_ptr<QThreadPool> m_ownPool;
     std::shared_ptr<HttpTransfer> m_transfer;
-    int m_status = 0;
     Error m_error = Error::NoError;
-    bool m_done = false, m_cancelled = false;
+    QString m_errorString;
+    bool m_bodyBuilt = false, m_done = false, m_cancelled = false;
 };
 
 } // namespace tallivo

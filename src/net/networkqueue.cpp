@@ -8,11 +8,6 @@ NetworkQueue::NetworkQueue(QObject *parent)
     setMaxConcurrentRequests(m_maxConcurrent);
 }
 
-NetworkQueue::~NetworkQueue()
-{
-    cancelAll();
-}
-
 void NetworkQueue::setMaxConcurrentRequests(int count)
 {
     m_maxConcurrent = qMax(1, count);
@@ -45,12 +40,6 @@ void NetworkQueue::cancelAll()
         request->cancel();
         request->deleteLater();
     }
-}
-
-void NetworkQueue::reset()
-{
-    cancelAll();
-    m_suspended = true;
 }
 
 void NetworkQueue::startWaiting()
