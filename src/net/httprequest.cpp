@@ -16,11 +16,10 @@
 namespace tallivo {
 
 using Error = HttpRequest::Error;
-using Headers = QList<QPair<QByteArray, QByteArray>>;
 
 namespace {
 
-QByteArray headerValue(const Headers &headers, const char *name)
+QByteArray headerValue(const QList<QPair<QByteArray, QByteArray>> &headers, const char *name)
 {
     QByteArray value; // the last of equal names wins
     for (const auto &header : headers)
@@ -59,17 +58,26 @@ struct HttpTransfer
             std::tie(fault, why) = std::pair(error, text);
         return false;
     }
+    // The last of the answer's fields of that name, and how many there are.
+    QByteArray header(const char *name, size_t *count = nullptr) const
+    {
+        curl_header *h = nullptr;
+        const bool found =
+            curl_easy_header(easy, name, 0, CURLH_HEADER, -1, &h) == CURLHE_OK &&
+            curl_easy_header(easy, name, h->amount - 1, CURLH_HEADER, -1, &h) == CURLHE_OK;
+        if (count)
+            *count = found ? h->amount : 0;
+        return found ? QByteArray(h->value) : QByteArray();
+    }
     static size_t head(char *data, size_t, size_t size, void *self);
     static size_t take(char *data, size_t, size_t size, void *self);
     static int beforeRequest(void *self, char *, char *, int, int);
     void run();
-    void judge(CURLcode code);
 
     CURL *easy = curl_easy_init();
     CURLM *multi = curl_multi_init();
     curl_slist *headers = curl_slist_append(nullptr, "Expect:");
     char errors[CURL_ERROR_SIZE] = {};
-    Headers heads;
     QByteArray response;
     bool headEnded = false, sawHttps = false;
     Error fault = Error::NoError;
@@ -79,29 +87,22 @@ struct HttpTransfer
     HttpRequest *owner = nullptr;
 };
 
+// Checks each head as it ends, before its body comes.
 size_t HttpTransfer::head(char *data, size_t, size_t size, void *self)
 {
     auto *t = static_cast<HttpTransfer *>(self);
     const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
-    if (line.startsWith("HTTP/")) // after an interim answer or a redirect
-        std::tie(t->heads, t->headEnded) = std::pair(Headers(), false);
-    else if (const qsizetype colon = line.indexOf(':'); colon > 0)
-        t->heads.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    t->headEnded = line.isEmpty() || (t->headEnded && !line.startsWith("HTTP/")); // or trailers
+    size_t lengths = 0;
+    const QByteArray coding = t->header("Content-Encoding").toLower();
     if (!line.isEmpty())
         return size;
-    t->headEnded = true;
-    QByteArrayList lengths;
-    for (const auto &[name, value] : std::as_const(t->heads)) {
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0 && !lengths.contains(value))
-            lengths.append(value);
-    }
     // curl would pick one framing and might wait for bytes that never come.
-    if (lengths.size() > 1 ||
-        (!lengths.isEmpty() && !headerValue(t->heads, "Transfer-Encoding").isEmpty()))
+    if (!t->header("Content-Length", &lengths).isNull() &&
+        (lengths > 1 || !t->header("Transfer-Encoding").isEmpty()))
         return t->refuse(Error::MalformedResponse,
                          HttpRequest::tr("The answer is framed two ways"));
     // curl inflates what it can, asked for or not.
-    const QByteArray coding = headerValue(t->heads, "Content-Encoding").toLower();
     if (!coding.isEmpty() && coding != "identity" && coding != "gzip" && coding != "x-gzip")
         return t->refuse(Error::InflateFailed, HttpRequest::tr("An encoding not asked for"));
     return size;
@@ -130,8 +131,18 @@ int HttpTransfer::beforeRequest(void *self, char *, char *, int, int)
     return CURL_PREREQFUNC_ABORT;
 }
 
-void HttpTransfer::judge(CURLcode code)
+void HttpTransfer::run()
 {
+    curl_multi_add_handle(multi, easy);
+    int running = 1;
+    while (!abort && curl_multi_perform(multi, &running) == CURLM_OK && running > 0)
+        curl_multi_poll(multi, nullptr, 0, 1000, nullptr); // a cancel wakes it at once
+    CURLcode code = CURLE_OK;
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi, &left))
+        code = message->msg == CURLMSG_DONE ? message->data.result : code;
+    curl_multi_remove_handle(multi, easy);
+
     const QString says = QString::fromUtf8(errors[0] ? errors : curl_easy_strerror(code));
     const std::pair<CURLcode, Error> kinds[] = {
         {CURLE_OK, Error::NoError},
@@ -150,30 +161,15 @@ void HttpTransfer::judge(CURLcode code)
         kind = code == curlCode ? error : kind;
     curl_off_t received = 0;
     curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
-    const QByteArray coding = headerValue(heads, "Content-Encoding").toLower();
+    const QByteArray coding = header("Content-Encoding").toLower();
     if (code == CURLE_OK && !headEnded)
         refuse(Error::ResponseIncomplete, HttpRequest::tr("The answer ended inside its head"));
     // curl takes gzip without its trailer for whole: only a length or chunks show a cut.
     else if (code == CURLE_OK && received > 0 && !coding.isEmpty() && coding != "identity" &&
-             headerValue(heads, "Content-Length").isEmpty() &&
-             headerValue(heads, "Transfer-Encoding").isEmpty())
+             header("Content-Length").isEmpty() && header("Transfer-Encoding").isEmpty())
         refuse(Error::InflateFailed, HttpRequest::tr("Compressed data without a length"));
     else if (kind != Error::NoError)
         refuse(kind, says);
-}
-
-void HttpTransfer::run()
-{
-    curl_multi_add_handle(multi, easy);
-    int running = 1;
-    while (!abort && curl_multi_perform(multi, &running) == CURLM_OK && running > 0)
-        curl_multi_poll(multi, nullptr, 0, 1000, nullptr); // a cancel wakes it at once
-    CURLcode code = CURLE_OK;
-    int left = 0;
-    while (CURLMsg *message = curl_multi_info_read(multi, &left))
-        code = message->msg == CURLMSG_DONE ? message->data.result : code;
-    curl_multi_remove_handle(multi, easy);
-    judge(code);
     const std::lock_guard lock(mutex);
     if (owner) // taken on the request's own thread
         QMetaObject::invokeMethod(
@@ -222,7 +218,7 @@ void HttpRequest::finishBody()
 
 QString HttpRequest::responseText() const
 {
-    for (const QByteArray &part : headerValue(m_responseHeaders, "Content-Type").split(';')) {
+    for (const QByteArray &part : m_contentType.split(';')) {
         if (!part.trimmed().toLower().startsWith("charset="))
             continue;
         QStringDecoder decoder(part.trimmed().mid(8).replace('"', "").trimmed().constData());
@@ -322,7 +318,7 @@ void HttpRequest::transferEnded()
     curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &last);
     std::tie(m_status, m_finalUrl) = std::pair(int(status), QUrl::fromEncoded(last));
-    std::tie(m_responseHeaders, m_responseBody) = std::pair(t->heads, t->response);
+    std::tie(m_contentType, m_responseBody) = std::pair(t->header("Content-Type"), t->response);
     Q_EMIT finished(this);
 }
 

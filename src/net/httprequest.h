@@ -95,8 +95,8 @@ private:
     void transferEnded();
 
     QUrl m_url, m_finalUrl;
-    QByteArray m_method = QByteArrayLiteral("GET"), m_caFile, m_body, m_responseBody;
-    QList<QPair<QByteArray, QByteArray>> m_headers, m_responseHeaders;
+    QByteArray m_method = QByteArrayLiteral("GET"), m_caFile, m_body, m_responseBody, m_contentType;
+    QList<QPair<QByteArray, QByteArray>> m_headers;
     int m_transferTimeout = DefaultTransferTimeout, m_deadline = DefaultDeadline, m_status = 0;
     QThreadPool *m_pool = nullptr;
     std::shared_ptr<HttpTransfer> m_transfer;
