@@ -19,14 +19,6 @@ using Error = HttpRequest::Error;
 
 namespace {
 
-QByteArray headerValue(const QList<QPair<QByteArray, QByteArray>> &headers, const char *name)
-{
-    QByteArray value; // the last of equal names wins
-    for (const auto &header : headers)
-        value = header.first.compare(name, Qt::CaseInsensitive) == 0 ? header.second : value;
-    return value;
-}
-
 // "<name> <version> (<cpu>; <kernel> <x.y.z>; <locale>)"
 QByteArray userAgent()
 {
@@ -197,7 +189,10 @@ void HttpRequest::setRawHeader(const QByteArray &name, const QByteArray &value)
 
 QByteArray HttpRequest::rawHeader(const QByteArray &name) const
 {
-    return headerValue(m_headers, name.constData());
+    for (const auto &[key, value] : m_headers) // one of a name, by setRawHeader
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
 }
 
 void HttpRequest::setError(Error error, const QString &text)

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <tuple>
 
 class QThreadPool;
 

@@ -16,12 +16,6 @@ void NetworkQueue::setMaxConcurrentRequests(int count)
     startWaiting();
 }
 
-void NetworkQueue::setSuspended(bool suspended)
-{
-    m_suspended = suspended;
-    startWaiting();
-}
-
 void NetworkQueue::enqueue(HttpRequest *request)
 {
     request->setParent(this);

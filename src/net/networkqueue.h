@@ -23,7 +23,7 @@ public:
     void setMaxConcurrentRequests(int count);
     void setCancelAllOnFailure(bool cancel) { m_cancelAllOnFailure = cancel; }
     // A new queue is suspended until start().
-    void setSuspended(bool suspended);
+    void setSuspended(bool suspended) { m_suspended = suspended, startWaiting(); }
     void start() { setSuspended(false); }
     // Takes ownership of the request.
     void enqueue(HttpRequest *request);
