@@ -1,10 +1,6 @@
 #include "httprequest.h"
 
-#include <QLocale>
-#include <QStringDecoder>
-#include <QSysInfo>
 #include <QThreadPool>
-#include <QVersionNumber>
 
 #include <atomic>
 #include <mutex>
@@ -16,23 +12,6 @@
 namespace tallivo {
 
 using Error = HttpRequest::Error;
-
-namespace {
-
-// "<name> <version> (<cpu>; <kernel> <x.y.z>; <locale>)"
-QByteArray userAgent()
-{
-    const QVersionNumber v = QVersionNumber::fromString(QSysInfo::kernelVersion());
-    const QString kernel = QSysInfo::kernelType();
-    return QStringLiteral("%1 %2 (%3; %4%5 %6; %7)")
-        .arg(QStringLiteral(TALLIVO_DISPLAY_NAME), QStringLiteral(TALLIVO_VERSION),
-             QSysInfo::currentCpuArchitecture(), kernel.left(1).toUpper(), kernel.mid(1),
-             QVersionNumber(v.majorVersion(), v.minorVersion(), v.microVersion()).toString(),
-             QLocale().name())
-        .toUtf8();
-}
-
-} // namespace
 
 // A curl handle and what it found, shared by the request and the worker
 // thread running it, so that a cancel need not wait for the worker.
@@ -172,27 +151,6 @@ HttpRequest::HttpRequest(const QUrl &url, QObject *parent)
     : QObject(parent)
     , m_url(url)
 {
-    setRawHeader(QByteArrayLiteral("User-Agent"), userAgent());
-}
-
-HttpRequest::~HttpRequest()
-{
-    cancel();
-}
-
-void HttpRequest::setRawHeader(const QByteArray &name, const QByteArray &value)
-{
-    m_headers.removeIf(
-        [&](const auto &h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
-    m_headers.append({name, value});
-}
-
-QByteArray HttpRequest::rawHeader(const QByteArray &name) const
-{
-    for (const auto &[key, value] : m_headers) // one of a name, by setRawHeader
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
 }
 
 void HttpRequest::setError(Error error, const QString &text)
@@ -201,33 +159,9 @@ void HttpRequest::setError(Error error, const QString &text)
         std::tie(m_error, m_errorString) = std::pair(error, text);
 }
 
-void HttpRequest::finishBody()
-{
-    m_bodyBuilt = true;
-    if (m_body.isEmpty())
-        return;
-    if (m_method == "GET" || m_method == "DELETE" || m_method == "HEAD")
-        m_method = QByteArrayLiteral("POST");
-    setRawHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(m_body.size()));
-}
-
-QString HttpRequest::responseText() const
-{
-    for (const QByteArray &part : m_contentType.split(';')) {
-        if (!part.trimmed().toLower().startsWith("charset="))
-            continue;
-        QStringDecoder decoder(part.trimmed().mid(8).replace('"', "").trimmed().constData());
-        const QString text = decoder.isValid() ? decoder.decode(m_responseBody) : QString();
-        if (decoder.isValid() && !decoder.hasError())
-            return text;
-        break;
-    }
-    return QString::fromLatin1(m_responseBody);
-}
-
 void HttpRequest::start()
 {
-    if (m_done || m_transfer || m_cancelled)
+    if (m_done || m_transfer)
         return;
     static const CURLcode ready = curl_global_init(CURL_GLOBAL_DEFAULT);
     if (ready != CURLE_OK)
@@ -235,11 +169,13 @@ void HttpRequest::start()
     if (!m_url.isValid() || (m_url.scheme() != u"http" && m_url.scheme() != u"https") ||
         m_url.host().isEmpty())
         setError(Error::InvalidRequest, tr("Not an http address: %1").arg(m_url.toDisplayString()));
+    if (m_method != "GET" && m_method != "POST")
+        setError(Error::InvalidRequest, tr("Not GET or POST"));
     buildBody();
     m_finalUrl = m_url.adjusted(QUrl::RemoveFragment);
     auto t = std::make_shared<HttpTransfer>();
     const auto bad = [](char c) { return uchar(c) <= 0x20 || uchar(c) >= 0x7f || c == ':'; };
-    for (const auto &[name, value] : std::as_const(m_headers)) {
+    for (const auto &[name, value] : m_headers.asKeyValueRange()) {
         // A name is a token; no value may carry a line break or a NUL.
         if (name.isEmpty() || std::any_of(name.begin(), name.end(), bad) || value.contains('\r') ||
             value.contains('\n') || value.contains('\0'))
@@ -271,10 +207,6 @@ void HttpRequest::start()
         set(option, t.get());
     if (!m_caFile.isEmpty())
         set(CURLOPT_CAINFO, m_caFile.constData());
-    if (m_method == "HEAD")
-        set(CURLOPT_NOBODY, 1L);
-    else if (m_method != "GET" && m_method != "POST")
-        set(CURLOPT_CUSTOMREQUEST, m_method.constData());
     if (m_method == "POST" || !m_body.isEmpty()) {
         set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_body.size()));
         set(CURLOPT_COPYPOSTFIELDS, m_body.constData());
@@ -288,7 +220,7 @@ void HttpRequest::start()
 
 void HttpRequest::cancel()
 {
-    m_cancelled = !m_done;
+    m_done = true;
     if (const std::shared_ptr<HttpTransfer> t = std::exchange(m_transfer, {})) {
         std::unique_lock lock(t->mutex);
         t->owner = nullptr;
@@ -301,7 +233,7 @@ void HttpRequest::cancel()
 void HttpRequest::transferEnded()
 {
     const std::shared_ptr<HttpTransfer> t = std::exchange(m_transfer, {});
-    if (!t || m_cancelled || std::exchange(m_done, true))
+    if (!t || std::exchange(m_done, true))
         return;
     setError(t->fault, t->why);
     if (m_error != Error::NoError) {

@@ -1,14 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
+#include <QMap>
 #include <QObject>
-#include <QPair>
 #include <QString>
 #include <QUrl>
 
 #include <memory>
-#include <tuple>
 
 class QThreadPool;
 
@@ -28,13 +26,13 @@ public:
     enum class Error
     {
         NoError,
-        InvalidRequest,     // not http(s), or the body could not be built
-        ConnectionFailed,   // no answer: refused, reset, name not found
-        TimedOut,           // too slow for transferTimeout(), or past the deadline
-        RedirectRefused,    // to another scheme, from https to http, or too many
-        ResponseTooLarge,   // more than MaxResponseSize bytes once inflated
+        InvalidRequest,   // not http(s), GET or POST, a bad header, or the body could not be built
+        ConnectionFailed, // no answer: refused, reset, name not found
+        TimedOut,         // silent for the transfer timeout, or past the deadline
+        RedirectRefused,  // to another scheme, from https to http, or too many
+        ResponseTooLarge, // more than MaxResponseSize bytes once inflated
         ResponseIncomplete, // the connection ended before the answer did
-        InflateFailed,      // damaged, not asked for, or gzip with no end to check
+        InflateFailed,      // damaged, or gzip with no end to check
         MalformedResponse,  // not an HTTP/1.x answer, or framed two ways at once
     };
     Q_ENUM(Error)
@@ -45,18 +43,17 @@ public:
     static constexpr int MaxRedirects = 5;
 
     explicit HttpRequest(const QUrl &url, QObject *parent = nullptr);
-    ~HttpRequest() override;
+    ~HttpRequest() override { cancel(); }
 
     QByteArray method() const { return m_method; }
+    // GET or POST; a body makes a GET a POST.
     void setMethod(const QByteArray &method) { m_method = method; }
-    // Sets a header, replacing an earlier value of the same name.
-    void setRawHeader(const QByteArray &name, const QByteArray &value);
-    QByteArray rawHeader(const QByteArray &name) const;
+    void setRawHeader(const QByteArray &name, const QByteArray &value) { m_headers[name] = value; }
+    QByteArray rawHeader(const QByteArray &name) const { return m_headers.value(name); }
     QByteArray body() const { return m_body; }
-    void setBody(const QByteArray &body) { std::tie(m_body, m_bodyBuilt) = std::pair(body, false); }
-    // Builds the body once, before it is sent; a body makes a GET a POST.
-    virtual void buildBody() { finishBody(); }
-    bool isBodyBuilt() const { return m_bodyBuilt; }
+    void setBody(const QByteArray &body) { m_body = body; }
+    // Called when queued and when started: what is sent is the body built then.
+    virtual void buildBody() {}
 
     // Less than a byte a second for this long (in whole seconds) ends the request.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
@@ -64,18 +61,16 @@ public:
     void setDeadline(int msecs) { m_deadline = msecs; }
     // A PEM file of the authorities trusted instead of the system's.
     void setCaFile(const QByteArray &path) { m_caFile = path; }
+    void setThreadPool(QThreadPool *pool) { m_pool = pool; }
 
     int statusCode() const { return m_status; }
     QByteArray responseBody() const { return m_responseBody; }
-    // The body decoded by the answer's charset; ISO Latin-1 when none is named.
-    QString responseText() const;
+    QByteArray contentType() const { return m_contentType; }
     QUrl finalUrl() const { return m_finalUrl; }
     Error error() const { return m_error; }
     QString errorString() const { return m_errorString; }
 
-    // Whose threads run the transfer; the global pool's without one.
-    void setThreadPool(QThreadPool *pool) { m_pool = pool; }
-    // Sends the request; ends with finished or failed, once, from the event loop.
+    // Ends with finished or failed, once, from the event loop.
     void start();
     // Stops the transfer without a signal and without waiting for it.
     void cancel();
@@ -87,9 +82,6 @@ Q_SIGNALS:
 protected:
     // The first error is kept; the request then fails when started.
     void setError(Error error, const QString &text);
-    void appendBody(const QByteArray &data) { m_body.append(data); }
-    void finishBody();
-    void clearBody() { setBody({}); }
 
 private:
     friend struct HttpTransfer;
@@ -97,13 +89,13 @@ private:
 
     QUrl m_url, m_finalUrl;
     QByteArray m_method = QByteArrayLiteral("GET"), m_caFile, m_body, m_responseBody, m_contentType;
-    QList<QPair<QByteArray, QByteArray>> m_headers;
+    QMap<QByteArray, QByteArray> m_headers;
     int m_transferTimeout = DefaultTransferTimeout, m_deadline = DefaultDeadline, m_status = 0;
     QThreadPool *m_pool = nullptr;
     std::shared_ptr<HttpTransfer> m_transfer;
     Error m_error = Error::NoError;
     QString m_errorString;
-    bool m_bodyBuilt = false, m_done = false, m_cancelled = false;
+    bool m_done = false; // or cancelled
 };
 
 } // namespace tallivo

@@ -5,22 +5,15 @@ namespace tallivo {
 NetworkQueue::NetworkQueue(QObject *parent)
     : QObject(parent)
 {
-    setMaxConcurrentRequests(m_maxConcurrent);
-}
-
-void NetworkQueue::setMaxConcurrentRequests(int count)
-{
-    m_maxConcurrent = qMax(1, count);
     // Room beside the running transfers for cancelled ones still letting go.
-    m_pool.setMaxThreadCount(2 * m_maxConcurrent);
-    startWaiting();
+    m_pool.setMaxThreadCount(2 * MaxConcurrentRequests);
 }
 
 void NetworkQueue::enqueue(HttpRequest *request)
 {
     request->setParent(this);
     request->setThreadPool(&m_pool);
-    request->buildBody(); // what is sent is what the body held when queued
+    request->buildBody();
     connect(request, &HttpRequest::finished, this, [this](auto *r) { requestDone(r, true); });
     connect(request, &HttpRequest::failed, this, [this](auto *r) { requestDone(r, false); });
     m_waiting.append(request);
@@ -38,7 +31,7 @@ void NetworkQueue::cancelAll()
 
 void NetworkQueue::startWaiting()
 {
-    while (!m_suspended && !m_waiting.isEmpty() && m_running.size() < m_maxConcurrent) {
+    while (!m_suspended && !m_waiting.isEmpty() && m_running.size() < MaxConcurrentRequests) {
         m_running.append(m_waiting.takeFirst());
         m_running.last()->start();
     }

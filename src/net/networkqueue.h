@@ -17,19 +17,18 @@ class NetworkQueue final : public QObject
     Q_DISABLE_COPY_MOVE(NetworkQueue)
 
 public:
+    static constexpr int MaxConcurrentRequests = 4;
+
     explicit NetworkQueue(QObject *parent = nullptr);
     ~NetworkQueue() override { cancelAll(); }
 
-    void setMaxConcurrentRequests(int count);
     void setCancelAllOnFailure(bool cancel) { m_cancelAllOnFailure = cancel; }
-    // A new queue is suspended until start().
-    void setSuspended(bool suspended) { m_suspended = suspended, startWaiting(); }
-    void start() { setSuspended(false); }
     // Takes ownership of the request.
     void enqueue(HttpRequest *request);
+    // A new queue is suspended until started.
+    void start() { m_suspended = false, startWaiting(); }
     // Drops every request without a signal, and without waiting for a server.
     void cancelAll();
-    // Cancels everything and suspends the queue.
     void reset() { cancelAll(), m_suspended = true; }
     int requestCount() const { return int(m_waiting.size() + m_running.size()); }
 
@@ -43,7 +42,6 @@ private:
 
     QThreadPool m_pool; // gone last, after the cancelled transfers, which let go at once
     QList<HttpRequest *> m_waiting, m_running;
-    int m_maxConcurrent = 4;
     bool m_cancelAllOnFailure = true, m_suspended = true;
 };
 

@@ -18,12 +18,13 @@ struct WatchedQueue
 
     WatchedQueue()
     {
-        QObject::connect(
-            &queue, &NetworkQueue::requestFinished, &queue, [this](HttpRequest *request) {
-                finished << QStringLiteral("%1 %2 %3")
-                                .arg(request->statusCode())
-                                .arg(request->finalUrl().path(), request->responseText());
-            });
+        QObject::connect(&queue, &NetworkQueue::requestFinished, &queue,
+                         [this](HttpRequest *request) {
+                             finished << QStringLiteral("%1 %2 %3")
+                                             .arg(request->statusCode())
+                                             .arg(request->finalUrl().path(),
+                                                  QString::fromLatin1(request->responseBody()));
+                         });
         QObject::connect(&queue, &NetworkQueue::requestFailed, &queue,
                          [this](HttpRequest *request) { failed << request->error(); });
     }
