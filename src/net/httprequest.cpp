@@ -40,9 +40,47 @@ struct HttpTransfer
             *count = found ? h->amount : 0;
         return found ? QByteArray(h->value) : QByteArray();
     }
-    static size_t head(char *data, size_t, size_t size, void *self);
-    static size_t take(char *data, size_t, size_t size, void *self);
-    static int beforeRequest(void *self, char *, char *, int, int);
+    // Checks each head as it ends, before its body comes.
+    static size_t head(char *data, size_t, size_t size, void *self)
+    {
+        auto *t = static_cast<HttpTransfer *>(self);
+        const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
+        t->headEnded = line.isEmpty() || (t->headEnded && !line.startsWith("HTTP/")); // or trailers
+        if (!line.isEmpty())
+            return size;
+        size_t lengths = 0;
+        const QByteArray coding = t->header("Content-Encoding").toLower();
+        // curl would pick one framing and might wait for bytes that never come.
+        if (!t->header("Content-Length", &lengths).isNull() &&
+            (lengths > 1 || !t->header("Transfer-Encoding").isEmpty()))
+            return t->refuse(Error::MalformedResponse,
+                             HttpRequest::tr("The answer is framed two ways"));
+        // curl inflates what it can, asked for or not.
+        if (!coding.isEmpty() && coding != "identity" && coding != "gzip" && coding != "x-gzip")
+            return t->refuse(Error::InflateFailed, HttpRequest::tr("An encoding not asked for"));
+        return size;
+    }
+    // Gets the body as curl has inflated it.
+    static size_t take(char *data, size_t, size_t size, void *self)
+    {
+        auto *t = static_cast<HttpTransfer *>(self);
+        if (t->response.size() + qint64(size) > HttpRequest::MaxResponseSize)
+            return t->refuse(Error::ResponseTooLarge, HttpRequest::tr("The answer is too large"));
+        t->response.append(data, qsizetype(size));
+        return size;
+    }
+    // Runs before each request goes out, redirects included.
+    static int beforeRequest(void *self, char *, char *, int, int)
+    {
+        auto *t = static_cast<HttpTransfer *>(self);
+        char *now = nullptr;
+        curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &now);
+        const bool https = QByteArray(now).startsWith("https:");
+        if (!std::exchange(t->sawHttps, https || t->sawHttps) || https)
+            return CURL_PREREQFUNC_OK;
+        t->refuse(Error::RedirectRefused, HttpRequest::tr("From https to http"));
+        return CURL_PREREQFUNC_ABORT;
+    }
     void run();
 
     CURL *easy = curl_easy_init();
@@ -58,62 +96,25 @@ struct HttpTransfer
     HttpRequest *owner = nullptr;
 };
 
-// Checks each head as it ends, before its body comes.
-size_t HttpTransfer::head(char *data, size_t, size_t size, void *self)
-{
-    auto *t = static_cast<HttpTransfer *>(self);
-    const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
-    t->headEnded = line.isEmpty() || (t->headEnded && !line.startsWith("HTTP/")); // or trailers
-    size_t lengths = 0;
-    const QByteArray coding = t->header("Content-Encoding").toLower();
-    if (!line.isEmpty())
-        return size;
-    // curl would pick one framing and might wait for bytes that never come.
-    if (!t->header("Content-Length", &lengths).isNull() &&
-        (lengths > 1 || !t->header("Transfer-Encoding").isEmpty()))
-        return t->refuse(Error::MalformedResponse,
-                         HttpRequest::tr("The answer is framed two ways"));
-    // curl inflates what it can, asked for or not.
-    if (!coding.isEmpty() && coding != "identity" && coding != "gzip" && coding != "x-gzip")
-        return t->refuse(Error::InflateFailed, HttpRequest::tr("An encoding not asked for"));
-    return size;
-}
-
-// Gets the body as curl has inflated it.
-size_t HttpTransfer::take(char *data, size_t, size_t size, void *self)
-{
-    auto *t = static_cast<HttpTransfer *>(self);
-    if (t->response.size() + qint64(size) > HttpRequest::MaxResponseSize)
-        return t->refuse(Error::ResponseTooLarge, HttpRequest::tr("The answer is too large"));
-    t->response.append(data, qsizetype(size));
-    return size;
-}
-
-// Runs before each request goes out, redirects included.
-int HttpTransfer::beforeRequest(void *self, char *, char *, int, int)
-{
-    auto *t = static_cast<HttpTransfer *>(self);
-    char *now = nullptr;
-    curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &now);
-    const bool https = QByteArray(now).startsWith("https:");
-    if (!std::exchange(t->sawHttps, https || t->sawHttps) || https)
-        return CURL_PREREQFUNC_OK;
-    t->refuse(Error::RedirectRefused, HttpRequest::tr("From https to http"));
-    return CURL_PREREQFUNC_ABORT;
-}
-
 void HttpTransfer::run()
 {
     curl_multi_add_handle(multi, easy);
     int running = 1;
     while (!abort && curl_multi_perform(multi, &running) == CURLM_OK && running > 0)
         curl_multi_poll(multi, nullptr, 0, 1000, nullptr); // a cancel wakes it at once
-    CURLcode code = CURLE_OK;
     int left = 0;
-    while (CURLMsg *message = curl_multi_info_read(multi, &left))
-        code = message->msg == CURLMSG_DONE ? message->data.result : code;
-    curl_multi_remove_handle(multi, easy);
-
+    const CURLMsg *done = curl_multi_info_read(multi, &left); // the only one there is
+    CURLcode code = done ? done->data.result : CURLE_OK;
+    curl_off_t received = 0;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    const QByteArray coding = header("Content-Encoding").toLower();
+    // curl takes an answer cut inside its head, and gzip cut before its
+    // trailer, for whole; for the gzip only a length or chunks show a cut.
+    if (code == CURLE_OK && !headEnded)
+        code = CURLE_PARTIAL_FILE;
+    else if (code == CURLE_OK && received > 0 && !coding.isEmpty() && coding != "identity" &&
+             header("Content-Length").isEmpty() && header("Transfer-Encoding").isEmpty())
+        code = CURLE_BAD_CONTENT_ENCODING;
     const QString says = QString::fromUtf8(errors[0] ? errors : curl_easy_strerror(code));
     const std::pair<CURLcode, Error> kinds[] = {
         {CURLE_OK, Error::NoError},
@@ -130,16 +131,7 @@ void HttpTransfer::run()
     Error kind = Error::ConnectionFailed;
     for (const auto &[curlCode, error] : kinds)
         kind = code == curlCode ? error : kind;
-    curl_off_t received = 0;
-    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
-    const QByteArray coding = header("Content-Encoding").toLower();
-    if (code == CURLE_OK && !headEnded)
-        refuse(Error::ResponseIncomplete, HttpRequest::tr("The answer ended inside its head"));
-    // curl takes gzip without its trailer for whole: only a length or chunks show a cut.
-    else if (code == CURLE_OK && received > 0 && !coding.isEmpty() && coding != "identity" &&
-             header("Content-Length").isEmpty() && header("Transfer-Encoding").isEmpty())
-        refuse(Error::InflateFailed, HttpRequest::tr("Compressed data without a length"));
-    else if (kind != Error::NoError)
+    if (kind != Error::NoError)
         refuse(kind, says);
     const std::lock_guard lock(mutex);
     if (owner) // taken on the request's own thread
@@ -163,17 +155,14 @@ void HttpRequest::start()
 {
     if (m_done || m_transfer)
         return;
-    static const CURLcode ready = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (ready != CURLE_OK)
-        setError(Error::ConnectionFailed, tr("The network library failed to start"));
     if (!m_url.isValid() || (m_url.scheme() != u"http" && m_url.scheme() != u"https") ||
         m_url.host().isEmpty())
         setError(Error::InvalidRequest, tr("Not an http address: %1").arg(m_url.toDisplayString()));
-    if (m_method != "GET" && m_method != "POST")
-        setError(Error::InvalidRequest, tr("Not GET or POST"));
     buildBody();
     m_finalUrl = m_url.adjusted(QUrl::RemoveFragment);
-    auto t = std::make_shared<HttpTransfer>();
+    auto t = std::make_shared<HttpTransfer>(); // curl starts itself, safely across threads
+    if (!t->easy || !t->multi)
+        setError(Error::ConnectionFailed, tr("The network library failed to start"));
     const auto bad = [](char c) { return uchar(c) <= 0x20 || uchar(c) >= 0x7f || c == ':'; };
     for (const auto &[name, value] : m_headers.asKeyValueRange()) {
         // A name is a token; no value may carry a line break or a NUL.
@@ -207,7 +196,7 @@ void HttpRequest::start()
         set(option, t.get());
     if (!m_caFile.isEmpty())
         set(CURLOPT_CAINFO, m_caFile.constData());
-    if (m_method == "POST" || !m_body.isEmpty()) {
+    if (!m_body.isEmpty()) {
         set(CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_body.size()));
         set(CURLOPT_COPYPOSTFIELDS, m_body.constData());
     }

@@ -26,11 +26,11 @@ public:
     enum class Error
     {
         NoError,
-        InvalidRequest,   // not http(s), GET or POST, a bad header, or the body could not be built
-        ConnectionFailed, // no answer: refused, reset, name not found
-        TimedOut,         // silent for the transfer timeout, or past the deadline
-        RedirectRefused,  // to another scheme, from https to http, or too many
-        ResponseTooLarge, // more than MaxResponseSize bytes once inflated
+        InvalidRequest,     // not http(s), a bad header, or the body could not be built
+        ConnectionFailed,   // no answer: refused, reset, name not found
+        TimedOut,           // silent for the transfer timeout, or past the deadline
+        RedirectRefused,    // to another scheme, from https to http, or too many
+        ResponseTooLarge,   // more than MaxResponseSize bytes once inflated
         ResponseIncomplete, // the connection ended before the answer did
         InflateFailed,      // damaged, or gzip with no end to check
         MalformedResponse,  // not an HTTP/1.x answer, or framed two ways at once
@@ -45,9 +45,8 @@ public:
     explicit HttpRequest(const QUrl &url, QObject *parent = nullptr);
     ~HttpRequest() override { cancel(); }
 
-    QByteArray method() const { return m_method; }
-    // GET or POST; a body makes a GET a POST.
-    void setMethod(const QByteArray &method) { m_method = method; }
+    // A GET, or a POST of the body.
+    QByteArray method() const { return m_body.isEmpty() ? "GET" : "POST"; }
     void setRawHeader(const QByteArray &name, const QByteArray &value) { m_headers[name] = value; }
     QByteArray rawHeader(const QByteArray &name) const { return m_headers.value(name); }
     QByteArray body() const { return m_body; }
@@ -88,7 +87,7 @@ private:
     void transferEnded();
 
     QUrl m_url, m_finalUrl;
-    QByteArray m_method = QByteArrayLiteral("GET"), m_caFile, m_body, m_responseBody, m_contentType;
+    QByteArray m_caFile, m_body, m_responseBody, m_contentType;
     QMap<QByteArray, QByteArray> m_headers;
     int m_transferTimeout = DefaultTransferTimeout, m_deadline = DefaultDeadline, m_status = 0;
     QThreadPool *m_pool = nullptr;

@@ -29,7 +29,6 @@ bool keptAsIs(char16_t c)
 FormDataRequest::FormDataRequest(const QUrl &url, QObject *parent)
     : HttpRequest(url, parent)
 {
-    setMethod(QByteArrayLiteral("POST"));
 }
 
 QString FormDataRequest::mimeTypeForPath(const QString &path)
@@ -96,7 +95,6 @@ void FormDataRequest::buildBody()
         buildUrlEncodedBody();
     else
         buildMultipartBody();
-    setMethod(QByteArrayLiteral("POST"));
     setRawHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(m_data.size()));
     setBody(std::exchange(m_data, {}));
 }

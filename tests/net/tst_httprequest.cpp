@@ -147,7 +147,6 @@ private Q_SLOTS:
             return request.target == "/new" ? httpResponse(200, "OK") : response;
         });
         HttpRequest request(server.url(QStringLiteral("/old")));
-        request.setMethod("POST");
         request.setBody("a=1");
         request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
         QCOMPARE(run(&request).summary, outcome);
@@ -281,7 +280,6 @@ private Q_SLOTS:
         server.setTrickle(0);
         for (int round = 0; round < 50; ++round) {
             auto request = std::make_unique<HttpRequest>(server.url(QStringLiteral("/up")));
-            request->setMethod("POST");
             request->setBody(QByteArray(32 * 1024, 'b'));
             const Outcome result = run(request.get(), 0);
             QCOMPARE(result.summary, outcome);
@@ -381,7 +379,6 @@ private Q_SLOTS:
         TestHttpServer proxy;
         qputenv("http_proxy", proxy.url(QString()).toEncoded());
         HttpRequest request(QUrl(QStringLiteral("http://upload.invalid/up?f=1")));
-        request.setMethod("POST");
         request.setBody("a=1");
         const QString outcome = run(&request).summary;
         qunsetenv("http_proxy");
