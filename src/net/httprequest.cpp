@@ -151,7 +151,7 @@ void HttpRequest::setError(Error error, const QString &text)
         std::tie(m_error, m_errorString) = std::pair(error, text);
 }
 
-void HttpRequest::start()
+void HttpRequest::start(QThreadPool *pool)
 {
     if (m_done || m_transfer)
         return;
@@ -159,7 +159,6 @@ void HttpRequest::start()
         m_url.host().isEmpty())
         setError(Error::InvalidRequest, tr("Not an http address: %1").arg(m_url.toDisplayString()));
     buildBody();
-    m_finalUrl = m_url.adjusted(QUrl::RemoveFragment);
     auto t = std::make_shared<HttpTransfer>(); // curl starts itself, safely across threads
     if (!t->easy || !t->multi)
         setError(Error::ConnectionFailed, tr("The network library failed to start"));
@@ -175,7 +174,7 @@ void HttpRequest::start()
     const auto set = [easy = t->easy](CURLoption option, auto value) {
         curl_easy_setopt(easy, option, value);
     };
-    set(CURLOPT_URL, m_finalUrl.toEncoded().constData());
+    set(CURLOPT_URL, m_url.toEncoded(QUrl::RemoveFragment).constData());
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(CURLOPT_FOLLOWLOCATION, 1L);
@@ -204,7 +203,7 @@ void HttpRequest::start()
     if (m_error != Error::NoError)
         QMetaObject::invokeMethod(this, &HttpRequest::transferEnded, Qt::QueuedConnection);
     else
-        (m_pool ? m_pool : QThreadPool::globalInstance())->start([t] { t->run(); });
+        (pool ? pool : QThreadPool::globalInstance())->start([t] { t->run(); });
 }
 
 void HttpRequest::cancel()

@@ -60,7 +60,6 @@ public:
     void setDeadline(int msecs) { m_deadline = msecs; }
     // A PEM file of the authorities trusted instead of the system's.
     void setCaFile(const QByteArray &path) { m_caFile = path; }
-    void setThreadPool(QThreadPool *pool) { m_pool = pool; }
 
     int statusCode() const { return m_status; }
     QByteArray responseBody() const { return m_responseBody; }
@@ -69,8 +68,9 @@ public:
     Error error() const { return m_error; }
     QString errorString() const { return m_errorString; }
 
-    // Ends with finished or failed, once, from the event loop.
-    void start();
+    // Runs on the pool's threads, or the global pool's; ends with finished
+    // or failed, once, from the event loop.
+    void start(QThreadPool *pool = nullptr);
     // Stops the transfer without a signal and without waiting for it.
     void cancel();
 
@@ -90,7 +90,6 @@ private:
     QByteArray m_caFile, m_body, m_responseBody, m_contentType;
     QMap<QByteArray, QByteArray> m_headers;
     int m_transferTimeout = DefaultTransferTimeout, m_deadline = DefaultDeadline, m_status = 0;
-    QThreadPool *m_pool = nullptr;
     std::shared_ptr<HttpTransfer> m_transfer;
     Error m_error = Error::NoError;
     QString m_errorString;

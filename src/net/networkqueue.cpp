@@ -12,7 +12,6 @@ NetworkQueue::NetworkQueue(QObject *parent)
 void NetworkQueue::enqueue(HttpRequest *request)
 {
     request->setParent(this);
-    request->setThreadPool(&m_pool);
     request->buildBody();
     connect(request, &HttpRequest::finished, this, [this](auto *r) { requestDone(r, true); });
     connect(request, &HttpRequest::failed, this, [this](auto *r) { requestDone(r, false); });
@@ -33,7 +32,7 @@ void NetworkQueue::startWaiting()
 {
     while (!m_suspended && !m_waiting.isEmpty() && m_running.size() < MaxConcurrentRequests) {
         m_running.append(m_waiting.takeFirst());
-        m_running.last()->start();
+        m_running.last()->start(&m_pool);
     }
 }
 
