@@ -25,24 +25,23 @@ public:
     void setCancelAllOnFailure(bool cancel) { m_cancelAllOnFailure = cancel; }
     // Takes ownership of the request.
     void enqueue(HttpRequest *request);
-    // A new queue is suspended until started.
-    void start() { m_suspended = false, startWaiting(); }
+    // A new queue holds its requests until started.
+    void start();
     // Drops every request without a signal, and without waiting for a server.
     void cancelAll();
-    void reset() { cancelAll(), m_suspended = true; }
-    int requestCount() const { return int(m_waiting.size() + m_running.size()); }
+    int requestCount() const { return int(m_requests.size()); }
 
 Q_SIGNALS:
     void requestFinished(tallivo::HttpRequest *request);
     void requestFailed(tallivo::HttpRequest *request);
 
 private:
-    void startWaiting();
     void requestDone(HttpRequest *request, bool finished);
 
-    QThreadPool m_pool; // gone last, after the cancelled transfers, which let go at once
-    QList<HttpRequest *> m_waiting, m_running;
-    bool m_cancelAllOnFailure = true, m_suspended = true;
+    // Its threads are the limit; gone last, after the cancelled transfers, which let go at once.
+    QThreadPool m_pool;
+    QList<HttpRequest *> m_requests;
+    bool m_cancelAllOnFailure = true, m_started = false;
 };
 
 } // namespace tallivo

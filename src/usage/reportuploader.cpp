@@ -67,7 +67,7 @@ bool ReportUploader::submit(const QString &path, QString *error)
             *error = tr("No counters file to send at %1").arg(path);
         return false;
     }
-    m_queue.reset();
+    m_queue.cancelAll();
 
     const double seconds = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
     const QString urlText = QString::asprintf("%s?f=%f", qUtf8Printable(m_url.toString()), seconds);
