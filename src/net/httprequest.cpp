@@ -117,7 +117,6 @@ void HttpTransfer::run()
         code = CURLE_BAD_CONTENT_ENCODING;
     const QString says = QString::fromUtf8(errors[0] ? errors : curl_easy_strerror(code));
     const std::pair<CURLcode, Error> kinds[] = {
-        {CURLE_OK, Error::NoError},
         {CURLE_OPERATION_TIMEDOUT, Error::TimedOut},
         {CURLE_PARTIAL_FILE, Error::ResponseIncomplete},
         {CURLE_RECV_ERROR, headEnded ? Error::ResponseIncomplete : Error::ConnectionFailed},
@@ -128,7 +127,7 @@ void HttpTransfer::run()
         {CURLE_BAD_CONTENT_ENCODING, Error::InflateFailed},
         {CURLE_WRITE_ERROR, Error::InflateFailed}, // data after the gzip trailer
         {CURLE_WEIRD_SERVER_REPLY, Error::MalformedResponse}};
-    Error kind = Error::ConnectionFailed;
+    Error kind = code == CURLE_OK ? Error::NoError : Error::ConnectionFailed;
     for (const auto &[curlCode, error] : kinds)
         kind = code == curlCode ? error : kind;
     if (kind != Error::NoError)
@@ -137,18 +136,6 @@ void HttpTransfer::run()
     if (owner) // taken on the request's own thread
         QMetaObject::invokeMethod(
             owner, [to = owner] { to->transferEnded(); }, Qt::QueuedConnection);
-}
-
-HttpRequest::HttpRequest(const QUrl &url, QObject *parent)
-    : QObject(parent)
-    , m_url(url)
-{
-}
-
-void HttpRequest::setError(Error error, const QString &text)
-{
-    if (m_error == Error::NoError)
-        std::tie(m_error, m_errorString) = std::pair(error, text);
 }
 
 void HttpRequest::start(QThreadPool *pool)
@@ -210,9 +197,8 @@ void HttpRequest::cancel()
 {
     m_done = true;
     if (const std::shared_ptr<HttpTransfer> t = std::exchange(m_transfer, {})) {
-        std::unique_lock lock(t->mutex);
+        const std::lock_guard lock(t->mutex);
         t->owner = nullptr;
-        lock.unlock();
         t->abort = true; // told, not waited for: the worker lets go at once
         curl_multi_wakeup(t->multi);
     }

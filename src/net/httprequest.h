@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <tuple>
 
 class QThreadPool;
 
@@ -42,7 +43,11 @@ public:
     static constexpr qint64 MaxResponseSize = 64 * 1024;
     static constexpr int MaxRedirects = 5;
 
-    explicit HttpRequest(const QUrl &url, QObject *parent = nullptr);
+    explicit HttpRequest(const QUrl &url, QObject *parent = nullptr)
+        : QObject(parent)
+        , m_url(url)
+    {
+    }
     ~HttpRequest() override { cancel(); }
 
     // A GET, or a POST of the body.
@@ -80,7 +85,11 @@ Q_SIGNALS:
 
 protected:
     // The first error is kept; the request then fails when started.
-    void setError(Error error, const QString &text);
+    void setError(Error error, const QString &text)
+    {
+        if (m_error == Error::NoError)
+            std::tie(m_error, m_errorString) = std::pair(error, text);
+    }
 
 private:
     friend struct HttpTransfer;
