@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
+#include <QMap>
 #include <QObject>
-#include <QPair>
 #include <QString>
 #include <QUrl>
 
 #include <memory>
+#include <tuple>
 
 class QThreadPool;
 
@@ -15,11 +15,9 @@ namespace tallivo {
 
 struct HttpTransfer;
 
-// One asynchronous HTTP request, run by libcurl on a worker thread; the answer
-// (or the error) comes back on the request's thread and stays readable. Only
-// http and https are spoken, redirects included, and never https then http.
-// An answer counts only when it ended as its framing says and a gzip stream
-// ended with its trailer. Proxies come from the environment, as curl takes them.
+// One HTTP request, run by libcurl on a worker thread; the answer or the error
+// comes back on the request's thread. Only http and https are spoken, never
+// https then http; proxies come from the environment, as curl takes them.
 class HttpRequest : public QObject
 {
     Q_OBJECT
@@ -29,13 +27,13 @@ public:
     enum class Error
     {
         NoError,
-        InvalidRequest,     // not http(s), or the body could not be built
+        InvalidRequest,     // not http(s), a bad header, or the body could not be built
         ConnectionFailed,   // no answer: refused, reset, name not found
-        TimedOut,           // silent for transferTimeout(), or past deadline()
+        TimedOut,           // silent for the transfer timeout, or past the deadline
         RedirectRefused,    // to another scheme, from https to http, or too many
-        ResponseTooLarge,   // more than MaxResponseSize bytes, inflated
+        ResponseTooLarge,   // more than MaxResponseSize bytes once inflated
         ResponseIncomplete, // the connection ended before the answer did
-        InflateFailed,      // damaged, not gzip, or inflating out of all proportion
+        InflateFailed,      // damaged, or gzip with no end to check
         MalformedResponse,  // not an HTTP/1.x answer, or framed two ways at once
     };
     Q_ENUM(Error)
@@ -43,46 +41,41 @@ public:
     static constexpr int DefaultTransferTimeout = 10000;
     static constexpr int DefaultDeadline = 60000;
     static constexpr qint64 MaxResponseSize = 64 * 1024;
-    static constexpr qint64 MaxTransferSize = 2 * MaxResponseSize; // before inflating
     static constexpr int MaxRedirects = 5;
 
-    explicit HttpRequest(const QUrl &url, QObject *parent = nullptr);
-    ~HttpRequest() override;
+    explicit HttpRequest(const QUrl &url, QObject *parent = nullptr)
+        : QObject(parent)
+        , m_url(url)
+    {
+    }
+    ~HttpRequest() override { cancel(); }
 
-    QUrl url() const { return m_url; }
-    QByteArray method() const { return m_method; }
-    void setMethod(const QByteArray &method) { m_method = method; }
-    // Sets a header, replacing an earlier value of the same name.
-    void setRawHeader(const QByteArray &name, const QByteArray &value);
-    QByteArray rawHeader(const QByteArray &name) const;
-    void setBody(const QByteArray &body);
+    // A GET, or a POST of the body.
+    QByteArray method() const { return m_body.isEmpty() ? "GET" : "POST"; }
+    void setRawHeader(const QByteArray &name, const QByteArray &value) { m_headers[name] = value; }
+    QByteArray rawHeader(const QByteArray &name) const { return m_headers.value(name); }
     QByteArray body() const { return m_body; }
-    // Builds the body once; later calls do nothing.
-    virtual void buildBody();
-    bool isBodyBuilt() const { return m_bodyBuilt; }
+    void setBody(const QByteArray &body) { m_body = body; }
+    // Called when queued and when started: what is sent is the body built then.
+    virtual void buildBody() {}
 
-    // Time without any network activity after which the request gives up.
+    // Less than a byte a second for this long (in whole seconds) ends the request.
     void setTransferTimeout(int msecs) { m_transferTimeout = msecs; }
-    // Time the whole request may take, redirects included.
+    // Time the whole request may take, redirects included; 0 for no limit.
     void setDeadline(int msecs) { m_deadline = msecs; }
-    void setUserAgent(const QString &agent) { m_userAgent = agent; }
-    // "<name> <version> (<cpu>; <kernel> <x.y.z>; <locale>)"
-    static QString defaultUserAgent();
+    // A PEM file of the authorities trusted instead of the system's.
+    void setCaFile(const QByteArray &path) { m_caFile = path; }
 
     int statusCode() const { return m_status; }
-    QByteArray responseHeader(const QByteArray &name) const;
     QByteArray responseBody() const { return m_responseBody; }
-    // The body decoded by the answer's charset; ISO Latin-1 when none is named.
-    QString responseText() const;
+    QByteArray contentType() const { return m_contentType; }
     QUrl finalUrl() const { return m_finalUrl; }
     Error error() const { return m_error; }
     QString errorString() const { return m_errorString; }
-    bool isFinished() const { return m_done; }
 
-    // Whose threads run the transfer; without one the request keeps its own.
-    void setThreadPool(QThreadPool *pool) { m_pool = pool; }
-    // Sends the request; ends with finished or failed, once, from the event loop.
-    void start();
+    // Runs on the pool's threads, or the global pool's; ends with finished
+    // or failed, once, from the event loop.
+    void start(QThreadPool *pool = nullptr);
     // Stops the transfer without a signal and without waiting for it.
     void cancel();
 
@@ -92,29 +85,24 @@ Q_SIGNALS:
 
 protected:
     // The first error is kept; the request then fails when started.
-    void setError(Error error, const QString &text);
-    void appendBody(const QByteArray &data) { m_body.append(data); }
-    void finishBody();
-    void clearBody();
+    void setError(Error error, const QString &text)
+    {
+        if (m_error == Error::NoError)
+            std::tie(m_error, m_errorString) = std::pair(error, text);
+    }
 
 private:
     friend struct HttpTransfer;
     void transferEnded();
 
     QUrl m_url, m_finalUrl;
-    QByteArray m_method = QByteArrayLiteral("GET");
-    QList<QPair<QByteArray, QByteArray>> m_headers, m_responseHeaders;
-    QByteArray m_body, m_responseBody;
-    bool m_bodyBuilt = false;
-    int m_transferTimeout = DefaultTransferTimeout;
-    int m_deadline = DefaultDeadline;
-    QString m_userAgent, m_errorString;
-    QThreadPool *m_pool = nullptr;
-    std::unique_ptr<QThreadPool> m_ownPool;
+    QByteArray m_caFile, m_body, m_responseBody, m_contentType;
+    QMap<QByteArray, QByteArray> m_headers;
+    int m_transferTimeout = DefaultTransferTimeout, m_deadline = DefaultDeadline, m_status = 0;
     std::shared_ptr<HttpTransfer> m_transfer;
-    int m_status = 0;
     Error m_error = Error::NoError;
-    bool m_done = false, m_cancelled = false;
+    QString m_errorString;
+    bool m_done = false; // or cancelled
 };
 
 } // namespace tallivo

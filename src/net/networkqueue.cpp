@@ -5,65 +5,39 @@ namespace tallivo {
 NetworkQueue::NetworkQueue(QObject *parent)
     : QObject(parent)
 {
-    setMaxConcurrentRequests(m_maxConcurrent);
-}
-
-NetworkQueue::~NetworkQueue()
-{
-    cancelAll();
-}
-
-void NetworkQueue::setMaxConcurrentRequests(int count)
-{
-    m_maxConcurrent = qMax(1, count);
-    // Room beside the running transfers for cancelled ones still letting go.
-    m_pool.setMaxThreadCount(2 * m_maxConcurrent);
-    startWaiting();
-}
-
-void NetworkQueue::setSuspended(bool suspended)
-{
-    m_suspended = suspended;
-    startWaiting();
+    m_pool.setMaxThreadCount(MaxConcurrentRequests);
 }
 
 void NetworkQueue::enqueue(HttpRequest *request)
 {
     request->setParent(this);
-    request->setThreadPool(&m_pool);
-    request->buildBody(); // what is sent is what the body held when queued
+    request->buildBody();
     connect(request, &HttpRequest::finished, this, [this](auto *r) { requestDone(r, true); });
     connect(request, &HttpRequest::failed, this, [this](auto *r) { requestDone(r, false); });
-    m_waiting.append(request);
-    startWaiting();
+    m_requests.append(request);
+    if (m_started)
+        request->start(&m_pool);
+}
+
+void NetworkQueue::start()
+{
+    m_started = true;
+    for (HttpRequest *request : std::as_const(m_requests))
+        request->start(&m_pool); // once: a started request ignores it
 }
 
 void NetworkQueue::cancelAll()
 {
-    for (HttpRequest *request : std::exchange(m_running, {}) + std::exchange(m_waiting, {})) {
+    for (HttpRequest *request : std::exchange(m_requests, {})) {
         request->disconnect(this);
         request->cancel();
         request->deleteLater();
     }
 }
 
-void NetworkQueue::reset()
-{
-    cancelAll();
-    m_suspended = true;
-}
-
-void NetworkQueue::startWaiting()
-{
-    while (!m_suspended && !m_waiting.isEmpty() && m_running.size() < m_maxConcurrent) {
-        m_running.append(m_waiting.takeFirst());
-        m_running.last()->start();
-    }
-}
-
 void NetworkQueue::requestDone(HttpRequest *request, bool finished)
 {
-    if (!m_running.removeOne(request))
+    if (!m_requests.removeOne(request))
         return;
     request->disconnect(this);
     request->deleteLater();
@@ -73,7 +47,6 @@ void NetworkQueue::requestDone(HttpRequest *request, bool finished)
         Q_EMIT requestFinished(request);
     else
         Q_EMIT requestFailed(request);
-    startWaiting();
 }
 
 } // namespace tallivo

@@ -9,45 +9,39 @@
 namespace tallivo {
 
 // Runs HTTP requests a few at a time on threads of its own, each body built
-// when it is enqueued. requestFinished and requestFailed come on the queue's
-// thread; the queue deletes the request once the signal has been delivered.
+// when it is enqueued. The signals come on the queue's thread, which deletes
+// the request once they have been delivered.
 class NetworkQueue final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(NetworkQueue)
 
 public:
+    static constexpr int MaxConcurrentRequests = 4;
+
     explicit NetworkQueue(QObject *parent = nullptr);
-    ~NetworkQueue() override;
+    ~NetworkQueue() override { cancelAll(); }
 
-    void setMaxConcurrentRequests(int count);
     void setCancelAllOnFailure(bool cancel) { m_cancelAllOnFailure = cancel; }
-    // A new queue is suspended until start().
-    void setSuspended(bool suspended);
-    void start() { setSuspended(false); }
-
     // Takes ownership of the request.
     void enqueue(HttpRequest *request);
+    // A new queue holds its requests until started.
+    void start();
     // Drops every request without a signal, and without waiting for a server.
     void cancelAll();
-    // Cancels everything and suspends the queue.
-    void reset();
-    int requestCount() const { return int(m_waiting.size() + m_running.size()); }
+    int requestCount() const { return int(m_requests.size()); }
 
 Q_SIGNALS:
     void requestFinished(tallivo::HttpRequest *request);
     void requestFailed(tallivo::HttpRequest *request);
 
 private:
-    void startWaiting();
     void requestDone(HttpRequest *request, bool finished);
 
-    // Gone last, after waiting for cancelled transfers, which let go at once.
+    // Its threads are the limit; gone last, after the cancelled transfers, which let go at once.
     QThreadPool m_pool;
-    QList<HttpRequest *> m_waiting, m_running;
-    int m_maxConcurrent = 4;
-    bool m_cancelAllOnFailure = true;
-    bool m_suspended = true;
+    QList<HttpRequest *> m_requests;
+    bool m_cancelAllOnFailure = true, m_started = false;
 };
 
 } // namespace tallivo

@@ -6,6 +6,8 @@
 #include <QStringEncoder>
 #include <QUuid>
 
+#include <utility>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +29,6 @@ bool keptAsIs(char16_t c)
 FormDataRequest::FormDataRequest(const QUrl &url, QObject *parent)
     : HttpRequest(url, parent)
 {
-    setMethod(QByteArrayLiteral("POST"));
 }
 
 QString FormDataRequest::mimeTypeForPath(const QString &path)
@@ -87,24 +88,21 @@ QByteArray FormDataRequest::charsetName() const
 
 void FormDataRequest::buildBody()
 {
-    if (isBodyBuilt())
+    if (std::exchange(m_built, true) || (m_values.isEmpty() && m_files.isEmpty()))
         return;
-    if (m_values.isEmpty() && m_files.isEmpty()) {
-        HttpRequest::buildBody();
-        return;
-    }
-    clearBody();
+    m_data.clear();
     if (m_postFormat == PostFormat::UrlEncoded && m_files.isEmpty())
         buildUrlEncodedBody();
     else
         buildMultipartBody();
-    finishBody();
+    setRawHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(m_data.size()));
+    setBody(std::exchange(m_data, {}));
 }
 
 void FormDataRequest::appendText(const QString &text)
 {
     QStringEncoder encoder(m_encoding);
-    appendBody(encoder.encode(text));
+    m_data.append(encoder.encode(text));
 }
 
 bool FormDataRequest::appendFile(const QString &path)
@@ -126,7 +124,7 @@ bool FormDataRequest::appendFile(const QString &path)
         setError(Error::InvalidRequest, tr("Failed to read file at path %1").arg(path));
         return false;
     }
-    appendBody(data);
+    m_data.append(data);
     return true;
 }
 
@@ -193,7 +191,7 @@ void FormDataRequest::buildMultipartBody()
         if (const QString *path = std::get_if<QString>(&entry.data))
             appendFile(*path);
         else
-            appendBody(std::get<QByteArray>(entry.data));
+            m_data.append(std::get<QByteArray>(entry.data));
         if (i + 1 < m_files.size())
             appendText(separator);
     }

@@ -91,6 +91,8 @@ private:
     QList<File> m_files;
     PostFormat m_postFormat = PostFormat::UrlEncoded;
     QStringConverter::Encoding m_encoding = QStringConverter::Utf8;
+    QByteArray m_data; // the body being built
+    bool m_built = false;
 };
 
 } // namespace tallivo

@@ -35,6 +35,10 @@ public:
     // The server accepts with exactly "OK", once "<br>" and "&nbsp;" are read
     // as a line feed and a space.
     static bool isAcceptance(const QString &answer);
+    // The answer decoded by the charset of its type; ISO Latin-1 when none is named.
+    static QString answerText(const QByteArray &contentType, const QByteArray &body);
+    // "<name> <version> (<cpu>; <kernel> <x.y.z>; <locale>)"
+    static QByteArray userAgent();
 
 Q_SIGNALS:
     // The server answered (accepted or not), or the upload failed.

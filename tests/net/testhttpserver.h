@@ -3,10 +3,12 @@
 // A tiny HTTP/1.1 server on 127.0.0.1 for tests: it records each request and
 // answers with whatever the handler returns (raw bytes, so answers may lie
 // about their length or end early), or holds the answer back. It may send
-// each answer a byte at a time, so the client meets every cut of the framing.
+// each answer a byte at a time, so the client meets every cut of the framing,
+// and speaks TLS when given a certificate.
 
 #include <QHash>
 #include <QList>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -54,12 +56,17 @@ public:
     // Returns the raw answer, or nothing to leave the request hanging.
     using Handler = std::function<std::optional<QByteArray>(const TestHttpRequest &)>;
 
-    explicit TestHttpServer(Handler handler =
-                                [](const TestHttpRequest &) { return httpResponse(200, "OK"); })
-        : m_handler(std::move(handler))
+    explicit TestHttpServer(
+        Handler handler = [](const TestHttpRequest &) { return httpResponse(200, "OK"); },
+        const std::optional<QSslConfiguration> &tls = std::nullopt)
+        : m_server(tls ? new QSslServer : new QTcpServer)
+        , m_handler(std::move(handler))
     {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        if (tls)
+            static_cast<QSslServer *>(m_server.get())->setSslConfiguration(*tls);
+        // After the handshake, with TLS.
+        connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+            while (QTcpSocket *socket = m_server->nextPendingConnection()) {
                 auto buffer = std::make_shared<QByteArray>();
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
                     *buffer += socket->readAll();
@@ -68,12 +75,16 @@ public:
                 });
             }
         });
-        m_server.listen(QHostAddress::LocalHost);
+        m_server->listen(QHostAddress::LocalHost);
     }
 
     QUrl url(const QString &path) const
     {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+        return QUrl(
+            QStringLiteral("%1://127.0.0.1:%2%3")
+                .arg(QLatin1String(qobject_cast<QSslServer *>(m_server.get()) ? "https" : "http"))
+                .arg(m_server->serverPort())
+                .arg(path));
     }
     const QList<TestHttpRequest> &requests() const { return m_requests; }
     // Closes each connection once its answer is written, as HTTP/1.0 servers do.
@@ -159,7 +170,7 @@ private:
         timer->start(m_trickle);
     }
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
     Handler m_handler;
     QList<TestHttpRequest> m_requests;
     QList<QTcpSocket *> m_pending; // sockets live as long as the server

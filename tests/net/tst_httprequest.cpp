@@ -2,9 +2,13 @@
 #include "testhttpserver.h"
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -61,7 +65,7 @@ Outcome run(HttpRequest *request, int settle = 50)
                 request->responseBody().size()};
     return {QStringLiteral("finished %1 %2 %3")
                 .arg(request->statusCode())
-                .arg(request->finalUrl().path(), request->responseText()),
+                .arg(request->finalUrl().path(), QString::fromLatin1(request->responseBody())),
             request->responseBody().size()};
 }
 
@@ -70,6 +74,8 @@ Outcome run(HttpRequest *request, int settle = 50)
 class TestHttpClient : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    QByteArrayList m_tls; // certificate and key, PEM
 
 private Q_SLOTS:
     void initTestCase()
@@ -78,6 +84,25 @@ private Q_SLOTS:
         for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY",
                                  "ALL_PROXY", "no_proxy", "NO_PROXY"})
             qunsetenv(name);
+        // A certificate for 127.0.0.1 that is its own authority.
+        QProcess openssl;
+        openssl.setWorkingDirectory(m_dir.path());
+        openssl.start(
+            QStringLiteral("openssl"),
+            QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                        QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                        QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                        QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                        QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                        QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"),
+                        QStringLiteral("key.pem"), QStringLiteral("-out"),
+                        QStringLiteral("cert.pem")});
+        QFile cert(m_dir.filePath(QStringLiteral("cert.pem")));
+        QFile key(m_dir.filePath(QStringLiteral("key.pem")));
+        if (openssl.waitForFinished(60000) && openssl.exitCode() == 0 &&
+            QSslSocket::supportsSsl() && cert.open(QIODevice::ReadOnly) &&
+            key.open(QIODevice::ReadOnly))
+            m_tls = {cert.readAll(), key.readAll()};
     }
 
     void answers_data()
@@ -89,16 +114,6 @@ private Q_SLOTS:
         QTest::newRow("gzip is inflated")
             << httpResponse(200, gzippedOK, {"Content-Encoding: gzip"}) << once
             << "finished 200 /old OK";
-        QTest::newRow("no charset is Latin-1")
-            << httpResponse(200, "caf\xe9", {"Content-Type: text/plain"}) << once
-            << "finished 200 /old café";
-        QTest::newRow("quoted utf-16be")
-            << httpResponse(200, QByteArray("\0O\0K", 4),
-                            {"Content-Type: text/plain; charset=\"UTF-16BE\""})
-            << once << "finished 200 /old OK";
-        QTest::newRow("unknown charset is Latin-1")
-            << httpResponse(200, "\xe9", {"Content-Type: text/plain; charset=x-no-such"}) << once
-            << "finished 200 /old é";
         QTest::newRow("error status is still an answer")
             << httpResponse(404, "gone") << once << "finished 404 /old gone";
         QTest::newRow("400 is still an answer")
@@ -117,6 +132,11 @@ private Q_SLOTS:
         QTest::newRow("exactly the largest answer")
             << httpResponse(200, QByteArray(HttpRequest::MaxResponseSize, 'x')) << once
             << "finished 200 /old " + QString(HttpRequest::MaxResponseSize, QLatin1Char('x'));
+        QTest::newRow("exactly the largest answer, inflated")
+            << httpResponse(200, gzip(QByteArray(HttpRequest::MaxResponseSize, 'x')),
+                            {"Content-Encoding: gzip"})
+            << once
+            << "finished 200 /old " + QString(HttpRequest::MaxResponseSize, QLatin1Char('x'));
     }
     void answers()
     {
@@ -127,7 +147,6 @@ private Q_SLOTS:
             return request.target == "/new" ? httpResponse(200, "OK") : response;
         });
         HttpRequest request(server.url(QStringLiteral("/old")));
-        request.setMethod("POST");
         request.setBody("a=1");
         request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
         QCOMPARE(run(&request).summary, outcome);
@@ -139,13 +158,6 @@ private Q_SLOTS:
         const TestHttpRequest &sent = server.requests().first();
         // Only what is inflated and checked here is asked for.
         QCOMPARE(sent.headers.value("accept-encoding"), QByteArray("gzip"));
-        // "<name> <version> (<machine>; <system> <x.y.z>; <locale>)"
-        const QString agent = QString::fromUtf8(sent.headers.value("user-agent"));
-        QVERIFY2(
-            QRegularExpression(QStringLiteral(R"(^Tallivo \S+ \(\S+; \S+ \d+\.\d+\.\d+; \S+\)$)"))
-                .match(agent)
-                .hasMatch(),
-            qPrintable(agent));
     }
 
     void failures_data()
@@ -183,10 +195,10 @@ private Q_SLOTS:
         QTest::newRow("large without a length")
             << chunkedResponse(200, QList<QByteArray>(64, QByteArray(16384, 'x'))) << false
             << tooLarge;
-        // 32 MiB of zeros in 32 KiB: refused long before it is inflated.
+        // 32 MiB of zeros in 32 KiB: refused once 64 KiB are inflated.
         QTest::newRow("gzip bomb")
             << httpResponse(200, gzip(QByteArray(32 << 20, '\0')), {"Content-Encoding: gzip"})
-            << false << "failed InflateFailed";
+            << false << tooLarge;
         // Hex digits of random bytes compress only about two to one.
         QByteArray noise(48 * 1024, Qt::Uninitialized);
         QRandomGenerator random(9);
@@ -221,14 +233,17 @@ private Q_SLOTS:
         const QString ok = QStringLiteral("finished 200 /up OK");
         const QString incomplete = QStringLiteral("failed ResponseIncomplete");
         const QString damaged = QStringLiteral("failed InflateFailed");
+        // Nothing but the gzip trailer could show that such an answer was cut,
+        // and libcurl does not check it.
         QTest::newRow("gzip without a length, ended by the close")
-            << gzipHead + "\r\n" + gzippedOK << ok;
+            << gzipHead + "\r\n" + gzippedOK << damaged;
         QTest::newRow("gzip without a length, trailer cut")
             << gzipHead + "\r\n" + gzippedOK.chopped(5) << damaged;
         QTest::newRow("gzip shorter than its length")
             << gzipHead + "Content-Length: 40\r\n\r\n" + gzippedOK << incomplete;
+        // The length ends the answer, as for any other; the data are whole here.
         QTest::newRow("gzip longer than its length")
-            << gzipHead + "Content-Length: 18\r\n\r\n" + gzippedOK << damaged;
+            << gzipHead + "Content-Length: 18\r\n\r\n" + gzippedOK << ok;
         QTest::newRow("gzip with data after its trailer")
             << gzipHead + "\r\n" + gzippedOK + "x" << damaged;
         QTest::newRow("chunked gzip")
@@ -265,7 +280,6 @@ private Q_SLOTS:
         server.setTrickle(0);
         for (int round = 0; round < 50; ++round) {
             auto request = std::make_unique<HttpRequest>(server.url(QStringLiteral("/up")));
-            request->setMethod("POST");
             request->setBody(QByteArray(32 * 1024, 'b'));
             const Outcome result = run(request.get(), 0);
             QCOMPARE(result.summary, outcome);
@@ -276,16 +290,86 @@ private Q_SLOTS:
         QCOMPARE(server.requests().last().body.size(), 32 * 1024);
     }
 
-    // A connection reset after part of an answer that has no length is no end of it.
-    void resetWithoutALength()
+    // A connection reset in the middle of an answer is no end of it, even
+    // when the answer has no length and would end with the connection.
+    void resetInTheMiddle_data()
     {
-        TestHttpServer server(
-            [](const TestHttpRequest &) { return QByteArray("HTTP/1.1 200 OK\r\n\r\nOK"); });
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<QString>("outcome");
+        const QString incomplete = QStringLiteral("failed ResponseIncomplete");
+        QTest::newRow("no length") << QByteArray("HTTP/1.1 200 OK\r\n\r\nOK") << incomplete;
+        QTest::newRow("gzip without a length")
+            << "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzippedOK.left(12)
+            << incomplete;
+        QTest::newRow("inside a chunk")
+            << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nOK")
+            << incomplete;
+        QTest::newRow("inside the head")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Le") << "failed ConnectionFailed";
+    }
+    void resetInTheMiddle()
+    {
+        QFETCH(QByteArray, response);
+        QFETCH(QString, outcome);
+        TestHttpServer server([&](const TestHttpRequest &) { return response; });
         server.setResetAfterAnswer(true);
         HttpRequest request(server.url(QStringLiteral("/reset")));
         const Outcome result = run(&request);
-        QVERIFY2(result.summary.startsWith(u"failed"), qPrintable(result.summary));
+        QCOMPARE(result.summary, outcome);
         QCOMPARE(result.bodySize, 0);
+    }
+
+    // Redirects between a plain and a TLS server: https never leads to http,
+    // and no more than five are followed.
+    void redirects_data()
+    {
+        QTest::addColumn<QString>(
+            "hops"); // p: plain, s: TLS; the first is asked, the rest redirect
+        QTest::addColumn<QString>("outcome");
+        const QString refused = QStringLiteral("failed RedirectRefused");
+        QTest::newRow("https") << "s"
+                               << "finished 200 / OK";
+        QTest::newRow("http to https") << "ps"
+                                       << "finished 200 / OK";
+        QTest::newRow("https to https") << "ss"
+                                        << "finished 200 / OK";
+        QTest::newRow("https to http") << "sp" << refused;
+        QTest::newRow("http to https to http") << "psp" << refused;
+        QTest::newRow("five redirects") << "pppppp"
+                                        << "finished 200 / OK";
+        QTest::newRow("six redirects") << "ppppppp" << refused;
+    }
+    void redirects()
+    {
+        QFETCH(QString, hops);
+        QFETCH(QString, outcome);
+        if (m_tls.isEmpty())
+            QSKIP("openssl could not make a certificate, or Qt has no TLS");
+        TestHttpServer *servers[2] = {};
+        // "/<hops left>": a redirect to the server of the next one, or the answer.
+        const auto handler = [&](const TestHttpRequest &request) {
+            const QString left = QString::fromLatin1(request.target.mid(1));
+            if (left.isEmpty())
+                return httpResponse(200, "OK");
+            const QUrl next = servers[left.front() == u's']->url(u'/' + left.mid(1));
+            return httpResponse(302, "", {"Location: " + next.toEncoded()});
+        };
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(QSslCertificate(m_tls.value(0)));
+        tls.setPrivateKey(QSslKey(m_tls.value(1), QSsl::Ec));
+        TestHttpServer plain(handler), secure(handler, tls);
+        servers[0] = &plain;
+        servers[1] = &secure;
+        HttpRequest request(servers[hops.front() == u's']->url(u'/' + hops.mid(1)));
+        request.setCaFile(QFile::encodeName(m_dir.filePath(QStringLiteral("cert.pem"))));
+        QCOMPARE(run(&request).summary, outcome);
+        // Refused before the request goes out: only the hops before the refused one were asked.
+        const qsizetype asked = plain.requests().size() + secure.requests().size();
+        QCOMPARE(asked, outcome.startsWith(u"failed") ? hops.size() - 1 : hops.size());
+
+        // Without the authority the certificate is not trusted.
+        HttpRequest untrusted(secure.url(QStringLiteral("/")));
+        QCOMPARE(run(&untrusted).summary, QStringLiteral("failed ConnectionFailed"));
     }
 
     // Plain http goes to a proxy from the environment as a forwarded request
@@ -295,7 +379,6 @@ private Q_SLOTS:
         TestHttpServer proxy;
         qputenv("http_proxy", proxy.url(QString()).toEncoded());
         HttpRequest request(QUrl(QStringLiteral("http://upload.invalid/up?f=1")));
-        request.setMethod("POST");
         request.setBody("a=1");
         const QString outcome = run(&request).summary;
         qunsetenv("http_proxy");
@@ -314,10 +397,11 @@ private Q_SLOTS:
             [](const TestHttpRequest &) { return httpResponse(200, QByteArray(1000, 'x')); });
         server.setTrickle(100);
         HttpRequest request(server.url(QStringLiteral("/slow")));
-        request.setTransferTimeout(1000);
+        request.setTransferTimeout(5000);
         request.setDeadline(1500);
         QCOMPARE(run(&request).summary, QStringLiteral("failed TimedOut"));
-        QVERIFY2(request.errorString().contains(u"longer"), qPrintable(request.errorString()));
+        QVERIFY2(request.errorString().contains(u"timed out after"),
+                 qPrintable(request.errorString()));
         QCOMPARE(HttpRequest::DefaultDeadline, 60000);
     }
 

@@ -33,7 +33,6 @@ private Q_SLOTS:
     void urlEncodedBody()
     {
         FormDataRequest request(anywhere);
-        request.setMethod("GET");
         request.addValue(QStringLiteral("a"), 1);
         request.addValue(QStringLiteral("b"), QStringLiteral("x y&z"));
         request.addValue(QString(), QStringLiteral("ignored"));

@@ -183,7 +183,9 @@ private Q_SLOTS:
         usages->showReportingDialog();
         Q_EMIT usages->reportingDialog()->submitRequested();
         QVERIFY(m_alerts.isEmpty()); // nothing is told before the server answers
-        QTRY_COMPARE(m_alerts, QStringList{accepted ? submitted : refused});
+        // A silent server is given up on once curl has seen a second of
+        // less than a byte a second, measured over its last few seconds.
+        QTRY_COMPARE_WITH_TIMEOUT(m_alerts, QStringList{accepted ? submitted : refused}, 30000);
         // The new time is saved, so it survives a restart.
         QCOMPARE(make()->counters().state().lastReportSent > longAgo, accepted);
 
@@ -196,6 +198,13 @@ private Q_SLOTS:
                 .hasMatch(),
             qPrintable(line));
         QCOMPARE(sent.headers.value("upload_id"), QByteArray("mzq81v570316"));
+        // "<name> <version> (<machine>; <system> <x.y.z>; <locale>)"
+        const QString agent = QString::fromUtf8(sent.headers.value("user-agent"));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral(R"(^Tallivo \S+ \(\S+; \S+ \d+\.\d+\.\d+; \S+\)$)"))
+                .match(agent)
+                .hasMatch(),
+            qPrintable(agent));
         const QByteArray type = sent.headers.value("content-type");
         QVERIFY2(type.startsWith("multipart/form-data; charset=utf-8; boundary=0xKhTmLbOuNdArY-"),
                  type.constData());
@@ -206,6 +215,28 @@ private Q_SLOTS:
                      "\r\nContent-Type: " +
                      FormDataRequest::mimeTypeForPath(QStringLiteral("Usages.Log")).toUtf8() +
                      "\r\n\r\n" + content + "\r\n--" + b + "--\r\n");
+    }
+
+    void answerText_data()
+    {
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no charset is Latin-1")
+            << QByteArray("text/plain") << QByteArray("caf\xe9") << QStringLiteral("café");
+        QTest::newRow("quoted utf-16be") << QByteArray("text/plain; charset=\"UTF-16BE\"")
+                                         << QByteArray("\0O\0K", 4) << QStringLiteral("OK");
+        QTest::newRow("unknown charset is Latin-1") << QByteArray("text/plain; charset=x-no-such")
+                                                    << QByteArray("\xe9") << QStringLiteral("é");
+        QTest::newRow("not valid in its charset is Latin-1")
+            << QByteArray("text/plain; charset=utf-8") << QByteArray("\xe9") << QStringLiteral("é");
+    }
+    void answerText()
+    {
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        QCOMPARE(ReportUploader::answerText(type, body), text);
     }
 
     // The README and the manual page say what a Submit Report click sends,
