@@ -32,8 +32,9 @@ struct CommandLine
     bool summary = false;
     std::optional<QByteArray> exportPath; // as given, never decoded
     std::optional<QByteArray> pagesPath;
-    QString error;       // for people; empty when the line made sense
-    QStringList skipped; // for people: each argument left out, and why
+    std::optional<double> colourMinArea; // mm^2, valid when set
+    QString error;                       // for people; empty when the line made sense
+    QStringList skipped;                 // for people: each argument left out, and why
 };
 
 // Whether a file URL names this machine: no host, or "localhost". A file
