@@ -1,5 +1,8 @@
 // tallivo-count: counts the pages of TIFF and PDF files from the command line,
 // collecting paths exactly as a drop on the window does.
+#include "appinfo.h"
+#include "billingreport.h"
+#include "billingwriters.h"
 #include "collectionrun.h"
 #include "commandline.h"
 #include "exporter.h"
@@ -9,6 +12,11 @@
 #include "pagesummary.h"
 #include "pdfworkers.h"
 #include "savefile.h"
+#ifdef TALLIVO_PRINTED_REPORT
+#include "billingprint.h"
+
+#include <QGuiApplication>
+#endif
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -21,6 +29,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -133,6 +142,54 @@ private:
     bool m_ok = false;
 };
 
+// The billing report's job of each file: the given folder it was found in,
+// found by walking up its folders, so that many given folders cost nothing
+// per file.
+class JobFinder
+{
+public:
+    JobFinder(const QList<QByteArray> &folders, bool perSubfolder)
+        : m_perSubfolder(perSubfolder)
+    {
+        for (const QByteArray &folder : folders)
+            m_folders.insert(folder);
+    }
+    QByteArray jobOf(const QByteArray &file) const
+    {
+        QByteArray folder = folderOf(file);
+        while (!folder.isEmpty()) {
+            if (m_folders.contains(folder))
+                return jobKey(folder, file, m_perSubfolder);
+            const QByteArray up = folderOf(folder);
+            if (up == folder)
+                break;
+            folder = up;
+        }
+        // A file given by itself.
+        return jobKey(QByteArray(), file, m_perSubfolder);
+    }
+
+private:
+    QSet<QByteArray> m_folders;
+    bool m_perSubfolder;
+};
+
+bool isPdfName(const QByteArray &path)
+{
+    return extensionOf(path).toLower() == "pdf";
+}
+
+bool saveReport(const BillingReport &report, const QByteArray &path, QString *error)
+{
+#ifdef TALLIVO_PRINTED_REPORT
+    return saveBillingReport(report, path, error);
+#else
+    if (extensionOf(path).toLower() == "xlsx")
+        return saveBillingXlsx(report, path, error);
+    return saveBillingCsv(report, path, error);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -140,17 +197,28 @@ int main(int argc, char *argv[])
     // A write past a file size limit fails with EFBIG, said and the old file
     // kept, instead of ending the program with its new file left behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tallivo-count"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));
-    // Problems are reported below, a line per file or folder.
-    QLoggingCategory::setFilterRules(QStringLiteral("tallivo.*.warning=false"));
-
     // Paths are bytes: the arguments are read as given, never decoded.
     QList<QByteArray> argumentList;
     for (int i = 1; i < argc; ++i)
         argumentList << QByteArray(argv[i]);
     const CommandLine line = parseCommandLine(argumentList, currentFolder(), Program::Counter);
+    // A PDF report is laid out with fonts, which need the GUI application;
+    // it never shows a window, so no display is needed either.
+    std::unique_ptr<QCoreApplication> application;
+#ifdef TALLIVO_PRINTED_REPORT
+    if (line.reportPath && isPdfName(*line.reportPath)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    }
+#endif
+    if (!application)
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication &app = *application;
+    QCoreApplication::setApplicationName(QStringLiteral("tallivo-count"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALLIVO_VERSION));
+    // Problems are reported below, a line per file or folder.
+    QLoggingCategory::setFilterRules(QStringLiteral("tallivo.*.warning=false"));
+
     if (line.help) {
         std::fputs(commandLineHelp(Program::Counter).toUtf8().constData(), stdout);
         return Ok;
@@ -169,10 +237,34 @@ int main(int argc, char *argv[])
     const bool exportGiven = line.exportPath.has_value();
     const QByteArray pagesPath = line.pagesPath.value_or(QByteArray());
     const QByteArray exportPath = line.exportPath.value_or(QByteArray());
+    const bool reportGiven = line.reportPath.has_value();
+    const QByteArray reportPath = line.reportPath.value_or(QByteArray());
 
     const bool stderrIsTerminal = ::isatty(STDERR_FILENO);
     const RowTarget stdoutTarget = ::isatty(STDOUT_FILENO) ? RowTarget::Terminal : RowTarget::File;
     const RowTarget stderrTarget = stderrIsTerminal ? RowTarget::Terminal : RowTarget::File;
+    // The report's format and prices are checked before anything is counted.
+    PriceList prices;
+    if (reportGiven) {
+        const QByteArray extension = extensionOf(reportPath).toLower();
+#ifndef TALLIVO_PRINTED_REPORT
+        if (extension == "pdf")
+            return usageError(QStringLiteral("this build writes no PDF report; use .csv or .xlsx"));
+#endif
+        if (extension != "csv" && extension != "xlsx" && extension != "pdf")
+            return usageError(QStringLiteral("the report is written as .csv, .xlsx or .pdf"));
+    }
+    if (line.pricesPath) {
+        PriceList::Error error;
+        std::optional<PriceList> loaded = PriceList::load(*line.pricesPath, &error);
+        if (!loaded) {
+            std::fprintf(stderr, "tallivo-count: %s: %s\n",
+                         escapedForRow(*line.pricesPath, stderrTarget).constData(),
+                         error.text().toUtf8().constData());
+            return Usage;
+        }
+        prices = std::move(*loaded);
+    }
     int status = Ok;
     // A file URL naming another machine is not a local path: said, not counted.
     for (const QString &skipped : line.skipped) {
@@ -182,6 +274,7 @@ int main(int argc, char *argv[])
     Arguments arguments;
     arguments.isFolders = true;
     arguments.includeSubfolders = line.subfolders;
+    QList<QByteArray> givenFolders;
     for (const QUrl &url : line.urls) {
         const QByteArray p = localPath(url);
         if (!statusOf(p)) {
@@ -192,7 +285,11 @@ int main(int argc, char *argv[])
             continue;
         }
         arguments.urls << url;
+        if (isFolder(p))
+            givenFolders << p;
     }
+    const JobFinder jobs(givenFolders, line.jobPerSubfolder);
+    BillingTally billing;
 
     // Each file is printed, written to the listings and added to the totals
     // as it comes, in walk order, and then forgotten: the run keeps a key
@@ -200,7 +297,7 @@ int main(int argc, char *argv[])
     CollectionRun run;
     if (pagesGiven)
         run.setPageDetails(PageDetails::Pages);
-    else if (summary)
+    else if (summary || reportGiven)
         run.setPageDetails(PageDetails::Summary);
     std::optional<ExportWriter> exportWriter;
     if (exportGiven) {
@@ -237,6 +334,13 @@ int main(int argc, char *argv[])
                 exportWriter->add(f.record());
             if (pageList)
                 pageList->add(f);
+            if (reportGiven) {
+                const QByteArray path = f.localPath();
+                if (f.countStatus() == CountStatus::Counted)
+                    billing.addFile(jobs.jobOf(path), f.pageSummary());
+                else
+                    billing.addUncounted(jobs.jobOf(path), path, countStatusText(f.countStatus()));
+            }
             if (!quiet)
                 printRow(stdout, stdoutTarget, f);
             if (f.countStatus() == CountStatus::Counted)
@@ -333,6 +437,16 @@ int main(int argc, char *argv[])
         if (!exportWriter->commit(&error)) {
             std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
                          escapedForRow(exportPath, stderrTarget).constData(), qPrintable(error));
+            status = Failed;
+        }
+    }
+    if (reportGiven) {
+        const QString shop = userSettings().value(kShopNameKey).toString();
+        const BillingReport report = makeBillingReport(billing, prices, shop, QDate::currentDate());
+        QString error;
+        if (!saveReport(report, reportPath, &error)) {
+            std::fprintf(stderr, "tallivo-count: cannot write %s: %s\n",
+                         escapedForRow(reportPath, stderrTarget).constData(), qPrintable(error));
             status = Failed;
         }
     }

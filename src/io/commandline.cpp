@@ -135,9 +135,13 @@ CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArra
                 line.quiet = true;
             } else if (counter && argument == "--summary") {
                 line.summary = true;
+            } else if (counter && argument == "--job-per-subfolder") {
+                line.jobPerSubfolder = true;
             } else if (counter &&
                        (takeFileOption(arguments, &i, "--export", &line.exportPath, &line.error) ||
                         takeFileOption(arguments, &i, "--pages", &line.pagesPath, &line.error) ||
+                        takeFileOption(arguments, &i, "--report", &line.reportPath, &line.error) ||
+                        takeFileOption(arguments, &i, "--prices", &line.pricesPath, &line.error) ||
                         takeAreaOption(arguments, &i, &line.colourMinArea, &line.error))) {
             } else if (line.error.isEmpty()) {
                 line.error = tr("unknown option %1")
@@ -165,6 +169,9 @@ CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArra
     if (counter && line.error.isEmpty() && !line.help && !line.version && line.urls.isEmpty() &&
         line.skipped.isEmpty())
         line.error = tr("no path given");
+    if (counter && line.error.isEmpty() && !line.reportPath &&
+        (line.pricesPath || line.jobPerSubfolder))
+        line.error = tr("--prices and --job-per-subfolder go with --report");
     return line;
 }
 
@@ -172,7 +179,9 @@ QString commandLineHelp(Program program)
 {
     if (program == Program::Counter) {
         return tr("Usage: tallivo-count [--subfolders] [--export FILE] [--pages FILE] [--summary]\n"
-                  "                     [--colour-min-area MM2] [--quiet] [--] PATH...\n"
+                  "                     [--report FILE [--prices FILE] [--job-per-subfolder]]\n"
+                  "                     [--colour-min-area MM2]\n"
+                  "                     [--quiet] [--] PATH...\n"
                   "Counts the pages of the TIFF and PDF files at PATH (files or folders),\n"
                   "collecting them as a drop on the Tallivo window does, and prints a line\n"
                   "per file (name, pages, size, folder) and the totals. The size is the\n"
@@ -184,6 +193,15 @@ QString commandLineHelp(Program program)
                   "  --pages FILE   write one tab-separated line per page to FILE\n"
                   "  --pages=FILE   the same\n"
                   "  --summary      print the pages by paper size and colour\n"
+                  "  --report FILE  write the billing report to FILE: .csv, .xlsx or .pdf;\n"
+                  "                 each PATH is a job, billed by paper size and colour\n"
+                  "  --report=FILE  the same\n"
+                  "  --prices FILE  price the report with the tab-separated price list FILE\n"
+                  "                 (header Size, Colour, Unit, Price); without it nothing\n"
+                  "                 is priced\n"
+                  "  --prices=FILE  the same\n"
+                  "  --job-per-subfolder  each subfolder of a PATH is a job of its own, and\n"
+                  "                 the files of the PATH itself one more\n"
                   "  --colour-min-area MM2\n"
                   "                 the smallest coloured area that makes a page Colour, in\n"
                   "                 mm\u00b2 (over 0, up to 100; default about 1); less colour\n"
@@ -194,8 +212,8 @@ QString commandLineHelp(Program program)
                   "  --             end of the options: the arguments after it are paths\n"
                   "\n"
                   "Exit status: 0 all counted; 1 a PATH is missing or a file could not be\n"
-                  "written; 2 bad usage; 3 some files could not be counted or folders not "
-                  "read;\n"
+                  "written; 2 bad usage or a bad price list; 3 some files could not be\n"
+                  "counted or folders not read;\n"
                   "130 stopped by Ctrl+C.\n");
     }
     return tr("Usage: tallivo [--] [PATH...]\n"

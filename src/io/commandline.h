@@ -32,6 +32,10 @@ struct CommandLine
     bool summary = false;
     std::optional<QByteArray> exportPath; // as given, never decoded
     std::optional<QByteArray> pagesPath;
+    // The billing report: each PATH a job, or each of its subfolders.
+    std::optional<QByteArray> reportPath;
+    std::optional<QByteArray> pricesPath;
+    bool jobPerSubfolder = false;
     std::optional<double> colourMinArea; // mm^2, valid when set
     QString error;                       // for people; empty when the line made sense
     QStringList skipped;                 // for people: each argument left out, and why

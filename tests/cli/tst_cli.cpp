@@ -512,7 +512,7 @@ void TestCli::helpListsEveryDocumentedOption()
     const QString options =
         page.section(QStringLiteral(".SH OPTIONS"), 1).section(QStringLiteral(".SH "), 0, 0);
     QStringList manualOptions;
-    const QRegularExpression manualOption(QStringLiteral("^\\.B[IR]? +(--[a-z-]*=?)"),
+    const QRegularExpression manualOption(QStringLiteral("^\\.B[IR]? +(--(?:[a-z][a-z-]*)?=?)"),
                                           QRegularExpression::MultilineOption);
     for (const auto &match : manualOption.globalMatch(options))
         manualOptions << match.captured(1);
