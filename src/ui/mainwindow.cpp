@@ -15,6 +15,8 @@
 #include "listeditor.h"
 #include "listhistory.h"
 #include "pagesummarydialog.h"
+#include "pdfworkers.h"
+#include "pricesdialog.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "savefile.h"
@@ -169,6 +171,8 @@ void MainWindow::setupWindow()
             [this](bool busy) { m_history->setEnabled(!busy); });
 
     m_ui->recentFolders->load(userSettings());
+    PdfWorkers::shared().setColourMinArea(
+        PriceSettings::load(userSettings()).effectiveColourMinArea());
     m_ui->recentFolders->setMenu(m_ui->menuRecentFolders,
                                  {m_ui->actionRemoveMissingRecent, m_ui->actionClearRecent});
     m_intake = new Intake(*m_model, m_presenter->run(), *m_ui->recentFolders, *m_dialogs,
@@ -369,6 +373,7 @@ void MainWindow::connectActions()
             &FileTableModel::setUncountedFirst);
     connect(m_ui->uncountedButton, &QToolButton::clicked, this, &MainWindow::showUncounted);
     on(m_ui->actionPageSummary, this, &MainWindow::showPageSummary);
+    on(m_ui->actionPrices, this, &MainWindow::showPrices);
     on(m_ui->actionReadPageDetails, m_detailsReader, &DetailsReader::readMissing);
 
     on(m_ui->actionExport, this, [this] { exportList(false); });
@@ -447,6 +452,22 @@ void MainWindow::showUncounted()
     m_ui->actionUncountedFirst->setChecked(true);
     m_ui->fileTable->scrollToTop();
     m_ui->fileTable->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showPrices()
+{
+    auto *dialog = new PricesDialog(*m_dialogs, PriceSettings::load(userSettings()), this);
+    dialog->setObjectName(QStringLiteral("prices"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &PricesDialog::settingsAccepted, this, [](const PriceSettings &prices) {
+        QSettings settings = userSettings();
+        prices.save(settings);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            qCWarning(lcUi) << "The prices were not stored:" << settings.status();
+        PdfWorkers::shared().setColourMinArea(prices.effectiveColourMinArea());
+    });
+    dialog->open();
 }
 
 void MainWindow::showPageSummary()

@@ -118,6 +118,7 @@ private:
     void exportList(bool checkedOnly);
     void showAbout();
     void showPageSummary();
+    void showPrices();
     void updatePageSummary();
     // Page details are read only while something shows them.
     void updatePageDetails();
