@@ -1,14 +1,22 @@
+#include "appinfo.h"
 #include "colourtolerance.h"
 #include "fakes.h"
+#include "mainwindow.h"
+#include "pdfworkers.h"
 #include "pricesdialog.h"
 #include "pricesmodel.h"
 #include "samplefiles.h"
 
 #include <QAbstractItemModelTester>
+#include <QAction>
+#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -53,6 +61,7 @@ private Q_SLOTS:
     void toleranceKeptUnlessChanged();
     void importAndExport();
     void importRefusesABadList();
+    void windowKeepsAndAppliesThem();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -61,6 +70,8 @@ private:
 void TestPricesDialog::initTestCase()
 {
     QVERIFY(m_settingsDir.isValid());
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     QLocale::setDefault(QLocale::c());
 }
 
@@ -299,6 +310,50 @@ void TestPricesDialog::importRefusesABadList()
     QVERIFY2(dialogs.messages.first().informativeText.contains(QStringLiteral("line 3")),
              qPrintable(dialogs.messages.first().informativeText));
     QCOMPARE(rowsText(dialog.model().rows()), QStringLiteral("A3/*/page/0.0005"));
+}
+
+void TestPricesDialog::windowKeepsAndAppliesThem()
+{
+    // Edit > Prices, changed and accepted: kept in the user's settings, and
+    // the tolerance applied to the PDF workers; the next window starts with
+    // them.
+    userSettings().remove(QLatin1String(kColourMinAreaKey));
+    auto open = [](MainWindow &window) {
+        auto *action = window.findChild<QAction *>(QStringLiteral("actionPrices"));
+        action->trigger();
+        return window.findChild<PricesDialog *>(QStringLiteral("prices"));
+    };
+    {
+        MainWindow window(std::make_unique<test::FakeDialogs>(),
+                          std::make_unique<test::FakeDesktop>());
+        QCOMPARE(PdfWorkers::shared().colourMinArea(), kDefaultColourMinArea);
+        PricesDialog *dialog = open(window);
+        QVERIFY(dialog);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("colourTolerance"))->setValue(12.5);
+        dialog->findChild<QLineEdit *>(QStringLiteral("shopName"))->setText(QStringLiteral("Copy"));
+        dialog->model().insertNewRow(0);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(PdfWorkers::shared().colourMinArea(), 12.5);
+    }
+    PdfWorkers::shared().setColourMinArea(kDefaultColourMinArea);
+    const PriceSettings kept = PriceSettings::load(userSettings());
+    QCOMPARE(kept.colourMinArea, 12.5);
+    QCOMPARE(kept.shopName, QStringLiteral("Copy"));
+    QCOMPARE(kept.prices.rows().size(), size_t(1));
+    {
+        MainWindow window(std::make_unique<test::FakeDialogs>(),
+                          std::make_unique<test::FakeDesktop>());
+        QCOMPARE(PdfWorkers::shared().colourMinArea(), 12.5);
+        PricesDialog *dialog = open(window);
+        QVERIFY(dialog);
+        QCOMPARE(dialog->model().rowCount(), 1);
+        // Cancelled: nothing changes.
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("colourTolerance"))->setValue(50);
+        dialog->reject();
+        QCOMPARE(PriceSettings::load(userSettings()).colourMinArea, 12.5);
+    }
+    userSettings().remove(QLatin1String(kColourMinAreaKey));
+    PdfWorkers::shared().setColourMinArea(kDefaultColourMinArea);
 }
 
 QTEST_MAIN(TestPricesDialog)
