@@ -229,6 +229,8 @@ int main(int argc, char *argv[])
     }
     if (!line.error.isEmpty())
         return usageError(line.error);
+    if (line.colourMinArea)
+        PdfWorkers::shared().setColourMinArea(*line.colourMinArea);
     const bool quiet = line.quiet;
     const bool summary = line.summary;
     const bool pagesGiven = line.pagesPath.has_value();

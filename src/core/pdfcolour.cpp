@@ -20,7 +20,7 @@ using namespace pdfcolour;
 namespace {
 
 bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *page, bool *greyPixels,
-                      double dpi = kColourDpi)
+                      double minAreaMm2, double dpi = kColourDpi)
 {
     if (!page)
         return false;
@@ -32,8 +32,7 @@ bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *pag
     const int height = image.height();
     const int stride = image.bytes_per_row();
     // The same area at any resolution.
-    const double scale = dpi / kColourDpi;
-    const int enough = std::max(kMinColourPixels, int(std::ceil(kMinColourPixels * scale * scale)));
+    const int enough = minColourPixels(minAreaMm2, dpi);
     if (countChromaticPixels(data, width, height, stride, enough) >= enough)
         return true;
     if (greyPixels) {
@@ -93,8 +92,11 @@ Box visibleArea(QPDFPageObjectHelper &page)
 
 std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::string &bytes,
                                             const std::string &path, int maxPages,
-                                            double cpuDeadline, ColourStats *stats)
+                                            double cpuDeadline, ColourStats *stats,
+                                            double minAreaMm2)
 {
+    if (!isValidColourMinArea(minAreaMm2))
+        minAreaMm2 = kDefaultColourMinArea;
     ColourStats local;
     ColourStats &counted = stats ? *stats : local;
     const int pages = std::min(doc.pages(), maxPages);
@@ -142,6 +144,7 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
             break;
         }
         PageState state;
+        state.minShownArea = kMinShownArea * (minAreaMm2 / kDefaultColourMinArea);
         bool haveScan = false;
         bool hiddenOnPrint = false;
         bool shownColour = false;
@@ -224,11 +227,12 @@ std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::s
             continue;
         }
         bool greyPixels = false;
-        bool colour = renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels);
+        bool colour =
+            renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels, minAreaMm2);
         // Thin colour may fall between the pixels, or under paint rounded
         // onto them: a finer grid keeps it, as print does.
         if (!colour && haveScan && state.thinColour)
-            colour = renderedInColour(renderer, page.get(), nullptr, kFineColourDpi);
+            colour = renderedInColour(renderer, page.get(), nullptr, minAreaMm2, kFineColourDpi);
         ++counted.rendered;
         if (colour)
             classes[size_t(i)] = ColourClass::Colour;

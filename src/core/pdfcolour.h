@@ -1,5 +1,6 @@
 #pragma once
 
+#include "colourtolerance.h"
 #include "pagedetails.h"
 
 #include <QtGlobal>
@@ -28,11 +29,18 @@ namespace tallivo {
 // appearance streams of the same kind, and no transfer functions.
 inline constexpr double kColourDpi = 50.0;
 inline constexpr int kChromaThreshold = 26;
-// 4 pixels at 50 dpi: about 1 mm^2.
+// 4 pixels at 50 dpi: about 1 mm^2, the default colour tolerance. A
+// tolerance set otherwise scales the pixel count with its area.
 inline constexpr int kMinColourPixels = 4;
+static_assert(kDefaultColourMinArea ==
+              kMinColourPixels * (25.4 / kColourDpi) * (25.4 / kColourDpi));
 // Pages with colour thinner than two pixels that come out without colour
 // are rendered again this fine, and the same area decides.
 inline constexpr double kFineColourDpi = 150.0;
+
+// How many pixels rendered at `dpi` cover `minAreaMm2`: kMinColourPixels
+// at kColourDpi for the default, at least one.
+int minColourPixels(double minAreaMm2, double dpi);
 
 // How many pixels of a 32-bit image (any channel order, the fourth byte
 // ignored) are chromatic by the rule above; stops counting at `enough`.
@@ -57,10 +65,12 @@ struct ColourStats
 // The colour class of each page of the document held in `bytes` (or read
 // from `path` when `bytes` is empty), up to `maxPages` pages, in `doc`'s
 // page order. Pages not reached by `cpuDeadline` (seconds of the process's
-// CPU time) stay Unknown. Runs only in the PDF worker process.
+// CPU time) stay Unknown. Colour covering less than `minAreaMm2` does not
+// count. Runs only in the PDF worker process.
 std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::string &bytes,
                                             const std::string &path, int maxPages,
-                                            double cpuDeadline, ColourStats *stats = nullptr);
+                                            double cpuDeadline, ColourStats *stats = nullptr,
+                                            double minAreaMm2 = kDefaultColourMinArea);
 
 // This process's CPU time in seconds.
 double processCpuSeconds();

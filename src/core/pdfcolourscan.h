@@ -156,8 +156,9 @@ struct ShownColour
 // How much shown colour decides a page Colour: four glyphs, or one
 // rectangle or line.
 inline constexpr int kShownWeight = 4;
-// The pixel rule's area, 4 pixels at 50 dpi, in square points; and a
-// pixel's side, the least width a renderer gives a line.
+// The pixel rule's area at the default tolerance, 4 pixels at 50 dpi, in
+// square points; and a pixel's side, the least width a renderer gives a
+// line.
 inline constexpr double kPixelSide = 72.0 / kColourDpi;
 inline constexpr double kMinShownArea = kMinColourPixels * kPixelSide * kPixelSide;
 
@@ -185,6 +186,13 @@ struct PageState
         Box box;
     };
     std::map<QPDFObjGen, FontFacts> fonts;
+
+    // The colour tolerance in square points: the least area of a rectangle
+    // or line that shows colour by itself.
+    double minShownArea = kMinShownArea;
+    // Four glyphs of readable text show at least the default area, and no
+    // more is certain of them.
+    bool textShowsEnough() const { return minShownArea <= kMinShownArea; }
 
     bool stops() const { return broken || (unsure && !seekColour); }
     // Paint over `area`: colour shown under it may be hidden.

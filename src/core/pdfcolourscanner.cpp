@@ -369,7 +369,8 @@ void Scanner::coverText(int codes, double shift)
 void Scanner::showColourText(int glyphs)
 {
     const GraphicsState &s = state();
-    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s, false))
+    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s, false) ||
+        !m_page.textShowsEnough())
         return;
     const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
                             .times(m_textMatrix)
@@ -496,7 +497,7 @@ void Scanner::paintPath(bool fill, bool stroke)
             // it renders finer.
             const Box shown = m_path.rectangle.meet(s.clip);
             const double w = shown.x1 - shown.x0, h = shown.y1 - shown.y0;
-            if (w > 0 && h > 0 && w * h >= kMinShownArea && m_page.shown.size() < 256)
+            if (w > 0 && h > 0 && w * h >= m_page.minShownArea && m_page.shown.size() < 256)
                 m_page.shown.push_back({shown, kShownWeight});
         }
         if (stroke && !fill && showsColour(s, true))
@@ -528,7 +529,7 @@ void Scanner::showColourLine()
     const double longest = std::max(length(m.a, m.b), length(m.c, m.d));
     const double scale = longest > 0 ? std::abs(m.a * m.d - m.b * m.c) / longest : 0;
     const double width = std::max(std::abs(s.lineWidth) * scale, kPixelSide);
-    if (!(along * width >= kMinShownArea))
+    if (!(along * width >= m_page.minShownArea))
         return;
     const double half = width / 2;
     const Box area = {std::min(p[0], p[2]) - half, std::min(p[1], p[3]) - half,

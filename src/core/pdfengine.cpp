@@ -91,7 +91,8 @@ LibraryCount countWithLibrary(int fd, qint64 size, LibraryRequest request)
         const std::string path =
             bytes.empty() ? "/proc/self/fd/" + std::to_string(fd) : std::string();
         const std::vector<ColourClass> classes = classifyPdfColours(
-            *doc, bytes, path, kMaxDetailedPages, request.colourCpuDeadline, &stats);
+            *doc, bytes, path, kMaxDetailedPages, request.colourCpuDeadline, &stats,
+            request.colourMinArea > 0 ? request.colourMinArea : kDefaultColourMinArea);
         for (size_t i = 0; i < classes.size() && i < count.boxes.size(); ++i)
             count.boxes[i].colour = classes[i];
         count.coloursScanned = stats.scanned;

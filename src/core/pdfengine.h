@@ -28,6 +28,8 @@ struct LibraryRequest
     // longer worked out (the pages left stay Unknown), so that the colours
     // found so far arrive within the worker's limit.
     double colourCpuDeadline = 0;
+    // The colour tolerance, in mm^2.
+    double colourMinArea = 0;
     // Called with the count and the boxes (colours Unknown) before the
     // colour pass begins: a pass that never ends costs only the colours.
     std::function<void(const LibraryCount &)> counted;

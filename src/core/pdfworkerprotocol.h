@@ -44,6 +44,7 @@ struct Request
 {
     std::int64_t size = 0; // the file's size when it was opened
     std::uint32_t flags = 0;
+    double colourMinArea = 0; // WantColour: the colour tolerance in mm^2; 0: the default
 };
 
 // The count and the page boxes go first, before the colour pass, so that a

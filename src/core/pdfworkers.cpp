@@ -1,5 +1,6 @@
 #include "pdfworkers.h"
 
+#include "colourtolerance.h"
 #include "iopool.h"
 #include "logging.h"
 #include "pdfworkerprotocol.h"
@@ -76,7 +77,7 @@ ReadResult readExact(int fd, void *buffer, size_t size, Clock::time_point deadli
     return ReadResult::Ok;
 }
 
-bool sendRequest(int socket, int fd, qint64 size, std::uint32_t flags)
+bool sendRequest(int socket, int fd, qint64 size, std::uint32_t flags, double colourMinArea)
 {
     struct
     {
@@ -87,6 +88,7 @@ bool sendRequest(int socket, int fd, qint64 size, std::uint32_t flags)
     message.frame.length = sizeof(Request);
     message.request.size = size;
     message.request.flags = flags;
+    message.request.colourMinArea = colourMinArea;
     iovec iov{&message, sizeof message};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr msg{};
@@ -125,6 +127,7 @@ struct PdfWorkers::Private
     int starting = 0;
     int started = 0;
     quint64 stops = 0; // how many times stopAll() ran
+    std::atomic<double> colourMinArea{kDefaultColourMinArea};
 
     std::shared_ptr<Worker> spawn(const Limits &limits);
     std::shared_ptr<Worker> acquire(bool *stopped);
@@ -476,7 +479,7 @@ PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes, bool colour)
             answer.status = PdfWorkerAnswer::Cancelled;
         if (!worker)
             return answer;
-        if (!sendRequest(worker->socket, fd, size, flags)) {
+        if (!sendRequest(worker->socket, fd, size, flags, d->colourMinArea.load())) {
             d->retire(worker, true);
             if (std::exchange(resent, true))
                 return answer;
@@ -495,6 +498,16 @@ PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes, bool colour)
             return answer;
         return got;
     }
+}
+
+void PdfWorkers::setColourMinArea(double mm2)
+{
+    d->colourMinArea = isValidColourMinArea(mm2) ? mm2 : kDefaultColourMinArea;
+}
+
+double PdfWorkers::colourMinArea() const
+{
+    return d->colourMinArea.load();
 }
 
 void PdfWorkers::setLimits(Limits limits)

@@ -86,6 +86,11 @@ public:
     };
     static ColourTally colourTally();
 
+    // The colour tolerance (mm^2) the workers apply to files sent from now
+    // on; an invalid value stands for the default.
+    void setColourMinArea(double mm2);
+    double colourMinArea() const;
+
     // Kills every worker, busy or idle, at once; their files end Cancelled.
     // Never waits for one.
     void stopAll();

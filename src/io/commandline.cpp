@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "colourtolerance.h"
 #include "localpath.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,29 @@ bool takeFileOption(const QList<QByteArray> &arguments, qsizetype *i, const QByt
     }
     if (value->value().isEmpty() && error->isEmpty())
         *error = tr("%1 needs a file name").arg(QString::fromLatin1(name));
+    return true;
+}
+
+// --colour-min-area MM2 or --colour-min-area=MM2. Returns whether
+// `argument` was that option.
+bool takeAreaOption(const QList<QByteArray> &arguments, qsizetype *i, std::optional<double> *value,
+                    QString *error)
+{
+    static const QByteArray name = "--colour-min-area";
+    const QByteArray &argument = arguments.at(*i);
+    QByteArray text;
+    if (argument == name) {
+        if (*i + 1 < arguments.size())
+            text = arguments.at(++*i);
+    } else if (argument.startsWith(name + '=')) {
+        text = argument.mid(name.size() + 1);
+    } else {
+        return false;
+    }
+    *value = parseColourMinArea(QString::fromUtf8(text));
+    if (!*value && error->isEmpty())
+        *error = tr("%1 needs an area in mm\u00b2 over 0 and up to %2, such as 1.5")
+                     .arg(QString::fromLatin1(name), QString::number(kMaxColourMinArea));
     return true;
 }
 
@@ -117,7 +141,8 @@ CommandLine parseCommandLine(const QList<QByteArray> &arguments, const QByteArra
                        (takeFileOption(arguments, &i, "--export", &line.exportPath, &line.error) ||
                         takeFileOption(arguments, &i, "--pages", &line.pagesPath, &line.error) ||
                         takeFileOption(arguments, &i, "--report", &line.reportPath, &line.error) ||
-                        takeFileOption(arguments, &i, "--prices", &line.pricesPath, &line.error))) {
+                        takeFileOption(arguments, &i, "--prices", &line.pricesPath, &line.error) ||
+                        takeAreaOption(arguments, &i, &line.colourMinArea, &line.error))) {
             } else if (line.error.isEmpty()) {
                 line.error = tr("unknown option %1")
                                  .arg(displayPath(escapedForRow(argument, RowTarget::Terminal)));
@@ -155,6 +180,7 @@ QString commandLineHelp(Program program)
     if (program == Program::Counter) {
         return tr("Usage: tallivo-count [--subfolders] [--export FILE] [--pages FILE] [--summary]\n"
                   "                     [--report FILE [--prices FILE] [--job-per-subfolder]]\n"
+                  "                     [--colour-min-area MM2]\n"
                   "                     [--quiet] [--] PATH...\n"
                   "Counts the pages of the TIFF and PDF files at PATH (files or folders),\n"
                   "collecting them as a drop on the Tallivo window does, and prints a line\n"
@@ -176,6 +202,10 @@ QString commandLineHelp(Program program)
                   "  --prices=FILE  the same\n"
                   "  --job-per-subfolder  each subfolder of a PATH is a job of its own, and\n"
                   "                 the files of the PATH itself one more\n"
+                  "  --colour-min-area MM2\n"
+                  "                 the smallest coloured area that makes a page Colour, in\n"
+                  "                 mm\u00b2 (over 0, up to 100; default about 1); less colour\n"
+                  "                 leaves it B/W or Grey\n"
                   "  --quiet        print only the totals and the problems, not a line per file\n"
                   "  -h, --help     show this help\n"
                   "      --version  show the version\n"

@@ -36,8 +36,9 @@ struct CommandLine
     std::optional<QByteArray> reportPath;
     std::optional<QByteArray> pricesPath;
     bool jobPerSubfolder = false;
-    QString error;       // for people; empty when the line made sense
-    QStringList skipped; // for people: each argument left out, and why
+    std::optional<double> colourMinArea; // mm^2, valid when set
+    QString error;                       // for people; empty when the line made sense
+    QStringList skipped;                 // for people: each argument left out, and why
 };
 
 // Whether a file URL names this machine: no host, or "localhost". A file

@@ -361,6 +361,7 @@ int main(int argc, char *argv[])
         LibraryRequest what;
         what.boxes = request.flags & WantBoxes;
         what.colour = request.flags & WantColour;
+        what.colourMinArea = request.colourMinArea;
         // Colour stops in time for the colours found to be sent within the limit.
         what.colourCpuDeadline = processCpuSeconds() + cpuSeconds * 0.6;
         bool sent = false;

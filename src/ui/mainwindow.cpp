@@ -13,6 +13,8 @@
 #include "listhistory.h"
 #include "mnemonics.h"
 #include "pagesummarypresenter.h"
+#include "pdfworkers.h"
+#include "pricesdialog.h"
 #include "quitcontroller.h"
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
@@ -94,6 +96,8 @@ void MainWindow::setupWindow()
             [this](bool busy) { m_history->setEnabled(!busy); });
 
     m_ui->recentFolders->load(userSettings());
+    PdfWorkers::shared().setColourMinArea(
+        PriceSettings::load(userSettings()).effectiveColourMinArea());
     m_ui->recentFolders->setMenu(m_ui->menuRecentFolders,
                                  {m_ui->actionRemoveMissingRecent, m_ui->actionClearRecent});
     m_intake = new Intake(*m_model, m_presenter->run(), *m_ui->recentFolders, *m_dialogs,
@@ -208,6 +212,7 @@ void MainWindow::connectActions()
     connect(m_ui->uncountedButton, &QToolButton::clicked, this, &MainWindow::showUncounted);
     on(m_ui->actionPageSummary, m_summary, &PageSummaryPresenter::show);
     on(m_ui->actionReadPageDetails, &m_summary->detailsReader(), &DetailsReader::readMissing);
+    on(m_ui->actionPrices, this, &MainWindow::showPrices);
 
     on(m_ui->actionExport, m_exporter, &ListExporter::exportAll);
     on(m_ui->actionExportChecked, m_exporter, &ListExporter::exportChecked);
@@ -240,6 +245,22 @@ void MainWindow::showUncounted()
     m_ui->actionUncountedFirst->setChecked(true);
     m_ui->fileTable->scrollToTop();
     m_ui->fileTable->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showPrices()
+{
+    auto *dialog = new PricesDialog(*m_dialogs, PriceSettings::load(userSettings()), this);
+    dialog->setObjectName(QStringLiteral("prices"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &PricesDialog::settingsAccepted, this, [](const PriceSettings &prices) {
+        QSettings settings = userSettings();
+        prices.save(settings);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            qCWarning(lcUi) << "The prices were not stored:" << settings.status();
+        PdfWorkers::shared().setColourMinArea(prices.effectiveColourMinArea());
+    });
+    dialog->open();
 }
 
 void MainWindow::bringToFront()

@@ -79,6 +79,7 @@ private:
     void setupContextMenu();
     void setupViewMenu();
     void connectActions();
+    void showPrices();
     void showUncounted();
     void showAbout();
 

@@ -168,6 +168,8 @@ private Q_SLOTS:
     void pageListAndSummary();
     void problemsAreNamedWhenQuiet_data();
     void problemsAreNamedWhenQuiet();
+    void colourTolerance_data();
+    void colourTolerance();
     void badOptions_data();
     void badOptions();
     void helpListsEveryDocumentedOption();
@@ -411,6 +413,49 @@ void TestCli::problemsAreNamedWhenQuiet()
     QVERIFY(r.out.contains(QStringLiteral("Total Pages TIFF : 2 PDF : 0\nTotal pages: 2\n")));
 }
 
+void TestCli::colourTolerance_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("colour");
+    QTest::newRow("default") << QStringList() << QByteArray("Colour");
+    QTest::newRow("20 mm^2") << QStringList{QStringLiteral("--colour-min-area=20")}
+                             << QByteArray("B/W");
+    QTest::newRow("12.5 mm^2") << QStringList{QStringLiteral("--colour-min-area"),
+                                              QStringLiteral("12.5")}
+                               << QByteArray("B/W");
+}
+
+void TestCli::colourTolerance()
+{
+    // A page with a red logo of 10 mm^2, under a language that writes a
+    // decimal comma: the option is read without it.
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, colour);
+    QTemporaryDir dir;
+    const QByteArray logo = "1 0 0 rg 100 60 9 9 re f";
+    QVERIFY(test::writeBytes(
+        dir.filePath(QStringLiteral("logo.pdf")),
+        "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+        "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+        "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]/Contents 4 0 R>>endobj\n"
+        "4 0 obj<</Length " +
+            QByteArray::number(logo.size()) + ">>stream\n" + logo +
+            "\nendstream endobj\ntrailer<</Root 1 0 R>>\n%%EOF\n"));
+    const QString pages = dir.filePath(QStringLiteral("pages.tsv"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+    const Result r =
+        countWith(options + QStringList{QStringLiteral("--quiet"), QStringLiteral("--pages"), pages,
+                                        dir.filePath(QStringLiteral("logo.pdf"))},
+                  env);
+    QCOMPARE(r.status, 0);
+    QFile list(pages);
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = list.readAll().split('\n');
+    QCOMPARE(rows.size(), 3);
+    QVERIFY2(rows.at(1).endsWith('\t' + colour), rows.at(1).constData());
+}
+
 void TestCli::badOptions_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -421,6 +466,12 @@ void TestCli::badOptions_data()
         << QStringList{QStringLiteral("."), QStringLiteral("--export")};
     QTest::newRow("pages without file")
         << QStringList{QStringLiteral("--pages="), QStringLiteral(".")};
+    for (const char *area : {"0", "100.5", "1,5", "nan"}) {
+        QTest::newRow(("colour area " + QByteArray(area)).constData()) << QStringList{
+            QStringLiteral("--colour-min-area"), QString::fromLatin1(area), QStringLiteral(".")};
+    }
+    QTest::newRow("colour area missing")
+        << QStringList{QStringLiteral("."), QStringLiteral("--colour-min-area")};
 }
 
 void TestCli::badOptions()

@@ -81,7 +81,7 @@ struct Classified
     ColourStats stats;
 };
 
-inline Classified classify(const QByteArray &pdf)
+inline Classified classify(const QByteArray &pdf, double minAreaMm2 = kDefaultColourMinArea)
 {
     Classified result;
     const std::string bytes(pdf.constData(), size_t(pdf.size()));
@@ -89,8 +89,8 @@ inline Classified classify(const QByteArray &pdf)
         poppler::document::load_from_raw_data(bytes.data(), int(bytes.size())));
     if (!doc)
         return result;
-    result.classes =
-        classifyPdfColours(*doc, bytes, {}, 1000, processCpuSeconds() + 60, &result.stats);
+    result.classes = classifyPdfColours(*doc, bytes, {}, 1000, processCpuSeconds() + 60,
+                                        &result.stats, minAreaMm2);
     return result;
 }
 
