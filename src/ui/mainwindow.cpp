@@ -19,6 +19,7 @@
 #include "recentfolderscombo.h"
 #include "runpresenter.h"
 #include "sortmenu.h"
+#include "uilogging.h"
 #include "windowkeys.h"
 
 #include "ui_mainwindow.h"
