@@ -447,7 +447,9 @@ PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker
     share.documentPages = result.pages;
     share.pages = result.boxCount;
     share.deadline = deadline;
-    const bool shared = share.pages > kSharedAbove && maxWorkers > 1;
+    // A large file goes in chunks even to a single worker: one that fails
+    // costs only its chunk, and a fresh worker goes on with the rest.
+    const bool shared = share.pages > kSharedAbove;
     share.chunk = shared ? kSharedChunk : qMax(share.pages, 1u);
     share.classes.assign(share.pages, std::uint32_t(ColourClass::Unknown));
     // Each helper takes a worker of its own: no thread holds two.

@@ -220,8 +220,10 @@ void limitCpuForNextFile(int seconds)
 // before the count, crash, hang, spin, hog, kill (as if killed from
 // outside), "killonce MARKER" (killed unless MARKER exists, which it makes)
 // and "burn MS" (spends MS milliseconds of CPU, then counts); after the count, in the
-// colour pass, crashcolour and spincolour, and "crashpage N" (crashes when asked
-// for pages that hold page N, from 0). The program never asks for it.
+// colour pass, crashcolour and spincolour, "crashpage N" (crashes when asked
+// for pages that hold page N, from 0) and "waitforshare MARKER" (the first
+// pages wait for MARKER, which the worker asked for later pages makes). The
+// program never asks for it.
 struct TestFault
 {
     std::string what;
@@ -302,11 +304,19 @@ void testFaultInColourPass(const TestFault &fault)
 
 void testFaultInPages(const TestFault &fault, int first, int end)
 {
-    if (fault.what != "crashpage")
-        return;
-    const int page = std::atoi(fault.argument.c_str());
-    if (page >= first && page < end)
-        std::abort();
+    if (fault.what == "crashpage") {
+        const int page = std::atoi(fault.argument.c_str());
+        if (page >= first && page < end)
+            std::abort();
+    } else if (fault.what == "waitforshare") {
+        // The first pages wait until another worker has been asked for some.
+        const char *marker = fault.argument.c_str();
+        if (first > 0)
+            ::close(::open(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        else
+            while (::access(marker, F_OK) != 0)
+                ::usleep(10000);
+    }
 }
 
 // Ends the worker once the program has gone, whatever the library is busy
