@@ -92,5 +92,7 @@ speed() { # $1 label, $2 folder
 for run in 1 2; do
     speed "colour set, run $run" "$dir/set"
     speed "Debian manuals, run $run" "$manuals"
-    [[ -d $large ]] && speed "large graphic manual (gnuplot-doc), run $run" "$large"
+    if [[ -d $large ]]; then
+        speed "large graphic manual (gnuplot-doc), run $run" "$large"
+    fi
 done
