@@ -213,7 +213,8 @@ ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
                 hiddenOnPrint = annotations.hiddenOnPrint;
             } else {
                 for (QPDFAnnotationObjectHelper &a : page.getAnnotations())
-                    hiddenOnPrint = hiddenOnPrint || printedDifferently(a.getFlags());
+                    hiddenOnPrint =
+                        hiddenOnPrint || (printedDifferently(a.getFlags()) && !drawsNothing(a));
             }
             if (!pdf.getWarnings().empty() || repaired) {
                 state.unsure = true;
@@ -239,6 +240,7 @@ ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
     if (hiddenOnPrint) {
         if (!printCopyTried) {
             printCopyTried = true;
+            ++counted.printCopies;
             printBytes = printableCopy(pdf);
             if (!printBytes.empty())
                 printDoc.reset(poppler::document::load_from_raw_data(printBytes.data(),

@@ -50,9 +50,10 @@ enum class PageScan : quint8
 
 struct ColourStats
 {
-    int scanned = 0;  // pages decided from their operators
-    int rendered = 0; // pages rendered
-    int unknown = 0;  // pages left Unknown (damaged, or out of time)
+    int scanned = 0;     // pages decided from their operators
+    int rendered = 0;    // pages rendered
+    int unknown = 0;     // pages left Unknown (damaged, or out of time)
+    int printCopies = 0; // copies made for what prints (annotations' flags)
 };
 
 // Decides the colour classes of a document's pages, any range of them at a

@@ -26,6 +26,21 @@ bool neutralAnnotationColour(QPDFObjectHandle annotation)
 
 } // namespace
 
+bool drawsNothing(QPDFAnnotationObjectHelper &annotation)
+{
+    QPDFObjectHandle a = annotation.getObjectHandle();
+    QPDFObjectHandle subtype = a.getKey("/Subtype");
+    if (!subtype.isName() || subtype.getName() != "/Link" ||
+        annotation.getAppearanceStream("/N").isStream() || a.hasKey("/BS"))
+        return false;
+    // The width is the third number; without /Border it is 1.
+    QPDFObjectHandle border = a.getKey("/Border");
+    if (!border.isArray() || border.getArrayNItems() < 3)
+        return false;
+    QPDFObjectHandle width = border.getArrayItem(2);
+    return width.isNumber() && numberValue(width) == 0;
+}
+
 AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
                                std::map<QPDFObjGen, bool> &type3Cache)
 {
@@ -35,7 +50,9 @@ AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
         if (flags & kFlagHidden)
             continue;
         if (!(flags & kFlagPrint) || (flags & kFlagNoView)) {
-            result.hiddenOnPrint = true;
+            // Hyperlinks mostly: no print copy is needed for what never shows.
+            if (!drawsNothing(annotation))
+                result.hiddenOnPrint = true;
             if (!(flags & kFlagPrint))
                 continue;
         }

@@ -20,6 +20,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -454,8 +455,12 @@ PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker
     share.classes.assign(share.pages, std::uint32_t(ColourClass::Unknown));
     // Each helper takes a worker of its own: no thread holds two.
     std::vector<std::thread> helpers;
-    for (int i = 1; shared && i < maxWorkers; ++i)
-        helpers.emplace_back([this, &share] { lend(share); });
+    try {
+        for (int i = 1; shared && i < maxWorkers; ++i)
+            helpers.emplace_back([this, &share] { lend(share); });
+    } catch (const std::system_error &) {
+        // Fewer helpers: the chunks wait for those there are.
+    }
     read = decideChunks(*worker, share, false, &outOfMemory);
     if (read == ReadResult::Ok) {
         release(worker);
