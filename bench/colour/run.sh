@@ -2,7 +2,10 @@
 # The colour benchmark: agreement of the PDF colour classes with Ghostscript's
 # print rendering on every page of the colour set, and the speed of
 # `tallivo-count --pages` against `gs -sDEVICE=inkcov` on the same files, on
-# the colour set and on the Debian manuals (bench/pdf's seeds).
+# the colour set, on the Debian manuals (bench/pdf's seeds), and on one large
+# manual whose pages nearly all need rendering: gnuplot.pdf from the Debian
+# package gnuplot-doc (311 pages, 310 with colour), which measures how a
+# single large file is shared among the workers.
 #
 # Usage: run.sh BUILD_DIR [SET_DIR] [MANUALS_DIR]
 #   BUILD_DIR    a build with tallivo-count (Release is best)
@@ -30,6 +33,14 @@ if [[ ! -d $manuals ]]; then
         esac
     done < <(find /usr/share/doc -type f \( -name '*.pdf' -o -name '*.pdf.gz' \) -print0)
 fi
+
+large=$dir/large
+large_source=${LARGE_MANUAL:-/usr/share/doc/gnuplot/gnuplot.pdf}
+if [[ ! -d $large && -f $large_source ]]; then
+    mkdir -p "$large"
+    cp -- "$large_source" "$large/"
+fi
+[[ -d $large ]] || echo "run.sh: no $large_source (apt-get install gnuplot-doc); the large manual is skipped" >&2
 
 if [[ ${AGREEMENT:-1} == 1 ]]; then
     echo "== agreement with gs -sDEVICE=ppmraw -r72 -dPrinted -dUseCropBox"
@@ -81,4 +92,7 @@ speed() { # $1 label, $2 folder
 for run in 1 2; do
     speed "colour set, run $run" "$dir/set"
     speed "Debian manuals, run $run" "$manuals"
+    if [[ -d $large ]]; then
+        speed "large graphic manual (gnuplot-doc), run $run" "$large"
+    fi
 done

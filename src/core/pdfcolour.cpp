@@ -90,158 +90,188 @@ Box visibleArea(QPDFPageObjectHelper &page)
 
 } // namespace
 
-std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::string &bytes,
-                                            const std::string &path, int maxPages,
-                                            double cpuDeadline, ColourStats *stats,
-                                            double minAreaMm2)
+struct PdfColourClassifier::Private
 {
-    if (!isValidColourMinArea(minAreaMm2))
-        minAreaMm2 = kDefaultColourMinArea;
-    ColourStats local;
-    ColourStats &counted = stats ? *stats : local;
-    const int pages = std::min(doc.pages(), maxPages);
-    std::vector<ColourClass> classes(size_t(std::max(pages, 0)), ColourClass::Unknown);
-    if (pages <= 0)
-        return classes;
-
-    // The page structure, where it can be read.
+    poppler::document &doc;
     QPDF pdf;
     std::vector<QPDFPageObjectHelper> structure;
     bool repaired = false;
+    bool seekColour = false;
+    poppler::page_renderer renderer;
+    std::unique_ptr<poppler::document> printDoc;
+    std::string printBytes;
+    bool printCopyTried = false;
+    std::map<QPDFObjGen, bool> type3Cache;
+    double minAreaMm2 = kDefaultColourMinArea;
+
+    Private(poppler::document &d, double area)
+        : doc(d)
+        , minAreaMm2(isValidColourMinArea(area) ? area : kDefaultColourMinArea)
+    {
+    }
+    ColourClass classify(int i, ColourStats &counted);
+};
+
+PdfColourClassifier::PdfColourClassifier(poppler::document &doc, const std::string &bytes,
+                                         const std::string &path, double minAreaMm2)
+    : d(std::make_unique<Private>(doc, minAreaMm2))
+{
+    // The page structure, where it can be read.
+    QPDF &pdf = d->pdf;
     try {
         pdf.setSuppressWarnings(true);
         if (bytes.empty())
             pdf.processFile(path.c_str());
         else
             pdf.processMemoryFile("page", bytes.data(), bytes.size());
-        structure = QPDFPageDocumentHelper(pdf).getAllPages();
-        repaired = !pdf.getWarnings().empty();
+        d->structure = QPDFPageDocumentHelper(pdf).getAllPages();
+        d->repaired = !pdf.getWarnings().empty();
     } catch (...) {
-        structure.clear();
+        d->structure.clear();
     }
     // Pages the two readers do not agree on are rendered, every one.
-    if (structure.size() != size_t(doc.pages()))
-        structure.clear();
+    if (d->structure.size() != size_t(doc.pages()))
+        d->structure.clear();
     // Colour that shows is sought in the operators unless optional content
     // may hide some of it.
-    bool seekColour = false;
     try {
-        seekColour = !structure.empty() && !pdf.getRoot().hasKey("/OCProperties");
+        d->seekColour = !d->structure.empty() && !pdf.getRoot().hasKey("/OCProperties");
     } catch (...) {
-        seekColour = false;
+        d->seekColour = false;
     }
+    d->renderer.set_image_format(poppler::image::format_argb32);
+}
 
-    poppler::page_renderer renderer;
-    renderer.set_image_format(poppler::image::format_argb32);
-    std::unique_ptr<poppler::document> printDoc;
-    std::string printBytes;
-    bool printCopyTried = false;
-    std::map<QPDFObjGen, bool> type3Cache;
+PdfColourClassifier::~PdfColourClassifier() = default;
 
-    for (int i = 0; i < pages; ++i) {
+std::vector<ColourClass> PdfColourClassifier::classify(int first, int end, double cpuDeadline,
+                                                       ColourStats *stats)
+{
+    ColourStats local;
+    ColourStats &counted = stats ? *stats : local;
+    first = std::max(first, 0);
+    end = std::max(end, first);
+    std::vector<ColourClass> classes(size_t(end - first), ColourClass::Unknown);
+    const int pages = std::min(end, d->doc.pages());
+    for (int i = first; i < pages; ++i) {
         if (processCpuSeconds() > cpuDeadline) {
             counted.unknown += pages - i;
             break;
         }
-        PageState state;
-        state.minShownArea = kMinShownArea * (minAreaMm2 / kDefaultColourMinArea);
-        bool haveScan = false;
-        bool hiddenOnPrint = false;
-        bool shownColour = false;
-        if (!structure.empty()) {
-            try {
-                QPDFPageObjectHelper &page = structure[size_t(i)];
-                // What the library had to repair or could not read is
-                // rendered rather than trusted.
-                pdf.getWarnings();
-                QPDFObjectHandle resources = page.getAttribute("/Resources", false);
-                GraphicsState start;
-                if (seekColour) {
-                    start.placed = true;
-                    start.clip = visibleArea(page);
-                    start.clipExact = true;
-                    state.seekColour = !start.clip.empty();
+        classes[size_t(i - first)] = d->classify(i, counted);
+    }
+    return classes;
+}
+
+std::vector<ColourClass> classifyPdfColours(poppler::document &doc, const std::string &bytes,
+                                            const std::string &path, int maxPages,
+                                            double cpuDeadline, ColourStats *stats,
+                                            double minAreaMm2)
+{
+    const int pages = std::max(std::min(doc.pages(), maxPages), 0);
+    if (pages == 0)
+        return {};
+    return PdfColourClassifier(doc, bytes, path, minAreaMm2).classify(0, pages, cpuDeadline, stats);
+}
+
+ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
+{
+    PageState state;
+    state.minShownArea = kMinShownArea * (minAreaMm2 / kDefaultColourMinArea);
+    bool haveScan = false;
+    bool hiddenOnPrint = false;
+    bool shownColour = false;
+    if (!structure.empty()) {
+        try {
+            QPDFPageObjectHelper &page = structure[size_t(i)];
+            // What the library had to repair or could not read is
+            // rendered rather than trusted.
+            pdf.getWarnings();
+            QPDFObjectHandle resources = page.getAttribute("/Resources", false);
+            GraphicsState start;
+            if (seekColour) {
+                start.placed = true;
+                start.clip = visibleArea(page);
+                start.clipExact = true;
+                state.seekColour = !start.clip.empty();
+            }
+            Scanner scanner(state, resources, 0, start, type3Cache);
+            QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
+            if (contents.isStream() || contents.isArray())
+                scanner.scan(contents);
+            // Annotations that print are drawn over the content. Their
+            // appearances are scanned for colour only as before.
+            if (state.seekColour && !state.shown.empty()) {
+                for (QPDFAnnotationObjectHelper &a : page.getAnnotations()) {
+                    if ((a.getFlags() & (kFlagPrint | kFlagHidden)) == kFlagPrint)
+                        state.cover(boxOf(a.getObjectHandle().getKey("/Rect")));
                 }
-                Scanner scanner(state, resources, 0, start, type3Cache);
-                QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
-                if (contents.isStream() || contents.isArray())
-                    scanner.scan(contents);
-                // Annotations that print are drawn over the content. Their
-                // appearances are scanned for colour only as before.
-                if (state.seekColour && !state.shown.empty()) {
-                    for (QPDFAnnotationObjectHelper &a : page.getAnnotations()) {
-                        if ((a.getFlags() & (kFlagPrint | kFlagHidden)) == kFlagPrint)
-                            state.cover(boxOf(a.getObjectHandle().getKey("/Rect")));
-                    }
-                }
-                shownColour = state.seekColour && !state.broken && !state.noShownColour &&
-                              state.shownWeight() >= kShownWeight;
-                state.seekColour = false;
-                if (!state.unsure) {
-                    const AnnotationScan annotations = scanAnnotations(page, state, type3Cache);
-                    state.unsure = state.unsure || annotations.unsure;
-                    hiddenOnPrint = annotations.hiddenOnPrint;
-                } else {
-                    for (QPDFAnnotationObjectHelper &a : page.getAnnotations())
-                        hiddenOnPrint = hiddenOnPrint || printedDifferently(a.getFlags());
-                }
-                if (!pdf.getWarnings().empty() || repaired) {
-                    state.unsure = true;
-                    shownColour = false;
-                }
-                haveScan = true;
-            } catch (...) {
+            }
+            shownColour = state.seekColour && !state.broken && !state.noShownColour &&
+                          state.shownWeight() >= kShownWeight;
+            state.seekColour = false;
+            if (!state.unsure) {
+                const AnnotationScan annotations = scanAnnotations(page, state, type3Cache);
+                state.unsure = state.unsure || annotations.unsure;
+                hiddenOnPrint = annotations.hiddenOnPrint;
+            } else {
+                for (QPDFAnnotationObjectHelper &a : page.getAnnotations())
+                    hiddenOnPrint =
+                        hiddenOnPrint || (printedDifferently(a.getFlags()) && !drawsNothing(a));
+            }
+            if (!pdf.getWarnings().empty() || repaired) {
                 state.unsure = true;
                 shownColour = false;
             }
+            haveScan = true;
+        } catch (...) {
+            state.unsure = true;
+            shownColour = false;
         }
-        if (haveScan && shownColour) {
-            // Colour certainly shows: no need to render.
-            classes[size_t(i)] = ColourClass::Colour;
-            ++counted.scanned;
-            continue;
-        }
-        if (haveScan && !state.unsure) {
-            classes[size_t(i)] = state.greyImage ? ColourClass::Grey : ColourClass::BlackWhite;
-            ++counted.scanned;
-            continue;
-        }
-
-        poppler::document *source = &doc;
-        if (hiddenOnPrint) {
-            if (!printCopyTried) {
-                printCopyTried = true;
-                printBytes = printableCopy(pdf);
-                if (!printBytes.empty())
-                    printDoc.reset(poppler::document::load_from_raw_data(printBytes.data(),
-                                                                         int(printBytes.size())));
-                if (printDoc && (printDoc->is_locked() || printDoc->pages() != doc.pages()))
-                    printDoc.reset();
-            }
-            if (printDoc)
-                source = printDoc.get();
-        }
-        std::unique_ptr<poppler::page> page(source->create_page(i));
-        if (!page) {
-            ++counted.unknown;
-            continue;
-        }
-        bool greyPixels = false;
-        bool colour =
-            renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels, minAreaMm2);
-        // Thin colour may fall between the pixels, or under paint rounded
-        // onto them: a finer grid keeps it, as print does.
-        if (!colour && haveScan && state.thinColour)
-            colour = renderedInColour(renderer, page.get(), nullptr, minAreaMm2, kFineColourDpi);
-        ++counted.rendered;
-        if (colour)
-            classes[size_t(i)] = ColourClass::Colour;
-        else if (haveScan ? state.toneImage : greyPixels)
-            classes[size_t(i)] = ColourClass::Grey;
-        else
-            classes[size_t(i)] = ColourClass::BlackWhite;
     }
-    return classes;
+    if (haveScan && shownColour) {
+        // Colour certainly shows: no need to render.
+        ++counted.scanned;
+        return ColourClass::Colour;
+    }
+    if (haveScan && !state.unsure) {
+        ++counted.scanned;
+        return state.greyImage ? ColourClass::Grey : ColourClass::BlackWhite;
+    }
+
+    poppler::document *source = &doc;
+    if (hiddenOnPrint) {
+        if (!printCopyTried) {
+            printCopyTried = true;
+            ++counted.printCopies;
+            printBytes = printableCopy(pdf);
+            if (!printBytes.empty())
+                printDoc.reset(poppler::document::load_from_raw_data(printBytes.data(),
+                                                                     int(printBytes.size())));
+            if (printDoc && (printDoc->is_locked() || printDoc->pages() != doc.pages()))
+                printDoc.reset();
+        }
+        if (printDoc)
+            source = printDoc.get();
+    }
+    std::unique_ptr<poppler::page> page(source->create_page(i));
+    if (!page) {
+        ++counted.unknown;
+        return ColourClass::Unknown;
+    }
+    bool greyPixels = false;
+    bool colour =
+        renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels, minAreaMm2);
+    // Thin colour may fall between the pixels, or under paint rounded
+    // onto them: a finer grid keeps it, as print does.
+    if (!colour && haveScan && state.thinColour)
+        colour = renderedInColour(renderer, page.get(), nullptr, minAreaMm2, kFineColourDpi);
+    ++counted.rendered;
+    if (colour)
+        return ColourClass::Colour;
+    if (haveScan ? state.toneImage : greyPixels)
+        return ColourClass::Grey;
+    return ColourClass::BlackWhite;
 }
 
 } // namespace tallivo

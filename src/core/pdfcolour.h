@@ -5,6 +5,7 @@
 
 #include <QtGlobal>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,35 @@ enum class PageScan : quint8
 
 struct ColourStats
 {
-    int scanned = 0;  // pages decided from their operators
-    int rendered = 0; // pages rendered
-    int unknown = 0;  // pages left Unknown (damaged, or out of time)
+    int scanned = 0;     // pages decided from their operators
+    int rendered = 0;    // pages rendered
+    int unknown = 0;     // pages left Unknown (damaged, or out of time)
+    int printCopies = 0; // copies made for what prints (annotations' flags)
+};
+
+// Decides the colour classes of a document's pages, any range of them at a
+// time, reading the document's structure once for all of them. `doc` and
+// `bytes` (the document, or empty to read it from `path`) outlive it. Runs
+// only in the PDF worker process.
+class PdfColourClassifier
+{
+public:
+    // Colour covering less than `minAreaMm2` does not count.
+    PdfColourClassifier(poppler::document &doc, const std::string &bytes, const std::string &path,
+                        double minAreaMm2 = kDefaultColourMinArea);
+    ~PdfColourClassifier();
+    PdfColourClassifier(const PdfColourClassifier &) = delete;
+    PdfColourClassifier &operator=(const PdfColourClassifier &) = delete;
+
+    // Pages [first, end), in order; those not reached by `cpuDeadline`
+    // (seconds of the process's CPU time), or not in the document, stay
+    // Unknown.
+    std::vector<ColourClass> classify(int first, int end, double cpuDeadline,
+                                      ColourStats *stats = nullptr);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
 };
 
 // The colour class of each page of the document held in `bytes` (or read

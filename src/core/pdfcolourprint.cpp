@@ -5,6 +5,9 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <utility>
+#include <vector>
+
 // Annotations: which print, what their appearances paint, and the in-memory
 // copy in which the renderer, which draws what a screen shows, is made to
 // draw what prints.
@@ -26,6 +29,21 @@ bool neutralAnnotationColour(QPDFObjectHandle annotation)
 
 } // namespace
 
+bool drawsNothing(QPDFAnnotationObjectHelper &annotation)
+{
+    QPDFObjectHandle a = annotation.getObjectHandle();
+    QPDFObjectHandle subtype = a.getKey("/Subtype");
+    if (!subtype.isName() || subtype.getName() != "/Link" ||
+        annotation.getAppearanceStream("/N").isStream() || a.hasKey("/BS"))
+        return false;
+    // The width is the third number; without /Border it is 1.
+    QPDFObjectHandle border = a.getKey("/Border");
+    if (!border.isArray() || border.getArrayNItems() < 3)
+        return false;
+    QPDFObjectHandle width = border.getArrayItem(2);
+    return width.isNumber() && numberValue(width) == 0;
+}
+
 AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
                                std::map<QPDFObjGen, bool> &type3Cache)
 {
@@ -35,7 +53,9 @@ AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
         if (flags & kFlagHidden)
             continue;
         if (!(flags & kFlagPrint) || (flags & kFlagNoView)) {
-            result.hiddenOnPrint = true;
+            // Hyperlinks mostly: no print copy is needed for what never shows.
+            if (!drawsNothing(annotation))
+                result.hiddenOnPrint = true;
             if (!(flags & kFlagPrint))
                 continue;
         }
@@ -60,6 +80,17 @@ AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
 
 std::string printableCopy(QPDF &pdf)
 {
+    // The flags are changed for the copy only: the pages still to be
+    // scanned read the file's own.
+    std::vector<std::pair<QPDFObjectHandle, QPDFObjectHandle>> changed;
+    auto restore = [&changed] {
+        for (auto &[annotation, flags] : changed) {
+            if (flags.isNull())
+                annotation.removeKey("/F");
+            else
+                annotation.replaceKey("/F", flags);
+        }
+    };
     try {
         for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(pdf).getAllPages()) {
             for (QPDFAnnotationObjectHelper &annotation : page.getAnnotations()) {
@@ -67,9 +98,11 @@ std::string printableCopy(QPDF &pdf)
                 int printed = flags;
                 if (!(flags & kFlagHidden))
                     printed = flags & kFlagPrint ? flags & ~kFlagNoView : flags | kFlagHidden;
-                if (printed != flags)
-                    annotation.getObjectHandle().replaceKey("/F",
-                                                            QPDFObjectHandle::newInteger(printed));
+                if (printed != flags) {
+                    QPDFObjectHandle object = annotation.getObjectHandle();
+                    changed.emplace_back(object, object.getKey("/F"));
+                    object.replaceKey("/F", QPDFObjectHandle::newInteger(printed));
+                }
             }
         }
         QPDFWriter writer(pdf);
@@ -78,8 +111,13 @@ std::string printableCopy(QPDF &pdf)
         writer.setStreamDataMode(qpdf_s_preserve);
         writer.write();
         std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        restore();
         return std::string(reinterpret_cast<const char *>(buffer->getBuffer()), buffer->getSize());
     } catch (...) {
+        try {
+            restore();
+        } catch (...) {
+        }
         return {};
     }
 }

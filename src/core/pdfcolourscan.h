@@ -380,6 +380,10 @@ struct AnnotationScan
 AnnotationScan scanAnnotations(QPDFPageObjectHelper &page, PageState &state,
                                std::map<QPDFObjGen, bool> &type3Cache);
 
+// Whether the library draws nothing for the annotation, on a screen or in
+// print: a link without an appearance whose border has no width.
+bool drawsNothing(QPDFAnnotationObjectHelper &annotation);
+
 // Marks every annotation that does not print hidden, and shown every one
 // that prints (NoView applies to screens only), so that the library, which
 // renders as a screen does, draws what prints; returns the file so changed,

@@ -7,8 +7,10 @@
 #include <poppler-document.h>
 #include <poppler-global.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -82,17 +84,34 @@ LibraryCount countWithLibrary(int fd, qint64 size, LibraryRequest request)
         return count;
     count.outcome = pdfworker::Outcome::Counted;
     count.pages = qint32(pages);
-    if (request.boxes || request.colour)
+    if ((request.boxes || request.colour) && !request.colourOnly)
         appendPdfPageBoxes(*doc, &count.boxes);
     if (request.counted)
         request.counted(count);
     if (request.colour) {
-        ColourStats stats;
         const std::string path =
             bytes.empty() ? "/proc/self/fd/" + std::to_string(fd) : std::string();
-        const std::vector<ColourClass> classes = classifyPdfColours(
-            *doc, bytes, path, kMaxDetailedPages, request.colourCpuDeadline, &stats,
-            request.colourMinArea > 0 ? request.colourMinArea : kDefaultColourMinArea);
+        const double minArea =
+            request.colourMinArea > 0 ? request.colourMinArea : kDefaultColourMinArea;
+        if (request.nextPages) {
+            // Read once the first pages are asked for, and kept for the rest.
+            std::optional<PdfColourClassifier> classifier;
+            int first = 0;
+            int end = 0;
+            while (request.nextPages(&first, &end)) {
+                if (!classifier)
+                    classifier.emplace(*doc, bytes, path, minArea);
+                ColourStats stats;
+                const std::vector<ColourClass> classes =
+                    classifier->classify(first, end, request.colourCpuDeadline, &stats);
+                request.decided(classes, stats);
+            }
+            return count;
+        }
+        ColourStats stats;
+        const std::vector<ColourClass> classes =
+            PdfColourClassifier(*doc, bytes, path, minArea)
+                .classify(0, std::min(pages, kMaxDetailedPages), request.colourCpuDeadline, &stats);
         for (size_t i = 0; i < classes.size() && i < count.boxes.size(); ++i)
             count.boxes[i].colour = classes[i];
         count.coloursScanned = stats.scanned;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pagedetails.h"
+#include "pdfcolour.h"
 #include "pdfworkerprotocol.h"
 
 #include <QtGlobal>
@@ -30,9 +31,16 @@ struct LibraryRequest
     double colourCpuDeadline = 0;
     // The colour tolerance, in mm^2.
     double colourMinArea = 0;
+    // Only the colours: no boxes (the count comes all the same).
+    bool colourOnly = false;
     // Called with the count and the boxes (colours Unknown) before the
     // colour pass begins: a pass that never ends costs only the colours.
     std::function<void(const LibraryCount &)> counted;
+    // When set, the colour pass decides the pages these ask for, range by
+    // range, until `nextPages` says no more, and hands each range's classes
+    // to `decided` instead of the boxes.
+    std::function<bool(int *first, int *end)> nextPages;
+    std::function<void(const std::vector<ColourClass> &, const ColourStats &)> decided;
 };
 
 // Opens the file `fd` of `size` bytes with the PDF library and asks it for

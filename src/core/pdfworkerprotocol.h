@@ -16,13 +16,15 @@ enum class FrameType : std::uint32_t
     Request = 1,     // program -> worker: count the file passed along
     Result = 2,      // worker -> program: the answer for the file
     OutOfMemory = 3, // worker -> program: an allocation failed on this file
-    Colours = 4,     // worker -> program: the pages' colour classes, after the Result
+    Colours = 4,     // worker -> program: the colour classes of the pages last asked for
+    Pages = 5,       // program -> worker: decide these pages' colours; none: the file is done
 };
 
 enum RequestFlags : std::uint32_t
 {
     WantBoxes = 1,  // also each page's visible box
     WantColour = 2, // also each page's colour class (implies a record per page)
+    ColourOnly = 4, // with WantColour: only the colours, for a file another worker counted
 };
 
 // What the PDF library made of a file.
@@ -62,6 +64,16 @@ struct PageBox
 {
     float widthMm = 0;
     float heightMm = 0;
+};
+
+// After a Result with coloursFollow the worker waits for PageRange
+// messages: for each non-empty one it answers with a Colours frame of that
+// many pages; an empty one ends the file. A large file's pages are so
+// shared among several workers, each opening the file once.
+struct PageRange
+{
+    std::uint32_t first = 0;
+    std::uint32_t end = 0;
 };
 
 struct Colours

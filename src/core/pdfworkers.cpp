@@ -21,6 +21,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -36,6 +37,13 @@ namespace {
 
 // How the worker ends when it runs out of memory outside the library.
 constexpr int kExitOutOfMemory = 3;
+// Files of more pages than this have their colours decided by every worker
+// to be had, this many pages at a time; a worker that fails on its pages
+// costs their colours only. After this many failures a file gets no more
+// workers.
+constexpr std::uint32_t kSharedAbove = 16;
+constexpr std::uint32_t kSharedChunk = 8;
+constexpr int kMaxChunkFailures = 3;
 
 struct Worker
 {
@@ -109,6 +117,57 @@ bool sendRequest(int socket, int fd, qint64 size, std::uint32_t flags, double co
     return sent == ssize_t(sizeof message);
 }
 
+bool sendPages(int socket, std::uint32_t first, std::uint32_t end)
+{
+    struct
+    {
+        Frame frame;
+        PageRange range;
+    } message;
+    message.frame.type = FrameType::Pages;
+    message.frame.length = sizeof(PageRange);
+    message.range.first = first;
+    message.range.end = end;
+    const char *p = reinterpret_cast<const char *>(&message);
+    size_t left = sizeof message;
+    while (left > 0) {
+        const ssize_t n = ::send(socket, p, left, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= size_t(n);
+    }
+    return true;
+}
+
+// One file's colour pass, taken chunk by chunk by the workers deciding it.
+// Each chunk's classes are written by the one thread that took it.
+struct ColourShare
+{
+    int fd = -1;
+    qint64 size = 0;
+    double colourMinArea = 0; // the tolerance the file's count asked for
+    quint64 stops = 0;        // the pool's stops when the file began
+    std::int32_t documentPages = 0;
+    std::uint32_t pages = 0; // those whose colours are wanted
+    std::uint32_t chunk = 0;
+    Clock::time_point deadline;
+    std::atomic<std::uint32_t> next{0}; // the next chunk to take
+    std::atomic<int> failures{0};
+    std::atomic<int> lost{-1}; // the first failure's PdfWorkerAnswer::Status
+    std::vector<std::uint32_t> classes;
+
+    bool chunksLeft() const { return qint64(next.load()) * chunk < pages; }
+    void noteLost(PdfWorkerAnswer::Status why)
+    {
+        ++failures;
+        int none = -1;
+        lost.compare_exchange_strong(none, int(why));
+    }
+};
+
 std::atomic<PdfWorkers *> g_shared{nullptr};
 
 } // namespace
@@ -129,14 +188,24 @@ struct PdfWorkers::Private
     quint64 stops = 0; // how many times stopAll() ran
     std::atomic<double> colourMinArea{kDefaultColourMinArea};
 
+    // Threads waiting for a worker: workers lent to another file's colour
+    // pass go back to the pool for them.
+    std::atomic<int> waiting{0};
+
     std::shared_ptr<Worker> spawn(const Limits &limits);
+    std::shared_ptr<Worker> spawnLocked(std::unique_lock<std::mutex> &lock);
     std::shared_ptr<Worker> acquire(bool *stopped);
+    std::shared_ptr<Worker> tryAcquire(quint64 stopsBefore);
     void release(const std::shared_ptr<Worker> &worker);
     int retire(const std::shared_ptr<Worker> &worker, bool kill);
     PdfWorkerAnswer::Status failure(const std::shared_ptr<Worker> &worker, ReadResult why,
                                     bool outOfMemory, bool *killedFromOutside);
-    PdfWorkerAnswer await(const std::shared_ptr<Worker> &worker, bool boxes,
-                          bool *killedFromOutside);
+    PdfWorkerAnswer await(const std::shared_ptr<Worker> &worker, int fd, qint64 size, bool boxes,
+                          double colourMinArea, bool *killedFromOutside);
+    ReadResult nextFrame(const Worker &worker, FrameType type, std::uint32_t *length,
+                         Clock::time_point deadline, bool *outOfMemory);
+    ReadResult decideChunks(const Worker &worker, ColourShare &share, bool lent, bool *outOfMemory);
+    void lend(ColourShare &share);
     static std::atomic<qint64> coloursScanned;
     static std::atomic<qint64> coloursRendered;
 };
@@ -211,23 +280,46 @@ std::shared_ptr<Worker> PdfWorkers::Private::acquire(bool *stopped)
             idle.pop_back();
             return worker;
         }
-        if (int(all.size()) + starting < maxWorkers) {
-            ++starting;
-            const Limits now = limits;
-            lock.unlock();
-            auto worker = spawn(now);
-            lock.lock();
-            --starting;
-            if (worker) {
-                ++started;
-                all.push_back(worker);
-            } else {
-                idleChanged.notify_one();
-            }
-            return worker;
-        }
+        if (int(all.size()) + starting < maxWorkers)
+            return spawnLocked(lock);
+        ++waiting;
         idleChanged.wait(lock);
+        --waiting;
     }
+}
+
+// Starts a worker for the caller, with `lock` released meanwhile.
+std::shared_ptr<Worker> PdfWorkers::Private::spawnLocked(std::unique_lock<std::mutex> &lock)
+{
+    ++starting;
+    const Limits now = limits;
+    lock.unlock();
+    auto worker = spawn(now);
+    lock.lock();
+    --starting;
+    if (worker) {
+        ++started;
+        all.push_back(worker);
+    } else {
+        idleChanged.notify_one();
+    }
+    return worker;
+}
+
+// An idle worker, or a new one if the pool may grow; never waits for one.
+std::shared_ptr<Worker> PdfWorkers::Private::tryAcquire(quint64 stopsBefore)
+{
+    std::unique_lock lock(mutex);
+    if (stops != stopsBefore)
+        return {};
+    if (!idle.empty()) {
+        auto worker = idle.back();
+        idle.pop_back();
+        return worker;
+    }
+    if (int(all.size()) + starting < maxWorkers)
+        return spawnLocked(lock);
+    return {};
 }
 
 void PdfWorkers::Private::release(const std::shared_ptr<Worker> &worker)
@@ -289,7 +381,8 @@ PdfWorkerAnswer::Status PdfWorkers::Private::failure(const std::shared_ptr<Worke
     return PdfWorkerAnswer::LibraryFailed;
 }
 
-PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker, bool boxes,
+PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker, int fd,
+                                           qint64 size, bool boxes, double colourMinArea,
                                            bool *killedFromOutside)
 {
     PdfWorkerAnswer answer;
@@ -300,24 +393,8 @@ PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker
         deadline = Clock::now() + std::chrono::seconds(limits.wallSeconds);
     }
     bool outOfMemory = false;
-    // The next frame of `type`, its length; noted allocation failures on the way.
     auto next = [&](FrameType type, std::uint32_t *length) {
-        for (;;) {
-            Frame frame;
-            const ReadResult read = readExact(worker->socket, &frame, sizeof frame, deadline);
-            if (read != ReadResult::Ok)
-                return read;
-            if (frame.magic != kMagic)
-                return ReadResult::Garbled;
-            if (frame.type == FrameType::OutOfMemory && frame.length == 0) {
-                outOfMemory = true;
-                continue;
-            }
-            if (frame.type != type)
-                return ReadResult::Garbled;
-            *length = frame.length;
-            return ReadResult::Ok;
-        }
+        return nextFrame(*worker, type, length, deadline, &outOfMemory);
     };
     std::uint32_t length = 0;
     Result result;
@@ -366,32 +443,165 @@ PdfWorkerAnswer PdfWorkers::Private::await(const std::shared_ptr<Worker> &worker
         return answer;
     }
     // The count stands whatever becomes of the colour pass.
-    Colours colours;
-    read = next(FrameType::Colours, &length);
-    if (read == ReadResult::Ok && length < sizeof colours)
-        read = ReadResult::Garbled;
-    if (read == ReadResult::Ok)
-        read = readExact(worker->socket, &colours, sizeof colours, deadline);
-    if (read == ReadResult::Ok &&
-        (colours.count != result.boxCount ||
-         length != sizeof colours + colours.count * sizeof(std::uint32_t)))
-        read = ReadResult::Garbled;
-    std::vector<std::uint32_t> classes(read == ReadResult::Ok ? colours.count : 0);
-    if (read == ReadResult::Ok && !classes.empty())
-        read = readExact(worker->socket, classes.data(), classes.size() * sizeof(std::uint32_t),
-                         deadline);
-    if (read != ReadResult::Ok) {
-        answer.coloursLost = failure(worker, read, outOfMemory, killedFromOutside);
-        return answer;
+    ColourShare share;
+    share.fd = fd;
+    share.size = size;
+    share.colourMinArea = colourMinArea;
+    {
+        std::lock_guard lock(mutex);
+        share.stops = stops;
     }
-    release(worker);
-    coloursScanned += colours.scanned;
-    coloursRendered += colours.rendered;
-    for (size_t i = 0; i < classes.size() && i < answer.boxes.size(); ++i) {
-        if (classes[i] < std::uint32_t(kColourClassCount))
-            answer.boxes[i].colour = ColourClass(classes[i]);
+    share.documentPages = result.pages;
+    share.pages = result.boxCount;
+    share.deadline = deadline;
+    // A large file goes in chunks even to a single worker: one that fails
+    // costs only its chunk, and a fresh worker goes on with the rest.
+    const bool shared = share.pages > kSharedAbove;
+    share.chunk = shared ? kSharedChunk : qMax(share.pages, 1u);
+    share.classes.assign(share.pages, std::uint32_t(ColourClass::Unknown));
+    // Each helper takes a worker of its own: no thread holds two.
+    std::vector<std::thread> helpers;
+    try {
+        for (int i = 1; shared && i < maxWorkers; ++i)
+            helpers.emplace_back([this, &share] { lend(share); });
+    } catch (const std::system_error &) {
+        // Fewer helpers: the chunks wait for those there are.
+    }
+    read = decideChunks(*worker, share, false, &outOfMemory);
+    if (read == ReadResult::Ok) {
+        release(worker);
+    } else {
+        share.noteLost(failure(worker, read, outOfMemory, killedFromOutside));
+        // The chunks left go to fresh workers, unless the whole file is to
+        // be tried again.
+        if (!*killedFromOutside)
+            lend(share);
+    }
+    for (std::thread &helper : helpers)
+        helper.join();
+    if (share.lost.load() < 0 && share.chunksLeft())
+        share.lost = int(PdfWorkerAnswer::TookTooLong);
+    if (share.lost.load() >= 0)
+        answer.coloursLost = PdfWorkerAnswer::Status(share.lost.load());
+    for (size_t i = 0; i < share.classes.size() && i < answer.boxes.size(); ++i) {
+        if (share.classes[i] < std::uint32_t(kColourClassCount))
+            answer.boxes[i].colour = ColourClass(share.classes[i]);
     }
     return answer;
+}
+
+// The next frame of `type`, its length; noted allocation failures on the way.
+ReadResult PdfWorkers::Private::nextFrame(const Worker &worker, FrameType type,
+                                          std::uint32_t *length, Clock::time_point deadline,
+                                          bool *outOfMemory)
+{
+    for (;;) {
+        Frame frame;
+        const ReadResult read = readExact(worker.socket, &frame, sizeof frame, deadline);
+        if (read != ReadResult::Ok)
+            return read;
+        if (frame.magic != kMagic)
+            return ReadResult::Garbled;
+        if (frame.type == FrameType::OutOfMemory && frame.length == 0) {
+            *outOfMemory = true;
+            continue;
+        }
+        if (frame.type != type)
+            return ReadResult::Garbled;
+        *length = frame.length;
+        return ReadResult::Ok;
+    }
+}
+
+// Has `worker`, which has the file open, decide chunks of the share until
+// none are left (or, when `lent`, until another file waits for a worker),
+// then tells it the file is done. The chunk it fails on stays Unknown.
+ReadResult PdfWorkers::Private::decideChunks(const Worker &worker, ColourShare &share, bool lent,
+                                             bool *outOfMemory)
+{
+    std::vector<std::uint32_t> classes;
+    for (;;) {
+        if ((lent && waiting.load() > 0) || Clock::now() >= share.deadline)
+            break;
+        const std::uint32_t first = share.next.fetch_add(1) * share.chunk;
+        if (first >= share.pages)
+            break;
+        const std::uint32_t end = std::min(first + share.chunk, share.pages);
+        if (!sendPages(worker.socket, first, end))
+            return ReadResult::Closed;
+        std::uint32_t length = 0;
+        Colours colours;
+        ReadResult read =
+            nextFrame(worker, FrameType::Colours, &length, share.deadline, outOfMemory);
+        if (read == ReadResult::Ok && length < sizeof colours)
+            read = ReadResult::Garbled;
+        if (read == ReadResult::Ok)
+            read = readExact(worker.socket, &colours, sizeof colours, share.deadline);
+        if (read == ReadResult::Ok &&
+            (colours.count != end - first ||
+             length != sizeof colours + colours.count * sizeof(std::uint32_t)))
+            read = ReadResult::Garbled;
+        if (read != ReadResult::Ok)
+            return read;
+        classes.resize(colours.count);
+        read = readExact(worker.socket, classes.data(), classes.size() * sizeof(std::uint32_t),
+                         share.deadline);
+        if (read != ReadResult::Ok)
+            return read;
+        std::copy(classes.begin(), classes.end(), share.classes.begin() + first);
+        coloursScanned += colours.scanned;
+        coloursRendered += colours.rendered;
+    }
+    return sendPages(worker.socket, 0, 0) ? ReadResult::Ok : ReadResult::Closed;
+}
+
+// Takes workers to be had, one at a time, to decide the chunks of the share
+// left; stops when none are left, none is to be had, or the file has failed
+// too often.
+void PdfWorkers::Private::lend(ColourShare &share)
+{
+    while (share.chunksLeft() && share.failures.load() < kMaxChunkFailures && waiting.load() == 0 &&
+           Clock::now() < share.deadline) {
+        const std::shared_ptr<Worker> worker = tryAcquire(share.stops);
+        if (!worker)
+            return;
+        if (!sendRequest(worker->socket, share.fd, share.size, WantColour | ColourOnly,
+                         share.colourMinArea)) {
+            retire(worker, true);
+            ++share.failures;
+            continue;
+        }
+        bool outOfMemory = false;
+        std::uint32_t length = 0;
+        Result result;
+        ReadResult read =
+            nextFrame(*worker, FrameType::Result, &length, share.deadline, &outOfMemory);
+        if (read == ReadResult::Ok && length != sizeof result)
+            read = ReadResult::Garbled;
+        if (read == ReadResult::Ok)
+            read = readExact(worker->socket, &result, sizeof result, share.deadline);
+        if (read == ReadResult::Ok && result.boxCount != 0)
+            read = ReadResult::Garbled;
+        if (read == ReadResult::Ok &&
+            (result.outcome != Outcome::Counted || result.pages != share.documentPages ||
+             !result.coloursFollow)) {
+            // The file reads otherwise than it did: no chunk is trusted to it.
+            if (result.coloursFollow && !sendPages(worker->socket, 0, 0))
+                read = ReadResult::Closed;
+            else {
+                release(worker);
+                return;
+            }
+        }
+        if (read == ReadResult::Ok)
+            read = decideChunks(*worker, share, true, &outOfMemory);
+        if (read == ReadResult::Ok) {
+            release(worker);
+            continue;
+        }
+        bool killedFromOutside = false;
+        share.noteLost(failure(worker, read, outOfMemory, &killedFromOutside));
+    }
 }
 
 PdfWorkers::PdfWorkers(QByteArray program, int maxWorkers, Limits limits,
@@ -479,14 +689,15 @@ PdfWorkerAnswer PdfWorkers::count(int fd, qint64 size, bool boxes, bool colour)
             answer.status = PdfWorkerAnswer::Cancelled;
         if (!worker)
             return answer;
-        if (!sendRequest(worker->socket, fd, size, flags, d->colourMinArea.load())) {
+        const double colourMinArea = d->colourMinArea.load();
+        if (!sendRequest(worker->socket, fd, size, flags, colourMinArea)) {
             d->retire(worker, true);
             if (std::exchange(resent, true))
                 return answer;
             continue;
         }
         bool killedFromOutside = false;
-        PdfWorkerAnswer got = d->await(worker, boxes, &killedFromOutside);
+        PdfWorkerAnswer got = d->await(worker, fd, size, boxes, colourMinArea, &killedFromOutside);
         if (killedFromOutside && !std::exchange(retried, true)) {
             qCInfo(lcCore, "a PDF worker was killed from outside; trying its file again");
             // What the killed one sent stands should the next fare worse.

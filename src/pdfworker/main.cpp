@@ -6,6 +6,7 @@
 #include "pdfcolour.h"
 #include "pdfengine.h"
 #include "pdfworkerprotocol.h"
+#include "tiffdirectories.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -120,6 +121,41 @@ bool sendAll(const void *data, size_t size)
     return true;
 }
 
+bool receiveAll(void *data, size_t size)
+{
+    char *p = static_cast<char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::recv(kSocketFd, p, size, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// The next pages the program wants the colours of; false when it wants no
+// more of this file. Ends the worker when the program says what it never says.
+bool receivePages(int *first, int *end)
+{
+    struct
+    {
+        Frame frame;
+        PageRange range;
+    } message;
+    if (!receiveAll(&message, sizeof message) || message.frame.magic != kMagic ||
+        message.frame.type != FrameType::Pages || message.frame.length != sizeof(PageRange))
+        ::_exit(0);
+    if (message.range.end <= message.range.first ||
+        message.range.end > std::uint32_t(kMaxDetailedPages))
+        return false;
+    *first = int(message.range.first);
+    *end = int(message.range.end);
+    return true;
+}
+
 // The next request and its file; false when the program has gone.
 bool receive(Request &request, int &fd)
 {
@@ -184,7 +220,10 @@ void limitCpuForNextFile(int seconds)
 // before the count, crash, hang, spin, hog, kill (as if killed from
 // outside), "killonce MARKER" (killed unless MARKER exists, which it makes)
 // and "burn MS" (spends MS milliseconds of CPU, then counts); after the count, in the
-// colour pass, crashcolour and spincolour. The program never asks for it.
+// colour pass, crashcolour and spincolour, "crashpage N" (crashes when asked
+// for pages that hold page N, from 0) and "waitforshare MARKER" (the first
+// pages wait for MARKER, which the worker asked for later pages makes). The
+// program never asks for it.
 struct TestFault
 {
     std::string what;
@@ -263,6 +302,23 @@ void testFaultInColourPass(const TestFault &fault)
         spin();
 }
 
+void testFaultInPages(const TestFault &fault, int first, int end)
+{
+    if (fault.what == "crashpage") {
+        const int page = std::atoi(fault.argument.c_str());
+        if (page >= first && page < end)
+            std::abort();
+    } else if (fault.what == "waitforshare") {
+        // The first pages wait until another worker has been asked for some.
+        const char *marker = fault.argument.c_str();
+        if (first > 0)
+            ::close(::open(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        else
+            while (::access(marker, F_OK) != 0)
+                ::usleep(10000);
+    }
+}
+
 // Ends the worker once the program has gone, whatever the library is busy
 // with: the program's end of the socket closes with it. Between files the
 // main thread sees the end as well; during one, only this thread does.
@@ -297,16 +353,16 @@ bool sendResult(const LibraryCount &count, bool coloursFollow)
            sendAll(boxes.data(), boxes.size() * sizeof(PageBox));
 }
 
-bool sendColours(const LibraryCount &count)
+bool sendColours(const std::vector<ColourClass> &decided, const ColourStats &stats)
 {
     Colours colours;
-    colours.count = std::uint32_t(count.boxes.size());
-    colours.scanned = std::uint32_t(count.coloursScanned);
-    colours.rendered = std::uint32_t(count.coloursRendered);
+    colours.count = std::uint32_t(decided.size());
+    colours.scanned = std::uint32_t(stats.scanned);
+    colours.rendered = std::uint32_t(stats.rendered);
     std::vector<std::uint32_t> classes;
-    classes.reserve(count.boxes.size());
-    for (const PageInfo &info : count.boxes)
-        classes.push_back(std::uint32_t(info.colour));
+    classes.reserve(decided.size());
+    for (const ColourClass colour : decided)
+        classes.push_back(std::uint32_t(colour));
     const Frame frame{kMagic, FrameType::Colours,
                       std::uint32_t(sizeof colours + classes.size() * sizeof(std::uint32_t))};
     return sendAll(&frame, sizeof frame) && sendAll(&colours, sizeof colours) &&
@@ -362,6 +418,7 @@ int main(int argc, char *argv[])
         what.boxes = request.flags & WantBoxes;
         what.colour = request.flags & WantColour;
         what.colourMinArea = request.colourMinArea;
+        what.colourOnly = request.flags & ColourOnly;
         // Colour stops in time for the colours found to be sent within the limit.
         what.colourCpuDeadline = processCpuSeconds() + cpuSeconds * 0.6;
         bool sent = false;
@@ -372,6 +429,17 @@ int main(int argc, char *argv[])
             if (what.colour)
                 testFaultInColourPass(fault);
         };
+        what.nextPages = [&](int *first, int *end) {
+            if (!receivePages(first, end))
+                return false;
+            if (g_testFaults)
+                testFaultInPages(fault, *first, *end);
+            return true;
+        };
+        what.decided = [](const std::vector<ColourClass> &classes, const ColourStats &stats) {
+            if (!sendColours(classes, stats))
+                ::_exit(0);
+        };
         LibraryCount count;
         try {
             count = countWithLibrary(fd, request.size, what);
@@ -380,8 +448,7 @@ int main(int argc, char *argv[])
             ::_exit(kExitOutOfMemory);
         }
         ::close(fd);
-        const bool ok = sent ? !what.colour || sendColours(count) : sendResult(count, false);
-        if (!ok)
+        if (!sent && !sendResult(count, false))
             return 0;
     }
     return 0;

@@ -76,6 +76,8 @@ private Q_SLOTS:
     void classes_data();
     void classes();
     void neutralPagesAreNotRendered();
+    void linksThatDrawNothingNeedNoPrintCopy_data();
+    void linksThatDrawNothingNeedNoPrintCopy();
     void shownColour_data();
     void shownColour();
     void countedFilesCarryTheirColours();
@@ -331,6 +333,43 @@ void TestPdfColour::neutralPagesAreNotRendered()
     QCOMPARE(result.stats.rendered, 2);
     QCOMPARE(result.classes[8], ColourClass::Colour);
     QCOMPARE(result.classes[9], ColourClass::BlackWhite);
+}
+
+void TestPdfColour::linksThatDrawNothingNeedNoPrintCopy_data()
+{
+    // Only a copy marked for print shows the renderer what prints; a link
+    // that draws nothing either way needs none.
+    QTest::addColumn<QByteArray>("annotation");
+    QTest::addColumn<int>("copies");
+    QTest::newRow("link without a border") << QByteArray("/Border[0 0 0]/C[1 0 0]") << 0;
+    QTest::newRow("link with a border") << QByteArray("/Border[0 0 2]/C[1 0 0]") << 1;
+    QTest::newRow("link with the default border") << QByteArray("/C[1 0 0]") << 1;
+    QTest::newRow("link with a border style") << QByteArray("/Border[0 0 0]/BS<</W 1>>") << 1;
+    QTest::newRow("link with an appearance") << QByteArray("/Border[0 0 0] AP") << 1;
+}
+
+void TestPdfColour::linksThatDrawNothingNeedNoPrintCopy()
+{
+    QFETCH(QByteArray, annotation);
+    QFETCH(int, copies);
+    PdfBuilder b;
+    const int ap =
+        b.stream("/Type/XObject/Subtype/Form/BBox[0 0 80 40]", "1 0 0 rg 0 0 80 40 re f");
+    annotation.replace("AP", "/AP<</N " + PdfBuilder::ref(ap) + ">>");
+    // Rendered either way: colour the operators cannot be sure shows.
+    for (const QByteArray clip : {"0 0 200 105", "0 0 20 20"}) {
+        const int link = b.add("<</Type/Annot/Subtype/Link/Rect[40 40 120 80]" + annotation + ">>");
+        b.page("q " + clip + " re W n BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET Q", kFont,
+               "/Annots[" + PdfBuilder::ref(link) + "]");
+    }
+    const Classified result = classify(b.finish());
+    QCOMPARE(result.stats.rendered, 2);
+    QCOMPARE(result.stats.printCopies, copies);
+    QCOMPARE(int(result.classes.size()), 2);
+    QCOMPARE(colourLabel(result.classes[0]), colourLabel(ColourClass::Colour));
+    // The second page as well: the copy made for the first leaves the
+    // annotations' flags of the file as they were.
+    QCOMPARE(colourLabel(result.classes[1]), colourLabel(ColourClass::BlackWhite));
 }
 
 void TestPdfColour::shownColour_data()

@@ -1,5 +1,6 @@
 #include "collectionrun.h"
 #include "pagecount.h"
+#include "pdfcolourbuilder.h"
 #include "pdfworkers.h"
 #include "runtoend.h"
 #include "samplefiles.h"
@@ -88,6 +89,42 @@ struct OpenFile
     int fd;
 };
 
+// A PDF of `pages` pages whose colour classes are `expected`: some decided
+// from their operators, some only by rendering. `comment` goes after the
+// header.
+QByteArray colourPdf(int pages, std::vector<ColourClass> *expected, const QByteArray &comment = {})
+{
+    const QByteArray blue = "BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET ";
+    const struct
+    {
+        QByteArray content;
+        ColourClass colour;
+    } kinds[] = {
+        {"0 g 20 20 160 160 re f", ColourClass::BlackWhite},
+        {"1 0 0 rg 20 20 30 30 re f", ColourClass::Colour},
+        {"q 0 0 200 105 re W n " + blue + "Q", ColourClass::Colour},
+        {"q 0 0 20 20 re W n " + blue + "Q", ColourClass::BlackWhite},
+        {"q 0 0 200 105 re W n " + blue + "Q", ColourClass::Colour},
+    };
+    testing::PdfBuilder builder;
+    expected->clear();
+    for (int i = 0; i < pages; ++i) {
+        // Not in step with any chunk size.
+        const auto &kind = kinds[(i * 7 / 3) % std::size(kinds)];
+        builder.page(kind.content, testing::kFont);
+        expected->push_back(kind.colour);
+    }
+    return builder.finish(comment);
+}
+
+std::vector<ColourClass> coloursOf(const PdfWorkerAnswer &answer)
+{
+    std::vector<ColourClass> colours;
+    for (const PageInfo &page : answer.boxes)
+        colours.push_back(page.colour);
+    return colours;
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSpaceLimited = false;
 #else
@@ -109,6 +146,9 @@ private Q_SLOTS:
     void colourPassCutShortKeepsTheCount_data();
     void colourPassCutShortKeepsTheCount();
     void lostColoursAreNamed();
+    void largeFileSharesItsColours();
+    void failedChunkCostsOnlyItsPages_data();
+    void failedChunkCostsOnlyItsPages();
     void workersEndWithTheirProgram();
     void stopKillsBusyWorkersAtOnce();
     void cancelledRunKillsTheSharedWorkers();
@@ -310,6 +350,93 @@ void TestPdfWorkers::lostColoursAreNamed()
     QCOMPARE(measured.count.pages, 1);
     QCOMPARE(int(pages.size()), 1);
     QCOMPARE(pages[0].colour, ColourClass::Unknown);
+}
+
+void TestPdfWorkers::largeFileSharesItsColours()
+{
+    std::vector<ColourClass> expected;
+    const QString file = write(QStringLiteral("sixty.pdf"), colourPdf(60, &expected));
+    PdfWorkers alone(PdfWorkers::workerProgram(), 1, {});
+    const PdfWorkerAnswer one = count(alone, file, true, true);
+    QCOMPARE(one.status, PdfWorkerAnswer::Counted);
+    QCOMPARE(one.pages, 60);
+    QVERIFY(!one.coloursLost);
+    QCOMPARE(coloursOf(one), expected);
+    QCOMPARE(alone.started(), 1);
+
+    // The first pages wait until a second worker takes later ones.
+    const QByteArray marker = QFile::encodeName(m_dir.filePath(QStringLiteral("shared")));
+    const QString waiting =
+        write(QStringLiteral("sixty, shared.pdf"),
+              colourPdf(60, &expected, "%TALLIVO-TEST-FAULT waitforshare " + marker + '\n'));
+    PdfWorkers four(PdfWorkers::workerProgram(), 4, {}, {"--test-faults"});
+    const PdfWorkerAnswer shared = count(four, waiting, true, true);
+    QCOMPARE(shared.status, PdfWorkerAnswer::Counted);
+    QCOMPARE(shared.pages, 60);
+    QVERIFY(!shared.coloursLost);
+    QCOMPARE(coloursOf(shared), expected);
+    QCOMPARE(int(shared.boxes.size()), 60);
+    QVERIFY(qAbs(shared.boxes[59].widthMm - 70.56f) < 0.1f);
+    QVERIFY(QFile::exists(QFile::decodeName(marker)));
+    // The workers lent to the file are handed back.
+    QCOMPARE(four.running(), four.started());
+
+    // A lent worker decides by the tolerance the file was counted with: at
+    // 20 mm^2 the blue words are B/W, the red square stays Colour.
+    const QByteArray marker2 = QFile::encodeName(m_dir.filePath(QStringLiteral("shared2")));
+    const QString tolerant =
+        write(QStringLiteral("sixty, tolerant.pdf"),
+              colourPdf(60, &expected, "%TALLIVO-TEST-FAULT waitforshare " + marker2 + '\n'));
+    alone.setColourMinArea(20);
+    four.setColourMinArea(20);
+    const std::vector<ColourClass> large = coloursOf(count(alone, file, true, true));
+    QVERIFY(large != expected);
+    QVERIFY(std::count(large.begin(), large.end(), ColourClass::Colour) > 0);
+    QCOMPARE(coloursOf(count(four, tolerant, true, true)), large);
+    QVERIFY(QFile::exists(QFile::decodeName(marker2)));
+    // Files too small to share take one worker, which lives on for the next.
+    const QString small = write(QStringLiteral("small.pdf"), colourPdf(10, &expected));
+    PdfWorkers two(PdfWorkers::workerProgram(), 2, {});
+    QCOMPARE(coloursOf(count(two, small, true, true)), expected);
+    QCOMPARE(two.started(), 1);
+}
+
+void TestPdfWorkers::failedChunkCostsOnlyItsPages_data()
+{
+    QTest::addColumn<int>("maxWorkers");
+    QTest::newRow("one worker") << 1;
+    QTest::newRow("shared") << 3;
+}
+
+void TestPdfWorkers::failedChunkCostsOnlyItsPages()
+{
+    QFETCH(int, maxWorkers);
+    std::vector<ColourClass> expected;
+    const QString file = write(QStringLiteral("crash on 30.pdf"),
+                               colourPdf(60, &expected, "%TALLIVO-TEST-FAULT crashpage 30\n"));
+    PdfWorkers workers(PdfWorkers::workerProgram(), maxWorkers, {}, {"--test-faults"});
+    const PdfWorkerAnswer answer = count(workers, file, true, true);
+    QCOMPARE(answer.status, PdfWorkerAnswer::Counted);
+    QCOMPARE(answer.pages, 60);
+    QVERIFY(answer.coloursLost);
+    QCOMPARE(int(*answer.coloursLost), int(PdfWorkerAnswer::LibraryFailed));
+    const std::vector<ColourClass> got = coloursOf(answer);
+    QCOMPARE(int(got.size()), 60);
+    // One run of pages around page 30 is lost, every other page decided.
+    int lostFrom = 60;
+    int lostTo = -1;
+    for (int i = 0; i < 60; ++i) {
+        if (got[size_t(i)] == ColourClass::Unknown) {
+            lostFrom = std::min(lostFrom, i);
+            lostTo = std::max(lostTo, i);
+        } else {
+            QCOMPARE(got[size_t(i)], expected[size_t(i)]);
+        }
+    }
+    QVERIFY(lostFrom <= 30 && lostTo >= 30);
+    QVERIFY2(lostTo - lostFrom < 16, qPrintable(QStringLiteral("%1-%2").arg(lostFrom).arg(lostTo)));
+    for (int i = lostFrom; i <= lostTo; ++i)
+        QCOMPARE(got[size_t(i)], ColourClass::Unknown);
 }
 
 void TestPdfWorkers::workersEndWithTheirProgram()
