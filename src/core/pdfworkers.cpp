@@ -3,7 +3,6 @@
 #include "iopool.h"
 #include "logging.h"
 #include "pdfworkerprotocol.h"
-#include "tiffdirectories.h"
 
 #include <QThread>
 
