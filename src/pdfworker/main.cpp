@@ -103,7 +103,9 @@ extern "C" const char *__asan_default_options()
 
 namespace {
 
+#ifdef TALLIVO_TEST_HOOKS
 bool g_testFaults = false;
+#endif
 
 bool sendAll(const void *data, size_t size)
 {
@@ -178,13 +180,15 @@ void limitCpuForNextFile(int seconds)
     ::setrlimit(RLIMIT_CPU, &limit);
 }
 
+#ifdef TALLIVO_TEST_HOOKS
 // With --test-faults (or TALLIVO_PDFWORKER_TEST_FAULTS=1 in its
 // environment), files whose first 256 bytes hold "%TALLIVO-TEST-FAULT "
 // and a word make the worker fail the way the tests of its limits need:
 // before the count, crash, hang, spin, hog, kill (as if killed from
 // outside), "killonce MARKER" (killed unless MARKER exists, which it makes)
 // and "burn MS" (spends MS milliseconds of CPU, then counts); after the count, in the
-// colour pass, crashcolour and spincolour. The program never asks for it.
+// colour pass, crashcolour and spincolour. Built into the tests' worker
+// (tallivo-pdfworker-test) only: the installed one has none of it.
 struct TestFault
 {
     std::string what;
@@ -262,6 +266,7 @@ void testFaultInColourPass(const TestFault &fault)
     else if (fault.what == "spincolour")
         spin();
 }
+#endif
 
 // Ends the worker once the program has gone, whatever the library is busy
 // with: the program's end of the socket closes with it. Between files the
@@ -325,11 +330,15 @@ int main(int argc, char *argv[])
             addressSpace = std::atoll(argv[++i]);
         else if (a == "--cpu-seconds" && i + 1 < argc)
             cpuSeconds = std::max(1, std::atoi(argv[++i]));
+#ifdef TALLIVO_TEST_HOOKS
         else if (a == "--test-faults")
             g_testFaults = true;
+#endif
     }
+#ifdef TALLIVO_TEST_HOOKS
     if (const char *faults = std::getenv("TALLIVO_PDFWORKER_TEST_FAULTS"))
         g_testFaults = g_testFaults || std::strcmp(faults, "1") == 0;
+#endif
     // Only the socket and the standard descriptors stay open.
     ::close_range(kSocketFd + 1, ~0U, 0);
     rlimit noCore{0, 0};
@@ -353,11 +362,13 @@ int main(int argc, char *argv[])
     while (receive(request, fd)) {
         g_allocationNoted = 0;
         limitCpuForNextFile(cpuSeconds);
+#ifdef TALLIVO_TEST_HOOKS
         TestFault fault;
         if (g_testFaults) {
             fault = testFaultOf(fd);
             testFaultBeforeCount(fault);
         }
+#endif
         LibraryRequest what;
         what.boxes = request.flags & WantBoxes;
         what.colour = request.flags & WantColour;
@@ -368,8 +379,10 @@ int main(int argc, char *argv[])
             sent = true;
             if (!sendResult(count, what.colour))
                 ::_exit(0);
+#ifdef TALLIVO_TEST_HOOKS
             if (what.colour)
                 testFaultInColourPass(fault);
+#endif
         };
         LibraryCount count;
         try {

@@ -290,6 +290,7 @@ void TestCli::aFileThatKillsThePdfLibraryCostsOnlyItself()
                              "%PDF-1.4\n%TALLIVO-TEST-FAULT crash\n"));
     QVERIFY(test::writePdf(dir.filePath(QStringLiteral("c.pdf")), 3));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TALLIVO_PDFWORKER"), QStringLiteral(TALLIVO_PDFWORKER_TEST_BINARY));
     env.insert(QStringLiteral("TALLIVO_PDFWORKER_TEST_FAULTS"), QStringLiteral("1"));
     const QString pages = dir.filePath(QStringLiteral("pages.tsv"));
     for (const QStringList &options :
