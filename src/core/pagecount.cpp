@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QSysInfo>
-#include <QUrl>
 
 #include <tiffio.h>
 
@@ -400,38 +399,6 @@ MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<Pag
     measured.count = countOpenFile(fd.get(), measured.status->size, path, pages,
                                    blockSizesFor(fd.get(), *measured.status));
     return measured;
-}
-
-qint32 pageCount(const QUrl &url)
-{
-    if (url.isEmpty() || !url.isLocalFile())
-        return 0;
-    return measureFile(localPath(url)).count.pages;
-}
-
-qint32 countTiffDirectories(const QByteArray &path)
-{
-    const auto status = statusOf(path);
-    if (!status || !status->isRegular())
-        return 0;
-    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return 0;
-    BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
-    const auto count = countTiff(reader, path, nullptr);
-    return count ? count->pages : 0;
-}
-
-qint32 countPdfPages(const QByteArray &path)
-{
-    const auto status = statusOf(path);
-    if (!status || !status->isRegular())
-        return 0;
-    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return 0;
-    BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
-    return countPdf(reader, fd.get(), path, nullptr).pages;
 }
 
 } // namespace tallivo

@@ -70,7 +70,4 @@ bool containsObjectHeader(QByteArrayView bytes);
 // hundreds of megabytes for a few bytes. Reads the whole file.
 bool repairClaimsTooManyObjects(BlockReader &reader);
 
-// The page count read from the PDF's own structure, or nullopt ("don't know").
-std::optional<qint32> structuralPdfPageCount(BlockReader &reader);
-
 } // namespace tallivo

@@ -1,5 +1,6 @@
 #include "collectionrun.h"
 #include "exporter.h"
+#include "exporttext.h"
 #include "fileio.h"
 #include "pipereader.h"
 #include "runtoend.h"
@@ -238,7 +239,7 @@ void TestCli::exportMatchesTheWindowsExport()
     QVERIFY(test::runToEnd(run, files, Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true}));
     QFile written(target);
     QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(written.readAll(), exportText(files));
+    QCOMPARE(written.readAll(), test::exportText(files));
     QCOMPARE(files.size(), 4);
 
     // An export that cannot be written is an error, not a success.
