@@ -215,6 +215,8 @@ void TestFileItem::listKeepsTotalsAndUrlsInStep()
 
 void TestFileItem::sortReordersListStablyByEveryKey()
 {
+    // Names sort by the collation of the user's locale.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     FileList list;
     list.append(item(QStringLiteral("/z/file10.tif"), 3, 5000));
     list.append(item(QStringLiteral("/y/File2.pdf"), 3, 100));
