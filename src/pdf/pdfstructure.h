@@ -17,7 +17,7 @@ class BlockReader;
 // this reader answers, poppler gives the same count, and wherever poppler
 // would repair, recover or guess, this reader gives no answer instead. "The
 // library" in this reader's comments is that poppler. The agreement is held
-// by tests/core/tst_pdfstructure.cpp, which asks poppler-cpp beside it.
+// by tests/pdf/tst_pdfstructure.cpp, which asks poppler-cpp beside it.
 //
 // Why the structural reader gave no count. Each one is a case where the PDF
 // library would have to repair the file, or could count differently, so the
