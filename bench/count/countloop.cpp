@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
     while (const std::optional<Walk::Found> found = walk.next()) {
         const QUrl found_url = found->url();
         const QUrl *url = &found_url;
-        const qint32 count = pageCount(*url);
+        const qint32 count = measureFile(localPath(*url)).count.pages;
         ++files;
         pages += count;
         if (each)

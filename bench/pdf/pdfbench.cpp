@@ -6,7 +6,7 @@
 //   structural  open and statx as a listed file is opened, the structural
 //               reader, close (it may step aside)
 //   poppler     poppler-cpp opens the file and gives its page count
-//   tallivo     countPdfPages: the structural reader, poppler where it steps aside
+//   tallivo     measureFile: the structural reader, poppler where it steps aside
 #include "blockreader.h"
 #include "fileio.h"
 #include "pagecount.h"
@@ -79,7 +79,7 @@ qint64 structural(const QByteArray &path)
     if (!status || !status->isRegular())
         return -1;
     BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
-    const qint64 pages = structuralPdfPageCount(reader).value_or(-1);
+    const qint64 pages = examinePdfStructure(reader).pages.value_or(-1);
     g_readCalls = reader.readCalls();
     return pages;
 }
@@ -157,8 +157,9 @@ int main(int argc, char *argv[])
     std::vector<Pass> passes{{"I/O floor", ioFloor},
                              {"structural", structural},
                              {"poppler", popplerCount},
-                             {"tallivo (structural, else poppler)",
-                              [](const QByteArray &p) { return qint64(countPdfPages(p)); }}};
+                             {"tallivo (structural, else poppler)", [](const QByteArray &p) {
+                                  return qint64(measureFile(p).count.pages);
+                              }}};
     std::vector<int> readCalls(files.size());
     qint64 answered = 0;
     for (Pass &pass : passes)

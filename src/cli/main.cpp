@@ -152,8 +152,14 @@ std::optional<ReportModule> loadReportModule(QString *error)
     QList<QByteArray> candidates;
     if (const char *given = std::getenv("TALLIVO_REPORT_MODULE"); given && *given)
         candidates << given;
-#ifdef TALLIVO_REPORT_MODULE_INSTALL_PATH
-    candidates << TALLIVO_REPORT_MODULE_INSTALL_PATH << TALLIVO_REPORT_MODULE_BUILD_PATH;
+#ifdef TALLIVO_REPORT_MODULE_FROM_PROGRAM
+    // Where the install puts it beside this program: never outside its prefix.
+    QByteArray self(4096, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", self.data(), size_t(self.size()));
+    if (n > 0 && n < self.size()) {
+        self.truncate(n);
+        candidates << self.left(self.lastIndexOf('/') + 1) + TALLIVO_REPORT_MODULE_FROM_PROGRAM;
+    }
 #endif
     *error = QStringLiteral("this build writes only CSV reports");
     for (const QByteArray &path : std::as_const(candidates)) {

@@ -4,13 +4,9 @@
 
 #include "localpath.h"
 
-#include <QLocale>
-#include <QTimeZone>
-
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <mutex>
 
 namespace tallivo {
 
@@ -19,25 +15,6 @@ namespace {
 QDateTime toDate(std::optional<qint64> msecs)
 {
     return msecs ? QDateTime::fromMSecsSinceEpoch(*msecs) : QDateTime();
-}
-
-// The zone the table's dates are shown in. Finding it reads the system's
-// zone files, which costs a file system round trip or more, so it is done
-// once, not for every date; it is looked up again only when TZ changes.
-QTimeZone displayZone()
-{
-    static std::mutex mutex;
-    static QByteArray zoneVariable;
-    static bool known = false;
-    static QTimeZone zone;
-    const QByteArray variable = qgetenv("TZ");
-    std::lock_guard lock(mutex);
-    if (!known || variable != zoneVariable) {
-        zoneVariable = variable;
-        zone = QTimeZone::systemTimeZone();
-        known = true;
-    }
-    return zone;
 }
 
 } // namespace
@@ -206,62 +183,6 @@ QDateTime FileItem::dateCreated() const
 QDateTime FileItem::dateAccessed() const
 {
     return toDate(fileTimeMSecs(FileTime::Accessed));
-}
-
-namespace {
-const QString &displayDateFormat()
-{
-    static const QString format = QStringLiteral("dd-MMM-yyyy h:mm AP");
-    return format;
-}
-} // namespace
-
-QString FileItem::displayDate(const QDateTime &date)
-{
-    if (!date.isValid())
-        return {};
-    return QLocale().toString(date.toLocalTime(), displayDateFormat());
-}
-
-QString FileItem::displayDate(qint64 msecs)
-{
-    if (msecs == FileRecord::kNoTime)
-        return {};
-    const QTimeZone zone = displayZone();
-    if (!zone.isValid())
-        return displayDate(QDateTime::fromMSecsSinceEpoch(msecs));
-    return QLocale().toString(QDateTime::fromMSecsSinceEpoch(msecs, zone), displayDateFormat());
-}
-
-QVariant FileItem::displayField(Column column) const
-{
-    switch (column) {
-    case Column::Check:
-        return m_record.checked;
-    case Column::Name:
-        return name();
-    case Column::Pages:
-        return m_record.pages;
-    case Column::Size:
-        return sizeInKB();
-    case Column::Type:
-        return type();
-    case Column::Modified:
-        return displayDate(m_record.modified);
-    case Column::Created:
-        return displayDate(m_record.created);
-    case Column::Accessed:
-        return displayDate(m_record.accessed);
-    case Column::Location:
-        return location();
-    case Column::Sizes:
-        return pageSummary().sizesText();
-    case Column::A4Equivalents:
-        return pageSummary().a4EquivalentsText();
-    case Column::Colour:
-        return pageSummary().colourText();
-    }
-    return QString();
 }
 
 QString FileItem::sizeText(qint64 bytes)

@@ -1,12 +1,9 @@
 #pragma once
 
-#include "column.h"
-
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
-#include <QVariant>
 
 #include "fileio.h"
 #include "pagecount.h"
@@ -118,10 +115,6 @@ public:
     QDateTime dateCreated() const;
     QDateTime dateAccessed() const;
 
-    // The value a column shows: a bool for the check box, an int for the
-    // pages, text otherwise.
-    QVariant displayField(Column column) const;
-
     bool operator==(const FileItem &other) const
     {
         return m_record.name == other.m_record.name &&
@@ -131,11 +124,6 @@ public:
     // The short size text shown for a byte count ("12 KB", " 1.5 MB").
     static QString sizeText(qint64 bytes);
     static QByteArray sizeTextBytes(qint64 bytes);
-    // A timestamp as the table shows it, in the user's locale and zone.
-    static QString displayDate(const QDateTime &date);
-    // The same for milliseconds since the epoch; the zone is looked up once,
-    // not for every row.
-    static QString displayDate(qint64 msecs);
     enum class FileTime
     {
         Modified,

@@ -2,6 +2,7 @@
 
 #include "blockreader.h"
 #include "iopool.h"
+#include "libtiffcheck.h"
 #include "localpath.h"
 #include "logging.h"
 #include "pdfstructure.h"
@@ -11,13 +12,9 @@
 
 #include <QCoreApplication>
 #include <QSysInfo>
-#include <QUrl>
-
-#include <tiffio.h>
 
 #include <cerrno>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -57,123 +54,10 @@ QString countStatusText(CountStatus status)
 
 namespace {
 
-// libtiff, and the half dozen libraries it brings, are loaded when the
-// first file that may be a TIFF file comes, not when the program starts: a
-// count of PDF files, or of an empty folder, never needs them. Its
-// complaints about damaged files, which it prints to stderr unless told
-// otherwise, are silenced then.
-struct TiffLibrary
-{
-    decltype(&TIFFClientOpen) clientOpen = nullptr;
-    decltype(&TIFFClose) close = nullptr;
-};
-
-#ifdef TALLIVO_TIFF_LIBRARY
-template <typename Function> bool resolve(void *handle, const char *name, Function *function)
-{
-    *function = reinterpret_cast<Function>(::dlsym(handle, name));
-    return *function != nullptr;
-}
-#endif
-
-const TiffLibrary *loadTiffLibrary()
-{
-    static TiffLibrary library;
-    decltype(&TIFFSetErrorHandler) setErrorHandler = nullptr;
-    decltype(&TIFFSetWarningHandler) setWarningHandler = nullptr;
-    decltype(&TIFFSetErrorHandlerExt) setErrorHandlerExt = nullptr;
-    decltype(&TIFFSetWarningHandlerExt) setWarningHandlerExt = nullptr;
-#ifdef TALLIVO_TIFF_LIBRARY
-    void *handle = ::dlopen(TALLIVO_TIFF_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!handle || !resolve(handle, "TIFFClientOpen", &library.clientOpen) ||
-        !resolve(handle, "TIFFClose", &library.close) ||
-        !resolve(handle, "TIFFSetErrorHandler", &setErrorHandler) ||
-        !resolve(handle, "TIFFSetWarningHandler", &setWarningHandler) ||
-        !resolve(handle, "TIFFSetErrorHandlerExt", &setErrorHandlerExt) ||
-        !resolve(handle, "TIFFSetWarningHandlerExt", &setWarningHandlerExt)) {
-        const char *why = ::dlerror();
-        qCWarning(lcCore, "cannot load %s: %s; TIFF files are checked without it",
-                  TALLIVO_TIFF_LIBRARY, why ? why : "symbol missing");
-        return nullptr;
-    }
-#else
-    library = {&TIFFClientOpen, &TIFFClose};
-    setErrorHandler = &TIFFSetErrorHandler;
-    setWarningHandler = &TIFFSetWarningHandler;
-    setErrorHandlerExt = &TIFFSetErrorHandlerExt;
-    setWarningHandlerExt = &TIFFSetWarningHandlerExt;
-#endif
-    setErrorHandler(nullptr);
-    setWarningHandler(nullptr);
-    setErrorHandlerExt(nullptr);
-    setWarningHandlerExt(nullptr);
-    return &library;
-}
-
-const TiffLibrary *tiffLibrary()
-{
-    static const TiffLibrary *const library = loadTiffLibrary();
-    return library;
-}
-
 CountStatus statusForErrno(int error)
 {
     return error == ENOENT || error == ENOTDIR ? CountStatus::Missing : CountStatus::Unreadable;
 }
-
-// libtiff reads the header through these, from the blocks already read.
-struct TiffSource
-{
-    BlockReader *reader;
-    qint64 offset = 0;
-};
-
-tmsize_t tiffRead(thandle_t handle, void *buffer, tmsize_t size)
-{
-    auto *source = static_cast<TiffSource *>(handle);
-    const QByteArrayView bytes = source->reader->viewUpTo(source->offset, qint64(size));
-    if (bytes.isEmpty())
-        return 0;
-    std::memcpy(buffer, bytes.data(), size_t(bytes.size()));
-    source->offset += bytes.size();
-    return tmsize_t(bytes.size());
-}
-
-tmsize_t tiffWrite(thandle_t, void *, tmsize_t)
-{
-    return -1;
-}
-
-toff_t tiffSeek(thandle_t handle, toff_t offset, int whence)
-{
-    auto *source = static_cast<TiffSource *>(handle);
-    qint64 base = 0;
-    if (whence == SEEK_CUR)
-        base = source->offset;
-    else if (whence == SEEK_END)
-        base = source->reader->size();
-    if (offset > toff_t(std::numeric_limits<qint64>::max() - base))
-        return toff_t(-1);
-    source->offset = base + qint64(offset);
-    return toff_t(source->offset);
-}
-
-int tiffClose(thandle_t)
-{
-    return 0;
-}
-
-toff_t tiffSize(thandle_t handle)
-{
-    return toff_t(static_cast<TiffSource *>(handle)->reader->size());
-}
-
-int tiffMap(thandle_t, void **, toff_t *)
-{
-    return 0;
-}
-
-void tiffUnmap(thandle_t, void *, toff_t) {}
 
 std::optional<PageCount> countTiff(BlockReader &reader, const QByteArray &path,
                                    std::vector<PageInfo> *pages)
@@ -181,19 +65,10 @@ std::optional<PageCount> countTiff(BlockReader &reader, const QByteArray &path,
     const std::optional<TiffLayout> layout = tiffLayout(reader.viewUpTo(0, 16));
     if (!layout)
         return std::nullopt;
-    // libtiff has the last word on whether this is a TIFF file; it reads
-    // the header from the block already read, the directories are walked
-    // here.
-    // Where the library cannot be loaded, the walk of the directories below
-    // is the only judge.
-    if (const TiffLibrary *library = tiffLibrary()) {
-        TiffSource source{&reader};
-        TIFF *tif = library->clientOpen(path.constData(), "rhm", &source, tiffRead, tiffWrite,
-                                        tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
-        if (!tif)
-            return std::nullopt;
-        library->close(tif);
-    }
+    // libtiff has the last word on whether this is a TIFF file; the
+    // directories are walked here.
+    if (!libtiffOpens(reader, path))
+        return std::nullopt;
     bool cutShort = false;
     const qint32 images = walkTiffPages(reader, *layout, pages, &cutShort);
     return PageCount{images, cutShort ? CountStatus::CutShort : CountStatus::Counted};
@@ -400,38 +275,6 @@ MeasuredFile measureFile(const QByteArray &path, EntryType hint, std::vector<Pag
     measured.count = countOpenFile(fd.get(), measured.status->size, path, pages,
                                    blockSizesFor(fd.get(), *measured.status));
     return measured;
-}
-
-qint32 pageCount(const QUrl &url)
-{
-    if (url.isEmpty() || !url.isLocalFile())
-        return 0;
-    return measureFile(localPath(url)).count.pages;
-}
-
-qint32 countTiffDirectories(const QByteArray &path)
-{
-    const auto status = statusOf(path);
-    if (!status || !status->isRegular())
-        return 0;
-    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return 0;
-    BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
-    const auto count = countTiff(reader, path, nullptr);
-    return count ? count->pages : 0;
-}
-
-qint32 countPdfPages(const QByteArray &path)
-{
-    const auto status = statusOf(path);
-    if (!status || !status->isRegular())
-        return 0;
-    FileDescriptor fd(openPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0)
-        return 0;
-    BlockReader reader(fd.get(), status->size, {}, blockSizesFor(fd.get(), *status));
-    return countPdf(reader, fd.get(), path, nullptr).pages;
 }
 
 } // namespace tallivo

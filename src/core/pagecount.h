@@ -11,8 +11,6 @@
 #include <optional>
 #include <vector>
 
-class QUrl;
-
 namespace tallivo {
 
 // Why a file has the page count it has.
@@ -73,12 +71,5 @@ BlockSizes blockSizesFor(int fd, const FileStatus &status);
 PageCount countOpenFile(int fd, qint64 size, const QByteArray &path,
                         std::vector<PageInfo> *pages = nullptr,
                         BlockSizes sizes = BlockSizes::remote());
-
-// The page count of a file URL; 0 for anything else.
-qint32 pageCount(const QUrl &url);
-
-// The two readers on their own, for a local path.
-qint32 countTiffDirectories(const QByteArray &path);
-qint32 countPdfPages(const QByteArray &path);
 
 } // namespace tallivo

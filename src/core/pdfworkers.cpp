@@ -4,7 +4,6 @@
 #include "iopool.h"
 #include "logging.h"
 #include "pdfworkerprotocol.h"
-#include "tiffdirectories.h"
 
 #include <QThread>
 
@@ -639,27 +638,23 @@ void PdfWorkers::stopShared()
 
 QByteArray PdfWorkers::workerProgram()
 {
-    const QByteArray name = "tallivo-pdfworker";
     if (const char *given = std::getenv("TALLIVO_PDFWORKER"); given && *given)
         return given;
+    // Found from the running program as the install lays them out, so an
+    // installed program never looks outside its own prefix; the build tree
+    // mirrors that layout. No fixed path is built in.
     QByteArray self(4096, '\0');
-    const ssize_t n = ::readlink("/proc/self/exe", self.data(), size_t(self.size()));
-    QByteArray beside;
-    if (n > 0 && n < self.size()) {
-        self.truncate(n);
-        beside = self.left(self.lastIndexOf('/') + 1) + name;
-        if (::access(beside.constData(), X_OK) == 0)
-            return beside;
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", self.data(), size_t(self.size()));
+        if (n <= 0)
+            return {};
+        if (n < self.size()) {
+            self.truncate(n);
+            break;
+        }
+        self.resize(self.size() * 2);
     }
-#ifdef TALLIVO_PDFWORKER_INSTALL_PATH
-    if (::access(TALLIVO_PDFWORKER_INSTALL_PATH, X_OK) == 0)
-        return TALLIVO_PDFWORKER_INSTALL_PATH;
-#endif
-#ifdef TALLIVO_PDFWORKER_BUILD_PATH
-    if (::access(TALLIVO_PDFWORKER_BUILD_PATH, X_OK) == 0)
-        return TALLIVO_PDFWORKER_BUILD_PATH;
-#endif
-    return beside.isEmpty() ? name : beside;
+    return self.left(self.lastIndexOf('/') + 1) + TALLIVO_PDFWORKER_FROM_PROGRAM;
 }
 
 std::atomic<qint64> PdfWorkers::Private::coloursScanned{0};

@@ -67,8 +67,9 @@ public:
     // and quit, which never wait for a file.
     static void stopShared();
 
-    // Where the worker program is: $TALLIVO_PDFWORKER when set, else
-    // next to the running program, else in the build tree.
+    // Where the worker program is: $TALLIVO_PDFWORKER when set, else where
+    // the install puts it relative to the running program (empty when the
+    // running program cannot be found).
     static QByteArray workerProgram();
 
     // Has a worker count the open file `fd` of `size` bytes, with each

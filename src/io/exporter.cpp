@@ -1,6 +1,5 @@
 #include "exporter.h"
 
-#include "column.h"
 #include "filelist.h"
 #include "iopool.h"
 #include "localpath.h"
@@ -8,7 +7,6 @@
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
-#include <QFile>
 #include <QTimer>
 
 #include <atomic>
@@ -86,14 +84,6 @@ void appendExportRow(QByteArray &out, const FileRecord &file)
     out += '\n';
 }
 
-QByteArray exportText(const FileList &files)
-{
-    QByteArray text = exportHeader();
-    for (int i = 0; i < files.size(); ++i)
-        appendExportRow(text, files.at(i)->record());
-    return text;
-}
-
 ExportWriter::ExportWriter(QByteArray path)
     : m_path(std::move(path))
 {
@@ -142,52 +132,6 @@ bool ExportWriter::commit(QString *error)
     }
     m_ok = false;
     why = failure(m_path, why);
-    if (error)
-        *error = why;
-    return false;
-}
-
-bool exportList(const FileList &files, const QString &path, QString *error)
-{
-    return exportList(files, QFile::encodeName(path), error);
-}
-
-bool exportList(const FileList &files, const QByteArray &path, QString *error)
-{
-    try {
-        ExportWriter writer(path);
-        if (writer.open()) {
-            for (int i = 0; i < files.size(); ++i)
-                writer.add(files.at(i)->record());
-        }
-        return writer.commit(error);
-    } catch (const std::exception &e) {
-        const QString why = failure(path, QString::fromLocal8Bit(e.what()));
-        if (error)
-            *error = why;
-        return false;
-    }
-}
-
-bool writeExport(const QByteArray &data, const QString &path, QString *error)
-{
-    return writeExport(data, QFile::encodeName(path), error);
-}
-
-bool writeExport(const QByteArray &data, const QByteArray &path, QString *error)
-{
-    QString why;
-    if (path.isEmpty())
-        why = QCoreApplication::translate("Exporter", "No destination was given.");
-    else {
-        try {
-            if (saveFile(path, data, &why))
-                return true;
-        } catch (const std::exception &e) {
-            why = QString::fromLocal8Bit(e.what());
-        }
-    }
-    why = failure(path, why);
     if (error)
         *error = why;
     return false;

@@ -22,7 +22,6 @@ class FileList;
 // folders as the file system's bytes, made safe for a row.
 QByteArray exportHeader();
 void appendExportRow(QByteArray &out, const FileRecord &file);
-QByteArray exportText(const FileList &files);
 
 // Writes the list a block of rows at a time, atomically: the destination is
 // either wholly replaced or left as it was. Rows are formatted as they are
@@ -52,15 +51,6 @@ private:
     QByteArray m_buffer;
     bool m_ok = false;
 };
-
-// Writes the list to path; false with the reason on failure. The path is
-// bytes, as the file system knows it.
-bool exportList(const FileList &files, const QByteArray &path, QString *error = nullptr);
-// The same for a path chosen in a file dialog.
-bool exportList(const FileList &files, const QString &path, QString *error = nullptr);
-// Writes a text made beforehand, the same way: any thread.
-bool writeExport(const QByteArray &text, const QByteArray &path, QString *error = nullptr);
-bool writeExport(const QByteArray &text, const QString &path, QString *error = nullptr);
 
 // The window's export. The rows are copied from the list on the calling
 // thread as plain records, a block per turn of its event loop; an edit

@@ -3,7 +3,6 @@
 #include "localpath.h"
 #include "savefile.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QStringList>
 
@@ -98,22 +97,6 @@ bool writePageListRows(QIODevice &out, const QByteArray &path, qint32 pageCount,
             return false;
     }
     return true;
-}
-
-QByteArray pageListRows(const FilePages &file)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    writePageListRows(buffer, file);
-    return buffer.data();
-}
-
-QByteArray pageListText(const std::vector<FilePages> &files)
-{
-    QByteArray out = pageListHeader();
-    for (const FilePages &f : files)
-        out += pageListRows(f);
-    return out;
 }
 
 QString pageTableText(const PageTable &table)

@@ -36,8 +36,6 @@ bool writePageListRows(QIODevice &out, const FilePages &file);
 // takes few writes; the caller writes what is left in `chunk` at the end.
 bool writePageListRows(QIODevice &out, const QByteArray &path, qint32 pageCount,
                        const std::vector<PageInfo> *pages, QByteArray &chunk);
-QByteArray pageListRows(const FilePages &file);
-QByteArray pageListText(const std::vector<FilePages> &files);
 // A path's bytes as the listing writes them.
 QByteArray escapedPath(const QByteArray &path);
 

@@ -3,10 +3,10 @@
 // socket it finds as descriptor 3, one file at a time, under an
 // address-space limit and a CPU-time limit per file, until the socket
 // closes.
+#include "pagedetails.h"
 #include "pdfcolour.h"
 #include "pdfengine.h"
 #include "pdfworkerprotocol.h"
-#include "tiffdirectories.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -104,7 +104,9 @@ extern "C" const char *__asan_default_options()
 
 namespace {
 
+#ifdef TALLIVO_TEST_HOOKS
 bool g_testFaults = false;
+#endif
 
 bool sendAll(const void *data, size_t size)
 {
@@ -214,6 +216,7 @@ void limitCpuForNextFile(int seconds)
     ::setrlimit(RLIMIT_CPU, &limit);
 }
 
+#ifdef TALLIVO_TEST_HOOKS
 // With --test-faults (or TALLIVO_PDFWORKER_TEST_FAULTS=1 in its
 // environment), files whose first 256 bytes hold "%TALLIVO-TEST-FAULT "
 // and a word make the worker fail the way the tests of its limits need:
@@ -222,8 +225,9 @@ void limitCpuForNextFile(int seconds)
 // and "burn MS" (spends MS milliseconds of CPU, then counts); after the count, in the
 // colour pass, crashcolour and spincolour, "crashpage N" (crashes when asked
 // for pages that hold page N, from 0) and "waitforshare MARKER" (the first
-// pages wait for MARKER, which the worker asked for later pages makes). The
-// program never asks for it.
+// pages wait for MARKER, which the worker asked for later pages makes).
+// Built into the tests' worker (tallivo-pdfworker-test) only: the installed
+// one has none of it.
 struct TestFault
 {
     std::string what;
@@ -318,6 +322,7 @@ void testFaultInPages(const TestFault &fault, int first, int end)
                 ::usleep(10000);
     }
 }
+#endif
 
 // Ends the worker once the program has gone, whatever the library is busy
 // with: the program's end of the socket closes with it. Between files the
@@ -381,11 +386,15 @@ int main(int argc, char *argv[])
             addressSpace = std::atoll(argv[++i]);
         else if (a == "--cpu-seconds" && i + 1 < argc)
             cpuSeconds = std::max(1, std::atoi(argv[++i]));
+#ifdef TALLIVO_TEST_HOOKS
         else if (a == "--test-faults")
             g_testFaults = true;
+#endif
     }
+#ifdef TALLIVO_TEST_HOOKS
     if (const char *faults = std::getenv("TALLIVO_PDFWORKER_TEST_FAULTS"))
         g_testFaults = g_testFaults || std::strcmp(faults, "1") == 0;
+#endif
     // Only the socket and the standard descriptors stay open.
     ::close_range(kSocketFd + 1, ~0U, 0);
     rlimit noCore{0, 0};
@@ -409,11 +418,13 @@ int main(int argc, char *argv[])
     while (receive(request, fd)) {
         g_allocationNoted = 0;
         limitCpuForNextFile(cpuSeconds);
+#ifdef TALLIVO_TEST_HOOKS
         TestFault fault;
         if (g_testFaults) {
             fault = testFaultOf(fd);
             testFaultBeforeCount(fault);
         }
+#endif
         LibraryRequest what;
         what.boxes = request.flags & WantBoxes;
         what.colour = request.flags & WantColour;
@@ -426,14 +437,18 @@ int main(int argc, char *argv[])
             sent = true;
             if (!sendResult(count, what.colour))
                 ::_exit(0);
+#ifdef TALLIVO_TEST_HOOKS
             if (what.colour)
                 testFaultInColourPass(fault);
+#endif
         };
         what.nextPages = [&](int *first, int *end) {
             if (!receivePages(first, end))
                 return false;
+#ifdef TALLIVO_TEST_HOOKS
             if (g_testFaults)
                 testFaultInPages(fault, *first, *end);
+#endif
             return true;
         };
         what.decided = [](const std::vector<ColourClass> &classes, const ColourStats &stats) {

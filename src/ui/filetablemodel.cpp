@@ -1,5 +1,6 @@
 #include "filetablemodel.h"
 
+#include "filedisplay.h"
 #include "iopool.h"
 
 #include <QElapsedTimer>
@@ -195,7 +196,7 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
     const auto column = Column(index.column());
     switch (role) {
     case Qt::DisplayRole:
-        return column == Column::Check ? QVariant() : item.displayField(column);
+        return column == Column::Check ? QVariant() : displayField(item, column);
     case Qt::DecorationRole:
         // A 0 that is not a real count is marked, so it is not taken for one.
         // So are colours a PDF worker lost, which show as Unknown.
@@ -216,12 +217,12 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const
             if (item.coloursLost() != CountStatus::Counted)
                 return tr("Page colours could not be read: %1")
                     .arg(countStatusText(item.coloursLost()));
-            return item.displayField(column);
+            return displayField(item, column);
         // Long texts are elided in their cells.
         case Column::Name:
         case Column::Location:
         case Column::Sizes:
-            return item.displayField(column);
+            return displayField(item, column);
         default:
             return {};
         }

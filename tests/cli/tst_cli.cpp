@@ -1,5 +1,6 @@
 #include "collectionrun.h"
 #include "exporter.h"
+#include "exporttext.h"
 #include "fileio.h"
 #include "pipereader.h"
 #include "runtoend.h"
@@ -240,7 +241,7 @@ void TestCli::exportMatchesTheWindowsExport()
     QVERIFY(test::runToEnd(run, files, Arguments{{QUrl::fromLocalFile(m_dir.path())}, true, true}));
     QFile written(target);
     QVERIFY(written.open(QIODevice::ReadOnly));
-    QCOMPARE(written.readAll(), exportText(files));
+    QCOMPARE(written.readAll(), test::exportText(files));
     QCOMPARE(files.size(), 4);
 
     // An export that cannot be written is an error, not a success.
@@ -292,6 +293,7 @@ void TestCli::aFileThatKillsThePdfLibraryCostsOnlyItself()
                              "%PDF-1.4\n%TALLIVO-TEST-FAULT crash\n"));
     QVERIFY(test::writePdf(dir.filePath(QStringLiteral("c.pdf")), 3));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TALLIVO_PDFWORKER"), QStringLiteral(TALLIVO_PDFWORKER_TEST_BINARY));
     env.insert(QStringLiteral("TALLIVO_PDFWORKER_TEST_FAULTS"), QStringLiteral("1"));
     const QString pages = dir.filePath(QStringLiteral("pages.tsv"));
     for (const QStringList &options :

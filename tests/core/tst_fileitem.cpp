@@ -28,14 +28,12 @@ private Q_SLOTS:
     void sizeText();
     void derivedFromPath_data();
     void derivedFromPath();
-    void displayFields();
     void measuresOnceAtCreation();
     void equalityIsByUrlText();
     void listKeepsTotalsAndUrlsInStep();
     void sortReordersListStablyByEveryKey();
     void textSortsMatchAKeyPerRow();
     void moveWithinList();
-    void datesFollowTheZoneWithoutAskingPerRow();
     void detailsOnlyWhereCounted();
     void filesOfAFolderShareItsRecord();
     void duplicatesAreFoundByPathBytes();
@@ -121,18 +119,6 @@ void TestFileItem::derivedFromPath()
     QTEST(pageGroupOf(item), "group");
 }
 
-void TestFileItem::displayFields()
-{
-    FileItem item(QUrl::fromLocalFile(QStringLiteral("/nowhere/scan.TIF")), 7, 1500);
-    item.setChecked(false);
-    const QList<std::pair<Column, QVariant>> cases = {
-        {Column::Pages, 7},     {Column::Size, "2 KB"},         {Column::Type, "TIF"},
-        {Column::Check, false}, {Column::Location, "/nowhere"}, {Column::Name, "scan.TIF"},
-        {Column::Modified, ""} /* the file is not there */};
-    for (const auto &[column, value] : cases)
-        QCOMPARE(item.displayField(column), value);
-}
-
 void TestFileItem::measuresOnceAtCreation()
 {
     QTemporaryDir dir;
@@ -147,12 +133,6 @@ void TestFileItem::measuresOnceAtCreation()
 
     const QDateTime modified = QFileInfo(path).lastModified();
     QCOMPARE(item->dateModified(), modified);
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    const QDateTime evening(QDate(2013, 3, 5), QTime(21, 7));
-    QCOMPARE(FileItem::displayDate(evening), QStringLiteral("05-Mar-2013 9:07 PM"));
-    QCOMPARE(FileItem::displayDate(evening.addSecs(-12 * 3600)),
-             QStringLiteral("05-Mar-2013 9:07 AM"));
-    QCOMPARE(item->displayField(Column::Modified).toString(), FileItem::displayDate(modified));
 
     // Not a file URL: no item at all.
     QVERIFY(!FileItem::create(QUrl(QStringLiteral("https://example.com/a.pdf"))));
@@ -235,6 +215,8 @@ void TestFileItem::listKeepsTotalsAndUrlsInStep()
 
 void TestFileItem::sortReordersListStablyByEveryKey()
 {
+    // Names sort by the collation of the user's locale.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     FileList list;
     list.append(item(QStringLiteral("/z/file10.tif"), 3, 5000));
     list.append(item(QStringLiteral("/y/File2.pdf"), 3, 100));
@@ -368,36 +350,6 @@ void TestFileItem::moveWithinList()
     for (int i = 0; i < list.size(); ++i)
         order += list.at(i)->name().at(0);
     QCOMPARE(order, QStringLiteral("acbd"));
-}
-
-// The zone is looked up once, not for every date, yet a changed TZ is
-// followed, and the text is the one a QDateTime in local time gives.
-void TestFileItem::datesFollowTheZoneWithoutAskingPerRow()
-{
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    const QByteArray saved = qgetenv("TZ");
-    const qint64 winter = QDateTime(QDate(2013, 1, 5), QTime(21, 7), Qt::UTC).toMSecsSinceEpoch();
-    const qint64 summer = QDateTime(QDate(2013, 7, 5), QTime(3, 59), Qt::UTC).toMSecsSinceEpoch();
-    FileItem item(QUrl::fromLocalFile(QStringLiteral("/a/b.tif")), 1, 1);
-    item.setFileTimes(winter, summer, std::nullopt);
-    const QList<std::tuple<QByteArray, QString, QString>> zones = {
-        {"Asia/Kolkata", "06-Jan-2013 2:37 AM", "05-Jul-2013 9:29 AM"},
-        {"America/New_York", "05-Jan-2013 4:07 PM", "04-Jul-2013 11:59 PM"},
-        {"UTC", "05-Jan-2013 9:07 PM", "05-Jul-2013 3:59 AM"},
-    };
-    for (const auto &[zone, modified, created] : zones) {
-        qputenv("TZ", zone);
-        tzset();
-        QCOMPARE(item.displayField(Column::Modified).toString(), modified);
-        QCOMPARE(item.displayField(Column::Created).toString(), created);
-        QCOMPARE(FileItem::displayDate(QDateTime::fromMSecsSinceEpoch(winter)), modified);
-        QCOMPARE(item.displayField(Column::Accessed).toString(), QString());
-    }
-    if (saved.isNull())
-        qunsetenv("TZ");
-    else
-        qputenv("TZ", saved);
-    tzset();
 }
 
 // Page details take room only on the files counted with them, and go along

@@ -1,4 +1,5 @@
 #include "blockreader.h"
+#include "counting.h"
 #include "localpath.h"
 #include "pagecount.h"
 #include "pdfpageboxes.h"
@@ -223,7 +224,7 @@ void TestPageDetailsCorpus::detailsKeepTheCounts()
          files({QStringLiteral("tiff"), QStringLiteral("pdf"), QStringLiteral("odd")})) {
         const QUrl url = QUrl::fromLocalFile(path);
         std::vector<PageInfo> pages;
-        const qint32 counted = pageCount(url);
+        const qint32 counted = test::pageCount(url);
         const qint32 off = measureFile(localPath(url), EntryType::Unknown, nullptr).count.pages;
         const qint32 on = measureFile(localPath(url), EntryType::Unknown, &pages).count.pages;
         if (off != counted || on != counted || pages.size() != size_t(on))

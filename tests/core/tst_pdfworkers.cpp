@@ -163,7 +163,8 @@ private:
 void TestPdfWorkers::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    // Also for the shared pool, which the program never starts with faults.
+    // The worker built with the faults, also for the shared pool.
+    qputenv("TALLIVO_PDFWORKER", TALLIVO_PDFWORKER_TEST_BINARY);
     qputenv("TALLIVO_PDFWORKER_TEST_FAULTS", "1");
 }
 

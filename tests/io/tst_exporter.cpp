@@ -1,5 +1,6 @@
 #include "exporter.h"
 #include "exportname.h"
+#include "exporttext.h"
 #include "fileio.h"
 #include "filelist.h"
 #include "importparser.h"
@@ -99,7 +100,7 @@ void TestExporter::exportText()
     // Birth times depend on the file system, so only their form is fixed.
     QString pattern = QRegularExpression::escape(expected.join('\n'));
     pattern.replace("BIRTH", R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000|\(null\)))");
-    const QString text = QString::fromUtf8(tallivo::exportText(files));
+    const QString text = QString::fromUtf8(tallivo::test::exportText(files));
     QVERIFY2(QRegularExpression("^" + pattern + "$").match(text).hasMatch(), qPrintable(text));
 }
 
@@ -111,25 +112,25 @@ void TestExporter::exportList()
     QVERIFY(files.append(FileItem::create(QUrl::fromLocalFile(dir.filePath("a.pdf")))));
     // Replaces a file whole, leaving no temporary file beside it.
     QVERIFY(writeFile(out, "old"));
-    QVERIFY(tallivo::exportList(files, out));
-    QCOMPARE(readAll(out), tallivo::exportText(files));
+    QVERIFY(tallivo::test::exportList(files, out));
+    QCOMPARE(readAll(out), tallivo::test::exportText(files));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.txt"});
 
     // A destination that cannot be written is reported and left as it was.
     QVERIFY(QDir(dir.path()).mkpath("taken/inside"));
     QString error;
-    QVERIFY(!tallivo::exportList(files, dir.filePath("taken"), &error));
+    QVERIFY(!tallivo::test::exportList(files, dir.filePath("taken"), &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(dir.filePath("taken/inside")).isDir());
-    QVERIFY(!tallivo::exportList(files, dir.filePath("missing/out.txt"), &error));
+    QVERIFY(!tallivo::test::exportList(files, dir.filePath("missing/out.txt"), &error));
     QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
 
     // Through a symbolic link the file it names is replaced; the link stays.
     QVERIFY(QFile::link(out, dir.filePath("link.txt")));
     QVERIFY(files.append(FileItem::create(QUrl::fromLocalFile(dir.filePath("b.pdf")))));
-    QVERIFY(tallivo::exportList(files, dir.filePath("link.txt"), &error));
+    QVERIFY(tallivo::test::exportList(files, dir.filePath("link.txt"), &error));
     QVERIFY(QFileInfo(dir.filePath("link.txt")).isSymLink());
-    QCOMPARE(readAll(out), tallivo::exportText(files));
+    QCOMPARE(readAll(out), tallivo::test::exportText(files));
 }
 
 // Whatever stops a write (a full disk, a quota, a size limit) fails the
@@ -144,7 +145,7 @@ void TestExporter::fullDiskLeavesTheOldExport()
         QVERIFY(files.append(std::make_unique<FileItem>(
             QUrl::fromLocalFile(dir.filePath(QStringLiteral("scan %1.pdf").arg(i))), i, 1000)));
     QVERIFY(writeFile(out, "the good export\n"));
-    QVERIFY(tallivo::exportText(files).size() > 2048);
+    QVERIFY(tallivo::test::exportText(files).size() > 2048);
 
     struct rlimit saved;
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -153,7 +154,7 @@ void TestExporter::fullDiskLeavesTheOldExport()
     limit.rlim_cur = 1024;
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     QString error;
-    const bool written = tallivo::exportList(files, out, &error);
+    const bool written = tallivo::test::exportList(files, out, &error);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
@@ -172,12 +173,12 @@ void TestExporter::destinationNameIsBytes()
     FileList files;
     QVERIFY(files.append(std::make_unique<FileItem>(urlFromLocalPath("/a/b.tif"), 2, 10)));
     QString error;
-    QVERIFY2(tallivo::exportList(files, path, &error), qPrintable(error));
+    QVERIFY2(tallivo::test::exportList(files, path, &error), qPrintable(error));
     QFile written;
     const int fd = ::open(path.constData(), O_RDONLY);
     QVERIFY(fd >= 0);
     QVERIFY(written.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
-    QCOMPARE(written.readAll(), tallivo::exportText(files));
+    QCOMPARE(written.readAll(), tallivo::test::exportText(files));
     // Qt lists no names that are not UTF-8; the file system's listing does.
     const FolderListing listing = listFolder(QFile::encodeName(dir.path()));
     QCOMPARE(listing.entries.size(), size_t(1));
@@ -221,7 +222,7 @@ void TestExporter::oddPathsRoundTrip()
     FileList files;
     for (const QUrl &url : importUrls(parsed))
         QVERIFY(files.append(FileItem::create(url)));
-    const QByteArray text = tallivo::exportText(files);
+    const QByteArray text = tallivo::test::exportText(files);
     // Every row stays one row of eight fields; a tab in a name is written \t.
     for (const QByteArray &row : text.split('\n').mid(1, files.size()))
         QCOMPARE(row.count('\t'), 7);
@@ -320,7 +321,7 @@ void TestExporter::backgroundExportIsTheListAsChosen()
     QVERIFY(waitFor(done));
     QCOMPARE(error, QString());
     QCOMPARE(files.size(), 4990);
-    const QByteArray expected = tallivo::exportText(files);
+    const QByteArray expected = tallivo::test::exportText(files);
     QVERIFY(expected.size() > 512 * 1024); // more than one write
     QCOMPARE(readAll(out), expected);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
@@ -410,7 +411,7 @@ void TestExporter::backgroundExportOutlivesItsWindow()
         QObject window;
         exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 3000);
     }
-    const QByteArray expected = tallivo::exportText(files);
+    const QByteArray expected = tallivo::test::exportText(files);
     for (int i = 0; i < 6000 && readAll(out) != expected; ++i)
         QTest::qWait(10);
     QCOMPARE(readAll(out), expected);

@@ -1,8 +1,10 @@
 #include "exporter.h"
+#include "exporttext.h"
 #include "fileitem.h"
 #include "filelist.h"
 #include "importparser.h"
 #include "localpath.h"
+#include "pagelisttext.h"
 #include "pagereport.h"
 
 #include <QTest>
@@ -133,7 +135,7 @@ void TestImportParser::exportRoundTrip()
     FileList files;
     for (const QByteArray &path : oddPaths())
         QVERIFY(files.append(std::make_unique<FileItem>(urlFromLocalPath(path), 2, 1000)));
-    const QByteArray text = tallivo::exportText(files);
+    const QByteArray text = tallivo::test::exportText(files);
     QCOMPARE(parseImportList(text, "/elsewhere"), oddPaths());
     QCOMPARE(parseImportList("\xef\xbb\xbf" + text, "/elsewhere"), oddPaths());
 }
@@ -143,7 +145,7 @@ void TestImportParser::pageListRoundTrip()
     std::vector<FilePages> files;
     for (const QByteArray &path : oddPaths())
         files.push_back({urlFromLocalPath(path), 3, {}});
-    QCOMPARE(parseImportList(pageListText(files), "/elsewhere"), oddPaths());
+    QCOMPARE(parseImportList(test::pageListText(files), "/elsewhere"), oddPaths());
 }
 
 void TestImportParser::overlongLinesAreDropped_data()

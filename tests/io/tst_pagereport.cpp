@@ -1,4 +1,5 @@
 #include "localpath.h"
+#include "pagelisttext.h"
 #include "pagereport.h"
 
 #include <QBuffer>
@@ -37,7 +38,7 @@ void TestPageReport::escapedPaths()
     QFETCH(QByteArray, path);
     QTEST(escapedPath(path), "escaped");
     // The listing writes the same bytes for the file's URL.
-    const QByteArray rows = pageListRows(FilePages{urlFromLocalPath(path), 1, {}});
+    const QByteArray rows = test::pageListRows(FilePages{urlFromLocalPath(path), 1, {}});
     QCOMPARE(rows.left(rows.indexOf('\t')), escapedPath(path));
 }
 
@@ -54,7 +55,7 @@ void TestPageReport::pageList()
          3,
          {{215.9f, 279.4f, ColourClass::Unknown}, {100.04f, 100.f, ColourClass::Unknown}}});
     files.push_back({urlFromLocalPath("/docs/empty.pdf"), 0, {}});
-    QCOMPARE(pageListText(files),
+    QCOMPARE(test::pageListText(files),
              QByteArray("Path\tPage\tWidth mm\tHeight mm\tSize\tA4 eq.\tColour\n"
                         "/scans/\xff\\tplan.tif\t1\t841.0\t1189.0\tA0\t16\tColour\n"
                         "/scans/\xff\\tplan.tif\t2\t297.0\t210.0\tA4\t1\tB/W\n"

@@ -1,4 +1,5 @@
 #include "exporter.h"
+#include "exporttext.h"
 #include "filelist.h"
 #include "pagereport.h"
 #include "pagesummary.h"
@@ -155,9 +156,9 @@ void TestSaveFile::writerRows()
 bool TestSaveFile::write(const QString &writer, const QByteArray &path, QString *error)
 {
     if (writer == QLatin1String("export"))
-        return exportList(m_files, path, error);
+        return test::exportList(m_files, path, error);
     if (writer == QLatin1String("export text"))
-        return writeExport(exportText(m_files), path, error);
+        return saveFile(path, test::exportText(m_files), error);
     if (writer == QLatin1String("summary csv"))
         return savePageTableCsv(m_table, QFile::decodeName(path), error);
     if (writer == QLatin1String("kept list"))

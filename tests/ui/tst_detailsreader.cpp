@@ -70,6 +70,7 @@ void TestDetailsReader::initTestCase()
 {
     // Two parse slots, whatever the machine, read before the first is taken.
     qputenv("TALLIVO_PARSE_SLOTS", "2");
+    qputenv("TALLIVO_PDFWORKER", TALLIVO_PDFWORKER_TEST_BINARY);
     qputenv("TALLIVO_PDFWORKER_TEST_FAULTS", "1");
 }
 

@@ -3,6 +3,7 @@
 #include "importparser.h"
 #include "iopool.h"
 #include "localpath.h"
+#include "pagelisttext.h"
 #include "pagereport.h"
 
 #include <QApplication>
@@ -128,7 +129,7 @@ void TestImportFilesDialog::importAction_data()
         {"/l/two.pdf", 2}, {"/l/none.pdf", 0}, {"/l/broken.tif", 0}, {"/l/one.tif", 1}};
     for (const auto &[path, pages] : counts)
         listed.push_back({urlFromLocalPath(path), pages, {}});
-    QTest::newRow("page listing") << Browsed << pageListText(listed)
+    QTest::newRow("page listing") << Browsed << test::pageListText(listed)
                                   << QStringList{"/l/two.pdf", "/l/none.pdf", "/l/broken.tif",
                                                  "/l/one.tif"}
                                   << false;

@@ -2,7 +2,6 @@
 
 #include "pdfcolour.h"
 #include "pdfpageboxes.h"
-#include "tiffdirectories.h"
 
 #include <poppler-document.h>
 #include <poppler-global.h>

@@ -1,5 +1,4 @@
 #include "pdfdocument.h"
-#include "tiffdirectories.h" // kMaxDetailedPages
 
 #include <algorithm>
 

@@ -17,7 +17,7 @@ class BlockReader;
 // this reader answers, poppler gives the same count, and wherever poppler
 // would repair, recover or guess, this reader gives no answer instead. "The
 // library" in this reader's comments is that poppler. The agreement is held
-// by tests/core/tst_pdfstructure.cpp, which asks poppler-cpp beside it.
+// by tests/pdf/tst_pdfstructure.cpp, which asks poppler-cpp beside it.
 //
 // Why the structural reader gave no count. Each one is a case where the PDF
 // library would have to repair the file, or could count differently, so the
@@ -69,8 +69,5 @@ bool containsObjectHeader(QByteArrayView bytes);
 // what the file's length can hold, and size its tables by it: seconds and
 // hundreds of megabytes for a few bytes. Reads the whole file.
 bool repairClaimsTooManyObjects(BlockReader &reader);
-
-// The page count read from the PDF's own structure, or nullopt ("don't know").
-std::optional<qint32> structuralPdfPageCount(BlockReader &reader);
 
 } // namespace tallivo

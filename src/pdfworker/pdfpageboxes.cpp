@@ -1,7 +1,5 @@
 #include "pdfpageboxes.h"
 
-#include "tiffdirectories.h"
-
 #include <poppler-document.h>
 #include <poppler-global.h>
 #include <poppler-page.h>

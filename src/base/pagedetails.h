@@ -97,6 +97,10 @@ private:
     quint32 m_key = Unknown;
 };
 
+// Details are kept for this many pages of a file at most; pages past it
+// are counted but left unknown.
+inline constexpr qint32 kMaxDetailedPages = 100'000;
+
 // The A4 area in square millimetres.
 inline constexpr double kA4AreaMm2 = 210.0 * 297.0;
 

@@ -1,3 +1,4 @@
+#include "counting.h"
 #include "localpath.h"
 #include "pagecount.h"
 #include "pdfpageboxes.h"
@@ -220,7 +221,7 @@ void TestPdfPageBoxes::filesAreReadLikeTheyAreCounted()
     std::vector<PageInfo> details;
     QCOMPARE(measureFile(localPath(url), EntryType::Unknown, nullptr).count.pages, pages);
     QCOMPARE(measureFile(localPath(url), EntryType::Unknown, &details).count.pages, pages);
-    QCOMPARE(pageCount(url), pages);
+    QCOMPARE(test::pageCount(url), pages);
     QCOMPARE(int(details.size()), pages);
     for (const PageInfo &p : details)
         QTEST(p.colour, "colour");

@@ -127,9 +127,4 @@ bool repairClaimsTooManyObjects(BlockReader &reader)
     return false;
 }
 
-std::optional<qint32> structuralPdfPageCount(BlockReader &reader)
-{
-    return examinePdfStructure(reader).pages;
-}
-
 } // namespace tallivo

@@ -86,6 +86,7 @@ private Q_SLOTS:
 void TestPdfColour::initTestCase()
 {
     // Workers started from here on fail on files marked for it.
+    qputenv("TALLIVO_PDFWORKER", TALLIVO_PDFWORKER_TEST_BINARY);
     qputenv("TALLIVO_PDFWORKER_TEST_FAULTS", "1");
 }
 

@@ -42,10 +42,6 @@ struct TiffDirectory
     PageInfo page() const;
 };
 
-// Details are kept for this many pages of a file at most; pages past it
-// are counted but left unknown.
-inline constexpr qint32 kMaxDetailedPages = 100'000;
-
 // Counts the images of a TIFF file by following its chain of directories.
 // The first directory counts when its entry count and first entry can be
 // read: a file cut off inside it still holds that image. Later ones are
