@@ -49,18 +49,13 @@ struct HttpTransfer
         if (!line.isEmpty())
             return size;
         size_t lengths = 0;
-        const QByteArray coding = t->header("Content-Encoding").toLower();
         // curl would pick one framing and might wait for bytes that never come.
         if (!t->header("Content-Length", &lengths).isNull() &&
             (lengths > 1 || !t->header("Transfer-Encoding").isEmpty()))
             return t->refuse(Error::MalformedResponse,
                              HttpRequest::tr("The answer is framed two ways"));
-        // curl inflates what it can, asked for or not.
-        if (!coding.isEmpty() && coding != "identity" && coding != "gzip" && coding != "x-gzip")
-            return t->refuse(Error::InflateFailed, HttpRequest::tr("An encoding not asked for"));
         return size;
     }
-    // Gets the body as curl has inflated it.
     static size_t take(char *data, size_t, size_t size, void *self)
     {
         auto *t = static_cast<HttpTransfer *>(self);
@@ -108,12 +103,15 @@ void HttpTransfer::run()
     curl_off_t received = 0;
     curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
     const QByteArray coding = header("Content-Encoding").toLower();
-    // curl takes an answer cut inside its head, and gzip cut before its
-    // trailer, for whole; for the gzip only a length or chunks show a cut.
+    const bool gzip = coding == "gzip" || coding == "x-gzip";
+    // curl takes an answer cut inside its head, and gzip cut before its trailer,
+    // for whole; for the gzip only a length or chunks show a cut. And it
+    // inflates what it can, asked for or not.
     if (code == CURLE_OK && !headEnded)
         code = CURLE_PARTIAL_FILE;
-    else if (code == CURLE_OK && received > 0 && !coding.isEmpty() && coding != "identity" &&
-             header("Content-Length").isEmpty() && header("Transfer-Encoding").isEmpty())
+    else if (code == CURLE_OK && !coding.isEmpty() && coding != "identity" &&
+             (!gzip || (received > 0 && header("Content-Length").isEmpty() &&
+                        header("Transfer-Encoding").isEmpty())))
         code = CURLE_BAD_CONTENT_ENCODING;
     const QString says = QString::fromUtf8(errors[0] ? errors : curl_easy_strerror(code));
     const std::pair<CURLcode, Error> kinds[] = {
@@ -162,10 +160,9 @@ void HttpRequest::start(QThreadPool *pool)
         curl_easy_setopt(easy, option, value);
     };
     set(CURLOPT_URL, m_url.toEncoded(QUrl::RemoveFragment).constData());
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_PROTOCOLS_STR, "http,https"); // redirects too
     set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, long(MaxRedirects));
+    set(CURLOPT_MAXREDIRS, 5L);
     set(CURLOPT_TIMEOUT_MS, long(qMax(0, m_deadline)));
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, long(qMax(1, m_transferTimeout) + 999) / 1000);
