@@ -17,12 +17,10 @@ class NetworkQueue final : public QObject
     Q_DISABLE_COPY_MOVE(NetworkQueue)
 
 public:
-    static constexpr int MaxConcurrentRequests = 4;
-
     explicit NetworkQueue(QObject *parent = nullptr)
         : QObject(parent)
     {
-        m_pool.setMaxThreadCount(MaxConcurrentRequests);
+        m_pool.setMaxThreadCount(4); // requests at once
     }
     ~NetworkQueue() override { cancelAll(); }
 
