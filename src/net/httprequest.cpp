@@ -11,8 +11,6 @@
 
 namespace tallivo {
 
-using Error = HttpRequest::Error;
-
 // A curl handle and what it found, shared by the request and the worker
 // thread running it, so that a cancel need not wait for the worker.
 struct HttpTransfer
@@ -23,11 +21,11 @@ struct HttpTransfer
         curl_slist_free_all(headers);
         curl_multi_cleanup(multi);
     }
-    bool refuse(Error error, const QString &text)
+    // Ends the transfer with the code curl would give to what a callback found.
+    size_t refuse(CURLcode code)
     {
-        if (fault == Error::NoError)
-            std::tie(fault, why) = std::pair(error, text);
-        return false;
+        found = code;
+        return 0;
     }
     // The last of the answer's fields of that name, and how many there are.
     QByteArray header(const char *name, size_t *count = nullptr) const
@@ -49,23 +47,17 @@ struct HttpTransfer
         if (!line.isEmpty())
             return size;
         size_t lengths = 0;
-        const QByteArray coding = t->header("Content-Encoding").toLower();
         // curl would pick one framing and might wait for bytes that never come.
         if (!t->header("Content-Length", &lengths).isNull() &&
             (lengths > 1 || !t->header("Transfer-Encoding").isEmpty()))
-            return t->refuse(Error::MalformedResponse,
-                             HttpRequest::tr("The answer is framed two ways"));
-        // curl inflates what it can, asked for or not.
-        if (!coding.isEmpty() && coding != "identity" && coding != "gzip" && coding != "x-gzip")
-            return t->refuse(Error::InflateFailed, HttpRequest::tr("An encoding not asked for"));
+            return t->refuse(CURLE_WEIRD_SERVER_REPLY);
         return size;
     }
-    // Gets the body as curl has inflated it.
     static size_t take(char *data, size_t, size_t size, void *self)
     {
         auto *t = static_cast<HttpTransfer *>(self);
         if (t->response.size() + qint64(size) > HttpRequest::MaxResponseSize)
-            return t->refuse(Error::ResponseTooLarge, HttpRequest::tr("The answer is too large"));
+            return t->refuse(CURLE_FILESIZE_EXCEEDED);
         t->response.append(data, qsizetype(size));
         return size;
     }
@@ -76,10 +68,8 @@ struct HttpTransfer
         char *now = nullptr;
         curl_easy_getinfo(t->easy, CURLINFO_EFFECTIVE_URL, &now);
         const bool https = QByteArray(now).startsWith("https:");
-        if (!std::exchange(t->sawHttps, https || t->sawHttps) || https)
-            return CURL_PREREQFUNC_OK;
-        t->refuse(Error::RedirectRefused, HttpRequest::tr("From https to http"));
-        return CURL_PREREQFUNC_ABORT;
+        const bool fromHttps = std::exchange(t->sawHttps, https || t->sawHttps);
+        return fromHttps && !https ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
     }
     void run();
 
@@ -89,8 +79,7 @@ struct HttpTransfer
     char errors[CURL_ERROR_SIZE] = {};
     QByteArray response;
     bool headEnded = false, sawHttps = false;
-    Error fault = Error::NoError;
-    QString why;
+    CURLcode found = CURLE_OK;
     std::atomic<bool> abort{false};
     std::mutex mutex; // guards owner
     HttpRequest *owner = nullptr;
@@ -104,34 +93,10 @@ void HttpTransfer::run()
         curl_multi_poll(multi, nullptr, 0, 1000, nullptr); // a cancel wakes it at once
     int left = 0;
     const CURLMsg *done = curl_multi_info_read(multi, &left); // the only one there is
-    CURLcode code = done ? done->data.result : CURLE_OK;
-    curl_off_t received = 0;
-    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
-    const QByteArray coding = header("Content-Encoding").toLower();
-    // curl takes an answer cut inside its head, and gzip cut before its
-    // trailer, for whole; for the gzip only a length or chunks show a cut.
-    if (code == CURLE_OK && !headEnded)
-        code = CURLE_PARTIAL_FILE;
-    else if (code == CURLE_OK && received > 0 && !coding.isEmpty() && coding != "identity" &&
-             header("Content-Length").isEmpty() && header("Transfer-Encoding").isEmpty())
-        code = CURLE_BAD_CONTENT_ENCODING;
-    const QString says = QString::fromUtf8(errors[0] ? errors : curl_easy_strerror(code));
-    const std::pair<CURLcode, Error> kinds[] = {
-        {CURLE_OPERATION_TIMEDOUT, Error::TimedOut},
-        {CURLE_PARTIAL_FILE, Error::ResponseIncomplete},
-        {CURLE_RECV_ERROR, headEnded ? Error::ResponseIncomplete : Error::ConnectionFailed},
-        {CURLE_TOO_MANY_REDIRECTS, Error::RedirectRefused},
-        {CURLE_UNSUPPORTED_PROTOCOL, // a redirect to another scheme, or an HTTP/0.9 answer
-         says.contains(u"HTTP/0.9") ? Error::MalformedResponse : Error::RedirectRefused},
-        {CURLE_FILESIZE_EXCEEDED, Error::ResponseTooLarge},
-        {CURLE_BAD_CONTENT_ENCODING, Error::InflateFailed},
-        {CURLE_WRITE_ERROR, Error::InflateFailed}, // data after the gzip trailer
-        {CURLE_WEIRD_SERVER_REPLY, Error::MalformedResponse}};
-    Error kind = code == CURLE_OK ? Error::NoError : Error::ConnectionFailed;
-    for (const auto &[curlCode, error] : kinds)
-        kind = code == curlCode ? error : kind;
-    if (kind != Error::NoError)
-        refuse(kind, says);
+    if (found != CURLE_OK)
+        errors[0] = '\0'; // curl's words are for its own errors
+    else if (done)
+        found = done->data.result;
     const std::lock_guard lock(mutex);
     if (owner) // taken on the request's own thread
         QMetaObject::invokeMethod(
@@ -162,10 +127,9 @@ void HttpRequest::start(QThreadPool *pool)
         curl_easy_setopt(easy, option, value);
     };
     set(CURLOPT_URL, m_url.toEncoded(QUrl::RemoveFragment).constData());
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_PROTOCOLS_STR, "http,https"); // redirects too
     set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, long(MaxRedirects));
+    set(CURLOPT_MAXREDIRS, 5L);
     set(CURLOPT_TIMEOUT_MS, long(qMax(0, m_deadline)));
     set(CURLOPT_LOW_SPEED_LIMIT, 1L);
     set(CURLOPT_LOW_SPEED_TIME, long(qMax(1, m_transferTimeout) + 999) / 1000);
@@ -209,7 +173,38 @@ void HttpRequest::transferEnded()
     const std::shared_ptr<HttpTransfer> t = std::exchange(m_transfer, {});
     if (!t || std::exchange(m_done, true))
         return;
-    setError(t->fault, t->why);
+    CURLcode code = t->found;
+    curl_off_t received = 0;
+    curl_easy_getinfo(t->easy, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    const QByteArray coding = t->header("Content-Encoding").toLower();
+    const bool gzip = coding == "gzip" || coding == "x-gzip";
+    // curl takes an answer cut inside its head, and gzip cut before its trailer,
+    // for whole; for the gzip only a length or chunks show a cut. And it
+    // inflates what it can, asked for or not.
+    if (code == CURLE_OK && !t->headEnded)
+        code = CURLE_PARTIAL_FILE;
+    else if (code == CURLE_OK && !coding.isEmpty() && coding != "identity" &&
+             (!gzip || (received > 0 && t->header("Content-Length").isEmpty() &&
+                        t->header("Transfer-Encoding").isEmpty())))
+        code = CURLE_BAD_CONTENT_ENCODING;
+    const QString says = QString::fromUtf8(t->errors[0] ? t->errors : curl_easy_strerror(code));
+    const std::pair<CURLcode, Error> kinds[] = {
+        {CURLE_OPERATION_TIMEDOUT, Error::TimedOut},
+        {CURLE_PARTIAL_FILE, Error::ResponseIncomplete},
+        {CURLE_RECV_ERROR, t->headEnded ? Error::ResponseIncomplete : Error::ConnectionFailed},
+        {CURLE_TOO_MANY_REDIRECTS, Error::RedirectRefused},
+        {CURLE_UNSUPPORTED_PROTOCOL, // a redirect to another scheme, or an HTTP/0.9 answer
+         says.contains(u"HTTP/0.9") ? Error::MalformedResponse : Error::RedirectRefused},
+        {CURLE_FILESIZE_EXCEEDED, Error::ResponseTooLarge},
+        {CURLE_BAD_CONTENT_ENCODING, Error::InflateFailed},
+        {CURLE_WRITE_ERROR, Error::InflateFailed}, // data after the gzip trailer
+        {CURLE_WEIRD_SERVER_REPLY, Error::MalformedResponse},
+        {CURLE_ABORTED_BY_CALLBACK, Error::RedirectRefused}}; // from https to http
+    Error kind = code == CURLE_OK ? Error::NoError : Error::ConnectionFailed;
+    for (const auto &[curlCode, error] : kinds)
+        kind = code == curlCode ? error : kind;
+    if (kind != Error::NoError)
+        setError(kind, says);
     if (m_error != Error::NoError) {
         Q_EMIT failed(this);
         return;

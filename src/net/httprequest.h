@@ -41,7 +41,6 @@ public:
     static constexpr int DefaultTransferTimeout = 10000;
     static constexpr int DefaultDeadline = 60000;
     static constexpr qint64 MaxResponseSize = 64 * 1024;
-    static constexpr int MaxRedirects = 5;
 
     explicit HttpRequest(const QUrl &url, QObject *parent = nullptr)
         : QObject(parent)
@@ -50,7 +49,6 @@ public:
     }
     ~HttpRequest() override { cancel(); }
 
-    // A GET, or a POST of the body.
     QByteArray method() const { return m_body.isEmpty() ? "GET" : "POST"; }
     void setRawHeader(const QByteArray &name, const QByteArray &value) { m_headers[name] = value; }
     QByteArray rawHeader(const QByteArray &name) const { return m_headers.value(name); }

@@ -2,18 +2,22 @@
 
 namespace tallivo {
 
-NetworkQueue::NetworkQueue(QObject *parent)
-    : QObject(parent)
-{
-    m_pool.setMaxThreadCount(MaxConcurrentRequests);
-}
-
 void NetworkQueue::enqueue(HttpRequest *request)
 {
     request->setParent(this);
     request->buildBody();
-    connect(request, &HttpRequest::finished, this, [this](auto *r) { requestDone(r, true); });
-    connect(request, &HttpRequest::failed, this, [this](auto *r) { requestDone(r, false); });
+    const auto done = [this, request](bool finished) {
+        m_requests.removeOne(request);
+        request->deleteLater();
+        if (!finished && m_cancelAllOnFailure)
+            cancelAll();
+        if (finished)
+            Q_EMIT requestFinished(request);
+        else
+            Q_EMIT requestFailed(request);
+    };
+    connect(request, &HttpRequest::finished, this, [done] { done(true); });
+    connect(request, &HttpRequest::failed, this, [done] { done(false); });
     m_requests.append(request);
     if (m_started)
         request->start(&m_pool);
@@ -29,24 +33,9 @@ void NetworkQueue::start()
 void NetworkQueue::cancelAll()
 {
     for (HttpRequest *request : std::exchange(m_requests, {})) {
-        request->disconnect(this);
-        request->cancel();
+        request->cancel(); // it says nothing after this
         request->deleteLater();
     }
-}
-
-void NetworkQueue::requestDone(HttpRequest *request, bool finished)
-{
-    if (!m_requests.removeOne(request))
-        return;
-    request->disconnect(this);
-    request->deleteLater();
-    if (!finished && m_cancelAllOnFailure)
-        cancelAll();
-    if (finished)
-        Q_EMIT requestFinished(request);
-    else
-        Q_EMIT requestFailed(request);
 }
 
 } // namespace tallivo

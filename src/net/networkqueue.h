@@ -17,9 +17,11 @@ class NetworkQueue final : public QObject
     Q_DISABLE_COPY_MOVE(NetworkQueue)
 
 public:
-    static constexpr int MaxConcurrentRequests = 4;
-
-    explicit NetworkQueue(QObject *parent = nullptr);
+    explicit NetworkQueue(QObject *parent = nullptr)
+        : QObject(parent)
+    {
+        m_pool.setMaxThreadCount(4); // requests at once
+    }
     ~NetworkQueue() override { cancelAll(); }
 
     void setCancelAllOnFailure(bool cancel) { m_cancelAllOnFailure = cancel; }
@@ -36,8 +38,6 @@ Q_SIGNALS:
     void requestFailed(tallivo::HttpRequest *request);
 
 private:
-    void requestDone(HttpRequest *request, bool finished);
-
     // Its threads are the limit; gone last, after the cancelled transfers, which let go at once.
     QThreadPool m_pool;
     QList<HttpRequest *> m_requests;
