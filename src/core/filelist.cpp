@@ -308,9 +308,9 @@ PageTotals FileList::totalsOf(const QList<RowRange> &ranges) const
 
 namespace {
 
-bool isTextColumn(Column column)
+bool isTextKey(SortKey key)
 {
-    return column == Column::Name || column == Column::Type || column == Column::Location;
+    return key == SortKey::Name || key == SortKey::Type || key == SortKey::Folder;
 }
 
 qint64 msecs(const FileItem &f, FileItem::FileTime which)
@@ -325,30 +325,33 @@ qint64 flipped(quint64 key)
     return qint64(key ^ (quint64(1) << 63));
 }
 
-qint64 numberOf(const FileItem &f, Column column)
+qint64 numberOf(const FileItem &f, SortKey key)
 {
-    switch (column) {
-    case Column::Check:
+    switch (key) {
+    case SortKey::Checked:
         return f.isChecked();
-    case Column::Pages:
+    case SortKey::Pages:
         return f.pages();
-    case Column::Size:
+    case SortKey::Size:
         return f.size();
-    case Column::Modified:
+    case SortKey::Modified:
         return msecs(f, FileItem::FileTime::Modified);
-    case Column::Created:
+    case SortKey::Created:
         return msecs(f, FileItem::FileTime::Created);
-    case Column::Accessed:
+    case SortKey::Accessed:
         return msecs(f, FileItem::FileTime::Accessed);
-    case Column::Sizes:
+    case SortKey::PaperSizes:
         return flipped(f.pageSummary().sizesSortKey());
-    case Column::A4Equivalents:
+    case SortKey::A4Equivalents:
         return f.pageSummary().a4EquivalentsSortKey();
-    case Column::Colour:
+    case SortKey::Colour:
         return flipped(f.pageSummary().colourSortKey());
-    default:
-        return 0;
+    case SortKey::Name:
+    case SortKey::Type:
+    case SortKey::Folder:
+        break; // texts
     }
+    return 0;
 }
 
 template <typename Key>
@@ -442,31 +445,31 @@ std::vector<qint64> rowRanks(const std::vector<Value> &values, IdOf idOf, TextOf
 
 } // namespace
 
-void gatherSortData(const FileList &files, int from, int to, SortColumnData &data)
+void gatherSortData(const FileList &files, int from, int to, SortKeyData &data)
 {
-    const Column column = data.descriptor.column;
-    data.text = isTextColumn(column);
+    const SortKey key = data.descriptor.key;
+    data.text = isTextKey(key);
     for (int row = qMax(from, 0); row < to && row < files.size(); ++row) {
         const FileItem &item = *files.at(row);
-        if (column == Column::Location)
+        if (key == SortKey::Folder)
             data.folders.push_back(item.folder());
         else if (data.text)
             data.names.push_back(item.nameBytes());
         else
-            data.numbers.push_back(numberOf(item, column));
+            data.numbers.push_back(numberOf(item, key));
     }
 }
 
-std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows)
+std::vector<int> sortOrder(std::vector<SortKeyData> gathered, int rows)
 {
     std::vector<int> order(size_t(qMax(rows, 0)));
     std::iota(order.begin(), order.end(), 0);
     const TextKeys keyOf;
-    // Stable passes from the last column to the first give the
-    // lexicographic order of all of them.
-    for (auto c = columns.rbegin(); c != columns.rend(); ++c) {
+    // Stable passes from the last key to the first give the lexicographic
+    // order of all of them.
+    for (auto c = gathered.rbegin(); c != gathered.rend(); ++c) {
         const bool asc = c->descriptor.ascending;
-        if (c->text && c->descriptor.column == Column::Location) {
+        if (c->text && c->descriptor.key == SortKey::Folder) {
             if (c->folders.size() != size_t(rows))
                 continue;
             // A few thousand folders for a million files; a folder met
@@ -476,7 +479,7 @@ std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows)
                 [](const Folder &f) { return displayPath(f ? f->path : QByteArray()); }, keyOf);
             c->folders = {};
             stableSortBy(order, ranks, asc);
-        } else if (c->text && c->descriptor.column == Column::Type) {
+        } else if (c->text && c->descriptor.key == SortKey::Type) {
             if (c->names.size() != size_t(rows))
                 continue;
             const std::vector<qint64> ranks = rowRanks(
@@ -507,14 +510,14 @@ std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows)
 
 void FileList::sort(const QList<SortDescriptor> &descriptors)
 {
-    std::vector<SortColumnData> columns;
+    std::vector<SortKeyData> keys;
     for (const SortDescriptor &d : descriptors) {
-        SortColumnData data;
+        SortKeyData data;
         data.descriptor = d;
         gatherSortData(*this, 0, size(), data);
-        columns.push_back(std::move(data));
+        keys.push_back(std::move(data));
     }
-    reorder(sortOrder(std::move(columns), size()));
+    reorder(sortOrder(std::move(keys), size()));
 }
 
 } // namespace tallivo

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "column.h"
 #include "fileitem.h"
 #include "pagetally.h"
+#include "sortkey.h"
 
 #include <QList>
 #include <QSet>
@@ -19,7 +19,7 @@ namespace tallivo {
 
 struct SortDescriptor
 {
-    Column column = Column::Name;
+    SortKey key = SortKey::Name;
     bool ascending = true;
 };
 
@@ -43,12 +43,12 @@ struct FileBlock
     std::vector<RowPages> pages; // beside items, or empty
 };
 
-// What a sort reads of each row for one column, gathered on the thread that
+// What a sort reads of each row for one key, gathered on the thread that
 // owns the list, so that the keys can be built and compared on another. A
-// text column takes what its texts are made from, shared with the items
-// rather than copied: the names' bytes (Name, Type) or the folders
-// (Location); the texts are made where the keys are.
-struct SortColumnData
+// text key takes what its texts are made from, shared with the items rather
+// than copied: the names' bytes (Name, Type) or the folders (Folder); the
+// texts are made where the keys are.
+struct SortKeyData
 {
     SortDescriptor descriptor;
     bool text = false;
@@ -59,13 +59,13 @@ struct SortColumnData
 
 // Reads the sort data of rows [from, to) and appends it to `data`.
 class FileList;
-void gatherSortData(const FileList &files, int from, int to, SortColumnData &data);
+void gatherSortData(const FileList &files, int from, int to, SortKeyData &data);
 // The order the data sorts to (row i of the result is row order[i] of the
-// data); the first column decides, later ones break ties, equal rows keep
+// data); the first key decides, later ones break ties, equal rows keep
 // their order. Texts compare as the user's language orders them, ignoring
 // case, numbers by value. Reads nothing but its arguments, and lets go of
 // each part of them once used: any thread.
-std::vector<int> sortOrder(std::vector<SortColumnData> columns, int rows);
+std::vector<int> sortOrder(std::vector<SortKeyData> gathered, int rows);
 
 // The ordered list of files, in table order. Keeps a set of path keys and the
 // tally of its files up to date, so that the duplicate test and the figures

@@ -74,7 +74,7 @@ struct FileTableModel::SortJob
     int rows = 0;
     int gathered = 0;
     bool uncountedFirst = false;
-    std::vector<SortColumnData> columns;
+    std::vector<SortKeyData> columns;
 };
 
 FileTableModel::FileTableModel(QObject *parent)
@@ -321,9 +321,12 @@ void FileTableModel::sort(int column, Qt::SortOrder order)
 {
     if (!isColumn(column))
         return;
+    const std::optional<SortKey> key = sortKeyOf(Column(column));
+    if (!key)
+        return;
     // One key per click: the sort is stable, so rows that tie keep the order
     // of the sort before, at half the cost of a second key.
-    m_sort = {{Column(column), order == Qt::AscendingOrder}};
+    m_sort = {{*key, order == Qt::AscendingOrder}};
     resort();
 }
 
@@ -347,21 +350,21 @@ void FileTableModel::resort()
     job->rows = m_rows;
     job->uncountedFirst = m_uncountedFirst;
     const auto column = [this](SortDescriptor descriptor) {
-        SortColumnData data;
+        SortKeyData data;
         data.descriptor = descriptor;
         // Room for every row at once: a vector doubling on a million rows
         // would hold both sizes for a moment.
         const auto rows = size_t(m_rows);
-        if (descriptor.column == Column::Location)
+        if (descriptor.key == SortKey::Folder)
             data.folders.reserve(rows);
-        else if (descriptor.column == Column::Name || descriptor.column == Column::Type)
+        else if (descriptor.key == SortKey::Name || descriptor.key == SortKey::Type)
             data.names.reserve(rows);
         else
             data.numbers.reserve(rows);
         return data;
     };
     if (m_uncountedFirst)
-        job->columns.push_back(column({Column::Pages, true}));
+        job->columns.push_back(column({SortKey::Pages, true}));
     for (const SortDescriptor &d : std::as_const(m_sort))
         job->columns.push_back(column(d));
     m_job = job;
@@ -372,15 +375,15 @@ void FileTableModel::resort()
 
 void FileTableModel::sortNow()
 {
-    std::vector<SortColumnData> columns;
+    std::vector<SortKeyData> columns;
     if (m_uncountedFirst) {
-        SortColumnData first;
+        SortKeyData first;
         for (int row = 0; row < m_rows; ++row)
             first.numbers.push_back(!PageTally::isUncounted(*m_files.at(row)));
         columns.push_back(std::move(first));
     }
     for (const SortDescriptor &d : std::as_const(m_sort)) {
-        SortColumnData data;
+        SortKeyData data;
         data.descriptor = d;
         tallivo::gatherSortData(m_files, 0, m_rows, data);
         columns.push_back(std::move(data));
@@ -404,7 +407,7 @@ void FileTableModel::gatherSortData(const std::shared_ptr<SortJob> &job)
         const int from = job->gathered;
         const int to = qMin(from + kSlice, job->rows);
         for (size_t c = 0; c < job->columns.size(); ++c) {
-            SortColumnData &data = job->columns[c];
+            SortKeyData &data = job->columns[c];
             if (c == 0 && job->uncountedFirst) {
                 for (int row = from; row < to; ++row)
                     data.numbers.push_back(!PageTally::isUncounted(*m_files.at(row)));
@@ -429,7 +432,7 @@ void FileTableModel::sortGathered(const std::shared_ptr<SortJob> &job)
             // Heavy on the CPU: one core's worth, like a parse.
             ParseSlot slot;
             const bool texts = std::any_of(job->columns.cbegin(), job->columns.cend(),
-                                           [](const SortColumnData &c) { return c.text; });
+                                           [](const SortKeyData &c) { return c.text; });
             auto order =
                 std::make_shared<std::vector<int>>(sortOrder(std::move(job->columns), job->rows));
 #ifdef __GLIBC__

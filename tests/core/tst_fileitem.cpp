@@ -227,28 +227,28 @@ void TestFileItem::sortReordersListStablyByEveryKey()
             n << list.at(i)->name();
         return n;
     };
-    list.sort({{Column::Name, true}});
+    list.sort({{SortKey::Name, true}});
     QCOMPARE(names(), QStringList({"file1.TIF", "File2.pdf", "file10.tif"}));
-    list.sort({{Column::Size, false}});
+    list.sort({{SortKey::Size, false}});
     QCOMPARE(names(), QStringList({"file1.TIF", "file10.tif", "File2.pdf"}));
     // Ties keep their order; a second key breaks them.
-    list.sort({{Column::Pages, false}});
+    list.sort({{SortKey::Pages, false}});
     QCOMPARE(names(), QStringList({"file10.tif", "File2.pdf", "file1.TIF"}));
-    list.sort({{Column::Pages, true}, {Column::Location, true}});
+    list.sort({{SortKey::Pages, true}, {SortKey::Folder, true}});
     QCOMPARE(names(), QStringList({"file1.TIF", "File2.pdf", "file10.tif"}));
-    list.sort({{Column::Type, true}, {Column::Name, false}});
+    list.sort({{SortKey::Type, true}, {SortKey::Name, false}});
     QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
     // Dates of missing files leave the order alone.
-    list.sort({{Column::Modified, true}});
+    list.sort({{SortKey::Modified, true}});
     QCOMPARE(names(), QStringList({"File2.pdf", "file10.tif", "file1.TIF"}));
     // Files without dates come before every dated one going up, after them
     // going down.
     list.update(0, [](FileItem &item) { item.setFileTimes(2000, 2000, 2000); });
     list.update(2, [](FileItem &item) { item.setFileTimes(1000, 1000, 1000); });
-    for (Column column : {Column::Modified, Column::Created, Column::Accessed}) {
-        list.sort({{column, true}});
+    for (SortKey key : {SortKey::Modified, SortKey::Created, SortKey::Accessed}) {
+        list.sort({{key, true}});
         QCOMPARE(names(), QStringList({"file10.tif", "file1.TIF", "File2.pdf"}));
-        list.sort({{column, false}});
+        list.sort({{key, false}});
         QCOMPARE(names(), QStringList({"File2.pdf", "file1.TIF", "file10.tif"}));
     }
 }
@@ -282,18 +282,18 @@ void TestFileItem::textSortsMatchAKeyPerRow()
         if (paths.insert(item->key()))
             items.push_back(std::move(item));
     }
-    const auto textOf = [](const FileItem &item, Column column) {
-        return column == Column::Name   ? item.name()
-               : column == Column::Type ? item.type()
-                                        : item.location();
+    const auto textOf = [](const FileItem &item, SortKey key) {
+        return key == SortKey::Name   ? item.name()
+               : key == SortKey::Type ? item.type()
+                                      : item.location();
     };
     const QList<QList<SortDescriptor>> sorts = {
-        {{Column::Name, true}},
-        {{Column::Name, false}},
-        {{Column::Type, true}},
-        {{Column::Location, false}},
-        {{Column::Location, true}, {Column::Type, false}, {Column::Name, true}},
-        {{Column::Type, false}, {Column::Pages, false}},
+        {{SortKey::Name, true}},
+        {{SortKey::Name, false}},
+        {{SortKey::Type, true}},
+        {{SortKey::Folder, false}},
+        {{SortKey::Folder, true}, {SortKey::Type, false}, {SortKey::Name, true}},
+        {{SortKey::Type, false}, {SortKey::Pages, false}},
     };
     const QLocale before;
     for (const QLocale &locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
@@ -307,7 +307,7 @@ void TestFileItem::textSortsMatchAKeyPerRow()
             for (const auto &item : items)
                 list.append(item->clone());
             list.sort(sort);
-            // Each row's key for each column, a stable sort on all of them.
+            // Each row's value for each key, a stable sort on all of them.
             std::vector<int> expected(items.size());
             std::iota(expected.begin(), expected.end(), 0);
             std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
@@ -315,10 +315,10 @@ void TestFileItem::textSortsMatchAKeyPerRow()
                     const FileItem &x = *items[size_t(d.ascending ? a : b)];
                     const FileItem &y = *items[size_t(d.ascending ? b : a)];
                     const int c =
-                        d.column == Column::Pages
+                        d.key == SortKey::Pages
                             ? x.pages() - y.pages()
-                            : collator.sortKey(textOf(x, d.column).toCaseFolded())
-                                  .compare(collator.sortKey(textOf(y, d.column).toCaseFolded()));
+                            : collator.sortKey(textOf(x, d.key).toCaseFolded())
+                                  .compare(collator.sortKey(textOf(y, d.key).toCaseFolded()));
                     if (c != 0)
                         return c < 0;
                 }

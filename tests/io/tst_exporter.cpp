@@ -87,7 +87,7 @@ void TestExporter::exportText()
     }
     // Check boxes play no part.
     files.setChecked(0, false);
-    files.sort({{Column::Name, true}});
+    files.sort({{SortKey::Name, true}});
 
     const QString mid = "\t3\t" + FileItem::sizeText(4096) + "\t";
     const QString tail =

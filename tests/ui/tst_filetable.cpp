@@ -183,6 +183,7 @@ void TestFileTable::sorts_data()
     QTest::newRow("size") << int(Column::Size) << true << "b2 c a10";
     QTest::newRow("modified") << int(Column::Modified) << true << "b2 c a10";
     QTest::newRow("type") << int(Column::Type) << true << "b2 a10 c";
+    QTest::newRow("location") << int(Column::Location) << true << "a10 c b2";
     // Ties keep their earlier order.
     QTest::newRow("checked") << int(Column::Check) << true << "c b2 a10";
 }
