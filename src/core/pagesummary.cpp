@@ -1,7 +1,5 @@
 #include "pagesummary.h"
 
-#include <QStringList>
-
 #include <algorithm>
 
 namespace tallivo {
@@ -100,13 +98,10 @@ qint64 PageSummary::a4Equivalents() const
     return n;
 }
 
-namespace {
-
-// Pages per size class, summed over the colour classes, most pages first.
-std::vector<std::pair<SizeClass, qint64>> pagesBySize(const std::vector<PageSummary::Row> &rows)
+std::vector<std::pair<SizeClass, qint64>> PageSummary::pagesBySize() const
 {
     std::vector<std::pair<SizeClass, qint64>> sizes;
-    for (const PageSummary::Row &r : rows) {
+    for (const Row &r : m_rows) {
         const SizeClass size = SizeClass::fromKey(r.size);
         if (!sizes.empty() && sizes.back().first == size)
             sizes.back().second += r.pages;
@@ -118,35 +113,9 @@ std::vector<std::pair<SizeClass, qint64>> pagesBySize(const std::vector<PageSumm
     return sizes;
 }
 
-} // namespace
-
-QString PageSummary::sizesText() const
-{
-    QStringList parts;
-    for (const auto &[size, pages] : pagesBySize(m_rows))
-        parts << size.label() + QStringLiteral(" x ") + QString::number(pages);
-    return parts.join(QStringLiteral(", "));
-}
-
-QString PageSummary::a4EquivalentsText() const
-{
-    return isEmpty() ? QString() : QString::number(a4Equivalents());
-}
-
-QString PageSummary::colourText() const
-{
-    QStringList parts;
-    for (ColourClass c :
-         {ColourClass::BlackWhite, ColourClass::Grey, ColourClass::Colour, ColourClass::Unknown}) {
-        if (const qint64 n = pages(c))
-            parts << colourLabel(c) + QLatin1Char(' ') + QString::number(n);
-    }
-    return parts.join(QStringLiteral(", "));
-}
-
 quint64 PageSummary::sizesSortKey() const
 {
-    const auto sizes = pagesBySize(m_rows);
+    const auto sizes = pagesBySize();
     if (sizes.empty())
         return 0;
     // Unknown sizes order last; named ones and other ones fit in 32 bits.

@@ -41,12 +41,9 @@ public:
     qint64 pages(ColourClass colour) const;
     qint64 a4Equivalents() const;
 
-    // The texts of the optional table columns: "A4 x 12, A3 x 2" (most pages
-    // first), "14", "B/W 10, Grey 1, Colour 1"; empty for an empty summary.
-    QString sizesText() const;
-    QString a4EquivalentsText() const;
-    QString colourText() const;
-    // Keys that sort those columns by their numbers: the size class of most
+    // Pages per size class, summed over the colour classes, most pages first.
+    std::vector<std::pair<SizeClass, qint64>> pagesBySize() const;
+    // Keys that sort files by their page details: the size class of most
     // pages, then how many; the A4 equivalents; colour pages, then grey ones.
     quint64 sizesSortKey() const;
     qint64 a4EquivalentsSortKey() const { return a4Equivalents(); }

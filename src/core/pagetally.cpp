@@ -10,7 +10,7 @@ PageGroup pageGroupOf(const FileItem &item)
 {
     // Every tally asks this of every file it adds or takes away: a plain
     // ASCII extension, as nearly every name has, is decided on its bytes.
-    // Others go by the upper-case text the Type column shows.
+    // Others go by the upper-cased type of the file.
     const QByteArrayView extension = extensionIn(item.record().name);
     if (std::all_of(extension.begin(), extension.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {

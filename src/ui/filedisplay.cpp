@@ -1,6 +1,7 @@
 #include "filedisplay.h"
 
 #include "fileitem.h"
+#include "pagesummary.h"
 
 #include <QLocale>
 #include <QTimeZone>
@@ -55,6 +56,30 @@ QString displayDate(qint64 msecs)
     return QLocale().toString(QDateTime::fromMSecsSinceEpoch(msecs, zone), displayDateFormat());
 }
 
+QString sizesText(const PageSummary &summary)
+{
+    QStringList parts;
+    for (const auto &[size, pages] : summary.pagesBySize())
+        parts << size.label() + QStringLiteral(" x ") + QString::number(pages);
+    return parts.join(QStringLiteral(", "));
+}
+
+QString a4EquivalentsText(const PageSummary &summary)
+{
+    return summary.isEmpty() ? QString() : QString::number(summary.a4Equivalents());
+}
+
+QString colourText(const PageSummary &summary)
+{
+    QStringList parts;
+    for (ColourClass c :
+         {ColourClass::BlackWhite, ColourClass::Grey, ColourClass::Colour, ColourClass::Unknown}) {
+        if (const qint64 n = summary.pages(c))
+            parts << colourLabel(c) + QLatin1Char(' ') + QString::number(n);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
 QVariant displayField(const FileItem &item, Column column)
 {
     const FileRecord &record = item.record();
@@ -78,11 +103,11 @@ QVariant displayField(const FileItem &item, Column column)
     case Column::Location:
         return item.location();
     case Column::Sizes:
-        return item.pageSummary().sizesText();
+        return sizesText(item.pageSummary());
     case Column::A4Equivalents:
-        return item.pageSummary().a4EquivalentsText();
+        return a4EquivalentsText(item.pageSummary());
     case Column::Colour:
-        return item.pageSummary().colourText();
+        return colourText(item.pageSummary());
     }
     return QString();
 }

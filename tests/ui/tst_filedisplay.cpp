@@ -1,5 +1,6 @@
 #include "filedisplay.h"
 #include "fileitem.h"
+#include "pagesummary.h"
 #include "samplefiles.h"
 
 #include <QFileInfo>
@@ -18,6 +19,7 @@ class TestFileDisplay : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void displayFields();
+    void pageDetailTexts();
     void datesInTheUsersLocale();
     void datesFollowTheZoneWithoutAskingPerRow();
 };
@@ -32,6 +34,29 @@ void TestFileDisplay::displayFields()
         {Column::Modified, ""} /* the file is not there */};
     for (const auto &[column, value] : cases)
         QCOMPARE(displayField(item, column), value);
+}
+
+void TestFileDisplay::pageDetailTexts()
+{
+    const auto page = [](float w, float h, ColourClass c) { return PageInfo{w, h, c}; };
+    std::vector<PageInfo> list(10, page(210, 297, ColourClass::BlackWhite));
+    list.push_back(page(297, 420, ColourClass::Grey));
+    list.push_back(page(421, 298, ColourClass::Colour)); // A3 landscape, scanned large
+    list.push_back(page(297.5f, 210.5f, ColourClass::Colour));
+    list.push_back(page(220, 300, ColourClass::BlackWhite));
+    const PageSummary s = PageSummary::fromPages(list, 14);
+    QCOMPARE(sizesText(s), QStringLiteral("A4 x 11, A3 x 2, other 220 x 300 mm x 1"));
+    QCOMPARE(colourText(s), QStringLiteral("B/W 11, Grey 1, Colour 2"));
+    QCOMPARE(a4EquivalentsText(s), QStringLiteral("17"));
+    // Details stop at a cap, or are missing for a file counted without them.
+    const PageSummary unknown =
+        PageSummary::fromPages(std::vector<PageInfo>(3, page(0, 0, ColourClass::Grey)), 5);
+    QCOMPARE(sizesText(unknown), QStringLiteral("unknown size x 5"));
+    QCOMPARE(colourText(unknown), QStringLiteral("Grey 3, Unknown 2"));
+    const PageSummary none;
+    QCOMPARE(sizesText(none), QString());
+    QCOMPARE(colourText(none), QString());
+    QCOMPARE(a4EquivalentsText(none), QString());
 }
 
 void TestFileDisplay::datesInTheUsersLocale()
