@@ -224,7 +224,9 @@ void blocks512(quint64 *state, const uchar *data, size_t blocks)
     }
 }
 
+#ifdef TALLIVO_SHA_NI
 std::atomic_bool allowShaNi{true};
+#endif
 
 void run256(quint32 *state, const uchar *data, size_t blocks)
 {
@@ -247,7 +249,8 @@ void digest(Word *state, size_t blockSize, size_t lengthBytes, const uchar *data
     blocks(state, data, whole);
     std::array<uchar, 256> last = {};
     const size_t rest = size - whole * blockSize;
-    std::memcpy(last.data(), data + whole * blockSize, rest);
+    if (rest > 0)
+        std::memcpy(last.data(), data + whole * blockSize, rest);
     last[rest] = 0x80;
     const size_t padded = rest + 1 + lengthBytes <= blockSize ? blockSize : 2 * blockSize;
     const quint64 bits = quint64(size) * 8;
@@ -262,7 +265,11 @@ void digest(Word *state, size_t blockSize, size_t lengthBytes, const uchar *data
 namespace testing {
 void useShaExtensions(bool use)
 {
+#ifdef TALLIVO_SHA_NI
     allowShaNi.store(use, std::memory_order_relaxed);
+#else
+    Q_UNUSED(use);
+#endif
 }
 } // namespace testing
 
