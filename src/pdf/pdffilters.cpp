@@ -37,72 +37,15 @@ struct DecompressorDeleter
     void operator()(libdeflate_decompressor *d) const { libdeflate_free_decompressor(d); }
 };
 
-// Room for one stream's compressed and inflated bytes, kept on the thread
-// for the next file while small: a count of many files otherwise allocated,
-// and faulted in, fresh room for each stream. What the reader keeps is
-// copied out at its exact size.
-class Scratch
-{
-public:
-    static constexpr qint64 kKept = 256 * 1024;
-
-    char *room(qint64 size)
-    {
-        if (m_size < size) {
-            m_data.reset();
-            m_size = 0;
-            m_data.reset(new char[size_t(size)]);
-            m_size = size;
-        }
-        return m_data.get();
-    }
-    qint64 size() const { return m_size; }
-    // Lets room larger than kKept go.
-    void trim()
-    {
-        if (m_size > kKept) {
-            m_data.reset();
-            m_size = 0;
-        }
-    }
-
-private:
-    std::unique_ptr<char[]> m_data;
-    qint64 m_size = 0;
-};
-
-struct Scratches
-{
-    Scratch raw;
-    Scratch inflated;
-};
-
-thread_local Scratches scratches;
-
-// Trims the thread's scratch room however a decode ends.
-struct TrimScratches
-{
-    ~TrimScratches()
-    {
-        scratches.raw.trim();
-        scratches.inflated.trim();
-    }
-};
-
 // FlateDecode, the whole stream at once: a fast whole-buffer inflate beats
 // stopping early with a streaming one even where the object sought sits
 // near the start. The zlib header is checked as the library checks it; the
 // Adler-32 trailer and anything after the data are ignored, as the library
 // ignores them. Damaged data makes the reader step aside, wherever it is.
-// The bytes are left in the thread's scratch room; returns their number.
-qint64 inflateAll(BlockReader &reader, qint64 start, qint64 length)
+QByteArray inflateAll(BlockReader &reader, qint64 start, qint64 length)
 {
-    if (length > kMaxInflated)
-        stepAside(Reason::LimitExceeded);
-    char *raw = scratches.raw.room(length);
-    if (!reader.readInto(start, length, raw))
-        stepAside(Reason::ReadFailed);
-    if (length < 2)
+    const QByteArray raw = readBytes(reader, start, length);
+    if (raw.size() < 2)
         stepAside(Reason::DamagedObject);
     const int cmf = uchar(raw[0]);
     const int flg = uchar(raw[1]);
@@ -118,15 +61,18 @@ qint64 inflateAll(BlockReader &reader, qint64 start, qint64 length)
     const ParseSlot slot;
     // The decoded size is not known ahead: guess, and try again with twice
     // the room while there is more.
-    qint64 capacity = qBound<qint64>(16 * 1024, 8 * length, kMaxInflated);
-    capacity = qMax(capacity, qMin(scratches.inflated.size(), kMaxInflated));
+    qint64 capacity = qBound<qint64>(16 * 1024, 8 * qint64(raw.size()), kMaxInflated);
+    QByteArray out;
     for (;;) {
+        out.resize(qsizetype(capacity));
         size_t produced = 0;
         const libdeflate_result result = libdeflate_deflate_decompress_ex(
-            decompressor.get(), raw + 2, size_t(length - 2), scratches.inflated.room(capacity),
+            decompressor.get(), raw.constData() + 2, size_t(raw.size() - 2), out.data(),
             size_t(capacity), nullptr, &produced);
-        if (result == LIBDEFLATE_SUCCESS)
-            return qint64(produced);
+        if (result == LIBDEFLATE_SUCCESS) {
+            out.truncate(qsizetype(produced));
+            return out;
+        }
         if (result != LIBDEFLATE_INSUFFICIENT_SPACE)
             stepAside(Reason::DamagedObject);
         if (capacity >= kMaxInflated)
@@ -163,13 +109,13 @@ template <int Type> void unpredictRow(const uchar *line, const uchar *up, uchar 
 
 // PNG predictors, one byte per pixel. A last, incomplete row is dropped;
 // entries that would need it are refused by the caller.
-QByteArray unpredict(const char *in, qint64 size, int columns)
+QByteArray unpredict(const QByteArray &in, int columns)
 {
     const qsizetype stride = qsizetype(columns) + 1;
-    const qsizetype rows = qsizetype(size) / stride;
+    const qsizetype rows = in.size() / stride;
     QByteArray out(rows * columns, Qt::Uninitialized);
     const std::vector<uchar> zeros(size_t(columns), 0);
-    const auto *src = reinterpret_cast<const uchar *>(in);
+    const auto *src = reinterpret_cast<const uchar *>(in.constData());
     auto *dst = reinterpret_cast<uchar *>(out.data());
     for (qsizetype r = 0; r < rows; ++r, src += stride, dst += columns) {
         const uchar *up = r > 0 ? dst - columns : zeros.data();
@@ -245,11 +191,8 @@ QByteArray decode(BlockReader &reader, qint64 start, qint64 length, const Decodi
 {
     if (!decoding.flate)
         return readBytes(reader, start, length);
-    const TrimScratches trim;
-    const qint64 size = inflateAll(reader, start, length);
-    const char *data = scratches.inflated.room(size);
-    return decoding.columns > 0 ? unpredict(data, size, decoding.columns)
-                                : QByteArray(data, qsizetype(size));
+    const QByteArray data = inflateAll(reader, start, length);
+    return decoding.columns > 0 ? unpredict(data, decoding.columns) : data;
 }
 
 } // namespace tallivo::pdfread
