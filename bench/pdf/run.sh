@@ -13,6 +13,12 @@
 # Target: counting within 10x of the I/O floor, for the structural reader
 # and for Tallivo's count as a whole. Exit status 1 when Tallivo's page
 # total differs from poppler's.
+#
+# Then, where MuPDF is installed (bench-mupdf-loop is built): tallivo-count
+# against the two-thread MuPDF loop on the whole set, best of REPEAT runs
+# each (target: at least 3x faster), and tallivo-count's start-up on an
+# empty folder against /bin/true, best of STARTS (20) runs, with its page
+# faults.
 set -euo pipefail
 
 if (($# < 1 || $# > 2)); then
@@ -34,7 +40,11 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$here/../.." -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DTALLIVO_BUILD_GUI=OFF -DTALLIVO_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target bench-pdf >/dev/null
+cmake --build "$build" -j2 --target bench-pdf tallivo-count >/dev/null
+have_loop=false
+if cmake --build "$build" -j2 --target bench-mupdf-loop >/dev/null 2>&1; then
+    have_loop=true
+fi
 [[ -d $set_dir ]] || "${make_set[@]}" "$set_dir"
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -50,5 +60,49 @@ for pass in structural tallivo; do
     fi
 done
 rm -f /tmp/bench-pdf.$$.out
+
+# Wall seconds of the best of $1 runs of the rest of the line; the spread
+# (best and worst) goes to stderr.
+best_of() {
+    local runs=$1 best='' worst='' start took
+    shift
+    for ((i = 0; i < runs; ++i)); do
+        start=$EPOCHREALTIME
+        "$@" >/dev/null 2>&1 || true
+        took=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.4f", b - a }')
+        best=$(awk -v a="$took" -v b="${best:-$took}" 'BEGIN { print (a < b ? a : b) }')
+        worst=$(awk -v a="$took" -v b="${worst:-$took}" 'BEGIN { print (a > b ? a : b) }')
+    done
+    echo "$best $worst"
+}
+
+count=("$build/src/cli/tallivo-count" --quiet --subfolders "$set_dir"/set-*)
+if $have_loop; then
+    loop=("$build/bench/pdf/bench-mupdf-loop" "$set_dir"/set-*)
+    "${count[@]}" >/dev/null 2>&1 || true
+    "${loop[@]}" >/dev/null 2>&1 || true
+    read -r count_best count_worst < <(best_of "${REPEAT:-3}" "${count[@]}")
+    read -r loop_best loop_worst < <(best_of "${REPEAT:-3}" "${loop[@]}")
+    echo "tallivo-count: ${count_best} s (worst ${count_worst}); MuPDF loop, 2 threads:" \
+        "${loop_best} s (worst ${loop_worst})"
+    ratio=$(awk -v a="$loop_best" -v b="$count_best" 'BEGIN { printf "%.2f", a / b }')
+    if awk -v r="$ratio" 'BEGIN { exit !(r >= 3) }'; then
+        echo "MuPDF loop / tallivo-count: ${ratio}x (target >= 3x) met"
+    else
+        echo "MuPDF loop / tallivo-count: ${ratio}x (target >= 3x) MISSED"
+    fi
+else
+    echo "bench-mupdf-loop not built (MuPDF not installed): no comparison"
+fi
+
+empty=$(mktemp -d)
+starts=${STARTS:-20}
+read -r start_best start_worst < <(best_of "$starts" "$build/src/cli/tallivo-count" --quiet "$empty")
+read -r true_best true_worst < <(best_of "$starts" /bin/true)
+faults=$(command -v /usr/bin/time >/dev/null &&
+    /usr/bin/time -f %R "$build/src/cli/tallivo-count" --quiet "$empty" 2>&1 >/dev/null | tail -1)
+rmdir "$empty"
+echo "start-up on an empty folder: ${start_best} s (worst ${start_worst}), /bin/true" \
+    "${true_best} s (worst ${true_worst}); page faults: ${faults:-?}"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit "$status"

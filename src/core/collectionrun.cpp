@@ -7,7 +7,6 @@
 #include "syslogline.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <algorithm>
 
@@ -17,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <pthread.h>
 
 namespace tallivo {
 
@@ -66,8 +66,8 @@ bool CollectionRun::start(std::optional<Arguments> arguments, const PathSet &lis
 {
     if (m_active || m_shuttingDown)
         return false;
-    if (m_thread)
-        m_thread->wait();
+    if (m_thread.joinable())
+        m_thread.join();
     m_active = true;
     // Set here, not when the run thread gets going, so that a cancel given
     // in between is not lost.
@@ -75,14 +75,18 @@ bool CollectionRun::start(std::optional<Arguments> arguments, const PathSet &lis
     // Files already listed are neither opened again nor offered again.
     m_listedAtStart = listed;
     m_result = RunResult();
+    // In UTC: reading the local time zone costs every start-up, and only
+    // the time between the two is shown.
     post([this] {
-        m_result.startTime = QDateTime::currentDateTime();
+        m_result.startTime = QDateTime::currentDateTimeUtc();
         Q_EMIT started();
     });
-    m_thread.reset(QThread::create(
-        [this, args = std::move(arguments), details = m_pageDetails] { run(args, details); }));
-    m_thread->setObjectName(QStringLiteral("collection run"));
-    m_thread->start();
+    // A plain thread: the run needs no event loop of its own, and starting
+    // one cost the start of every run.
+    m_thread = std::thread([this, args = std::move(arguments), details = m_pageDetails] {
+        pthread_setname_np(pthread_self(), "collection run");
+        run(args, details);
+    });
     return true;
 }
 
@@ -96,11 +100,10 @@ void CollectionRun::shutdown()
 {
     m_shuttingDown = true;
     cancel();
-    if (m_thread) {
+    if (m_thread.joinable()) {
         // The run thread does no I/O of its own and looks at the flag every
         // few milliseconds.
-        m_thread->wait();
-        m_thread.reset();
+        m_thread.join();
     }
     m_active = false;
 }
@@ -120,7 +123,7 @@ void CollectionRun::run(std::optional<Arguments> arguments, PageDetails details)
         m_listedAtStart.clear();
         m_result.cancelled = !isProcessing();
         m_isProcessing.store(false, std::memory_order_release);
-        m_result.endTime = QDateTime::currentDateTime();
+        m_result.endTime = QDateTime::currentDateTimeUtc();
         m_active = false;
         const RunResult result = std::exchange(m_result, RunResult());
         Q_EMIT finished(result);
@@ -325,11 +328,19 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         if (step == Walk::Step::End)
             break;
         if (step == Walk::Step::Found) {
-            const QByteArray path = file.path();
-            const PathKey key = pathKey(path);
-            if (listed.contains(key)) {
-                ++alreadyListed;
-            } else if (!overlaps.contain(path) || offered.insert(key)) {
+            // A plain count asks no set: no path is made nor hashed for it.
+            bool offer = true;
+            if (!listed.isEmpty() || !overlaps.isEmpty()) {
+                const QByteArray path = file.path();
+                const PathKey key = pathKey(path);
+                if (listed.contains(key)) {
+                    ++alreadyListed;
+                    offer = false;
+                } else {
+                    offer = !overlaps.contain(path) || offered.insert(key);
+                }
+            }
+            if (offer) {
                 queue.push(file);
                 ++found;
             }
@@ -351,9 +362,10 @@ void CollectionRun::collect(const Arguments &arguments, PageDetails details)
         m_result.alreadyListed = alreadyListed;
         m_result.found = found;
     });
-    // Nothing here, perhaps everything below: worth saying how much.
+    // Nothing here, perhaps everything below: worth saying how much. The
+    // walk has seen whether there is a below at all.
     if (arguments.isFolders && !arguments.includeSubfolders && found == 0 && alreadyListed == 0 &&
-        isProcessing()) {
+        walk.mayHaveSubfolders() && isProcessing()) {
         const SubfolderFiles below = countSubfolderFiles(arguments.urls, m_isProcessing);
         post([this, below] { m_result.subfolderFiles = below; });
     }

@@ -13,9 +13,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
-
-class QThread;
 
 namespace tallivo {
 
@@ -78,6 +77,8 @@ public:
     explicit OverlappingPaths(const QList<QUrl> &urls);
     // Whether a path the walk yielded may be yielded again.
     bool contain(const QByteArray &path) const;
+    // Whether no path may be yielded twice.
+    bool isEmpty() const { return m_roots.empty(); }
 
 private:
     std::vector<QByteArray> m_roots; // sorted; none starts with another
@@ -147,7 +148,7 @@ private:
     PageDetails m_pageDetails = PageDetails::None;
     PathSet m_listedAtStart;
     RunResult m_result;
-    std::unique_ptr<QThread> m_thread;
+    std::thread m_thread;
     std::mutex m_mailboxMutex;
     std::deque<std::function<void()>> m_mailbox;
 };

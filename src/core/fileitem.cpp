@@ -30,10 +30,11 @@ std::unique_ptr<FileItem> FileItem::create(Folder folder, QByteArray name, Entry
     std::unique_ptr<FileItem> item(new FileItem);
     item->m_record.folder = std::move(folder);
     item->m_record.name = std::move(name);
-    item->m_key = pathKey(item->localPath());
+    const QByteArray path = item->localPath();
+    item->m_key = pathKey(path);
     std::vector<PageInfo> pages;
     const MeasuredFile measured =
-        measureFile(item->localPath(), hint, details == PageDetails::None ? nullptr : &pages);
+        measureFile(path, hint, details == PageDetails::None ? nullptr : &pages);
     item->m_record.pages = measured.count.pages;
     if (details != PageDetails::None) {
         item->setPageSummary(PageSummary::fromPages(pages, measured.count.pages));

@@ -308,8 +308,11 @@ void Walk::enter(Pending folder, FolderRead read)
     for (FolderEntry &entry : read.listing.entries) {
         if (isHidden(entry.name))
             continue;
-        if (entry.type == EntryType::Folder && m_subfolders)
-            ++level.foldersLeft;
+        if (entry.type == EntryType::Folder) {
+            m_sawSubfolder = true;
+            if (m_subfolders)
+                ++level.foldersLeft;
+        }
         level.entries.push_back(std::move(entry));
     }
     if (level.foldersLeft == 0)
@@ -356,6 +359,7 @@ Walk::Step Walk::next(Found *found, int waitMs)
                     return Step::Found;
                 }
             } else {
+                m_sawUnreadable = true;
                 if (error != ECANCELED && m_onUnreadable)
                     m_onUnreadable(pendingPath(), error);
                 m_pending.reset();

@@ -103,6 +103,10 @@ public:
     bool wasStopped() const { return m_stopped; }
     // How many folders have been read so far.
     qint64 foldersRead() const { return m_foldersRead; }
+    // Whether a folder read so far holds a subfolder, entered or not, or a
+    // folder could not be read: only then may a walk with subfolders find
+    // more than this one.
+    bool mayHaveSubfolders() const { return m_sawSubfolder || m_sawUnreadable; }
     // The folder whose entries are being walked, as bytes.
     QByteArray currentFolder() const;
     // Called for each folder given at the top once its listing is read.
@@ -161,6 +165,8 @@ private:
     std::optional<Pending> m_pending;
     bool m_stopped = false;
     qint64 m_foldersRead = 0;
+    bool m_sawSubfolder = false;
+    bool m_sawUnreadable = false;
     std::function<void(const QByteArray &, int)> m_onUnreadable;
     std::function<void(const QUrl &)> m_onTopFolder;
     Folder m_lastTopFolder;

@@ -1,10 +1,11 @@
 #include "pdfsecurity.h"
 
+#include "pdfsha2.h"
+
 #include <QCryptographicHash>
 
 #include <array>
 #include <cstring>
-#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -134,31 +135,28 @@ bool haveAes()
 }
 
 // Revision 6's hash (Algorithm 2.B) of the empty password, starting from K.
-QByteArray revision6Hash(QByteArray k)
+QByteArray revision6Hash(const QByteArray &start)
 {
-    std::vector<uchar> k1;
-    std::vector<uchar> e;
+    // K is at most 64 bytes, and each round encrypts 64 copies of it.
+    uchar k[64];
+    size_t sequence = size_t(qMin<qsizetype>(start.size(), 64)); // password (empty) + K
+    std::memcpy(k, start.constData(), sequence);
+    std::array<uchar, 64 * 64> k1;
+    std::array<uchar, 64 * 64> e;
     for (int round = 0;; ++round) {
-        const size_t sequence = size_t(k.size()); // password (empty) + K
-        k1.resize(64 * sequence);
+        const size_t length = 64 * sequence;
         for (size_t i = 0; i < 64; ++i)
-            std::memcpy(k1.data() + i * sequence, k.constData(), sequence);
-        e.resize(k1.size());
-        aes128CbcEncrypt(reinterpret_cast<const uchar *>(k.constData()),
-                         reinterpret_cast<const uchar *>(k.constData()) + 16, k1.data(), e.data(),
-                         e.size());
+            std::memcpy(k1.data() + i * sequence, k, sequence);
+        aes128CbcEncrypt(k, k + 16, k1.data(), e.data(), length);
         // The first 16 bytes as a big-endian number, modulo 3: 256 is 1
         // modulo 3, so the sum of the bytes will do.
         int sum = 0;
         for (int i = 0; i < 16; ++i)
             sum += e[size_t(i)];
-        static constexpr QCryptographicHash::Algorithm kHashes[] = {
-            QCryptographicHash::Sha256, QCryptographicHash::Sha384, QCryptographicHash::Sha512};
-        k = QCryptographicHash::hash(
-            QByteArrayView(reinterpret_cast<const char *>(e.data()), qsizetype(e.size())),
-            kHashes[sum % 3]);
-        if (round >= 63 && e.back() <= round + 1 - 32)
-            return k.first(32);
+        static constexpr Sha2 kHashes[] = {Sha2::Sha256, Sha2::Sha384, Sha2::Sha512};
+        sequence = size_t(sha2(kHashes[sum % 3], e.data(), length, k));
+        if (round >= 63 && e[length - 1] <= round + 1 - 32)
+            return QByteArray(reinterpret_cast<const char *>(k), 32);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <condition_variable>
 #include <fcntl.h>
 #include <functional>
@@ -97,6 +98,8 @@ private Q_SLOTS:
     void cancelWhileTheShareHangs();
     void unreadableFoldersAreReported();
     void saysWhatItPassedOver();
+    void looksBelowOnlyWhereThereIsABelow_data();
+    void looksBelowOnlyWhereThereIsABelow();
 
 private:
     // Runs over the files not yet in `files`; a Recorder lists them there.
@@ -541,6 +544,47 @@ void TestCollectionRun::saysWhatItPassedOver()
     QCOMPARE(host.result.handedOver, 0);
     QCOMPARE(host.result.alreadyListed, 3);
     QCOMPARE(host.result.subfolderFiles.files, 0);
+}
+
+void TestCollectionRun::looksBelowOnlyWhereThereIsABelow_data()
+{
+    QTest::addColumn<QString>("subfolder"); // with a TIFF file in it
+    QTest::addColumn<int>("topListings");
+    QTest::addColumn<int>("filesBelow");
+    QTest::newRow("no subfolder") << QString() << 1 << 0;
+    QTest::newRow("a hidden subfolder") << QStringLiteral(".hidden") << 1 << 0;
+    QTest::newRow("a subfolder") << QStringLiteral("box") << 2 << 1;
+}
+
+// A folder walked without its subfolders that holds nothing to count is
+// looked into again for what its subfolders hold, but only when it has
+// any that a walk would enter.
+void TestCollectionRun::looksBelowOnlyWhereThereIsABelow()
+{
+    QFETCH(QString, subfolder);
+    QFETCH(int, topListings);
+    QFETCH(int, filesBelow);
+    QTemporaryDir dir;
+    test::writeBytes(dir.filePath(QStringLiteral("notes.txt")), "x");
+    if (!subfolder.isEmpty()) {
+        QVERIFY(QDir().mkpath(dir.filePath(subfolder)));
+        QVERIFY(test::writeTiff(dir.filePath(subfolder + QStringLiteral("/a.tif")), 1));
+    }
+    const QByteArray top = QFile::encodeName(dir.path());
+    std::atomic_int listings{0};
+    testing::setIoHook([&](const QByteArray &path) {
+        if (path == top)
+            ++listings;
+    });
+    FileList files;
+    CollectionRun run;
+    Recorder host(run, files);
+    QVERIFY(runAndWait(run, Arguments{{QUrl::fromLocalFile(dir.path())}, true, false}, files));
+    testing::setIoHook({});
+    QCOMPARE(files.size(), 0);
+    QCOMPARE(host.result.subfolderFiles.files, filesBelow);
+    QVERIFY(host.result.subfolderFiles.complete);
+    QCOMPARE(listings.load(), topListings);
 }
 
 QTEST_GUILESS_MAIN(TestCollectionRun)
