@@ -89,7 +89,11 @@ public:
     void step()
     {
         if (std::exchange(m_changed, false) || m_copied == 0) {
-            m_job->rows.clear();
+            // Rows copied before an edit are freed on the pool: a million
+            // take a while.
+            IoPool::instance().submit(
+                IoPool::Priority::Normal,
+                [gone = std::make_shared<std::vector<BillRow>>(std::exchange(m_job->rows, {}))] {});
             m_job->addedFolders = m_model.addedFolders();
             m_copied = 0;
         }

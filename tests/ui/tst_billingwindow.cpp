@@ -59,6 +59,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void windowBillIsTheCountersBill_data();
     void windowBillIsTheCountersBill();
+    void savesEachFormat_data();
+    void savesEachFormat();
     void jobsFollowTheList_data();
     void jobsFollowTheList();
 
@@ -180,6 +182,42 @@ void TestBillingWindow::windowBillIsTheCountersBill()
         (checkedOnly ? model.files().tallyOf(checked) : model.tally()).table().totals();
     QCOMPARE(grandTotal(bill), (QList<QByteArray>{QByteArray::number(pages.total),
                                                   QByteArray::number(pages.a4Equivalents)}));
+}
+
+void TestBillingWindow::savesEachFormat_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("start"); // of the file; empty: not saved
+    QTest::newRow("excel") << QStringLiteral("bill.xlsx") << QByteArray("PK");
+    // Laid out with fonts on the I/O pool's thread.
+    QTest::newRow("pdf") << QStringLiteral("bill.pdf") << QByteArray("%PDF");
+    QTest::newRow("no such folder") << QStringLiteral("no/such/bill.csv") << QByteArray();
+    QTest::newRow("another format") << QStringLiteral("bill.txt") << QByteArray();
+}
+
+void TestBillingWindow::savesEachFormat()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, start);
+    const QString path = m_data->filePath(name);
+    QSignalSpy saved(&m_window->billing(), &BillingReporter::saved);
+    m_dialogs->messages.clear();
+    m_dialogs->fileAnswers = {{path}};
+    trigger("actionBillingReport");
+    m_window->billing().choiceDialog()->accept();
+    QVERIFY(saved.wait(60000));
+    QCOMPARE(readAll(path).left(start.size()), start);
+    if (start.isEmpty()) {
+        // Said in a message, never passed off as saved.
+        QCOMPARE(saved.first().first().toString(), QString());
+        QCOMPARE(m_dialogs->messages.size(), 1);
+        QCOMPARE(m_dialogs->messages.first().text,
+                 QStringLiteral("The billing report was not saved."));
+        QVERIFY(m_dialogs->messages.first().informativeText.contains(path));
+    } else {
+        QCOMPARE(saved.first().first().toString(), path);
+        QVERIFY(m_dialogs->messages.isEmpty());
+    }
 }
 
 QStringList TestBillingWindow::jobs() const
