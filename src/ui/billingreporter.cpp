@@ -32,9 +32,13 @@ struct BillRow
     PageSummary summary;
 };
 
+// Slices as copied: a vector of a million rows would be moved whole each
+// time it grew.
+using BillSlices = std::vector<std::vector<BillRow>>;
+
 struct BillJob
 {
-    std::vector<BillRow> rows;
+    BillSlices slices;
     QList<QByteArray> addedFolders;
     BillingChoice choice;
     PriceList prices;
@@ -46,12 +50,14 @@ SharedBillingReport makeReport(BillJob &job)
 {
     BillingTally tally;
     const JobFolders jobs(job.addedFolders, job.choice.jobPerSubfolder);
-    for (const BillRow &row : job.rows) {
-        const FileRecord &r = row.record;
-        tally.addListed(jobs, r.path(), r.status, r.pages, row.summary);
+    for (std::vector<BillRow> &slice : job.slices) {
+        for (const BillRow &row : slice) {
+            const FileRecord &r = row.record;
+            tally.addListed(jobs, r.path(), r.status, r.pages, row.summary);
+        }
+        // Freed here rather than on the window's thread.
+        std::vector<BillRow>().swap(slice);
     }
-    // A million rows are freed here rather than on the window's thread.
-    std::vector<BillRow>().swap(job.rows);
     return std::make_shared<const BillingReport>(
         makeBillingReport(tally, job.prices, job.shopName, QDate::currentDate()));
 }
@@ -93,16 +99,21 @@ public:
             // take a while.
             IoPool::instance().submit(
                 IoPool::Priority::Normal,
-                [gone = std::make_shared<std::vector<BillRow>>(std::exchange(m_job->rows, {}))] {});
+                [gone = std::make_shared<BillSlices>(std::exchange(m_job->slices, {}))] {});
             m_job->addedFolders = m_model.addedFolders();
             m_copied = 0;
         }
         const FileList &files = m_model.files();
         const int end = qMin(files.size(), m_copied + m_rowsPerSlice);
-        for (int i = m_copied; i < end; ++i) {
-            const FileItem &item = *files.at(i);
-            if (!m_job->choice.checkedOnly || item.isChecked())
-                m_job->rows.push_back({item.record(), item.pageSummary()});
+        if (m_copied < end) {
+            std::vector<BillRow> slice;
+            slice.reserve(size_t(end - m_copied));
+            for (int i = m_copied; i < end; ++i) {
+                const FileItem &item = *files.at(i);
+                if (!m_job->choice.checkedOnly || item.isChecked())
+                    slice.push_back({item.record(), item.pageSummary()});
+            }
+            m_job->slices.push_back(std::move(slice));
         }
         m_copied = end;
         if (m_copied < files.size() || m_changed) {
