@@ -16,6 +16,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QtEndian>
 
@@ -61,6 +63,7 @@ private Q_SLOTS:
     void windowBillIsTheCountersBill();
     void savesEachFormat_data();
     void savesEachFormat();
+    void printsOnThePrinterChosen();
     void jobsFollowTheList_data();
     void jobsFollowTheList();
 
@@ -218,6 +221,29 @@ void TestBillingWindow::savesEachFormat()
         QCOMPARE(saved.first().first().toString(), path);
         QVERIFY(m_dialogs->messages.isEmpty());
     }
+}
+
+void TestBillingWindow::printsOnThePrinterChosen()
+{
+    QSignalSpy printed(&m_window->billing(), &BillingReporter::printed);
+    trigger("actionPrintBillingReport");
+    m_window->billing().choiceDialog()->accept();
+    // Once the report is made, the print dialog asks for the printer.
+    QPrintDialog *dialog = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (dialog = m_window->findChild<QPrintDialog *>(QStringLiteral("printBillingReport"))),
+        60000);
+    QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+    const QString path = m_data->filePath(QStringLiteral("printed.pdf"));
+    dialog->printer()->setOutputFormat(QPrinter::PdfFormat);
+    dialog->printer()->setOutputFileName(path);
+    // Accepted as chosen here, without the dialog's own widgets.
+    dialog->QDialog::accept();
+    QTRY_COMPARE(printed.size(), 1);
+    QCOMPARE(printed.first().first().toBool(), true);
+    QVERIFY(readAll(path).startsWith("%PDF"));
+    QCOMPARE(m_window->presenter().message(),
+             QStringLiteral("Billing report sent to the printer."));
 }
 
 QStringList TestBillingWindow::jobs() const
