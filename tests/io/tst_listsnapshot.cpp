@@ -317,6 +317,11 @@ void TestListSnapshot::fuzzSeedsAreLists()
     listsnapshot::reseal(&now);
     QCOMPARE(listsnapshot::encode(list), now);
 
+    QFile withFolders(QFINDTESTDATA("../../fuzz/seeds/listsnapshot/added-folders.bin"));
+    QVERIFY(withFolders.open(QIODevice::ReadOnly));
+    QVERIFY(listsnapshot::decode(withFolders.readAll(), &back, &error, &added));
+    QCOMPARE(added, (QList<QByteArray>{"/srv", QByteArray("/srv/caf\xe9")}));
+
     QFile empty(QFINDTESTDATA("../../fuzz/seeds/listsnapshot/empty.bin"));
     QVERIFY(empty.open(QIODevice::ReadOnly));
     QVERIFY(listsnapshot::decode(empty.readAll(), &back));
