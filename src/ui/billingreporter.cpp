@@ -97,9 +97,11 @@ public:
         if (std::exchange(m_changed, false) || m_copied == 0) {
             // Rows copied before an edit are freed on the pool: a million
             // take a while.
-            IoPool::instance().submit(
-                IoPool::Priority::Normal,
-                [gone = std::make_shared<BillSlices>(std::exchange(m_job->slices, {}))] {});
+            if (!m_job->slices.empty()) {
+                IoPool::instance().submit(
+                    IoPool::Priority::Normal,
+                    [gone = std::make_shared<BillSlices>(std::exchange(m_job->slices, {}))] {});
+            }
             m_job->addedFolders = m_model.addedFolders();
             m_copied = 0;
         }

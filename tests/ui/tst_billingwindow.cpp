@@ -64,6 +64,7 @@ private Q_SLOTS:
     void savesEachFormat_data();
     void savesEachFormat();
     void printsOnThePrinterChosen();
+    void editWhileCopyingStartsAgain();
     void jobsFollowTheList_data();
     void jobsFollowTheList();
 
@@ -245,6 +246,25 @@ void TestBillingWindow::printsOnThePrinterChosen()
     QVERIFY(readAll(path).startsWith("%PDF"));
     QCOMPARE(m_window->presenter().message(),
              QStringLiteral("Billing report sent to the printer."));
+}
+
+// An edit among the rows already copied starts the copy again: the bill is
+// of the list as it was at one moment.
+void TestBillingWindow::editWhileCopyingStartsAgain()
+{
+    FileTableModel model;
+    for (const char *path : {"/srv/a/1.pdf", "/srv/b/2.pdf", "/srv/c/3.pdf"})
+        test::appendFile(model, QLatin1String(path), 2);
+    SharedBillingReport report;
+    buildBillingReport(
+        this, model, {}, PriceList(), QString(),
+        [&report](const SharedBillingReport &made) { report = made; }, 1);
+    // The first row is copied; it goes before the next one is.
+    model.removeRowList({0});
+    QTRY_VERIFY(bool(report));
+    QCOMPARE(report->jobs.size(), size_t(2));
+    QCOMPARE(report->jobs.front().key, QByteArray("/srv/b"));
+    QCOMPARE(report->pages, qint64(4));
 }
 
 QStringList TestBillingWindow::jobs() const
