@@ -69,6 +69,19 @@ BillingTally::Job &BillingTally::job(const QByteArray &key)
     return m_jobs.back();
 }
 
+void BillingTally::addListed(const JobFolders &jobs, const QByteArray &path, CountStatus status,
+                             qint32 pageCount, const PageSummary &pages)
+{
+    const QByteArray key = jobs.jobOf(path);
+    if (status != CountStatus::Counted)
+        return addUncounted(key, path, countStatusText(status));
+    // Pages whose details are not known are billed as of unknown size and
+    // colour, never left out.
+    if (pages.isEmpty() && pageCount > 0)
+        return addFile(key, PageSummary::fromPages({}, pageCount));
+    addFile(key, pages);
+}
+
 void BillingTally::addFile(const QByteArray &key, const PageSummary &pages)
 {
     Job &j = job(key);
@@ -128,6 +141,12 @@ BillingJob billJob(const BillingTally::Job &tallied, const PriceList &prices)
     job.key = tallied.key;
     job.files = tallied.files;
     job.uncounted = tallied.uncounted;
+    // By path, so that the bill of the same files is the same whatever order
+    // the list or the walk gave them in.
+    std::stable_sort(job.uncounted.begin(), job.uncounted.end(),
+                     [](const BillingTally::Uncounted &x, const BillingTally::Uncounted &y) {
+                         return x.path < y.path;
+                     });
     struct Keyed
     {
         SizeClass size;

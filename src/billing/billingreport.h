@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pagecount.h"
 #include "pagesummary.h"
 #include "pricelist.h"
 
@@ -74,6 +75,11 @@ public:
         std::vector<Uncounted> uncounted;
     };
 
+    // A listed file, of the job `jobs` gives it: counted, by its pages;
+    // otherwise as not counted, and why. The counter and the window feed
+    // their files in here.
+    void addListed(const JobFolders &jobs, const QByteArray &path, CountStatus status,
+                   qint32 pageCount, const PageSummary &pages);
     // A counted file of `job`, its pages as PageSummary gives them.
     void addFile(const QByteArray &job, const PageSummary &pages);
     // Pages of one size and colour, for callers that have pages rather

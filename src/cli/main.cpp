@@ -332,13 +332,8 @@ int main(int argc, char *argv[])
                 exportWriter->add(f.record());
             if (pageList)
                 pageList->add(f);
-            if (reportGiven) {
-                const QByteArray path = f.localPath();
-                if (f.countStatus() == CountStatus::Counted)
-                    billing.addFile(jobs.jobOf(path), f.pageSummary());
-                else
-                    billing.addUncounted(jobs.jobOf(path), path, countStatusText(f.countStatus()));
-            }
+            if (reportGiven)
+                billing.addListed(jobs, f.localPath(), f.countStatus(), f.pages(), f.pageSummary());
             if (!quiet)
                 printRow(stdout, stdoutTarget, f);
             if (f.countStatus() == CountStatus::Counted)

@@ -173,7 +173,18 @@ void FileList::clear()
     m_rowPages.clear();
     m_keys.clear();
     m_tally.clear();
+    m_addedFolders.clear();
+    m_addedSet.clear();
     changed();
+}
+
+void FileList::addFolder(const QByteArray &folder)
+{
+    const QByteArray path = folder.size() > 1 && folder.endsWith('/') ? folder.chopped(1) : folder;
+    if (path.isEmpty() || m_addedSet.contains(path))
+        return;
+    m_addedSet.insert(path);
+    m_addedFolders.append(path);
 }
 
 void FileList::setChecked(int row, bool checked)

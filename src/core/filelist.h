@@ -128,6 +128,13 @@ public:
     // on the first call after the list changed.
     PageTotals totalsOf(const QList<RowRange> &ranges) const;
 
+    // The folders the user added, as paths' bytes, in the order first added:
+    // a job is billed per added folder. They stay while files go one by one
+    // and go with clear(), as they came with the files.
+    const QList<QByteArray> &addedFolders() const { return m_addedFolders; }
+    // Remembers `folder` unless it is already (a trailing slash ignored).
+    void addFolder(const QByteArray &folder);
+
 private:
     static RowPages rowPages(const FileItem &item);
     void changed() { m_sumsValid = false; }
@@ -140,6 +147,8 @@ private:
     std::vector<RowPages> m_rowPages;
     PathSet m_keys;
     PageTally m_tally;
+    QList<QByteArray> m_addedFolders;
+    QSet<QByteArray> m_addedSet;
     // Totals of the rows before every kSumStride-th row, and of all: a
     // sixty-fourth of a sum per row; the rest is read from m_rowPages.
     static constexpr size_t kSumStride = 64;

@@ -17,8 +17,9 @@ namespace {
 
 constexpr char kMagic[] = "TLVLIST\n";
 constexpr qsizetype kMagicSize = 8;
-// Version 2 added the checksum.
-constexpr quint32 kVersion = 2;
+// Version 2 added the checksum, 3 the folders the user added.
+constexpr quint32 kVersion = 3;
+constexpr quint32 kFirstVersionRead = 2;
 constexpr qsizetype kHeadSize = kMagicSize + 3 * 4;
 constexpr qsizetype kChecksumSize = 4;
 // The fewest bytes a file takes: folder, name length and one byte of name,
@@ -102,7 +103,7 @@ bool isFileName(const QByteArray &name)
 
 } // namespace
 
-QByteArray encode(const std::vector<const FileItem *> &files)
+QByteArray encode(const std::vector<const FileItem *> &files, const QList<QByteArray> &addedFolders)
 {
     // Each folder path is written once, numbered by first use. A list can
     // hold several records of one folder (files added by separate commands),
@@ -146,6 +147,9 @@ QByteArray encode(const std::vector<const FileItem *> &files)
             rowWriter.number(quint8(row.colour));
         }
     }
+    rowWriter.number(quint32(addedFolders.size()));
+    for (const QByteArray &folder : addedFolders)
+        rowWriter.bytes(folder);
     QByteArray out;
     out.reserve(kHeadSize + folders.size() + rows.size() + kChecksumSize);
     out.append(kMagic, kMagicSize);
@@ -168,9 +172,12 @@ void reseal(QByteArray *bytes)
     std::memcpy(bytes->data() + bytes->size() - kChecksumSize, &little, kChecksumSize);
 }
 
-bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files, QString *error)
+bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files, QString *error,
+            QList<QByteArray> *addedFolders)
 {
     files->clear();
+    if (addedFolders)
+        addedFolders->clear();
     if (bytes.size() > kMaxBytes)
         return fail(error, "The stored list is too large.");
     if (bytes.size() < kMagicSize || std::memcmp(bytes.data(), kMagic, kMagicSize) != 0)
@@ -178,7 +185,7 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
     quint32 version = 0;
     if (!Reader(bytes.sliced(kMagicSize)).number(&version))
         return fail(error, "The stored list is cut short.");
-    if (version != kVersion)
+    if (version < kFirstVersionRead || version > kVersion)
         return fail(error, "The stored list is of another version.");
     if (bytes.size() < kHeadSize + kChecksumSize)
         return fail(error, "The stored list is cut short.");
@@ -252,9 +259,25 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
         item->setPageSummary(std::move(summary));
         read.push_back(std::move(item));
     }
+    QList<QByteArray> added;
+    if (version >= 3) {
+        quint32 addedCount = 0;
+        if (!in.number(&addedCount) || addedCount > kMaxAddedFolders ||
+            qint64(addedCount) * 4 > in.left())
+            return fail(error, "The stored list is damaged.");
+        added.reserve(addedCount);
+        for (quint32 i = 0; i < addedCount; ++i) {
+            QByteArray path;
+            if (!in.bytes(kMaxFolderBytes, &path) || !path.startsWith('/') || path.contains('\0'))
+                return fail(error, "The stored list is damaged.");
+            added.append(std::move(path));
+        }
+    }
     if (in.left() != 0 || nextFolder != folderCount)
         return fail(error, "The stored list is damaged.");
     *files = std::move(read);
+    if (addedFolders)
+        *addedFolders = std::move(added);
     return true;
 }
 

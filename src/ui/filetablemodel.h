@@ -40,6 +40,12 @@ public:
     explicit FileTableModel(QObject *parent = nullptr);
 
     const FileList &files() const { return m_files; }
+    // The folders the user added (Add Folder, a drop, a recent folder, the
+    // command line, a restored list) as bytes: the jobs files are billed in.
+    // Remove leaves them; Clear forgets them and Undo brings them back with
+    // the list.
+    QList<QByteArray> addedFolders() const { return m_files.addedFolders(); }
+    void addFolder(const QByteArray &folder) { m_files.addFolder(folder); }
     // Appends the files not yet listed, in order, as one block of new rows:
     // a run's batches come in here. Returns how many were appended.
     int appendFiles(std::vector<std::unique_ptr<FileItem>> items);

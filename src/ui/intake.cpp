@@ -51,9 +51,12 @@ Intake::Intake(FileTableModel &model, CollectionRun &run, RecentFoldersCombo &re
     // Folders become recent as the run enters them: whether a dropped path
     // is a folder is for the run's threads to find out, not the window's.
     connect(&m_run, &CollectionRun::topFolderEntered, this, [this](const QUrl &folder) {
+        const QByteArray path = localPath(folder);
+        // A folder the user added is a job of the bill, however it came.
+        m_model.addFolder(path);
         if (!m_rememberFolders)
             return;
-        const QString stored = RecentFolders::storedText(localPath(folder));
+        const QString stored = RecentFolders::storedText(path);
         m_recent.add({stored});
         if (std::exchange(m_showFirstFolder, false))
             m_recent.showFolder(stored);

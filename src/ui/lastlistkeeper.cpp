@@ -129,6 +129,7 @@ struct LastListKeeper::Read
     QString error;      // why it could not be read
     QByteArray movedTo; // where it went, when it was moved aside
     QString moveError;  // why it was not
+    QList<QByteArray> addedFolders;
 };
 
 LastListKeeper::LastListKeeper(FileTableModel &model, Intake &intake, Dialogs &dialogs,
@@ -169,7 +170,7 @@ void LastListKeeper::offer()
             case ReadResult::Missing:
                 return read;
             case ReadResult::Read:
-                if (listsnapshot::decode(bytes, read.files.get(), &read.error))
+                if (listsnapshot::decode(bytes, read.files.get(), &read.error, &read.addedFolders))
                     return read;
                 break;
             case ReadResult::Failed:
@@ -190,10 +191,10 @@ void LastListKeeper::answerRead(const Read &read)
         return tellUnreadable(read);
     if (read.files->empty())
         return settle();
-    ask(read.files);
+    ask(read.files, read.addedFolders);
 }
 
-void LastListKeeper::ask(std::shared_ptr<Files> files)
+void LastListKeeper::ask(std::shared_ptr<Files> files, const QList<QByteArray> &addedFolders)
 {
     const int count = int(files->size());
     MessageRequest question;
@@ -206,15 +207,19 @@ void LastListKeeper::ask(std::shared_ptr<Files> files)
         tr("The files come back with their page counts; none is opened again.");
     question.acceptText = tr("&Restore");
     question.rejectText = tr("&Discard");
-    m_dialogs.showMessage(m_window, question, [this, files](bool accepted) {
+    m_dialogs.showMessage(m_window, question, [this, files, addedFolders](bool accepted) {
         // Quitting closes the question as Discard would. The kept list then
         // stays; should the program go on after all, it is asked again.
         if (std::exchange(m_quitting, false)) {
-            QTimer::singleShot(0, this, [this, files] { ask(files); });
+            QTimer::singleShot(0, this, [this, files, addedFolders] { ask(files, addedFolders); });
             return;
         }
-        if (accepted)
+        if (accepted) {
+            // The jobs of the bill come back with the files.
+            for (const QByteArray &folder : addedFolders)
+                m_model.addFolder(folder);
             return restore(files, 0);
+        }
         // A million files take a second or two to free.
         IoPool::instance().submit(IoPool::Priority::Normal, [files] { files->clear(); });
         Q_EMIT offered(false);
@@ -301,7 +306,7 @@ bool LastListKeeper::save()
         items.reserve(size_t(files.size()));
         for (int row = 0; row < files.size(); ++row)
             items.push_back(files.at(row));
-        bytes = listsnapshot::encode(items);
+        bytes = listsnapshot::encode(items, m_model.addedFolders());
     }
     QString error;
     if (!keepFile(m_path, std::move(bytes), m_quitPatience, &error)) {

@@ -66,7 +66,7 @@ private:
     using Files = std::vector<std::unique_ptr<FileItem>>;
     struct Read;
     void answerRead(const Read &read);
-    void ask(std::shared_ptr<Files> files);
+    void ask(std::shared_ptr<Files> files, const QList<QByteArray> &addedFolders);
     void tellUnreadable(const Read &read);
     // Hands the restored files to the table from `from` on.
     void restore(std::shared_ptr<Files> files, size_t from);

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "appinfo.h"
+#include "billingreporter.h"
 #include "buttonbar.h"
 #include "detailsreader.h"
 #include "fileactions.h"
@@ -69,12 +70,14 @@ void MainWindow::setupWindow()
                          m_ui->actionUncountedFirst,    m_ui->menuRecentFolders->menuAction()};
     // The commands that act on the list's files have nothing to act on in
     // an empty one.
-    controls.withFiles = {
-        m_ui->actionSelectAll,       m_ui->actionSelectFirst,    m_ui->actionCheckSelected,
-        m_ui->actionUncheckSelected, m_ui->actionInvertSelected, m_ui->actionCheckAll,
-        m_ui->actionUncheckAll,      m_ui->actionInvertAll,      m_ui->actionMoveUp,
-        m_ui->actionMoveDown,        m_ui->actionRemoveSelected, m_ui->actionRemoveAll,
-        m_ui->actionExport,          m_ui->actionExportChecked};
+    controls.withFiles = {m_ui->actionSelectAll,      m_ui->actionSelectFirst,
+                          m_ui->actionCheckSelected,  m_ui->actionUncheckSelected,
+                          m_ui->actionInvertSelected, m_ui->actionCheckAll,
+                          m_ui->actionUncheckAll,     m_ui->actionInvertAll,
+                          m_ui->actionMoveUp,         m_ui->actionMoveDown,
+                          m_ui->actionRemoveSelected, m_ui->actionRemoveAll,
+                          m_ui->actionExport,         m_ui->actionExportChecked,
+                          m_ui->actionBillingReport,  m_ui->actionPrintBillingReport};
     // The table stays enabled during a run, for reading: the presenter keeps
     // its check boxes and its sort still.
     controls.idleWidgets = {m_ui->recentFolders, m_ui->uncountedButton};
@@ -107,6 +110,8 @@ void MainWindow::setupWindow()
     m_fileActions = new FileActions(*m_model, *table, *m_desktop, this);
     m_lastList = new LastListKeeper(*m_model, *m_intake, *m_dialogs, this);
     m_exporter = new ListExporter(*m_model, *m_presenter, *m_dialogs, *m_ui->progressLabel, this);
+    m_billing =
+        new BillingReporter(*m_model, m_summary->detailsReader(), *m_presenter, *m_dialogs, this);
     m_quit = new QuitController(*m_presenter, *m_lastList, *m_ui->recentFolders, *m_dialogs, this);
     new WindowKeys(this, m_ui->actionCancel, m_ui->actionQuit, *m_quit);
 
@@ -217,6 +222,8 @@ void MainWindow::connectActions()
 
     on(m_ui->actionExport, m_exporter, &ListExporter::exportAll);
     on(m_ui->actionExportChecked, m_exporter, &ListExporter::exportChecked);
+    on(m_ui->actionBillingReport, m_billing, &BillingReporter::saveReport);
+    on(m_ui->actionPrintBillingReport, m_billing, &BillingReporter::printReport);
     on(m_ui->actionWebsite, this,
        [this] { m_desktop->openUrl(QUrl(QString::fromLatin1(MakerWebsite))); });
     on(m_ui->actionRateUs, this, &MainWindow::rateRequested);

@@ -15,6 +15,7 @@ class MainWindow;
 
 namespace tallivo {
 
+class BillingReporter;
 class FileActions;
 class FileTableModel;
 class Intake;
@@ -47,6 +48,7 @@ public:
     ListHistory &history() const { return *m_history; }
     LastListKeeper &lastList() const { return *m_lastList; }
     ListExporter &exporter() const { return *m_exporter; }
+    BillingReporter &billing() const { return *m_billing; }
     // The Page Summary window, once it has been opened.
     PageSummaryDialog *pageSummary() const;
 
@@ -94,6 +96,7 @@ private:
     FileActions *m_fileActions = nullptr;
     LastListKeeper *m_lastList = nullptr;
     ListExporter *m_exporter = nullptr;
+    BillingReporter *m_billing = nullptr;
     PageSummaryPresenter *m_summary = nullptr;
     QuitController *m_quit = nullptr;
 };

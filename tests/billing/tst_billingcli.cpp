@@ -9,25 +9,9 @@
 
 namespace {
 
-// A PDF of `pages` pages of the given size in points, each drawn with
-// `content` (a fill colour and a square).
-QByteArray pdfOf(int pages, int width, int height, const QByteArray &content)
-{
-    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>"};
-    QByteArray kids;
-    for (int i = 0; i < pages; ++i)
-        kids += QByteArray::number(4 + i) + " 0 R ";
-    objects << "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
-    objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
-                   "\nendstream";
-    for (int i = 0; i < pages; ++i)
-        objects << "<< /Type /Page /Parent 2 0 R /Contents 3 0 R /MediaBox [0 0 " +
-                       QByteArray::number(width) + ' ' + QByteArray::number(height) + "] >>";
-    return tallivo::test::pdfOfObjects(objects);
-}
-
-const QByteArray black = "0 g 0 0 100 100 re f";
-const QByteArray red = "1 0 0 rg 0 0 100 100 re f";
+using tallivo::test::pdfOfSize;
+constexpr bool black = false;
+constexpr bool red = true;
 
 const QByteArray prices = "Size\tColour\tUnit\tPrice\n"
                           "A4\tB/W\tpage\t0.10\n"
@@ -108,10 +92,10 @@ void TestBillingCli::initTestCase()
     QDir d(m_dir.path());
     for (const char *folder : {"root/jobA", "root/jobB/deep", "root/empty"})
         QVERIFY(d.mkpath(QLatin1String(folder)));
-    QVERIFY(writeBytes(m_root + QStringLiteral("/own.pdf"), pdfOf(1, 595, 842, red)));
-    QVERIFY(writeBytes(m_root + QStringLiteral("/jobA/a4.pdf"), pdfOf(3, 595, 842, black)));
-    QVERIFY(writeBytes(m_root + QStringLiteral("/jobA/a3.pdf"), pdfOf(2, 842, 1191, red)));
-    QVERIFY(writeBytes(m_root + QStringLiteral("/jobB/deep/l.pdf"), pdfOf(1, 612, 792, black)));
+    QVERIFY(writeBytes(m_root + QStringLiteral("/own.pdf"), pdfOfSize(1, 595, 842, red)));
+    QVERIFY(writeBytes(m_root + QStringLiteral("/jobA/a4.pdf"), pdfOfSize(3, 595, 842, black)));
+    QVERIFY(writeBytes(m_root + QStringLiteral("/jobA/a3.pdf"), pdfOfSize(2, 842, 1191, red)));
+    QVERIFY(writeBytes(m_root + QStringLiteral("/jobB/deep/l.pdf"), pdfOfSize(1, 612, 792, black)));
     QVERIFY(writeBytes(m_root + QStringLiteral("/jobB/broken.pdf"), "%PDF-1.4\nnothing"));
     QVERIFY(writeBytes(m_dir.filePath(QStringLiteral("prices.tsv")), prices));
 }

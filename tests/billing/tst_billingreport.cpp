@@ -3,6 +3,7 @@
 #include "billingwriters.h"
 #include "savefile.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -85,6 +86,7 @@ private Q_SLOTS:
     void roundsHalfAwayFromZero_data();
     void roundsHalfAwayFromZero();
     void billsEachJob();
+    void billsListedFilesInAnyOrder();
     void writesCsv();
     void writesXlsx();
     void writesPdf_data();
@@ -211,6 +213,51 @@ void TestBillingReport::billsEachJob()
     QCOMPARE(unpriced.unpricedPages, qint64(21));
     for (const BillingLine &line : unpriced.jobs[0].lines)
         QVERIFY(!line.isPriced());
+}
+
+// Files fed as the window and the counter feed them: the same bill whatever
+// their order, and pages whose details were not read billed as of unknown
+// size rather than left out.
+void TestBillingReport::billsListedFilesInAnyOrder()
+{
+    const JobFolders jobs({"/jobs"}, true);
+    struct File
+    {
+        QByteArray path;
+        CountStatus status;
+        qint32 pages;
+        PageSummary summary;
+    };
+    const QList<File> files = {
+        {"/jobs/x/b.pdf", CountStatus::Damaged, 0, {}},
+        {"/jobs/x/a.pdf", CountStatus::Locked, 0, {}},
+        {"/jobs/x/c.pdf", CountStatus::Counted, 1,
+         PageSummary::fromPages({{210, 297, ColourClass::BlackWhite}}, 1)},
+        {"/jobs/x/d.pdf", CountStatus::Counted, 2, {}},
+    };
+    QList<QByteArray> csv;
+    for (const bool reversed : {false, true}) {
+        BillingTally tally;
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const File &f = files[reversed ? files.size() - 1 - i : i];
+            tally.addListed(jobs, f.path, f.status, f.pages, f.summary);
+        }
+        const BillingReport report = makeBillingReport(tally, PriceList());
+        QCOMPARE(report.jobs.size(), size_t(1));
+        const BillingJob &job = report.jobs[0];
+        QCOMPARE(job.key, QByteArray("/jobs/x"));
+        QCOMPARE(job.files, qint64(4));
+        QCOMPARE(job.pages, qint64(3));
+        QCOMPARE(job.lines.back().size, QStringLiteral("unknown size"));
+        QCOMPARE(job.lines.back().pages, qint64(2));
+        QCOMPARE(job.uncounted.size(), size_t(2));
+        QCOMPARE(job.uncounted[0].path, QByteArray("/jobs/x/a.pdf"));
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        QVERIFY(writeBillingCsv(out, report));
+        csv << out.data();
+    }
+    QCOMPARE(csv[0], csv[1]);
 }
 
 void TestBillingReport::writesCsv()

@@ -107,6 +107,22 @@ bool writePdf(const QString &path, int pages)
     return writeBytes(path, pdfBytes(pages));
 }
 
+QByteArray pdfOfSize(int pages, int width, int height, bool colour)
+{
+    const QByteArray content = colour ? "1 0 0 rg 0 0 100 100 re f" : "0 g 0 0 100 100 re f";
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>"};
+    QByteArray kids;
+    for (int i = 0; i < pages; ++i)
+        kids += QByteArray::number(4 + i) + " 0 R ";
+    objects << "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
+    objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
+                   "\nendstream";
+    for (int i = 0; i < pages; ++i)
+        objects << "<< /Type /Page /Parent 2 0 R /Contents 3 0 R /MediaBox [0 0 " +
+                       QByteArray::number(width) + ' ' + QByteArray::number(height) + "] >>";
+    return pdfOfObjects(objects);
+}
+
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);

@@ -16,6 +16,9 @@ QByteArray pdfBytes(int pages);
 // A PDF of the given objects, numbered from 1; object 1 is the catalog.
 QByteArray pdfOfObjects(const QList<QByteArray> &objects);
 bool writePdf(const QString &path, int pages);
+// A PDF of `pages` pages of `width` by `height` points, each a square filled
+// black, or red when `colour`.
+QByteArray pdfOfSize(int pages, int width, int height, bool colour);
 bool writeBytes(const QString &path, const QByteArray &bytes);
 
 } // namespace tallivo::test

@@ -1,5 +1,6 @@
 // The words the window, its questions and its dialogs show, each checked
 // here once, in English; the other tests check what they stand for.
+#include "billingreporter.h"
 #include "fileitem.h"
 #include "importfilesdialog.h"
 #include "intake.h"
@@ -11,6 +12,7 @@
 #include "samplefiles.h"
 #include "windowfixture.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -192,6 +194,30 @@ void TestWording::specifiedTexts_data()
     QTest::newRow("sizes") << nothing << header(Column::Sizes) << "Sizes";
     QTest::newRow("a4 equivalents") << nothing << header(Column::A4Equivalents) << "A4 eq.";
     QTest::newRow("colour") << nothing << header(Column::Colour) << "Colour";
+
+    // The bill.
+    const auto menuText = [this](const char *name) -> Reading {
+        return [this, name] { return action(name)->text().remove(QLatin1Char('&')); };
+    };
+    QTest::newRow("billing report")
+        << nothing << menuText("actionBillingReport") << "Billing Report\u2026";
+    QTest::newRow("print billing report")
+        << nothing << menuText("actionPrintBillingReport") << "Print Billing Report\u2026";
+    const auto box = [this](const char *name) -> Reading {
+        return [this, name] {
+            BillingReportDialog *dialog = m_window->billing().choiceDialog();
+            return dialog ? dialog->findChild<QCheckBox *>(QLatin1String(name))
+                                ->text()
+                                .remove(QLatin1Char('&'))
+                          : QString();
+        };
+    };
+    const Step askBill = [=, this] {
+        threeFiles();
+        trigger("actionBillingReport");
+    };
+    QTest::newRow("checked files only") << askBill << box("checkedOnly") << "Checked files only";
+    QTest::newRow("job per subfolder") << askBill << box("jobPerSubfolder") << "Job per subfolder";
 
     // Questions and dialogs.
     const Reading caption = [this] { return lastCaption(); };
