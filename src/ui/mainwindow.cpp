@@ -253,13 +253,14 @@ void MainWindow::showPrices()
     auto *dialog = new PricesDialog(*m_dialogs, PriceSettings::load(userSettings()), this);
     dialog->setObjectName(QStringLiteral("prices"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &PricesDialog::settingsAccepted, this, [](const PriceSettings &prices) {
+    connect(dialog, &PricesDialog::settingsAccepted, this, [this](const PriceSettings &prices) {
         QSettings settings = userSettings();
         prices.save(settings);
         settings.sync();
         if (settings.status() != QSettings::NoError)
             qCWarning(lcUi) << "The prices were not stored:" << settings.status();
         PdfWorkers::shared().setColourMinArea(prices.effectiveColourMinArea());
+        m_summary->settingsChanged();
     });
     dialog->open();
 }
