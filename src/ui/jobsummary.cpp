@@ -78,6 +78,8 @@ void JobSummaryGatherer::cancel()
     m_rows.reset();
     m_gathered.reset();
     m_jobOfFolder.clear();
+    m_lastFolder = nullptr;
+    m_lastJob = -1;
     m_jobIndex.clear();
     m_finishing = false;
 }
@@ -108,18 +110,24 @@ void JobSummaryGatherer::step()
         const int row = m_rows ? (*m_rows)[m_next] : m_next;
         ++m_next;
         const FileItem &item = *m_files->at(row);
+        // A file's job depends on its folder alone.
         const void *folder = item.folder().constData();
-        auto found = m_jobOfFolder.constFind(folder);
-        if (found == m_jobOfFolder.cend()) {
-            const QByteArray key = m_jobs->jobOf(item.localPath());
-            auto known = m_jobIndex.constFind(key);
-            if (known == m_jobIndex.cend()) {
-                known = m_jobIndex.insert(key, int(g.jobs.size()));
-                g.jobs.push_back({key, {}});
+        if (folder != m_lastFolder || m_lastJob < 0) {
+            const QByteArray path = item.record().folderPath();
+            auto found = m_jobOfFolder.constFind(path);
+            if (found == m_jobOfFolder.cend()) {
+                const QByteArray key = m_jobs->jobOf(item.localPath());
+                auto known = m_jobIndex.constFind(key);
+                if (known == m_jobIndex.cend()) {
+                    known = m_jobIndex.insert(key, int(g.jobs.size()));
+                    g.jobs.push_back({key, {}});
+                }
+                found = m_jobOfFolder.insert(path, *known);
             }
-            found = m_jobOfFolder.insert(folder, *known);
+            m_lastFolder = folder;
+            m_lastJob = *found;
         }
-        JobSummary::Job &job = g.jobs[size_t(*found)];
+        JobSummary::Job &job = g.jobs[size_t(m_lastJob)];
         job.tally.add(item);
         if (priced) {
             // As the bill takes them: the pages of counted files; the others
@@ -142,6 +150,8 @@ void JobSummaryGatherer::finish()
     m_files = nullptr;
     m_rows.reset();
     m_jobOfFolder.clear();
+    m_lastFolder = nullptr;
+    m_lastJob = -1;
     m_jobIndex.clear();
     std::shared_ptr<Gathered> gathered = std::move(m_gathered);
     std::optional<PriceList> prices;

@@ -83,8 +83,11 @@ private:
     int m_next = 0;
     int m_end = 0;
     std::shared_ptr<Gathered> m_gathered;
-    // Job of each folder record met: most files share their folder's.
-    QHash<const void *, int> m_jobOfFolder;
+    // The job of each folder met, and of the last file's folder record,
+    // which the next file nearly always shares.
+    QHash<QByteArray, int> m_jobOfFolder;
+    const void *m_lastFolder = nullptr;
+    int m_lastJob = -1;
     QHash<QByteArray, int> m_jobIndex;
     quint64 m_generation = 0;
     bool m_finishing = false;

@@ -278,8 +278,10 @@ QTableWidgetItem *PageSummaryDialog::amountItem(const JobSummary::SizeAmount *li
         item->setText(
             JobTableModel::amountText(line->amount, line->pricedPages, line->unpricedPages));
         item->setData(JobTableModel::CentsRole, line->amount);
+    } else {
+        // Pages of files not counted, which the bill lists but does not bill.
+        item->setText(tr("not billed"));
     }
-    // No line: pages of files not counted, which the bill lists unbilled.
     return item;
 }
 
