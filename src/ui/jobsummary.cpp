@@ -12,6 +12,7 @@ namespace {
 // responsive while a million files are grouped.
 constexpr qint64 kSliceMs = 20;
 constexpr int kCheckEvery = 256;
+constexpr int kMaxSliceFiles = 32768;
 // Fewer jobs are sorted and priced at once, without a trip to the pool.
 constexpr size_t kJobsPricedAtOnce = 2000;
 
@@ -106,7 +107,8 @@ void JobSummaryGatherer::step()
     clock.start();
     Gathered &g = *m_gathered;
     const bool priced = !m_prices.isEmpty();
-    while (m_next < m_end) {
+    const int last = m_end - m_next > kMaxSliceFiles ? m_next + kMaxSliceFiles : m_end;
+    while (m_next < last) {
         const int row = m_rows ? (*m_rows)[m_next] : m_next;
         ++m_next;
         const FileItem &item = *m_files->at(row);
@@ -137,12 +139,13 @@ void JobSummaryGatherer::step()
             else
                 g.billing.addUncounted(job.key, QByteArray(), QString());
         }
-        if (m_next % kCheckEvery == 0 && clock.elapsed() >= kSliceMs) {
-            m_slice.start();
-            return;
-        }
+        if (m_next % kCheckEvery == 0 && clock.elapsed() >= kSliceMs)
+            break;
     }
-    finish();
+    if (m_next < m_end)
+        m_slice.start();
+    else
+        finish();
 }
 
 void JobSummaryGatherer::finish()

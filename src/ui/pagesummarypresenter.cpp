@@ -33,10 +33,9 @@ PageSummaryPresenter::PageSummaryPresenter(FileTableModel &model, FileTableView 
           },
           this))
 {
-    connect(m_detailsReader, &DetailsReader::progressChanged, this, [this] {
-        if (m_dialog && m_dialog->isVisible())
-            m_update.start();
-    });
+    // Not a restart of the timer at each step: a long reading would hold
+    // every update back until its end.
+    connect(m_detailsReader, &DetailsReader::progressChanged, this, &PageSummaryPresenter::changed);
     connect(&presenter, &RunPresenter::busyChanged, this, [this](bool busy) {
         if (m_dialog)
             m_dialog->setRunning(busy || m_detailsReader->isReading());
@@ -49,18 +48,19 @@ PageSummaryPresenter::PageSummaryPresenter(FileTableModel &model, FileTableView 
     connect(&m_update, &QTimer::timeout, this, &PageSummaryPresenter::update);
     connect(&model, &FileTableModel::tallyChanged, this, &PageSummaryPresenter::changed);
     connect(table.selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (m_dialog && m_dialog->scope() == PageSummaryDialog::Scope::Selection)
+        if (m_dialog && m_dialog->scope() == PageSummaryDialog::Scope::Selection) {
+            m_jobsDirty = true;
             changed();
+        }
     });
     // A sort moves other files under the selected rows.
     connect(&model, &QAbstractItemModel::layoutChanged, this, &PageSummaryPresenter::changed);
     // The grouping by job reads rows between events: any change of the list
     // stops it before it reads a row that moved or went.
     const auto stopJobs = [this] {
-        if (m_jobs->isRunning()) {
-            m_jobs->cancel();
-            changed();
-        }
+        m_jobsDirty = true;
+        m_jobs->cancel();
+        changed();
     };
     connect(&model, &QAbstractItemModel::rowsAboutToBeInserted, this, stopJobs);
     connect(&model, &QAbstractItemModel::rowsAboutToBeRemoved, this, stopJobs);
@@ -81,7 +81,10 @@ void PageSummaryPresenter::show()
         // A window of its own: without the action, Ctrl+Q there would do
         // nothing, and the quit would wait for a click on the main window.
         m_dialog->addAction(m_quit);
-        connect(m_dialog, &PageSummaryDialog::scopeChanged, this, &PageSummaryPresenter::update);
+        connect(m_dialog, &PageSummaryDialog::scopeChanged, this, [this] {
+            m_jobsDirty = true;
+            update();
+        });
         connect(m_dialog, &PageSummaryDialog::byJobChanged, this,
                 &PageSummaryPresenter::updateJobs);
         connect(m_dialog, &QDialog::finished, this, [this] {
@@ -97,6 +100,7 @@ void PageSummaryPresenter::show()
         });
     }
     loadSettings();
+    m_jobsDirty = true;
     update();
     m_dialog->show();
     m_dialog->raise();
@@ -143,6 +147,7 @@ void PageSummaryPresenter::settingsChanged()
     if (!m_dialog || !m_dialog->isVisible())
         return;
     loadSettings();
+    m_jobsDirty = true;
     update();
 }
 
@@ -155,8 +160,14 @@ void PageSummaryPresenter::updateJobs()
     if (!m_dialog->isVisible() || (!priced && !m_dialog->isByJob())) {
         m_jobs->cancel();
         m_dialog->setJobSummary(nullptr);
+        m_jobsDirty = true;
         return;
     }
+    // Grouped, or being grouped, as things are now: a million files are not
+    // read again for nothing.
+    if (!m_jobsDirty)
+        return;
+    m_jobsDirty = false;
     std::optional<QList<int>> rows;
     if (m_dialog->scope() == PageSummaryDialog::Scope::Selection)
         rows = m_table.selectedRowsAnyOrder();

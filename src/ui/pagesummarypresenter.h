@@ -70,6 +70,8 @@ private:
     std::function<QList<QByteArray>()> m_addedFolders;
     PriceSettings m_prices;
     bool m_jobPerSubfolder = false;
+    // The files in scope or the settings changed since they were grouped.
+    bool m_jobsDirty = true;
 };
 
 } // namespace tallivo

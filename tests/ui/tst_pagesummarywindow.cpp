@@ -2,6 +2,7 @@
 // the selection, and page details read only while something shows them.
 #include "appinfo.h"
 #include "billingreport.h"
+#include "detailsreader.h"
 #include "fileitem.h"
 #include "jobtablemodel.h"
 #include "pagesummarydialog.h"
@@ -33,11 +34,13 @@ private Q_SLOTS:
     void pageSummaryListOrSelection();
     void quitKeyFromPageSummary();
     void detailsOnRequest();
+    void updatesWhileDetailsAreRead();
     void amountsAreTheBills_data();
     void amountsAreTheBills();
     void byJob_data();
     void byJob();
     void byJobFollowsRemoveAndUndo();
+    void byJobOfManyFilesInSlices();
     void amountsFollowThePrices();
 
 private:
@@ -181,6 +184,23 @@ void TestPageSummaryWindow::detailsOnRequest()
     child<QAction>("actionReadPageDetails")->trigger();
     QTRY_VERIFY(saysUnread(summary->findChild<QLabel *>(QStringLiteral("note")), 1));
     QCOMPARE(model.tally().withoutDetails(), 1);
+}
+
+void TestPageSummaryWindow::updatesWhileDetailsAreRead()
+{
+    // A long reading of page details reports its progress often; the
+    // summary still follows the list meanwhile, not only once it is over.
+    trigger("actionPageSummary");
+    PageSummaryDialog *summary = m_window->pageSummary();
+    const std::vector<PageInfo> a4(3, PageInfo{210, 297, ColourClass::BlackWhite});
+    test::appendFile(m_window->model(), QStringLiteral("/s/a.pdf"), 3, 0,
+                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(a4, 3)); });
+    DetailsReader &reader = presenter()->detailsReader();
+    for (int i = 0; i < 40 && summary->table().totals().total == 0; ++i) {
+        Q_EMIT reader.progressChanged();
+        QTest::qWait(50);
+    }
+    QCOMPARE(summary->table().totals().total, 3);
 }
 
 namespace {
@@ -378,6 +398,34 @@ void TestPageSummaryWindow::byJobFollowsRemoveAndUndo()
     summary->setScope(PageSummaryDialog::Scope::Selection);
     QTRY_COMPARE(jobRows(summary->jobModel()),
                  QStringLiteral("/w/a/sub 1 3 5 0; /w/a/sub/deep 1 1 2 0"));
+}
+
+void TestPageSummaryWindow::byJobOfManyFilesInSlices()
+{
+    // More files than one pass of the event loop groups: the rest come
+    // later, and a change of the list in between starts it over, without
+    // reading a row that went.
+    std::vector<std::unique_ptr<FileItem>> batch;
+    for (const char *folder : {"/big/x/", "/big/y/"}) {
+        for (int i = 0; i < 20000; ++i) {
+            const QString name = QString::number(i) + QStringLiteral(".pdf");
+            batch.push_back(std::make_unique<FileItem>(
+                QUrl::fromLocalFile(QLatin1String(folder) + name), 0, 0));
+        }
+    }
+    m_window->model().appendFiles(std::move(batch));
+    trigger("actionPageSummary");
+    PageSummaryDialog *summary = m_window->pageSummary();
+    summary->setByJob(true);
+    auto *amount = summary->findChild<QLabel *>(QStringLiteral("amount"));
+    QVERIFY(amount->isVisible());
+    QCOMPARE(amount->text(), QStringLiteral("Grouping the files by job…"));
+    QList<int> first;
+    for (int row = 0; row < 25000; ++row)
+        first << row;
+    m_window->model().removeRowList(first);
+    QTRY_COMPARE(jobRows(summary->jobModel()), QStringLiteral("/big/y 15000 0 0 0"));
+    QVERIFY(amount->isHidden());
 }
 
 void TestPageSummaryWindow::amountsFollowThePrices()
