@@ -426,6 +426,11 @@ void TestPageSummaryWindow::byJobOfManyFilesInSlices()
     m_window->model().removeRowList(first);
     QTRY_COMPARE(jobRows(summary->jobModel()), QStringLiteral("/big/y 15000 0 0 0"));
     QVERIFY(amount->isHidden());
+    // Many jobs are sorted off the main thread.
+    for (int i = 0; i < 3000; ++i)
+        test::appendFile(m_window->model(), QStringLiteral("/many/%1/a.pdf").arg(i), 0);
+    QTRY_COMPARE(summary->jobModel().rowCount(), 3001);
+    QCOMPARE(summary->jobModel().index(0, 0).data().toString(), QStringLiteral("/big/y"));
 }
 
 void TestPageSummaryWindow::amountsFollowThePrices()
