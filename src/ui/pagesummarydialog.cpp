@@ -255,6 +255,8 @@ void PageSummaryDialog::setPricing(bool priced, const QString &currency)
 
 void PageSummaryDialog::setJobSummary(std::shared_ptr<const JobSummary> summary)
 {
+    if (!summary && !m_jobSummary && !m_pending)
+        return;
     m_pending = false;
     m_jobSummary = summary;
     m_jobModel->setSummary(std::move(summary));
