@@ -192,6 +192,7 @@ void BillingReporter::ask(Target target)
         settings.sync();
         if (settings.status() != QSettings::NoError)
             qCWarning(lcUi) << "The job-per-subfolder setting was not stored:" << settings.status();
+        Q_EMIT settingsChanged();
         if (target == Target::Printer) {
             build(choice, [this](const SharedBillingReport &report) { print(report); });
             return;

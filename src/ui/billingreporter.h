@@ -58,6 +58,8 @@ Q_SIGNALS:
     // The report was written to `path` (empty when it was not) or printed.
     void saved(const QString &path);
     void printed(bool ok);
+    // The choices asked for were stored in the settings.
+    void settingsChanged();
 
 private:
     enum class Target

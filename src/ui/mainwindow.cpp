@@ -112,6 +112,9 @@ void MainWindow::setupWindow()
     m_exporter = new ListExporter(*m_model, *m_presenter, *m_dialogs, *m_ui->progressLabel, this);
     m_billing =
         new BillingReporter(*m_model, m_summary->detailsReader(), *m_presenter, *m_dialogs, this);
+    m_summary->setAddedFolders([this] { return m_model->addedFolders(); });
+    connect(m_billing, &BillingReporter::settingsChanged, m_summary,
+            &PageSummaryPresenter::settingsChanged);
     m_quit = new QuitController(*m_presenter, *m_lastList, *m_ui->recentFolders, *m_dialogs, this);
     new WindowKeys(this, m_ui->actionCancel, m_ui->actionQuit, *m_quit);
 
@@ -260,13 +263,14 @@ void MainWindow::showPrices()
     auto *dialog = new PricesDialog(*m_dialogs, PriceSettings::load(userSettings()), this);
     dialog->setObjectName(QStringLiteral("prices"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &PricesDialog::settingsAccepted, this, [](const PriceSettings &prices) {
+    connect(dialog, &PricesDialog::settingsAccepted, this, [this](const PriceSettings &prices) {
         QSettings settings = userSettings();
         prices.save(settings);
         settings.sync();
         if (settings.status() != QSettings::NoError)
             qCWarning(lcUi) << "The prices were not stored:" << settings.status();
         PdfWorkers::shared().setColourMinArea(prices.effectiveColourMinArea());
+        m_summary->settingsChanged();
     });
     dialog->open();
 }

@@ -2,10 +2,12 @@
 
 #include "dialogs.h"
 #include "iopool.h"
+#include "jobtablemodel.h"
 #include "pagebarchart.h"
 #include "pagereport.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -19,6 +21,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -50,6 +53,10 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     , m_chart(new PageBarChart(this))
     , m_totals(new QLabel(this))
     , m_note(new QLabel(this))
+    , m_amount(new QLabel(this))
+    , m_byJob(new QCheckBox(tr("By job"), this))
+    , m_jobTable(new QTableView(this))
+    , m_jobModel(new JobTableModel(this))
     , m_export(new QPushButton(tr("Export CSV…"), this))
 {
     setWindowTitle(tr("Page Summary"));
@@ -65,6 +72,19 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     m_note->setWordWrap(true);
     m_note->hide();
     m_export->setObjectName(QStringLiteral("exportCsv"));
+    m_amount->setObjectName(QStringLiteral("amount"));
+    m_amount->setWordWrap(true);
+    m_amount->hide();
+    m_byJob->setObjectName(QStringLiteral("byJob"));
+    m_jobTable->setObjectName(QStringLiteral("jobTable"));
+    m_jobTable->setModel(m_jobModel);
+    m_jobTable->verticalHeader()->hide();
+    m_jobTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_jobTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_jobTable->horizontalHeader()->setSectionResizeMode(JobTableModel::JobColumn,
+                                                         QHeaderView::Stretch);
+    m_jobTable->hide();
+    connect(m_byJob, &QCheckBox::toggled, this, &PageSummaryDialog::setByJob);
 
     auto *scopes = new QButtonGroup(this);
     scopes->addButton(m_wholeList);
@@ -73,22 +93,15 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     connect(m_wholeList, &QRadioButton::toggled, this,
             [this](bool on) { setScope(on ? Scope::WholeList : Scope::Selection); });
 
-    QStringList header{tr("Size")};
-    for (ColourClass c : kColumns)
-        header << colourLabel(c);
-    header << tr("Total") << tr("A4 eq.");
-    m_tableWidget->setColumnCount(int(header.size()));
-    m_tableWidget->setHorizontalHeaderLabels(header);
     m_tableWidget->verticalHeader()->hide();
     m_tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tableWidget->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_tableWidget->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    for (int i = 1; i < header.size(); ++i)
-        m_tableWidget->horizontalHeader()->setSectionResizeMode(i, QHeaderView::ResizeToContents);
 
     auto *top = new QHBoxLayout;
     top->addWidget(m_wholeList);
     top->addWidget(m_selection);
+    top->addSpacing(12);
+    top->addWidget(m_byJob);
     top->addStretch();
     top->addWidget(m_totals);
 
@@ -115,7 +128,9 @@ PageSummaryDialog::PageSummaryDialog(Dialogs &dialogs, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_note);
+    layout->addWidget(m_amount);
     layout->addWidget(splitter, 1);
+    layout->addWidget(m_jobTable, 1);
     layout->addWidget(buttons);
     m_splitter = splitter;
     resize(600, 520);
@@ -213,10 +228,102 @@ void PageSummaryDialog::setScope(Scope scope)
     Q_EMIT scopeChanged(scope);
 }
 
+bool PageSummaryDialog::isByJob() const
+{
+    return m_byJob->isChecked();
+}
+
+void PageSummaryDialog::setByJob(bool byJob)
+{
+    m_byJob->setChecked(byJob);
+    if (m_jobTable->isHidden() != byJob)
+        return;
+    m_jobTable->setVisible(byJob);
+    m_splitter->setVisible(!byJob);
+    m_export->setEnabled(!byJob);
+    Q_EMIT byJobChanged(byJob);
+}
+
+void PageSummaryDialog::setPricing(bool priced, const QString &currency)
+{
+    if (priced == m_priced && currency == m_currency)
+        return;
+    m_priced = priced;
+    m_currency = currency;
+    fillTable();
+}
+
+void PageSummaryDialog::setJobSummary(std::shared_ptr<const JobSummary> summary)
+{
+    if (!summary && !m_jobSummary && !m_pending)
+        return;
+    m_pending = false;
+    m_jobSummary = summary;
+    m_jobModel->setSummary(std::move(summary));
+    fillTable();
+}
+
+void PageSummaryDialog::setJobSummaryPending()
+{
+    m_pending = true;
+    fillTable();
+}
+
+QTableWidgetItem *PageSummaryDialog::amountItem(const JobSummary::SizeAmount *line) const
+{
+    auto *item = new QTableWidgetItem;
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    if (m_pending || !m_jobSummary || !m_jobSummary->bill) {
+        item->setText(QStringLiteral("…"));
+    } else if (line) {
+        item->setText(
+            JobTableModel::amountText(line->amount, line->pricedPages, line->unpricedPages));
+        item->setData(JobTableModel::CentsRole, line->amount);
+    } else {
+        // Pages of files not counted, which the bill lists but does not bill.
+        item->setText(tr("not billed"));
+    }
+    return item;
+}
+
+void PageSummaryDialog::showAmount()
+{
+    const JobSummary *summary = m_pending ? nullptr : m_jobSummary.get();
+    if (m_priced && summary && summary->bill) {
+        const BillingReport &bill = *summary->bill;
+        QString text = tr("Amount: %1").arg(amountForPeople(bill.amount));
+        if (!m_currency.isEmpty())
+            text += QLatin1Char(' ') + m_currency;
+        if (summary->fees != 0)
+            text += tr(", including job fees of %1").arg(amountForPeople(summary->fees));
+        if (bill.unpricedPages == 1)
+            text += tr("; 1 page has no price and is not included");
+        else if (bill.unpricedPages > 0)
+            text += tr("; %1 pages have no price and are not included")
+                        .arg(QLocale().toString(bill.unpricedPages));
+        m_amount->setText(text);
+    } else if (m_priced || (m_pending && isByJob())) {
+        m_amount->setText(tr("Grouping the files by job…"));
+    }
+    m_amount->setVisible(m_priced || (m_pending && isByJob()));
+}
+
 void PageSummaryDialog::fillTable()
 {
     const std::vector<PageTable::Row> rows = m_table.rows();
     const PageTable::Row totals = m_table.totals();
+    QStringList header{tr("Size")};
+    for (ColourClass c : kColumns)
+        header << colourLabel(c);
+    header << tr("Total") << tr("A4 eq.");
+    if (m_priced)
+        header << tr("Amount");
+    m_tableWidget->setColumnCount(int(header.size()));
+    m_tableWidget->setHorizontalHeaderLabels(header);
+    m_tableWidget->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int i = 1; i < header.size(); ++i)
+        m_tableWidget->horizontalHeader()->setSectionResizeMode(i, QHeaderView::ResizeToContents);
     m_tableWidget->setRowCount(int(rows.size()) + 1);
     const auto fillRow = [this](int r, const QString &label, const PageTable::Row &row) {
         auto *name = new QTableWidgetItem(label);
@@ -228,10 +335,29 @@ void PageSummaryDialog::fillTable()
         m_tableWidget->setItem(r, column++, numberItem(row.total));
         m_tableWidget->setItem(r, column, numberItem(row.a4Equivalents));
     };
-    for (size_t i = 0; i < rows.size(); ++i)
-        fillRow(int(i), rows[i].size.label(), rows[i]);
+    const bool billed = m_priced && !m_pending && m_jobSummary && m_jobSummary->bill;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const QString label = rows[i].size.label();
+        fillRow(int(i), label, rows[i]);
+        if (!m_priced)
+            continue;
+        const auto line = billed ? m_jobSummary->bySize.constFind(label)
+                                 : QHash<QString, JobSummary::SizeAmount>::const_iterator();
+        m_tableWidget->setItem(
+            int(i), int(header.size()) - 1,
+            amountItem(billed && line != m_jobSummary->bySize.cend() ? &*line : nullptr));
+    }
     const int last = int(rows.size());
     fillRow(last, tr("Total"), totals);
+    if (m_priced) {
+        JobSummary::SizeAmount all;
+        if (billed) {
+            all.amount = m_jobSummary->pageAmount;
+            all.unpricedPages = m_jobSummary->bill->unpricedPages;
+            all.pricedPages = m_jobSummary->bill->pages - all.unpricedPages;
+        }
+        m_tableWidget->setItem(last, int(header.size()) - 1, amountItem(&all));
+    }
     QFont bold = m_tableWidget->font();
     bold.setBold(true);
     for (int c = 0; c < m_tableWidget->columnCount(); ++c)
@@ -243,6 +369,7 @@ void PageSummaryDialog::fillTable()
         fitToContents();
     m_totals->setText((totals.total == 1 ? tr("1 page") : tr("%1 pages").arg(totals.total)) +
                       QStringLiteral(", ") + tr("%1 A4 equivalents").arg(totals.a4Equivalents));
+    showAmount();
 }
 
 void PageSummaryDialog::exportCsv()

@@ -1,24 +1,32 @@
 #pragma once
 
+#include "jobsummary.h"
 #include "pagesummary.h"
 #include "pagetally.h"
 
 #include <QDialog>
 
+#include <memory>
+
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class QCheckBox;
 class QSplitter;
+class QTableView;
 class QTableWidget;
+class QTableWidgetItem;
 
 namespace tallivo {
 
 class Dialogs;
+class JobTableModel;
 class PageBarChart;
 
 // The pages of the list, or of its selected files, by size class and colour
-// class: a table, a bar chart and a CSV export. Not modal; its owner hands it
-// a new table whenever the list, the selection or the scope changes.
+// class: a table, a bar chart and a CSV export; or by job. With prices, the
+// amounts of the bill beside them. Not modal; its owner hands it a new table
+// whenever the list, the selection or the scope changes.
 class PageSummaryDialog final : public QDialog
 {
     Q_OBJECT
@@ -38,6 +46,8 @@ public:
 
     Scope scope() const { return m_scope; }
     const PageTable &table() const { return m_table; }
+    bool isByJob() const;
+    const JobTableModel &jobModel() const { return *m_jobModel; }
 
 public Q_SLOTS:
     void setSummary(const tallivo::PageTable &table);
@@ -55,9 +65,20 @@ public Q_SLOTS:
     void setRunning(bool running);
     // Asks where to save the table as CSV and saves it there.
     void exportCsv();
+    // With prices the table has an amount column and the bill's total is
+    // shown, `currency` beside it.
+    void setPricing(bool priced, const QString &currency);
+    // Shows the files by job instead of by size.
+    void setByJob(bool byJob);
+    // The files in scope by job and their bill, once grouped; null when
+    // neither amounts nor the jobs are shown.
+    void setJobSummary(std::shared_ptr<const tallivo::JobSummary> summary);
+    // The files in scope changed and are being grouped again.
+    void setJobSummaryPending();
 
 Q_SIGNALS:
     void scopeChanged(tallivo::PageSummaryDialog::Scope scope);
+    void byJobChanged(bool byJob);
     // Esc while a count runs.
     void cancelRequested();
 
@@ -68,6 +89,8 @@ protected:
 private:
     void fillTable();
     void fitToContents();
+    void showAmount();
+    QTableWidgetItem *amountItem(const JobSummary::SizeAmount *line) const;
 
     Dialogs &m_dialogs;
     PageTable m_table;
@@ -78,8 +101,16 @@ private:
     PageBarChart *m_chart;
     QLabel *m_totals;
     QLabel *m_note;
+    QLabel *m_amount;
+    QCheckBox *m_byJob;
+    QTableView *m_jobTable;
+    JobTableModel *m_jobModel;
     QPushButton *m_export;
     QSplitter *m_splitter = nullptr;
+    std::shared_ptr<const JobSummary> m_jobSummary;
+    QString m_currency;
+    bool m_priced = false;
+    bool m_pending = false;
     bool m_running = false;
     bool m_sized = false;
     int m_fittedBars = -1; // how many bars the size was fitted to

@@ -1,10 +1,15 @@
 #pragma once
 
 #include "pagesummarydialog.h"
+#include "pricesmodel.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+
+#include <functional>
 
 class QAction;
 
@@ -14,6 +19,7 @@ class DetailsReader;
 class Dialogs;
 class FileTableModel;
 class FileTableView;
+class JobSummaryGatherer;
 class RunPresenter;
 
 // Opens the Page Summary window and keeps it current with the list or the
@@ -34,9 +40,18 @@ public:
     DetailsReader &detailsReader() const { return *m_detailsReader; }
 
     void show();
+    // The folders the user added, which decide the jobs; unset, each file's
+    // folder is a job.
+    void setAddedFolders(std::function<QList<QByteArray>()> added);
+    // The prices or the job settings changed.
+    void settingsChanged();
 
 private:
     void update();
+    // Groups the files in scope by job again, when amounts or the jobs are
+    // shown.
+    void updateJobs();
+    void loadSettings();
     // Schedules an update of a shown summary; changes come in bursts.
     void changed();
     void updatePageDetails();
@@ -51,6 +66,12 @@ private:
     DetailsReader *m_detailsReader;
     QPointer<PageSummaryDialog> m_dialog;
     QTimer m_update;
+    JobSummaryGatherer *m_jobs;
+    std::function<QList<QByteArray>()> m_addedFolders;
+    PriceSettings m_prices;
+    bool m_jobPerSubfolder = false;
+    // The files in scope or the settings changed since they were grouped.
+    bool m_jobsDirty = true;
 };
 
 } // namespace tallivo

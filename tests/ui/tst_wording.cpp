@@ -1,14 +1,17 @@
 // The words the window, its questions and its dialogs show, each checked
 // here once, in English; the other tests check what they stand for.
+#include "appinfo.h"
 #include "billingreporter.h"
 #include "fileitem.h"
 #include "importfilesdialog.h"
 #include "intake.h"
 #include "iopool.h"
+#include "jobtablemodel.h"
 #include "lastlistkeeper.h"
 #include "listexporter.h"
 #include "listsnapshot.h"
 #include "pagesummarydialog.h"
+#include "pricesmodel.h"
 #include "samplefiles.h"
 #include "windowfixture.h"
 
@@ -16,6 +19,7 @@
 #include <QDir>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 using namespace tallivo;
 
@@ -354,6 +358,48 @@ void TestWording::specifiedTexts_data()
         << without(1, true) << note << "Reading the page details of 1 file counted before\u2026";
     QTest::newRow("reading details")
         << without(2, true) << note << "Reading the page details of 2 files counted before\u2026";
+
+    // Its amounts and its view by job, with prices set.
+    const Step priced = [=, this] {
+        PriceSettings prices;
+        prices.prices = *PriceList::parse("Size\tColour\tUnit\tPrice\nA4\tB/W\tpage\t0.1\n"
+                                          "*\t*\tjob\t1\n");
+        prices.currency = QStringLiteral("EUR");
+        QSettings settings = userSettings();
+        prices.save(settings);
+        const PageSummary pages =
+            test::summaryOf({{10, PageInfo{210, 297, ColourClass::BlackWhite}},
+                             {1, PageInfo{210, 297, ColourClass::Colour}},
+                             {2, PageInfo{297, 420, ColourClass::Colour}}});
+        test::appendFile(m_window->model(), QStringLiteral("/jobs/a.pdf"), 13, 0,
+                         [&](FileItem &f) { f.setPageSummary(pages); });
+        summary();
+        m_window->pageSummary()->setByJob(true);
+    };
+    const auto pageTable = [this] {
+        return m_window->pageSummary()->findChild<QTableWidget *>(QStringLiteral("pageTable"));
+    };
+    QTest::newRow("amount")
+        << priced << Reading([this] {
+               return m_window->pageSummary()
+                   ->findChild<QLabel *>(QStringLiteral("amount"))
+                   ->text();
+           })
+        << "Amount: 2.00 EUR, including job fees of 1.00; 3 pages have no price and are not "
+           "included";
+    QTest::newRow("amounts, unpriced") << priced << Reading([=] {
+        QStringList cells;
+        for (int row = 0; row < pageTable()->rowCount(); ++row)
+            cells << pageTable()->item(row, pageTable()->columnCount() - 1)->text();
+        return cells.join(QStringLiteral(" | "));
+    }) << "unpriced | 1.00 + 1 unpriced page | 1.00 + 3 unpriced pages";
+    QTest::newRow("by job") << priced << Reading([this] {
+        QStringList texts{m_window->pageSummary()->findChild<QCheckBox *>()->text()};
+        const JobTableModel &jobs = m_window->pageSummary()->jobModel();
+        for (int c = 0; c < jobs.columnCount(); ++c)
+            texts << jobs.headerData(c, Qt::Horizontal).toString();
+        return texts.join(QStringLiteral(", "));
+    }) << "By job, Job, Files, Pages, A4 eq., Not counted, Amount";
 
     // The import dialog.
     const Reading alert = [this] {
