@@ -21,6 +21,9 @@ constexpr double kMaxGlyphSize = 300;
 // Text adjustments inside a TJ array beyond this (thousandths of an em)
 // move the glyphs after them too far to count.
 constexpr double kFarAdjustment = 300;
+// Moves back between strings up to this (in ems) are kerning: no glyph
+// falls on another.
+constexpr double kMaxKerning = 0.1;
 
 // How far apart the RGB channels are when the values render, at least.
 double chromaOf(Kind kind, const std::vector<double> &v)
@@ -70,6 +73,30 @@ void PageState::cover(const Box &area)
                                           c.area.y0 <= area.y1 && area.y0 <= c.area.y1;
                                }),
                 shown.end());
+}
+
+void TextRun::add(const std::string &text, const GraphicsState &font)
+{
+    codes += int(std::min<size_t>(text.size(), 1'000'000));
+    glyphs += glyphsOf(text, font.inkCodes);
+    measured = measured && font.fontWidths;
+    for (const char c : text) {
+        spaces += c == ' ';
+        if (!measured)
+            continue;
+        const double w = (*font.fontWidths)[uchar(c)];
+        measured = w >= 0;
+        move(w);
+        widths += w;
+    }
+    inkEnd = widths + adjust;
+}
+
+void TextRun::move(double ems)
+{
+    const double at = widths + adjust + ems;
+    lo = std::min(lo, at);
+    hi = std::max(hi, at);
 }
 
 int PageState::shownWeight() const
@@ -127,8 +154,13 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
             m_arrayGlyphs = m_arrayCodes = m_arrayItems = 0;
             m_arrayShift = 0;
             m_arrayFar = false;
+            m_arrayRun = m_arrayFirst = TextRun{};
+            m_arrayLead = 0;
+            m_arrayString = false;
         } else if (m_nesting == 2) {
             ++m_arrayItems;
+            // Not text: where the text goes next is the renderer's guess.
+            m_arrayRun.measured = false;
         }
         return;
     case QPDFTokenizer::tt_array_close:
@@ -140,6 +172,9 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
             array.codes = m_arrayCodes;
             array.shift = m_arrayShift;
             array.items = m_arrayItems;
+            array.run = m_arrayRun;
+            array.first = m_arrayFirst;
+            array.lead = m_arrayLead;
             push(std::move(array));
         }
         return;
@@ -161,11 +196,28 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
                 m_arrayCodes += int(std::min<size_t>(token.getValue().size(), 1'000'000));
                 if (!m_arrayFar)
                     m_arrayGlyphs += glyphsOf(token.getValue(), state().inkCodes);
+                m_arrayRun.add(token.getValue(), state());
+                if (!m_arrayString)
+                    m_arrayFirst.add(token.getValue(), state());
+                m_arrayString = true;
             } else if (token.getType() == QPDFTokenizer::tt_integer ||
                        token.getType() == QPDFTokenizer::tt_real) {
-                const double move = std::abs(parseNumber(token.getValue()));
+                const double signedMove = parseNumber(token.getValue());
+                const double move = std::abs(signedMove);
                 m_arrayShift += move;
                 m_arrayFar = m_arrayFar || !(move <= kFarAdjustment);
+                if (std::isfinite(signedMove)) {
+                    m_arrayRun.move(-signedMove / 1000);
+                    if (m_arrayString)
+                        m_arrayRun.back = std::max(m_arrayRun.back, signedMove / 1000);
+                    m_arrayRun.adjust -= signedMove / 1000;
+                    if (!m_arrayString)
+                        m_arrayLead -= signedMove / 1000;
+                } else {
+                    m_arrayRun.measured = false;
+                }
+            } else {
+                m_arrayRun.measured = false;
             }
         }
         return;
@@ -191,6 +243,8 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         operand.type = Operand::String;
         operand.glyphs = glyphsOf(token.getValue(), state().inkCodes);
         operand.codes = int(std::min<size_t>(token.getValue().size(), 1'000'000));
+        operand.run.add(token.getValue(), state());
+        operand.first = operand.run;
         break;
     case QPDFTokenizer::tt_word:
         if (token.getValue() == "true" || token.getValue() == "false") {
@@ -305,11 +359,14 @@ void Scanner::showText()
     int glyphs = 0;
     int codes = 0;
     double shift = 0;
+    Operand text;
+    text.run.measured = false;
     if (!m_operands.empty() &&
         (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other)) {
-        glyphs = m_operands.back().glyphs;
-        codes = m_operands.back().codes;
-        shift = m_operands.back().shift;
+        text = m_operands.back();
+        glyphs = text.glyphs;
+        codes = text.codes;
+        shift = text.shift;
     }
     if (s.textMode >= 4)
         m_textClips = true;
@@ -325,15 +382,33 @@ void Scanner::showText()
     }
     const int mode = s.textMode & 3;
     if (s.placed && mode != 3)
-        coverText(codes, shift);
+        coverText(codes, shift, text.run);
     if (mode == 0 || mode == 2)
         paintWith(s.fill);
     if (mode == 1 || mode == 2)
         paintWith(s.stroke);
     // Filled only: a stroke in another colour may cover the fill.
-    if (mode == 0)
+    if (mode == 0 && text.run.measured)
+        showMeasuredColourText(text);
+    else if (mode == 0)
         showColourText(glyphs);
-    m_textPlaced = false;
+    if (text.run.measured && m_textPlaced && s.horizontalScale == 1)
+        advanceText(text.run);
+    else
+        m_textPlaced = false;
+}
+
+// The text position after the glyphs, as the renderer moves it.
+void Scanner::advanceText(const TextRun &run)
+{
+    const GraphicsState &s = state();
+    const double move = (run.widths + run.adjust) * s.fontSize + run.codes * s.charSpacing +
+                        run.spaces * s.wordSpacing;
+    if (!std::isfinite(move)) {
+        m_textPlaced = false;
+        return;
+    }
+    m_textMatrix = Matrix{1, 0, 0, 1, move, 0}.times(m_textMatrix);
 }
 
 bool Scanner::showsColour(const GraphicsState &s, bool stroke) const
@@ -345,11 +420,22 @@ bool Scanner::showsColour(const GraphicsState &s, bool stroke) const
 
 // Glyphs drawn later may hide what lies under them: their place, from the
 // font's widest glyph and box, with every move the string makes.
-void Scanner::coverText(int codes, double shift)
+void Scanner::coverText(int codes, double shift, const TextRun &run)
 {
     const GraphicsState &s = state();
     if (!s.simpleFont || !m_textPlaced || !(std::abs(s.fontSize) > 0)) {
         m_page.cover(s.clip);
+        return;
+    }
+    if (run.measured && s.charSpacing == 0 && (run.spaces == 0 || s.wordSpacing == 0)) {
+        // Where the advances put the glyphs, each within the font's box.
+        const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
+                                .times(m_textMatrix)
+                                .times(s.ctm);
+        const double left = run.lo + std::min(s.fontBox.x0, 0.0);
+        const double right = run.hi + std::max(s.fontBox.x1, 0.0);
+        m_page.cover(mappedBox(text, left, s.fontBox.y0, right - left, s.fontBox.y1 - s.fontBox.y0)
+                         .meet(s.clip));
         return;
     }
     const double reach = shift / 1000 + codes *
@@ -405,6 +491,45 @@ void Scanner::showColourText(int glyphs)
         m_page.shown.push_back({ink, spread ? 1 : std::min(glyphs, kShownWeight)});
 }
 
+// Text in a clearly chromatic fill whose advances are known: its glyphs
+// are where the widths put them, and count where nothing painted later
+// meets their middles. Kerning moves glyphs back a little; further, they
+// may fall on each other, and only the first string counts.
+void Scanner::showMeasuredColourText(const Operand &text)
+{
+    const GraphicsState &s = state();
+    const bool kerned = text.run.back <= kMaxKerning;
+    const TextRun &run = kerned ? text.run : text.first;
+    if (run.glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s, false) ||
+        !m_page.textShowsEnough() || s.charSpacing != 0 || (run.spaces && s.wordSpacing != 0))
+        return;
+    const Matrix at = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
+                          .times(m_textMatrix)
+                          .times(s.ctm);
+    const double across = length(at.a, at.b);
+    const double up = length(at.c, at.d);
+    if (!(up >= kMinGlyphSize && across >= kMinGlyphSize / 2 && up <= kMaxGlyphSize &&
+          across <= kMaxGlyphSize))
+        return;
+    if (!(std::abs(at.a * at.d - at.b * at.c) >= 0.5 * up * across))
+        return;
+    const double start = text.lead;
+    const double end = kerned ? run.inkEnd : text.lead + run.widths;
+    if (!(end - start >= 0.3 && end - start <= 100))
+        return;
+    Box area = Box::at(at.x(start - 0.25, -0.5), at.y(start - 0.25, -0.5));
+    area.add(at.x(end + 0.25, -0.5), at.y(end + 0.25, -0.5));
+    area.add(at.x(start - 0.25, 1.25), at.y(start - 0.25, 1.25));
+    area.add(at.x(end + 0.25, 1.25), at.y(end + 0.25, 1.25));
+    if (!s.clip.contains(area))
+        return;
+    // The band every letter and digit has ink in, short of the ends,
+    // which the next glyphs' boxes may reach into.
+    const Box ink = mappedBox(at, start + 0.1, 0.1, end - start - 0.2, 0.25);
+    if (m_page.shown.size() < 256)
+        m_page.shown.push_back({ink, std::min(run.glyphs, kShownWeight)});
+}
+
 void Scanner::extGState()
 {
     QPDFObjectHandle gs = resource("/ExtGState", 0);
@@ -443,6 +568,7 @@ void Scanner::extGState()
     if (gs.hasKey("/Font")) {
         s.simpleFont = false;
         s.font = QPDFObjectHandle::newNull();
+        s.fontWidths.reset();
     }
 }
 
@@ -696,11 +822,14 @@ void Scanner::operate(const std::string &op)
             facts = known->second;
         } else {
             facts.ink = s.simpleFont ? inkCodesOf(font) : std::bitset<256>();
+            if (s.simpleFont)
+                facts.widths = widthsOf(font);
             fontMetricsOf(font, &facts.advance, &facts.box);
             if (id.isIndirect() && m_page.fonts.size() < 1024)
                 m_page.fonts.emplace(id, facts);
         }
         s.inkCodes = facts.ink;
+        s.fontWidths = facts.widths;
         s.fontAdvance = facts.advance;
         s.fontBox = facts.box;
         const std::vector<double> &v = numbers();

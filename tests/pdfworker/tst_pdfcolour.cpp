@@ -413,6 +413,41 @@ void TestPdfColour::shownColour_data()
     QTest::newRow("red rectangle, clipped to a corner")
         << one("q 20 20 10 10 re W n 1 0 0 rg 0 0 200 200 re f Q", {}) << colour << false;
 
+    // Text placed by its font's widths, without a fresh Td: links in a line
+    // of black text (every code up to 122 0.6 em wide).
+    const QByteArray f1 = "/F1<</Type/Font/Subtype/Type1/BaseFont/Helvetica/FirstChar 32"
+                          "/LastChar 122/Widths[" +
+                          QByteArray("600 ").repeated(91) +
+                          "]/FontDescriptor<</Type/FontDescriptor/FontName/Helvetica/Flags 32"
+                          "/FontBBox[-50 -220 1000 930]/ItalicAngle 0/Ascent 718/Descent -207"
+                          "/CapHeight 718/StemV 88>>>>";
+    const QByteArray widths = "/Font<<" + f1 + ">>";
+    QTest::newRow("blue link after black text")
+        << one("BT /F1 12 Tf 20 100 Td (See page) Tj 0 0 1 rg (1234) Tj 0 g (.) Tj ET", widths)
+        << colour << false;
+    QTest::newRow("blue link after a move in TJ")
+        << one("BT /F1 12 Tf 20 100 Td [(See)] TJ 0 0 1 rg [-552 (12) 28 (34)] TJ 0 g [(\\)\\))] "
+               "TJ "
+               "ET",
+               widths)
+        << colour << false;
+    // A white block moved back over the link hides it.
+    QTest::newRow("white block moved back over a blue link")
+        << one("BT /F1 12 Tf 20 100 Td (See page) Tj 0 0 1 rg (1234) Tj /F2 48 Tf 1 g "
+               "[654 (n)] TJ ET",
+               "/Font<<" + f1 +
+                   "/F2<</Type/Font/Subtype/Type1/BaseFont/ZapfDingbats/FirstChar 110/LastChar 110"
+                   "/Widths[788]/FontDescriptor<</Type/FontDescriptor/FontName/ZapfDingbats"
+                   "/Flags 4/FontBBox[0 0 800 720]/ItalicAngle 0/Ascent 720/Descent 0"
+                   "/CapHeight 720/StemV 90>>>>>>")
+        << bw << true;
+    QTest::newRow("blue link after a code without width")
+        << one("BT /F1 12 Tf 20 100 Td (See\\200) Tj 0 0 1 rg (1234) Tj ET", widths) << colour
+        << true;
+    QTest::newRow("blue glyphs moved back onto each other")
+        << one("BT /F1 12 Tf 20 100 Td 0 0 1 rg [(1) 600 (1) 600 (1) 600 (1)] TJ ET", widths)
+        << ColourClass::Unknown << true;
+
     // Not certain: rendered, and the pixels decide.
     QTest::newRow("invisible blue text")
         << one("BT /F1 12 Tf 3 Tr 0 0 1 rg 30 100 Td (Invoice) Tj ET") << bw << false;
