@@ -102,6 +102,7 @@ struct PdfColourClassifier::Private
     std::string printBytes;
     bool printCopyTried = false;
     std::map<QPDFObjGen, bool> type3Cache;
+    std::map<QPDFObjGen, PageState::FontFacts> fonts;
     double minAreaMm2 = kDefaultColourMinArea;
 
     Private(poppler::document &d, const std::string &b, const std::string &p, double area)
@@ -179,6 +180,9 @@ ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
 {
     PageState state;
     state.minShownArea = kMinShownArea * (minAreaMm2 / kDefaultColourMinArea);
+    // A font is read once for the document: embedded programs are decoded
+    // to learn their glyphs.
+    state.fonts = std::move(fonts);
     bool haveScan = false;
     bool hiddenOnPrint = false;
     bool shownColour = false;
@@ -230,6 +234,7 @@ ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
             shownColour = false;
         }
     }
+    fonts = std::move(state.fonts);
     if (haveScan && shownColour) {
         // Colour certainly shows: no need to render.
         ++counted.scanned;

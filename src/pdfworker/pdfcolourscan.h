@@ -184,7 +184,8 @@ struct PageState
     bool thinColour = false;    // coloured paint a pixel of the rule may lose
     bool noShownColour = false; // something may turn colour grey (a transfer function)
     std::vector<ShownColour> shown;
-    // What the page's fonts draw, by font.
+    // What the fonts draw, by font: of the page, or of the document when
+    // the classifier hands it on from page to page.
     struct FontFacts
     {
         std::bitset<256> ink;

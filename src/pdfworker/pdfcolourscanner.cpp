@@ -814,7 +814,7 @@ void Scanner::operate(const std::string &op)
                                         : std::string();
         s.type3 = subtype == "/Type3";
         s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
-        // Fonts are read once a page.
+        // Fonts are read once.
         const QPDFObjGen id = font.getObjGen();
         auto known = id.isIndirect() ? m_page.fonts.find(id) : m_page.fonts.end();
         PageState::FontFacts facts;
@@ -825,7 +825,7 @@ void Scanner::operate(const std::string &op)
             if (s.simpleFont)
                 facts.widths = widthsOf(font);
             fontMetricsOf(font, &facts.advance, &facts.box);
-            if (id.isIndirect() && m_page.fonts.size() < 1024)
+            if (id.isIndirect() && m_page.fonts.size() < 4096)
                 m_page.fonts.emplace(id, facts);
         }
         s.inkCodes = facts.ink;
