@@ -399,6 +399,8 @@ private:
     Matrix m_lineMatrix;
     bool m_textPlaced = true; // where the next glyph goes is known
     bool m_textClips = false; // glyphs were added to the clip
+    bool m_inText = false;    // between BT and ET
+    bool m_lineKnown = true;  // the line matrix is where renderers agree it is
 };
 
 constexpr int kFlagHidden = 2;

@@ -671,7 +671,7 @@ void Scanner::operateGeometry(const std::string &op)
     auto moveText = [&](double tx, double ty) {
         m_lineMatrix = Matrix{1, 0, 0, 1, tx, ty}.times(m_lineMatrix);
         m_textMatrix = m_lineMatrix;
-        m_textPlaced = true;
+        m_textPlaced = m_lineKnown;
     };
     if (op == "cm") {
         if (v.size() == 6)
@@ -711,15 +711,16 @@ void Scanner::operateGeometry(const std::string &op)
         paintPath(true, true);
     } else if (op == "BT") {
         m_textMatrix = m_lineMatrix = Matrix{};
-        m_textPlaced = true;
+        m_textPlaced = m_lineKnown = m_inText = true;
         m_textClips = false;
     } else if (op == "ET") {
+        m_inText = false;
         if (m_textClips)
             s.clipExact = false;
     } else if (op == "Tm") {
         if (v.size() == 6) {
             m_textMatrix = m_lineMatrix = Matrix{v[0], v[1], v[2], v[3], v[4], v[5]};
-            m_textPlaced = true;
+            m_textPlaced = m_lineKnown = true;
         }
     } else if (op == "Td" || op == "TD") {
         if (v.size() == 2) {
@@ -775,6 +776,10 @@ void Scanner::operate(const std::string &op)
     } else if (op == "Q") {
         if (m_stack.size() > 1)
             m_stack.pop_back();
+        // Renderers differ on whether a state saved inside a text object
+        // keeps the text position: only Tm places text again.
+        if (m_inText)
+            m_textPlaced = m_lineKnown = false;
     } else if (op == "g") {
         setDevice(s.fill, Kind::Grey);
     } else if (op == "G") {

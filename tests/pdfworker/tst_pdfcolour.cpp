@@ -444,6 +444,10 @@ void TestPdfColour::shownColour_data()
     QTest::newRow("blue link after a code without width")
         << one("BT /F1 12 Tf 20 100 Td (See\\200) Tj 0 0 1 rg (1234) Tj ET", widths) << colour
         << true;
+    // Ghostscript restores the text position with Q, poppler does not.
+    QTest::newRow("blue text after a move inside q and Q")
+        << one("BT /F1 24 Tf 20 600 Td q 0 -500 Td Q 0 0 1 rg (Invoice) Tj ET")
+        << ColourClass::Unknown << true;
     QTest::newRow("blue glyphs moved back onto each other")
         << one("BT /F1 12 Tf 20 100 Td 0 0 1 rg [(1) 600 (1) 600 (1) 600 (1)] TJ ET", widths)
         << ColourClass::Unknown << true;
