@@ -343,8 +343,9 @@ private:
     void image(QPDFObjectHandle dict);
     void form(QPDFObjectHandle xobject);
     void extGState();
-    void operate(const std::string &op);
-    void operateGeometry(const std::string &op);
+    // A view: most of its comparisons end at the length.
+    void operate(std::string_view op);
+    void operateGeometry(std::string_view op);
     void paintPath(bool fill, bool stroke);
     void showColourText(int glyphs);
     void showMeasuredColourText(const Operand &text);

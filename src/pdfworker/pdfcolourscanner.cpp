@@ -664,7 +664,7 @@ void Scanner::showColourLine()
         m_page.shown.push_back({area, kShownWeight});
 }
 
-void Scanner::operateGeometry(const std::string &op)
+void Scanner::operateGeometry(std::string_view op)
 {
     GraphicsState &s = state();
     const std::vector<double> &v = numbers();
@@ -761,7 +761,7 @@ void Scanner::operateGeometry(const std::string &op)
     }
 }
 
-void Scanner::operate(const std::string &op)
+void Scanner::operate(std::string_view op)
 {
     operateGeometry(op);
     GraphicsState &s = state();
