@@ -76,6 +76,7 @@ private Q_SLOTS:
     void classes_data();
     void classes();
     void neutralPagesAreNotRendered();
+    void unreadablePageAfterAColourPage();
     void linksThatDrawNothingNeedNoPrintCopy_data();
     void linksThatDrawNothingNeedNoPrintCopy();
     void shownColour_data();
@@ -308,6 +309,21 @@ void TestPdfColour::classes()
     const Classified result = classify(pdf);
     QCOMPARE(result.classes.size(), size_t(1));
     QCOMPARE(colourLabel(result.classes[0]), colourLabel(expected));
+}
+
+void TestPdfColour::unreadablePageAfterAColourPage()
+{
+    // The page tree counts a page it lacks: the renderer, which keeps its
+    // device from page to page, must not take the colour page's pixels
+    // for it.
+    PdfBuilder b;
+    b.page("1 0 0 rg " + kRect, {});
+    QByteArray pdf = b.finish();
+    pdf.replace("/Count 1", "/Count 2");
+    const Classified result = classify(pdf);
+    QCOMPARE(result.classes.size(), size_t(2));
+    QCOMPARE(result.classes[0], ColourClass::Colour);
+    QCOMPARE(result.classes[1], ColourClass::Unknown);
 }
 
 void TestPdfColour::neutralPagesAreNotRendered()
