@@ -95,7 +95,7 @@ struct PdfColourClassifier::Private
     bool repaired = false;
     bool seekColour = false;
     const std::string &bytes;
-    const std::string &path;
+    const std::string path;
     // Made when the first page needs rendering, and kept for the rest.
     std::unique_ptr<PdfPageRenderer> renderer;
     std::unique_ptr<PdfPageRenderer> printRenderer;
