@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-svg-dev libgl-dev
-    libtiff-dev libpoppler-cpp-dev libxml2-dev zlib1g-dev libdeflate-dev libcurl4-openssl-dev
+    libtiff-dev libpoppler-cpp-dev libpoppler-private-dev libxml2-dev zlib1g-dev libdeflate-dev libcurl4-openssl-dev
     libxlsxwriter-dev unzip openssl
     poppler-utils libtiff-tools qpdf libqpdf-dev locales
     # A bus of the tests' own, for handing paths to a running window.

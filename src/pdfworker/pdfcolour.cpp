@@ -1,10 +1,9 @@
 #include "pdfcolour.h"
 #include "pdfcolourscan.h"
 
+#include "pdfrenderer.h"
+
 #include <poppler-document.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
 
 #include <qpdf/QPDFAnnotationObjectHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -19,18 +18,16 @@ namespace tallivo {
 using namespace pdfcolour;
 namespace {
 
-bool renderedInColour(const poppler::page_renderer &renderer, poppler::page *page, bool *greyPixels,
-                      double minAreaMm2, double dpi = kColourDpi)
+bool renderedInColour(PdfPageRenderer &renderer, int index, bool *greyPixels, double minAreaMm2,
+                      double dpi = kColourDpi)
 {
-    if (!page)
+    const RenderedPage image = renderer.render(index, dpi);
+    if (!image.data)
         return false;
-    const poppler::image image = renderer.render_page(page, dpi, dpi);
-    if (!image.is_valid() || image.format() != poppler::image::format_argb32)
-        return false;
-    const uchar *data = reinterpret_cast<const uchar *>(image.const_data());
-    const int width = image.width();
-    const int height = image.height();
-    const int stride = image.bytes_per_row();
+    const uchar *data = image.data;
+    const int width = image.width;
+    const int height = image.height;
+    const int stride = image.bytesPerRow;
     // The same area at any resolution.
     const int enough = minColourPixels(minAreaMm2, dpi);
     if (countChromaticPixels(data, width, height, stride, enough) >= enough)
@@ -97,15 +94,21 @@ struct PdfColourClassifier::Private
     std::vector<QPDFPageObjectHelper> structure;
     bool repaired = false;
     bool seekColour = false;
-    poppler::page_renderer renderer;
-    std::unique_ptr<poppler::document> printDoc;
+    const std::string &bytes;
+    const std::string path;
+    // Made when the first page needs rendering, and kept for the rest.
+    std::unique_ptr<PdfPageRenderer> renderer;
+    std::unique_ptr<PdfPageRenderer> printRenderer;
     std::string printBytes;
     bool printCopyTried = false;
     std::map<QPDFObjGen, bool> type3Cache;
+    std::map<QPDFObjGen, PageState::FontFacts> fonts;
     double minAreaMm2 = kDefaultColourMinArea;
 
-    Private(poppler::document &d, double area)
+    Private(poppler::document &d, const std::string &b, const std::string &p, double area)
         : doc(d)
+        , bytes(b)
+        , path(p)
         , minAreaMm2(isValidColourMinArea(area) ? area : kDefaultColourMinArea)
     {
     }
@@ -114,7 +117,7 @@ struct PdfColourClassifier::Private
 
 PdfColourClassifier::PdfColourClassifier(poppler::document &doc, const std::string &bytes,
                                          const std::string &path, double minAreaMm2)
-    : d(std::make_unique<Private>(doc, minAreaMm2))
+    : d(std::make_unique<Private>(doc, bytes, path, minAreaMm2))
 {
     // The page structure, where it can be read.
     QPDF &pdf = d->pdf;
@@ -139,7 +142,6 @@ PdfColourClassifier::PdfColourClassifier(poppler::document &doc, const std::stri
     } catch (...) {
         d->seekColour = false;
     }
-    d->renderer.set_image_format(poppler::image::format_argb32);
 }
 
 PdfColourClassifier::~PdfColourClassifier() = default;
@@ -178,6 +180,9 @@ ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
 {
     PageState state;
     state.minShownArea = kMinShownArea * (minAreaMm2 / kDefaultColourMinArea);
+    // A font is read once for the document: embedded programs are decoded
+    // to learn their glyphs.
+    state.fonts = std::move(fonts);
     bool haveScan = false;
     bool hiddenOnPrint = false;
     bool shownColour = false;
@@ -229,6 +234,7 @@ ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
             shownColour = false;
         }
     }
+    fonts = std::move(state.fonts);
     if (haveScan && shownColour) {
         // Colour certainly shows: no need to render.
         ++counted.scanned;
@@ -239,33 +245,32 @@ ColourClass PdfColourClassifier::Private::classify(int i, ColourStats &counted)
         return state.greyImage ? ColourClass::Grey : ColourClass::BlackWhite;
     }
 
-    poppler::document *source = &doc;
+    if (!renderer)
+        renderer = std::make_unique<PdfPageRenderer>(bytes, path);
+    PdfPageRenderer *source = renderer.get();
     if (hiddenOnPrint) {
         if (!printCopyTried) {
             printCopyTried = true;
             ++counted.printCopies;
             printBytes = printableCopy(pdf);
             if (!printBytes.empty())
-                printDoc.reset(poppler::document::load_from_raw_data(printBytes.data(),
-                                                                     int(printBytes.size())));
-            if (printDoc && (printDoc->is_locked() || printDoc->pages() != doc.pages()))
-                printDoc.reset();
+                printRenderer = std::make_unique<PdfPageRenderer>(printBytes, std::string());
+            if (printRenderer && printRenderer->pages() != doc.pages())
+                printRenderer.reset();
         }
-        if (printDoc)
-            source = printDoc.get();
+        if (printRenderer)
+            source = printRenderer.get();
     }
-    std::unique_ptr<poppler::page> page(source->create_page(i));
-    if (!page) {
+    if (source->pages() != doc.pages() || !source->hasPage(i)) {
         ++counted.unknown;
         return ColourClass::Unknown;
     }
     bool greyPixels = false;
-    bool colour =
-        renderedInColour(renderer, page.get(), haveScan ? nullptr : &greyPixels, minAreaMm2);
+    bool colour = renderedInColour(*source, i, haveScan ? nullptr : &greyPixels, minAreaMm2);
     // Thin colour may fall between the pixels, or under paint rounded
     // onto them: a finer grid keeps it, as print does.
     if (!colour && haveScan && state.thinColour)
-        colour = renderedInColour(renderer, page.get(), nullptr, minAreaMm2, kFineColourDpi);
+        colour = renderedInColour(*source, i, nullptr, minAreaMm2, kFineColourDpi);
     ++counted.rendered;
     if (colour)
         return ColourClass::Colour;

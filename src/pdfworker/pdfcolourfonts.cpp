@@ -174,6 +174,33 @@ std::bitset<256> inkCodesOf(QPDFObjectHandle font)
     return ink;
 }
 
+// As the renderer reads them: codes from /FirstChar to /LastChar, as far as
+// the array goes; every other code falls back to a width of the renderer's
+// choosing.
+std::shared_ptr<const FontWidths> widthsOf(QPDFObjectHandle font)
+{
+    if (!font.isDictionary())
+        return {};
+    QPDFObjectHandle widths = font.getKey("/Widths");
+    QPDFObjectHandle first = font.getKey("/FirstChar");
+    QPDFObjectHandle last = font.getKey("/LastChar");
+    if (!widths.isArray() || !first.isInteger() || !last.isInteger())
+        return {};
+    const long long from = first.getIntValue();
+    const long long to = std::min(last.getIntValue(), from + widths.getArrayNItems() - 1);
+    if (from < 0 || from > 255 || to > 255)
+        return {};
+    auto result = std::make_shared<FontWidths>();
+    result->fill(-1);
+    for (long long code = from; code <= to; ++code) {
+        QPDFObjectHandle w = widths.getArrayItem(int(code - from));
+        // No glyph that draws is as narrow as nothing.
+        if (w.isNumber() && numberValue(w) > 0 && numberValue(w) < 10000)
+            (*result)[size_t(code)] = numberValue(w) / 1000;
+    }
+    return result;
+}
+
 // The widest advance of a simple font's glyphs, and where they may paint,
 // in ems.
 void fontMetricsOf(QPDFObjectHandle font, double *advance, Box *box)

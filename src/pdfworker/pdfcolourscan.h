@@ -11,9 +11,11 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -137,6 +139,10 @@ std::string profileBytes(QPDFObjectHandle stream);
 int glyphsOf(const std::string &text, const std::bitset<256> &ink);
 // The codes of a simple font whose glyphs certainly draw.
 std::bitset<256> inkCodesOf(QPDFObjectHandle font);
+// A simple font's advance for each code as its /Widths give it, in ems;
+// negative where they do not.
+using FontWidths = std::array<double, 256>;
+std::shared_ptr<const FontWidths> widthsOf(QPDFObjectHandle font);
 // The widest advance of a simple font's glyphs, and where they may paint,
 // in ems.
 void fontMetricsOf(QPDFObjectHandle font, double *advance, Box *box);
@@ -178,12 +184,14 @@ struct PageState
     bool thinColour = false;    // coloured paint a pixel of the rule may lose
     bool noShownColour = false; // something may turn colour grey (a transfer function)
     std::vector<ShownColour> shown;
-    // What the page's fonts draw, by font.
+    // What the fonts draw, by font: of the page, or of the document when
+    // the classifier hands it on from page to page.
     struct FontFacts
     {
         std::bitset<256> ink;
         double advance = 1;
         Box box;
+        std::shared_ptr<const FontWidths> widths;
     };
     std::map<QPDFObjGen, FontFacts> fonts;
 
@@ -232,6 +240,7 @@ struct GraphicsState
     std::bitset<256> inkCodes; // its codes whose glyphs certainly draw
     double fontAdvance = 1;    // the widest glyph's advance, in ems
     Box fontBox;               // where its glyphs may paint, in ems
+    std::shared_ptr<const FontWidths> fontWidths; // its advances, when known
     bool dashed = false;
     double fontSize = 0;
     double horizontalScale = 1;
@@ -240,6 +249,23 @@ struct GraphicsState
     double lineWidth = 1;
     double charSpacing = 0;
     double wordSpacing = 0;
+};
+
+// The codes a text operator shows, and how far they move the text.
+struct TextRun
+{
+    int codes = 0;
+    int spaces = 0;        // codes 32, which word spacing widens
+    int glyphs = 0;        // glyphs that certainly draw
+    double widths = 0;     // the glyphs' advances, in ems
+    double adjust = 0;     // a TJ array's moves, in ems
+    double lo = 0, hi = 0; // how far back and on the glyphs' origins go, in ems
+    double inkEnd = 0;     // where the last string's glyphs end, in ems
+    double back = 0;       // the longest move back between strings, in ems
+    bool measured = true;  // every code's advance is known
+
+    void add(const std::string &text, const GraphicsState &font);
+    void move(double ems);
 };
 
 // An operand of a content-stream operator, as far as the scan needs it.
@@ -259,6 +285,9 @@ struct Operand
     int codes = 0;    // strings and arrays of strings: their bytes
     double shift = 0; // arrays of strings: their moves, in thousandths of an em
     int items = 0;    // arrays: their items
+    TextRun run;      // strings and arrays of strings: all of it
+    TextRun first;    // the first string
+    double lead = 0;  // a TJ array's moves before its first string, in ems
     std::string name; // with its slash
 
     QPDFObjectHandle object() const
@@ -314,11 +343,14 @@ private:
     void image(QPDFObjectHandle dict);
     void form(QPDFObjectHandle xobject);
     void extGState();
-    void operate(const std::string &op);
-    void operateGeometry(const std::string &op);
+    // A view: most of its comparisons end at the length.
+    void operate(std::string_view op);
+    void operateGeometry(std::string_view op);
     void paintPath(bool fill, bool stroke);
     void showColourText(int glyphs);
-    void coverText(int codes, double shift);
+    void showMeasuredColourText(const Operand &text);
+    void advanceText(const TextRun &run);
+    void coverText(int codes, double shift, const TextRun &run);
     void showColourLine();
     bool showsColour(const GraphicsState &s, bool stroke) const;
     bool remapped(Kind kind) const;
@@ -352,7 +384,11 @@ private:
     int m_arrayCodes = 0;
     int m_arrayItems = 0;
     double m_arrayShift = 0;
-    bool m_arrayFar = false; // a large move inside a TJ array: glyphs after it not counted
+    TextRun m_arrayRun;
+    TextRun m_arrayFirst;
+    double m_arrayLead = 0;
+    bool m_arrayString = false; // a string came
+    bool m_arrayFar = false;    // a large move inside a TJ array: glyphs after it not counted
     // The resources remap DeviceRGB or DeviceCMYK to a space whose colours
     // may not be what the values say.
     bool m_rgbRemapped = false;
@@ -364,6 +400,8 @@ private:
     Matrix m_lineMatrix;
     bool m_textPlaced = true; // where the next glyph goes is known
     bool m_textClips = false; // glyphs were added to the clip
+    bool m_inText = false;    // between BT and ET
+    bool m_lineKnown = true;  // the line matrix is where renderers agree it is
 };
 
 constexpr int kFlagHidden = 2;

@@ -13,11 +13,9 @@ namespace {
 
 // Colour that certainly shows: RGB channels at least this far apart
 // (0.35 of 255 is 89 levels, over three times the pixel rule's threshold),
-// in glyphs at least kMinGlyphSize high (in points), or in rectangles and
-// straight strokes of at least the rule's area.
+// in glyphs of a readable size (see pdfcolourtext.cpp), or in rectangles
+// and straight strokes of at least the rule's area.
 constexpr double kShownChroma = 0.35;
-constexpr double kMinGlyphSize = 7;
-constexpr double kMaxGlyphSize = 300;
 // Text adjustments inside a TJ array beyond this (thousandths of an em)
 // move the glyphs after them too far to count.
 constexpr double kFarAdjustment = 300;
@@ -127,8 +125,13 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
             m_arrayGlyphs = m_arrayCodes = m_arrayItems = 0;
             m_arrayShift = 0;
             m_arrayFar = false;
+            m_arrayRun = m_arrayFirst = TextRun{};
+            m_arrayLead = 0;
+            m_arrayString = false;
         } else if (m_nesting == 2) {
             ++m_arrayItems;
+            // Not text: where the text goes next is the renderer's guess.
+            m_arrayRun.measured = false;
         }
         return;
     case QPDFTokenizer::tt_array_close:
@@ -140,6 +143,9 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
             array.codes = m_arrayCodes;
             array.shift = m_arrayShift;
             array.items = m_arrayItems;
+            array.run = m_arrayRun;
+            array.first = m_arrayFirst;
+            array.lead = m_arrayLead;
             push(std::move(array));
         }
         return;
@@ -161,11 +167,28 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
                 m_arrayCodes += int(std::min<size_t>(token.getValue().size(), 1'000'000));
                 if (!m_arrayFar)
                     m_arrayGlyphs += glyphsOf(token.getValue(), state().inkCodes);
+                m_arrayRun.add(token.getValue(), state());
+                if (!m_arrayString)
+                    m_arrayFirst.add(token.getValue(), state());
+                m_arrayString = true;
             } else if (token.getType() == QPDFTokenizer::tt_integer ||
                        token.getType() == QPDFTokenizer::tt_real) {
-                const double move = std::abs(parseNumber(token.getValue()));
+                const double signedMove = parseNumber(token.getValue());
+                const double move = std::abs(signedMove);
                 m_arrayShift += move;
                 m_arrayFar = m_arrayFar || !(move <= kFarAdjustment);
+                if (std::isfinite(signedMove)) {
+                    m_arrayRun.move(-signedMove / 1000);
+                    if (m_arrayString)
+                        m_arrayRun.back = std::max(m_arrayRun.back, signedMove / 1000);
+                    m_arrayRun.adjust -= signedMove / 1000;
+                    if (!m_arrayString)
+                        m_arrayLead -= signedMove / 1000;
+                } else {
+                    m_arrayRun.measured = false;
+                }
+            } else {
+                m_arrayRun.measured = false;
             }
         }
         return;
@@ -191,6 +214,8 @@ void Scanner::handleToken(QPDFTokenizer::Token const &token)
         operand.type = Operand::String;
         operand.glyphs = glyphsOf(token.getValue(), state().inkCodes);
         operand.codes = int(std::min<size_t>(token.getValue().size(), 1'000'000));
+        operand.run.add(token.getValue(), state());
+        operand.first = operand.run;
         break;
     case QPDFTokenizer::tt_word:
         if (token.getValue() == "true" || token.getValue() == "false") {
@@ -299,110 +324,11 @@ void Scanner::paintWith(const Paint &paint)
         m_page.unsure = true;
 }
 
-void Scanner::showText()
-{
-    GraphicsState &s = state();
-    int glyphs = 0;
-    int codes = 0;
-    double shift = 0;
-    if (!m_operands.empty() &&
-        (m_operands.back().type == Operand::String || m_operands.back().type == Operand::Other)) {
-        glyphs = m_operands.back().glyphs;
-        codes = m_operands.back().codes;
-        shift = m_operands.back().shift;
-    }
-    if (s.textMode >= 4)
-        m_textClips = true;
-    if (s.placed && (s.type3 || !s.normalBlend)) {
-        // Type 3 glyphs may paint anything anywhere; a blend mode may take
-        // the colour out of what lies under the text.
-        m_page.cover(s.clip);
-    }
-    if (s.type3 && !type3Neutral(s.font)) {
-        m_page.unsure = true;
-        m_textPlaced = false;
-        return;
-    }
-    const int mode = s.textMode & 3;
-    if (s.placed && mode != 3)
-        coverText(codes, shift);
-    if (mode == 0 || mode == 2)
-        paintWith(s.fill);
-    if (mode == 1 || mode == 2)
-        paintWith(s.stroke);
-    // Filled only: a stroke in another colour may cover the fill.
-    if (mode == 0)
-        showColourText(glyphs);
-    m_textPlaced = false;
-}
-
 bool Scanner::showsColour(const GraphicsState &s, bool stroke) const
 {
     return s.placed && m_page.seekColour && !m_page.noShownColour && s.clipExact && !s.softMask &&
            s.normalBlend && (stroke ? s.opaqueStroke : s.opaqueFill) &&
            (stroke ? s.stroke.chroma : s.fill.chroma) >= kShownChroma;
-}
-
-// Glyphs drawn later may hide what lies under them: their place, from the
-// font's widest glyph and box, with every move the string makes.
-void Scanner::coverText(int codes, double shift)
-{
-    const GraphicsState &s = state();
-    if (!s.simpleFont || !m_textPlaced || !(std::abs(s.fontSize) > 0)) {
-        m_page.cover(s.clip);
-        return;
-    }
-    const double reach = shift / 1000 + codes *
-                                            (std::abs(s.charSpacing) + std::abs(s.wordSpacing)) /
-                                            std::abs(s.fontSize);
-    const double left = std::min(s.fontBox.x0, 0.0) - reach;
-    const double right = codes * s.fontAdvance + reach + std::max(s.fontBox.x1, 0.0);
-    const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
-                            .times(m_textMatrix)
-                            .times(s.ctm);
-    m_page.cover(mappedBox(text, left, s.fontBox.y0, right - left, s.fontBox.y1 - s.fontBox.y0)
-                     .meet(s.clip));
-}
-
-// Text in a clearly chromatic fill, of a reasonable size, whose first glyphs
-// lie inside the clip (which lies inside the CropBox).
-void Scanner::showColourText(int glyphs)
-{
-    const GraphicsState &s = state();
-    if (glyphs <= 0 || !m_textPlaced || !s.simpleFont || s.type3 || !showsColour(s, false) ||
-        !m_page.textShowsEnough())
-        return;
-    const Matrix text = Matrix{s.fontSize * s.horizontalScale, 0, 0, s.fontSize, 0, s.rise}
-                            .times(m_textMatrix)
-                            .times(s.ctm);
-    const double across = length(text.a, text.b);
-    const double up = length(text.c, text.d);
-    if (!(up >= kMinGlyphSize && across >= kMinGlyphSize / 2 && up <= kMaxGlyphSize &&
-          across <= kMaxGlyphSize))
-        return;
-    // Glyphs flattened to a line draw nothing.
-    if (!(std::abs(text.a * text.d - text.b * text.c) >= 0.5 * up * across))
-        return;
-    // The first glyphs, from a little before the origin to four and a half
-    // ems after it, below the baseline to above the tallest letters.
-    Box area = Box::at(text.x(-0.25, -0.5), text.y(-0.25, -0.5));
-    area.add(text.x(4.5, -0.5), text.y(4.5, -0.5));
-    area.add(text.x(-0.25, 1.25), text.y(-0.25, 1.25));
-    area.add(text.x(4.5, 1.25), text.y(4.5, 1.25));
-    if (!s.clip.contains(area))
-        return;
-    // Spacing or wide glyphs may spread the glyphs out of that area: count
-    // the first.
-    const bool spread = !(std::abs(s.charSpacing) <= 0.2 * std::abs(s.fontSize)) ||
-                        !(std::abs(s.wordSpacing) <= std::abs(s.fontSize)) ||
-                        !(s.fontAdvance <= 1.1);
-    // Painting later may hide them where it meets the band every letter
-    // and digit has ink in (above the baseline, below the x-height); lines
-    // of text above and below reach into their ascenders and descenders
-    // only.
-    const Box ink = mappedBox(text, 0, 0.1, 4.5, 0.35);
-    if (m_page.shown.size() < 256)
-        m_page.shown.push_back({ink, spread ? 1 : std::min(glyphs, kShownWeight)});
 }
 
 void Scanner::extGState()
@@ -443,6 +369,7 @@ void Scanner::extGState()
     if (gs.hasKey("/Font")) {
         s.simpleFont = false;
         s.font = QPDFObjectHandle::newNull();
+        s.fontWidths.reset();
     }
 }
 
@@ -538,14 +465,14 @@ void Scanner::showColourLine()
         m_page.shown.push_back({area, kShownWeight});
 }
 
-void Scanner::operateGeometry(const std::string &op)
+void Scanner::operateGeometry(std::string_view op)
 {
     GraphicsState &s = state();
     const std::vector<double> &v = numbers();
     auto moveText = [&](double tx, double ty) {
         m_lineMatrix = Matrix{1, 0, 0, 1, tx, ty}.times(m_lineMatrix);
         m_textMatrix = m_lineMatrix;
-        m_textPlaced = true;
+        m_textPlaced = m_lineKnown;
     };
     if (op == "cm") {
         if (v.size() == 6)
@@ -585,15 +512,16 @@ void Scanner::operateGeometry(const std::string &op)
         paintPath(true, true);
     } else if (op == "BT") {
         m_textMatrix = m_lineMatrix = Matrix{};
-        m_textPlaced = true;
+        m_textPlaced = m_lineKnown = m_inText = true;
         m_textClips = false;
     } else if (op == "ET") {
+        m_inText = false;
         if (m_textClips)
             s.clipExact = false;
     } else if (op == "Tm") {
         if (v.size() == 6) {
             m_textMatrix = m_lineMatrix = Matrix{v[0], v[1], v[2], v[3], v[4], v[5]};
-            m_textPlaced = true;
+            m_textPlaced = m_lineKnown = true;
         }
     } else if (op == "Td" || op == "TD") {
         if (v.size() == 2) {
@@ -634,7 +562,7 @@ void Scanner::operateGeometry(const std::string &op)
     }
 }
 
-void Scanner::operate(const std::string &op)
+void Scanner::operate(std::string_view op)
 {
     operateGeometry(op);
     GraphicsState &s = state();
@@ -649,6 +577,10 @@ void Scanner::operate(const std::string &op)
     } else if (op == "Q") {
         if (m_stack.size() > 1)
             m_stack.pop_back();
+        // Renderers differ on whether a state saved inside a text object
+        // keeps the text position: only Tm places text again.
+        if (m_inText)
+            m_textPlaced = m_lineKnown = false;
     } else if (op == "g") {
         setDevice(s.fill, Kind::Grey);
     } else if (op == "G") {
@@ -688,7 +620,7 @@ void Scanner::operate(const std::string &op)
                                         : std::string();
         s.type3 = subtype == "/Type3";
         s.simpleFont = subtype == "/Type1" || subtype == "/TrueType" || subtype == "/MMType1";
-        // Fonts are read once a page.
+        // Fonts are read once.
         const QPDFObjGen id = font.getObjGen();
         auto known = id.isIndirect() ? m_page.fonts.find(id) : m_page.fonts.end();
         PageState::FontFacts facts;
@@ -696,11 +628,14 @@ void Scanner::operate(const std::string &op)
             facts = known->second;
         } else {
             facts.ink = s.simpleFont ? inkCodesOf(font) : std::bitset<256>();
+            if (s.simpleFont)
+                facts.widths = widthsOf(font);
             fontMetricsOf(font, &facts.advance, &facts.box);
-            if (id.isIndirect() && m_page.fonts.size() < 1024)
+            if (id.isIndirect() && m_page.fonts.size() < 4096)
                 m_page.fonts.emplace(id, facts);
         }
         s.inkCodes = facts.ink;
+        s.fontWidths = facts.widths;
         s.fontAdvance = facts.advance;
         s.fontBox = facts.box;
         const std::vector<double> &v = numbers();

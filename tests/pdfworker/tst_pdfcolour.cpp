@@ -76,6 +76,7 @@ private Q_SLOTS:
     void classes_data();
     void classes();
     void neutralPagesAreNotRendered();
+    void unreadablePageAfterAColourPage();
     void linksThatDrawNothingNeedNoPrintCopy_data();
     void linksThatDrawNothingNeedNoPrintCopy();
     void shownColour_data();
@@ -310,6 +311,21 @@ void TestPdfColour::classes()
     QCOMPARE(colourLabel(result.classes[0]), colourLabel(expected));
 }
 
+void TestPdfColour::unreadablePageAfterAColourPage()
+{
+    // The page tree counts a page it lacks: the renderer, which keeps its
+    // device from page to page, must not take the colour page's pixels
+    // for it.
+    PdfBuilder b;
+    b.page("1 0 0 rg " + kRect, {});
+    QByteArray pdf = b.finish();
+    pdf.replace("/Count 1", "/Count 2");
+    const Classified result = classify(pdf);
+    QCOMPARE(result.classes.size(), size_t(2));
+    QCOMPARE(result.classes[0], ColourClass::Colour);
+    QCOMPARE(result.classes[1], ColourClass::Unknown);
+}
+
 void TestPdfColour::neutralPagesAreNotRendered()
 {
     // Text and grey art are decided from the operators; a colour page is
@@ -412,6 +428,45 @@ void TestPdfColour::shownColour_data()
     QTest::newRow("red rectangle") << one("1 0 0 rg 20 20 30 30 re f", {}) << colour << false;
     QTest::newRow("red rectangle, clipped to a corner")
         << one("q 20 20 10 10 re W n 1 0 0 rg 0 0 200 200 re f Q", {}) << colour << false;
+
+    // Text placed by its font's widths, without a fresh Td: links in a line
+    // of black text (every code up to 122 0.6 em wide).
+    const QByteArray f1 = "/F1<</Type/Font/Subtype/Type1/BaseFont/Helvetica/FirstChar 32"
+                          "/LastChar 122/Widths[" +
+                          QByteArray("600 ").repeated(91) +
+                          "]/FontDescriptor<</Type/FontDescriptor/FontName/Helvetica/Flags 32"
+                          "/FontBBox[-50 -220 1000 930]/ItalicAngle 0/Ascent 718/Descent -207"
+                          "/CapHeight 718/StemV 88>>>>";
+    const QByteArray widths = "/Font<<" + f1 + ">>";
+    QTest::newRow("blue link after black text")
+        << one("BT /F1 12 Tf 20 100 Td (See page) Tj 0 0 1 rg (1234) Tj 0 g (.) Tj ET", widths)
+        << colour << false;
+    QTest::newRow("blue link after a move in TJ")
+        << one("BT /F1 12 Tf 20 100 Td [(See)] TJ 0 0 1 rg [-552 (12) 28 (34)] TJ 0 g [(\\)\\))] "
+               "TJ "
+               "ET",
+               widths)
+        << colour << false;
+    // A white block moved back over the link hides it.
+    QTest::newRow("white block moved back over a blue link")
+        << one("BT /F1 12 Tf 20 100 Td (See page) Tj 0 0 1 rg (1234) Tj /F2 48 Tf 1 g "
+               "[654 (n)] TJ ET",
+               "/Font<<" + f1 +
+                   "/F2<</Type/Font/Subtype/Type1/BaseFont/ZapfDingbats/FirstChar 110/LastChar 110"
+                   "/Widths[788]/FontDescriptor<</Type/FontDescriptor/FontName/ZapfDingbats"
+                   "/Flags 4/FontBBox[0 0 800 720]/ItalicAngle 0/Ascent 720/Descent 0"
+                   "/CapHeight 720/StemV 90>>>>>>")
+        << bw << true;
+    QTest::newRow("blue link after a code without width")
+        << one("BT /F1 12 Tf 20 100 Td (See\\200) Tj 0 0 1 rg (1234) Tj ET", widths) << colour
+        << true;
+    // Ghostscript restores the text position with Q, poppler does not.
+    QTest::newRow("blue text after a move inside q and Q")
+        << one("BT /F1 24 Tf 20 600 Td q 0 -500 Td Q 0 0 1 rg (Invoice) Tj ET")
+        << ColourClass::Unknown << true;
+    QTest::newRow("blue glyphs moved back onto each other")
+        << one("BT /F1 12 Tf 20 100 Td 0 0 1 rg [(1) 600 (1) 600 (1) 600 (1)] TJ ET", widths)
+        << ColourClass::Unknown << true;
 
     // Not certain: rendered, and the pixels decide.
     QTest::newRow("invisible blue text")
