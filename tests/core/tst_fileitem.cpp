@@ -33,7 +33,6 @@ private Q_SLOTS:
     void listKeepsTotalsAndUrlsInStep();
     void sortReordersListStablyByEveryKey();
     void textSortsMatchAKeyPerRow();
-    void moveWithinList();
     void detailsOnlyWhereCounted();
     void filesOfAFolderShareItsRecord();
     void duplicatesAreFoundByPathBytes();
@@ -330,26 +329,6 @@ void TestFileItem::textSortsMatchAKeyPerRow()
         }
     }
     QLocale::setDefault(before);
-}
-
-void TestFileItem::moveWithinList()
-{
-    FileList list;
-    for (const char *n : {"/a.tif", "/b.tif", "/c.tif", "/d.tif"})
-        list.append(item(QString::fromLatin1(n), 1));
-    list.move(0, 2);
-    list.move(3, 0);
-    list.move(3, 4); // out of range: nothing
-    QString order;
-    for (int i = 0; i < list.size(); ++i)
-        order += list.at(i)->name().at(0);
-    QCOMPARE(order, QStringLiteral("dbca"));
-    list.reorder({3, 2, 1, 0});
-    list.reorder({0, 1}); // not every row: nothing
-    order.clear();
-    for (int i = 0; i < list.size(); ++i)
-        order += list.at(i)->name().at(0);
-    QCOMPARE(order, QStringLiteral("acbd"));
 }
 
 // Page details take room only on the files counted with them, and go along
