@@ -360,6 +360,10 @@ void TestFileTable::edits()
     fill(6);
     m_model->setChecked({1, 3}, FileTableModel::CheckChange::Uncheck);
     select(selected);
+    // Indexes held elsewhere stay on their files, or go with them.
+    QList<QPersistentModelIndex> held;
+    for (int row = 0; row < 6; ++row)
+        held << QPersistentModelIndex(m_model->index(row, int(Column::Name)));
     const QHash<QString, void (ListEditor::*)()> commands = {
         {"up", &ListEditor::moveUp},
         {"down", &ListEditor::moveDown},
@@ -372,6 +376,12 @@ void TestFileTable::edits()
     QCOMPARE(m_model->rowCount(), m_model->files().size());
     QCOMPARE(selection(), expectedSelection);
     QCOMPARE(checks(), expectedChecks);
+    qsizetype valid = 0;
+    for (int row = 0; row < 6; ++row) {
+        if (held[row].isValid() && ++valid)
+            QCOMPARE(held[row].data().toString(), QStringLiteral("r%1.pdf").arg(row));
+    }
+    QCOMPARE(valid, m_model->rowCount());
 }
 
 QString TestFileTable::checks() const
