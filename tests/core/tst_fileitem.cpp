@@ -33,7 +33,6 @@ private Q_SLOTS:
     void listKeepsTotalsAndUrlsInStep();
     void sortReordersListStablyByEveryKey();
     void textSortsMatchAKeyPerRow();
-    void moveWithinList();
     void detailsOnlyWhereCounted();
     void filesOfAFolderShareItsRecord();
     void duplicatesAreFoundByPathBytes();
@@ -96,11 +95,9 @@ void TestFileItem::derivedFromPath_data()
     };
     row("plain", "/a/b/c.pdf", "c.pdf", "/a/b", "pdf", "PDF", PageGroup::Pdf);
     row("upper case kept", "/a/scan.TIF", "scan.TIF", "/a", "TIF", "TIF", PageGroup::Tiff);
-    row("root folder", "/x.tiff", "x.tiff", "/", "tiff", "TIFF", PageGroup::Tiff);
     row("mixed case", "/a/x.tIfF", "x.tIfF", "/a", "tIfF", "TIFF", PageGroup::Tiff);
     row("no extension", "/a/README", "README", "/a", "", "", PageGroup::None);
     row("a leading dot starts none", "/a/.pdf", ".pdf", "/a", "", "", PageGroup::None);
-    row("other type", "/a/b.pdf.txt", "b.pdf.txt", "/a", "txt", "TXT", PageGroup::None);
     row("blanks and accents", "/srv/Ærkiv 2/fil é.Pdf", "fil é.Pdf", "/srv/Ærkiv 2", "Pdf", "PDF",
         PageGroup::Pdf);
     row("percent and hash", "/d/100% #1.tif", "100% #1.tif", "/d", "tif", "TIF", PageGroup::Tiff);
@@ -330,26 +327,6 @@ void TestFileItem::textSortsMatchAKeyPerRow()
         }
     }
     QLocale::setDefault(before);
-}
-
-void TestFileItem::moveWithinList()
-{
-    FileList list;
-    for (const char *n : {"/a.tif", "/b.tif", "/c.tif", "/d.tif"})
-        list.append(item(QString::fromLatin1(n), 1));
-    list.move(0, 2);
-    list.move(3, 0);
-    list.move(3, 4); // out of range: nothing
-    QString order;
-    for (int i = 0; i < list.size(); ++i)
-        order += list.at(i)->name().at(0);
-    QCOMPARE(order, QStringLiteral("dbca"));
-    list.reorder({3, 2, 1, 0});
-    list.reorder({0, 1}); // not every row: nothing
-    order.clear();
-    for (int i = 0; i < list.size(); ++i)
-        order += list.at(i)->name().at(0);
-    QCOMPARE(order, QStringLiteral("acbd"));
 }
 
 // Page details take room only on the files counted with them, and go along

@@ -11,7 +11,6 @@ private Q_SLOTS:
     void bytesRoundTrip_data();
     void bytesRoundTrip();
     void utf8PathsMatchQt();
-    void namesDifferingInBytesStayDistinct();
     void displayPath_data();
     void displayPath();
     void escapedForRow_data();
@@ -52,15 +51,6 @@ void TestLocalPath::utf8PathsMatchQt()
     QCOMPARE(urlFromLocalPath(path.toUtf8()).toString(), QUrl::fromLocalFile(path).toString());
     QCOMPARE(localPath(QUrl::fromLocalFile(path)), path.toUtf8());
     QVERIFY(localPath(QUrl(QStringLiteral("https://example.com/a.pdf"))).isEmpty());
-}
-
-void TestLocalPath::namesDifferingInBytesStayDistinct()
-{
-    const QUrl latin1 = urlFromLocalPath("/d/\xe9.tif");
-    const QUrl utf8 = urlFromLocalPath("/d/\xc3\xa9.tif");
-    const QUrl other = urlFromLocalPath("/d/\xe8.tif");
-    QVERIFY(latin1.toString() != utf8.toString());
-    QVERIFY(latin1.toString() != other.toString());
 }
 
 void TestLocalPath::displayPath_data()

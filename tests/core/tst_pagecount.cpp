@@ -3,8 +3,6 @@
 #include "pdfworkers.h"
 #include "samplefiles.h"
 
-#include <QDirIterator>
-
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -27,7 +25,6 @@ private Q_SLOTS:
     void claimsInTextDoNotRefuseAFile();
     void impossibleClaimsNeverReachTheLibrary();
     void notPdfsAreRefusedAtOnce();
-    void countsDoNotDependOnPageDetails();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -235,25 +232,6 @@ void TestPageCount::notPdfsAreRefusedAtOnce()
     const PageCount count = countOf(path(QStringLiteral("headless.pdf")));
     QCOMPARE(count.status, CountStatus::Counted);
     QCOMPARE(count.pages, 3);
-}
-
-void TestPageCount::countsDoNotDependOnPageDetails()
-{
-    QDirIterator it(QStringLiteral(TALLIVO_CORPUS_DIR), QDir::Files, QDirIterator::Subdirectories);
-    int files = 0;
-    while (it.hasNext()) {
-        const QString file = it.next();
-        if (!file.contains(QLatin1String("/pdf/")) && !file.contains(QLatin1String("/odd/")))
-            continue;
-        ++files;
-        std::vector<PageInfo> pages;
-        const PageCount plain = countOf(file);
-        const PageCount detailed = countOf(file, &pages);
-        QVERIFY2(plain.pages == detailed.pages && plain.status == detailed.status,
-                 qPrintable(file));
-    }
-    if (files == 0)
-        QSKIP("the corpus is not there");
 }
 
 QTEST_GUILESS_MAIN(TestPageCount)

@@ -225,9 +225,12 @@ void TestPageDetailsCorpus::detailsKeepTheCounts()
         const QUrl url = QUrl::fromLocalFile(path);
         std::vector<PageInfo> pages;
         const qint32 counted = test::pageCount(url);
-        const qint32 off = measureFile(localPath(url), EntryType::Unknown, nullptr).count.pages;
-        const qint32 on = measureFile(localPath(url), EntryType::Unknown, &pages).count.pages;
-        if (off != counted || on != counted || pages.size() != size_t(on))
+        const PageCount plain = measureFile(localPath(url), EntryType::Unknown, nullptr).count;
+        const PageCount detailed = measureFile(localPath(url), EntryType::Unknown, &pages).count;
+        const qint32 off = plain.pages;
+        const qint32 on = detailed.pages;
+        if (off != counted || on != counted || pages.size() != size_t(on) ||
+            plain.status != detailed.status)
             wrong << QStringLiteral("%1: %2/%3/%4 vs %5")
                          .arg(path)
                          .arg(off)

@@ -1,10 +1,7 @@
 #include "exporter.h"
 #include "exportname.h"
 #include "exporttext.h"
-#include "fileio.h"
 #include "filelist.h"
-#include "importparser.h"
-#include "localpath.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,11 +13,8 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace tallivo;
@@ -33,13 +27,9 @@ private Q_SLOTS:
     void initTestCase();
     void exportText();
     void exportList();
-    void fullDiskLeavesTheOldExport();
-    void destinationNameIsBytes();
     void suggestedName();
-    void oddPathsRoundTrip();
     void datesOfEveryYear();
     void backgroundExportIsTheListAsChosen();
-    void backgroundExportFullDisk();
     void backgroundExportOutlivesItsWindow();
 
 private:
@@ -116,12 +106,9 @@ void TestExporter::exportList()
     QCOMPARE(readAll(out), tallivo::test::exportText(files));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.txt"});
 
-    // A destination that cannot be written is reported and left as it was.
-    QVERIFY(QDir(dir.path()).mkpath("taken/inside"));
+    // A destination that cannot be written is reported (the others are
+    // tst_savefile's).
     QString error;
-    QVERIFY(!tallivo::test::exportList(files, dir.filePath("taken"), &error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(QFileInfo(dir.filePath("taken/inside")).isDir());
     QVERIFY(!tallivo::test::exportList(files, dir.filePath("missing/out.txt"), &error));
     QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
 
@@ -131,59 +118,6 @@ void TestExporter::exportList()
     QVERIFY(tallivo::test::exportList(files, dir.filePath("link.txt"), &error));
     QVERIFY(QFileInfo(dir.filePath("link.txt")).isSymLink());
     QCOMPARE(readAll(out), tallivo::test::exportText(files));
-}
-
-// Whatever stops a write (a full disk, a quota, a size limit) fails the
-// export and leaves the file it was to replace as it was. A size limit is a
-// full disk that root cannot write past either.
-void TestExporter::fullDiskLeavesTheOldExport()
-{
-    QTemporaryDir dir;
-    const QString out = dir.filePath("out.txt");
-    FileList files;
-    for (int i = 0; i < 40; ++i)
-        QVERIFY(files.append(std::make_unique<FileItem>(
-            QUrl::fromLocalFile(dir.filePath(QStringLiteral("scan %1.pdf").arg(i))), i, 1000)));
-    QVERIFY(writeFile(out, "the good export\n"));
-    QVERIFY(tallivo::test::exportText(files).size() > 2048);
-
-    struct rlimit saved;
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = saved;
-    limit.rlim_cur = 1024;
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    QString error;
-    const bool written = tallivo::test::exportList(files, out, &error);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    QVERIFY(!written);
-    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
-    QCOMPARE(readAll(out), QByteArray("the good export\n"));
-    // Nothing is left beside it.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
-}
-
-// Latin-1 "café.txt": the name the user gave, byte for byte.
-void TestExporter::destinationNameIsBytes()
-{
-    QTemporaryDir dir;
-    const QByteArray path = QFile::encodeName(dir.path()) + "/caf\xe9.txt";
-    FileList files;
-    QVERIFY(files.append(std::make_unique<FileItem>(urlFromLocalPath("/a/b.tif"), 2, 10)));
-    QString error;
-    QVERIFY2(tallivo::test::exportList(files, path, &error), qPrintable(error));
-    QFile written;
-    const int fd = ::open(path.constData(), O_RDONLY);
-    QVERIFY(fd >= 0);
-    QVERIFY(written.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
-    QCOMPARE(written.readAll(), tallivo::test::exportText(files));
-    // Qt lists no names that are not UTF-8; the file system's listing does.
-    const FolderListing listing = listFolder(QFile::encodeName(dir.path()));
-    QCOMPARE(listing.entries.size(), size_t(1));
-    QCOMPARE(listing.entries.front().name, QByteArray("caf\xe9.txt"));
-    QCOMPARE(::unlink(path.constData()), 0);
 }
 
 void TestExporter::suggestedName()
@@ -198,41 +132,6 @@ void TestExporter::suggestedName()
     QCOMPARE(suggestedExportName(utc.addSecs(8 * 3600 + 48 * 60), german),
              "Export 05-" + german.monthName(12, QLocale::ShortFormat) + "-2026 09-03-18 " +
                  german.amText().toUpper() + ".txt");
-}
-
-void TestExporter::oddPathsRoundTrip()
-{
-    // Through an import list, the file list and the export unchanged.
-    const QStringList paths{
-        m_dir.filePath("two  blanks\tand a tab.pdf"),
-        m_dir.filePath(QString::fromUtf8("Ärger 日本語 ファイル.PDF")),
-        m_dir.filePath("#hash %25 ?query &amp.tif"),
-        m_dir.filePath(QString(250, QLatin1Char('n')) + ".tiff"),
-    };
-    QByteArray list;
-    for (const QString &path : paths) {
-        QVERIFY2(writeFile(path), qPrintable(path));
-        list += path.toUtf8() + '\n';
-    }
-    const QList<QByteArray> parsed = parseImportList(list);
-    QCOMPARE(parsed.size(), paths.size());
-    for (qsizetype i = 0; i < paths.size(); ++i)
-        QCOMPARE(parsed.at(i), paths.at(i).toUtf8());
-
-    FileList files;
-    for (const QUrl &url : importUrls(parsed))
-        QVERIFY(files.append(FileItem::create(url)));
-    const QByteArray text = tallivo::test::exportText(files);
-    // Every row stays one row of eight fields; a tab in a name is written \t.
-    for (const QByteArray &row : text.split('\n').mid(1, files.size()))
-        QCOMPARE(row.count('\t'), 7);
-    for (const QString &path : paths) {
-        const QFileInfo info(path);
-        QVERIFY(text.contains('\n' + escapedForRow(info.fileName().toUtf8()) + '\t'));
-        QVERIFY(text.contains('\t' + info.path().toUtf8() + '\n'));
-    }
-    // The files exist, so their dates are real.
-    QVERIFY(!text.contains("\t(null)\t(null)\t"));
 }
 
 // The fast form of a date gives what QDateTime gives, and the years it does
@@ -351,39 +250,6 @@ void TestExporter::backgroundExportIsTheListAsChosen()
                        callbacks);
     QVERIFY(waitFor(done));
     QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
-}
-
-// A write that fails halfway fails the export, and the old file stays.
-void TestExporter::backgroundExportFullDisk()
-{
-    QTemporaryDir dir;
-    const QString out = dir.filePath("out.txt");
-    QVERIFY(writeFile(out, "the good export\n"));
-    const FileList files = manyFiles(dir.path(), 5000);
-    QObject window;
-    bool done = false;
-    QString error;
-    ExportCallbacks callbacks;
-    callbacks.done = [&](const QString &e) {
-        error = e;
-        done = true;
-    };
-
-    struct rlimit saved;
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = saved;
-    limit.rlim_cur = 100 * 1024;
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    exportInBackground(&window, files, QFile::encodeName(out), callbacks, nullptr, 500);
-    const bool finished = waitFor(done);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    QVERIFY(finished);
-    QCOMPARE(error, QString::fromLocal8Bit(std::strerror(EFBIG)));
-    QCOMPARE(readAll(out), QByteArray("the good export\n"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.txt"});
 }
 
 // A window closed while its rows are being copied exports nothing; closed

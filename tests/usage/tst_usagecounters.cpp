@@ -370,28 +370,6 @@ private Q_SLOTS:
         QCOMPARE(featuresOf(*open()), QStringLiteral("Output Files:2:7"));
     }
 
-    // The counters' file keeps the mode and owner it was given, and what a
-    // killed save left beside it goes.
-    void saveKeepsModeAndOwner()
-    {
-        open()->updateUsages(outputFiles, 1);
-        const QByteArray path = QFile::encodeName(logPath());
-        QCOMPARE(::chmod(path.constData(), 0600), 0);
-        const bool root = ::geteuid() == 0;
-        if (root)
-            QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
-        QVERIFY(writeFile(logPath() + QStringLiteral(".tallivo-AbCdEf.tmp"), "<?xml"));
-        open()->updateUsages(outputFiles, 2);
-        struct stat st;
-        QCOMPARE(::stat(path.constData(), &st), 0);
-        QCOMPARE(st.st_mode & 07777, mode_t(0600));
-        if (root)
-            QCOMPARE(st.st_uid, uid_t(65534));
-        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral("Usages.Log")});
-        QCOMPARE(featuresOf(*open()), QStringLiteral("Output Files:2:3"));
-    }
-
     void duplicateFeaturesUpdateTheLast()
     {
         const QByteArray feature = "<featureusages><name>Output Files</name><usagescount>1"

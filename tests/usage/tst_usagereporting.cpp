@@ -137,25 +137,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("response"); // empty: the server never answers
         QTest::addColumn<bool>("accepted");
+        // How an answer is framed, cut or redirected is the HTTP client's,
+        // tested there; here, which whole answers count as accepted.
         QTest::newRow("OK") << httpResponse(200, "OK") << true;
         QTest::newRow("OK<br> is OK and a line feed") << httpResponse(200, "OK<br>") << false;
         QTest::newRow("lower case") << httpResponse(200, "ok") << false;
-        QTest::newRow("gzip-compressed OK")
-            << httpResponse(200, gzippedOK, {"Content-Encoding: gzip"}) << true;
         QTest::newRow("OK in utf-16") << httpResponse(200, QByteArray("\xff\xfeO\0K\0", 6),
                                                       {"Content-Type: text/plain; charset=utf-16"})
                                       << true;
-        QTest::newRow("OK after a redirect")
-            << httpResponse(302, "", {"Location: /elsewhere"}) << true;
-        QTest::newRow("OK cut from a longer answer")
-            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nOK") << false;
-        // An OK cut short is no answer: the report is not recorded.
-        QTest::newRow("OK without its last chunk")
-            << chunkedResponse(200, {"O", "K"}, true) << false;
-        QTest::newRow("gzip OK with its trailer cut")
-            << "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzippedOK.chopped(4) << false;
-        QTest::newRow("redirect to a local file saying OK")
-            << httpResponse(302, "", {"Location: file://OKFILE"}) << false;
         QTest::newRow("error page") << httpResponse(500, "<html>Internal error</html>") << false;
         QTest::newRow("never answers") << QByteArray() << false;
     }
@@ -163,12 +152,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, response);
         QFETCH(bool, accepted);
-        const QString okFile = m_dir->filePath(QStringLiteral("ok.txt"));
-        QVERIFY(writeFile(okFile, "OK"));
-        response.replace("file://OKFILE", QUrl::fromLocalFile(okFile).toEncoded());
-        TestHttpServer server([&](const TestHttpRequest &request) -> std::optional<QByteArray> {
-            if (request.target == "/elsewhere")
-                return httpResponse(200, "OK");
+        TestHttpServer server([&](const TestHttpRequest &) -> std::optional<QByteArray> {
             return response.isEmpty() ? std::nullopt : std::optional(response);
         });
         server.setCloseAfterAnswer(true);
