@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -242,18 +243,21 @@ void BillingReporter::save(const QString &path, const BillingChoice &choice)
     build(choice, [this, path](const SharedBillingReport &report) {
         runOnIoPool(
             this,
-            [report, path]() -> QString {
+            // The reason when not saved; texts for the user are made in the
+            // answer, on the main thread.
+            [report, path]() -> std::optional<QString> {
                 QString error;
                 try {
                     if (saveBillingReport(*report, QFile::encodeName(path), &error))
-                        return {};
+                        return std::nullopt;
                 } catch (const std::exception &e) {
                     error = QString::fromLocal8Bit(e.what());
                 }
-                return error.isEmpty() ? tr("unknown error") : error;
+                return error;
             },
-            [this, path](const QString &error) {
-                if (!error.isEmpty()) {
+            [this, path](const std::optional<QString> &failure) {
+                if (failure) {
+                    const QString error = failure->isEmpty() ? tr("unknown error") : *failure;
                     m_presenter.showMessage(QString());
                     showFailure(tr("The billing report was not saved."),
                                 tr("\"%1\" could not be written: %2").arg(path, error));
