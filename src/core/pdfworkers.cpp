@@ -91,6 +91,10 @@ bool sendRequest(int socket, int fd, qint64 size, std::uint32_t flags, double co
         Frame frame;
         Request request;
     } message;
+    // No stray bytes of this process in the padding the worker is sent:
+    // zeroed whole, then each field set.
+    std::memset(static_cast<void *>(&message), 0, sizeof message);
+    message.frame.magic = kMagic;
     message.frame.type = FrameType::Request;
     message.frame.length = sizeof(Request);
     message.request.size = size;
@@ -123,6 +127,8 @@ bool sendPages(int socket, std::uint32_t first, std::uint32_t end)
         Frame frame;
         PageRange range;
     } message;
+    std::memset(static_cast<void *>(&message), 0, sizeof message);
+    message.frame.magic = kMagic;
     message.frame.type = FrameType::Pages;
     message.frame.length = sizeof(PageRange);
     message.range.first = first;
