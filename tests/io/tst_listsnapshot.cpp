@@ -289,21 +289,23 @@ void TestListSnapshot::fuzzSeedsAreLists()
     QCOMPARE(back[0]->pageSummary().rows().size(), size_t(3));
     QCOMPARE(back[2]->countStatus(), CountStatus::Locked);
     QVERIFY(!back[2]->isChecked());
-    // One form only: written again, the same bytes but for the version and
-    // the count of no added folders.
+    // One form only: written again, the same bytes but for the version, the
+    // count of no added folders and no tolerance.
     std::vector<const FileItem *> list;
     for (const auto &item : back)
         list.push_back(item.get());
     QByteArray now = bytes;
     writeU32(now, 8, 3);
-    now.insert(now.size() - 4, QByteArray(4, '\0'));
+    now.insert(now.size() - 4, QByteArray(4 + 8, '\0'));
     listsnapshot::reseal(&now);
     QCOMPARE(listsnapshot::encode(list), now);
 
     QFile withFolders(QFINDTESTDATA("../../fuzz/seeds/listsnapshot/added-folders.bin"));
     QVERIFY(withFolders.open(QIODevice::ReadOnly));
-    QVERIFY(listsnapshot::decode(withFolders.readAll(), &back, &error, &added));
+    double tolerance = 0;
+    QVERIFY(listsnapshot::decode(withFolders.readAll(), &back, &error, &added, &tolerance));
     QCOMPARE(added, (QList<QByteArray>{"/srv", QByteArray("/srv/caf\xe9")}));
+    QCOMPARE(tolerance, 20.0);
 
     QFile empty(QFINDTESTDATA("../../fuzz/seeds/listsnapshot/empty.bin"));
     QVERIFY(empty.open(QIODevice::ReadOnly));
