@@ -212,6 +212,11 @@ void TestListSnapshot::garbledIsRefused_data()
     QTest::newRow("too many files for the bytes") << qsizetype(16) << quint32(9'999'999);
     QTest::newRow("fewer files than stored") << qsizetype(16) << quint32(3);
     QTest::newRow("huge folder length") << qsizetype(20) << quint32(0xfffffff0);
+    // The tail: the colour tolerance's high word (from the end) is one no
+    // setting can hold.
+    QTest::newRow("tolerance not a number") << qsizetype(-8) << quint32(0x7ff80000);
+    QTest::newRow("tolerance over the limit") << qsizetype(-8) << quint32(0x408f4000); // 1000
+    QTest::newRow("negative tolerance") << qsizetype(-8) << quint32(0xbff00000);
 }
 
 void TestListSnapshot::garbledIsRefused()
@@ -219,8 +224,8 @@ void TestListSnapshot::garbledIsRefused()
     QFETCH(qsizetype, at);
     QFETCH(quint32, value);
     const auto items = sampleList();
-    QByteArray bytes = listsnapshot::encode(pointers(items));
-    writeU32(bytes, at, value);
+    QByteArray bytes = listsnapshot::encode(pointers(items), {}, 20);
+    writeU32(bytes, at < 0 ? bytes.size() + at : at, value);
     listsnapshot::reseal(&bytes);
     std::vector<std::unique_ptr<FileItem>> back;
     QVERIFY(!listsnapshot::decode(bytes, &back));
