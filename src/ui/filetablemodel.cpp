@@ -195,7 +195,8 @@ void FileTableModel::startDrop()
 
 void FileTableModel::dropSlice()
 {
-    // About 10 ms a slice: a million files go without freezing the window.
+    // A few milliseconds a slice: a million files go without freezing the
+    // window.
     constexpr int kRowsPerSlice = 32768;
     if (m_dropShape != m_reshaped) {
         // Rows moved: those not yet reached may be above the slice now.
