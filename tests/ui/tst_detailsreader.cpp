@@ -59,16 +59,6 @@ QByteArray pdfWithXrefStream(int pages)
     return out + "startxref\n" + number(offsets.last()) + "\n%%EOF\n";
 }
 
-// One A4 page, black text but for a red logo of 3.5 x 3.5 mm (12.4 mm^2).
-QByteArray pdfWithLogo()
-{
-    const QByteArray content = "0 g 100 700 300 20 re f 1 0 0 rg 50 50 10 10 re f";
-    return test::pdfOfObjects(
-        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>",
-         "<< /Length " + number(content.size()) + " >>\nstream\n" + content + "\nendstream"});
-}
-
 qint64 pagesOf(const FileTableModel &model, ColourClass colour)
 {
     return model.tally().table().totals().pages[size_t(colour)];
@@ -192,7 +182,7 @@ void TestDetailsReader::coloursFollowTheTolerance()
     QVERIFY(dir.isValid());
     const QString pdf = dir.filePath(QStringLiteral("logo.pdf"));
     const QString tiff = dir.filePath(QStringLiteral("scan.tif"));
-    QVERIFY(test::writeBytes(pdf, pdfWithLogo()));
+    QVERIFY(test::writeBytes(pdf, test::pdfWithLogo()));
     QVERIFY(test::writeTiff(tiff, 2));
     FileTableModel model;
     test::appendFile(model, pdf, 1);
@@ -240,7 +230,7 @@ void TestDetailsReader::answersOfAnOlderToleranceAreDropped()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString pdf = dir.filePath(QStringLiteral("logo.pdf"));
-    QVERIFY(test::writeBytes(pdf, pdfWithLogo()));
+    QVERIFY(test::writeBytes(pdf, test::pdfWithLogo()));
     FileTableModel model;
     test::appendFile(model, pdf, 1);
     PdfWorkers &workers = PdfWorkers::shared();

@@ -12,6 +12,7 @@
 #include "windowfixture.h"
 
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
@@ -42,6 +43,7 @@ private Q_SLOTS:
     void byJobFollowsRemoveAndUndo();
     void byJobOfManyFilesInSlices();
     void amountsFollowThePrices();
+    void coloursFollowTheTolerance();
 
 private:
     // Files of two added folders /w/a and /w/b, a subfolder and one below
@@ -457,6 +459,35 @@ void TestPageSummaryWindow::amountsFollowThePrices()
     editPrices([](PricesDialog &dialog) { dialog.model().removeRows(0, 1); });
     QCOMPARE(sizes->columnCount(), 7);
     QVERIFY(amount->isHidden());
+}
+
+void TestPageSummaryWindow::coloursFollowTheTolerance()
+{
+    // A page with a small logo, read under the default tolerance, is
+    // Colour; Edit > Prices sets a tolerance above the logo's area, and the
+    // shown summary has it read again as B/W; below it, Colour again.
+    const QString dir = makeFolder(QStringLiteral("logo"));
+    QVERIFY(test::writeBytes(dir + QStringLiteral("/logo.pdf"), test::pdfWithLogo()));
+    FileTableModel &model = m_window->model();
+    test::appendFile(model, dir + QStringLiteral("/logo.pdf"), 1);
+    trigger("actionPageSummary");
+    PageSummaryDialog *summary = m_window->pageSummary();
+    const auto pages = [summary](ColourClass colour) {
+        return summary->table().totals().pages[size_t(colour)];
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(pages(ColourClass::Colour), 1, 60000);
+    for (const double tolerance : {20.0, 5.0}) {
+        trigger("actionPrices");
+        auto *dialog = m_window->findChild<PricesDialog *>(QStringLiteral("prices"));
+        QVERIFY(dialog);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("colourTolerance"))->setValue(tolerance);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        delete dialog;
+        const bool colour = tolerance < 12.4;
+        QTRY_COMPARE_WITH_TIMEOUT(pages(ColourClass::BlackWhite), colour ? 0 : 1, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(pages(ColourClass::Colour), colour ? 1 : 0, 60000);
+        QCOMPARE(model.tally().withoutDetails(), 0);
+    }
 }
 
 QTEST_MAIN(TestPageSummaryWindow)
