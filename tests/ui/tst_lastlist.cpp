@@ -660,6 +660,12 @@ void TestLastList::coloursOfAnotherToleranceAreDropped()
     std::vector<std::unique_ptr<FileItem>> read;
     QVERIFY(listsnapshot::decode(listBytes(), &read, nullptr, nullptr, &again));
     QCOMPARE(again, now);
+    // Kept halfway through dropping colours, it stands for no tolerance.
+    m_window->model().dropPdfDetails();
+    QVERIFY(m_window->model().isDroppingDetails());
+    QVERIFY(keeper().save());
+    QVERIFY(listsnapshot::decode(listBytes(), &read, nullptr, nullptr, &again));
+    QCOMPARE(again, 0.0);
     PdfWorkers::shared().setColourMinArea(kDefaultColourMinArea);
 }
 
