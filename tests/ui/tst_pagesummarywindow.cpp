@@ -2,6 +2,8 @@
 // the selection, and page details read only while something shows them.
 #include "appinfo.h"
 #include "billingreport.h"
+#include "billingreportdialog.h"
+#include "billingreporter.h"
 #include "detailsreader.h"
 #include "fileitem.h"
 #include "jobtablemodel.h"
@@ -44,6 +46,7 @@ private Q_SLOTS:
     void byJobOfManyFilesInSlices();
     void amountsFollowThePrices();
     void coloursFollowTheTolerance();
+    void billAfterAToleranceChange();
 
 private:
     // Files of two added folders /w/a and /w/b, a subfolder and one below
@@ -488,6 +491,34 @@ void TestPageSummaryWindow::coloursFollowTheTolerance()
         QTRY_COMPARE_WITH_TIMEOUT(pages(ColourClass::Colour), colour ? 1 : 0, 60000);
         QCOMPARE(model.tally().withoutDetails(), 0);
     }
+}
+
+void TestPageSummaryWindow::billAfterAToleranceChange()
+{
+    // Colours read under the old tolerance, and a bill asked for at once
+    // after the change: it waits for them to be read again.
+    const QString dir = makeFolder(QStringLiteral("logo"));
+    QVERIFY(test::writeBytes(dir + QStringLiteral("/logo.pdf"), test::pdfWithLogo()));
+    const std::vector<PageInfo> read{{210, 297, ColourClass::Colour}};
+    test::appendFile(m_window->model(), dir + QStringLiteral("/logo.pdf"), 1, 0,
+                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(read, 1)); });
+    trigger("actionPrices");
+    auto *dialog = m_window->findChild<PricesDialog *>(QStringLiteral("prices"));
+    QVERIFY(dialog);
+    dialog->findChild<QDoubleSpinBox *>(QStringLiteral("colourTolerance"))->setValue(20);
+    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    delete dialog;
+    const QString csv = QDir(dir).filePath(QStringLiteral("bill.csv"));
+    QSignalSpy saved(&m_window->billing(), &BillingReporter::saved);
+    trigger("actionBillingReport");
+    m_dialogs->fileAnswers = {{csv}};
+    m_window->billing().choiceDialog()->accept();
+    QVERIFY(saved.wait(60000));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bill = file.readAll();
+    QVERIFY2(bill.contains("/logo,A4,B/W,1,"), bill.constData());
+    QVERIFY2(!bill.contains("Colour,1"), bill.constData());
 }
 
 QTEST_MAIN(TestPageSummaryWindow)
