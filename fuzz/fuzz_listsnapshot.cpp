@@ -17,7 +17,8 @@ void check(const QByteArray &bytes)
 {
     std::vector<std::unique_ptr<FileItem>> files;
     QList<QByteArray> added;
-    if (!listsnapshot::decode(bytes, &files, nullptr, &added)) {
+    double tolerance = 0;
+    if (!listsnapshot::decode(bytes, &files, nullptr, &added, &tolerance)) {
         if (!files.empty())
             std::abort();
         return;
@@ -28,7 +29,7 @@ void check(const QByteArray &bytes)
             std::abort();
         list.push_back(file.get());
     }
-    const QByteArray written = listsnapshot::encode(list, added);
+    const QByteArray written = listsnapshot::encode(list, added, tolerance);
     if (written == bytes)
         return;
     // A list of an earlier version is written as the current one, which
@@ -37,13 +38,14 @@ void check(const QByteArray &bytes)
         std::abort();
     std::vector<std::unique_ptr<FileItem>> again;
     QList<QByteArray> addedAgain;
-    if (!listsnapshot::decode(written, &again, nullptr, &addedAgain) || addedAgain != added ||
-        again.size() != files.size())
+    double toleranceAgain = 0;
+    if (!listsnapshot::decode(written, &again, nullptr, &addedAgain, &toleranceAgain) ||
+        addedAgain != added || toleranceAgain != tolerance || again.size() != files.size())
         std::abort();
     list.clear();
     for (const auto &file : again)
         list.push_back(file.get());
-    if (listsnapshot::encode(list, addedAgain) != written)
+    if (listsnapshot::encode(list, addedAgain, toleranceAgain) != written)
         std::abort();
 }
 

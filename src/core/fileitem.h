@@ -99,6 +99,13 @@ public:
     void setPageSummary(PageSummary summary);
     // Every page's size and colour, when PageDetails::Pages was asked for.
     const std::vector<PageInfo> *pageInfo() const;
+    // Forgets the page details and why colours were lost, as when the rule
+    // that decided the colours changed: they are read again on demand.
+    void dropPageDetails()
+    {
+        m_details.reset();
+        m_record.coloursLost = CountStatus::Counted;
+    }
     bool isChecked() const { return m_record.checked; }
     void setChecked(bool checked) { m_record.checked = checked; }
 

@@ -74,6 +74,7 @@ std::vector<FileBlock> FileList::takeBlocks(const QList<RowRange> &ranges, const
         }
         FileBlock block;
         block.row = int(first);
+        block.colourEpoch = m_colourEpoch;
         block.items.reserve(last - first + 1);
         block.pages.reserve(last - first + 1);
         for (; next <= last; ++next) {
@@ -206,6 +207,23 @@ void FileList::update(int row, const std::function<void(FileItem &)> &edit)
     m_rowPages[size_t(row)].pages = item.pages();
     m_tally.add(item, m_rowPages[size_t(row)].group);
     changed();
+}
+
+RowRange FileList::dropPageDetails(int from, int to, PageGroup group)
+{
+    RowRange changedRows{to, from - 1};
+    for (int row = std::max(from, 0); row < std::min(to, size()); ++row) {
+        FileItem &item = *m_items[size_t(row)];
+        if (m_rowPages[size_t(row)].group != group ||
+            (item.pageSummary().isEmpty() && !item.pageInfo()))
+            continue;
+        m_tally.remove(item, group);
+        item.dropPageDetails();
+        m_tally.add(item, group);
+        changedRows.first = std::min(changedRows.first, row);
+        changedRows.second = row;
+    }
+    return changedRows;
 }
 
 void FileList::move(int from, int to)

@@ -41,6 +41,7 @@ struct FileBlock
     int row = 0;
     std::vector<std::unique_ptr<FileItem>> items;
     std::vector<RowPages> pages; // beside items, or empty
+    quint64 colourEpoch = 0;     // the list's when taken
 };
 
 // What a sort reads of each row for one key, gathered on the thread that
@@ -105,6 +106,10 @@ public:
     // Changes the file at `row` with `edit`, which may change anything but
     // its name and folder.
     void update(int row, const std::function<void(FileItem &)> &edit);
+    // Drops the page details of the files of `group` in rows [from, to),
+    // as FileItem::dropPageDetails() does. Returns the first and last row
+    // changed; first > last when none was.
+    RowRange dropPageDetails(int from, int to, PageGroup group);
     // Moves the item at `from` so that it ends up at `to`.
     void move(int from, int to);
     // Reorders the list: row i gets the item that was at row order[i]. The
@@ -135,6 +140,11 @@ public:
     // Remembers `folder` unless it is already (a trailing slash ignored).
     void addFolder(const QByteArray &folder);
 
+    // Which colour rule the page details of the files stand for, counted up
+    // by its owner each time the rule changes; blocks taken carry it.
+    quint64 colourEpoch() const { return m_colourEpoch; }
+    void setColourEpoch(quint64 epoch) { m_colourEpoch = epoch; }
+
 private:
     static RowPages rowPages(const FileItem &item);
     void changed() { m_sumsValid = false; }
@@ -149,6 +159,7 @@ private:
     PageTally m_tally;
     QList<QByteArray> m_addedFolders;
     QSet<QByteArray> m_addedSet;
+    quint64 m_colourEpoch = 0;
     // Totals of the rows before every kSumStride-th row, and of all: a
     // sixty-fourth of a sum per row; the rest is read from m_rowPages.
     static constexpr size_t kSumStride = 64;

@@ -1,5 +1,6 @@
 #include "listsnapshot.h"
 
+#include "colourtolerance.h"
 #include "fileitem.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 #include <QSet>
 #include <QtEndian>
 
+#include <bit>
 #include <cstring>
 
 #include <zlib.h>
@@ -17,7 +19,8 @@ namespace {
 
 constexpr char kMagic[] = "TLVLIST\n";
 constexpr qsizetype kMagicSize = 8;
-// Version 2 added the checksum, 3 the folders the user added.
+// Version 2 added the checksum, 3 the folders the user added and the
+// colour tolerance.
 constexpr quint32 kVersion = 3;
 constexpr quint32 kFirstVersionRead = 2;
 constexpr qsizetype kHeadSize = kMagicSize + 3 * 4;
@@ -103,7 +106,8 @@ bool isFileName(const QByteArray &name)
 
 } // namespace
 
-QByteArray encode(const std::vector<const FileItem *> &files, const QList<QByteArray> &addedFolders)
+QByteArray encode(const std::vector<const FileItem *> &files, const QList<QByteArray> &addedFolders,
+                  double colourMinArea)
 {
     // Each folder path is written once, numbered by first use. A list can
     // hold several records of one folder (files added by separate commands),
@@ -150,6 +154,8 @@ QByteArray encode(const std::vector<const FileItem *> &files, const QList<QByteA
     rowWriter.number(quint32(addedFolders.size()));
     for (const QByteArray &folder : addedFolders)
         rowWriter.bytes(folder);
+    rowWriter.number(
+        std::bit_cast<quint64>(isValidColourMinArea(colourMinArea) ? colourMinArea : 0.0));
     QByteArray out;
     out.reserve(kHeadSize + folders.size() + rows.size() + kChecksumSize);
     out.append(kMagic, kMagicSize);
@@ -173,11 +179,13 @@ void reseal(QByteArray *bytes)
 }
 
 bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files, QString *error,
-            QList<QByteArray> *addedFolders)
+            QList<QByteArray> *addedFolders, double *colourMinArea)
 {
     files->clear();
     if (addedFolders)
         addedFolders->clear();
+    if (colourMinArea)
+        *colourMinArea = 0;
     if (bytes.size() > kMaxBytes)
         return fail(error, "The stored list is too large.");
     if (bytes.size() < kMagicSize || std::memcmp(bytes.data(), kMagic, kMagicSize) != 0)
@@ -260,6 +268,7 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
         read.push_back(std::move(item));
     }
     QList<QByteArray> added;
+    double tolerance = 0;
     if (version >= 3) {
         quint32 addedCount = 0;
         if (!in.number(&addedCount) || addedCount > kMaxAddedFolders ||
@@ -272,12 +281,20 @@ bool decode(QByteArrayView bytes, std::vector<std::unique_ptr<FileItem>> *files,
                 return fail(error, "The stored list is damaged.");
             added.append(std::move(path));
         }
+        quint64 bits = 0;
+        if (!in.number(&bits))
+            return fail(error, "The stored list is damaged.");
+        tolerance = std::bit_cast<double>(bits);
+        if (bits != 0 && !isValidColourMinArea(tolerance))
+            return fail(error, "The stored list is damaged.");
     }
     if (in.left() != 0 || nextFolder != folderCount)
         return fail(error, "The stored list is damaged.");
     *files = std::move(read);
     if (addedFolders)
         *addedFolders = std::move(added);
+    if (colourMinArea)
+        *colourMinArea = tolerance;
     return true;
 }
 

@@ -223,7 +223,7 @@ void BillingReporter::build(const BillingChoice &choice,
     };
     // Pages are billed by size and colour: files counted without page
     // details have them read first.
-    if (m_model.tally().withoutDetails() > 0) {
+    if (m_model.tally().withoutDetails() > 0 || m_model.isDroppingDetails()) {
         m_details.readMissing();
         if (m_details.isReading()) {
             m_presenter.showMessage(tr("Reading page details for the billing report\u2026"));

@@ -28,6 +28,13 @@ DetailsReader::DetailsReader(FileTableModel &model, QObject *parent)
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(250);
     connect(&m_flushTimer, &QTimer::timeout, this, &DetailsReader::flush);
+    connect(&model, &FileTableModel::pdfDetailsDropped, this, [this] {
+        if (!std::exchange(m_resume, false))
+            return;
+        readMissing();
+        if (!isReading())
+            Q_EMIT finished();
+    });
 }
 
 DetailsReader::~DetailsReader() = default;
@@ -38,6 +45,12 @@ void DetailsReader::readMissing()
     // listed again, and may be read twice; the model takes the first.
     if (!isReading())
         m_done = 0;
+    // Rows not yet reached still hold details of the old rule.
+    if (m_model.isDroppingDetails()) {
+        m_resume = true;
+        Q_EMIT progressChanged();
+        return;
+    }
     m_queue = m_model.filesWithoutDetails();
     m_next = 0;
     startMore();
@@ -51,9 +64,25 @@ void DetailsReader::cancel()
     ++m_generation;
     m_inFlight = 0;
     m_next = m_queue.size();
+    m_resume = false;
     flush();
     Q_EMIT progressChanged();
     Q_EMIT finished();
+}
+
+void DetailsReader::coloursChanged()
+{
+    const bool reading = isReading();
+    // Answers under way and those not yet handed on carry the old colours.
+    ++m_generation;
+    m_inFlight = 0;
+    m_queue.clear();
+    m_next = 0;
+    m_pending.clear();
+    m_flushTimer.stop();
+    m_model.dropPdfDetails();
+    m_resume = reading;
+    Q_EMIT progressChanged();
 }
 
 void DetailsReader::startMore()

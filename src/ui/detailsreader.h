@@ -27,8 +27,12 @@ public:
     void readMissing();
     // Stops: files under way finish, their answers are dropped.
     void cancel();
+    // The colour tolerance changed: answers under way are dropped, the
+    // model drops the PDFs' details, and a reading under way reads them
+    // again once it has.
+    void coloursChanged();
 
-    bool isReading() const { return m_inFlight > 0 || m_next < m_queue.size(); }
+    bool isReading() const { return m_inFlight > 0 || m_next < m_queue.size() || m_resume; }
     int done() const { return m_done; }
     int total() const { return m_done + m_inFlight + int(m_queue.size() - m_next); }
 
@@ -46,6 +50,8 @@ private:
     int m_inFlight = 0;
     int m_done = 0;
     quint64 m_generation = 0;
+    // Reading waits for the model to drop details read under another rule.
+    bool m_resume = false;
     std::vector<FileTableModel::DetailsRead> m_pending;
     QTimer m_flushTimer;
 };

@@ -106,7 +106,7 @@ int FileTableModel::appendFiles(std::vector<std::unique_ptr<FileItem>> items)
         m_files.append(std::move(item));
     m_rows = m_files.size();
     m_appended += quint64(count);
-    edited();
+    edited(true);
     endInsertRows();
     Q_EMIT tallyChanged();
     return count;
@@ -178,6 +178,47 @@ int FileTableModel::setPageSummaries(std::vector<DetailsRead> reads)
     return taken;
 }
 
+void FileTableModel::dropPdfDetails()
+{
+    ++m_colourEpoch;
+    startDrop();
+}
+
+void FileTableModel::startDrop()
+{
+    const bool scheduled = isDroppingDetails();
+    m_dropRow = 0;
+    m_dropShape = m_reshaped;
+    if (!scheduled)
+        QTimer::singleShot(0, this, &FileTableModel::dropSlice);
+}
+
+void FileTableModel::dropSlice()
+{
+    // A few milliseconds a slice: a million files go without freezing the
+    // window.
+    constexpr int kRowsPerSlice = 32768;
+    if (m_dropShape != m_reshaped) {
+        // Rows moved: those not yet reached may be above the slice now.
+        m_dropRow = 0;
+        m_dropShape = m_reshaped;
+    }
+    const int to = std::min(m_rows, m_dropRow + kRowsPerSlice);
+    const auto [first, last] = m_files.dropPageDetails(m_dropRow, to, PageGroup::Pdf);
+    if (first <= last) {
+        Q_EMIT dataChanged(index(first, int(Column::Sizes)), index(last, int(Column::Colour)));
+        Q_EMIT tallyChanged();
+    }
+    if (to < m_rows) {
+        m_dropRow = to;
+        QTimer::singleShot(0, this, &FileTableModel::dropSlice);
+        return;
+    }
+    m_dropRow = -1;
+    m_files.setColourEpoch(m_colourEpoch);
+    Q_EMIT pdfDetailsDropped();
+}
+
 int FileTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : m_rows;
@@ -246,7 +287,7 @@ bool FileTableModel::setData(const QModelIndex &index, const QVariant &value, in
     const bool checked = value.toInt() == Qt::Checked;
     if (checked != m_files.at(index.row())->isChecked()) {
         m_files.setChecked(index.row(), checked);
-        edited();
+        edited(true);
     }
     Q_EMIT dataChanged(index, index, {Qt::CheckStateRole});
     Q_EMIT tallyChanged();
@@ -565,6 +606,17 @@ QList<RowRange> FileTableModel::insertBlocks(std::vector<FileBlock> blocks, quin
     const bool mayBeListed = appendedSince != m_appended;
     std::stable_sort(blocks.begin(), blocks.end(),
                      [](const FileBlock &a, const FileBlock &b) { return a.row < b.row; });
+    // Files taken off before the colour rule changed come back without the
+    // PDFs' colours of the old one.
+    for (FileBlock &block : blocks) {
+        if (block.colourEpoch == m_colourEpoch)
+            continue;
+        for (const auto &item : block.items) {
+            if (item && pageGroupOf(*item) == PageGroup::Pdf)
+                item->dropPageDetails();
+        }
+        block.colourEpoch = m_colourEpoch;
+    }
     // Files listed meanwhile (a run may have found them again) stay where
     // they are.
     std::vector<FileBlock> fresh;
@@ -648,6 +700,9 @@ void FileTableModel::swapList(FileList &other)
     endResetModel();
     // The tally came with the list.
     Q_EMIT tallyChanged();
+    // A list kept from before the colour rule changed drops its PDFs' colours.
+    if (m_files.colourEpoch() != m_colourEpoch)
+        startDrop();
 }
 
 QList<int> FileTableModel::moveBlocks(const QList<int> &rows, bool up)
@@ -712,7 +767,7 @@ void FileTableModel::setChecked(const QList<int> &rows, CheckChange change)
         last = qMax(last, row);
     }
     if (first <= last) {
-        edited();
+        edited(true);
         Q_EMIT dataChanged(index(first, int(Column::Check)), index(last, int(Column::Check)),
                            {Qt::CheckStateRole});
         Q_EMIT tallyChanged();

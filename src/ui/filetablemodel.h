@@ -78,6 +78,12 @@ public:
     // once; only files the list has moved since cost a pass over the list.
     // Returns how many files took them.
     int setPageSummaries(std::vector<DetailsRead> reads);
+    // The colour tolerance changed: the page details of every listed PDF
+    // go, a slice of rows per turn of the event loop, so that they are read
+    // again under the new rule; pdfDetailsDropped() follows. TIFF colours do
+    // not depend on it. Files put back by an undo drop theirs as well.
+    void dropPdfDetails();
+    bool isDroppingDetails() const { return m_dropRow >= 0; }
 
     // Files that could not be counted go before all others, each group in
     // the order of the last sort.
@@ -144,11 +150,21 @@ Q_SIGNALS:
     // before is at row newRows[r] after.
     void rowsAboutToBeReordered();
     void rowsReordered(const std::vector<int> &newRows);
+    // Every listed PDF's page details read under an older colour rule are gone.
+    void pdfDetailsDropped();
 
 private:
     struct SortJob;
-    // Every edit of the list makes a running sort stale.
-    void edited() { ++m_generation; }
+    // Every edit of the list makes a running sort stale; one that moves
+    // rows sends a dropping of details back to the first row.
+    void edited(bool rowsStay = false)
+    {
+        ++m_generation;
+        if (!rowsStay)
+            ++m_reshaped;
+    }
+    void startDrop();
+    void dropSlice();
     void sortNow();
     void gatherSortData(const std::shared_ptr<SortJob> &job);
     void sortGathered(const std::shared_ptr<SortJob> &job);
@@ -171,6 +187,13 @@ private:
     bool m_uncountedFirst = false;
     quint64 m_generation = 0;
     quint64 m_appended = 0;
+    quint64 m_reshaped = 0;
+    // Counts the colour rule's changes; the list takes it once dropped.
+    quint64 m_colourEpoch = 0;
+    // The row the dropping of PDF details goes on from; -1 when none is
+    // under way. m_dropShape is m_reshaped when it got there.
+    int m_dropRow = -1;
+    quint64 m_dropShape = 0;
     std::shared_ptr<SortJob> m_job;
     int m_backgroundSortFrom = 20000;
 };

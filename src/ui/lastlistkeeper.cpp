@@ -9,6 +9,8 @@
 #include "iopool.h"
 #include "listsnapshot.h"
 #include "localpath.h"
+#include "pagetally.h"
+#include "pdfworkers.h"
 #include "savefile.h"
 #include "uilogging.h"
 
@@ -130,6 +132,7 @@ struct LastListKeeper::Read
     QByteArray movedTo; // where it went, when it was moved aside
     QString moveError;  // why it was not
     QList<QByteArray> addedFolders;
+    double colourMinArea = 0; // the rule the files' colours stand for
 };
 
 LastListKeeper::LastListKeeper(FileTableModel &model, Intake &intake, Dialogs &dialogs,
@@ -163,15 +166,27 @@ void LastListKeeper::offer()
     }
     runOnIoPool(
         this,
-        [path = m_path] {
+        [path = m_path, tolerance = PdfWorkers::shared().colourMinArea()] {
             Read read;
+            read.colourMinArea = tolerance;
             QByteArray bytes;
+            double keptTolerance = 0;
             switch (readWhole(path, &bytes, &read.error)) {
             case ReadResult::Missing:
                 return read;
             case ReadResult::Read:
-                if (listsnapshot::decode(bytes, read.files.get(), &read.error, &read.addedFolders))
+                if (listsnapshot::decode(bytes, read.files.get(), &read.error, &read.addedFolders,
+                                         &keptTolerance)) {
+                    // Colours read under another tolerance are read again
+                    // under this one when asked for.
+                    if (keptTolerance != tolerance) {
+                        for (const auto &item : *read.files) {
+                            if (pageGroupOf(*item) == PageGroup::Pdf)
+                                item->dropPageDetails();
+                        }
+                    }
                     return read;
+                }
                 break;
             case ReadResult::Failed:
                 break;
@@ -191,6 +206,7 @@ void LastListKeeper::answerRead(const Read &read)
         return tellUnreadable(read);
     if (read.files->empty())
         return settle();
+    m_readTolerance = read.colourMinArea;
     ask(read.files, read.addedFolders);
 }
 
@@ -267,6 +283,9 @@ void LastListKeeper::restore(std::shared_ptr<Files> files, size_t from)
         QTimer::singleShot(0, this, [this, files, to] { restore(files, to); });
         return;
     }
+    // The tolerance changed while the question was open.
+    if (PdfWorkers::shared().colourMinArea() != m_readTolerance)
+        m_model.dropPdfDetails();
     Q_EMIT offered(true);
     settle();
 }
@@ -306,7 +325,11 @@ bool LastListKeeper::save()
         items.reserve(size_t(files.size()));
         for (int row = 0; row < files.size(); ++row)
             items.push_back(files.at(row));
-        bytes = listsnapshot::encode(items, m_model.addedFolders());
+        // Halfway through dropping colours of an older tolerance, the list
+        // stands for none.
+        const double tolerance =
+            m_model.isDroppingDetails() ? 0.0 : PdfWorkers::shared().colourMinArea();
+        bytes = listsnapshot::encode(items, m_model.addedFolders(), tolerance);
     }
     QString error;
     if (!keepFile(m_path, std::move(bytes), m_quitPatience, &error)) {

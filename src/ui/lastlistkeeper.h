@@ -88,6 +88,7 @@ private:
     // An unreadable list that could not be moved aside stays where it is.
     bool m_replaceable = true;
     bool m_quitting = false;
+    double m_readTolerance = 0; // the one the restored colours stand for
     QList<QUrl> m_held;
     std::chrono::milliseconds m_quitPatience{10000};
 };

@@ -269,7 +269,11 @@ void MainWindow::showPrices()
         settings.sync();
         if (settings.status() != QSettings::NoError)
             qCWarning(lcUi) << "The prices were not stored:" << settings.status();
-        PdfWorkers::shared().setColourMinArea(prices.effectiveColourMinArea());
+        PdfWorkers &workers = PdfWorkers::shared();
+        const double before = workers.colourMinArea();
+        workers.setColourMinArea(prices.effectiveColourMinArea());
+        if (workers.colourMinArea() != before)
+            m_summary->coloursChanged();
         m_summary->settingsChanged();
     });
     dialog->open();

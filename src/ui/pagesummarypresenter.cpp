@@ -11,6 +11,8 @@
 #include <QItemSelectionModel>
 #include <QSettings>
 
+#include <utility>
+
 namespace tallivo {
 
 PageSummaryPresenter::PageSummaryPresenter(FileTableModel &model, FileTableView &table,
@@ -39,6 +41,8 @@ PageSummaryPresenter::PageSummaryPresenter(FileTableModel &model, FileTableView 
     connect(&presenter, &RunPresenter::busyChanged, this, [this](bool busy) {
         if (m_dialog)
             m_dialog->setRunning(busy || m_detailsReader->isReading());
+        if (!busy && std::exchange(m_dropAfterRun, false))
+            m_detailsReader->coloursChanged();
         if (!busy)
             updatePageDetails();
     });
@@ -70,6 +74,9 @@ PageSummaryPresenter::PageSummaryPresenter(FileTableModel &model, FileTableView 
     connect(&model, &QAbstractItemModel::dataChanged, this, stopJobs);
     connect(&model, &FileTableModel::tallyChanged, this, stopJobs);
     connect(&table, &FileTableView::columnsShownChanged, this,
+            &PageSummaryPresenter::updatePageDetails);
+    // Colours read under an older tolerance are gone: read them again.
+    connect(&model, &FileTableModel::pdfDetailsDropped, this,
             &PageSummaryPresenter::updatePageDetails);
 }
 
@@ -149,6 +156,13 @@ void PageSummaryPresenter::settingsChanged()
     loadSettings();
     m_jobsDirty = true;
     update();
+}
+
+void PageSummaryPresenter::coloursChanged()
+{
+    m_detailsReader->coloursChanged();
+    if (m_presenter.isBusy())
+        m_dropAfterRun = true;
 }
 
 void PageSummaryPresenter::updateJobs()

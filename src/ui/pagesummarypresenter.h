@@ -45,6 +45,10 @@ public:
     void setAddedFolders(std::function<QList<QByteArray>()> added);
     // The prices or the job settings changed.
     void settingsChanged();
+    // The colour tolerance changed: PDFs' colours are read again. A count
+    // under way may list files measured under the old one: once it is over
+    // they are dropped again.
+    void coloursChanged();
 
 private:
     void update();
@@ -68,6 +72,7 @@ private:
     QTimer m_update;
     JobSummaryGatherer *m_jobs;
     std::function<QList<QByteArray>()> m_addedFolders;
+    bool m_dropAfterRun = false;
     PriceSettings m_prices;
     bool m_jobPerSubfolder = false;
     // The files in scope or the settings changed since they were grouped.

@@ -123,6 +123,16 @@ QByteArray pdfOfSize(int pages, int width, int height, bool colour)
     return pdfOfObjects(objects);
 }
 
+QByteArray pdfWithLogo()
+{
+    const QByteArray content = "0 g 100 700 300 20 re f 1 0 0 rg 50 50 10 10 re f";
+    return pdfOfObjects({"<< /Type /Catalog /Pages 2 0 R >>",
+                         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>",
+                         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" +
+                             content + "\nendstream"});
+}
+
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);

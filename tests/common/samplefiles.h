@@ -19,6 +19,9 @@ bool writePdf(const QString &path, int pages);
 // A PDF of `pages` pages of `width` by `height` points, each a square filled
 // black, or red when `colour`.
 QByteArray pdfOfSize(int pages, int width, int height, bool colour);
+// One A4 page of black but for a red logo of 3.5 x 3.5 mm (12.4 mm^2):
+// Colour under a smaller colour tolerance, B/W under a larger one.
+QByteArray pdfWithLogo();
 bool writeBytes(const QString &path, const QByteArray &bytes);
 
 } // namespace tallivo::test

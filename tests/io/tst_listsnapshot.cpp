@@ -212,6 +212,11 @@ void TestListSnapshot::garbledIsRefused_data()
     QTest::newRow("too many files for the bytes") << qsizetype(16) << quint32(9'999'999);
     QTest::newRow("fewer files than stored") << qsizetype(16) << quint32(3);
     QTest::newRow("huge folder length") << qsizetype(20) << quint32(0xfffffff0);
+    // The tail: the colour tolerance's high word (from the end) is one no
+    // setting can hold.
+    QTest::newRow("tolerance not a number") << qsizetype(-8) << quint32(0x7ff80000);
+    QTest::newRow("tolerance over the limit") << qsizetype(-8) << quint32(0x408f4000); // 1000
+    QTest::newRow("negative tolerance") << qsizetype(-8) << quint32(0xbff00000);
 }
 
 void TestListSnapshot::garbledIsRefused()
@@ -219,8 +224,8 @@ void TestListSnapshot::garbledIsRefused()
     QFETCH(qsizetype, at);
     QFETCH(quint32, value);
     const auto items = sampleList();
-    QByteArray bytes = listsnapshot::encode(pointers(items));
-    writeU32(bytes, at, value);
+    QByteArray bytes = listsnapshot::encode(pointers(items), {}, 20);
+    writeU32(bytes, at < 0 ? bytes.size() + at : at, value);
     listsnapshot::reseal(&bytes);
     std::vector<std::unique_ptr<FileItem>> back;
     QVERIFY(!listsnapshot::decode(bytes, &back));
@@ -289,21 +294,23 @@ void TestListSnapshot::fuzzSeedsAreLists()
     QCOMPARE(back[0]->pageSummary().rows().size(), size_t(3));
     QCOMPARE(back[2]->countStatus(), CountStatus::Locked);
     QVERIFY(!back[2]->isChecked());
-    // One form only: written again, the same bytes but for the version and
-    // the count of no added folders.
+    // One form only: written again, the same bytes but for the version, the
+    // count of no added folders and no tolerance.
     std::vector<const FileItem *> list;
     for (const auto &item : back)
         list.push_back(item.get());
     QByteArray now = bytes;
     writeU32(now, 8, 3);
-    now.insert(now.size() - 4, QByteArray(4, '\0'));
+    now.insert(now.size() - 4, QByteArray(4 + 8, '\0'));
     listsnapshot::reseal(&now);
     QCOMPARE(listsnapshot::encode(list), now);
 
     QFile withFolders(QFINDTESTDATA("../../fuzz/seeds/listsnapshot/added-folders.bin"));
     QVERIFY(withFolders.open(QIODevice::ReadOnly));
-    QVERIFY(listsnapshot::decode(withFolders.readAll(), &back, &error, &added));
+    double tolerance = 0;
+    QVERIFY(listsnapshot::decode(withFolders.readAll(), &back, &error, &added, &tolerance));
     QCOMPARE(added, (QList<QByteArray>{"/srv", QByteArray("/srv/caf\xe9")}));
+    QCOMPARE(tolerance, 20.0);
 
     QFile empty(QFINDTESTDATA("../../fuzz/seeds/listsnapshot/empty.bin"));
     QVERIFY(empty.open(QIODevice::ReadOnly));

@@ -318,8 +318,9 @@ void TestBillingWindow::jobsFollowTheList_data()
         restart([this](QByteArray old) {
             const quint32 two = qToLittleEndian(quint32(2));
             std::memcpy(old.data() + 8, &two, 4);
-            // The count of added folders and their paths go, before the checksum.
-            qsizetype added = 4;
+            // The count of added folders, their paths and the colour
+            // tolerance go, before the checksum.
+            qsizetype added = 4 + 8;
             for (const QByteArray &folder : m_window->model().addedFolders())
                 added += 4 + folder.size();
             old.remove(old.size() - 4 - added, added);

@@ -1,13 +1,18 @@
+#include "colourtolerance.h"
 #include "detailsreader.h"
 #include "fakes.h"
 #include "filetablemodel.h"
 #include "iopool.h"
+#include "pdfworkers.h"
 #include "samplefiles.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <limits>
+#include <thread>
 
 using namespace tallivo;
 
@@ -54,6 +59,11 @@ QByteArray pdfWithXrefStream(int pages)
     return out + "startxref\n" + number(offsets.last()) + "\n%%EOF\n";
 }
 
+qint64 pagesOf(const FileTableModel &model, ColourClass colour)
+{
+    return model.tally().table().totals().pages[size_t(colour)];
+}
+
 } // namespace
 
 class TestDetailsReader : public QObject
@@ -64,6 +74,9 @@ private Q_SLOTS:
     void manyPdfsThroughFewParseSlots();
     void nestedSlotsRideOnTheFirst();
     void lostColoursAreMarked();
+    void coloursFollowTheTolerance();
+    void answersOfAnOlderToleranceAreDropped();
+    void droppingReachesMovedAndUndoneFiles();
 };
 
 void TestDetailsReader::initTestCase()
@@ -159,6 +172,145 @@ void TestDetailsReader::lostColoursAreMarked()
                  countStatusText(CountStatus::LibraryFailed));
     QVERIFY(!colour.data(Qt::DecorationRole).isNull());
     QVERIFY(model.index(0, int(Column::Pages)).data(Qt::DecorationRole).isNull());
+}
+
+void TestDetailsReader::coloursFollowTheTolerance()
+{
+    // A logo above the tolerance makes the page Colour, below it B/W, each
+    // time the tolerance changes; a TIFF's details stay as they were.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pdf = dir.filePath(QStringLiteral("logo.pdf"));
+    const QString tiff = dir.filePath(QStringLiteral("scan.tif"));
+    QVERIFY(test::writeBytes(pdf, test::pdfWithLogo()));
+    QVERIFY(test::writeTiff(tiff, 2));
+    FileTableModel model;
+    test::appendFile(model, pdf, 1);
+    test::appendFile(model, tiff, 2);
+    PdfWorkers &workers = PdfWorkers::shared();
+    workers.setColourMinArea(kDefaultColourMinArea);
+    DetailsReader reader(model);
+    QSignalSpy finished(&reader, &DetailsReader::finished);
+    reader.readMissing();
+    QVERIFY(finished.wait(120000));
+    QTRY_COMPARE(model.tally().withoutDetails(), 0);
+    QCOMPARE(pagesOf(model, ColourClass::Colour), 1);
+    const qint64 tiffPages = pagesOf(model, ColourClass::BlackWhite);
+    QCOMPARE(tiffPages + pagesOf(model, ColourClass::Grey), 2);
+
+    for (const double tolerance : {20.0, kDefaultColourMinArea, 12.0}) {
+        const bool colour = tolerance < 12.4;
+        workers.setColourMinArea(tolerance);
+        reader.coloursChanged();
+        QTRY_VERIFY(!model.isDroppingDetails());
+        QCOMPARE(model.tally().withoutDetails(), 1);
+        QCOMPARE(pagesOf(model, ColourClass::Colour), 0);
+        finished.clear();
+        reader.readMissing();
+        QVERIFY(finished.wait(120000));
+        QTRY_COMPARE(model.tally().withoutDetails(), 0);
+        QCOMPARE(pagesOf(model, ColourClass::Colour), colour ? 1 : 0);
+        QCOMPARE(pagesOf(model, ColourClass::BlackWhite), tiffPages + (colour ? 0 : 1));
+        QCOMPARE(model.index(0, int(Column::Colour)).data().toString(),
+                 colourLabel(colour ? ColourClass::Colour : ColourClass::BlackWhite) +
+                     QStringLiteral(" 1"));
+        // The tally kept as rows changed is the one counted afresh.
+        FileList again;
+        for (int row = 0; row < model.rowCount(); ++row)
+            again.append(model.files().at(row)->clone());
+        QCOMPARE(again.tally(), model.tally());
+    }
+    workers.setColourMinArea(kDefaultColourMinArea);
+}
+
+void TestDetailsReader::answersOfAnOlderToleranceAreDropped()
+{
+    // The answer under the old tolerance is in before the change, and
+    // handed on after it: it is not taken, the file is read again.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString pdf = dir.filePath(QStringLiteral("logo.pdf"));
+    QVERIFY(test::writeBytes(pdf, test::pdfWithLogo()));
+    FileTableModel model;
+    test::appendFile(model, pdf, 1);
+    PdfWorkers &workers = PdfWorkers::shared();
+    workers.setColourMinArea(kDefaultColourMinArea);
+    DetailsReader reader(model);
+    QSignalSpy finished(&reader, &DetailsReader::finished);
+    const qint64 scanned = PdfWorkers::colourTally().scanned;
+    reader.readMissing();
+    // No event is handled meanwhile, so the answer waits for this thread.
+    while (PdfWorkers::colourTally().scanned == scanned)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    workers.setColourMinArea(20);
+    reader.coloursChanged();
+    QVERIFY(reader.isReading());
+    QVERIFY(finished.wait(120000));
+    QTRY_COMPARE(model.tally().withoutDetails(), 0);
+    QCOMPARE(pagesOf(model, ColourClass::Colour), 0);
+    QCOMPARE(pagesOf(model, ColourClass::BlackWhite), 1);
+    workers.setColourMinArea(kDefaultColourMinArea);
+}
+
+void TestDetailsReader::droppingReachesMovedAndUndoneFiles()
+{
+    // Files with details, PDFs and TIFFs in turn, more than a slice of them.
+    const auto detailed = [](int i) {
+        FileRecord record;
+        record.folder = makeFolder("/nowhere");
+        record.name = QByteArray("f") + QByteArray::number(i).rightJustified(6, '0') +
+                      (i % 2 ? ".tif" : ".pdf");
+        record.pages = 1;
+        auto item = std::make_unique<FileItem>(std::move(record));
+        item->setPageSummary(PageSummary::fromPages({{210, 297, ColourClass::Colour}}, 1));
+        return item;
+    };
+    constexpr int kFiles = 100000;
+    FileTableModel model;
+    model.setBackgroundSortFrom(std::numeric_limits<int>::max());
+    std::vector<std::unique_ptr<FileItem>> items;
+    for (int i = 0; i < kFiles; ++i)
+        items.push_back(detailed(i));
+    model.appendFiles(std::move(items));
+    // Taken off before the tolerance changes, put back after.
+    std::vector<FileBlock> removed = model.removeRanges({{10, 19}});
+    QSignalSpy dropped(&model, &FileTableModel::pdfDetailsDropped);
+    model.dropPdfDetails();
+    QVERIFY(model.isDroppingDetails());
+    // A first slice, then the order turns round: rows not yet reached come
+    // before those done.
+    QCoreApplication::processEvents();
+    QVERIFY(model.isDroppingDetails());
+    model.sort(int(Column::Name), Qt::DescendingOrder);
+    QVERIFY(dropped.wait(60000));
+    QCOMPARE(dropped.size(), 1);
+    model.insertBlocks(std::move(removed));
+    QCOMPARE(model.rowCount(), kFiles);
+    const auto check = [&model] {
+        QCOMPARE(model.tally().withoutDetails(), kFiles / 2);
+        QCOMPARE(model.tally().table().totals().total, kFiles / 2);
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const FileItem &item = *model.files().at(row);
+            QCOMPARE(PageTally::lacksDetails(item), pageGroupOf(item) == PageGroup::Pdf);
+        }
+    };
+    check();
+    if (QTest::currentTestFailed())
+        return;
+    // A whole list kept from before the change (as Undo keeps one) drops
+    // its PDFs' details when it comes back.
+    FileList old;
+    for (int i = 0; i < 100; ++i)
+        old.append(detailed(i));
+    model.swapList(old);
+    QVERIFY(dropped.wait(60000));
+    QCOMPARE(model.tally().withoutDetails(), 50);
+    QCOMPARE(model.tally().table().totals().total, 50);
+    // And the list swapped out, now current, keeps its own.
+    model.swapList(old);
+    QCOMPARE(model.rowCount(), kFiles);
+    QVERIFY(!model.isDroppingDetails());
+    check();
 }
 
 QTEST_MAIN(TestDetailsReader)

@@ -3,6 +3,7 @@
 // kept list is never lost: not replaced before it was offered, moved aside
 // when it cannot be read.
 
+#include "colourtolerance.h"
 #include "fakes.h"
 #include "fakeshare.h"
 #include "fileitem.h"
@@ -11,6 +12,8 @@
 #include "lastlistkeeper.h"
 #include "listsnapshot.h"
 #include "mainwindow.h"
+#include "pagetally.h"
+#include "pdfworkers.h"
 #include "reviewdialog.h"
 #include "runpresenter.h"
 #include "samplefiles.h"
@@ -67,6 +70,8 @@ private Q_SLOTS:
     void reviewPromptWaitsForTheOffer();
     void quitReachesOverQuestions_data();
     void quitReachesOverQuestions();
+    void coloursOfAnotherToleranceAreDropped_data();
+    void coloursOfAnotherToleranceAreDropped();
 
 private:
     struct Row
@@ -325,7 +330,7 @@ QByteArray TestLastList::keepList(const std::vector<std::unique_ptr<FileItem>> &
     std::vector<const FileItem *> list;
     for (const auto &file : files)
         list.push_back(file.get());
-    const QByteArray bytes = listsnapshot::encode(list);
+    const QByteArray bytes = listsnapshot::encode(list, {}, PdfWorkers::shared().colourMinArea());
     if (!QDir().mkpath(m_data->filePath(QStringLiteral("data"))) ||
         !test::writeBytes(listFile(), bytes))
         return {};
@@ -607,6 +612,61 @@ void TestLastList::quitReachesOverQuestions()
     stuck.start(60000);
     QCOMPARE(QApplication::exec(), 0);
     QCOMPARE(listBytes(), bytes);
+}
+
+// A PDF's colours kept under another colour tolerance than the one set
+// now come back unread, to be read again; a TIFF's do not depend on it.
+void TestLastList::coloursOfAnotherToleranceAreDropped_data()
+{
+    QTest::addColumn<double>("kept");
+    QTest::addColumn<double>("now");
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("same") << 20.0 << 20.0 << false;
+    QTest::newRow("other") << 20.0 << 5.0 << true;
+    QTest::newRow("not recorded") << 0.0 << 5.0 << true;
+}
+
+void TestLastList::coloursOfAnotherToleranceAreDropped()
+{
+    QFETCH(double, kept);
+    QFETCH(double, now);
+    QFETCH(bool, dropped);
+    std::vector<std::unique_ptr<FileItem>> files;
+    for (const char *name : {"logo.pdf", "scan.tif"}) {
+        FileRecord record;
+        record.folder = makeFolder("/nowhere");
+        record.name = name;
+        record.pages = 1;
+        files.push_back(std::make_unique<FileItem>(std::move(record)));
+        files.back()->setPageSummary(PageSummary::fromPages({{210, 297, ColourClass::Colour}}, 1));
+    }
+    std::vector<const FileItem *> list{files[0].get(), files[1].get()};
+    QVERIFY(QDir().mkpath(m_data->filePath(QStringLiteral("data"))));
+    QVERIFY(test::writeBytes(listFile(), listsnapshot::encode(list, {}, kept)));
+    openWindow();
+    PdfWorkers::shared().setColourMinArea(now);
+    QSignalSpy offered(&keeper(), &LastListKeeper::offered);
+    m_dialogs->messageAnswers = {true};
+    keeper().offer();
+    QTRY_COMPARE(offered.size(), 1);
+    const FileList &back = m_window->model().files();
+    QCOMPARE(back.size(), 2);
+    QCOMPARE(PageTally::lacksDetails(*back.at(0)), dropped);
+    QVERIFY(!PageTally::lacksDetails(*back.at(1)));
+    QCOMPARE(back.tally().withoutDetails(), dropped ? 1 : 0);
+    // Kept again under the tolerance it now stands for.
+    QVERIFY(keeper().save());
+    double again = 0;
+    std::vector<std::unique_ptr<FileItem>> read;
+    QVERIFY(listsnapshot::decode(listBytes(), &read, nullptr, nullptr, &again));
+    QCOMPARE(again, now);
+    // Kept halfway through dropping colours, it stands for no tolerance.
+    m_window->model().dropPdfDetails();
+    QVERIFY(m_window->model().isDroppingDetails());
+    QVERIFY(keeper().save());
+    QVERIFY(listsnapshot::decode(listBytes(), &read, nullptr, nullptr, &again));
+    QCOMPARE(again, 0.0);
+    PdfWorkers::shared().setColourMinArea(kDefaultColourMinArea);
 }
 
 QTEST_MAIN(TestLastList)

@@ -2,6 +2,8 @@
 // the selection, and page details read only while something shows them.
 #include "appinfo.h"
 #include "billingreport.h"
+#include "billingreportdialog.h"
+#include "billingreporter.h"
 #include "detailsreader.h"
 #include "fileitem.h"
 #include "jobtablemodel.h"
@@ -12,6 +14,7 @@
 #include "windowfixture.h"
 
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
@@ -42,6 +45,8 @@ private Q_SLOTS:
     void byJobFollowsRemoveAndUndo();
     void byJobOfManyFilesInSlices();
     void amountsFollowThePrices();
+    void coloursFollowTheTolerance();
+    void billAfterAToleranceChange();
 
 private:
     // Files of two added folders /w/a and /w/b, a subfolder and one below
@@ -457,6 +462,63 @@ void TestPageSummaryWindow::amountsFollowThePrices()
     editPrices([](PricesDialog &dialog) { dialog.model().removeRows(0, 1); });
     QCOMPARE(sizes->columnCount(), 7);
     QVERIFY(amount->isHidden());
+}
+
+void TestPageSummaryWindow::coloursFollowTheTolerance()
+{
+    // A page with a small logo, read under the default tolerance, is
+    // Colour; Edit > Prices sets a tolerance above the logo's area, and the
+    // shown summary has it read again as B/W; below it, Colour again.
+    const QString dir = makeFolder(QStringLiteral("logo"));
+    QVERIFY(test::writeBytes(dir + QStringLiteral("/logo.pdf"), test::pdfWithLogo()));
+    FileTableModel &model = m_window->model();
+    test::appendFile(model, dir + QStringLiteral("/logo.pdf"), 1);
+    trigger("actionPageSummary");
+    PageSummaryDialog *summary = m_window->pageSummary();
+    const auto pages = [summary](ColourClass colour) {
+        return summary->table().totals().pages[size_t(colour)];
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(pages(ColourClass::Colour), 1, 60000);
+    for (const double tolerance : {20.0, 5.0}) {
+        trigger("actionPrices");
+        auto *dialog = m_window->findChild<PricesDialog *>(QStringLiteral("prices"));
+        QVERIFY(dialog);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("colourTolerance"))->setValue(tolerance);
+        dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        delete dialog;
+        const bool colour = tolerance < 12.4;
+        QTRY_COMPARE_WITH_TIMEOUT(pages(ColourClass::BlackWhite), colour ? 0 : 1, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(pages(ColourClass::Colour), colour ? 1 : 0, 60000);
+        QCOMPARE(model.tally().withoutDetails(), 0);
+    }
+}
+
+void TestPageSummaryWindow::billAfterAToleranceChange()
+{
+    // Colours read under the old tolerance, and a bill asked for at once
+    // after the change: it waits for them to be read again.
+    const QString dir = makeFolder(QStringLiteral("logo"));
+    QVERIFY(test::writeBytes(dir + QStringLiteral("/logo.pdf"), test::pdfWithLogo()));
+    const std::vector<PageInfo> read{{210, 297, ColourClass::Colour}};
+    test::appendFile(m_window->model(), dir + QStringLiteral("/logo.pdf"), 1, 0,
+                     [&](FileItem &f) { f.setPageSummary(PageSummary::fromPages(read, 1)); });
+    trigger("actionPrices");
+    auto *dialog = m_window->findChild<PricesDialog *>(QStringLiteral("prices"));
+    QVERIFY(dialog);
+    dialog->findChild<QDoubleSpinBox *>(QStringLiteral("colourTolerance"))->setValue(20);
+    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+    delete dialog;
+    const QString csv = QDir(dir).filePath(QStringLiteral("bill.csv"));
+    QSignalSpy saved(&m_window->billing(), &BillingReporter::saved);
+    trigger("actionBillingReport");
+    m_dialogs->fileAnswers = {{csv}};
+    m_window->billing().choiceDialog()->accept();
+    QVERIFY(saved.wait(60000));
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bill = file.readAll();
+    QVERIFY2(bill.contains("/logo,A4,B/W,1,"), bill.constData());
+    QVERIFY2(!bill.contains("Colour,1"), bill.constData());
 }
 
 QTEST_MAIN(TestPageSummaryWindow)
