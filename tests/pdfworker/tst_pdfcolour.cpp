@@ -486,11 +486,13 @@ void TestPdfColour::shownColour_data()
     QTest::newRow("blue text with widths clipped away")
         << one("q 0 0 20 20 re W n BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET Q", widths) << bw
         << true;
-    // Four dots of no width fall on one place: too little to see.
-    QTest::newRow("blue dots of no width")
-        << one("BT /F3 12 Tf 0 0 1 rg 30 100 Td (....) Tj ET",
-               "/Font<</F3<</Type/Font/Subtype/Type1/BaseFont/Helvetica/FirstChar 46"
-               "/LastChar 46/Widths[0]/FontDescriptor<</Type/FontDescriptor/FontName/Helvetica"
+    // Four ones of almost no width fall on one place, painted over in two
+    // blocks that leave only the blank left of their stem.
+    QTest::newRow("blue ones of almost no width, painted over")
+        << one("BT /F3 12 Tf 0 0 1 rg 30 100 Td (1111) Tj ET "
+               "1 g 31.8 97 13.2 14 re f 25 104.8 20 6.2 re f",
+               "/Font<</F3<</Type/Font/Subtype/Type1/BaseFont/Helvetica/FirstChar 49"
+               "/LastChar 49/Widths[1]/FontDescriptor<</Type/FontDescriptor/FontName/Helvetica"
                "/Flags 32/FontBBox[-50 -220 1000 930]/ItalicAngle 0/Ascent 718/Descent -207"
                "/CapHeight 718/StemV 88>>>>>>")
         << bw << true;
