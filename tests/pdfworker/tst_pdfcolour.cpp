@@ -448,14 +448,53 @@ void TestPdfColour::shownColour_data()
                widths)
         << colour << false;
     // A white block moved back over the link hides it.
+    const QByteArray squares =
+        "/F2<</Type/Font/Subtype/Type1/BaseFont/ZapfDingbats/FirstChar 110/LastChar 110"
+        "/Widths[788]/FontDescriptor<</Type/FontDescriptor/FontName/ZapfDingbats"
+        "/Flags 4/FontBBox[0 0 800 720]/ItalicAngle 0/Ascent 720/Descent 0"
+        "/CapHeight 720/StemV 90>>>>";
     QTest::newRow("white block moved back over a blue link")
         << one("BT /F1 12 Tf 20 100 Td (See page) Tj 0 0 1 rg (1234) Tj /F2 48 Tf 1 g "
                "[654 (n)] TJ ET",
-               "/Font<<" + f1 +
-                   "/F2<</Type/Font/Subtype/Type1/BaseFont/ZapfDingbats/FirstChar 110/LastChar 110"
-                   "/Widths[788]/FontDescriptor<</Type/FontDescriptor/FontName/ZapfDingbats"
-                   "/Flags 4/FontBBox[0 0 800 720]/ItalicAngle 0/Ascent 720/Descent 0"
-                   "/CapHeight 720/StemV 90>>>>>>")
+               "/Font<<" + f1 + squares + ">>")
+        << bw << true;
+    // White squares, the first far to the left of the link, the others on
+    // it.
+    QTest::newRow("white squares moved onto a blue link")
+        << one("BT /F1 12 Tf 0 0 1 rg 100 100 Td (1234) Tj ET BT /F2 24 Tf 1 g 20 95 Td "
+               "[(n) -2500 (n) 300 (n) 300 (n)] TJ ET",
+               "/Font<<" + f1 + squares + ">>")
+        << bw << true;
+    // Character spacing and horizontal scaling move the text on: the link
+    // is where the white block is.
+    QTest::newRow("blue link after spaced black text, painted over")
+        << one("BT /F1 12 Tf 20 100 Td 5 Tc (See page) Tj 0 Tc 0 0 1 rg (1234) Tj ET "
+               "1 g 110 90 45 25 re f",
+               widths)
+        << bw << true;
+    QTest::newRow("blue link after narrowed black text, painted over")
+        << one("BT /F1 12 Tf 50 Tz 20 100 Td (See page) Tj 100 Tz 0 0 1 rg (1234) Tj ET "
+               "1 g 40 90 38 25 re f",
+               widths)
+        << bw << true;
+    QTest::newRow("spaced blue digits painted over past their widths")
+        << one("BT /F1 10 Tf 30 Tc 0 0 1 rg 20 100 Td ( 1234) Tj ET 1 g 54 90 122 25 re f", widths)
+        << bw << true;
+    QTest::newRow("blue digits after spaces painted over")
+        << one("BT /F1 12 Tf 0 0 1 rg 20 100 Td (   1234) Tj ET 1 g 40 90 40 25 re f", widths) << bw
+        << true;
+    QTest::newRow("blue text with widths clipped away")
+        << one("q 0 0 20 20 re W n BT /F1 12 Tf 0 0 1 rg 30 100 Td (Invoice) Tj ET Q", widths) << bw
+        << true;
+    // Four ones of almost no width fall on one place, painted over in two
+    // blocks that leave only the blank left of their stem.
+    QTest::newRow("blue ones of almost no width, painted over")
+        << one("BT /F3 12 Tf 0 0 1 rg 30 100 Td (1111) Tj ET "
+               "1 g 31.8 97 13.2 14 re f 25 104.8 20 6.2 re f",
+               "/Font<</F3<</Type/Font/Subtype/Type1/BaseFont/Helvetica/FirstChar 49"
+               "/LastChar 49/Widths[1]/FontDescriptor<</Type/FontDescriptor/FontName/Helvetica"
+               "/Flags 32/FontBBox[-50 -220 1000 930]/ItalicAngle 0/Ascent 718/Descent -207"
+               "/CapHeight 718/StemV 88>>>>>>")
         << bw << true;
     QTest::newRow("blue link after a code without width")
         << one("BT /F1 12 Tf 20 100 Td (See\\200) Tj 0 0 1 rg (1234) Tj ET", widths) << colour
