@@ -17,7 +17,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: run.sh BUILD_DIR [SET_DIR] [MANUALS_DIR]}
 dir=${2:-/tmp/tallivo-colour-bench}
 count=$build/src/cli/tallivo-count
-worker=$(realpath "$build")/src/pdfworker/tallivo-pdfworker
+# The workers, as the program starts them: from the libexec folder beside
+# its own, named by that path.
+worker=$(realpath "$build")/src/cli/../libexec/tallivo/tallivo-pdfworker
 py=${PYTHON:-/usr/bin/python3}
 [[ -x $count ]] || { echo "run.sh: no $count; build it first" >&2; exit 1; }
 [[ -d $dir/set ]] || "$here/make-set.sh" "$dir"
