@@ -321,9 +321,11 @@ void PageSummaryDialog::fillTable()
         header << tr("Amount");
     m_tableWidget->setColumnCount(int(header.size()));
     m_tableWidget->setHorizontalHeaderLabels(header);
-    m_tableWidget->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    for (int i = 1; i < header.size(); ++i)
-        m_tableWidget->horizontalHeader()->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+    // The sizes keep to one line: the amounts, when shown, take what is left.
+    const int stretched = m_priced ? int(header.size()) - 1 : 0;
+    for (int i = 0; i < header.size(); ++i)
+        m_tableWidget->horizontalHeader()->setSectionResizeMode(
+            i, i == stretched ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
     m_tableWidget->setRowCount(int(rows.size()) + 1);
     const auto fillRow = [this](int r, const QString &label, const PageTable::Row &row) {
         auto *name = new QTableWidgetItem(label);
