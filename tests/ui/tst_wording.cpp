@@ -35,8 +35,8 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void specifiedTexts_data();
-    void specifiedTexts();
+    void fixedTexts_data();
+    void fixedTexts();
 
 private:
     // Lists files that need not exist, with these pages.
@@ -121,7 +121,7 @@ void TestWording::import(ImportFilesDialog::Source source, const QByteArray &tex
     dialog->findChild<QPushButton *>(QStringLiteral("importButton"))->click();
 }
 
-void TestWording::specifiedTexts_data()
+void TestWording::fixedTexts_data()
 {
     QTest::addColumn<Step>("arrange");
     QTest::addColumn<Reading>("read"); // asked again until it answers or times out
@@ -432,7 +432,7 @@ void TestWording::specifiedTexts_data()
         << "Total Files Found : 1 (2 lines too long to be paths left out)";
 }
 
-void TestWording::specifiedTexts()
+void TestWording::fixedTexts()
 {
     QFETCH(Step, arrange);
     QFETCH(Reading, read);
